@@ -1,0 +1,112 @@
+// A device's connection to its camera: the device's own io_context run by its connection
+// thread, the connection text, and the state reported to the host's device handler.
+// Declarations only; implemented in libNuvlet.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include <boost/asio/deadline_timer.hpp>
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/system/error_code.hpp>
+
+#include "../GDRV.h"
+#include "Connection.h"
+#include "Http.h"
+#include "Logging.h"
+
+namespace Talvo {
+namespace Utility {
+
+// Owns the device's io_context and the thread that runs it (started by the constructor,
+// stopped and joined by stopConnectionThread or the destructor). connect/disconnect may be
+// called from any host thread; the connection steps run on the connection thread.
+class AsyncConnectionPolicyBase {
+ public:
+  AsyncConnectionPolicyBase(GDRV::IDeviceHandler* handler, ILogger* logger);
+  virtual ~AsyncConnectionPolicyBase();
+
+  boost::asio::io_context& ioContext() { return context_; }
+  bool isCalledFromConnectionThread() const;
+
+  // Stores the connection text and starts trying the camera on the connection thread.
+  void connect(const std::string& address);
+  // Stops trying, cancels what runs and reports DEVICE_DISCONNECTED once if the device was
+  // connected or trying. Returns without waiting for the camera.
+  void disconnect();
+
+  std::string connectionString() const;
+  // Parsed under the device's mutex; throws asio::ConnectionTextError.
+  asio::ConnectionInfo connectionInfo() const;
+  std::recursive_mutex& deviceMutex() const { return mutex_; }
+  const LoggerOwner& connectionLogger() const { return log_; }
+  GDRV::IDeviceHandler* deviceHandler() const { return handler_; }
+
+ protected:
+  // Connection thread: one attempt for `address`; must end with handleConnected.
+  virtual void tryConnect(const std::string& address) = 0;
+  // Connection thread: abandons the running attempt and the device's own requests.
+  virtual void cancel() = 0;
+  // Connection thread: the result of an attempt.
+  virtual void handleConnected(const boost::system::error_code& error) = 0;
+
+  // Posts `task` to the connection thread.
+  void post(std::function<void()> task);
+  // Stops the connection thread and joins it; idempotent. Derived destructors call it first so
+  // that nothing runs on the thread while they are torn down.
+  void stopConnectionThread();
+  void reportState(GDRV::DeviceState state, int code);
+  // Generation of the current connect/disconnect call; attempts of an older one are stale.
+  uint64_t generation() const { return generation_.load(); }
+
+  LoggerOwner log_;
+
+ private:
+  GDRV::IDeviceHandler* handler_;
+  mutable std::recursive_mutex mutex_;
+  std::string address_;
+  boost::asio::io_context context_;
+  boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work_;
+  std::thread thread_;
+  std::thread::id threadId_;
+  std::atomic<uint64_t> generation_{0};
+  std::mutex reportMutex_;
+  GDRV::DeviceState lastReported_ = GDRV::DEVICE_DISCONNECTED;
+  bool reportedAny_ = false;
+};
+
+// The usual policy: an attempt is one HTTP GET of the camera's root; any HTTP answer but 401
+// and 403 means the camera is there. Failed attempts are retried after 1, 2, 4 ... up to 30
+// seconds; while connected the camera is checked every 10 seconds, and a lost camera is
+// reported as DEVICE_FAILED once and retried likewise.
+class ConnectionPolicyDefault : public GDRV::IDevice,
+                                public GDRV::IStorageDevice,
+                                public AsyncConnectionPolicyBase {
+ public:
+  ConnectionPolicyDefault(GDRV::IDeviceHandler* handler, ILogger* logger);
+  ~ConnectionPolicyDefault() override;
+
+  static constexpr int kFirstRetrySeconds = 1;
+  static constexpr int kMaxRetrySeconds = 30;
+  static constexpr int kCheckSeconds = 10;
+
+ protected:
+  void tryConnect(const std::string& address) override;
+  void cancel() override;
+  void handleConnected(const boost::system::error_code& error) override;
+
+ private:
+  void scheduleAttempt(int seconds);
+  boost::asio::deadline_timer timer_;
+  http::AsyncOperationPtr probe_;
+  int retrySeconds_ = kFirstRetrySeconds;
+  bool connected_ = false;
+  bool failureReported_ = false;
+};
+
+}  // namespace Utility
+}  // namespace Talvo

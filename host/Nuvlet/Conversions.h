@@ -1,0 +1,39 @@
+// Small conversions shared by the driver. Declarations only; implemented in libNuvlet.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include <boost/system/error_code.hpp>
+
+namespace Talvo {
+
+namespace Utility {
+// Milliseconds since 1970-01-01 UTC.
+uint64_t timeStamp();
+// "2026-12-06T12:30:00.123Z" for a time in milliseconds since 1970-01-01 UTC.
+std::string timestampToString(uint64_t milliseconds);
+// Locale-independent decimal conversion of the whole text (blanks around it allowed);
+// throws std::invalid_argument for anything else.
+double stringToDouble(const std::string& text);
+// Maps a system or library error to the host's result code: 0 for success, the HTTP status for
+// http_category errors, the library code for its own category, the errno value for system
+// errors (a cancelled operation gives ECANCELED, 125).
+int translateSystemError(const boost::system::error_code& error);
+}  // namespace Utility
+
+// The library's own error category ("talvo"): 256 unparseable answer, 263 no open socket,
+// 264 answer larger than the cap, 265 request could not be built.
+const boost::system::error_category& get_talvo_category();
+
+namespace error {
+enum TalvoError {
+  bad_response = 256,
+  no_socket = 263,
+  response_too_large = 264,
+  bad_request = 265,
+};
+boost::system::error_code make_error_code(TalvoError e);
+}  // namespace error
+
+}  // namespace Talvo
