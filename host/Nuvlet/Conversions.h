@@ -37,3 +37,13 @@ boost::system::error_code make_error_code(TalvoError e);
 }  // namespace error
 
 }  // namespace Talvo
+
+// Lets `ec == Talvo::error::bad_response` compare with the library's category.
+namespace boost {
+namespace system {
+template <>
+struct is_error_code_enum<Talvo::error::TalvoError> {
+  static const bool value = true;
+};
+}  // namespace system
+}  // namespace boost

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <sstream>
 #include <string>
 
@@ -20,6 +21,9 @@ namespace LoggerDetail {
 // without ORSEL_VANTREL_LOG it writes nothing and its level query answers 3.
 // The object lives until the process ends; callers never destroy it.
 ILogger* initFileLogger();
+// A new file logger that reads the two variables now; initFileLogger keeps one of these for the
+// process. For tests, which need loggers of several settings in one process.
+std::unique_ptr<ILogger> makeFileLoggerFromEnvironment();
 
 // "Drivers/Vantrel/src/VideoSource.cpp" and "/abs/path/Drivers/..." give "Drivers/Vantrel/src/VideoSource".
 std::string sourcePathWithoutExtension(const char* file);

@@ -1,0 +1,166 @@
+// Parsing of the camera's connection text. Error texts name the part that is wrong and never
+// repeat the text itself: it may hold a password.
+#include "host/Nuvlet/Connection.h"
+
+#include <cctype>
+
+namespace Talvo {
+namespace asio {
+
+const boost::posix_time::time_duration DEFAULT_CONNECT_TIMEOUT = boost::posix_time::seconds(5);
+
+namespace {
+
+constexpr uint16_t kHttpPort = 80;
+constexpr uint16_t kHttpsPort = 443;
+
+std::string toLower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::string trimmed(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return std::string();
+  const size_t last = text.find_last_not_of(" \t\r\n");
+  return text.substr(first, last - first + 1);
+}
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// `what` ("user name", "password") names the part in the error text.
+std::string percentDecoded(const std::string& text, const char* what) {
+  std::string decoded;
+  decoded.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      decoded += text[i];
+      continue;
+    }
+    const int high = i + 1 < text.size() ? hexValue(text[i + 1]) : -1;
+    const int low = i + 2 < text.size() ? hexValue(text[i + 2]) : -1;
+    if (high < 0 || low < 0) throw ConnectionTextError(std::string("bad %-escape in the ") + what);
+    decoded += static_cast<char>(high * 16 + low);
+    i += 2;
+  }
+  return decoded;
+}
+
+// A scheme is echoed in the error only when it looks like one (it cannot then hold a secret
+// of any length worth hiding).
+bool looksLikeScheme(const std::string& scheme) {
+  if (scheme.empty() || scheme.size() > 10) return false;
+  for (char c : scheme)
+    if (!std::isalpha(static_cast<unsigned char>(c))) return false;
+  return true;
+}
+
+std::string parsedScheme(const std::string& text, size_t separator) {
+  const std::string scheme = toLower(text.substr(0, separator));
+  if (scheme == "http" || scheme == "https") return scheme;
+  if (looksLikeScheme(scheme)) throw ConnectionTextError("unsupported scheme '" + scheme + "' (http or https expected)");
+  throw ConnectionTextError("unsupported scheme (http or https expected)");
+}
+
+uint16_t parsedPort(const std::string& text) {
+  if (text.empty() || text.size() > 5) throw ConnectionTextError("bad port (1..65535 expected)");
+  unsigned value = 0;
+  for (char c : text) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) throw ConnectionTextError("bad port (1..65535 expected)");
+    value = value * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (value < 1 || value > 65535) throw ConnectionTextError("bad port (1..65535 expected)");
+  return static_cast<uint16_t>(value);
+}
+
+bool isHostNameChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_';
+}
+
+// Hex groups, an embedded IPv4 part and a zone ("%eth0").
+bool isIpv6Char(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == ':' || c == '.' || c == '%'; }
+
+// "host", "host:port", "[v6]" or "[v6]:port" into `info`.
+void parseHostAndPort(const std::string& text, ConnectionInfo& info) {
+  std::string portText;
+  bool hasPort = false;
+  if (!text.empty() && text[0] == '[') {
+    const size_t close = text.find(']');
+    if (close == std::string::npos) throw ConnectionTextError("unclosed '[' in the IPv6 host");
+    info.host = text.substr(1, close - 1);
+    const std::string rest = text.substr(close + 1);
+    if (!rest.empty()) {
+      if (rest[0] != ':') throw ConnectionTextError("unexpected characters after the IPv6 host");
+      hasPort = true;
+      portText = rest.substr(1);
+    }
+    if (info.host.empty()) throw ConnectionTextError("empty host");
+    for (char c : info.host)
+      if (!isIpv6Char(c)) throw ConnectionTextError("bad character in the IPv6 host");
+  } else {
+    const size_t colon = text.find(':');
+    if (colon != std::string::npos && text.find(':', colon + 1) != std::string::npos)
+      throw ConnectionTextError("an IPv6 host must be written in brackets");
+    info.host = text.substr(0, colon);
+    if (colon != std::string::npos) {
+      hasPort = true;
+      portText = text.substr(colon + 1);
+    }
+    if (info.host.empty()) throw ConnectionTextError("empty host");
+    for (char c : info.host)
+      if (!isHostNameChar(c)) throw ConnectionTextError("bad character in the host");
+  }
+  info.port = hasPort ? parsedPort(portText) : (info.secure() ? kHttpsPort : kHttpPort);
+}
+
+void parseCredentials(const std::string& text, ConnectionInfo& info) {
+  const size_t colon = text.find(':');
+  info.user = percentDecoded(text.substr(0, colon), "user name");
+  if (colon != std::string::npos) info.password = percentDecoded(text.substr(colon + 1), "password");
+}
+
+}  // namespace
+
+std::string ConnectionInfo::hostAndPort() const {
+  const bool ipv6 = host.find(':') != std::string::npos;
+  return (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
+std::string ConnectionInfo::display() const { return scheme + "://" + hostAndPort() + "/"; }
+
+ConnectionInfo parseConnectionInfo(const std::string& original) {
+  const std::string text = trimmed(original);
+  const size_t separator = text.find("://");
+  if (separator == std::string::npos) throw ConnectionTextError("no scheme (http:// or https:// expected)");
+  ConnectionInfo info;
+  info.scheme = parsedScheme(text, separator);
+
+  // The authority ends at the path. A raw '@' may appear in the password: the last '@' of the
+  // authority ends the credentials. A '/' in credentials must be written %2F.
+  const size_t authorityBegin = separator + 3;
+  const size_t pathBegin = text.find('/', authorityBegin);
+  const std::string authority = text.substr(authorityBegin, pathBegin == std::string::npos ? std::string::npos
+                                                                                           : pathBegin - authorityBegin);
+  info.path = pathBegin == std::string::npos ? "/" : text.substr(pathBegin);
+
+  const size_t at = authority.rfind('@');
+  if (at != std::string::npos) parseCredentials(authority.substr(0, at), info);
+  parseHostAndPort(at == std::string::npos ? authority : authority.substr(at + 1), info);
+  return info;
+}
+
+std::string addressStringToDisplay(const std::string& text) {
+  try {
+    return parseConnectionInfo(text).display();
+  } catch (const ConnectionTextError&) {
+    return "<invalid address>";
+  }
+}
+
+}  // namespace asio
+}  // namespace Talvo

@@ -1,0 +1,102 @@
+// A test logger that records every Log call. Thread-safe: the driver logs from its own threads
+// while the test reads. Header-only.
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "host/Contract.h"
+
+class CapturingLogger : public Talvo::ILogger {
+ public:
+  struct Line {
+    int level = 0;
+    std::string file;
+    int line = 0;
+    std::string function;
+    std::string message;
+  };
+
+  explicit CapturingLogger(int level = 0) : level_(level) {}
+
+  void* Cast(const char* typeName) override { return QueryContract(typeName); }
+  void* QueryContract(const char* typeName) override {
+    if (Talvo::isContractName<Talvo::IContract>(typeName)) return static_cast<Talvo::IContract*>(this);
+    if (Talvo::isContractName<Talvo::ILogger>(typeName)) return static_cast<Talvo::ILogger*>(this);
+    return nullptr;
+  }
+
+  int GetLevel() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return level_;
+  }
+  void setLevel(int level) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    level_ = level;
+  }
+  void SetOption(const char* name, const char* value) override {
+    if (name && value && std::string(name) == "level") setLevel(std::atoi(value));
+  }
+
+  void Log(int level, const char* file, int line, const char* function, const char* message) override {
+    Line entry{level, file ? file : "", line, function ? function : "", message ? message : ""};
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      lines_.push_back(std::move(entry));
+    }
+    changed_.notify_all();
+  }
+
+  std::vector<Line> lines() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_;
+  }
+  // The message texts only, in order.
+  std::vector<std::string> messages() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::string> texts;
+    for (const Line& l : lines_) texts.push_back(l.message);
+    return texts;
+  }
+  bool contains(const std::string& part) const { return count(part) > 0; }
+  size_t count(const std::string& part) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return countLocked(part);
+  }
+  // True as soon as a message containing `part` was logged; false when `deadline` passes first.
+  bool waitFor(const std::string& part, std::chrono::milliseconds deadline) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, deadline, [&] { return countLocked(part) > 0; });
+  }
+  void clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.clear();
+  }
+  // Every message, one per line: for failure output.
+  std::string dump() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::string text;
+    for (const Line& l : lines_)
+      text += "L" + std::to_string(l.level) + " " + l.file + ":" + std::to_string(l.line) + " " + l.function + ":" +
+              l.message + "\n";
+    return text;
+  }
+
+ private:
+  size_t countLocked(const std::string& part) const {
+    return static_cast<size_t>(std::count_if(lines_.begin(), lines_.end(), [&](const Line& l) {
+      return l.message.find(part) != std::string::npos;
+    }));
+  }
+
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  int level_;
+  std::vector<Line> lines_;
+};
