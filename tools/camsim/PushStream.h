@@ -1,0 +1,50 @@
+// One /control/faststream.jpg connection after its request was read: writes the multipart
+// answer at the asked rate (or as fast as the client reads with --unthrottled) until the
+// client goes away, a fault ends it or the server stops.
+// Threading: all handlers run on the connection's strand (the stream's executor). The object
+// keeps itself alive through shared_from_this while operations are pending.
+#pragma once
+
+#include "FaultTable.h"
+#include "SimContext.h"
+#include "StreamOps.h"
+#include "StreamParts.h"
+
+#include <boost/asio/steady_timer.hpp>
+
+#include <array>
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace camsim {
+
+template <class Stream>
+class PushStream : public std::enable_shared_from_this<PushStream<Stream>> {
+public:
+    // Takes over the connection; ctx must outlive the server.
+    PushStream(Stream&& stream, const SimContext& ctx, StreamRequest request, std::optional<Fault> fault);
+
+    void start();
+
+private:
+    void watchForClose();
+    void sendNext();
+    void onPartWritten(error_code ec);
+    void waitForNextPicture();
+    void sendFiller();
+    void finish();
+
+    Stream stream_;
+    net::steady_timer timer_;
+    const bool unthrottled_;
+    const std::chrono::steady_clock::duration interval_;
+    std::chrono::steady_clock::time_point nextPictureAt_;
+    StreamPartMaker maker_;
+    std::string out_;                      // the bytes being written; one write at a time
+    std::array<char, 4096> readScratch_;  // client bytes are read and dropped
+    bool finished_ = false;
+};
+
+}  // namespace camsim

@@ -1,0 +1,12 @@
+// The HTTPS identity the simulator makes for itself at start: a fresh P-256 key and a
+// self-signed certificate with CN=vantrel-camsim, valid for a year. Nothing touches the disk.
+#pragma once
+
+#include <boost/asio/ssl/context.hpp>
+
+namespace camsim {
+
+// Loads a new key and certificate into the context. Throws std::runtime_error on failure.
+void useSelfSignedCertificate(boost::asio::ssl::context& context);
+
+}  // namespace camsim
