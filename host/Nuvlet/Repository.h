@@ -38,6 +38,8 @@ class RepoLoader {
 class GlobalService {
  public:
   static std::shared_ptr<GlobalService> instance();
+  // The live instance, or null when nobody holds one; never creates one.
+  static std::shared_ptr<GlobalService> current();
   // The io_context of the current instance; valid while a reference is held.
   static boost::asio::io_context& get();
   boost::asio::io_context& context() { return context_; }

@@ -1,0 +1,92 @@
+// The process-wide I/O service shared by the devices of the module.
+#include <exception>
+#include <mutex>
+#include <stdexcept>
+
+#include "host/Nuvlet/Logging.h"
+#include "host/Nuvlet/Repository.h"
+
+namespace Talvo {
+namespace Utility {
+
+namespace {
+
+constexpr int kServiceThreads = 2;
+
+// Leaked on purpose: instance() may be called while static objects are destroyed.
+std::mutex& serviceMutex() {
+  static std::mutex* const mutex = new std::mutex();
+  return *mutex;
+}
+
+std::weak_ptr<GlobalService>& serviceSlot() {
+  static std::weak_ptr<GlobalService>* const slot = new std::weak_ptr<GlobalService>();
+  return *slot;
+}
+
+}  // namespace
+
+std::shared_ptr<GlobalService> GlobalService::instance() {
+  std::lock_guard<std::mutex> lock(serviceMutex());
+  std::shared_ptr<GlobalService> service = serviceSlot().lock();
+  if (!service) {
+    service.reset(new GlobalService());
+    serviceSlot() = service;
+  }
+  return service;
+}
+
+std::shared_ptr<GlobalService> GlobalService::current() {
+  std::lock_guard<std::mutex> lock(serviceMutex());
+  return serviceSlot().lock();
+}
+
+boost::asio::io_context& GlobalService::get() {
+  std::shared_ptr<GlobalService> service = current();
+  if (!service) throw std::logic_error("GlobalService::get() without a live instance");
+  // The caller holds a reference (see the header), so the context outlives this one.
+  return service->context_;
+}
+
+GlobalService::GlobalService() : work_(boost::asio::make_work_guard(context_)) {
+  for (int i = 0; i < kServiceThreads; ++i) {
+    threads_.emplace_back([this] {
+      // A handler that throws must not end the process nor leave the service with one thread less.
+      for (;;) {
+        try {
+          context_.run();
+          return;
+        } catch (const std::exception& e) {
+          LoggerOwner log(LoggerDetail::initFileLogger(), "GlobalService");
+          NLOG(log, 3, " A handler threw: " << e.what());
+        } catch (...) {
+          LoggerOwner log(LoggerDetail::initFileLogger(), "GlobalService");
+          NLOG(log, 3, " A handler threw an unknown exception");
+        }
+      }
+    });
+  }
+}
+
+// Handlers still queued are destroyed without running. Released on one of its own threads (a
+// misuse: the header forbids it) the thread cannot join itself, so it is detached; that thread
+// must then not touch the service any more.
+GlobalService::~GlobalService() {
+  work_.reset();
+  context_.stop();
+  for (std::thread& thread : threads_) {
+    if (thread.get_id() == std::this_thread::get_id())
+      thread.detach();
+    else if (thread.joinable())
+      thread.join();
+  }
+}
+
+bool GlobalService::runningInThisThread() const {
+  for (const std::thread& thread : threads_)
+    if (thread.get_id() == std::this_thread::get_id()) return true;
+  return false;
+}
+
+}  // namespace Utility
+}  // namespace Talvo
