@@ -4,6 +4,8 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -35,16 +37,18 @@ class AsyncConnectionPolicyBase {
 
   // Stores the connection text and starts trying the camera on the connection thread.
   void connect(const std::string& address);
-  // Stops trying, cancels what runs and reports DEVICE_DISCONNECTED once if the device was
-  // connected or trying. Returns without waiting for the camera.
+  // Stops trying, cancels what runs and reports DEVICE_DISCONNECTED once after a connect.
+  // Returns without waiting for the camera.
   void disconnect();
 
   std::string connectionString() const;
   // Parsed under the device's mutex; throws asio::ConnectionTextError.
   asio::ConnectionInfo connectionInfo() const;
   std::recursive_mutex& deviceMutex() const { return mutex_; }
-  const LoggerOwner& connectionLogger() const { return log_; }
   GDRV::IDeviceHandler* deviceHandler() const { return handler_; }
+  ILogger* rawLogger() const { return logger_; }
+  // The device's logger: prefix "[addr <display form>]" once an address was given.
+  LoggerOwner deviceLogger() const;
 
  protected:
   // Connection thread: one attempt for `address`; must end with handleConnected.
@@ -54,29 +58,33 @@ class AsyncConnectionPolicyBase {
   // Connection thread: the result of an attempt.
   virtual void handleConnected(const boost::system::error_code& error) = 0;
 
+  // The device as the host knows it (the source of state reports).
+  virtual IContract* deviceContract() = 0;
+
   // Posts `task` to the connection thread.
   void post(std::function<void()> task);
-  // Stops the connection thread and joins it; idempotent. Derived destructors call it first so
-  // that nothing runs on the thread while they are torn down.
+  // Lets the connection thread finish its queued tasks (a disconnect report among them),
+  // cancels what is still running, and joins the thread (stopping it hard after 5 seconds);
+  // idempotent. The most derived destructor calls it first, so that nothing runs on the thread
+  // while the object is torn down.
   void stopConnectionThread();
   void reportState(GDRV::DeviceState state, int code);
   // Generation of the current connect/disconnect call; attempts of an older one are stale.
   uint64_t generation() const { return generation_.load(); }
 
-  LoggerOwner log_;
-
  private:
   GDRV::IDeviceHandler* handler_;
+  ILogger* logger_;
+  std::string displayName_;
   mutable std::recursive_mutex mutex_;
   std::string address_;
   boost::asio::io_context context_;
   boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work_;
   std::thread thread_;
-  std::thread::id threadId_;
+  std::future<void> runEnded_;
   std::atomic<uint64_t> generation_{0};
-  std::mutex reportMutex_;
-  GDRV::DeviceState lastReported_ = GDRV::DEVICE_DISCONNECTED;
-  bool reportedAny_ = false;
+  std::mutex reportMutex_;  // orders state reports; never held while calling the host
+  bool active_ = false;     // between connect and disconnect
 };
 
 // The usual policy: an attempt is one HTTP GET of the camera's root; any HTTP answer but 401
@@ -95,6 +103,7 @@ class ConnectionPolicyDefault : public GDRV::IDevice,
   static constexpr int kCheckSeconds = 10;
 
  protected:
+  IContract* deviceContract() override { return static_cast<GDRV::IDevice*>(this); }
   void tryConnect(const std::string& address) override;
   void cancel() override;
   void handleConnected(const boost::system::error_code& error) override;

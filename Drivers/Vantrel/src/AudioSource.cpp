@@ -1,0 +1,116 @@
+#include "AudioSource.h"
+
+#include <cstring>
+
+#include <boost/format.hpp>
+
+#include "Device.h"
+#include "Nuvlet/include/Contract.h"
+#include "host/Nuvlet/Http.h"
+
+namespace Vantrel {
+
+using Talvo::Utility::castTo;
+using Talvo::Utility::Path;
+
+AudioSource* AudioSource::create(Talvo::GDRV::IAudioSourceHandler* handler, uint32_t channel,
+                                 Talvo::MFF::IMultimediaFrameFactory* factory, Device* device) {
+  boost::shared_ptr<AudioSource> source(new AudioSource(handler, channel, factory, device));
+  source->self_ = source;
+  device->registerAudioSource(channel, source);
+  return source.get();
+}
+
+AudioSource::AudioSource(Talvo::GDRV::IAudioSourceHandler* handler, uint32_t channel,
+                         Talvo::MFF::IMultimediaFrameFactory* factory, Device* device)
+    : Talvo::Utility::SimpleAdjuster(static_cast<Talvo::GDRV::IAudioSource*>(this)),
+      Talvo::LoggerOwner(device->rawLogger(), (boost::format("as %1%") % channel).str()),
+      channel_(channel),
+      handler_(handler),
+      factory_(factory),
+      device_(device),
+      deviceData_(device->deviceData()) {
+  Talvo::Utility::audioSourceInitializeParams(parameters_, channel, device->modelEntry(), device->driverInfo(),
+                                              initialParameters_);
+}
+
+AudioSource::~AudioSource() = default;
+
+void* AudioSource::QueryContract(const char* typeName) {
+  return castTo<Path<Talvo::IContract, Talvo::GDRV::IAudioSource>, Path<Talvo::GDRV::IAudioSource>,
+                Path<Talvo::GDRV::IDeviceChannel>, Path<Talvo::IAsyncAdjuster>>(this, typeName);
+}
+
+void AudioSource::Destroy() {
+  Stop();
+  device_->unregisterAudioSource(channel_, this);
+  boost::shared_ptr<AudioSource> last;
+  last.swap(self_);  // the object goes when the last delivery in progress lets it go
+}
+
+void AudioSource::Start() {
+  boost::lock_guard<boost::recursive_mutex> lock(mutex_);
+  if (started_) {
+    NLOG(*this, 3, " Already started");
+    return;
+  }
+  started_ = true;
+  NLOG(*this, 0, " Start");
+  int result = 10;
+  try {
+    std::string reply;
+    Talvo::http::HttpHeaders headers;
+    result = Talvo::http::syncHttpGet(device_->cameraConnection(), "/admin/audio?setMicro=1", logger(), reply,
+                                      headers, false);
+  } catch (const std::exception& e) {
+    NLOG(*this, 3, " std::exception: " << e.what());
+  }
+  NLOG(*this, 0, " Started, audio enabled on device with result= " << result << ".");
+  if (handler_) handler_->Started(contract());
+}
+
+void AudioSource::Stop() {
+  boost::lock_guard<boost::recursive_mutex> lock(mutex_);
+  if (!started_) return;
+  started_ = false;
+  NLOG(*this, 0, " Stop");
+  Talvo::Utility::reportStop(handler_, contract());
+}
+
+void AudioSource::onAudioFrame(const uint8_t* data, size_t size) {
+  boost::lock_guard<boost::recursive_mutex> lock(mutex_);
+  if (!started_ || data == nullptr || size == 0 || factory_ == nullptr) return;
+  Talvo::MFF::IAudioBuffer* buffer = factory_->AllocateAudioBuffer("G.711", size, 0, 64000, 0);
+  if (!buffer) return;
+  ++frames_;
+  if (frames_ == 1 || frames_ % 1000 == 0) NLOG(*this, 0, " Reported " << frames_ << " audio frames.");
+  std::memcpy(buffer->GetBuffer(), data, size);
+  if (handler_)
+    handler_->MultimediaFrame(contract(), buffer);
+  else
+    buffer->Destroy();
+}
+
+void AudioSource::applyPendingSettings() {
+  while (parameters_.hasPending()) doApplySettings();
+}
+
+void AudioSource::doApplySettings() {
+  Talvo::Utility::ParamsMap set;
+  Talvo::IAsyncActionHandler* handler = nullptr;
+  if (!parameters_.popParameters(set, handler)) return;
+  parameters_.updateParams(set);
+  int result = 1;
+  try {
+    std::string path = "/control/control?set&section=audio";
+    const auto volume = set.find("volume");
+    if (volume != set.end()) path += "&PREAMPLIFIER=" + std::to_string(boost::any_cast<int>(volume->second));
+    result = Talvo::http::httpGet(device_->cameraConnection(), path, nullptr, Talvo::asio::DEFAULT_CONNECT_TIMEOUT);
+  } catch (const std::exception& e) {
+    NLOG(*this, 3, " std::exception: " << e.what());
+    result = 1;
+  }
+  if (handler) handler->Finished(contract(), result);
+}
+
+}  // namespace Vantrel

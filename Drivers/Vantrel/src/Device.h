@@ -1,0 +1,123 @@
+// Vantrel::Device: one camera. It chooses the channel class for every factory call of the host,
+// arms the camera's event system, answers the lens query and routes audio found inside video
+// streams to the audio channel of the same camera channel.
+//
+// Threads: factories run on host threads; camera requests of the device and its timers run on
+// the device's connection thread; audio routing runs on the video workers.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <boost/shared_ptr.hpp>
+
+#include "DeviceData.h"
+#include "Nuvlet/include/Device.h"
+#include "host/Nuvlet/ConnectionPolicy.h"
+#include "host/Nuvlet/Http.h"
+
+namespace Vantrel {
+
+class AudioSource;
+
+// Which video channel class serves a stream.
+enum class VideoSourceKind { None, Rtsp, Ver2, Classic };
+// Which I/O class serves an I/O device kind name.
+enum class IODeviceKind { None, Classic, Zl232IOBox, ZlBusIO, Zl232Gen };
+// Which detector serves a detection type.
+enum class DetectorKind { None, Motion, Shock, Ir, Thermal, Temperatures };
+
+// The class choices, separated from the factories so that they can be checked per model.
+// `badAnyCast` receives the text of a bad_any_cast met while reading "version" (else stays empty).
+VideoSourceKind chooseVideoSource(const Talvo::GDRV::ModelEntry& model, const Talvo::GDRV::DriverInfo& info,
+                                  uint32_t channel, uint32_t stream, std::string* badAnyCast = nullptr);
+IODeviceKind chooseIODevice(const std::string& kindName);
+// The "detectionType" of the detector description, else the identifier itself.
+std::string detectionTypeOf(const Talvo::GDRV::DriverInfo& info, const std::string& detectorId);
+DetectorKind chooseDetector(const std::string& detectionType);
+
+// Kind of a Zelta picture: 0 not a frame, 1 a frame with its own tables, 2 a frame without.
+int getZeltaFrameKind(const uint8_t* data, size_t size);
+
+// The one check every channel applies to a finished camera request before it uses the answer.
+// Failures are logged at level 3 under `function`.
+bool isDeviceResponseOk(const boost::system::error_code& error, const std::string& body,
+                        const Talvo::http::HttpResponse& response, const Talvo::LoggerOwner& logger,
+                        const std::string& requestName, const char* function = "isDeviceResponseOk");
+bool isDeviceResponseOk(const boost::system::error_code& error, const Talvo::http::Body& body,
+                        const Talvo::http::HttpResponse& response, const Talvo::LoggerOwner& logger,
+                        const std::string& requestName, const char* function = "isDeviceResponseOk");
+
+class Device : public Talvo::Utility::Device<boost::shared_ptr<DeviceData>, Talvo::Utility::ConnectionPolicyDefault> {
+ public:
+  using Base = Talvo::Utility::Device<boost::shared_ptr<DeviceData>, Talvo::Utility::ConnectionPolicyDefault>;
+
+  // Logs " Create device: <model>/<firmware>" at level 0.
+  Device(Talvo::GDRV::IDeviceHandler* handler, const Talvo::GDRV::ModelEntry& model, const std::string& modelName,
+         const std::string& firmware, std::shared_ptr<const Talvo::GDRV::DriverInfo> info,
+         boost::shared_ptr<DeviceData> data, Talvo::ILogger* logger);
+  ~Device() override;
+
+  void* QueryContract(const char* typeName) override;
+
+  Talvo::GDRV::IVideoSource* CreateVideoSource(Talvo::GDRV::IVideoSourceHandler* handler, uint32_t channel,
+                                               uint32_t stream, Talvo::MFF::IMultimediaFrameFactory* factory) override;
+
+  // Storage: the recordings on the camera.
+  void RequestRecordingsInfo(Talvo::GDRV::IRecordingsInfoHandler* handler) override;
+  void RequestRecordingInfo(const char* recordingId, Talvo::GDRV::ISingleRecordingInfoHandler* handler) override;
+  Talvo::GDRV::IRecordingSearch* CreateRecordingSearch(const char* recordingId) override;
+  Talvo::IContract* CreateRecordingExport(const char* recordingId) override;
+  Talvo::GDRV::IRecordingPlayback* CreateRecordingPlayback(const char* recordingId,
+                                                           Talvo::MFF::IMultimediaFrameFactory* factory,
+                                                           Talvo::GDRV::Storage::ITrackIdEnumerator* tracks,
+                                                           Talvo::GDRV::IRecordingPlaybackHandler* handler) override;
+
+  // Asks the camera to switch its event system on; at most one request at a time, sent again
+  // on the next call after a failure. Any thread.
+  void enableArming();
+  // Blocking: true when the camera shows both lenses. Any thread but the connection thread.
+  bool isBothLensDisplayed();
+
+  // Audio routing for the video workers. The map lock is held only for the lookup.
+  void routeAudio(uint32_t channel, const uint8_t* data, size_t size);
+  void applyAudioSettings(uint32_t channel);
+  // Registers `source` under `channel` unless a source is registered there already.
+  bool registerAudioSource(uint32_t channel, const boost::shared_ptr<AudioSource>& source);
+  // Removes the entry of `channel` only if it is `source`.
+  void unregisterAudioSource(uint32_t channel, const AudioSource* source);
+
+  // The I/O event hook: event sections found in the video stream of `channel`.
+  void registerEventChannel(uint32_t channel);
+  void unregisterEventChannel(uint32_t channel);
+  void processEventFrame(uint32_t channel, const std::string& text);
+
+  // The camera's connection information; throws Talvo::asio::ConnectionTextError.
+  Talvo::asio::ConnectionInfo cameraConnection() const { return connectionInfo(); }
+
+ protected:
+  void cancel() override;
+  Talvo::GDRV::IAudioSource* makeAudioSource(Talvo::GDRV::IAudioSourceHandler* handler, uint32_t channel,
+                                             Talvo::MFF::IMultimediaFrameFactory* factory) override;
+  Talvo::GDRV::IIODevice* makeIODevice(Talvo::GDRV::IIODeviceHandler* handler, uint32_t index) override;
+  Talvo::GDRV::ITelemetry* makeTelemetry(uint32_t index) override;
+  Talvo::GDRV::IAudioDestination* makeAudioDestination(Talvo::GDRV::IAudioDestinationHandler* handler,
+                                                       uint32_t channel) override;
+  Talvo::GDRV::IVideoAnalytics* makeVideoAnalytics(Talvo::GDRV::IVideoAnalyticsHandler* handler, uint32_t channel,
+                                                   const std::string& detectorId) override;
+
+ private:
+  boost::shared_ptr<AudioSource> audioSourceOf(uint32_t channel) const;
+  void finishArming(const boost::system::error_code& error, const Talvo::http::Body& body,
+                    const Talvo::http::HttpResponse& response);
+
+  std::atomic<int> armingState_{0};  // 0 not requested (or failed), 1 requested or done
+  std::mutex armingMutex_;
+  Talvo::http::AsyncOperationPtr armingRequest_;
+};
+
+}  // namespace Vantrel

@@ -1,0 +1,228 @@
+// The module as a host sees it: loaded with dlopen, entered through its three exported
+// functions, asked for devices and channels through the contract only.
+#include <stdio.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "TestHost.h"
+#include "host/GDRV.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Talvo::contract_cast;
+
+// A repository of our own, so that the matching rules are checked against known entries.
+const char* const kRepository = R"({
+  "name": "Vantrel", "number": 378,
+  "codecs": {"zelta": {"name": "Zelta", "value": "0"}, "mjpeg": {"name": "MJPEG", "value": "1"}},
+  "streams": {"push": ["zelta", "mjpeg"]},
+  "detectors": {"motion": {"properties": {"detectionType": "motion_detection"}}},
+  "models": [
+    {"identities": [{"vendor": "Vantrel", "model": "VX-A", "firmware": ["1.0", "1.1"]}],
+     "video": [{"streams": [{"description": "push"}]}],
+     "audio_sources": [{"settings": {"volume": 10}}],
+     "detectors": ["motion"]},
+    {"identities": [{"vendor": "Other", "model": "VX-A", "firmware": ["2.0"]}],
+     "video": [{"streams": [{"description": "push"}, {"description": "push"}]}, {"streams": [{"description": "push"}]}]},
+    {"identities": [{"vendor": "Vantrel", "model": "generic", "firmware": []}],
+     "video": [{"streams": [{"description": "push"}]}],
+     "audio_sources": [{}]}
+  ]})";
+
+class ModuleDirectory {
+ public:
+  ModuleDirectory() {
+    char pattern[] = "/tmp/vantrel-module-XXXXXX";
+    path_ = mkdtemp(pattern);
+  }
+  ~ModuleDirectory() { fs::remove_all(path_); }
+  void write(const std::string& text) { std::ofstream(path_ + "/Orsel.Vantrel.rep") << text; }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+class ModuleTest : public ::testing::Test {
+ protected:
+  void SetUp() override { directory.write(kRepository); }
+
+  Talvo::GDRV::IModule* initialised() {
+    EXPECT_TRUE(module.init(&host, directory.path().c_str()));
+    return module.get();
+  }
+
+  ModuleDirectory directory;
+  TestModuleHost host;
+  LoadedModule module{VANTREL_MODULE_PATH};
+  RecordingDeviceHandler handler;
+};
+
+// Destroys a contract object the host was given.
+struct DeviceDeleter {
+  void operator()(Talvo::GDRV::IDevice* device) const {
+    if (device) device->Destroy();
+  }
+};
+using DevicePtr = std::unique_ptr<Talvo::GDRV::IDevice, DeviceDeleter>;
+
+TEST_F(ModuleTest, LifeCycle) {
+  EXPECT_EQ(module.get(), nullptr) << "no module before initModule";
+  EXPECT_FALSE(module.init(nullptr, directory.path().c_str()));
+  EXPECT_FALSE(module.init(&host, nullptr));
+  ASSERT_TRUE(module.init(&host, directory.path().c_str()));
+  Talvo::GDRV::IModule* first = module.get();
+  ASSERT_NE(first, nullptr);
+  EXPECT_FALSE(module.init(&host, directory.path().c_str())) << "a second initModule fails";
+  EXPECT_EQ(module.get(), first) << "and the first module stays";
+  module.fini();
+  EXPECT_EQ(module.get(), nullptr);
+  module.fini();  // twice is harmless
+  EXPECT_EQ(module.get(), nullptr);
+  ASSERT_TRUE(module.init(&host, (directory.path() + "/").c_str())) << "a trailing slash names the same file";
+  EXPECT_NE(module.get(), nullptr);
+}
+
+TEST_F(ModuleTest, RepositoryThatDoesNotLoadFailsInit) {
+  ModuleDirectory empty;
+  EXPECT_FALSE(module.init(&host, empty.path().c_str()));
+  EXPECT_EQ(module.get(), nullptr);
+  empty.write("{\"name\": \"Vantrel\", \"models\": [");
+  EXPECT_FALSE(module.init(&host, empty.path().c_str()));
+  EXPECT_EQ(module.get(), nullptr);
+  EXPECT_TRUE(host.logger.contains(empty.path() + "/Orsel.Vantrel.rep")) << "the loader names the file";
+}
+
+TEST_F(ModuleTest, CastsCompareWholeTypeNames) {
+  Talvo::GDRV::IModule* driver = initialised();
+  ASSERT_NE(driver, nullptr);
+  EXPECT_EQ(contract_cast<Talvo::GDRV::IModule>(driver), driver);
+  EXPECT_NE(contract_cast<Talvo::IContract>(driver), nullptr);
+  EXPECT_EQ(contract_cast<Talvo::GDRV::IDevice>(driver), nullptr);
+  const std::string name = Talvo::contractName<Talvo::GDRV::IModule>();
+  EXPECT_EQ(driver->Cast(name.substr(0, name.size() - 1).c_str()), nullptr) << "a prefix is not the name";
+  EXPECT_EQ(driver->Cast((name + "X").c_str()), nullptr);
+  EXPECT_EQ(driver->Cast(nullptr), nullptr);
+
+  DevicePtr device(driver->CreateDevice(&handler, "Vantrel", "VX-A", "1.0"));
+  ASSERT_TRUE(device);
+  EXPECT_EQ(contract_cast<Talvo::GDRV::IDevice>(device.get()), device.get());
+  EXPECT_NE(contract_cast<Talvo::GDRV::IStorageDevice>(device.get()), nullptr);
+  EXPECT_NE(contract_cast<Talvo::IContract>(device.get()), nullptr);
+  EXPECT_EQ(contract_cast<Talvo::GDRV::IModule>(device.get()), nullptr);
+
+  Talvo::GDRV::IAudioSource* audio = device->CreateAudioSource(nullptr, 0, nullptr);
+  ASSERT_NE(audio, nullptr);
+  EXPECT_EQ(contract_cast<Talvo::GDRV::IAudioSource>(audio), audio);
+  EXPECT_NE(contract_cast<Talvo::IAsyncAdjuster>(audio), nullptr);
+  EXPECT_EQ(contract_cast<Talvo::GDRV::IVideoSource>(audio), nullptr);
+  audio->Destroy();
+}
+
+TEST_F(ModuleTest, CreateDeviceMatchesVendorModelAndFirmwareThenModelAlone) {
+  Talvo::GDRV::IModule* driver = initialised();
+  ASSERT_NE(driver, nullptr);
+  // Vendor, model and firmware: the first entry.
+  DevicePtr exact(driver->CreateDevice(&handler, "Vantrel", "VX-A", "1.1"));
+  ASSERT_TRUE(exact);
+  EXPECT_EQ(exact->CreateVideoSource(nullptr, 0, 1, nullptr), nullptr) << "entry 1 has one stream";
+  EXPECT_TRUE(host.logger.contains(" Create device: VX-A/1.1"));
+  // Empty firmware matches on vendor and model.
+  DevicePtr noFirmware(driver->CreateDevice(&handler, "Other", "VX-A", ""));
+  ASSERT_TRUE(noFirmware);
+  // An unknown firmware falls back to the model alone: the first entry listing the model.
+  DevicePtr byModel(driver->CreateDevice(&handler, "Other", "VX-A", "9.9"));
+  ASSERT_TRUE(byModel);
+  // Null strings count as empty.
+  DevicePtr nulls(driver->CreateDevice(&handler, nullptr, "VX-A", nullptr));
+  EXPECT_TRUE(nulls);
+  EXPECT_EQ(driver->CreateDevice(&handler, "Vantrel", "VX-Z", ""), nullptr);
+  EXPECT_EQ(driver->CreateDevice(&handler, "Vantrel", "vx-a", ""), nullptr) << "case-sensitive";
+  EXPECT_EQ(driver->CreateDevice(&handler, "Vantrel", nullptr, nullptr), nullptr);
+}
+
+TEST_F(ModuleTest, CreateDeviceLogsModelAndFirmware) {
+  Talvo::GDRV::IModule* driver = initialised();
+  DevicePtr device(driver->CreateDevice(&handler, "Vantrel", "VX-A", "1.0"));
+  ASSERT_TRUE(device);
+  bool found = false;
+  for (const auto& line : host.logger.lines())
+    if (line.message.find(" Create device: VX-A/1.0") != std::string::npos) {
+      found = true;
+      EXPECT_EQ(line.level, 0);
+      EXPECT_EQ(line.file, "Drivers/Vantrel/src/Device");
+      EXPECT_EQ(line.function, "Device");
+    }
+  EXPECT_TRUE(found);
+}
+
+TEST_F(ModuleTest, ChannelIndicesAreCheckedUnlessTheModelIsGeneric) {
+  Talvo::GDRV::IModule* driver = initialised();
+  DevicePtr device(driver->CreateDevice(&handler, "Vantrel", "VX-A", "1.0"));
+  ASSERT_TRUE(device);
+  EXPECT_EQ(device->CreateAudioSource(nullptr, 1, nullptr), nullptr) << "one audio source";
+  EXPECT_EQ(device->CreateAudioDestination(nullptr, 0), nullptr) << "no audio destination";
+  EXPECT_EQ(device->CreateIODevice(nullptr, 0), nullptr);
+  EXPECT_EQ(device->CreateTelemetry(0), nullptr);
+  EXPECT_EQ(device->CreateVideoSource(nullptr, 1, 0, nullptr), nullptr);
+  EXPECT_EQ(device->CreateTextEventSource(nullptr, 0), nullptr);
+
+  DevicePtr generic(driver->CreateDevice(&handler, "Vantrel", "generic", ""));
+  ASSERT_TRUE(generic);
+  Talvo::GDRV::IAudioSource* seventh = generic->CreateAudioSource(nullptr, 7, nullptr);
+  ASSERT_NE(seventh, nullptr) << "the generic model accepts every index";
+  EXPECT_EQ(seventh->GetChannel(), 7u);
+  seventh->Destroy();
+}
+
+TEST_F(ModuleTest, VideoAnalyticsChecksAreLogged) {
+  Talvo::GDRV::IModule* driver = initialised();
+  DevicePtr device(driver->CreateDevice(&handler, "Vantrel", "VX-A", "1.0"));
+  ASSERT_TRUE(device);
+  host.logger.clear();
+  EXPECT_EQ(device->CreateVideoAnalytics(nullptr, 0, nullptr), nullptr);
+  EXPECT_TRUE(host.logger.contains(" Creating videoAnalytic detectorID='' for Vantrel/VX-A/1.0"));
+  EXPECT_TRUE(host.logger.contains(" Can't create videoAnalytic channel=0 detectorID=''"));
+  EXPECT_EQ(device->CreateVideoAnalytics(nullptr, 3, "motion"), nullptr);
+  EXPECT_TRUE(host.logger.contains(" Can't create videoAnalytic channel=3 detectorID='motion'"));
+  EXPECT_EQ(device->CreateVideoAnalytics(nullptr, 0, "tamper"), nullptr);
+  EXPECT_TRUE(host.logger.contains(" Can't create videoAnalytic detectorID='tamper' not defined for device"));
+  for (const auto& line : host.logger.lines()) {
+    if (line.message.find("Can't create") != std::string::npos) EXPECT_EQ(line.level, 3) << line.message;
+    if (line.message.find("Creating") != std::string::npos) {
+      EXPECT_EQ(line.level, 0);
+      EXPECT_EQ(line.file, "Nuvlet/include/Device");
+      EXPECT_EQ(line.function, "CreateVideoAnalytics");
+    }
+  }
+}
+
+TEST(ModuleExports, OnlyTheThreeEntryPointsWithTheirVersion) {
+  const std::string command = std::string("nm -D --defined-only ") + VANTREL_MODULE_PATH;
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::set<std::string> symbols;
+  char line[512];
+  while (fgets(line, sizeof line, pipe)) {
+    std::istringstream fields(line);
+    std::string address, kind, name;
+    fields >> address >> kind >> name;
+    if (name.empty()) name = kind;  // absolute version-node symbols have no address column content
+    symbols.insert(name);
+  }
+  ASSERT_EQ(pclose(pipe), 0);
+  const std::set<std::string> expected = {"ORSEL_3.78", "finiModule@@ORSEL_3.78", "getModule@@ORSEL_3.78",
+                                          "initModule@@ORSEL_3.78"};
+  EXPECT_EQ(symbols, expected);
+}
+
+}  // namespace
