@@ -1,0 +1,28 @@
+// The one way a command ends the program early with a message.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace qrmhost {
+
+// Exit statuses of qrmhost.
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;  // a fault of qrmhost itself (cannot write a file, ...)
+constexpr int kExitUsage = 2;    // bad command line, module that will not load, unknown model
+
+// Thrown on the main thread only; main() prints "qrmhost: <message>" on stderr and exits with
+// `status`. Never carries a password: build messages from display forms only.
+class ExitError : public std::runtime_error {
+ public:
+  ExitError(int status, const std::string& message) : std::runtime_error(message), status_(status) {}
+  int status() const { return status_; }
+
+ private:
+  int status_;
+};
+
+// A bad command line: exit status 2.
+inline ExitError usageError(const std::string& message) { return ExitError(kExitUsage, message); }
+
+}  // namespace qrmhost

@@ -1,0 +1,139 @@
+#include "Handlers.h"
+
+#include "ContractObject.h"
+#include "FrameFactory.h"
+
+namespace qrmhost {
+namespace {
+
+const char* stateName(Talvo::GDRV::DeviceState state) {
+  switch (state) {
+    case Talvo::GDRV::DEVICE_CONNECTED: return "connected";
+    case Talvo::GDRV::DEVICE_DISCONNECTED: return "disconnected";
+    case Talvo::GDRV::DEVICE_FAILED: return "failed";
+  }
+  return "unknown";
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+void* DeviceReporter::QueryContract(const char* typeName) {
+  return answerCast<DeviceReporter, Talvo::GDRV::IDeviceHandler, Talvo::IContract>(this, typeName);
+}
+
+void DeviceReporter::StateChanged(Talvo::IContract*, Talvo::GDRV::DeviceState state, int32_t code) {
+  auto line = kindLine("device").add("state", stateName(state)).add("code", static_cast<int64_t>(code));
+  if (std::string(stateName(state)) == "unknown") line.add("value", static_cast<int64_t>(state));
+  console_.report(line);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+uint64_t LiveTally::countPicture(bool keyFrame, size_t size) {
+  uint64_t number = 0;
+  bool goalReached = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    number = ++totals_.frames;
+    if (keyFrame) ++totals_.keyFrames;
+    totals_.bytes += size;
+    goalReached = frameGoal_ != 0 && totals_.frames == frameGoal_;
+  }
+  if (goalReached) stop_.request();
+  return number;
+}
+
+void LiveTally::countAudio() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++totals_.audioFrames;
+}
+
+void LiveTally::countFailure() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++totals_.failures;
+}
+
+LiveTally::Totals LiveTally::totals() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return totals_;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+JsonObject ChannelEvents::line(const char* kind) const {
+  auto line = kindLine(kind);
+  if (source_) line.add("source", source_);
+  return line;
+}
+
+void ChannelEvents::failed(int32_t code) {
+  tally_.countFailure();
+  console_.report(line("failed").add("code", static_cast<int64_t>(code)));
+}
+
+void ChannelEvents::started() { console_.report(line("started")); }
+
+void ChannelEvents::stopped() {
+  console_.report(line("stopped"));
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopped_ = true;
+  }
+  stoppedChanged_.notify_all();
+}
+
+void ChannelEvents::statistic(const char* name, const char* text) {
+  console_.report(line("statistic").add("name", name).add("text", text));
+}
+
+bool ChannelEvents::waitStopped(Clock::time_point deadline) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return stoppedChanged_.wait_until(lock, deadline, [this] { return stopped_; });
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void* VideoReporter::QueryContract(const char* typeName) {
+  return answerCast<VideoReporter, Talvo::GDRV::IVideoSourceHandler, Talvo::GDRV::IAsyncDeviceChannelHandler,
+                    Talvo::IContract>(this, typeName);
+}
+
+void VideoReporter::MultimediaFrame(Talvo::IContract*, Talvo::MFF::ICompressedBuffer* buffer) {
+  OwnedBuffer<Talvo::MFF::ICompressedBuffer> picture(buffer);
+  if (!picture) return;
+  const char* codecName = picture->GetCodecName();
+  const std::string codec = codecName ? codecName : "";
+  const bool keyFrame = picture->IsKeyFrame();
+  const size_t size = picture->GetSize();
+  const uint64_t number = tally_.countPicture(keyFrame, size);
+  console_.report(kindLine("frame").add("codec", codec).add("key", keyFrame).add("size", static_cast<uint64_t>(size)));
+  if (saver_) saver_->save(number, codec, keyFrame, picture->GetBuffer(), size);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void* AudioReporter::QueryContract(const char* typeName) {
+  return answerCast<AudioReporter, Talvo::GDRV::IAudioSourceHandler, Talvo::GDRV::IAsyncDeviceChannelHandler,
+                    Talvo::IContract>(this, typeName);
+}
+
+void AudioReporter::MultimediaFrame(Talvo::IContract*, Talvo::MFF::IAudioBuffer* buffer) {
+  OwnedBuffer<Talvo::MFF::IAudioBuffer> audio(buffer);
+  if (!audio) return;
+  tally_.countAudio();
+  console_.report(kindLine("audio").add("size", static_cast<uint64_t>(audio->GetSize())));
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void* SettingsReporter::QueryContract(const char* typeName) {
+  return answerCast<SettingsReporter, Talvo::IAsyncActionHandler, Talvo::IContract>(this, typeName);
+}
+
+void SettingsReporter::Finished(Talvo::IContract*, int code) {
+  console_.report(kindLine("settings").add("code", code));
+}
+
+}  // namespace qrmhost

@@ -1,0 +1,144 @@
+// The handlers qrmhost hands to the module. The module calls them from its own threads, several
+// at once; each turns what it hears into output lines. None calls back into the module.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "Console.h"
+#include "PictureSaver.h"
+#include "StopControl.h"
+#include "host/Contract.h"
+#include "host/GDRV.h"
+
+namespace qrmhost {
+
+// {"kind":"device","state":"connected"|"disconnected"|"failed","code":N} per state report.
+class DeviceReporter : public Talvo::GDRV::IDeviceHandler {
+ public:
+  explicit DeviceReporter(Console& console) : console_(console) {}
+  void* Cast(const char* typeName) override { return QueryContract(typeName); }
+  void* QueryContract(const char* typeName) override;
+  void StateChanged(Talvo::IContract* device, Talvo::GDRV::DeviceState state, int32_t code) override;
+
+ private:
+  Console& console_;
+};
+
+// Counts of a `live` run. Any thread.
+class LiveTally {
+ public:
+  // `frameGoal` 0 for none; reaching it requests `stop`.
+  LiveTally(StopRequest& stop, uint64_t frameGoal) : stop_(stop), frameGoal_(frameGoal) {}
+
+  // Counts one picture and returns its number in arrival order, from 1.
+  uint64_t countPicture(bool keyFrame, size_t size);
+  void countAudio();
+  void countFailure();
+
+  struct Totals {
+    uint64_t frames = 0;
+    uint64_t keyFrames = 0;
+    uint64_t bytes = 0;
+    uint64_t audioFrames = 0;
+    uint64_t failures = 0;
+  };
+  Totals totals();
+
+ private:
+  StopRequest& stop_;
+  const uint64_t frameGoal_;
+  std::mutex mutex_;
+  Totals totals_;
+};
+
+// The channel events shared by the video and the audio source handler. `source` is null for the
+// video source, whose lines carry no "source" field; the audio source's carry "source":"audio".
+class ChannelEvents {
+ public:
+  ChannelEvents(Console& console, LiveTally& tally, const char* source)
+      : console_(console), tally_(tally), source_(source) {}
+
+  void failed(int32_t code);
+  void started();
+  void stopped();
+  void statistic(const char* name, const char* text);
+  // True once the channel reported Stopped, false when `deadline` passes first.
+  bool waitStopped(Clock::time_point deadline);
+
+  JsonObject line(const char* kind) const;
+
+ private:
+  Console& console_;
+  LiveTally& tally_;
+  const char* const source_;
+  std::mutex mutex_;
+  std::condition_variable stoppedChanged_;
+  bool stopped_ = false;
+};
+
+// Pictures of the video source: {"kind":"frame","codec":C,"key":B,"size":N}, saved with --save.
+class VideoReporter : public Talvo::GDRV::IVideoSourceHandler {
+ public:
+  // `saver` may be null (no --save); it outlives this object.
+  VideoReporter(Console& console, LiveTally& tally, PictureSaver* saver)
+      : console_(console), tally_(tally), saver_(saver), events_(console, tally, nullptr) {}
+
+  void* Cast(const char* typeName) override { return QueryContract(typeName); }
+  void* QueryContract(const char* typeName) override;
+  void Failed(Talvo::IContract*, int32_t code) override { events_.failed(code); }
+  void Started(Talvo::IContract*) override { events_.started(); }
+  void Stopped(Talvo::IContract*) override { events_.stopped(); }
+  void StatisticUpdated(Talvo::IContract*, const char* name, const char* text) override {
+    events_.statistic(name, text);
+  }
+  void MultimediaFrame(Talvo::IContract* channel, Talvo::MFF::ICompressedBuffer* buffer) override;
+
+  ChannelEvents& events() { return events_; }
+
+ private:
+  Console& console_;
+  LiveTally& tally_;
+  PictureSaver* const saver_;
+  ChannelEvents events_;
+};
+
+// Audio of the audio source: {"kind":"audio","size":N}.
+class AudioReporter : public Talvo::GDRV::IAudioSourceHandler {
+ public:
+  AudioReporter(Console& console, LiveTally& tally)
+      : console_(console), tally_(tally), events_(console, tally, "audio") {}
+
+  void* Cast(const char* typeName) override { return QueryContract(typeName); }
+  void* QueryContract(const char* typeName) override;
+  void Failed(Talvo::IContract*, int32_t code) override { events_.failed(code); }
+  void Started(Talvo::IContract*) override { events_.started(); }
+  void Stopped(Talvo::IContract*) override { events_.stopped(); }
+  void StatisticUpdated(Talvo::IContract*, const char* name, const char* text) override {
+    events_.statistic(name, text);
+  }
+  void MultimediaFrame(Talvo::IContract* channel, Talvo::MFF::IAudioBuffer* buffer) override;
+
+  ChannelEvents& events() { return events_; }
+
+ private:
+  Console& console_;
+  LiveTally& tally_;
+  ChannelEvents events_;
+};
+
+// {"kind":"settings","code":N} when a settings set is finished.
+class SettingsReporter : public Talvo::IAsyncActionHandler {
+ public:
+  explicit SettingsReporter(Console& console) : console_(console) {}
+  void* Cast(const char* typeName) override { return QueryContract(typeName); }
+  void* QueryContract(const char* typeName) override;
+  void Finished(Talvo::IContract* source, int code) override;
+
+ private:
+  Console& console_;
+};
+
+}  // namespace qrmhost

@@ -1,0 +1,48 @@
+#include "Host.h"
+
+#include "ExitError.h"
+
+namespace qrmhost {
+
+Host::Host(const GlobalOptions& options, Console& console, StopRequest& stop)
+    : options_(options), console_(console), stop_(stop), logger_(console, options.logLevel), moduleHost_(logger_) {}
+
+Host::~Host() {
+  module_.reset();
+  // Reverse order: a handler may use what was kept before it (a tally, a picture saver).
+  while (!kept_.empty()) kept_.pop_back();
+  if (frameFactory_.liveBuffers() != 0)
+    console_.message("qrmhost: " + std::to_string(frameFactory_.liveBuffers()) +
+                     " frame buffers were never destroyed by the module");
+}
+
+LoadedModule& Host::module() {
+  if (!module_) {
+    const auto path = options_.modulePath.empty() ? defaultModulePath() : options_.modulePath;
+    logger_.log(1, "loading module " + path.string());
+    module_ = std::make_unique<LoadedModule>(path, moduleHost_);
+  }
+  return *module_;
+}
+
+CameraUrl Host::camera() const {
+  if (!options_.camera) throw usageError("this command needs --camera URL");
+  auto url = parseCameraUrl(*options_.camera);
+  if (!url)
+    throw usageError("--camera " + withoutCredentials(*options_.camera) +
+                     " is not of the form http(s)://user:password@host:port/");
+  return *url;
+}
+
+ModuleObject<Talvo::GDRV::IDevice> Host::createDevice(Talvo::GDRV::IDeviceHandler& handler) {
+  if (options_.model.empty()) throw usageError("this command needs --model M");
+  auto& module = this->module().module();
+  ModuleObject<Talvo::GDRV::IDevice> device(module.CreateDevice(
+      &handler, options_.vendor.c_str(), options_.model.c_str(), options_.firmware.c_str()));
+  if (!device)
+    throw ExitError(kExitUsage, "unknown model " + options_.model + " (vendor " + options_.vendor + ", firmware '" +
+                                    options_.firmware + "')");
+  return device;
+}
+
+}  // namespace qrmhost

@@ -1,0 +1,32 @@
+// --save DIR of `live`: every picture in its own file, numbered in arrival order.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "Console.h"
+
+namespace qrmhost {
+
+// The file name of picture `number`: "000001.jpg" for a key picture or any MJPEG/JPEG picture,
+// "000002.zelta" for a Zelta delta picture, else the codec name in lower case as the extension.
+std::string pictureFileName(uint64_t number, const std::string& codec, bool keyFrame);
+
+// Any thread may save. After the first write error it reports once and saves nothing more.
+class PictureSaver {
+ public:
+  // Creates `directory` if needed; throws ExitError (status 2) when it cannot.
+  PictureSaver(const std::filesystem::path& directory, Console& console);
+
+  void save(uint64_t number, const std::string& codec, bool keyFrame, const uint8_t* bytes, size_t size);
+
+ private:
+  const std::filesystem::path directory_;
+  Console& console_;
+  std::atomic<bool> failed_{false};
+};
+
+}  // namespace qrmhost

@@ -1,0 +1,40 @@
+// The module's model repository (the JSON file beside the module), read for `models`. Only what
+// `models` shows is kept; the module itself reads the file for everything else.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "host/DriverInfo.h"
+
+namespace qrmhost {
+
+struct DetectorSummary {
+  std::string id;
+  std::string type;  // the detector's "detectionType" property, else its identifier
+};
+
+// What a model entry offers, for `models --details`.
+struct ModelSummary {
+  // Per video channel, per stream, the stream's codec names in order.
+  std::vector<std::vector<std::vector<std::string>>> videoChannels;
+  size_t audioSources = 0;
+  size_t audioDestinations = 0;
+  std::vector<std::string> ioKinds;
+  size_t telemetries = 0;
+  std::vector<DetectorSummary> detectors;
+  std::vector<std::pair<std::string, std::string>> properties;  // name, value as text
+};
+
+struct RepositoryModel {
+  std::vector<Talvo::GDRV::IdentityRecord> identities;
+  ModelSummary summary;
+};
+
+// Reads the repository; throws ExitError (status 2) naming the file and the reason when it
+// cannot be read or has no "models" list. Unknown fields are ignored.
+std::vector<RepositoryModel> readRepository(const std::filesystem::path& path);
+
+}  // namespace qrmhost
