@@ -1,0 +1,169 @@
+// `live`: pictures (and with --audio, audio) of one video stream, then a summary.
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "Commands.h"
+#include "ExitError.h"
+#include "Handlers.h"
+#include "Host.h"
+#include "PictureSaver.h"
+#include "SettingValue.h"
+
+namespace qrmhost {
+namespace {
+
+// How long Stop may take before qrmhost goes on to Destroy anyway.
+constexpr auto kStopDeadline = std::chrono::seconds(5);
+constexpr auto kProgressInterval = std::chrono::milliseconds(250);
+// "No time limit": far enough away, yet small enough for the clock's arithmetic.
+constexpr auto kForever = std::chrono::hours(24 * 365);
+
+struct LivePlan {
+  uint32_t channel = 0;
+  uint32_t stream = 0;
+  std::optional<std::chrono::duration<double>> duration;  // none: until the frame goal or Ctrl-C
+  uint64_t frameGoal = 0;                                  // 0: none
+  std::optional<std::filesystem::path> saveDirectory;
+  std::vector<SettingValue> settings;
+  bool audio = false;
+};
+
+LivePlan readPlan(const CommandOptions& options) {
+  LivePlan plan;
+  plan.channel = static_cast<uint32_t>(options.count("channel", 0, 0));
+  plan.stream = static_cast<uint32_t>(options.count("stream", 0, 0));
+  plan.frameGoal = options.count("frames", 0, 1);
+  if (options.has("seconds") || plan.frameGoal == 0)
+    plan.duration = std::chrono::duration<double>(options.seconds("seconds", 5.0));
+  if (const std::string* directory = options.value("save")) {
+    if (directory->empty()) throw usageError("--save needs a folder");
+    plan.saveDirectory = *directory;
+  }
+  for (const auto& text : options.all("set")) plan.settings.push_back(parseSetting(text));
+  plan.audio = options.has("audio");
+  return plan;
+}
+
+// Stores each setting in the adjuster; Main thread, no lock held.
+void storeSettings(Talvo::IAsyncAdjuster& adjuster, const std::vector<SettingValue>& settings, HostLogger& logger) {
+  struct Store {
+    Talvo::IAsyncAdjuster& adjuster;
+    const char* name;
+    void operator()(int value) const { adjuster.SetValue(name, value); }
+    void operator()(bool value) const { adjuster.SetValue(name, value); }
+    void operator()(double value) const { adjuster.SetValue(name, value); }
+    void operator()(const std::string& value) const { adjuster.SetValue(name, value.c_str()); }
+  };
+  for (const auto& setting : settings) {
+    logger.log(1, "setting " + describeSetting(setting));
+    std::visit(Store{adjuster, setting.name.c_str()}, setting.value);
+  }
+}
+
+std::string progressText(const LiveTally::Totals& totals, double seconds) {
+  char text[160];
+  std::snprintf(text, sizeof text, "%.1f s  frames %llu (key %llu)  %llu bytes  audio %llu  failures %llu", seconds,
+                static_cast<unsigned long long>(totals.frames), static_cast<unsigned long long>(totals.keyFrames),
+                static_cast<unsigned long long>(totals.bytes), static_cast<unsigned long long>(totals.audioFrames),
+                static_cast<unsigned long long>(totals.failures));
+  return text;
+}
+
+double secondsBetween(Clock::time_point begin, Clock::time_point end) {
+  return std::chrono::duration<double>(end - begin).count();
+}
+
+// Waits for the deadline, the frame goal or Ctrl-C, redrawing the progress line meanwhile.
+void waitWhileRunning(Host& host, LiveTally& tally, Clock::time_point started, Clock::time_point deadline) {
+  if (!host.console().showsProgress()) {
+    host.stopRequest().waitUntil(deadline);
+    return;
+  }
+  for (;;) {
+    const auto nextRedraw = std::min(deadline, Clock::now() + kProgressInterval);
+    const bool stopped = host.stopRequest().waitUntil(nextRedraw);
+    host.console().progress(progressText(tally.totals(), secondsBetween(started, Clock::now())));
+    if (stopped || Clock::now() >= deadline) break;
+  }
+  host.console().endProgress();
+}
+
+void awaitStopped(Host& host, ChannelEvents& events, const char* what) {
+  if (!events.waitStopped(Clock::now() + kStopDeadline))
+    host.console().message(std::string("qrmhost: the ") + what + " source did not report Stopped within 5 s");
+}
+
+JsonObject summaryLine(const LiveTally::Totals& totals, double seconds) {
+  return kindLine("summary")
+      .add("frames", totals.frames)
+      .add("key_frames", totals.keyFrames)
+      .add("bytes", totals.bytes)
+      .add("audio_frames", totals.audioFrames)
+      .add("failures", totals.failures)
+      .addDouble("fps", seconds > 0 ? static_cast<double>(totals.frames) / seconds : 0.0);
+}
+
+}  // namespace
+
+int runLive(Host& host, const CommandOptions& options) {
+  const LivePlan plan = readPlan(options);
+  const CameraUrl camera = host.camera();
+  PictureSaver* saver = plan.saveDirectory ? &host.keep<PictureSaver>(*plan.saveDirectory, host.console()) : nullptr;
+
+  auto& tally = host.keep<LiveTally>(host.stopRequest(), plan.frameGoal);
+  auto& deviceReporter = host.keep<DeviceReporter>(host.console());
+  auto& videoReporter = host.keep<VideoReporter>(host.console(), tally, saver);
+  auto& audioReporter = host.keep<AudioReporter>(host.console(), tally);
+  auto& settingsReporter = host.keep<SettingsReporter>(host.console());
+
+  // Declared in this order so that an early exit destroys channels before the device.
+  auto device = host.createDevice(deviceReporter);
+  host.logger().log(1, "connecting to " + camera.display() + " as " + host.options().model);
+  device->Connect(host.options().camera->c_str());
+
+  ModuleObject<Talvo::GDRV::IVideoSource> video(
+      device->CreateVideoSource(&videoReporter, plan.channel, plan.stream, &host.frameFactory()));
+  if (!video)
+    throw ExitError(kExitUsage, "the module has no video source for channel " + std::to_string(plan.channel) +
+                                    " stream " + std::to_string(plan.stream) + " of " + host.options().model);
+
+  Talvo::IAsyncAdjuster* adjuster = nullptr;
+  if (!plan.settings.empty()) {
+    adjuster = Talvo::contract_cast<Talvo::IAsyncAdjuster>(video.get());
+    if (!adjuster) throw ExitError(kExitUsage, "the video source takes no settings (no adjuster)");
+    storeSettings(*adjuster, plan.settings, host.logger());
+  }
+
+  ModuleObject<Talvo::GDRV::IAudioSource> audio;
+  if (plan.audio) {
+    audio.reset(device->CreateAudioSource(&audioReporter, plan.channel, &host.frameFactory()));
+    if (!audio)
+      throw ExitError(kExitUsage, "the module has no audio source for channel " + std::to_string(plan.channel));
+  }
+
+  const auto started = Clock::now();
+  video->Start();
+  if (audio) audio->Start();
+  if (adjuster) adjuster->ApplySettings(&settingsReporter);
+
+  const auto deadline = plan.duration ? started + std::chrono::duration_cast<Clock::duration>(*plan.duration)
+                                      : started + kForever;
+  waitWhileRunning(host, tally, started, deadline);
+  const auto stopping = Clock::now();
+
+  video->Stop();
+  if (audio) audio->Stop();
+  awaitStopped(host, videoReporter.events(), "video");
+  if (audio) awaitStopped(host, audioReporter.events(), "audio");
+  audio.reset();
+  video.reset();
+  device.reset();
+
+  host.console().report(summaryLine(tally.totals(), secondsBetween(started, stopping)));
+  return kExitOk;
+}
+
+}  // namespace qrmhost
