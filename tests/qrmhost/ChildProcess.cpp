@@ -1,0 +1,167 @@
+#include "ChildProcess.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace qrmhost_test {
+
+std::vector<std::string> splitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+std::vector<std::string> ChildResult::outLines() const { return splitLines(out); }
+std::vector<std::string> ChildResult::errLines() const { return splitLines(err); }
+
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
+                           const std::vector<std::string>& extraEnvironment) {
+  int outPipe[2], errPipe[2];
+  if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+
+  // The child starts with no blocked signals and default dispositions, whatever the runner set.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none, all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &all);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+  std::vector<std::string> argvText{program};
+  argvText.insert(argvText.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (auto& text : argvText) argv.push_back(text.data());
+  argv.push_back(nullptr);
+
+  std::vector<std::string> envText;
+  for (char** variable = environ; *variable; ++variable) envText.emplace_back(*variable);
+  envText.insert(envText.end(), extraEnvironment.begin(), extraEnvironment.end());
+  std::vector<char*> envp;
+  for (auto& text : envText) envp.push_back(text.data());
+  envp.push_back(nullptr);
+
+  const int spawned = posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  close(outPipe[1]);
+  close(errPipe[1]);
+  outFd_ = outPipe[0];
+  errFd_ = errPipe[0];
+  if (spawned != 0) {
+    pid_ = -1;
+    throw std::runtime_error("cannot start " + program);
+  }
+}
+
+ChildProcess::~ChildProcess() {
+  killAndReap();
+  if (outFd_ >= 0) close(outFd_);
+  if (errFd_ >= 0) close(errFd_);
+}
+
+bool ChildProcess::readSome(Clock::time_point deadline) {
+  pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
+  if (outFd_ < 0 && errFd_ < 0) return false;
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  if (left <= 0) return false;
+  const int ready = poll(fds, 2, static_cast<int>(left));
+  if (ready < 0 && errno == EINTR) return true;
+  if (ready <= 0) return false;
+  int* descriptors[2] = {&outFd_, &errFd_};
+  std::string* buffers[2] = {&out_, &err_};
+  for (int i = 0; i < 2; ++i) {
+    if (*descriptors[i] < 0 || fds[i].revents == 0) continue;
+    char chunk[4096];
+    const ssize_t got = read(*descriptors[i], chunk, sizeof chunk);
+    if (got > 0) {
+      buffers[i]->append(chunk, static_cast<size_t>(got));
+    } else if (got == 0 || errno != EINTR) {
+      close(*descriptors[i]);
+      *descriptors[i] = -1;
+    }
+  }
+  return true;
+}
+
+bool ChildProcess::waitForOutLine(const std::string& text, Clock::time_point deadline) {
+  for (;;) {
+    for (const auto& line : splitLines(out_.substr(0, out_.rfind('\n') + 1)))
+      if (line.find(text) != std::string::npos) return true;
+    if (!readSome(deadline)) return false;
+  }
+}
+
+void ChildProcess::sendSignal(int signal) {
+  if (pid_ > 0) kill(pid_, signal);
+}
+
+ChildResult ChildProcess::finish(Clock::time_point deadline) {
+  while ((outFd_ >= 0 || errFd_ >= 0) && readSome(deadline)) {
+  }
+  ChildResult result;
+  if (outFd_ < 0 && errFd_ < 0 && waitForExit(deadline)) {
+    int status = 0;
+    if (waitpid(pid_, &status, 0) == pid_) {
+      pid_ = -1;
+      if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
+    }
+  }
+  killAndReap();
+  result.out = out_;
+  result.err = err_;
+  return result;
+}
+
+bool ChildProcess::waitForExit(Clock::time_point deadline) {
+  if (pid_ <= 0) return false;
+  const int pidFd = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
+  if (pidFd < 0) return true;  // an old kernel: the closed pipes say the child is ending
+  pollfd exited = {pidFd, POLLIN, 0};
+  int ready = 0;
+  do {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    ready = left > 0 ? poll(&exited, 1, static_cast<int>(left)) : 0;
+  } while (ready < 0 && errno == EINTR);
+  close(pidFd);
+  return ready > 0;
+}
+
+void ChildProcess::killAndReap() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGKILL);
+  int status = 0;
+  waitpid(pid_, &status, 0);
+  pid_ = -1;
+}
+
+ChildResult runQrmhost(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
+                       std::chrono::seconds timeout) {
+  ChildProcess child(QRMHOST_PATH, arguments, environment);
+  return child.finish(Clock::now() + timeout);
+}
+
+}  // namespace qrmhost_test

@@ -1,0 +1,96 @@
+// The parts of qrmhost that need no module: JSON text, camera addresses, --set values, file names.
+#include <gtest/gtest.h>
+
+#include "CameraUrl.h"
+#include "ExitError.h"
+#include "JsonLine.h"
+#include "PictureSaver.h"
+#include "SettingValue.h"
+
+namespace qrmhost {
+namespace {
+
+TEST(JsonLine, EscapesQuotesBackslashesAndControlCharacters) {
+  EXPECT_EQ(jsonString("a\"b\\c"), R"("a\"b\\c")");
+  EXPECT_EQ(jsonString("line\nnext\ttab\r"), R"("line\nnext\ttab\r")");
+  EXPECT_EQ(jsonString(std::string("\x01\x1f\x7f", 3)), R"("\u0001\u001f\u007f")");
+  EXPECT_EQ(jsonString(std::string("nul\0here", 8)), R"("nul\u0000here")");
+}
+
+TEST(JsonLine, KeepsValidUtf8AndReplacesInvalidBytes) {
+  EXPECT_EQ(jsonString("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\xb7"), "\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\xb7\"");
+  EXPECT_EQ(jsonString("bad\xff"), R"("bad\ufffd")");
+  EXPECT_EQ(jsonString("cut\xe2\x82"), R"("cut\ufffd\ufffd")");
+  EXPECT_EQ(jsonString("\xc0\xaf"), R"("\ufffd\ufffd")");          // overlong '/'
+  EXPECT_EQ(jsonString("\xed\xa0\x80"), R"("\ufffd\ufffd\ufffd")");  // a surrogate
+}
+
+TEST(JsonLine, BuildsObjectsInOrder) {
+  const auto line = kindLine("frame").add("codec", "Zelta").add("key", true).add("size", 12).addDouble("fps", 2.5);
+  EXPECT_EQ(line.str(), R"({"kind":"frame","codec":"Zelta","key":true,"size":12,"fps":2.50})");
+  EXPECT_EQ(JsonObject().add("list", JsonArray().add("a").add("")).str(), R"({"list":["a",""]})");
+  EXPECT_EQ(jsonNumber(0.0 / 0.0), "null");
+}
+
+TEST(CameraUrl, DisplayFormHasNoCredentials) {
+  auto url = parseCameraUrl("http://admin:pa@ss/word@192.0.2.1:8080/");
+  ASSERT_TRUE(url);
+  EXPECT_TRUE(url->hasCredentials);
+  EXPECT_EQ(url->display(), "http://192.0.2.1:8080/");
+  url = parseCameraUrl("HTTPS://[::1]:443");
+  ASSERT_TRUE(url);
+  EXPECT_EQ(url->display(), "https://[::1]:443/");
+  EXPECT_FALSE(url->hasCredentials);
+}
+
+TEST(CameraUrl, RefusesOtherSchemesAndBadPorts) {
+  EXPECT_FALSE(parseCameraUrl("rtsp://host/"));
+  EXPECT_FALSE(parseCameraUrl("host:80"));
+  EXPECT_FALSE(parseCameraUrl("http://user:pw@/"));
+  EXPECT_FALSE(parseCameraUrl("http://host:0/"));
+  EXPECT_FALSE(parseCameraUrl("http://host:65536/"));
+  EXPECT_FALSE(parseCameraUrl("http://host:8o/"));
+}
+
+TEST(CameraUrl, WithoutCredentialsCutsUpToTheLastAt) {
+  EXPECT_EQ(withoutCredentials("http://u:p@w@h:1/"), "http://h:1/");
+  EXPECT_EQ(withoutCredentials("plain text"), "plain text");
+  EXPECT_EQ(withoutCredentials("user@host"), "user@host");
+}
+
+TEST(SettingValue, GuessesTheType) {
+  EXPECT_EQ(std::get<int>(parseSetting("fps=25").value), 25);
+  EXPECT_EQ(std::get<int>(parseSetting("offset=-3").value), -3);
+  EXPECT_EQ(std::get<bool>(parseSetting("on=true").value), true);
+  EXPECT_EQ(std::get<double>(parseSetting("gain=1.5").value), 1.5);
+  EXPECT_EQ(std::get<double>(parseSetting("big=99999999999").value), 99999999999.0);
+  EXPECT_EQ(std::get<std::string>(parseSetting("mode=night").value), "night");
+  EXPECT_EQ(std::get<std::string>(parseSetting("when=12:30").value), "12:30");
+  EXPECT_EQ(std::get<std::string>(parseSetting("odd=nan").value), "nan");
+  EXPECT_EQ(std::get<std::string>(parseSetting("empty=").value), "");
+  EXPECT_EQ(parseSetting("a=b=c").name, "a");
+  EXPECT_EQ(std::get<std::string>(parseSetting("a=b=c").value), "b=c");
+}
+
+TEST(SettingValue, SuffixForcesTheType) {
+  EXPECT_EQ(std::get<std::string>(parseSetting("code=12:string").value), "12");
+  EXPECT_EQ(std::get<double>(parseSetting("gain=3:double").value), 3.0);
+  EXPECT_EQ(std::get<int>(parseSetting("n=7:int").value), 7);
+  EXPECT_EQ(std::get<bool>(parseSetting("on=false:bool").value), false);
+  EXPECT_THROW(parseSetting("n=7.5:int"), ExitError);
+  EXPECT_THROW(parseSetting("on=yes:bool"), ExitError);
+  EXPECT_THROW(parseSetting("g=x:double"), ExitError);
+  EXPECT_THROW(parseSetting("=5"), ExitError);
+  EXPECT_THROW(parseSetting("novalue"), ExitError);
+}
+
+TEST(PictureSaver, FileNamesFollowCodecAndKey) {
+  EXPECT_EQ(pictureFileName(1, "Zelta", true), "000001.jpg");
+  EXPECT_EQ(pictureFileName(2, "Zelta", false), "000002.zelta");
+  EXPECT_EQ(pictureFileName(3, "MJPEG", false), "000003.jpg");
+  EXPECT_EQ(pictureFileName(1234567, "H264", false), "1234567.h264");
+  EXPECT_EQ(pictureFileName(4, "", true), "000004.bin");
+}
+
+}  // namespace
+}  // namespace qrmhost
