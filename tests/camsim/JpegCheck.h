@@ -1,0 +1,21 @@
+// Test-side JPEG checks, independent of the simulator's own code: libjpeg decoding and the
+// marker walk that tells key pictures from delta pictures.
+#pragma once
+
+#include <string>
+
+struct DecodedSize {
+    bool ok = false;
+    int width = 0;
+    int height = 0;
+};
+
+// Decodes the whole picture with libjpeg; ok is false on any libjpeg error.
+DecodedSize decodeJpeg(const std::string& jpeg);
+
+// Markers seen before the start of scan, e.g. true when FF DB comes before FF DA.
+bool markerBeforeScan(const std::string& jpeg, unsigned char marker);
+
+// The delta picture's scan put behind the key picture's head (its tables): what a client
+// decoder does with a delta picture.
+std::string withTablesOf(const std::string& key, const std::string& delta);
