@@ -133,7 +133,9 @@ TEST(QrmhostModels, DetailsCarryChannelsDetectorsAndProperties) {
             R"("video":[{"streams":[["Zelta","MJPEG"],["MJPEG"]]}],"audio_sources":1,"audio_destinations":0,)"
             R"("io":["iodev_3x1"],"telemetry":0,)"
             R"("detectors":[{"id":"md","type":"motion"},{"id":"tamper","type":"tamper"}],)"
-            R"("properties":[{"name":"version","value":"2"},{"name":"label","value":"Fixed \"dome\""}]})");
+            R"("properties":[{"name":"version","value":2},{"name":"build","value":"2"},)"
+            R"({"name":"ratio","value":2.5},{"name":"night","value":true},)"
+            R"({"name":"label","value":"Fixed \"dome\""}]})");
   EXPECT_TRUE(contains(lines[1], R"("model":"VX-S10B")"));
   EXPECT_TRUE(contains(lines[1], R"("video":[{"streams":[["Zelta","MJPEG"],["MJPEG"]]}])"));
   EXPECT_EQ(lines[2],

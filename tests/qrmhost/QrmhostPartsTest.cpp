@@ -4,6 +4,7 @@
 #include "CameraUrl.h"
 #include "ExitError.h"
 #include "JsonLine.h"
+#include "JsonReader.h"
 #include "PictureSaver.h"
 #include "SettingValue.h"
 
@@ -30,6 +31,41 @@ TEST(JsonLine, BuildsObjectsInOrder) {
   EXPECT_EQ(line.str(), R"({"kind":"frame","codec":"Zelta","key":true,"size":12,"fps":2.50})");
   EXPECT_EQ(JsonObject().add("list", JsonArray().add("a").add("")).str(), R"({"list":["a",""]})");
   EXPECT_EQ(jsonNumber(0.0 / 0.0), "null");
+}
+
+TEST(JsonReader, KeepsNumbersAsWrittenAndStringsApart) {
+  const JsonValue value = parseJson(R"( {"a": 2, "b": "2", "c": -1.5e3, "d": [true, null], "e": {}} )");
+  ASSERT_EQ(value.type, JsonValue::Type::Object);
+  EXPECT_EQ(value.find("a")->type, JsonValue::Type::Number);
+  EXPECT_EQ(value.find("b")->type, JsonValue::Type::String);
+  EXPECT_EQ(value.encoded(), R"({"a":2,"b":"2","c":-1.5e3,"d":[true,null],"e":{}})");
+  EXPECT_EQ(value.find("missing"), nullptr);
+}
+
+TEST(JsonReader, DecodesEscapes) {
+  const JsonValue value = parseJson(R"(["\"\\\/\n\u00e9\ud83d\udcf7"])");
+  ASSERT_EQ(value.items.size(), 1u);
+  EXPECT_EQ(value.items[0].text, "\"\\/\n\xc3\xa9\xf0\x9f\x93\xb7");
+}
+
+TEST(JsonReader, RefusesMalformedText) {
+  for (const char* text : {"", "{", "[1,]", "{\"a\" 1}", "01", "1.", "-", "\"open", "[\"\\x\"]", "\"\\ud800\"",
+                           "tru", "{} {}", "[\"\x01\"]"})
+    EXPECT_THROW(parseJson(text), JsonSyntaxError) << text;
+}
+
+TEST(JsonReader, LimitsNesting) {
+  EXPECT_NO_THROW(parseJson(std::string(kMaxJsonDepth, '[') + std::string(kMaxJsonDepth, ']')));
+  EXPECT_THROW(parseJson(std::string(kMaxJsonDepth + 2, '[') + std::string(kMaxJsonDepth + 2, ']')), JsonSyntaxError);
+}
+
+TEST(JsonReader, NamesTheLineOfAnError) {
+  try {
+    parseJson("{\n\"a\": 1,\n\"b\": ?\n}");
+    FAIL() << "no error";
+  } catch (const JsonSyntaxError& error) {
+    EXPECT_NE(std::string(error.what()).find("line 3"), std::string::npos) << error.what();
+  }
 }
 
 TEST(CameraUrl, DisplayFormHasNoCredentials) {

@@ -33,7 +33,7 @@ JsonArray detectorsJson(const ModelSummary& summary) {
 JsonArray propertiesJson(const ModelSummary& summary) {
   JsonArray properties;
   for (const auto& [name, value] : summary.properties)
-    properties.addRaw(JsonObject().add("name", name).add("value", value).str());
+    properties.addRaw(JsonObject().add("name", name).addRaw("value", value).str());
   return properties;
 }
 

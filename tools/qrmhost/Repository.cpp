@@ -1,72 +1,58 @@
 #include "Repository.h"
 
-#include <boost/property_tree/json_parser.hpp>
-#include <boost/property_tree/ptree.hpp>
+#include <fstream>
 #include <map>
 #include <sstream>
 
 #include "ExitError.h"
+#include "JsonReader.h"
 
 namespace qrmhost {
 namespace {
 
-using boost::property_tree::ptree;
+// The module refuses larger repositories; so does qrmhost, before reading them whole.
+constexpr std::uintmax_t kMaxRepositorySize = 4u * 1024u * 1024u;
 
-// JSON arrays and objects are both child lists in a ptree; an absent key reads as empty.
-const ptree& childOrEmpty(const ptree& tree, const std::string& key) {
-  static const ptree empty;
-  auto child = tree.get_child_optional(key);
-  return child ? *child : empty;
+// Objects and arrays alike: an absent member or one of another type reads as empty.
+const JsonValue& memberOrEmpty(const JsonValue& value, const std::string& key) {
+  static const JsonValue empty;
+  const JsonValue* member = value.find(key);
+  return member ? *member : empty;
 }
 
-// A list of strings, or a single string standing for a one-element list.
-std::vector<std::string> stringList(const ptree& node) {
+std::string stringOf(const JsonValue& value, const std::string& key) {
+  const JsonValue* member = value.find(key);
+  return member && member->type == JsonValue::Type::String ? member->text : std::string();
+}
+
+// An array of strings, or a single string standing for a one-element list.
+std::vector<std::string> stringList(const JsonValue& value) {
   std::vector<std::string> values;
-  if (node.empty()) {
-    if (!node.data().empty()) values.push_back(node.data());
-    return values;
-  }
-  for (const auto& item : node) values.push_back(item.second.data());
+  if (value.type == JsonValue::Type::String) values.push_back(value.text);
+  for (const auto& item : value.items) values.push_back(item.type == JsonValue::Type::String ? item.text : item.encoded());
   return values;
 }
 
-// A value as text: a scalar as it was written, an object or array as compact JSON.
-std::string valueText(const ptree& node) {
-  if (node.empty()) return node.data();
-  std::ostringstream json;
-  boost::property_tree::write_json(json, node, false);
-  std::string text = json.str();
-  while (!text.empty() && text.back() == '\n') text.pop_back();
-  return text;
-}
-
-using CodecNames = std::map<std::string, std::string>;             // codec id -> name
-using StreamCodecs = std::map<std::string, std::vector<std::string>>;  // stream description -> codec ids
-
-CodecNames readCodecNames(const ptree& root) {
-  CodecNames names;
-  for (const auto& codec : childOrEmpty(root, "codecs")) names[codec.first] = codec.second.get("name", codec.first);
-  return names;
-}
-
-StreamCodecs readStreamCodecs(const ptree& root) {
-  StreamCodecs streams;
-  for (const auto& stream : childOrEmpty(root, "streams")) streams[stream.first] = stringList(stream.second);
-  return streams;
-}
-
-std::map<std::string, std::string> readDetectorTypes(const ptree& root) {
-  std::map<std::string, std::string> types;
-  for (const auto& detector : childOrEmpty(root, "detectors"))
-    types[detector.first] = detector.second.get("properties.detectionType", detector.first);
-  return types;
-}
-
 struct SharedTables {
-  CodecNames codecNames;
-  StreamCodecs streamCodecs;
-  std::map<std::string, std::string> detectorTypes;
+  std::map<std::string, std::string> codecNames;                 // codec id -> name
+  std::map<std::string, std::vector<std::string>> streamCodecs;  // stream description -> codec ids
+  std::map<std::string, std::string> detectorTypes;              // detector id -> detection type
 };
+
+SharedTables readSharedTables(const JsonValue& root) {
+  SharedTables tables;
+  for (const auto& [id, codec] : memberOrEmpty(root, "codecs").members) {
+    const std::string name = stringOf(codec, "name");
+    tables.codecNames[id] = name.empty() ? id : name;
+  }
+  for (const auto& [description, codecs] : memberOrEmpty(root, "streams").members)
+    tables.streamCodecs[description] = stringList(codecs);
+  for (const auto& [id, detector] : memberOrEmpty(root, "detectors").members) {
+    const std::string type = stringOf(memberOrEmpty(detector, "properties"), "detectionType");
+    tables.detectorTypes[id] = type.empty() ? id : type;
+  }
+  return tables;
+}
 
 // The codec names of one stream description, in order; an id the table lacks stands as itself.
 std::vector<std::string> codecNamesOf(const std::string& description, const SharedTables& tables) {
@@ -81,64 +67,74 @@ std::vector<std::string> codecNamesOf(const std::string& description, const Shar
 }
 
 // A stream is {"description": ..., "settings": ...}; a bare string names the description alone.
-std::string streamDescription(const ptree& stream) {
-  return stream.empty() ? stream.data() : stream.get("description", "");
+std::string streamDescription(const JsonValue& stream) {
+  return stream.type == JsonValue::Type::String ? stream.text : stringOf(stream, "description");
 }
 
-ModelSummary readSummary(const ptree& entry, const SharedTables& tables) {
+ModelSummary readSummary(const JsonValue& entry, const SharedTables& tables) {
   ModelSummary summary;
-  for (const auto& channel : childOrEmpty(entry, "video")) {
+  for (const auto& channel : memberOrEmpty(entry, "video").items) {
     std::vector<std::vector<std::string>> streams;
-    for (const auto& stream : childOrEmpty(channel.second, "streams"))
-      streams.push_back(codecNamesOf(streamDescription(stream.second), tables));
+    for (const auto& stream : memberOrEmpty(channel, "streams").items)
+      streams.push_back(codecNamesOf(streamDescription(stream), tables));
     summary.videoChannels.push_back(std::move(streams));
   }
-  summary.audioSources = childOrEmpty(entry, "audio_sources").size();
-  summary.audioDestinations = childOrEmpty(entry, "audio_destinations").size();
-  for (const auto& io : childOrEmpty(entry, "io")) summary.ioKinds.push_back(io.second.get("kind", ""));
-  summary.telemetries = childOrEmpty(entry, "telemetry").size();
-  for (const auto& id : stringList(childOrEmpty(entry, "detectors"))) {
+  summary.audioSources = memberOrEmpty(entry, "audio_sources").items.size();
+  summary.audioDestinations = memberOrEmpty(entry, "audio_destinations").items.size();
+  for (const auto& io : memberOrEmpty(entry, "io").items) summary.ioKinds.push_back(stringOf(io, "kind"));
+  summary.telemetries = memberOrEmpty(entry, "telemetry").items.size();
+  for (const auto& id : stringList(memberOrEmpty(entry, "detectors"))) {
     auto type = tables.detectorTypes.find(id);
     summary.detectors.push_back({id, type == tables.detectorTypes.end() ? id : type->second});
   }
-  for (const auto& property : childOrEmpty(entry, "properties"))
-    summary.properties.emplace_back(property.first, valueText(property.second));
+  for (const auto& [name, value] : memberOrEmpty(entry, "properties").members)
+    summary.properties.emplace_back(name, value.encoded());
   return summary;
 }
 
-std::vector<Talvo::GDRV::IdentityRecord> readIdentities(const ptree& entry) {
+std::vector<Talvo::GDRV::IdentityRecord> readIdentities(const JsonValue& entry) {
   std::vector<Talvo::GDRV::IdentityRecord> identities;
-  for (const auto& identity : childOrEmpty(entry, "identities")) {
+  for (const auto& identity : memberOrEmpty(entry, "identities").items) {
     Talvo::GDRV::IdentityRecord record;
-    record.vendor = identity.second.get("vendor", "");
-    record.model = identity.second.get("model", "");
-    record.firmware = stringList(childOrEmpty(identity.second, "firmware"));
+    record.vendor = stringOf(identity, "vendor");
+    record.model = stringOf(identity, "model");
+    record.firmware = stringList(memberOrEmpty(identity, "firmware"));
     identities.push_back(std::move(record));
   }
   return identities;
 }
 
-ptree parseFile(const std::filesystem::path& path) {
-  ptree root;
-  try {
-    boost::property_tree::read_json(path.string(), root);
-  } catch (const boost::property_tree::json_parser_error& error) {
-    const std::string where = error.line() ? " (line " + std::to_string(error.line()) + ")" : "";
-    throw ExitError(kExitUsage, "cannot read repository " + path.string() + ": " + error.message() + where);
-  }
-  return root;
+ExitError repositoryError(const std::filesystem::path& path, const std::string& reason) {
+  return ExitError(kExitUsage, "cannot read repository " + path.string() + ": " + reason);
+}
+
+std::string fileText(const std::filesystem::path& path) {
+  std::error_code error;
+  const auto size = std::filesystem::file_size(path, error);
+  if (error) throw repositoryError(path, error.message());
+  if (size > kMaxRepositorySize) throw repositoryError(path, "larger than 4 MiB");
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  if (!file) throw repositoryError(path, "cannot read the file");
+  return text.str();
 }
 
 }  // namespace
 
 std::vector<RepositoryModel> readRepository(const std::filesystem::path& path) {
-  const ptree root = parseFile(path);
-  auto models = root.get_child_optional("models");
-  if (!models) throw ExitError(kExitUsage, "cannot read repository " + path.string() + ": it has no \"models\" list");
+  JsonValue root;
+  try {
+    root = parseJson(fileText(path));
+  } catch (const JsonSyntaxError& error) {
+    throw repositoryError(path, error.what());
+  }
+  const JsonValue* models = root.find("models");
+  if (!models || models->type != JsonValue::Type::Array) throw repositoryError(path, "it has no \"models\" list");
 
-  const SharedTables tables{readCodecNames(root), readStreamCodecs(root), readDetectorTypes(root)};
+  const SharedTables tables = readSharedTables(root);
   std::vector<RepositoryModel> result;
-  for (const auto& entry : *models) result.push_back({readIdentities(entry.second), readSummary(entry.second, tables)});
+  for (const auto& entry : models->items) result.push_back({readIdentities(entry), readSummary(entry, tables)});
   return result;
 }
 

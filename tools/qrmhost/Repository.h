@@ -1,5 +1,7 @@
-// The module's model repository (the JSON file beside the module), read for `models`. Only what
-// `models` shows is kept; the module itself reads the file for everything else.
+// The module's model repository (the JSON file beside the module, see docs/repository.md), read
+// for `models`. Only what `models` shows is kept; the module reads the file for everything else.
+// qrmhost is lenient where the module is strict: it shows what is there and leaves judging the
+// file to the module.
 #pragma once
 
 #include <filesystem>
@@ -25,7 +27,7 @@ struct ModelSummary {
   std::vector<std::string> ioKinds;
   size_t telemetries = 0;
   std::vector<DetectorSummary> detectors;
-  std::vector<std::pair<std::string, std::string>> properties;  // name, value as text
+  std::vector<std::pair<std::string, std::string>> properties;  // name, value as JSON (2 and "2" differ)
 };
 
 struct RepositoryModel {
