@@ -74,7 +74,11 @@ std::filesystem::path defaultModulePath() {
   const ssize_t length = readlink("/proc/self/exe", exe, sizeof exe - 1);
   if (length <= 0) return "Orsel.Vantrel.qrm";
   exe[length] = '\0';
-  return (std::filesystem::path(exe).parent_path() / ".." / "lib" / "Orsel.Vantrel.qrm").lexically_normal();
+  const auto prefix = std::filesystem::path(exe).parent_path() / "..";
+  // The build tree keeps the module in lib/; an installed tree in lib/orsel/.
+  const auto inBuildTree = (prefix / "lib" / "Orsel.Vantrel.qrm").lexically_normal();
+  const auto installed = (prefix / "lib" / "orsel" / "Orsel.Vantrel.qrm").lexically_normal();
+  return !std::filesystem::exists(inBuildTree) && std::filesystem::exists(installed) ? installed : inBuildTree;
 }
 
 std::filesystem::path repositoryPathOf(const std::filesystem::path& modulePath) {

@@ -48,7 +48,8 @@ class LoadedModule {
   Talvo::GDRV::IModule* module_ = nullptr;
 };
 
-// Where the module is looked for without --module: ../lib/Orsel.Vantrel.qrm next to this program.
+// Where the module is looked for without --module: ../lib/Orsel.Vantrel.qrm next to this program,
+// else ../lib/orsel/Orsel.Vantrel.qrm when only that exists.
 std::filesystem::path defaultModulePath();
 
 // The repository file of a module: the same name with ".rep" in place of ".qrm".
