@@ -51,19 +51,19 @@ std::string percentDecoded(const std::string& text, const char* what) {
   return decoded;
 }
 
-// A scheme is echoed in the error only when it looks like one (it cannot then hold a secret
-// of any length worth hiding).
-bool looksLikeScheme(const std::string& scheme) {
-  if (scheme.empty() || scheme.size() > 10) return false;
-  for (char c : scheme)
-    if (!std::isalpha(static_cast<unsigned char>(c))) return false;
-  return true;
+// Only well-known schemes are echoed in the error: a text in the scheme's place may be
+// anything, a password too.
+bool isKnownScheme(const std::string& scheme) {
+  static const char* const kKnown[] = {"ftp", "ftps", "rtsp", "rtsps", "rtmp", "ws", "wss", "file", "udp", "tcp"};
+  for (const char* known : kKnown)
+    if (scheme == known) return true;
+  return false;
 }
 
 std::string parsedScheme(const std::string& text, size_t separator) {
   const std::string scheme = toLower(text.substr(0, separator));
   if (scheme == "http" || scheme == "https") return scheme;
-  if (looksLikeScheme(scheme)) throw ConnectionTextError("unsupported scheme '" + scheme + "' (http or https expected)");
+  if (isKnownScheme(scheme)) throw ConnectionTextError("unsupported scheme '" + scheme + "' (http or https expected)");
   throw ConnectionTextError("unsupported scheme (http or https expected)");
 }
 

@@ -1,0 +1,66 @@
+// Life cycle of the process-wide I/O service.
+#include <gtest/gtest.h>
+
+#include <boost/asio/post.hpp>
+#include <future>
+#include <memory>
+
+#include "host/Nuvlet/Repository.h"
+
+namespace {
+
+using Talvo::Utility::GlobalService;
+
+// Runs `task` on the service and returns what it returned; fails the test past the deadline.
+template <class Task>
+auto runOnService(boost::asio::io_context& context, Task task) {
+  // Shared: the handler may still be leaving set_value when the test goes on.
+  auto result = std::make_shared<std::promise<decltype(task())>>();
+  auto future = result->get_future();
+  boost::asio::post(context, [result, task] { result->set_value(task()); });
+  EXPECT_EQ(future.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  return future.get();
+}
+
+TEST(GlobalServiceTest, InstanceIsSharedWhileHeld) {
+  const auto first = GlobalService::instance();
+  const auto second = GlobalService::instance();
+  EXPECT_EQ(first, second);
+  EXPECT_EQ(GlobalService::current(), first);
+  EXPECT_EQ(&GlobalService::get(), &first->context());
+  EXPECT_FALSE(first->runningInThisThread());
+  EXPECT_TRUE(runOnService(first->context(), [&] { return first->runningInThisThread(); }));
+}
+
+TEST(GlobalServiceTest, ReleasedServiceEndsAndANewOneWorks) {
+  GlobalService::instance().reset();
+  EXPECT_EQ(GlobalService::current(), nullptr);
+  EXPECT_THROW(GlobalService::get(), std::logic_error);
+  const auto again = GlobalService::instance();
+  EXPECT_EQ(runOnService(again->context(), [] { return 7; }), 7);
+}
+
+TEST(GlobalServiceTest, RunsTwoHandlersAtOnce) {
+  const auto service = GlobalService::instance();
+  // Each handler waits for the other: this ends only when two threads run the context.
+  struct Meeting {
+    std::promise<void> firstIn, secondIn;
+    std::promise<bool> bothMet;
+  };
+  auto meeting = std::make_shared<Meeting>();
+  auto met = meeting->bothMet.get_future();
+  auto secondSeen = meeting->secondIn.get_future().share();
+  auto firstSeen = meeting->firstIn.get_future().share();
+  boost::asio::post(service->context(), [meeting, secondSeen] {
+    meeting->firstIn.set_value();
+    meeting->bothMet.set_value(secondSeen.wait_for(std::chrono::seconds(10)) == std::future_status::ready);
+  });
+  boost::asio::post(service->context(), [meeting, firstSeen] {
+    meeting->secondIn.set_value();
+    firstSeen.wait_for(std::chrono::seconds(10));
+  });
+  ASSERT_EQ(met.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+  EXPECT_TRUE(met.get());
+}
+
+}  // namespace

@@ -1,0 +1,239 @@
+// The level rule, prefixes, the file logger and the collapser.
+#include "host/Nuvlet/Logging.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+#include <regex>
+#include <thread>
+#include <vector>
+
+#include "CapturingLogger.h"
+
+namespace {
+
+using Talvo::LoggerOwner;
+
+// Counts how often it is written into a stream: shows whether a message text was formed.
+struct Counted {
+  int* insertions;
+};
+std::ostream& operator<<(std::ostream& out, const Counted& counted) {
+  ++*counted.insertions;
+  return out << " counted";
+}
+
+TEST(LoggerLevelRule, WritesAndFormsOnlyAllowedLevels) {
+  for (int loggerLevel = 0; loggerLevel <= 3; ++loggerLevel) {
+    for (int level = 0; level <= 3; ++level) {
+      CapturingLogger logger(loggerLevel);
+      LoggerOwner owner(&logger, "t");
+      int insertions = 0;
+      NLOG(owner, level, Counted{&insertions});
+      const bool expected = loggerLevel == 0 || loggerLevel <= level;
+      EXPECT_EQ(logger.lines().size(), expected ? 1u : 0u) << "logger " << loggerLevel << " message " << level;
+      EXPECT_EQ(insertions, expected ? 1 : 0) << "logger " << loggerLevel << " message " << level;
+    }
+  }
+}
+
+TEST(LoggerOwnerTest, LogPassesSourceFunctionAndPrefixedText) {
+  CapturingLogger logger;
+  LoggerOwner owner(&logger, "vs 0.1");
+  const int line = __LINE__ + 1;
+  NLOG(owner, 2, " Started");
+  const auto lines = logger.lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].level, 2);
+  EXPECT_EQ(lines[0].message, "vs 0.1 Started");
+  EXPECT_EQ(lines[0].file, "tests/nuvlet/LoggingTest");
+  EXPECT_EQ(lines[0].line, line);
+  EXPECT_EQ(lines[0].function, "TestBody");
+}
+
+TEST(LoggerOwnerTest, WithoutLoggerNothingIsEnabled) {
+  LoggerOwner owner(static_cast<Talvo::ILogger*>(nullptr), "x");
+  EXPECT_FALSE(owner.isLevelEnabled(3));
+  owner.log(3, __FILE__, __LINE__, __func__, " ignored");
+  LoggerOwner child(static_cast<const LoggerOwner*>(nullptr), "y");
+  EXPECT_EQ(child.logger(), nullptr);
+  EXPECT_FALSE(child.isLevelEnabled(3));
+}
+
+TEST(LoggerOwnerTest, ChildPrefixFollowsParentPrefixWithBlank) {
+  CapturingLogger logger;
+  LoggerOwner device(&logger, "dev 3");
+  LoggerOwner source(&device, "vs 0.1");
+  LoggerOwner request(&source, "[addr 127.0.0.1:80]");
+  EXPECT_EQ(source.prefix(), "dev 3 vs 0.1");
+  EXPECT_EQ(request.logger(), &logger);
+  NLOG(request, 0, " Started");
+  EXPECT_TRUE(logger.contains("dev 3 vs 0.1 [addr 127.0.0.1:80] Started"));
+
+  LoggerOwner unnamed(&logger, "");
+  LoggerOwner child(&unnamed, "as 2");
+  EXPECT_EQ(child.prefix(), "as 2");
+  EXPECT_EQ(Talvo::prepareBuffer("", " Started"), " Started");
+}
+
+class LateLogger : public LoggerOwner {
+ public:
+  void initFrom(const LoggerOwner* parent) { initLogger(parent, "late"); }
+};
+
+TEST(LoggerOwnerTest, SameObjectAsParentIsRefused) {
+  LateLogger late;
+  try {
+    late.initFrom(&late);
+    FAIL() << "no exception";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_STREQ(e.what(), "To LoggerOwner as parameter parent provided the same object");
+  }
+  CapturingLogger logger;
+  LoggerOwner parent(&logger, "dev");
+  late.initFrom(&parent);
+  EXPECT_EQ(late.prefix(), "dev late");
+  EXPECT_EQ(late.logger(), &logger);
+}
+
+TEST(SourcePathTest, StripsDirectoriesBeforeTheProjectRootAndExtension) {
+  using Talvo::LoggerDetail::sourcePathWithoutExtension;
+  EXPECT_EQ(sourcePathWithoutExtension("Drivers/Vantrel/src/VideoSource.cpp"), "Drivers/Vantrel/src/VideoSource");
+  EXPECT_EQ(sourcePathWithoutExtension("/home/a/work/Drivers/Vantrel/src/VideoSource.cpp"),
+            "Drivers/Vantrel/src/VideoSource");
+  EXPECT_EQ(sourcePathWithoutExtension("/w/main/Nuvlet/src/Http.cpp"), "Nuvlet/src/Http");
+  EXPECT_EQ(sourcePathWithoutExtension("/w/main/tools/camsim/Main.cpp"), "tools/camsim/Main");
+  EXPECT_EQ(sourcePathWithoutExtension("/w/MyNuvlet/src/X.cpp"), "/w/MyNuvlet/src/X");
+  EXPECT_EQ(sourcePathWithoutExtension("/w/v1.2/Makefile"), "/w/v1.2/Makefile");
+  EXPECT_EQ(sourcePathWithoutExtension(nullptr), "");
+}
+
+// Sets the file logger's variables for one test and removes them again.
+class FileLoggerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char dir[] = "/tmp/nuvlet-log-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    dir_ = dir;
+    path_ = dir_ + "/vantrel.log";
+  }
+  void TearDown() override {
+    unsetenv("ORSEL_VANTREL_LOG");
+    unsetenv("ORSEL_VANTREL_LOG_LEVEL");
+    unlink(path_.c_str());
+    rmdir(dir_.c_str());
+  }
+  std::vector<std::string> fileLines() const {
+    std::ifstream in(path_);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+  bool fileExists() const { return access(path_.c_str(), F_OK) == 0; }
+
+  std::string dir_;
+  std::string path_;
+};
+
+TEST_F(FileLoggerTest, WritesOneLinePerMessageAtItsLevel) {
+  setenv("ORSEL_VANTREL_LOG", path_.c_str(), 1);
+  setenv("ORSEL_VANTREL_LOG_LEVEL", "2", 1);
+  auto logger = Talvo::LoggerDetail::makeFileLoggerFromEnvironment();
+  EXPECT_EQ(logger->GetLevel(), 2);
+  EXPECT_FALSE(fileExists()) << "the file is opened on the first write";
+
+  LoggerOwner owner(logger.get(), "vs 0.1");
+  owner.log(1, "/x/Drivers/Vantrel/src/VideoSource.cpp", 12, "start", " hidden");
+  owner.log(2, "/x/Drivers/Vantrel/src/VideoSource.cpp", 12, "start", " Started");
+  logger->SetOption("level", "0");
+  EXPECT_EQ(logger->GetLevel(), 0);
+  owner.log(0, "Nuvlet/src/Http.cpp", 7, "get", " debug");
+  logger->SetOption("level", "7");
+  EXPECT_EQ(logger->GetLevel(), 0);
+
+  const auto lines = fileLines();
+  ASSERT_EQ(lines.size(), 2u);
+  const std::regex first(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z L2 Drivers/Vantrel/src/VideoSource:12 start:vs 0\.1 Started)");
+  EXPECT_TRUE(std::regex_match(lines[0], first)) << lines[0];
+  EXPECT_NE(lines[1].find(" L0 Nuvlet/src/Http:7 get:vs 0.1 debug"), std::string::npos) << lines[1];
+}
+
+TEST_F(FileLoggerTest, AppendsToAnExistingFile) {
+  { std::ofstream(path_) << "earlier\n"; }
+  setenv("ORSEL_VANTREL_LOG", path_.c_str(), 1);
+  auto logger = Talvo::LoggerDetail::makeFileLoggerFromEnvironment();
+  EXPECT_EQ(logger->GetLevel(), 0);
+  logger->Log(3, "f", 1, "fn", " later");
+  const auto lines = fileLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "earlier");
+}
+
+TEST_F(FileLoggerTest, WithoutTheVariableWritesNothingAndAnswersLevel3) {
+  setenv("ORSEL_VANTREL_LOG_LEVEL", "0", 1);
+  auto logger = Talvo::LoggerDetail::makeFileLoggerFromEnvironment();
+  EXPECT_EQ(logger->GetLevel(), 3);
+  logger->SetOption("level", "0");
+  EXPECT_EQ(logger->GetLevel(), 3);
+  logger->Log(3, "f", 1, "fn", " dropped");
+  EXPECT_FALSE(fileExists());
+}
+
+TEST_F(FileLoggerTest, ConcurrentWritersGiveWholeLines) {
+  setenv("ORSEL_VANTREL_LOG", path_.c_str(), 1);
+  auto logger = Talvo::LoggerDetail::makeFileLoggerFromEnvironment();
+  std::vector<std::thread> writers;
+  for (int t = 0; t < 4; ++t)
+    writers.emplace_back([&logger, t] {
+      for (int i = 0; i < 100; ++i) logger->Log(0, "f", t, "fn", " a line of some length to interleave");
+    });
+  for (auto& w : writers) w.join();
+  const auto lines = fileLines();
+  ASSERT_EQ(lines.size(), 400u);
+  for (const auto& line : lines) EXPECT_NE(line.find("fn: a line of some length to interleave"), std::string::npos);
+}
+
+TEST(FileLoggerContract, AnswersItsInterfacesAndStaysTheSame) {
+  Talvo::ILogger* logger = Talvo::LoggerDetail::initFileLogger();
+  ASSERT_NE(logger, nullptr);
+  EXPECT_EQ(logger, Talvo::LoggerDetail::initFileLogger());
+  EXPECT_EQ(Talvo::contract_cast<Talvo::ILogger>(logger), logger);
+  EXPECT_EQ(Talvo::contract_cast<Talvo::IContract>(logger), static_cast<Talvo::IContract*>(logger));
+  EXPECT_EQ(Talvo::contract_cast<Talvo::IDestroyable>(logger), nullptr);
+  EXPECT_EQ(logger->QueryContract(nullptr), nullptr);
+}
+
+using Talvo::Utility::LogCollapserMaker;
+
+TEST(LogCollapserTest, LetsFirstOfEveryCountThrough) {
+  std::vector<bool> passed;
+  for (int i = 0; i < 7; ++i) passed.push_back(LogCollapserMaker::logCollapser("collapser-every-3", 3));
+  EXPECT_EQ(passed, (std::vector<bool>{true, false, false, true, false, false, true}));
+  EXPECT_TRUE(LogCollapserMaker::logCollapser("collapser-other-key", 3));
+  EXPECT_TRUE(LogCollapserMaker::logCollapser("collapser-count-1", 1));
+  EXPECT_TRUE(LogCollapserMaker::logCollapser("collapser-count-1", 1));
+}
+
+TEST(LogCollapserTest, CountsExactlyUnderConcurrentCalls) {
+  std::atomic<int> passed{0};
+  std::vector<std::thread> callers;
+  for (int t = 0; t < 4; ++t)
+    callers.emplace_back([&passed] {
+      for (int i = 0; i < 1000; ++i)
+        if (LogCollapserMaker::logCollapser("collapser-concurrent", 10)) ++passed;
+    });
+  for (auto& c : callers) c.join();
+  EXPECT_EQ(passed.load(), 400);
+}
+
+TEST(LogCollapserTest, MemoryIsBoundedByForgettingKeys) {
+  EXPECT_TRUE(LogCollapserMaker::logCollapser("collapser-old", 1000));
+  EXPECT_FALSE(LogCollapserMaker::logCollapser("collapser-old", 1000));
+  for (int i = 0; i < 5000; ++i) LogCollapserMaker::logCollapser("collapser-filler-" + std::to_string(i), 1000);
+  EXPECT_TRUE(LogCollapserMaker::logCollapser("collapser-old", 1000)) << "the old key should have been forgotten";
+}
+
+}  // namespace

@@ -1,0 +1,188 @@
+// Defaults, the queue of setting sets, stored values and the codec selection.
+#include "host/Nuvlet/Parameters.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace Talvo::Utility;
+using Talvo::GDRV::PropertyBool;
+using Talvo::GDRV::PropertyDouble;
+using Talvo::GDRV::PropertyInt;
+using Talvo::GDRV::PropertyString;
+
+class NullHandler : public Talvo::IAsyncActionHandler {
+ public:
+  void* Cast(const char* t) override { return QueryContract(t); }
+  void* QueryContract(const char*) override { return nullptr; }
+  void Finished(Talvo::IContract*, int) override {}
+};
+
+TEST(ParametersContainerTest, PersistentValueIsStoredElseDefaultElseEmpty) {
+  ParametersContainer parameters;
+  parameters.setDefaults({{"fps", 20}, {"resolution", std::string("1280x720")}});
+  EXPECT_EQ(anyOr<int>(parameters.getPersistentParam("fps"), 0), 20);
+  parameters.setPersistentParam("fps", 25);
+  EXPECT_EQ(anyOr<int>(parameters.getPersistentParam("fps"), 0), 25);
+  EXPECT_EQ(anyOr<int>(parameters.getDefaultValue("fps"), 0), 20);
+  EXPECT_TRUE(parameters.getPersistentParam("missing").empty());
+  EXPECT_TRUE(parameters.getDefaultValue("missing").empty());
+  EXPECT_EQ(anyOr<std::string>(parameters.getPersistentParam("fps"), "other type"), "other type");
+
+  parameters.updateParams({{"resolution", std::string("640x360")}, {"volume", 3}});
+  EXPECT_EQ(anyOr<std::string>(parameters.getPersistentParam("resolution"), ""), "640x360");
+  EXPECT_EQ(anyOr<int>(parameters.getPersistentParam("volume"), 0), 3);
+  EXPECT_EQ(anyOr<int>(parameters.getPersistentParam("fps"), 0), 25);
+}
+
+TEST(ParametersContainerTest, SetsArePoppedInOrderWithTheirHandlers) {
+  ParametersContainer parameters;
+  NullHandler first, second;
+  parameters.setValue("fps", 10);
+  parameters.setValue("fps", 12);
+  ASSERT_TRUE(parameters.queueChanges(&first));
+  parameters.setValue("volume", 5);
+  ASSERT_TRUE(parameters.queueChanges(&second));
+  ASSERT_TRUE(parameters.queueChanges(nullptr));
+  EXPECT_TRUE(parameters.getPersistentParam("fps").empty()) << "a queued value is not applied yet";
+
+  ParamsMap values;
+  Talvo::IAsyncActionHandler* handler = nullptr;
+  ASSERT_TRUE(parameters.popParameters(values, handler));
+  EXPECT_EQ(handler, &first);
+  ASSERT_EQ(values.size(), 1u);
+  EXPECT_EQ(anyOr<int>(values["fps"], 0), 12);
+  ASSERT_TRUE(parameters.popParameters(values, handler));
+  EXPECT_EQ(handler, &second);
+  ASSERT_EQ(values.size(), 1u);
+  EXPECT_EQ(anyOr<int>(values["volume"], 0), 5);
+  ASSERT_TRUE(parameters.popParameters(values, handler));
+  EXPECT_EQ(handler, nullptr);
+  EXPECT_TRUE(values.empty());
+  EXPECT_FALSE(parameters.hasPending());
+  EXPECT_FALSE(parameters.popParameters(values, handler));
+}
+
+TEST(ParametersContainerTest, FullQueueRefusesAndDropsTheSet) {
+  ParametersContainer parameters;
+  for (size_t i = 0; i < ParametersContainer::kMaxPendingSets; ++i) {
+    parameters.setValue("n", static_cast<int>(i));
+    ASSERT_TRUE(parameters.queueChanges(nullptr)) << i;
+  }
+  parameters.setValue("dropped", true);
+  EXPECT_FALSE(parameters.queueChanges(nullptr));
+
+  ParamsMap values;
+  Talvo::IAsyncActionHandler* handler = nullptr;
+  ASSERT_TRUE(parameters.popParameters(values, handler));
+  EXPECT_EQ(anyOr<int>(values["n"], -1), 0);
+  parameters.setValue("after", 1);
+  ASSERT_TRUE(parameters.queueChanges(nullptr));
+  while (parameters.popParameters(values, handler)) {
+  }
+  EXPECT_EQ(values.count("dropped"), 0u);
+  EXPECT_EQ(values.count("after"), 1u);
+}
+
+TEST(PropertyToAnyTest, KeepsTheType) {
+  EXPECT_EQ(anyOr<int>(propertyToAny(PropertyInt("a", 2)), 0), 2);
+  EXPECT_EQ(anyOr<std::string>(propertyToAny(PropertyString("a", "2")), ""), "2");
+  EXPECT_EQ(anyOr<bool>(propertyToAny(PropertyBool("a", true)), false), true);
+  EXPECT_DOUBLE_EQ(anyOr<double>(propertyToAny(PropertyDouble("a", 2.5)), 0), 2.5);
+}
+
+Talvo::GDRV::PropertyPtr intProperty(const char* name, int value) {
+  return std::make_shared<PropertyInt>(name, value);
+}
+
+Talvo::GDRV::ModelEntry twoStreamModel() {
+  Talvo::GDRV::ModelEntry model;
+  Talvo::GDRV::VideoChannelDescription video;
+  video.settings = {intProperty("fps", 20), intProperty("compression", 2)};
+  video.streams.push_back({"main", {intProperty("keyFrameInterval", 10)}});
+  video.streams.push_back({"push", {intProperty("fps", 5)}});
+  model.videoChannels.push_back(video);
+  Talvo::GDRV::ChannelDescription audio;
+  audio.settings = {intProperty("volume", 10)};
+  model.audioSources.push_back(audio);
+  audio.settings = {intProperty("volume", 7)};
+  model.audioDestinations.push_back(audio);
+  return model;
+}
+
+TEST(InitializeParamsTest, StreamSettingsOverrideChannelSettings) {
+  const auto model = twoStreamModel();
+  const Talvo::GDRV::DriverInfo info;
+  ParametersContainer parameters;
+  ParamsMap initial;
+  videoSourceInitializeParams(parameters, 0, 1, model, info, initial);
+  EXPECT_EQ(anyOr<int>(initial["fps"], 0), 5);
+  EXPECT_EQ(anyOr<int>(initial["compression"], 0), 2);
+  EXPECT_EQ(initial.count("keyFrameInterval"), 0u);
+  EXPECT_EQ(anyOr<int>(parameters.getDefaultValue("fps"), 0), 5);
+
+  ParametersContainer first;
+  ParamsMap firstInitial;
+  videoSourceInitializeParams(first, 0, 0, model, info, firstInitial);
+  EXPECT_EQ(anyOr<int>(firstInitial["fps"], 0), 20);
+  EXPECT_EQ(anyOr<int>(first.getPersistentParam("keyFrameInterval"), 0), 10);
+}
+
+TEST(InitializeParamsTest, ChannelsBeyondTheModelUseTheLastOrNothing) {
+  const auto model = twoStreamModel();
+  const Talvo::GDRV::DriverInfo info;
+  ParametersContainer parameters;
+  ParamsMap initial;
+  videoSourceInitializeParams(parameters, 7, 9, model, info, initial);
+  EXPECT_EQ(anyOr<int>(initial["fps"], 0), 5);
+
+  ParamsMap empty;
+  ParametersContainer none;
+  videoSourceInitializeParams(none, 0, 0, Talvo::GDRV::ModelEntry(), info, empty);
+  audioSourceInitializeParams(none, 3, Talvo::GDRV::ModelEntry(), info, empty);
+  EXPECT_TRUE(empty.empty());
+}
+
+TEST(InitializeParamsTest, AudioChannelsTakeTheirSettings) {
+  const auto model = twoStreamModel();
+  const Talvo::GDRV::DriverInfo info;
+  ParametersContainer source, destination;
+  ParamsMap sourceInitial, destinationInitial;
+  audioSourceInitializeParams(source, 0, model, info, sourceInitial);
+  audioDestinationInitializeParams(destination, 0, model, info, destinationInitial);
+  EXPECT_EQ(anyOr<int>(source.getPersistentParam("volume"), 0), 10);
+  EXPECT_EQ(anyOr<int>(destination.getPersistentParam("volume"), 0), 7);
+}
+
+Talvo::GDRV::DriverInfo codecInfo() {
+  Talvo::GDRV::DriverInfo info;
+  info.codecs["zelta"] = {"Zelta", "0"};
+  info.codecs["mjpeg"] = {"MJPEG", "1"};
+  info.codecs["h264"] = {"H264", "h264"};
+  return info;
+}
+
+TEST(CodecSelectionTest, CodecParameterByIdentifierOrName) {
+  const auto info = codecInfo();
+  ParametersContainer parameters;
+  EXPECT_EQ(getCodecName(parameters, info, "Zelta"), "Zelta");
+  EXPECT_EQ(getCodecValue(parameters, info, "Zelta"), "0");
+  EXPECT_EQ(getCodecValue(parameters, info, "Unknown"), "");
+
+  parameters.setDefaults({{"codec", std::string("h264")}});
+  EXPECT_EQ(getCodecName(parameters, info, "Zelta"), "H264");
+  EXPECT_EQ(getCodecValue(parameters, info, "Zelta"), "h264");
+
+  parameters.setPersistentParam("codec", std::string("MJPEG"));
+  EXPECT_EQ(getCodecName(parameters, info, "Zelta"), "MJPEG");
+  EXPECT_EQ(getCodecValue(parameters, info, "Zelta"), "1");
+
+  parameters.setPersistentParam("codec", std::string("nope"));
+  EXPECT_EQ(getCodecName(parameters, info, "Zelta"), "Zelta");
+  EXPECT_EQ(getCodecValue(parameters, info, "MJPEG"), "1");
+
+  parameters.setPersistentParam("codec", 1);
+  EXPECT_EQ(getCodecName(parameters, info, "Zelta"), "Zelta");
+}
+
+}  // namespace

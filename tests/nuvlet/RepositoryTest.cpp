@@ -1,0 +1,379 @@
+// Loading the model repository: each kind of bad file, odd input, and the shipped repository.
+#include "host/Nuvlet/Repository.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "CapturingLogger.h"
+#include "host/Nuvlet/Parameters.h"
+
+namespace {
+
+using namespace Talvo::GDRV;
+using Talvo::Utility::RepoLoader;
+
+// A valid repository; tests replace parts of it.
+const std::string kMinimal = R"({
+  "name": "Vantrel", "number": 378,
+  "codecs": {"zelta": {"name": "Zelta", "value": "0"}, "mjpeg": {"name": "MJPEG", "value": "1"}},
+  "streams": {"main": ["zelta", "mjpeg"]},
+  "detectors": {"motion": {"properties": {"detectionType": "motion_detection"}, "settings": {"sensitivity": 50}}},
+  "models": [{
+    "identities": [{"vendor": "Vantrel", "model": "VX-A", "firmware": ["1.0"]}],
+    "properties": {"version": 2, "label": "2", "night": true, "ratio": 2.5, "offset": -3},
+    "video": [{"parameters": {"isOneLens": 1}, "settings": {"fps": 20},
+               "streams": [{"description": "main", "settings": {"keyFrameInterval": 10}}]}],
+    "detectors": ["motion"]
+  }]
+})";
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+  const size_t at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
+}
+
+class RepositoryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Memory-backed when possible: the odd-input test writes the file some thousand times.
+    char shm[] = "/dev/shm/nuvlet-repo-XXXXXX";
+    char tmp[] = "/tmp/nuvlet-repo-XXXXXX";
+    const char* dir = mkdtemp(shm);
+    if (!dir) dir = mkdtemp(tmp);
+    ASSERT_NE(dir, nullptr);
+    dir_ = dir;
+    path_ = dir_ + "/Orsel.Vantrel.rep";
+  }
+  void TearDown() override {
+    unlink(path_.c_str());
+    rmdir(dir_.c_str());
+  }
+  void write(const std::string& content) { std::ofstream(path_, std::ios::binary | std::ios::trunc) << content; }
+
+  // Loads `path` into an info that holds a marker, and checks that a failure leaves it alone.
+  int load(const std::string& path) {
+    info_ = DriverInfo();
+    info_.name = "unchanged";
+    RepoLoader loader(&logger_);
+    const int result = loader.load(path, info_);
+    if (result != 0) {
+      EXPECT_EQ(info_.name, "unchanged");
+      EXPECT_TRUE(info_.models.empty());
+      EXPECT_EQ(" " + loader.lastError(), logger_.lines().back().message);
+    } else {
+      EXPECT_EQ(loader.lastError(), "");
+    }
+    return result;
+  }
+  int loadText(const std::string& content) {
+    write(content);
+    return load(path_);
+  }
+  // The one logged line: level 3, function "load", naming the file and `problem`.
+  void expectLogged(const std::string& path, const std::string& problem) {
+    const auto lines = logger_.lines();
+    ASSERT_EQ(lines.size(), 1u) << logger_.dump();
+    EXPECT_EQ(lines[0].level, 3);
+    EXPECT_EQ(lines[0].function, "load");
+    EXPECT_EQ(lines[0].file, "Nuvlet/src/Repository");
+    EXPECT_EQ(lines[0].message, " Repository '" + path + "': " + problem);
+  }
+
+  std::string dir_;
+  std::string path_;
+  CapturingLogger logger_{3};
+  DriverInfo info_;
+};
+
+TEST_F(RepositoryTest, UnreadableFilesGive1) {
+  EXPECT_EQ(load(dir_ + "/missing.rep"), 1);
+  expectLogged(dir_ + "/missing.rep", "cannot be opened (No such file or directory)");
+  logger_.clear();
+  EXPECT_EQ(load(dir_), 1);
+  expectLogged(dir_, "is not a regular file");
+}
+
+struct BadContent {
+  const char* label;
+  std::string content;
+  std::string problem;
+};
+
+TEST_F(RepositoryTest, EachKindOfBadContentGives2AndNamesTheProblem) {
+  const BadContent cases[] = {
+      {"empty", "", "JSON error at line 1, column 1: the text is empty"},
+      {"not JSON", "{,}", "JSON error at line 1, column 2: a member name in quotes is expected"},
+      {"truncated", kMinimal.substr(0, 200), "JSON error at line 5, column 22: the text ends inside a string"},
+      {"array document", "[]", "the document: must be an object, not an array"},
+      {"no name", replaced(kMinimal, R"("name": "Vantrel", )", ""), "member 'name' is missing"},
+      {"number as text", replaced(kMinimal, "378", "\"378\""), "number: must be an integer, not a string"},
+      {"number too big", replaced(kMinimal, "378", "3000000000"), "number: integer out of range"},
+      {"no models", replaced(kMinimal, R"("models": [{)", R"("models": [], "x": [{)"), "unknown member 'x'"},
+      {"empty identities",
+       replaced(kMinimal, R"([{"vendor": "Vantrel", "model": "VX-A", "firmware": ["1.0"]}])", "[]"),
+       "models[0].identities: must not be empty"},
+      {"identity without vendor", replaced(kMinimal, R"("vendor": "Vantrel", )", ""),
+       "models[0].identities[0]: member 'vendor' is missing"},
+      {"firmware of numbers", replaced(kMinimal, R"(["1.0"])", "[1.0]"),
+       "models[0].identities[0].firmware[0]: must be a string, not a number"},
+      {"undefined stream", replaced(kMinimal, R"("description": "main")", R"("description": "x")"),
+       "models[0].video[0].streams[0]: stream description 'x' is not defined"},
+      {"undefined codec", replaced(kMinimal, R"(["zelta", "mjpeg"])", R"(["zelta", "nope"])"),
+       "streams.main[1]: codec 'nope' is not defined"},
+      {"undefined detector", replaced(kMinimal, R"("detectors": ["motion"])", R"("detectors": ["nope"])"),
+       "models[0].detectors[0]: detector 'nope' is not defined"},
+      {"value of a wrong type", replaced(kMinimal, R"("fps": 20)", R"("fps": [20])"),
+       "models[0].video[0].settings.fps: must be a boolean, a number or a string, not an array"},
+      {"misspelt member", replaced(kMinimal, R"("settings": {"fps")", R"("setings": {"fps")"),
+       "models[0].video[0]: unknown member 'setings'"},
+      {"detectors not a list", replaced(kMinimal, R"("detectors": ["motion"])", R"("detectors": {"motion": 1})"),
+       "models[0].detectors: must be an array, not an object"},
+      {"io without kind", replaced(kMinimal, R"("detectors": ["motion"])", R"("io": [{"parameters": {}}])"),
+       "models[0].io[0]: member 'kind' is missing"},
+      {"too deep", std::string(100, '[') + std::string(100, ']'), "JSON error at line 1, column 65: nesting deeper than 64 levels"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    logger_.clear();
+    EXPECT_EQ(loadText(c.content), 2);
+    const auto lines = logger_.lines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].message.rfind(" Repository '" + path_ + "': " + c.problem, 0), 0u) << lines[0].message;
+  }
+}
+
+TEST_F(RepositoryTest, ModelsMustNotBeEmpty) {
+  EXPECT_EQ(loadText(R"({"name": "Vantrel", "number": 378, "models": []})"), 2);
+  expectLogged(path_, "models: must not be empty");
+}
+
+TEST_F(RepositoryTest, OversizedFileIsRefused) {
+  EXPECT_EQ(loadText(kMinimal + std::string(4u * 1024 * 1024, ' ')), 2);
+  expectLogged(path_, "is larger than 4 MiB");
+}
+
+TEST_F(RepositoryTest, WithoutLoggerOnlyTheResultTells) {
+  write("{");
+  DriverInfo info;
+  RepoLoader loader(nullptr);
+  EXPECT_EQ(loader.load(path_, info), 2);
+  EXPECT_NE(loader.lastError().find("JSON error"), std::string::npos);
+}
+
+TEST_F(RepositoryTest, ValuesKeepTheirJsonType) {
+  ASSERT_EQ(loadText(kMinimal), 0) << logger_.dump();
+  ASSERT_EQ(info_.models.size(), 1u);
+  const ModelEntry& model = info_.models[0];
+  const auto* version = dynamic_cast<const PropertyInt*>(findProperty(model.properties, "version"));
+  ASSERT_NE(version, nullptr);
+  EXPECT_EQ(version->value, 2);
+  const auto* label = dynamic_cast<const PropertyString*>(findProperty(model.properties, "label"));
+  ASSERT_NE(label, nullptr);
+  EXPECT_EQ(label->value, "2");
+  EXPECT_NE(dynamic_cast<const PropertyBool*>(findProperty(model.properties, "night")), nullptr);
+  const auto* ratio = dynamic_cast<const PropertyDouble*>(findProperty(model.properties, "ratio"));
+  ASSERT_NE(ratio, nullptr);
+  EXPECT_DOUBLE_EQ(ratio->value, 2.5);
+  EXPECT_EQ(dynamic_cast<const PropertyInt*>(findProperty(model.properties, "offset"))->value, -3);
+  EXPECT_TRUE(model.audioSources.empty());
+  EXPECT_TRUE(model.ioDevices.empty());
+  EXPECT_EQ(info_.streamCodecs.at("main"), (std::vector<std::string>{"zelta", "mjpeg"}));
+}
+
+TEST_F(RepositoryTest, NoPrefixNorByteChangeCrashes) {
+  std::ifstream in(VANTREL_REPOSITORY, std::ios::binary);
+  std::stringstream buffer;
+  buffer << in.rdbuf();
+  const std::string shipped = buffer.str();
+  ASSERT_FALSE(shipped.empty());
+  for (size_t length = 0; length < shipped.size(); length += 101) {
+    logger_.clear();
+    ASSERT_EQ(loadText(shipped.substr(0, length)), 2) << length;
+  }
+  const char replacements[] = {'"', '[', ']', '{', '}', ',', ':', '0', 'x', '-', '.', '\\', '\0'};
+  for (size_t at = 0; at < shipped.size(); at += 97) {
+    for (char c : replacements) {
+      std::string changed = shipped;
+      changed[at] = c;
+      logger_.clear();
+      const int result = loadText(changed);
+      EXPECT_TRUE(result == 0 || result == 2) << at;
+    }
+  }
+}
+
+// ---- the shipped repository ----
+
+class ShippedRepositoryTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    CapturingLogger logger;
+    info_ = new DriverInfo();
+    ASSERT_EQ(RepoLoader(&logger).load(VANTREL_REPOSITORY, *info_), 0) << logger.dump();
+  }
+  static void TearDownTestSuite() {
+    delete info_;
+    info_ = nullptr;
+  }
+  static const ModelEntry& model(const std::string& name) {
+    for (const auto& m : info_->models)
+      for (const auto& identity : m.identities)
+        if (identity.model == name) return m;
+    throw std::runtime_error("no model " + name);
+  }
+  static const PropertyBase* property(const Properties& properties, const std::string& name) {
+    return findProperty(properties, name);
+  }
+  static int intOf(const Properties& properties, const std::string& name) {
+    const auto* p = dynamic_cast<const PropertyInt*>(findProperty(properties, name));
+    if (!p) throw std::runtime_error("no integer " + name);
+    return p->value;
+  }
+  static std::string textOf(const Properties& properties, const std::string& name) {
+    const auto* p = dynamic_cast<const PropertyString*>(findProperty(properties, name));
+    if (!p) throw std::runtime_error("no string " + name);
+    return p->value;
+  }
+  static std::vector<std::string> codecNames(const std::string& description) {
+    std::vector<std::string> names;
+    for (const auto& id : info_->streamCodecs.at(description)) names.push_back(info_->codecs.at(id).name);
+    return names;
+  }
+  static DriverInfo* info_;
+};
+DriverInfo* ShippedRepositoryTest::info_ = nullptr;
+
+TEST_F(ShippedRepositoryTest, NamesTheDriverAndItsModels) {
+  EXPECT_EQ(info_->name, "Vantrel");
+  EXPECT_EQ(info_->number, 378);
+  std::set<std::string> names;
+  for (const auto& m : info_->models)
+    for (const auto& identity : m.identities) {
+      EXPECT_EQ(identity.vendor, "Vantrel");
+      names.insert(identity.model);
+    }
+  EXPECT_EQ(names, (std::set<std::string>{"generic", "VX-S10", "VX-D20", "VX-D21", "VX-H30", "VX-T40", "VX-P50",
+                                          "VX-IO60", "VX-M70"}));
+  EXPECT_EQ(info_->codecs.at("zelta").value, "0");
+  EXPECT_EQ(info_->codecs.at("mjpeg").value, "1");
+  EXPECT_EQ(info_->codecs.at("jpeg").value, "1");
+  EXPECT_EQ(info_->codecs.at("h264").value, "h264");
+}
+
+TEST_F(ShippedRepositoryTest, GenericModelHasOneOfEveryChannel) {
+  const ModelEntry& generic = model("generic");
+  EXPECT_TRUE(generic.identities[0].firmware.empty());
+  ASSERT_EQ(generic.videoChannels.size(), 1u);
+  ASSERT_EQ(generic.videoChannels[0].streams.size(), 1u);
+  EXPECT_EQ(codecNames(generic.videoChannels[0].streams[0].description), (std::vector<std::string>{"Zelta", "MJPEG"}));
+  EXPECT_EQ(generic.audioSources.size(), 1u);
+  EXPECT_EQ(generic.audioDestinations.size(), 1u);
+  ASSERT_EQ(generic.ioDevices.size(), 1u);
+  EXPECT_EQ(generic.ioDevices[0].kind, "iodev_3x1");
+  EXPECT_EQ(generic.telemetries.size(), 1u);
+  EXPECT_EQ(generic.detectors, std::vector<std::string>{"motion"});
+}
+
+TEST_F(ShippedRepositoryTest, VersionTwoModelsWithAndWithoutOneLens) {
+  const ModelEntry& dual = model("VX-D20");
+  EXPECT_EQ(intOf(dual.properties, "version"), 2);
+  EXPECT_EQ(property(dual.videoChannels[0].parameters, "isOneLens"), nullptr);
+  EXPECT_EQ(textOf(dual.videoChannels[0].settings, "cameraLens"), "both");
+  EXPECT_EQ(intOf(dual.telemetries.at(0).parameters, "supportsAngleMove"), 2);
+
+  const ModelEntry& oneLens = model("VX-D21");
+  EXPECT_EQ(intOf(oneLens.properties, "version"), 2);
+  EXPECT_EQ(intOf(oneLens.videoChannels[0].parameters, "isOneLens"), 1);
+}
+
+TEST_F(ShippedRepositoryTest, StreamsOfTheH30) {
+  const ModelEntry& h30 = model("VX-H30");
+  ASSERT_EQ(h30.videoChannels.size(), 2u);
+  EXPECT_EQ(codecNames(h30.videoChannels[0].streams[0].description), (std::vector<std::string>{"JPEG", "H264"}));
+  EXPECT_EQ(intOf(h30.videoChannels[1].parameters, "useMaxFpsAsCameraSetting"), 1);
+  EXPECT_EQ(codecNames(model("VX-S10").videoChannels[0].streams.at(0).description),
+            (std::vector<std::string>{"Zelta", "MJPEG"}));
+  EXPECT_EQ(model("VX-S10").videoChannels[0].streams.size(), 2u);
+}
+
+// The type a detector reports: its detectionType, else its identifier.
+std::string detectionType(const DetectorDescription& detector, const std::string& id) {
+  const auto* type = dynamic_cast<const PropertyString*>(findProperty(detector.properties, "detectionType"));
+  return type ? type->value : id;
+}
+
+TEST_F(ShippedRepositoryTest, EveryDetectionTypeIsUsedByAModel) {
+  std::set<std::string> types;
+  bool identifierIsType = false, reversedMotion = false;
+  for (const auto& m : info_->models)
+    for (const auto& id : m.detectors) {
+      const DetectorDescription& detector = info_->detectors.at(id);
+      types.insert(detectionType(detector, id));
+      identifierIsType = identifierIsType || !findProperty(detector.properties, "detectionType");
+      const auto* reversed = dynamic_cast<const PropertyInt*>(findProperty(detector.properties, "reversedArea"));
+      reversedMotion = reversedMotion || (reversed && reversed->value == 1 && detectionType(detector, id) == "motion_detection");
+    }
+  EXPECT_EQ(types, (std::set<std::string>{"motion_detection", "shock_detection", "ir_detection", "thermal_detection",
+                                          "temperatures"}));
+  EXPECT_TRUE(identifierIsType);
+  EXPECT_TRUE(reversedMotion);
+  const ModelEntry& thermal = model("VX-T40");
+  EXPECT_EQ(intOf(thermal.videoChannels[0].settings, "deviceTemperatureUpdateTimeout"), 60);
+  EXPECT_EQ(intOf(thermal.properties, "version"), 2);
+}
+
+TEST_F(ShippedRepositoryTest, EveryIoKindWithItsCounts) {
+  const ModelEntry& io = model("VX-IO60");
+  ASSERT_EQ(io.ioDevices.size(), 4u);
+  const struct {
+    const char* kind;
+    int rays, relays;
+  } expected[] = {{"iodev_3x1", 3, 1}, {"iodev_ZL_232_IO_Box", 2, 2}, {"iodev_ZL_Bus_IO", 4, 4}, {"iodev_ZL_232_IO_Box_Gen", 2, 2}};
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(io.ioDevices[i].kind, expected[i].kind);
+    EXPECT_EQ(intOf(io.ioDevices[i].parameters, "rayCount"), expected[i].rays);
+    EXPECT_EQ(intOf(io.ioDevices[i].parameters, "relayCount"), expected[i].relays);
+  }
+  EXPECT_EQ(intOf(io.ioDevices[3].parameters, "baseZl232GenIndex"), 0);
+}
+
+TEST_F(ShippedRepositoryTest, PtzModelHasEveryTelemetryLimit) {
+  const Properties& ptz = model("VX-P50").telemetries.at(0).parameters;
+  for (const char* name : {"panSpeed", "tiltSpeed", "panStep", "tiltStep", "zoomSpeed", "zoomStep", "presetCount"})
+    EXPECT_GT(intOf(ptz, name), 0) << name;
+  for (const char* name : {"supportsAngleMove", "supportsAreaZoom", "supportsPointMove"}) EXPECT_EQ(intOf(ptz, name), 1) << name;
+}
+
+TEST_F(ShippedRepositoryTest, EveryVideoStreamHasTheDefaultsTheDeviceReads) {
+  using namespace Talvo::Utility;
+  std::set<int> responseOnCall;
+  for (const auto& m : info_->models) {
+    for (uint32_t channel = 0; channel < m.videoChannels.size(); ++channel) {
+      for (uint32_t stream = 0; stream < m.videoChannels[channel].streams.size(); ++stream) {
+        SCOPED_TRACE(m.identities[0].model + " video " + std::to_string(channel) + "." + std::to_string(stream));
+        ParametersContainer parameters;
+        ParamsMap initial;
+        videoSourceInitializeParams(parameters, channel, stream, m, *info_, initial);
+        EXPECT_FALSE(anyOr<std::string>(initial["resolution"], "").empty());
+        for (const char* name : {"compression", "fps", "keyFrameInterval", "frameReportInterval"})
+          EXPECT_NE(anyOr<int>(initial[name], -1), -1) << name;
+        const std::string codec = anyOr<std::string>(initial["codec"], "");
+        const auto& allowed = info_->streamCodecs.at(m.videoChannels[channel].streams[stream].description);
+        EXPECT_NE(std::find(allowed.begin(), allowed.end(), codec), allowed.end()) << codec;
+      }
+    }
+    for (const auto& source : m.audioSources) EXPECT_EQ(intOf(source.settings, "volume"), 10);
+    for (const auto& destination : m.audioDestinations)
+      responseOnCall.insert(intOf(destination.parameters, "isResponseOnCall"));
+  }
+  EXPECT_EQ(responseOnCall, (std::set<int>{0, 1}));
+}
+
+}  // namespace
