@@ -1,0 +1,170 @@
+// Blocking camera requests: each runs the asynchronous request operation on a private
+// io_context on the calling thread, so there is one HTTP implementation only.
+#include <boost/asio/connect.hpp>
+#include <boost/asio/deadline_timer.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/system/system_error.hpp>
+
+#include "Nuvlet/include/AsyncHttp.h"
+#include "host/Nuvlet/Http.h"
+
+namespace Talvo {
+namespace http {
+
+namespace {
+
+struct Outcome {
+  boost::system::error_code error;
+  Body body;
+  HttpResponse response;
+};
+
+// Runs `request` to its end on a private io_context on this thread.
+Outcome runRequest(const asio::ConnectionInfo& info, const HttpRequest& request,
+                   const boost::posix_time::time_duration& timeout, ILogger* logger) {
+  boost::asio::io_context context;
+  Outcome outcome;
+  AsyncOperationPtr operation;
+  detail::startRequest(info, request, context, timeout,
+                       [&outcome](const boost::system::error_code& error, const Body& body, const HttpResponse& response) {
+                         outcome.error = error;
+                         outcome.body = body;
+                         outcome.response = response;
+                       },
+                       operation, logger);
+  context.run();
+  return outcome;
+}
+
+// The code a caller of the blocking helpers gets: a status error gives its status number.
+int resultCode(const boost::system::error_code& error) { return Utility::translateSystemError(error); }
+
+}  // namespace
+
+int httpGet(const asio::ConnectionInfo& info, const std::string& path, ILogger* logger,
+            const boost::posix_time::time_duration& timeout) {
+  return resultCode(runRequest(info, HttpRequest{"GET", path, {}, {}}, timeout, logger).error);
+}
+
+int syncHttpGet(const asio::ConnectionInfo& info, const std::string& path, ILogger* logger, std::string& reply,
+                HttpHeaders& headers, bool verbose) {
+  const HttpRequest request{"GET", path, {}, {}};
+  if (verbose) {
+    const LoggerOwner log(logger, "");
+    NLOG(log, 0, " syncHttpGet " << detail::AsyncRequestContext(info, request).describe());
+  }
+  const Outcome outcome = runRequest(info, request, boost::posix_time::seconds(kDefaultRequestTimeout), logger);
+  reply.assign(outcome.body.begin(), outcome.body.end());
+  headers = outcome.response.headers;
+  return resultCode(outcome.error);
+}
+
+// ---- HttpSession ----
+
+struct HttpSession::Impl {
+  asio::ConnectionInfo info;
+  ILogger* logger;
+  int timeoutSeconds;
+};
+
+HttpSession::HttpSession(const asio::ConnectionInfo& info, ILogger* logger, int timeoutSeconds)
+    : impl_(std::make_unique<Impl>(Impl{info, logger, timeoutSeconds})) {}
+
+HttpSession::~HttpSession() = default;
+
+bool HttpSession::get(const std::string& target, HttpResponse& response, std::string& body,
+                      boost::system::error_code& error) {
+  return send(HttpRequest{"GET", target, {}, {}}, response, body, error);
+}
+
+// One connection per request: cameras close it after each answer anyway (Connection: close).
+bool HttpSession::send(const HttpRequest& request, HttpResponse& response, std::string& body,
+                       boost::system::error_code& error) {
+  Outcome outcome = runRequest(impl_->info, request, boost::posix_time::seconds(impl_->timeoutSeconds), impl_->logger);
+  error = outcome.error;
+  response = std::move(outcome.response);
+  body.assign(outcome.body.begin(), outcome.body.end());
+  // An answer was read when the request ended without error or with the answer's status.
+  return !error || error.category() == http_category();
+}
+
+}  // namespace http
+
+namespace asio {
+
+namespace {
+
+[[noreturn]] void fail(const boost::system::error_code& error, const char* what) {
+  throw boost::system::system_error(error, what);
+}
+
+// Runs the handlers of `context` on this thread until `done` holds.
+template <class Done>
+void runUntil(boost::asio::io_context& context, Done done) {
+  context.restart();
+  while (!done())
+    if (context.run_one() == 0) break;
+}
+
+}  // namespace
+
+// The caller's socket belongs to an io_context it owns and does not run elsewhere meanwhile
+// (a video worker's private context): this function runs that context on the calling thread.
+void connectHTTP(boost::asio::ip::tcp::socket& socket, boost::asio::streambuf& buffer, const std::string& path,
+                 const ConnectionInfo& info, const boost::posix_time::time_duration& timeout) {
+  if (info.secure()) fail(boost::asio::error::operation_not_supported, "connectHTTP: plain HTTP only");
+  if (info.host.empty() || path.find_first_of(std::string("\r\n\0 ", 4)) != std::string::npos)
+    fail(error::make_error_code(error::bad_request), "connectHTTP: request cannot be written");
+
+  auto& context = static_cast<boost::asio::io_context&>(
+      boost::asio::query(socket.get_executor(), boost::asio::execution::context));
+  boost::asio::ip::tcp::resolver resolver(context);
+  boost::asio::deadline_timer deadline(context);
+  bool timedOut = false;
+  bool connectDone = false;
+  bool timerDone = false;
+  boost::system::error_code result = boost::asio::error::would_block;
+
+  deadline.expires_from_now(timeout);
+  deadline.async_wait([&](const boost::system::error_code& error) {
+    timerDone = true;
+    if (error || connectDone) return;
+    timedOut = true;
+    boost::system::error_code ignored;
+    resolver.cancel();
+    socket.close(ignored);
+  });
+  resolver.async_resolve(info.host, std::to_string(info.port),
+                         [&](const boost::system::error_code& error, boost::asio::ip::tcp::resolver::results_type found) {
+                           if (error || timedOut) {
+                             result = error ? error : boost::asio::error::operation_aborted;
+                             connectDone = true;
+                             deadline.cancel();
+                             return;
+                           }
+                           boost::asio::async_connect(socket, found,
+                                                      [&](const boost::system::error_code& connectError,
+                                                          const boost::asio::ip::tcp::endpoint&) {
+                                                        result = connectError;
+                                                        connectDone = true;
+                                                        deadline.cancel();
+                                                      });
+                         });
+  // Both handlers must have run before the locals they use go away.
+  runUntil(context, [&] { return connectDone && timerDone; });
+  if (!connectDone || !timerDone) fail(boost::asio::error::operation_aborted, "connectHTTP: io_context stopped");
+  if (timedOut) fail(boost::asio::error::timed_out, "connectHTTP: connect");
+  if (result) fail(result, "connectHTTP: connect");
+
+  buffer.consume(buffer.size());  // the buffer is left empty for the caller's reading of the answer
+  std::ostream request(&buffer);
+  request << "GET " << (path.empty() ? "/" : path) << " HTTP/1.0\r\n";
+  request << "Host: " << info.hostAndPort() << "\r\n";
+  const std::string authorization = http::createDefaultAuthorizer()(info);
+  if (!authorization.empty()) request << "Authorization: " << authorization << "\r\n";
+  request << "User-Agent: Orsel.Vantrel/3.78\r\n\r\n";
+  boost::asio::write(socket, buffer);  // consumes what it wrote; throws system_error
+}
+
+}  // namespace asio
+}  // namespace Talvo

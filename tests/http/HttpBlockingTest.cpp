@@ -1,0 +1,188 @@
+// The blocking helpers (httpGet, syncHttpGet, HttpSession, connectHTTP) and the Basic
+// authoriser, against the scripted peer on 127.0.0.1.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include <boost/asio/error.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/read_until.hpp>
+#include <boost/asio/streambuf.hpp>
+#include <boost/system/system_error.hpp>
+
+#include "CapturingLogger.h"
+#include "HttpTestSupport.h"
+#include "RawPeer.h"
+#include "host/Nuvlet/Http.h"
+
+using namespace std::chrono_literals;
+using boost::system::error_code;
+using httptest::head;
+using httptest::localCamera;
+
+namespace {
+
+TEST(HttpAuthorizer, BasicValueOfUserAndPassword) {
+  const Talvo::http::Authorizer authorize = Talvo::http::createDefaultAuthorizer();
+  EXPECT_EQ("Basic dXNlcjpwYXNz", authorize(localCamera(80, "user", "pass")));
+  EXPECT_EQ("Basic YTpi", authorize(localCamera(80, "a", "b")));  // no padding
+  EXPECT_EQ("Basic YWI6", authorize(localCamera(80, "ab", "")));  // user with empty password
+  EXPECT_EQ("Basic YWRtaW46czNjcjp0", authorize(localCamera(80, "admin", "s3cr:t")));
+  EXPECT_EQ("", authorize(localCamera(80, "", "ignored")));
+}
+
+TEST(HttpBlocking, HttpGetReturnsTheTranslatedCode) {
+  RawPeer ok({RawPeer::send(head("HTTP/1.1 200 OK", "Content-Length: 2\r\n") + "ok")});
+  EXPECT_EQ(0, Talvo::http::httpGet(localCamera(ok.port()), "/a", nullptr, boost::posix_time::seconds(5)));
+
+  RawPeer missing({RawPeer::send(head("HTTP/1.1 404 Not Found", "Content-Length: 0\r\n"))});
+  EXPECT_EQ(404, Talvo::http::httpGet(localCamera(missing.port()), "/a", nullptr, boost::posix_time::seconds(5)));
+
+  RawPeer silent({RawPeer::stall()});
+  EXPECT_EQ(110, Talvo::http::httpGet(localCamera(silent.port()), "/a", nullptr, boost::posix_time::millisec(300)));
+
+  EXPECT_EQ(111, Talvo::http::httpGet(localCamera(httptest::closedPort()), "/a", nullptr, boost::posix_time::seconds(5)));
+}
+
+TEST(HttpBlocking, SyncHttpGetFillsReplyAndHeadersAndLogsWhenVerbose) {
+  RawPeer peer({RawPeer::send(head("HTTP/1.1 200 OK", "Content-Length: 5\r\nX-Camera: VX\r\n") + "hello")});
+  CapturingLogger logger(0);
+  std::string reply;
+  Talvo::http::HttpHeaders headers;
+  EXPECT_EQ(0, Talvo::http::syncHttpGet(localCamera(peer.port(), "u", "topsecret"), "/control/control?read&pw=1",
+                                        &logger, reply, headers, true));
+  EXPECT_EQ("hello", reply);
+  ASSERT_EQ(1u, headers.count("x-camera"));
+  EXPECT_EQ("VX", headers.find("X-CAMERA")->second);
+  EXPECT_EQ(0u, peer.lastRequest().find("GET /control/control?read&pw=1 HTTP/1.1\r\n"));
+  EXPECT_TRUE(logger.contains(" syncHttpGet GET http://127.0.0.1:" + std::to_string(peer.port()) +
+                              "/control/control"))
+      << logger.dump();
+  for (const std::string& message : logger.messages()) EXPECT_EQ(std::string::npos, message.find("topsecret"));
+}
+
+TEST(HttpBlocking, SyncHttpGetReportsTheStatus) {
+  RawPeer peer({RawPeer::send(head("HTTP/1.1 401 Unauthorized", "Content-Length: 6\r\n") + "denied")});
+  std::string reply;
+  Talvo::http::HttpHeaders headers;
+  EXPECT_EQ(401, Talvo::http::syncHttpGet(localCamera(peer.port()), "/a", nullptr, reply, headers, false));
+  EXPECT_EQ("denied", reply);
+}
+
+TEST(HttpSession, AnswersOfAnyStatusCountAsRead) {
+  RawPeer peer({RawPeer::send(head("HTTP/1.1 404 Not Found", "Content-Length: 4\r\n") + "nope")});
+  Talvo::http::HttpSession session(localCamera(peer.port()), nullptr, 5);
+  Talvo::http::HttpResponse response;
+  std::string body;
+  error_code error;
+  EXPECT_TRUE(session.get("/first", response, body, error));
+  EXPECT_EQ(404, response.status);
+  EXPECT_EQ("nope", body);
+  EXPECT_EQ(error_code(404, Talvo::http::http_category()), error);
+
+  Talvo::http::HttpRequest post;
+  post.method = "POST";
+  post.target = "/second";
+  post.headers.emplace("Content-Type", "text/plain");
+  post.body = "data";
+  EXPECT_TRUE(session.send(post, response, body, error));
+  const std::vector<std::string> requests = peer.requests();
+  ASSERT_EQ(2u, requests.size());
+  EXPECT_EQ(0u, requests[0].find("GET /first HTTP/1.1\r\n"));
+  EXPECT_EQ(0u, requests[1].find("POST /second HTTP/1.1\r\n"));
+  EXPECT_NE(std::string::npos, requests[1].find("\r\nContent-Length: 4\r\n"));
+}
+
+TEST(HttpSession, NoAnswerIsFalseWithTheReason) {
+  Talvo::http::HttpSession refused(localCamera(httptest::closedPort()));
+  Talvo::http::HttpResponse response;
+  std::string body;
+  error_code error;
+  EXPECT_FALSE(refused.get("/a", response, body, error));
+  EXPECT_EQ(error_code(boost::asio::error::connection_refused), error);
+
+  RawPeer garbage({RawPeer::send("garbage\r\n\r\n")});
+  Talvo::http::HttpSession session(localCamera(garbage.port()), nullptr, 5);
+  EXPECT_FALSE(session.get("/a", response, body, error));
+  EXPECT_EQ(Talvo::error::make_error_code(Talvo::error::bad_response), error);
+}
+
+// ---------------------------------------------------------------------------------------------
+// connectHTTP: the video connection's blocking connect on the worker's own io_context
+
+TEST(ConnectHttp, WritesTheRequestLineHostAndAuthorization) {
+  RawPeer peer({RawPeer::send("HTTP/1.0 200 OK\r\n\r\n"), RawPeer::stall()});
+  boost::asio::io_context context;
+  boost::asio::ip::tcp::socket socket(context);
+  boost::asio::streambuf buffer;
+  Talvo::asio::connectHTTP(socket, buffer, "/control/faststream.jpg?stream=full", localCamera(peer.port(), "u", "p"),
+                           boost::posix_time::seconds(5));
+  EXPECT_TRUE(socket.is_open());
+  EXPECT_EQ(0u, buffer.size());
+  // The caller reads the answer into the same buffer; the peer answers once it recorded the head.
+  boost::asio::read_until(socket, buffer, "\r\n\r\n");
+  EXPECT_EQ("HTTP/1.0 200 OK\r\n\r\n", std::string(boost::asio::buffers_begin(buffer.data()),
+                                                       boost::asio::buffers_end(buffer.data())));
+  EXPECT_EQ("GET /control/faststream.jpg?stream=full HTTP/1.0\r\n"
+            "Host: 127.0.0.1:" + std::to_string(peer.port()) + "\r\n"
+            "Authorization: Basic dTpw\r\n"
+            "User-Agent: Orsel.Vantrel/3.78\r\n\r\n",
+            peer.lastRequest());
+
+  // The same io_context serves a second connect after the first (restart of a stopped context).
+  boost::asio::ip::tcp::socket second(context);
+  Talvo::asio::connectHTTP(second, buffer, "/x", localCamera(peer.port()), boost::posix_time::seconds(5));
+  EXPECT_TRUE(second.is_open());
+}
+
+TEST(ConnectHttp, TimesOutWhenTheCameraDoesNotAccept) {
+  // A listener whose backlog is full: further connection attempts get no answer at all.
+  boost::asio::io_context context;
+  boost::asio::ip::tcp::acceptor full(context);
+  const boost::asio::ip::tcp::endpoint local(boost::asio::ip::make_address("127.0.0.1"), 0);
+  full.open(local.protocol());
+  full.bind(local);
+  full.listen(0);
+  // The fillers' connects start at once and stay pending: their context never runs.
+  boost::asio::io_context fillerContext;
+  std::vector<std::unique_ptr<boost::asio::ip::tcp::socket>> fillers;
+  for (int i = 0; i < 4; ++i) {
+    fillers.push_back(std::make_unique<boost::asio::ip::tcp::socket>(fillerContext));
+    fillers.back()->async_connect(full.local_endpoint(), [](const error_code&) {});
+  }
+
+  boost::asio::ip::tcp::socket socket(context);
+  boost::asio::streambuf buffer;
+  try {
+    Talvo::asio::connectHTTP(socket, buffer, "/a", localCamera(full.local_endpoint().port()),
+                             boost::posix_time::millisec(300));
+    FAIL() << "connectHTTP returned although nothing accepted";
+  } catch (const boost::system::system_error& e) {
+    EXPECT_EQ(error_code(boost::asio::error::timed_out), e.code());
+    EXPECT_EQ(110, e.code().value());
+  }
+  EXPECT_FALSE(socket.is_open());
+}
+
+TEST(ConnectHttp, RefusesHttpsAndReportsConnectErrors) {
+  boost::asio::io_context context;
+  boost::asio::ip::tcp::socket socket(context);
+  boost::asio::streambuf buffer;
+  try {
+    Talvo::asio::connectHTTP(socket, buffer, "/a", localCamera(443, "", "", "https"), boost::posix_time::seconds(1));
+    FAIL();
+  } catch (const boost::system::system_error& e) {
+    EXPECT_EQ(error_code(boost::asio::error::operation_not_supported), e.code());
+  }
+  try {
+    Talvo::asio::connectHTTP(socket, buffer, "/a", localCamera(httptest::closedPort()), boost::posix_time::seconds(5));
+    FAIL();
+  } catch (const boost::system::system_error& e) {
+    EXPECT_EQ(error_code(boost::asio::error::connection_refused), e.code());
+  }
+}
+
+}  // namespace

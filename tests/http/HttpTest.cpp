@@ -1,0 +1,538 @@
+// The asynchronous camera request (asyncGetEx / asyncPostEx) end to end over 127.0.0.1: what
+// goes on the wire, how answers are framed and capped, time-outs and cancelling; plus the
+// parsers the request relies on.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include <boost/asio/error.hpp>
+#include <boost/asio/executor_work_guard.hpp>
+
+#include "CamsimProcess.h"
+#include "CapturingLogger.h"
+#include "HttpTestSupport.h"
+#include "Nuvlet/include/AsyncHttp.h"
+#include "RawPeer.h"
+#include "host/Nuvlet/Conversions.h"
+#include "host/Nuvlet/Http.h"
+
+using namespace std::chrono_literals;
+using boost::system::error_code;
+using httptest::head;
+using httptest::localCamera;
+using httptest::Outcome;
+using Talvo::http::HttpHeaders;
+using Talvo::http::HttpResponse;
+
+namespace {
+
+error_code talvo(Talvo::error::TalvoError code) { return Talvo::error::make_error_code(code); }
+error_code httpStatus(int status) { return error_code(status, Talvo::http::http_category()); }
+
+// ---------------------------------------------------------------------------------------------
+// Parsers
+
+TEST(HttpParse, StatusLineAcceptsVersionStatusAndOptionalText) {
+  const std::string line = "HTTP/1.1 404 Not Found\r\nServer: x\r\n";
+  HttpResponse response;
+  EXPECT_EQ(24u, Talvo::http::parseStatusLine(line.data(), line.data() + line.size(), response));
+  EXPECT_EQ(404, response.status);
+  EXPECT_EQ("Not Found", response.statusText);
+  EXPECT_EQ("HTTP/1.1", response.version);
+
+  const std::string bare = "HTTP/1.0 200\r\n";
+  HttpResponse noText;
+  EXPECT_EQ(bare.size(), Talvo::http::parseStatusLine(bare.data(), bare.data() + bare.size(), noText));
+  EXPECT_EQ(200, noText.status);
+  EXPECT_EQ("", noText.statusText);
+}
+
+TEST(HttpParse, StatusLineRejectsMalformedOrIncompleteLines) {
+  for (const std::string line :
+       {"HTTP/1.1 200 OK", "HTTP/1.1 200 OK\n", "HTTP/11 200 OK\r\n", "HTTP/1.1 20 OK\r\n", "HTTP/1.1 2000 OK\r\n",
+        "HTTP/1.1 abc OK\r\n", "HTTX/1.1 200 OK\r\n", "HTTP/1.1  200 OK\r\n", "HTTP/1.1 200 O\x01K\r\n",
+        "<html>\r\n", ""}) {
+    HttpResponse response;
+    EXPECT_EQ(0u, Talvo::http::parseStatusLine(line.data(), line.data() + line.size(), response)) << line;
+    EXPECT_EQ(0, response.status) << line;
+  }
+}
+
+TEST(HttpParse, HeadersAreTrimmedAndLookedUpWithoutCase) {
+  const std::string block = "Content-Type:  text/plain \r\nX-A: 1\r\nx-a: 2\r\nEmpty:\r\n\r\nbody";
+  HttpHeaders headers;
+  EXPECT_EQ(block.size() - 4, Talvo::http::parseHeaders(block.data(), block.data() + block.size(), headers));
+  HttpResponse response;
+  response.headers = headers;
+  EXPECT_EQ("text/plain", response.header("content-type"));
+  EXPECT_EQ(2u, headers.count("X-A"));
+  bool found = false;
+  EXPECT_EQ("", response.header("Empty", &found));
+  EXPECT_TRUE(found);
+  EXPECT_EQ("", response.header("Missing", &found));
+  EXPECT_FALSE(found);
+}
+
+TEST(HttpParse, HeadersRejectFoldingBadNamesAndIncompleteBlocks) {
+  for (const std::string block : {"A: 1\r\n continued\r\n\r\n", "Bad Name: 1\r\n\r\n", "A : 1\r\n\r\n",
+                                  ": 1\r\n\r\n", "NoColon\r\n\r\n", "A: 1\r\n", "A: 1\nB: 2\r\n\r\n",
+                                  "A: x\x7fy\r\n\r\n"}) {
+    HttpHeaders headers;
+    EXPECT_EQ(0u, Talvo::http::parseHeaders(block.data(), block.data() + block.size(), headers)) << block;
+    EXPECT_TRUE(headers.empty()) << block;
+  }
+}
+
+TEST(HttpParse, HeaderCountIsCapped) {
+  std::string block;
+  for (int i = 0; i < 100; ++i) block += "H" + std::to_string(i) + ": v\r\n";
+  HttpHeaders headers;
+  const std::string atCap = block + "\r\n";
+  EXPECT_EQ(atCap.size(), Talvo::http::parseHeaders(atCap.data(), atCap.data() + atCap.size(), headers));
+  const std::string overCap = block + "H100: v\r\n\r\n";
+  HttpHeaders more;
+  EXPECT_EQ(0u, Talvo::http::parseHeaders(overCap.data(), overCap.data() + overCap.size(), more));
+}
+
+TEST(HttpParse, ChunkedBodyDecodesAcrossAnySplit) {
+  using Decoder = Talvo::http::detail::ChunkedBodyDecoder;
+  const std::string wire = "4\r\nWiki\r\n5;name=value\r\npedia\r\nE\r\n in\r\n\r\nchunks.\r\n0\r\nTrailer: x\r\n\r\nNEXT";
+  for (size_t split = 1; split < wire.size(); ++split) {
+    Decoder decoder;
+    Talvo::http::Body body;
+    size_t used = 0;
+    Decoder::Result result = decoder.feed(wire.data(), split, used, body, 1000);
+    size_t taken = used;
+    if (result == Decoder::Result::NeedMore) {
+      ASSERT_EQ(split, used);
+      result = decoder.feed(wire.data() + split, wire.size() - split, used, body, 1000);
+      taken += used;
+    }
+    ASSERT_EQ(Decoder::Result::Done, result) << split;
+    EXPECT_EQ(wire.size() - 4, taken) << "what follows the body stays unread";
+    EXPECT_EQ("Wikipedia in\r\n\r\nchunks.", std::string(body.begin(), body.end()));
+  }
+}
+
+TEST(HttpParse, ChunkedBodyRejectsMalformedAndOversizedChunks) {
+  using Decoder = Talvo::http::detail::ChunkedBodyDecoder;
+  auto decode = [](const std::string& wire, size_t cap) {
+    Decoder decoder;
+    Talvo::http::Body body;
+    size_t used = 0;
+    return decoder.feed(wire.data(), wire.size(), used, body, cap);
+  };
+  EXPECT_EQ(Decoder::Result::Malformed, decode("zz\r\n", 100));
+  EXPECT_EQ(Decoder::Result::Malformed, decode("\r\n", 100));
+  EXPECT_EQ(Decoder::Result::Malformed, decode("4 x\r\n", 100));
+  EXPECT_EQ(Decoder::Result::Malformed, decode("4\nWiki\r\n", 100));
+  EXPECT_EQ(Decoder::Result::Malformed, decode("4\r\nWikiXX0\r\n\r\n", 100));
+  EXPECT_EQ(Decoder::Result::Malformed, decode(std::string(5000, '1'), 1u << 30));
+  EXPECT_EQ(Decoder::Result::TooLarge, decode("65\r\n", 100));
+  EXPECT_EQ(Decoder::Result::TooLarge, decode("ffffffffffffffffffffffff\r\n", 100));
+  EXPECT_EQ(Decoder::Result::TooLarge, decode("32\r\n" + std::string(50, 'a') + "\r\n33\r\n", 100));
+}
+
+TEST(HttpErrors, CategoryAndResponseTranslation) {
+  EXPECT_STREQ("http", Talvo::http::http_category().name());
+  EXPECT_EQ("HTTP status 404", httpStatus(404).message());
+  HttpResponse response;
+  EXPECT_EQ(10, Talvo::http::translateResponseError(response));
+  for (int status : {200, 204, 299, 302}) {
+    response.status = status;
+    EXPECT_EQ(0, Talvo::http::translateResponseError(response)) << status;
+  }
+  for (int status : {301, 304, 401, 500}) {
+    response.status = status;
+    EXPECT_EQ(status, Talvo::http::translateResponseError(response)) << status;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Answers of a scripted camera
+
+TEST(HttpAnswer, FoundWithBodyIsSuccess) {
+  RawPeer peer({RawPeer::send(head("HTTP/1.1 302 Found", "Location: /x\r\nContent-Length: 5\r\n") + "hello")});
+  const Outcome outcome = httptest::get(localCamera(peer.port()), "/a");
+  EXPECT_EQ(1, outcome.calls);
+  EXPECT_FALSE(outcome.error) << outcome.error.message();
+  EXPECT_EQ(302, outcome.response.status);
+  EXPECT_EQ("/x", outcome.response.header("Location"));
+  EXPECT_EQ("hello", outcome.bodyText());
+}
+
+TEST(HttpAnswer, NotModifiedIsAnErrorWithItsStatusAndNoBody) {
+  // The camera keeps the connection open: a 304 has no body, so nothing more is waited for.
+  RawPeer peer({RawPeer::send(head("HTTP/1.1 304 Not Modified", "Content-Length: 100\r\n")), RawPeer::stall()});
+  const Outcome outcome = httptest::get(localCamera(peer.port()), "/a", 5);
+  EXPECT_EQ(httpStatus(304), outcome.error);
+  EXPECT_EQ(304, Talvo::Utility::translateSystemError(outcome.error));
+  EXPECT_TRUE(outcome.body.empty());
+}
+
+TEST(HttpAnswer, ErrorStatusStillDeliversItsBody) {
+  RawPeer peer({RawPeer::send(head("HTTP/1.1 404 Not Found", "Content-Length: 4\r\n") + "nope")});
+  const Outcome outcome = httptest::get(localCamera(peer.port()), "/a");
+  EXPECT_EQ(httpStatus(404), outcome.error);
+  EXPECT_EQ("Not Found", outcome.response.statusText);
+  EXPECT_EQ("nope", outcome.bodyText());
+}
+
+TEST(HttpAnswer, GarbageStatusLineIsBadResponse) {
+  RawPeer peer({RawPeer::send("<html>hello</html>\r\n\r\n")});
+  EXPECT_EQ(talvo(Talvo::error::bad_response), httptest::get(localCamera(peer.port()), "/a").error);
+}
+
+TEST(HttpAnswer, HeadWithoutEndIsBadResponse) {
+  // Closed before the empty line; and a head beyond kMaxHeadSize.
+  RawPeer closed({RawPeer::send("HTTP/1.1 200 OK\r\nA: 1\r\n"), RawPeer::close()});
+  EXPECT_EQ(talvo(Talvo::error::bad_response), httptest::get(localCamera(closed.port()), "/a").error);
+  RawPeer endless({RawPeer::send("HTTP/1.1 200 OK\r\nA: " + std::string(Talvo::http::kMaxHeadSize, 'x')),
+                   RawPeer::stall()});
+  EXPECT_EQ(talvo(Talvo::error::bad_response), httptest::get(localCamera(endless.port()), "/a").error);
+}
+
+TEST(HttpAnswer, OkWithEmptyBodyPasses) {
+  RawPeer peer({RawPeer::send(head("HTTP/1.1 200 OK", "Content-Length: 0\r\n")), RawPeer::stall()});
+  const Outcome outcome = httptest::get(localCamera(peer.port()), "/a");
+  EXPECT_EQ(1, outcome.calls);
+  EXPECT_FALSE(outcome.error) << outcome.error.message();
+  EXPECT_TRUE(outcome.body.empty());
+}
+
+TEST(HttpAnswer, ContentLengthBodyInPiecesStopsAtItsLength) {
+  RawPeer peer({RawPeer::send(head("HTTP/1.1 200 OK", "Content-Length: 10\r\n") + "01234"), RawPeer::pause(30ms),
+                RawPeer::send("56789EXTRA"), RawPeer::stall()});
+  const Outcome outcome = httptest::get(localCamera(peer.port()), "/a");
+  EXPECT_FALSE(outcome.error) << outcome.error.message();
+  EXPECT_EQ("0123456789", outcome.bodyText());
+}
+
+TEST(HttpAnswer, ContentLengthCutShortIsBadResponse) {
+  RawPeer peer({RawPeer::send(head("HTTP/1.1 200 OK", "Content-Length: 10\r\n") + "01234"), RawPeer::close()});
+  const Outcome outcome = httptest::get(localCamera(peer.port()), "/a");
+  EXPECT_EQ(talvo(Talvo::error::bad_response), outcome.error);
+  EXPECT_TRUE(outcome.body.empty());
+}
+
+TEST(HttpAnswer, ContradictoryContentLengthsAreBadResponse) {
+  RawPeer peer({RawPeer::send(head("HTTP/1.1 200 OK", "Content-Length: 3\r\nContent-Length: 4\r\n") + "abcd")});
+  EXPECT_EQ(talvo(Talvo::error::bad_response), httptest::get(localCamera(peer.port()), "/a").error);
+}
+
+TEST(HttpAnswer, ChunkedBodyIsJoined) {
+  RawPeer peer({RawPeer::send(head("HTTP/1.1 200 OK", "Transfer-Encoding: chunked\r\n") + "4\r\nWi"),
+                RawPeer::pause(20ms), RawPeer::send("ki\r\n5;x=1\r\npedia\r\n0\r\n"), RawPeer::pause(20ms),
+                RawPeer::send("\r\n"), RawPeer::stall()});
+  const Outcome outcome = httptest::get(localCamera(peer.port()), "/a");
+  EXPECT_FALSE(outcome.error) << outcome.error.message();
+  EXPECT_EQ("Wikipedia", outcome.bodyText());
+}
+
+TEST(HttpAnswer, MalformedChunkIsBadResponse) {
+  RawPeer peer({RawPeer::send(head("HTTP/1.1 200 OK", "Transfer-Encoding: chunked\r\n") + "zz\r\nabc\r\n"),
+                RawPeer::stall()});
+  EXPECT_EQ(talvo(Talvo::error::bad_response), httptest::get(localCamera(peer.port()), "/a").error);
+}
+
+TEST(HttpAnswer, BodyUntilCloseEndsWithTheConnection) {
+  RawPeer peer({RawPeer::send(head("HTTP/1.0 200 OK") + "abc"), RawPeer::pause(20ms), RawPeer::send("def")});
+  const Outcome outcome = httptest::get(localCamera(peer.port()), "/a");
+  EXPECT_FALSE(outcome.error) << outcome.error.message();
+  EXPECT_EQ("abcdef", outcome.bodyText());
+}
+
+TEST(HttpAnswer, ContentLengthOverTheCapFailsBeforeReading) {
+  // The camera announces 17 MiB and then sends nothing: the answer must end at once, not time out.
+  RawPeer peer({RawPeer::send(head("HTTP/1.1 200 OK", "Content-Length: 17825792\r\n")), RawPeer::stall()});
+  const Outcome outcome = httptest::get(localCamera(peer.port()), "/a", 10);
+  EXPECT_EQ(talvo(Talvo::error::response_too_large), outcome.error);
+  EXPECT_EQ(264, Talvo::Utility::translateSystemError(outcome.error));
+  EXPECT_TRUE(outcome.body.empty());
+}
+
+TEST(HttpAnswer, BodyUntilCloseOverTheCapIsTooLarge) {
+  RawPeer peer({RawPeer::send(head("HTTP/1.0 200 OK") + std::string(Talvo::http::kMaxBodySize + 1, 'z')),
+                RawPeer::stall()});
+  const Outcome outcome = httptest::get(localCamera(peer.port()), "/a", 10);
+  EXPECT_EQ(talvo(Talvo::error::response_too_large), outcome.error);
+  EXPECT_TRUE(outcome.body.empty());
+}
+
+TEST(HttpAnswer, BodyExactlyAtTheCapIsAccepted) {
+  RawPeer peer({RawPeer::send(head("HTTP/1.0 200 OK") + std::string(Talvo::http::kMaxBodySize, 'z'))});
+  const Outcome outcome = httptest::get(localCamera(peer.port()), "/a", 10);
+  EXPECT_FALSE(outcome.error) << outcome.error.message();
+  EXPECT_EQ(Talvo::http::kMaxBodySize, outcome.body.size());
+}
+
+// ---------------------------------------------------------------------------------------------
+// The request on the wire
+
+TEST(HttpRequestBytes, GetCarriesHostCloseAndBasicAuthorization) {
+  RawPeer peer({RawPeer::send(head("HTTP/1.1 200 OK", "Content-Length: 0\r\n"))});
+  CapturingLogger logger(0);
+  const Outcome outcome =
+      httptest::get(localCamera(peer.port(), "admin", "s3cr:t"), "/control/control?read&section=x", 5, &logger);
+  ASSERT_FALSE(outcome.error) << outcome.error.message();
+  const std::string port = std::to_string(peer.port());
+  EXPECT_EQ("GET /control/control?read&section=x HTTP/1.1\r\n"
+            "Host: 127.0.0.1:" + port + "\r\n"
+            "Connection: close\r\n"
+            "Authorization: Basic YWRtaW46czNjcjp0\r\n"
+            "User-Agent: Orsel.Vantrel/3.78\r\n\r\n",
+            peer.lastRequest());
+  // The log names the request, without its query and without the password.
+  EXPECT_TRUE(logger.contains(" GET http://127.0.0.1:" + port + "/control/control")) << logger.dump();
+  for (const std::string& message : logger.messages()) {
+    EXPECT_EQ(std::string::npos, message.find("s3cr")) << message;
+    EXPECT_EQ(std::string::npos, message.find("section=x")) << message;
+    EXPECT_EQ(' ', message.at(0)) << message;
+  }
+}
+
+TEST(HttpRequestBytes, GetWithoutUserHasNoAuthorization) {
+  RawPeer peer({RawPeer::send(head("HTTP/1.1 200 OK", "Content-Length: 0\r\n"))});
+  ASSERT_FALSE(httptest::get(localCamera(peer.port()), "/a").error);
+  EXPECT_EQ(std::string::npos, peer.lastRequest().find("Authorization"));
+}
+
+TEST(HttpRequestBytes, PostCarriesContentTypeLengthAndBody) {
+  // The peer records the head; the body follows it on the wire and is dropped by the peer.
+  RawPeer peer({RawPeer::send(head("HTTP/1.1 200 OK", "Content-Length: 2\r\n") + "ok")});
+  boost::asio::io_context context;
+  Outcome outcome;
+  Talvo::http::AsyncOperationPtr operation;
+  HttpHeaders headers{{"Content-Type", "application/json"}, {"Content-Length", "999"}};
+  Talvo::http::asyncPostEx(localCamera(peer.port()), "/api/json/set", "{\"a\":1}", context, 5,
+                           httptest::recordInto(outcome), headers, operation);
+  ASSERT_TRUE(operation);
+  httptest::runToEnd(context);
+  EXPECT_FALSE(outcome.error) << outcome.error.message();
+  EXPECT_EQ("ok", outcome.bodyText());
+  const std::string request = peer.lastRequest();
+  EXPECT_EQ(0u, request.find("POST /api/json/set HTTP/1.1\r\n")) << request;
+  EXPECT_NE(std::string::npos, request.find("\r\nContent-Type: application/json\r\n")) << request;
+  EXPECT_NE(std::string::npos, request.find("\r\nContent-Length: 7\r\n")) << request;
+  EXPECT_EQ(std::string::npos, request.find("999")) << request;
+}
+
+TEST(HttpRequestBytes, UnusableRequestsEndWithBadRequestPosted) {
+  RawPeer peer({RawPeer::send(head("HTTP/1.1 200 OK", "Content-Length: 0\r\n"))});
+  auto noHost = localCamera(peer.port());
+  noHost.host.clear();
+  struct Case {
+    Talvo::asio::ConnectionInfo info;
+    std::string uri;
+    HttpHeaders headers;
+  };
+  for (const Case& c : {Case{noHost, "/a", {}}, Case{localCamera(peer.port()), "/a\r\nX-Injected: 1", {}},
+                        Case{localCamera(peer.port()), "/a b", {}},
+                        Case{localCamera(peer.port()), "/a", {{"X-Bad", "1\r\nX-Injected: 1"}}}}) {
+    boost::asio::io_context context;
+    Outcome outcome;
+    Talvo::http::AsyncOperationPtr operation;
+    Talvo::http::asyncPostEx(c.info, c.uri, "", context, 5, httptest::recordInto(outcome), c.headers, operation);
+    EXPECT_TRUE(operation) << c.uri;
+    EXPECT_EQ(0, outcome.calls) << "the callback must not run inside asyncPostEx";
+    httptest::runToEnd(context);
+    EXPECT_EQ(1, outcome.calls) << c.uri;
+    EXPECT_EQ(talvo(Talvo::error::bad_request), outcome.error) << c.uri;
+    EXPECT_EQ(265, Talvo::Utility::translateSystemError(outcome.error));
+  }
+  EXPECT_EQ(0u, peer.connectionCount());
+}
+
+TEST(HttpRequestBytes, RefusedConnectionReportsTheSystemError) {
+  const Outcome outcome = httptest::get(localCamera(httptest::closedPort()), "/a");
+  EXPECT_EQ(1, outcome.calls);
+  EXPECT_EQ(error_code(boost::asio::error::connection_refused), outcome.error);
+  EXPECT_EQ(0, outcome.response.status);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Time-out, cancel, late timers
+
+TEST(HttpLifetime, TimeoutClosesTheRequestAndCallsBackOnce) {
+  RawPeer peer({RawPeer::stall()});
+  CapturingLogger logger(0);
+  boost::asio::io_context context;
+  Outcome outcome;
+  Talvo::http::AsyncOperationPtr operation;
+  Talvo::http::asyncGetEx(localCamera(peer.port()), "/a", context, 1, httptest::recordInto(outcome), operation,
+                          &logger);
+  httptest::runToEnd(context);
+  EXPECT_EQ(1, outcome.calls);
+  EXPECT_EQ(error_code(boost::asio::error::timed_out), outcome.error);
+  EXPECT_EQ(110, Talvo::Utility::translateSystemError(outcome.error));
+
+  size_t timeouts = 0;
+  for (const CapturingLogger::Line& line : logger.lines()) {
+    if (line.message.find("timeout") == std::string::npos) continue;
+    ++timeouts;
+    EXPECT_EQ(3, line.level);
+    EXPECT_EQ("handleTimer", line.function);
+    EXPECT_EQ("Nuvlet/include/AsyncComplexOperation", line.file);
+    const std::string expected = " [aco 0x";
+    EXPECT_EQ(0u, line.message.find(expected)) << line.message;
+    EXPECT_EQ("] timeout", line.message.substr(line.message.size() - 9)) << line.message;
+  }
+  EXPECT_EQ(1u, timeouts) << logger.dump();
+  // The camera saw its connection closed.
+  EXPECT_TRUE(peer.waitForConnections(1, 1s));
+}
+
+TEST(HttpLifetime, TimeoutWhileReadingTheBody) {
+  RawPeer peer({RawPeer::send(head("HTTP/1.1 200 OK", "Content-Length: 10\r\n") + "abc"), RawPeer::stall()});
+  const Outcome outcome = httptest::get(localCamera(peer.port()), "/a", 1);
+  EXPECT_EQ(1, outcome.calls);
+  EXPECT_EQ(error_code(boost::asio::error::timed_out), outcome.error);
+  EXPECT_TRUE(outcome.body.empty());
+}
+
+TEST(HttpLifetime, CancelFromAnotherThreadCallsBackOnceWithAborted) {
+  RawPeer peer({RawPeer::stall()});
+  boost::asio::io_context context;
+  auto work = boost::asio::make_work_guard(context);
+  std::mutex mutex;
+  std::condition_variable called;
+  int calls = 0;
+  error_code seen;
+  std::thread::id callbackThread;
+  Talvo::http::AsyncOperationPtr operation;
+  Talvo::http::asyncGetEx(localCamera(peer.port()), "/a", context, 10,
+                          [&](const error_code& error, const Talvo::http::Body&, const HttpResponse&) {
+                            std::lock_guard<std::mutex> lock(mutex);
+                            ++calls;
+                            seen = error;
+                            callbackThread = std::this_thread::get_id();
+                            called.notify_all();
+                          },
+                          operation);
+  std::thread runner([&] { context.run(); });
+  ASSERT_TRUE(peer.waitForConnections(1, 5s));
+  operation->cancel();
+  operation->cancel();  // a second cancel changes nothing
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    EXPECT_TRUE(called.wait_for(lock, 5s, [&] { return calls > 0; }));
+  }
+  work.reset();
+  runner.join();  // returns once the operation's handlers are all gone
+  EXPECT_EQ(1, calls);
+  EXPECT_EQ(error_code(boost::asio::error::operation_aborted), seen);
+  EXPECT_NE(std::this_thread::get_id(), callbackThread);
+}
+
+TEST(HttpLifetime, CancelAfterCompletionChangesNothing) {
+  RawPeer peer({RawPeer::send(head("HTTP/1.1 200 OK", "Content-Length: 2\r\n") + "ok")});
+  boost::asio::io_context context;
+  Outcome outcome;
+  Talvo::http::AsyncOperationPtr operation;
+  Talvo::http::asyncGetEx(localCamera(peer.port()), "/a", context, 5, httptest::recordInto(outcome), operation);
+  httptest::runToEnd(context);
+  operation->cancel();
+  context.restart();
+  httptest::runToEnd(context);
+  EXPECT_EQ(1, outcome.calls);
+  EXPECT_FALSE(outcome.error);
+}
+
+TEST(HttpLifetime, TimerFiringAfterCompletionLogsNothing) {
+  RawPeer peer({RawPeer::send(head("HTTP/1.1 200 OK", "Content-Length: 2\r\n") + "ok")});
+  CapturingLogger logger(0);
+  boost::asio::io_context context;
+  Outcome outcome;
+  Talvo::http::AsyncOperationPtr operation;
+  Talvo::http::asyncGetEx(localCamera(peer.port()), "/a", context, 5, httptest::recordInto(outcome), operation,
+                          &logger);
+  httptest::runToEnd(context);
+  ASSERT_EQ(1, outcome.calls);
+  // The timer's handler runs late, as when it was already queued when the answer completed;
+  // and a cancelled timer's completion.
+  auto timed = std::dynamic_pointer_cast<Talvo::http::GetOperation>(operation);
+  ASSERT_TRUE(timed);
+  timed->handleTimer(error_code());
+  timed->handleTimer(boost::asio::error::operation_aborted);
+  context.restart();
+  httptest::runToEnd(context);
+  EXPECT_EQ(0u, logger.count("timeout")) << logger.dump();
+  EXPECT_EQ(1, outcome.calls);
+}
+
+// Steps that start with reading the answer, before anything was connected.
+struct ReadFirstSteps : Talvo::http::AsyncRequestSteps {
+  Step first() const { return Step::ReadHead; }
+};
+
+TEST(HttpLifetime, ReadingWithoutAnOpenSocketFailsWithNoSocket) {
+  using Operation = Talvo::http::AsyncComplexOperation<ReadFirstSteps, Talvo::http::detail::AsyncGetExContext,
+                                                       Talvo::http::AsyncRequestCodesMap>;
+  CapturingLogger logger(0);
+  boost::asio::io_context context;
+  Outcome outcome;
+  auto operation = std::make_shared<Operation>(
+      context, Talvo::http::detail::AsyncGetExContext(localCamera(80), "/a"), httptest::recordInto(outcome), &logger,
+      boost::posix_time::seconds(5));
+  operation->start();
+  httptest::runToEnd(context);
+  EXPECT_EQ(1, outcome.calls);
+  EXPECT_EQ(talvo(Talvo::error::no_socket), outcome.error);
+  EXPECT_EQ(263, Talvo::Utility::translateSystemError(outcome.error));
+  bool logged = false;
+  for (const CapturingLogger::Line& line : logger.lines()) {
+    if (line.message != " ReadResponse - no sockets are opened") continue;
+    logged = true;
+    EXPECT_EQ(3, line.level);
+    EXPECT_EQ("operator()", line.function);
+    EXPECT_EQ("Nuvlet/include/AsyncHttp", line.file);
+  }
+  EXPECT_TRUE(logged) << logger.dump();
+}
+
+TEST(HttpLifetime, DroppingTheHandleDoesNotStopTheRequest) {
+  RawPeer peer({RawPeer::send(head("HTTP/1.1 200 OK", "Content-Length: 2\r\n") + "ok")});
+  boost::asio::io_context context;
+  Outcome outcome;
+  {
+    Talvo::http::AsyncOperationPtr operation;
+    Talvo::http::asyncGetEx(localCamera(peer.port()), "/a", context, 5, httptest::recordInto(outcome), operation);
+  }
+  httptest::runToEnd(context);
+  EXPECT_EQ(1, outcome.calls);
+  EXPECT_EQ("ok", outcome.bodyText());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Against the camera simulator, over HTTP and HTTPS
+
+TEST(HttpCamsim, PlainAndTlsRequestsWithAuthentication) {
+  CamsimProcess camsim({"--user", "u", "--password", "p w"}, true);
+  ASSERT_NE(0, camsim.httpsPort());
+
+  const Outcome plain = httptest::get(localCamera(camsim.httpPort(), "u", "p w"), "/record/current.jpg");
+  ASSERT_FALSE(plain.error) << plain.error.message();
+  ASSERT_GE(plain.body.size(), 2u);
+  EXPECT_EQ(0xFF, plain.body[0]);
+  EXPECT_EQ(0xD8, plain.body[1]);
+
+  // The camera's certificate is self-signed: accepted because verification is off by default.
+  const Outcome secure =
+      httptest::get(localCamera(camsim.httpsPort(), "u", "p w", "https"), "/record/current.jpg?x=1");
+  ASSERT_FALSE(secure.error) << secure.error.message();
+  EXPECT_EQ(200, secure.response.status);
+  ASSERT_GE(secure.body.size(), 2u);
+  EXPECT_EQ(0xFF, secure.body[0]);
+
+  const Outcome refused = httptest::get(localCamera(camsim.httpsPort(), "u", "wrong", "https"), "/record/current.jpg");
+  EXPECT_EQ(httpStatus(401), refused.error);
+
+  EXPECT_TRUE(camsim.waitForRequest("/record/current.jpg?x=1", 1));
+}
+
+}  // namespace
