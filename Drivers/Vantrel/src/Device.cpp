@@ -7,6 +7,8 @@
 #include <boost/asio/io_context.hpp>
 
 #include "AudioSource.h"
+#include "VideoSource.h"
+#include "VideoSourceVer2.h"
 #include "Nuvlet/include/Contract.h"
 #include "host/Nuvlet/Conversions.h"
 
@@ -152,14 +154,14 @@ Talvo::GDRV::IVideoSource* Device::CreateVideoSource(Talvo::GDRV::IVideoSourceHa
   const VideoSourceKind kind = chooseVideoSource(modelEntry(), driverInfo(), channel, stream, &badAnyCast);
   if (!badAnyCast.empty()) NLOG(deviceLogger(), 3, " Bad any cast: " << badAnyCast);
   switch (kind) {
-    case VideoSourceKind::None:
-    case VideoSourceKind::Rtsp:  // the RTSP source is not offered yet
-    case VideoSourceKind::Ver2:
     case VideoSourceKind::Classic:
+      return new VideoSource(handler, stream, channel, factory, this);
+    case VideoSourceKind::Ver2:
+      return new VideoSourceVer2(handler, stream, channel, factory, this);
+    case VideoSourceKind::Rtsp:  // the RTSP source is not offered yet
+    case VideoSourceKind::None:
       break;
   }
-  (void)handler;
-  (void)factory;
   return nullptr;
 }
 

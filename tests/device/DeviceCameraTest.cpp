@@ -1,0 +1,154 @@
+// The device against the camera simulator: connection reports, arming and the lens query.
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "CamsimProcess.h"
+#include "CapturingLogger.h"
+#include "Device.h"
+#include "Nuvlet/include/ModuleDriver.h"
+#include "TestHost.h"
+#include "host/Nuvlet/Repository.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Talvo::GDRV::DEVICE_CONNECTED;
+using Talvo::GDRV::DEVICE_DISCONNECTED;
+using Talvo::GDRV::DEVICE_FAILED;
+
+const char* const kPassword = "s3cr%40t";  // "s3cr@t", percent-encoded in the connection text
+const char* const kArming = "/control/control?set&section=eventcontrol&edactiv=enable";
+const char* const kLensQuery = "/control/control?read&section=imagecontrol&camera";
+
+std::shared_ptr<const Talvo::GDRV::DriverInfo> repository() {
+  auto info = std::make_shared<Talvo::GDRV::DriverInfo>();
+  Talvo::Utility::RepoLoader loader(nullptr);
+  if (loader.load(VANTREL_REPOSITORY, *info) != 0) throw std::runtime_error(loader.lastError());
+  return info;
+}
+
+class DeviceCameraTest : public ::testing::Test {
+ protected:
+  void start(const std::string& model) {
+    camera = std::make_unique<CamsimProcess>(
+        std::vector<std::string>{"--model", model, "--user", "admin", "--password", "s3cr@t"});
+    info = repository();
+    const auto* entry = Talvo::Utility::findModelEntry(*info, "Vantrel", model, "");
+    ASSERT_NE(entry, nullptr);
+    device.reset(new Vantrel::Device(&handler, *entry, model, "", info, boost::make_shared<Vantrel::DeviceData>(),
+                                     &logger));
+  }
+  std::string address(const std::string& password = kPassword) const {
+    return "http://admin:" + password + "@127.0.0.1:" + std::to_string(camera->httpPort()) + "/";
+  }
+  void TearDown() override {
+    device.reset();
+    for (const auto& line : logger.messages()) EXPECT_EQ(line.find("s3cr"), std::string::npos) << line;
+  }
+  size_t requestsTo(const std::string& target) const {
+    size_t n = 0;
+    for (const auto& t : camera->requestTargets()) n += t == target;
+    return n;
+  }
+
+  CapturingLogger logger;
+  RecordingDeviceHandler handler;
+  std::unique_ptr<CamsimProcess> camera;
+  std::shared_ptr<const Talvo::GDRV::DriverInfo> info;
+  std::unique_ptr<Vantrel::Device> device;
+};
+
+TEST_F(DeviceCameraTest, ConnectsAndDisconnects) {
+  start("VX-S10");
+  device->Connect(address().c_str());
+  ASSERT_TRUE(handler.waitFor(DEVICE_CONNECTED, 1, 10s));
+  device->Disconnect();
+  ASSERT_TRUE(handler.waitFor(DEVICE_DISCONNECTED, 1, 10s));
+  const auto reports = handler.reports();
+  ASSERT_EQ(reports.size(), 2u);
+  EXPECT_EQ(reports[0].code, 0);
+}
+
+TEST_F(DeviceCameraTest, WrongPasswordFailsWith401) {
+  start("VX-S10");
+  device->Connect(address("wrong").c_str());
+  ASSERT_TRUE(handler.waitFor(DEVICE_FAILED, 1, 10s));
+  EXPECT_EQ(handler.reports().front().code, 401);
+}
+
+TEST_F(DeviceCameraTest, AnOutageIsReportedOnceAndHealsByItself) {
+  start("VX-S10");
+  camera->fault("path=/&close=1&count=2");  // the first two attempts find no camera answering
+  device->Connect(address().c_str());
+  ASSERT_TRUE(handler.waitFor(DEVICE_CONNECTED, 1, 15s)) << "retried after 1 and 2 seconds";
+  const auto reports = handler.reports();
+  ASSERT_EQ(reports.size(), 2u) << "one failure report for the whole outage";
+  EXPECT_EQ(reports[0].state, DEVICE_FAILED);
+  EXPECT_NE(reports[0].code, 0);
+  EXPECT_EQ(reports[1].state, DEVICE_CONNECTED);
+}
+
+TEST_F(DeviceCameraTest, UnreadableAddressFailsWithCode10) {
+  start("VX-S10");
+  device->Connect("ftp://somewhere/");
+  ASSERT_TRUE(handler.waitFor(DEVICE_FAILED, 1, 10s));
+  EXPECT_EQ(handler.reports().front().code, 10);
+}
+
+TEST_F(DeviceCameraTest, ArmingTwiceBeforeTheAnswerSendsOneRequest) {
+  start("VX-S10");
+  device->Connect(address().c_str());
+  camera->fault(std::string("path=") + "/control/control?set%26section=eventcontrol" + "&delay_ms=300&count=1");
+  device->enableArming();
+  device->enableArming();
+  ASSERT_TRUE(logger.waitFor(" Enable Arming finished successfully", 10s));
+  device->enableArming();  // done already: nothing more is sent
+  EXPECT_EQ(requestsTo(kArming), 1u);
+}
+
+TEST_F(DeviceCameraTest, FailedArmingIsSentAgainOnTheNextCall) {
+  start("VX-S10");
+  device->Connect(address().c_str());
+  camera->fault(std::string("path=") + "/control/control?set%26section=eventcontrol" + "&status=500&count=1");
+  device->enableArming();
+  ASSERT_TRUE(logger.waitFor(" HTTP request is finished with error: ", 10s));
+  EXPECT_TRUE(logger.contains(", request: Enable Arming"));
+  // The state returns to "not requested" right after that line; call until the second request goes.
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  do {
+    device->enableArming();
+  } while (!camera->waitForRequest(kArming, 2, 100ms) && std::chrono::steady_clock::now() < deadline);
+  ASSERT_TRUE(logger.waitFor(" Enable Arming finished successfully", 10s));
+  EXPECT_EQ(requestsTo(kArming), 2u);
+}
+
+TEST_F(DeviceCameraTest, LensQueryAnswersBothOnlyForTwoLensCameras) {
+  start("VX-D20");
+  device->Connect(address().c_str());
+  EXPECT_TRUE(device->isBothLensDisplayed());
+  EXPECT_EQ(requestsTo(kLensQuery), 1u);
+  camera->request("/control/control?set&section=imagecontrol&camera=right",
+                  "Authorization: Basic YWRtaW46czNjckB0\r\n");
+  EXPECT_FALSE(device->isBothLensDisplayed());
+}
+
+TEST_F(DeviceCameraTest, LensQueryWithAnEmptyAnswerIsFalseAndLogged) {
+  start("VX-D20");
+  device->Connect(address().c_str());
+  camera->fault(std::string("path=") + "/control/control?read%26section=imagecontrol" + "&empty=1&count=1");
+  EXPECT_FALSE(device->isBothLensDisplayed());
+  bool found = false;
+  for (const auto& line : logger.lines())
+    if (line.message.find(" HTTP responce is empty, request: sending settings") != std::string::npos) {
+      found = true;
+      EXPECT_EQ(line.level, 3);
+      EXPECT_EQ(line.function, "operator()");
+      EXPECT_EQ(line.file, "Drivers/Vantrel/src/Device");
+    }
+  EXPECT_TRUE(found);
+}
+
+}  // namespace
