@@ -1,0 +1,141 @@
+// The G.711 sending filter: its parameter line, the buffers it asks either factory kind for and
+// the byte-order conversion of linear samples.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "Nuvlet/include/AudioSendingFilter.h"
+#include "host/MFF.h"
+
+namespace {
+
+using Talvo::Utility::AudioBufferG7xxSendingFilter;
+namespace MFF = Talvo::MFF;
+
+class FakeAudioBuffer : public MFF::IAudioBuffer {
+ public:
+  FakeAudioBuffer(size_t size, uint64_t timeStamp) : bytes_(size), timeStamp_(timeStamp) {}
+  void* Cast(const char* typeName) override { return QueryContract(typeName); }
+  void* QueryContract(const char*) override { return nullptr; }
+  void Destroy() override { delete this; }
+  uint8_t* GetBuffer() override { return bytes_.data(); }
+  size_t GetSize() override { return bytes_.size(); }
+  void SetTimeStamp(uint64_t milliseconds) override { timeStamp_ = milliseconds; }
+  uint64_t GetTimeStamp() override { return timeStamp_; }
+  const char* GetFormat() override { return "G.711"; }
+  int32_t GetBitRate() override { return 0; }
+  int32_t GetEncoding() override { return 0; }
+
+ private:
+  std::vector<uint8_t> bytes_;
+  uint64_t timeStamp_;
+};
+
+// Records the arguments of AllocateAudioBuffer; gives a buffer unless told not to.
+class RecordingFactory : public MFF::IMultimediaFrameFactory {
+ public:
+  struct Request {
+    std::string format;
+    size_t size;
+    uint64_t timeStamp;
+    int32_t bitRate;
+    int32_t encoding;
+  };
+  bool giveBuffers = true;
+  std::vector<Request> requests;
+
+  void* Cast(const char* typeName) override { return QueryContract(typeName); }
+  void* QueryContract(const char*) override { return nullptr; }
+  MFF::ICompressedBuffer* AllocateCompressedBuffer(const char*, size_t, int, bool) override {
+    ADD_FAILURE() << "the audio filter asked for a compressed buffer";
+    return nullptr;
+  }
+  MFF::IAudioBuffer* AllocateAudioBuffer(const char* format, size_t size, uint64_t timeStamp, int32_t bitRate,
+                                         int32_t encoding) override {
+    requests.push_back(Request{format, size, timeStamp, bitRate, encoding});
+    return giveBuffers ? new FakeAudioBuffer(size, timeStamp) : nullptr;
+  }
+};
+
+TEST(AudioBufferG7xxSendingFilter, DescribesItsParameters) {
+  AudioBufferG7xxSendingFilter filter(static_cast<MFF::IMultimediaFrameFactory*>(nullptr),
+                                      MFF::AUDIO_G7XX_ENCODING_ULAW);
+  EXPECT_EQ(filter.describeParameters(),
+            "G7xx stream parameters. bit_rate: undefined, multiplicity: undefined, encoding: "
+            "AUDIO_G7XX_ENCODING_ULAW, convertLEToBE: false");
+  filter.setBitRate(64000);
+  filter.setMultiplicity(2);
+  filter.setEncoding(MFF::AUDIO_G7XX_ENCODING_LINEAR);
+  filter.setConvertLEToBE(true);
+  EXPECT_EQ(filter.describeParameters(),
+            "G7xx stream parameters. bit_rate: 64000, multiplicity: 2, encoding: AUDIO_G7XX_ENCODING_LINEAR, "
+            "convertLEToBE: true");
+  filter.setEncoding(MFF::AUDIO_G7XX_ENCODING_ALAW);
+  EXPECT_NE(filter.describeParameters().find(", encoding: AUDIO_G7XX_ENCODING_ALAW, "), std::string::npos);
+}
+
+TEST(AudioBufferG7xxSendingFilter, NamesAnUnknownEncoding) {
+  EXPECT_EQ(AudioBufferG7xxSendingFilter::encodingName(7), "Unknown audio encoding value:7!");
+  EXPECT_EQ(AudioBufferG7xxSendingFilter::encodingName(-1), "Unknown audio encoding value:-1!");
+  AudioBufferG7xxSendingFilter filter(static_cast<MFF::IMultimediaFrameFactory*>(nullptr), 7);
+  EXPECT_NE(filter.describeParameters().find(", encoding: Unknown audio encoding value:7!, "), std::string::npos)
+      << filter.describeParameters();
+}
+
+TEST(AudioBufferG7xxSendingFilter, AllocatesFromTheHostFactoryWithItsParameters) {
+  RecordingFactory factory;
+  AudioBufferG7xxSendingFilter filter(&factory, MFF::AUDIO_G7XX_ENCODING_ULAW);
+  filter.setBitRate(64000);
+  filter.setTimeStamp(1767225600500ull);
+  MFF::IAudioBuffer* buffer = filter.allocate(320);
+  ASSERT_NE(buffer, nullptr);
+  EXPECT_EQ(buffer->GetSize(), 320u);
+  buffer->Destroy();
+  ASSERT_EQ(factory.requests.size(), 1u);
+  EXPECT_EQ(factory.requests[0].format, "G.711");
+  EXPECT_EQ(factory.requests[0].size, 320u);
+  EXPECT_EQ(factory.requests[0].timeStamp, 1767225600500ull);
+  EXPECT_EQ(factory.requests[0].bitRate, 64000);
+  EXPECT_EQ(factory.requests[0].encoding, MFF::AUDIO_G7XX_ENCODING_ULAW);
+
+  factory.giveBuffers = false;
+  EXPECT_EQ(filter.allocate(160), nullptr);
+}
+
+TEST(AudioBufferG7xxSendingFilter, AllocatesThroughAnAllocatorFunctionAndPassesZeroForAnUndefinedBitRate) {
+  RecordingFactory factory;
+  Talvo::Utility::AudioBufferAllocator allocator = [&factory](const char* format, size_t size, uint64_t stamp,
+                                                              int32_t bitRate, int32_t encoding) {
+    return factory.AllocateAudioBuffer(format, size, stamp, bitRate, encoding);
+  };
+  AudioBufferG7xxSendingFilter filter(allocator, MFF::AUDIO_G7XX_ENCODING_ALAW);
+  MFF::IAudioBuffer* buffer = filter.allocate(80);
+  ASSERT_NE(buffer, nullptr);
+  buffer->Destroy();
+  ASSERT_EQ(factory.requests.size(), 1u);
+  EXPECT_EQ(factory.requests[0].bitRate, 0);
+  EXPECT_EQ(factory.requests[0].encoding, MFF::AUDIO_G7XX_ENCODING_ALAW);
+  EXPECT_EQ(factory.requests[0].timeStamp, 0u);
+
+  AudioBufferG7xxSendingFilter empty(Talvo::Utility::AudioBufferAllocator(), MFF::AUDIO_G7XX_ENCODING_ALAW);
+  EXPECT_EQ(empty.allocate(80), nullptr);
+  AudioBufferG7xxSendingFilter noHost(static_cast<MFF::IMultimediaFrameFactory*>(nullptr),
+                                      MFF::AUDIO_G7XX_ENCODING_ALAW);
+  EXPECT_EQ(noHost.allocate(80), nullptr);
+}
+
+TEST(AudioBufferG7xxSendingFilter, SwapsSampleBytesOnlyWhenConverting) {
+  AudioBufferG7xxSendingFilter filter(static_cast<MFF::IMultimediaFrameFactory*>(nullptr),
+                                      MFF::AUDIO_G7XX_ENCODING_LINEAR);
+  const std::vector<uint8_t> samples{0x01, 0x02, 0x03, 0x04, 0x05};
+  std::vector<uint8_t> out(samples.size());
+  filter.copyPayload(samples.data(), samples.size(), out.data());
+  EXPECT_EQ(out, samples);
+  filter.setConvertLEToBE(true);
+  filter.copyPayload(samples.data(), samples.size(), out.data());
+  EXPECT_EQ(out, (std::vector<uint8_t>{0x02, 0x01, 0x04, 0x03, 0x05}));
+}
+
+}  // namespace

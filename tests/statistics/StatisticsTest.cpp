@@ -1,0 +1,153 @@
+// FramesStatistic and ConnectsStatistic: counting, the periodic lines and the rates, with a
+// clock the test moves.
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "host/Nuvlet/Statistics.h"
+
+namespace {
+
+using Talvo::Utility::ConnectsStatistic;
+using Talvo::Utility::FramesStatistic;
+
+struct Reported {
+  std::vector<std::pair<std::string, std::string>> lines;
+  Talvo::Utility::StatisticReportFunction function() {
+    return [this](const std::string& name, const std::string& text) { lines.emplace_back(name, text); };
+  }
+};
+
+class FramesStatisticTest : public ::testing::Test {
+ protected:
+  uint64_t nowMs = 1700000000000;
+  Reported reported;
+  FramesStatistic statistic{"video", reported.function(), [this] { return nowMs; }};
+
+  int frameIndex = 0;  // over every call, so key frames keep their places
+
+  // `count` frames of `size` bytes, 40 ms apart (25 fps); every `keyEvery`th is a key frame.
+  void frames(int count, size_t size = 1000, int keyEvery = 30) {
+    for (int i = 0; i < count; ++i, ++frameIndex) {
+      nowMs += 40;
+      statistic.onFrame(size, frameIndex % keyEvery == 0);
+    }
+  }
+};
+
+TEST_F(FramesStatisticTest, ReportsEvery90FramesByDefaultWithRatesOfThePeriod) {
+  statistic.resetFrameCounter(0, 90);
+  frames(89);
+  EXPECT_TRUE(reported.lines.empty());
+  frames(1);
+  ASSERT_EQ(reported.lines.size(), 1u);
+  EXPECT_EQ(reported.lines[0].first, "video");
+  // 90 frames of 1000 bytes in 3.6 s: 25 fps, 720000 bits / 3.6 s = 200 kbps.
+  EXPECT_EQ(reported.lines[0].second, "frames=90 key=3 bytes=90000 fps=25.0 kbps=200.0 outOfSync=0");
+  frames(90);
+  ASSERT_EQ(reported.lines.size(), 2u);
+  EXPECT_EQ(reported.lines[1].second, "frames=90 key=3 bytes=90000 fps=25.0 kbps=200.0 outOfSync=0");
+}
+
+TEST_F(FramesStatisticTest, ReportsBeforeAnyResetEveryDefaultInterval) {
+  frames(FramesStatistic::kDefaultFrameReportInterval);
+  EXPECT_EQ(reported.lines.size(), 1u);
+}
+
+TEST_F(FramesStatisticTest, GivenIntervalWinsOverTheDefault) {
+  statistic.resetFrameCounter(30, 90);
+  EXPECT_EQ(statistic.frameReportInterval(), 30);
+  frames(90);
+  ASSERT_EQ(reported.lines.size(), 3u);
+  EXPECT_EQ(reported.lines[2].second, "frames=30 key=1 bytes=30000 fps=25.0 kbps=200.0 outOfSync=0");
+}
+
+TEST_F(FramesStatisticTest, NoIntervalsMeanNoPeriodicLines) {
+  statistic.resetFrameCounter(0, 0);
+  frames(1000);
+  EXPECT_TRUE(reported.lines.empty());
+  EXPECT_EQ(statistic.totalFrames(), 1000u);
+}
+
+TEST_F(FramesStatisticTest, ResetStartsAFreshPeriod) {
+  statistic.resetFrameCounter(0, 90);
+  frames(60);
+  statistic.streamOutOfSync();
+  statistic.resetFrameCounter(0, 90);
+  EXPECT_EQ(statistic.periodFrames(), 0u);
+  frames(89);
+  EXPECT_TRUE(reported.lines.empty());
+  frames(1);
+  ASSERT_EQ(reported.lines.size(), 1u);
+  EXPECT_EQ(reported.lines[0].second, "frames=90 key=3 bytes=90000 fps=25.0 kbps=200.0 outOfSync=0");
+  EXPECT_EQ(statistic.totalFrames(), 150u);  // the totals run on
+  EXPECT_EQ(statistic.totalOutOfSync(), 1u);
+}
+
+TEST_F(FramesStatisticTest, OutOfSyncEventsAppearInThePeriodLine) {
+  statistic.resetFrameCounter(10, 90);
+  statistic.streamOutOfSync();
+  statistic.streamOutOfSync();
+  frames(10);
+  ASSERT_EQ(reported.lines.size(), 1u);
+  EXPECT_NE(reported.lines[0].second.find(" outOfSync=2"), std::string::npos) << reported.lines[0].second;
+}
+
+TEST_F(FramesStatisticTest, TotalsSinceCreationSinceAGivenMomentAndAfterReset) {
+  const uint64_t createdMs = nowMs;
+  frames(100, 2500, 25);  // 4 s: 25 fps, 250000 bytes = 500 kbps
+  statistic.streamOutOfSync();
+  EXPECT_EQ(statistic.getFramesStatistic(nowMs, 0, false),
+            "frames=100 key=4 bytes=250000 fps=25.0 kbps=500.0 outOfSync=1");
+  // Measured from 2 s after creation: the same counts over half the time.
+  EXPECT_EQ(statistic.getFramesStatistic(nowMs, createdMs + 2000, false),
+            "frames=100 key=4 bytes=250000 fps=50.0 kbps=1000.0 outOfSync=1");
+  // Reset: the line still gives the totals, the next one starts from zero at `nowMs`.
+  EXPECT_EQ(statistic.getFramesStatistic(nowMs, 0, true),
+            "frames=100 key=4 bytes=250000 fps=25.0 kbps=500.0 outOfSync=1");
+  EXPECT_EQ(statistic.getFramesStatistic(nowMs, 0, false), "frames=0 key=0 bytes=0 fps=0.0 kbps=0.0 outOfSync=0");
+  frames(10, 1000, 100);
+  EXPECT_EQ(statistic.getFramesStatistic(nowMs, 0, false), "frames=10 key=1 bytes=10000 fps=25.0 kbps=200.0 outOfSync=0");
+}
+
+TEST_F(FramesStatisticTest, NoElapsedTimeOrAClockStepBackGivesZeroRates) {
+  frames(5);
+  EXPECT_EQ(statistic.getFramesStatistic(nowMs, nowMs, false), "frames=5 key=1 bytes=5000 fps=0.0 kbps=0.0 outOfSync=0");
+  EXPECT_EQ(statistic.getFramesStatistic(nowMs - 1000000, 0, false),
+            "frames=5 key=1 bytes=5000 fps=0.0 kbps=0.0 outOfSync=0");
+}
+
+TEST(FramesStatisticRates, RoundToOneDecimal) {
+  // 2 frames, 3001 bytes over 3 s: 0.666.. fps, 8.0026.. kbps.
+  EXPECT_EQ(Talvo::Utility::formatFramesLine(2, 1, 3001, 0, 3000),
+            "frames=2 key=1 bytes=3001 fps=0.7 kbps=8.0 outOfSync=0");
+  // Large counts stay exact in the counts.
+  EXPECT_EQ(Talvo::Utility::formatFramesLine(5000000000ull, 1, 6000000000ull, 0, 1000),
+            "frames=5000000000 key=1 bytes=6000000000 fps=5000000000.0 kbps=48000000.0 outOfSync=0");
+}
+
+TEST(FramesStatisticWithoutReportFunction, CountsAndDoesNotFail) {
+  FramesStatistic statistic("video", nullptr);
+  for (int i = 0; i < 200; ++i) statistic.onFrame(10, false);
+  EXPECT_EQ(statistic.totalFrames(), 200u);
+  EXPECT_EQ(statistic.totalBytes(), 2000u);
+}
+
+TEST(ConnectsStatistic, ReportsEveryStartAfterTheFirst) {
+  Reported reported;
+  ConnectsStatistic statistic("connects", reported.function());
+  statistic.onConnectionStart();
+  EXPECT_TRUE(reported.lines.empty());
+  EXPECT_EQ(statistic.connectionStarts(), 1u);
+  statistic.onConnectionStart();
+  statistic.onConnectionStart();
+  ASSERT_EQ(reported.lines.size(), 2u);
+  EXPECT_EQ(reported.lines[0], std::make_pair(std::string("connects"), std::string("starts=2")));
+  EXPECT_EQ(reported.lines[1], std::make_pair(std::string("connects"), std::string("starts=3")));
+  EXPECT_EQ(statistic.connectionStarts(), 3u);
+}
+
+}  // namespace
