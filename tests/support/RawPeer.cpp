@@ -33,7 +33,10 @@ int openListener(std::uint16_t& port) {
 
 }  // namespace
 
-RawPeer::RawPeer(std::vector<Step> script) : script_(std::move(script)) {
+RawPeer::RawPeer(std::vector<Step> script)
+    : RawPeer(Chooser([script](const std::string&) { return script; })) {}
+
+RawPeer::RawPeer(Chooser chooser) : chooser_(std::move(chooser)) {
     listenFd_ = openListener(port_);
     if (::pipe2(wakeFds_, O_CLOEXEC) != 0) {
         ::close(listenFd_);
@@ -109,7 +112,7 @@ void RawPeer::serve(int connection) {
         requests_.push_back(std::move(head));
     }
     changed_.notify_all();
-    for (const Step& step : script_) {
+    for (const Step& step : chooser_(lastRequest())) {
         if (!play(connection, step)) return;
     }
 }

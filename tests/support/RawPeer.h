@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -40,6 +41,10 @@ public:
     // Listens on an ephemeral port and starts the peer thread. When the script ends without
     // Close, the connection is closed after the last step.
     explicit RawPeer(std::vector<Step> script);
+    // Plays, on each connection, the script `chooser` gives for that connection's request head
+    // (called on the peer thread).
+    using Chooser = std::function<std::vector<Step>(const std::string& requestHead)>;
+    explicit RawPeer(Chooser chooser);
     ~RawPeer();
     RawPeer(const RawPeer&) = delete;
     RawPeer& operator=(const RawPeer&) = delete;
@@ -64,7 +69,7 @@ private:
     std::string readHead(int connection);
     bool waitFor(int fd, short events, int timeoutMs) const;
 
-    const std::vector<Step> script_;
+    const Chooser chooser_;
     int listenFd_ = -1;
     int wakeFds_[2] = {-1, -1};  // stop() writes to [1]; every wait also watches [0]
     std::uint16_t port_ = 0;

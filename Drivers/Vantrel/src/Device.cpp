@@ -308,6 +308,10 @@ void Device::registerEventChannel(uint32_t) {}
 
 void Device::unregisterEventChannel(uint32_t) {}
 
-void Device::processEventFrame(uint32_t, const std::string&) {}
+void Device::processEventFrame(uint32_t channel, const std::string& text) {
+  // The I/O event manager reads the camera's event data from this text; until it is offered the
+  // section is only acknowledged.
+  NLOG(deviceLogger(), 0, " Event section of channel " << channel << ", " << text.size() << " bytes");
+}
 
 }  // namespace Vantrel

@@ -1,0 +1,182 @@
+// Host objects a channel talks to, recording what they hear: video and audio handlers, a frame
+// factory and an action handler. Thread-safe: the driver calls them from its own threads while
+// the test waits. Header-only.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "host/GDRV.h"
+#include "host/MFF.h"
+
+// Waits on a condition over state guarded by `mutex`, with a deadline.
+class Recorder {
+ protected:
+  template <class Predicate>
+  bool waitUntil(Predicate predicate, std::chrono::milliseconds deadline) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, deadline, predicate);
+  }
+  template <class Change>
+  void record(Change change) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      change();
+    }
+    changed_.notify_all();
+  }
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+};
+
+// A heap buffer as the host's frame factory hands it out.
+template <class Interface>
+class TestBuffer : public Interface {
+ public:
+  TestBuffer(std::string codec, size_t size, bool key) : codec_(std::move(codec)), bytes_(size), key_(key) {}
+  void* Cast(const char* typeName) override { return QueryContract(typeName); }
+  void* QueryContract(const char* typeName) override {
+    return Talvo::isContractName<Interface>(typeName) ? this : nullptr;
+  }
+  void Destroy() override { delete this; }
+  uint8_t* GetBuffer() override { return bytes_.data(); }
+  size_t GetSize() override { return bytes_.size(); }
+  void SetTimeStamp(uint64_t ms) override { time_ = ms; }
+  uint64_t GetTimeStamp() override { return time_; }
+  const char* GetCodecName() { return codec_.c_str(); }
+  bool IsKeyFrame() { return key_; }
+  const char* GetFormat() { return codec_.c_str(); }
+  int32_t GetBitRate() { return 64000; }
+  int32_t GetEncoding() { return 0; }
+  std::vector<uint8_t> bytes() const { return bytes_; }
+
+ private:
+  std::string codec_;
+  std::vector<uint8_t> bytes_;
+  bool key_;
+  uint64_t time_ = 0;
+};
+
+class VideoBuffer : public TestBuffer<Talvo::MFF::ICompressedBuffer> {
+ public:
+  using TestBuffer::TestBuffer;
+  const char* GetCodecName() override { return TestBuffer::GetCodecName(); }
+  bool IsKeyFrame() override { return TestBuffer::IsKeyFrame(); }
+};
+
+class AudioBuffer : public TestBuffer<Talvo::MFF::IAudioBuffer> {
+ public:
+  using TestBuffer::TestBuffer;
+  const char* GetFormat() override { return TestBuffer::GetFormat(); }
+  int32_t GetBitRate() override { return TestBuffer::GetBitRate(); }
+  int32_t GetEncoding() override { return TestBuffer::GetEncoding(); }
+};
+
+class TestFrameFactory : public Talvo::MFF::IMultimediaFrameFactory, public Recorder {
+ public:
+  void* Cast(const char* typeName) override { return QueryContract(typeName); }
+  void* QueryContract(const char* typeName) override {
+    return Talvo::isContractName<Talvo::MFF::IMultimediaFrameFactory>(typeName) ? this : nullptr;
+  }
+  Talvo::MFF::ICompressedBuffer* AllocateCompressedBuffer(const char* codec, size_t size, int, bool key) override {
+    record([&] { ++videoAllocations; });
+    return new VideoBuffer(codec ? codec : "", size, key);
+  }
+  Talvo::MFF::IAudioBuffer* AllocateAudioBuffer(const char* format, size_t size, uint64_t, int32_t bitRate,
+                                                int32_t encoding) override {
+    record([&] {
+      ++audioAllocations;
+      lastAudioBitRate = bitRate;
+      lastAudioEncoding = encoding;
+      lastAudioFormat = format ? format : "";
+    });
+    return new AudioBuffer(format ? format : "", size, true);
+  }
+  size_t audioCount() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return audioAllocations;
+  }
+
+  size_t videoAllocations = 0;
+  size_t audioAllocations = 0;
+  int32_t lastAudioBitRate = 0;
+  int32_t lastAudioEncoding = -1;
+  std::string lastAudioFormat;
+};
+
+struct ReceivedFrame {
+  std::string codec;
+  bool key;
+  std::vector<uint8_t> bytes;
+};
+
+// Records what a channel reports: started/stopped, failures with their codes, frames.
+template <class Handler, class Buffer>
+class RecordingChannelHandler : public Handler, public Recorder {
+ public:
+  void* Cast(const char* typeName) override { return QueryContract(typeName); }
+  void* QueryContract(const char* typeName) override {
+    return Talvo::isContractName<Handler>(typeName) ? this : nullptr;
+  }
+  void Failed(Talvo::IContract*, int32_t code) override { record([&] { failures.push_back(code); }); }
+  void Started(Talvo::IContract*) override { record([&] { ++started; }); }
+  void Stopped(Talvo::IContract*) override { record([&] { ++stopped; }); }
+  void StatisticUpdated(Talvo::IContract*, const char* name, const char* text) override {
+    record([&] { statistics.push_back(std::string(name) + ": " + text); });
+  }
+  void MultimediaFrame(Talvo::IContract*, Buffer* buffer) override {
+    auto* ours = dynamic_cast<TestBuffer<Buffer>*>(buffer);
+    ReceivedFrame frame{ours ? ours->GetCodecName() : "", ours ? ours->IsKeyFrame() : false,
+                        ours ? ours->bytes() : std::vector<uint8_t>()};
+    buffer->Destroy();
+    record([&] { frames.push_back(std::move(frame)); });
+  }
+
+  bool waitForFrames(size_t n, std::chrono::milliseconds deadline) const {
+    return waitUntil([&] { return frames.size() >= n; }, deadline);
+  }
+  bool waitForFailures(size_t n, std::chrono::milliseconds deadline) const {
+    return waitUntil([&] { return failures.size() >= n; }, deadline);
+  }
+  bool waitForStopped(std::chrono::milliseconds deadline) const {
+    return waitUntil([&] { return stopped > 0; }, deadline);
+  }
+  template <class T>
+  T snapshot(T RecordingChannelHandler::*member) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return this->*member;
+  }
+
+  int started = 0;
+  int stopped = 0;
+  std::vector<int> failures;
+  std::vector<std::string> statistics;
+  std::vector<ReceivedFrame> frames;
+};
+
+using RecordingVideoHandler = RecordingChannelHandler<Talvo::GDRV::IVideoSourceHandler, Talvo::MFF::ICompressedBuffer>;
+using RecordingAudioHandler = RecordingChannelHandler<Talvo::GDRV::IAudioSourceHandler, Talvo::MFF::IAudioBuffer>;
+
+class RecordingActionHandler : public Talvo::IAsyncActionHandler, public Recorder {
+ public:
+  void* Cast(const char* typeName) override { return QueryContract(typeName); }
+  void* QueryContract(const char* typeName) override {
+    return Talvo::isContractName<Talvo::IAsyncActionHandler>(typeName) ? this : nullptr;
+  }
+  void Finished(Talvo::IContract*, int code) override { record([&] { codes.push_back(code); }); }
+  bool waitForResults(size_t n, std::chrono::milliseconds deadline) const {
+    return waitUntil([&] { return codes.size() >= n; }, deadline);
+  }
+  std::vector<int> results() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return codes;
+  }
+
+ private:
+  std::vector<int> codes;
+};

@@ -1,0 +1,347 @@
+// The classic server-push video source as the host drives it: against a scripted peer where
+// the bytes must be exact, against the camera simulator for streams, audio, events and settings.
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "CamsimProcess.h"
+#include "CapturingLogger.h"
+#include "Device.h"
+#include "Nuvlet/include/ModuleDriver.h"
+#include "RawPeer.h"
+#include "TestChannels.h"
+#include "TestHost.h"
+#include "VideoSource.h"
+#include "host/Nuvlet/Repository.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kBoundary = "--VANTREL_Fast_Serverpush\r\n";
+
+std::string bytes(std::initializer_list<int> values) {
+  std::string text;
+  for (int v : values) text += char(v);
+  return text;
+}
+
+// A picture with its tables (APP0, then a quantisation table), and one that starts its scan at once.
+const std::string kKeyPicture = bytes({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 0x4A, 0x46, 0xFF, 0xDB, 0x00, 0x03, 0x01,
+                                       0xFF, 0xDA, 0x00, 0x02, 0x11, 0x22, 0xFF, 0xD9});
+const std::string kDeltaPicture =
+    bytes({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 0x4A, 0x46, 0xFF, 0xDA, 0x00, 0x02, 0x33, 0x44, 0x55, 0xFF, 0xD9});
+
+std::string streamHead() {
+  return "HTTP/1.0 200 OK\r\nContent-Type: multipart/x-mixed-replace;boundary=VANTREL_Fast_Serverpush\r\n\r\n" +
+         kBoundary;
+}
+std::string part(const std::string& body) { return "Content-Type: image/jpeg\r\n\r\n" + body + "\r\n" + kBoundary; }
+
+// A camera that plays `stream` on its server-push path and answers anything else (the device's
+// connection check) with a short good answer.
+std::unique_ptr<RawPeer> streamPeer(std::vector<RawPeer::Step> stream) {
+  return std::make_unique<RawPeer>(RawPeer::Chooser([stream](const std::string& head) {
+    if (head.rfind("GET /control/faststream.jpg", 0) == 0) return stream;
+    return std::vector<RawPeer::Step>{RawPeer::send("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok"), RawPeer::close()};
+  }));
+}
+
+std::shared_ptr<const Talvo::GDRV::DriverInfo> repository() {
+  auto info = std::make_shared<Talvo::GDRV::DriverInfo>();
+  Talvo::Utility::RepoLoader loader(nullptr);
+  if (loader.load(VANTREL_REPOSITORY, *info) != 0) throw std::runtime_error(loader.lastError());
+  return info;
+}
+
+// One device of a repository model and the host objects its channels report to.
+class VideoTest : public ::testing::Test {
+ protected:
+  void makeDevice(const std::string& model, uint16_t port, const std::string& credentials = "") {
+    info = repository();
+    const auto* entry = Talvo::Utility::findModelEntry(*info, "Vantrel", model, "");
+    ASSERT_NE(entry, nullptr);
+    device.reset(new Vantrel::Device(nullptr, *entry, model, "", info, boost::make_shared<Vantrel::DeviceData>(),
+                                     &logger));
+    device->Connect(("http://" + credentials + "127.0.0.1:" + std::to_string(port) + "/").c_str());
+  }
+  Talvo::GDRV::IVideoSource* createVideo(uint32_t channel = 0, uint32_t stream = 0) {
+    video = device->CreateVideoSource(&handler, channel, stream, &factory);
+    return video;
+  }
+  Talvo::IAsyncAdjuster* adjuster() { return Talvo::contract_cast<Talvo::IAsyncAdjuster>(video); }
+  void TearDown() override {
+    if (video) video->Destroy();
+    device.reset();
+  }
+  std::vector<ReceivedFrame> frames() const { return handler.snapshot(&RecordingVideoHandler::frames); }
+  std::vector<int> failures() const { return handler.snapshot(&RecordingVideoHandler::failures); }
+
+  CapturingLogger logger;
+  RecordingVideoHandler handler;
+  TestFrameFactory factory;
+  std::shared_ptr<const Talvo::GDRV::DriverInfo> info;
+  std::unique_ptr<Vantrel::Device> device;
+  Talvo::GDRV::IVideoSource* video = nullptr;
+};
+
+TEST_F(VideoTest, PartsAreCutCheckedAndClassifiedByteExactly) {
+  const std::string badWalk = bytes({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 0x4A, 0x46, 0x00, 0xDA, 0x00, 0x02, 0xFF, 0xD9});
+  auto peer = streamPeer({RawPeer::send(streamHead() + part("") + part("A") + part("ABC") + part("ABCD") +
+                                        part("ABCDE") + part(kKeyPicture) + part(kDeltaPicture) + part(badWalk) +
+                                        part(kKeyPicture)),
+                          RawPeer::stall()});
+  makeDevice("VX-S10", peer->port());
+  ASSERT_NE(createVideo(), nullptr);
+  video->Start();
+  ASSERT_TRUE(handler.waitForFrames(3, 10s));
+  const auto received = frames();
+  ASSERT_EQ(received.size(), 3u);
+  EXPECT_EQ(received[0].codec, "Zelta");
+  EXPECT_TRUE(received[0].key);
+  EXPECT_EQ(std::string(received[0].bytes.begin(), received[0].bytes.end()), kKeyPicture);
+  EXPECT_FALSE(received[1].key);
+  EXPECT_EQ(std::string(received[1].bytes.begin(), received[1].bytes.end()), kDeltaPicture);
+  EXPECT_TRUE(received[2].key);
+  EXPECT_EQ(logger.count(" Skip incorrect frame"), 2u) << "bodies of 4 and 5 bytes; shorter ones are dropped silently";
+  EXPECT_EQ(logger.count(" Warning: invalid \"Zelta\" frame received."), 1u);
+  EXPECT_EQ(peer->lastRequest().rfind("GET /control/faststream.jpg?stream=Zelta&iframerefresh=10&fps=20 HTTP/1.", 0), 0u)
+      << peer->lastRequest();
+  EXPECT_TRUE(logger.contains(" Init Zelta stream with url /control/faststream.jpg?stream=Zelta&iframerefresh=10&fps=20"));
+  video->Stop();
+  EXPECT_TRUE(handler.waitForStopped(5s));
+  EXPECT_TRUE(failures().empty());
+}
+
+TEST_F(VideoTest, MjpegPicturesAreAllKeyAndMustStartWithApp0) {
+  const std::string noApp0 = bytes({0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x04, 0x01, 0x02, 0xFF, 0xD9});
+  auto peer = streamPeer({RawPeer::send(streamHead() + part(noApp0) + part(kDeltaPicture) + part(kKeyPicture)),
+                          RawPeer::stall()});
+  makeDevice("VX-S10", peer->port());
+  ASSERT_NE(createVideo(0, 1), nullptr) << "the second stream of this model is MJPEG";
+  video->Start();
+  ASSERT_TRUE(handler.waitForFrames(2, 10s));
+  for (const auto& frame : frames()) {
+    EXPECT_EQ(frame.codec, "MJPEG");
+    EXPECT_TRUE(frame.key);
+  }
+  EXPECT_EQ(logger.count(" Skip incorrect frame"), 1u);
+  EXPECT_EQ(peer->lastRequest().rfind("GET /control/faststream.jpg?stream=full&fps=10 HTTP/1.", 0), 0u)
+      << peer->lastRequest();
+}
+
+TEST_F(VideoTest, APartWithoutBoundaryIsCappedAndTheStreamReconnects) {
+  // Far more than a part may hold, without a boundary; then the connection closes.
+  auto peer = streamPeer({RawPeer::send(streamHead() + "Content-Type: image/jpeg\r\n\r\n" +
+                                        std::string(Vantrel::VideoSource::kMaxPartSize + 1024 * 1024, 'x'))});
+  makeDevice("VX-S10", peer->port());
+  ASSERT_NE(createVideo(), nullptr);
+  video->Start();
+  ASSERT_TRUE(handler.waitForFailures(1, 20s));
+  ASSERT_TRUE(peer->waitForConnections(2, 20s)) << "the source connects again";
+  EXPECT_TRUE(logger.contains(" Error stream receiving: "));
+  video->Stop();
+  EXPECT_EQ(failures().size(), 1u) << "one report for the outage, however often it retries";
+}
+
+class CamsimVideoTest : public VideoTest {
+ protected:
+  void startCamera(const std::string& cameraModel, const std::string& repositoryModel) {
+    camera = std::make_unique<CamsimProcess>(
+        std::vector<std::string>{"--model", cameraModel, "--user", "admin", "--password", "pw"});
+    makeDevice(repositoryModel, camera->httpPort(), "admin:pw@");
+  }
+  // Applies one setting through the host's adjuster and returns the result the handler heard.
+  template <class T>
+  int apply(const char* name, T value) {
+    return applyAll({[&](Talvo::IAsyncAdjuster* a) { a->SetValue(name, value); }});
+  }
+  int applyAll(std::vector<std::function<void(Talvo::IAsyncAdjuster*)>> setters) {
+    RecordingActionHandler done;
+    for (auto& set : setters) set(adjuster());
+    adjuster()->ApplySettings(&done);
+    if (!done.waitForResults(1, 20s)) return -1;
+    return done.results().front();
+  }
+  std::vector<std::string> controlRequests() const {
+    std::vector<std::string> found;
+    for (const auto& target : camera->requestTargets())
+      if (target.rfind("/control/control?", 0) == 0) found.push_back(target);
+    return found;
+  }
+
+  std::unique_ptr<CamsimProcess> camera;
+};
+
+TEST_F(CamsimVideoTest, StreamsZeltaKeyAndDeltaPicturesFromTheCamera) {
+  startCamera("VX-S10", "VX-S10");
+  ASSERT_NE(createVideo(), nullptr);
+  video->Start();
+  ASSERT_TRUE(handler.waitForFrames(12, 20s));
+  const auto received = frames();
+  EXPECT_TRUE(received[0].key) << "a connection starts with a key picture";
+  const size_t keys = std::count_if(received.begin(), received.end(), [](const ReceivedFrame& f) { return f.key; });
+  EXPECT_GE(keys, 1u);
+  EXPECT_LT(keys, received.size()) << "iframerefresh 10 leaves delta pictures between keys";
+  video->Stop();
+  EXPECT_TRUE(handler.waitForStopped(5s));
+  EXPECT_TRUE(logger.contains(" All "));
+}
+
+TEST_F(CamsimVideoTest, OneFailedPerOutageThenTheStreamHeals) {
+  startCamera("VX-S10", "VX-S10");
+  camera->fault("path=/control/faststream.jpg&drop_after_parts=3&count=1");
+  camera->fault("path=/control/faststream.jpg&close=1&count=3");
+  ASSERT_NE(createVideo(), nullptr);
+  video->Start();
+  ASSERT_TRUE(handler.waitForFrames(8, 30s)) << "pictures flow again after the outage";
+  video->Stop();
+  const auto reported = failures();
+  ASSERT_EQ(reported.size(), 1u);
+  EXPECT_NE(reported[0], 0);
+  EXPECT_GE(camera->requestTargets().size(), 5u) << "one stream, three refused attempts, the healed stream";
+}
+
+TEST_F(CamsimVideoTest, StopWhileTheCameraStallsReturnsWithinTheReadGuard) {
+  startCamera("VX-S10", "VX-S10");
+  camera->fault("path=/control/faststream.jpg&stall_after_parts=2");
+  ASSERT_NE(createVideo(), nullptr);
+  video->Start();
+  ASSERT_TRUE(handler.waitForFrames(2, 10s));
+  const auto before = std::chrono::steady_clock::now();
+  video->Stop();
+  const auto took = std::chrono::steady_clock::now() - before;
+  EXPECT_LT(took, 5s + 3s) << "the read guard ends a stalled read after 5 seconds";
+  EXPECT_TRUE(handler.waitForStopped(5s));
+}
+
+TEST_F(CamsimVideoTest, AudioReachesTheAudioSourceOfTheSameChannelOnlyWhileStarted) {
+  startCamera("VX-S10", "generic");
+  RecordingAudioHandler audioHandler, otherHandler;
+  TestFrameFactory audioFactory, otherFactory;
+  Talvo::GDRV::IAudioSource* audio = device->CreateAudioSource(&audioHandler, 0, &audioFactory);
+  Talvo::GDRV::IAudioSource* other = device->CreateAudioSource(&otherHandler, 1, &otherFactory);
+  ASSERT_NE(audio, nullptr);
+  ASSERT_NE(other, nullptr);
+  other->Start();
+  audio->Start();
+  EXPECT_TRUE(camera->waitForRequest("/admin/audio?setMicro=1", 2));
+  ASSERT_NE(createVideo(), nullptr);
+  video->Start();
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (audioFactory.audioCount() < 5 && std::chrono::steady_clock::now() < deadline) handler.waitForFrames(frames().size() + 1, 1s);
+  ASSERT_GE(audioFactory.audioCount(), 5u);
+  EXPECT_EQ(audioFactory.lastAudioFormat, "G.711");
+  EXPECT_EQ(audioFactory.lastAudioBitRate, 64000);
+  EXPECT_EQ(audioFactory.lastAudioEncoding, 0);
+  EXPECT_EQ(otherFactory.audioCount(), 0u) << "channel 1 has no stream";
+  EXPECT_TRUE(logger.contains("as 0 Reported 1 audio frames."));
+  for (const auto& frame : frames()) EXPECT_EQ(frame.bytes.back(), 0xD9) << "the picture ends before the audio block";
+
+  audio->Stop();
+  ASSERT_TRUE(audioHandler.waitForStopped(5s));
+  const size_t whileStarted = audioFactory.audioCount();
+  ASSERT_TRUE(handler.waitForFrames(frames().size() + 5, 10s));
+  EXPECT_EQ(audioFactory.audioCount(), whileStarted) << "a stopped source allocates nothing";
+  audio->Destroy();
+  other->Destroy();
+}
+
+TEST_F(CamsimVideoTest, EventSectionsInsidePicturesAreHandedToTheDevice) {
+  startCamera("VX-S10", "VX-S10");
+  camera->get("/sim/events?enable=1&est=IN1,OUT2");
+  ASSERT_NE(createVideo(), nullptr);
+  video->Start();
+  ASSERT_TRUE(handler.waitForFrames(2, 10s));
+  EXPECT_TRUE(logger.waitFor(" Event section of channel 0, ", 5s));
+  for (const auto& frame : frames()) EXPECT_EQ(frame.bytes[3], 0xE0) << "the picture itself is still delivered whole";
+}
+
+TEST_F(CamsimVideoTest, ImageFrameRateAndExposureRequests) {
+  startCamera("VX-D20", "VX-S10");  // a two-lens camera behind the classic source
+  ASSERT_NE(createVideo(), nullptr);
+  video->Start();
+  EXPECT_EQ(apply("compression", 3), 0);
+  EXPECT_EQ(apply("fps", 31), 0);
+  EXPECT_EQ(apply("fps", 25), 0);
+  EXPECT_EQ(apply("fps", 12), 0);
+  EXPECT_EQ(applyAll({[](Talvo::IAsyncAdjuster* a) { a->SetValue("flickerfree", 50); },
+                      [](Talvo::IAsyncAdjuster* a) { a->SetValue("nightImprovement", "on"); }}),
+            0);
+  const std::vector<std::string> expected = {
+      "/control/control?section=imagecontrol&quality=70",
+      "/control/control?section=general&framerate100=0",
+      "/control/control?section=general&framerate100=2500",
+      "/control/control?section=general&framerate100=1200",
+      "/control/control?set&section=exposurecontrol&ca_linefreq=50&ca_night_improve=on",
+  };
+  EXPECT_EQ(controlRequests(), expected);
+  EXPECT_TRUE(logger.contains(" Reconect, as parameters was changed"));
+}
+
+TEST_F(CamsimVideoTest, LensItemsFollowTheChosenLens) {
+  startCamera("VX-D20", "VX-S10");
+  camera->request("/control/control?set&section=quickcontrol&brightness=30%2B50", "Authorization: Basic YWRtaW46cHc=\r\n");
+  camera->clearRequests();
+  ASSERT_NE(createVideo(), nullptr);
+  video->Start();
+  auto lensAndBrightness = [&](const char* lens) {
+    return applyAll({[&](Talvo::IAsyncAdjuster* a) { a->SetValue("cameraLens", lens); },
+                     [](Talvo::IAsyncAdjuster* a) { a->SetValue("brightness", 40); }});
+  };
+  EXPECT_EQ(lensAndBrightness("left"), 0);
+  EXPECT_EQ(lensAndBrightness("right"), 0);
+  EXPECT_EQ(lensAndBrightness("both"), 0);
+  const std::vector<std::string> expected = {
+      "/control/control?read&section=quickcontrol&brightness",
+      "/control/control?section=imagecontrol&brightness=30+40&camera=left",
+      "/control/control?read&section=quickcontrol&brightness",
+      "/control/control?section=imagecontrol&brightness=40+50&camera=right",
+      "/control/control?section=imagecontrol&brightness=40+40&camera=both",
+  };
+  EXPECT_EQ(controlRequests(), expected);
+}
+
+TEST_F(CamsimVideoTest, BlockedConfigurationReportsSuccessAndSendsNothing) {
+  startCamera("VX-S10", "VX-S10");
+  ASSERT_NE(createVideo(), nullptr);
+  EXPECT_EQ(video->SetBlockConfiguration(true), 1);
+  video->Start();
+  EXPECT_EQ(apply("compression", 3), 0);
+  EXPECT_TRUE(controlRequests().empty());
+}
+
+TEST_F(CamsimVideoTest, SettingsFailuresGiveTheirCodes) {
+  startCamera("VX-S10", "VX-S10");
+  ASSERT_NE(createVideo(), nullptr);
+  video->Start();
+  EXPECT_EQ(apply("compression", "high"), 4) << "a text where a number belongs";
+  EXPECT_TRUE(logger.contains(" Couldn't apply video settings due to bad_any_cast error - "));
+  camera->fault("path=/control/control&status=500&count=1");
+  EXPECT_EQ(applyAll({[](Talvo::IAsyncAdjuster* a) { a->SetValue("compression", 3); },
+                      [](Talvo::IAsyncAdjuster* a) { a->SetValue("fps", 25); }}),
+            500);
+  EXPECT_TRUE(logger.contains(" Couldn't apply some video settings due to error in HTTP response."));
+  EXPECT_EQ(controlRequests().back(), "/control/control?section=general&framerate100=2500")
+      << "a failing request does not stop the next";
+}
+
+TEST_F(VideoTest, UnsupportedRequestAndCasts) {
+  auto peer = streamPeer({RawPeer::stall()});
+  makeDevice("VX-S10", peer->port());
+  ASSERT_NE(createVideo(), nullptr);
+  RecordingActionHandler done;
+  video->RequestKeyFrame(&done);
+  EXPECT_EQ(done.results(), std::vector<int>{8});
+  EXPECT_NE(adjuster(), nullptr);
+  EXPECT_EQ(Talvo::contract_cast<Talvo::GDRV::IVideoSource>(video), video);
+  EXPECT_EQ(Talvo::contract_cast<Talvo::GDRV::IAudioSource>(video), nullptr);
+  EXPECT_EQ(video->GetChannel(), 0u);
+  EXPECT_EQ(video->GetStream(), 0u);
+}
+
+}  // namespace
