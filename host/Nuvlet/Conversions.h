@@ -18,7 +18,9 @@ std::string timestampToString(uint64_t milliseconds);
 double stringToDouble(const std::string& text);
 // Maps a system or library error to the host's result code: 0 for success, the HTTP status for
 // http_category errors, the library code for its own category, the errno value for system
-// errors (a cancelled operation gives ECANCELED, 125).
+// errors (a cancelled operation gives ECANCELED, 125). Asio's own categories: end of stream
+// gives ECONNRESET (104), an unknown host name EHOSTUNREACH (113), a truncated TLS stream
+// ECONNRESET, other TLS errors EPROTO (71). Never 0 for an error: unknown ones give 1.
 int translateSystemError(const boost::system::error_code& error);
 }  // namespace Utility
 

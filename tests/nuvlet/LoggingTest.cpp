@@ -208,32 +208,42 @@ TEST(FileLoggerContract, AnswersItsInterfacesAndStaysTheSame) {
 
 using Talvo::Utility::LogCollapserMaker;
 
+// The collapser remembers keys for the whole process: every run of a test takes fresh ones.
+std::string freshKey(const std::string& name) {
+  static std::atomic<int> runs{0};
+  return "collapser-" + name + "-" + std::to_string(runs++);
+}
+
 TEST(LogCollapserTest, LetsFirstOfEveryCountThrough) {
+  const std::string key = freshKey("every-3");
   std::vector<bool> passed;
-  for (int i = 0; i < 7; ++i) passed.push_back(LogCollapserMaker::logCollapser("collapser-every-3", 3));
+  for (int i = 0; i < 7; ++i) passed.push_back(LogCollapserMaker::logCollapser(key, 3));
   EXPECT_EQ(passed, (std::vector<bool>{true, false, false, true, false, false, true}));
-  EXPECT_TRUE(LogCollapserMaker::logCollapser("collapser-other-key", 3));
-  EXPECT_TRUE(LogCollapserMaker::logCollapser("collapser-count-1", 1));
-  EXPECT_TRUE(LogCollapserMaker::logCollapser("collapser-count-1", 1));
+  EXPECT_TRUE(LogCollapserMaker::logCollapser(freshKey("other"), 3));
+  const std::string always = freshKey("count-1");
+  EXPECT_TRUE(LogCollapserMaker::logCollapser(always, 1));
+  EXPECT_TRUE(LogCollapserMaker::logCollapser(always, 1));
 }
 
 TEST(LogCollapserTest, CountsExactlyUnderConcurrentCalls) {
+  const std::string key = freshKey("concurrent");
   std::atomic<int> passed{0};
   std::vector<std::thread> callers;
   for (int t = 0; t < 4; ++t)
-    callers.emplace_back([&passed] {
+    callers.emplace_back([&passed, &key] {
       for (int i = 0; i < 1000; ++i)
-        if (LogCollapserMaker::logCollapser("collapser-concurrent", 10)) ++passed;
+        if (LogCollapserMaker::logCollapser(key, 10)) ++passed;
     });
   for (auto& c : callers) c.join();
   EXPECT_EQ(passed.load(), 400);
 }
 
 TEST(LogCollapserTest, MemoryIsBoundedByForgettingKeys) {
-  EXPECT_TRUE(LogCollapserMaker::logCollapser("collapser-old", 1000));
-  EXPECT_FALSE(LogCollapserMaker::logCollapser("collapser-old", 1000));
-  for (int i = 0; i < 5000; ++i) LogCollapserMaker::logCollapser("collapser-filler-" + std::to_string(i), 1000);
-  EXPECT_TRUE(LogCollapserMaker::logCollapser("collapser-old", 1000)) << "the old key should have been forgotten";
+  const std::string old = freshKey("old");
+  EXPECT_TRUE(LogCollapserMaker::logCollapser(old, 1000));
+  EXPECT_FALSE(LogCollapserMaker::logCollapser(old, 1000));
+  for (int i = 0; i < 5000; ++i) LogCollapserMaker::logCollapser(freshKey("filler"), 1000);
+  EXPECT_TRUE(LogCollapserMaker::logCollapser(old, 1000)) << "the old key should have been forgotten";
 }
 
 }  // namespace
