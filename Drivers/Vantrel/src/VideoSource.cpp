@@ -347,8 +347,13 @@ std::map<std::string, std::pair<std::string, std::string>> VideoSource::readLens
   Talvo::http::HttpResponse response;
   std::string body;
   boost::system::error_code error;
+  if (!session.get(path, response, body, error) || !response.isSuccess()) return {};
+  return lensPairsIn(body, items);
+}
+
+std::map<std::string, std::pair<std::string, std::string>> VideoSource::lensPairsIn(const std::string& body,
+                                                                                   const LensItems& items) {
   std::map<std::string, std::pair<std::string, std::string>> pairs;
-  if (!session.get(path, response, body, error) || !response.isSuccess()) return pairs;
   using namespace boost::xpressive;
   for (const auto& item : items) {
     // key=first+second at the start of a line or after "&"; each number may carry a sign.

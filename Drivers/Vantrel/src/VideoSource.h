@@ -83,6 +83,10 @@ class VideoSource : public Talvo::GDRV::IVideoSource,
   std::map<std::string, std::pair<std::string, std::string>> readLensPairs(Talvo::http::HttpSession& session,
                                                                           const std::string& readPath,
                                                                           const LensItems& items);
+  // The pairs "key=first+second" (integers) the camera's read answer `body` holds for the keys
+  // of `items`; keys without such a pair are missing from the result.
+  static std::map<std::string, std::pair<std::string, std::string>> lensPairsIn(const std::string& body,
+                                                                               const LensItems& items);
   // "&key=v+v" for every item (both sensors alike).
   static std::string bothLensText(const LensItems& items);
   // The stored "cameraLens" when it is a string, else "".
