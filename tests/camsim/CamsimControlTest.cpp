@@ -16,6 +16,9 @@ std::string url(const CamsimProcess& camsim, const std::string& target) {
 
 class CamsimControl : public ::testing::Test {
 protected:
+    // A clean exit also means no sanitizer report inside the simulator.
+    void TearDown() override { EXPECT_EQ(camsim_.stop(), 0); }
+
     CamsimControl() : camsim_(kCredentials, true) {}
 
     CurlResult authed(const std::string& target, std::vector<std::string> extra = {}) {
@@ -138,6 +141,7 @@ TEST(CamsimModels, SnapshotHeadersFollowTheModel) {
         EXPECT_TRUE(size.ok);
         EXPECT_EQ(size.width, 160);
         EXPECT_EQ(size.height, 96);
+        EXPECT_EQ(camsim.stop(), 0);
     }
 }
 
@@ -146,6 +150,7 @@ TEST(CamsimModels, DualLensModelsHoldTwoValuesPerLensKey) {
     EXPECT_EQ(camsim.get("/sim/state?section=imagecontrol&brightness&camera&quality"),
               "brightness=0+0\r\ncamera=both\r\nquality=80\r\n");
     EXPECT_EQ(camsim.get("/sim/state?section=quickcontrol&wb_profile"), "wb_profile=auto+auto\r\n");
+    EXPECT_EQ(camsim.stop(), 0);
 }
 
 }  // namespace

@@ -13,6 +13,9 @@ const char* kRead = "/control/control?read&section=jpeg&quality";
 
 class CamsimFault : public ::testing::Test {
 protected:
+    // A clean exit also means no sanitizer report inside the simulator.
+    void TearDown() override { EXPECT_EQ(camsim_.stop(), 0); }
+
     std::string url(const std::string& target) const {
         return "http://127.0.0.1:" + std::to_string(camsim_.httpPort()) + target;
     }

@@ -21,6 +21,9 @@ bool isDeltaPicture(const std::string& picture) {
 
 class CamsimStream : public ::testing::Test {
 protected:
+    // A clean exit also means no sanitizer report inside the simulator.
+    void TearDown() override { EXPECT_EQ(camsim_.stop(), 0); }
+
     StreamCapture capture(const std::string& query, std::size_t parts) {
         return captureStream(camsim_.httpPort(), "/control/faststream.jpg?" + query, parts);
     }
@@ -145,6 +148,7 @@ TEST(CamsimStreamAuth, StreamNeedsCredentialsWhenConfigured) {
         captureStream(camsim.httpPort(), "/control/faststream.jpg?stream=full&fps=0", 1, "Authorization: Basic dTpw\r\n");
     EXPECT_EQ(stream.error, "");
     EXPECT_EQ(stream.pictures.size(), 1u);
+    EXPECT_EQ(camsim.stop(), 0);
 }
 
 }  // namespace

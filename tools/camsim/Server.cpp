@@ -4,7 +4,6 @@
 #include "SelfSignedCert.h"
 #include "StreamOps.h"
 
-#include <boost/asio/strand.hpp>
 
 #include <csignal>
 #include <thread>
@@ -15,8 +14,8 @@ namespace camsim {
 using boost::asio::ip::tcp;
 
 Server::Server(const Options& options, const SimContext& ctx)
-    : options_(options), ctx_(ctx), io_(kThreads), httpAcceptor_(io_), httpsAcceptor_(io_),
-      signals_(io_, SIGINT, SIGTERM) {
+    : options_(options), ctx_(ctx), io_(kThreads), control_(net::make_strand(io_)),
+      httpAcceptor_(control_), httpsAcceptor_(control_), signals_(control_, SIGINT, SIGTERM) {
     if (options.httpsEnabled) {
         tls_.emplace(net::ssl::context::tls_server);
         tls_->set_options(net::ssl::context::default_workarounds | net::ssl::context::no_sslv2 |

@@ -12,6 +12,7 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/ssl/context.hpp>
+#include <boost/asio/strand.hpp>
 
 #include <cstdint>
 #include <memory>
@@ -47,6 +48,9 @@ private:
     // Declared before io_ so it outlives the TLS connections io_ still holds at destruction.
     std::optional<boost::asio::ssl::context> tls_;
     boost::asio::io_context io_;
+    // Acceptors and the signal handler share one strand: stop() closes the acceptors while an
+    // accept handler may be starting the next accept.
+    boost::asio::strand<boost::asio::io_context::executor_type> control_;
     boost::asio::ip::tcp::acceptor httpAcceptor_;
     boost::asio::ip::tcp::acceptor httpsAcceptor_;
     boost::asio::signal_set signals_;
