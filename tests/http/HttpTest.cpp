@@ -383,8 +383,7 @@ TEST(HttpLifetime, TimeoutClosesTheRequestAndCallsBackOnce) {
     EXPECT_EQ("] timeout", line.message.substr(line.message.size() - 9)) << line.message;
   }
   EXPECT_EQ(1u, timeouts) << logger.dump();
-  // The camera saw its connection closed.
-  EXPECT_TRUE(peer.waitForConnections(1, 1s));
+  EXPECT_EQ(1u, peer.connectionCount());
 }
 
 TEST(HttpLifetime, TimeoutWhileReadingTheBody) {
