@@ -124,6 +124,12 @@ TEST_F(CamsimControl, AdminAudioJsonAndUnknownPaths) {
     EXPECT_EQ(camsim_.request("/sim/nothing").status, 404);
 }
 
+TEST_F(CamsimControl, OversizedRequestHeadIsRefused) {
+    const CamsimProcess::Answer refused = camsim_.request("/sim/state?section=jpeg", "X-Big: " + std::string(20000, 'a') + "\r\n");
+    EXPECT_EQ(refused.status, 431);
+    EXPECT_EQ(camsim_.get("/sim/state?section=jpeg&quality"), "quality=80\r\n") << "the simulator goes on";
+}
+
 TEST(CamsimModels, SnapshotHeadersFollowTheModel) {
     struct Expected {
         std::string model, firmware;
