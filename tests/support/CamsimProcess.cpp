@@ -4,7 +4,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,8 +14,6 @@
 #include <cstdlib>
 #include <stdexcept>
 #include <thread>
-
-extern char** environ;
 
 namespace {
 
@@ -149,18 +147,24 @@ CamsimProcess::CamsimProcess(const std::vector<std::string>& extraArgs, bool wit
 
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    const int spawned = ::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t parent = ::getpid();
+    pid_t child = ::fork();
+    if (child == 0) {
+        // Only async-signal-safe calls between fork and exec. The simulator gets SIGTERM
+        // when the test process dies without running the destructor (crash, kill).
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent) ::_exit(127);
+        ::dup2(pipeFds[1], STDOUT_FILENO);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
     ::close(pipeFds[1]);
     stdoutFd_ = pipeFds[0];
-    if (spawned != 0) {
+    if (child < 0) {
         ::close(stdoutFd_);
-        pid_ = -1;
         throw std::runtime_error("cannot start " + binaryPath());
     }
+    pid_ = child;
     try {
         readPorts(stdoutFd_);
     } catch (...) {

@@ -1,7 +1,8 @@
 // Starts vantrel-camsim as a child process for an integration test and talks to its /sim
 // control paths.
 //
-// Contract: construct on the test thread; the constructor returns once the simulator listens
+// Contract: construct on the test thread (the simulator is also sent SIGTERM when the thread
+// that started it ends, so a crashed test leaves no simulator behind); the constructor returns once the simulator listens
 // (it reads the {"http_port":..,"https_port":..} line within 10 s, else throws). The destructor
 // (or stop()) sends SIGTERM and waits up to 10 s, then SIGKILLs. The helper methods are
 // blocking HTTP/1.0 requests over 127.0.0.1 with a 5 s deadline; they may be called from any
