@@ -76,11 +76,14 @@ class VideoTest : public ::testing::Test {
   Talvo::IAsyncAdjuster* adjuster() { return Talvo::contract_cast<Talvo::IAsyncAdjuster>(video); }
   void TearDown() override {
     if (video) video->Destroy();
+    // Stopped arrives on another thread after Stop: the handler must outlive it.
+    if (handler.snapshot(&RecordingVideoHandler::started) > 0) EXPECT_TRUE(handler.waitForStopped(10s));
     device.reset();
   }
   std::vector<ReceivedFrame> frames() const { return handler.snapshot(&RecordingVideoHandler::frames); }
   std::vector<int> failures() const { return handler.snapshot(&RecordingVideoHandler::failures); }
 
+  std::shared_ptr<Talvo::Utility::GlobalService> service = Talvo::Utility::GlobalService::instance();
   CapturingLogger logger;
   RecordingVideoHandler handler;
   TestFrameFactory factory;
@@ -175,6 +178,9 @@ class CamsimVideoTest : public VideoTest {
   }
 
   std::unique_ptr<CamsimProcess> camera;
+  // Audio channels of the audio test; members, so that they outlive the Stopped that follows Stop.
+  RecordingAudioHandler audioHandler, otherHandler;
+  TestFrameFactory audioFactory, otherFactory;
 };
 
 TEST_F(CamsimVideoTest, StreamsZeltaKeyAndDeltaPicturesFromTheCamera) {
@@ -221,8 +227,6 @@ TEST_F(CamsimVideoTest, StopWhileTheCameraStallsReturnsWithinTheReadGuard) {
 
 TEST_F(CamsimVideoTest, AudioReachesTheAudioSourceOfTheSameChannelOnlyWhileStarted) {
   startCamera("VX-S10", "generic");
-  RecordingAudioHandler audioHandler, otherHandler;
-  TestFrameFactory audioFactory, otherFactory;
   Talvo::GDRV::IAudioSource* audio = device->CreateAudioSource(&audioHandler, 0, &audioFactory);
   Talvo::GDRV::IAudioSource* other = device->CreateAudioSource(&otherHandler, 1, &otherFactory);
   ASSERT_NE(audio, nullptr);
@@ -249,6 +253,7 @@ TEST_F(CamsimVideoTest, AudioReachesTheAudioSourceOfTheSameChannelOnlyWhileStart
   EXPECT_EQ(audioFactory.audioCount(), whileStarted) << "a stopped source allocates nothing";
   audio->Destroy();
   other->Destroy();
+  EXPECT_TRUE(otherHandler.waitForStopped(10s));
 }
 
 TEST_F(CamsimVideoTest, EventSectionsInsidePicturesAreHandedToTheDevice) {
@@ -265,6 +270,7 @@ TEST_F(CamsimVideoTest, ImageFrameRateAndExposureRequests) {
   startCamera("VX-D20", "VX-S10");  // a two-lens camera behind the classic source
   ASSERT_NE(createVideo(), nullptr);
   video->Start();
+  ASSERT_TRUE(handler.waitForFrames(1, 10s)) << "settings arrive while the stream runs";
   EXPECT_EQ(apply("compression", 3), 0);
   EXPECT_EQ(apply("fps", 31), 0);
   EXPECT_EQ(apply("fps", 25), 0);

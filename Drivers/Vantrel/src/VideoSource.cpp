@@ -176,7 +176,9 @@ void VideoSource::grabFrame(const std::string& codec) {
       NLOG(*this, 3, " Error stream receiving: " << e.code().category().name() << ":" << e.code().value() << "."
                                                  << e.what());
       NLOG(*this, 1, " " << statisticsLine());
-      if (!errorReported && handler_) handler_->Failed(contract(), Talvo::Utility::translateSystemError(e.code()));
+      // A read that ends because the host stopped the channel is no outage.
+      if (!errorReported && !stop_ && handler_)
+        handler_->Failed(contract(), Talvo::Utility::translateSystemError(e.code()));
       errorReported = true;
       boost::system::error_code ignored;
       socket.close(ignored);
