@@ -192,8 +192,9 @@ TEST_F(VideoSourceVer2Test, OneLensCameraGetsSingleValuesAndUntouchedSectionsNoR
   apply({{{"brightness", 40}}, {{"fps", 12}, {"sharpness", 3}, {"displayMode", "dual"}}});
   EXPECT_EQ(actions.codes(), (std::vector<int>{0, 0}));
   EXPECT_EQ(settingsRequests(),
-            (std::vector<std::string>{"/control/control?set&section=exposure&brightness=40",
-                                      "/control/control?set&section=general&framerate100=1200&sharpen=3&display_mode=dual"}));
+            (std::vector<std::string>{
+                "/control/control?set&section=exposure&brightness=40",
+                "/control/control?set&section=general&framerate100=1200&sharpen=3&display_mode=dual"}));
 }
 
 TEST_F(VideoSourceVer2Test, ColorAndQualitySettings) {

@@ -164,7 +164,8 @@ void VideoSourceVer2::sendSection(Talvo::http::HttpSession& session, const std::
 std::string VideoSourceVer2::generalSettings(const ParamsMap& set) {
   std::string out;
   if (const boost::any* value = find(set, "resolution")) out += "&size=" + text(*value);
-  if (const boost::any* value = find(set, "fps")) out += "&framerate100=" + std::to_string(boost::any_cast<int>(*value) * 100);
+  if (const boost::any* value = find(set, "fps"))
+    out += "&framerate100=" + std::to_string(boost::any_cast<int>(*value) * 100);
   if (const boost::any* value = find(set, "cameraLens")) out += "&camera=" + text(*value);
   LensItems items;
   collectLensItems(set, kGeneralLensSettings, items);
