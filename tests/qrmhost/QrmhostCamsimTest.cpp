@@ -1,0 +1,71 @@
+// qrmhost with the real module against the camera simulator: what a person sees when trying the
+// module, end to end through dlopen, the contract and the camera's HTTP interface.
+#include <filesystem>
+
+#include "CamsimProcess.h"
+#include "TestSupport.h"
+
+namespace qrmhost_test {
+namespace {
+
+const char* const kSimPassword = "pw-9f3k";
+
+class QrmhostCamsimTest : public ::testing::Test {
+ protected:
+  std::vector<std::string> against(const std::string& model, std::vector<std::string> command) {
+    std::vector<std::string> arguments = {"--module", VANTREL_MODULE_PATH, "--log-level", "0", "--camera",
+                                          "http://admin:" + std::string(kSimPassword) + "@127.0.0.1:" +
+                                              std::to_string(camera.httpPort()) + "/",
+                                          "--model", model};
+    arguments.insert(arguments.end(), command.begin(), command.end());
+    return arguments;
+  }
+
+  CamsimProcess camera{{"--user", "admin", "--password", kSimPassword}};
+};
+
+TEST_F(QrmhostCamsimTest, DeviceConnectsAndDisconnects) {
+  const auto result = runQrmhost(against("VX-S10", {"device", "--seconds", "1"}));
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  const auto lines = result.outLines();
+  ASSERT_EQ(lines.size(), 2u) << result.out;
+  EXPECT_EQ(lines[0], R"({"kind":"device","state":"connected","code":0})");
+  EXPECT_EQ(lines[1], R"({"kind":"device","state":"disconnected","code":0})");
+  EXPECT_FALSE(contains(result.out + result.err, kSimPassword));
+}
+
+TEST_F(QrmhostCamsimTest, LiveVideoWithAudioSettingsAndSavedPictures) {
+  const std::string saveDir = ::testing::TempDir() + "qrmhost-live-pictures";
+  std::filesystem::remove_all(saveDir);
+  const auto result = runQrmhost(against("VX-S10", {"live", "--channel", "0", "--stream", "0", "--frames", "30",
+                                                    "--audio", "--save", saveDir, "--set", "compression=3"}));
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  const auto lines = result.outLines();
+  EXPECT_GE(countContaining(lines, R"({"kind":"frame","codec":"Zelta","key":true)"), 1u);
+  EXPECT_GE(countContaining(lines, R"({"kind":"frame","codec":"Zelta","key":false)"), 1u);
+  EXPECT_GE(countContaining(lines, R"({"kind":"audio","size":)"), 1u);
+  EXPECT_EQ(countContaining(lines, R"({"kind":"settings","code":0})"), 1u) << result.out;
+  EXPECT_EQ(countContaining(lines, R"({"kind":"failed")"), 0u) << result.out;
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back().rfind(R"({"kind":"summary","frames":)", 0), 0u) << lines.back();
+  EXPECT_FALSE(contains(result.out + result.err, kSimPassword));
+
+  EXPECT_TRUE(std::filesystem::exists(saveDir + "/000001.jpg")) << "a connection starts with a key picture";
+  const auto targets = camera.requestTargets();
+  EXPECT_NE(std::find(targets.begin(), targets.end(), "/control/control?section=imagecontrol&quality=70"),
+            targets.end());
+  EXPECT_NE(std::find(targets.begin(), targets.end(), "/admin/audio?setMicro=1"), targets.end());
+  std::filesystem::remove_all(saveDir);
+}
+
+TEST_F(QrmhostCamsimTest, LiveReportsAnOutageOnceAndGoesOn) {
+  camera.fault("path=/control/faststream.jpg&drop_after_parts=5&count=1");
+  const auto result = runQrmhost(against("VX-S10", {"live", "--channel", "0", "--stream", "0", "--frames", "15"}));
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  const auto lines = result.outLines();
+  EXPECT_EQ(countContaining(lines, R"({"kind":"failed")"), 1u) << result.out;
+  EXPECT_GE(countContaining(lines, R"({"kind":"frame")"), 15u);
+}
+
+}  // namespace
+}  // namespace qrmhost_test
