@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "CamsimProcess.h"
+#include "ShippedRepository.h"
 #include "CapturingLogger.h"
 #include "Device.h"
 #include "Nuvlet/include/ModuleDriver.h"
@@ -23,19 +24,12 @@ const char* const kPassword = "s3cr%40t";  // "s3cr@t", percent-encoded in the c
 const char* const kArming = "/control/control?set&section=eventcontrol&edactiv=enable";
 const char* const kLensQuery = "/control/control?read&section=imagecontrol&camera";
 
-std::shared_ptr<const Talvo::GDRV::DriverInfo> repository() {
-  auto info = std::make_shared<Talvo::GDRV::DriverInfo>();
-  Talvo::Utility::RepoLoader loader(nullptr);
-  if (loader.load(VANTREL_REPOSITORY, *info) != 0) throw std::runtime_error(loader.lastError());
-  return info;
-}
-
 class DeviceCameraTest : public ::testing::Test {
  protected:
   void start(const std::string& model) {
     camera = std::make_unique<CamsimProcess>(
         std::vector<std::string>{"--model", model, "--user", "admin", "--password", "s3cr@t"});
-    info = repository();
+    info = loadShippedRepository();
     const auto* entry = Talvo::Utility::findModelEntry(*info, "Vantrel", model, "");
     ASSERT_NE(entry, nullptr);
     device.reset(new Vantrel::Device(&handler, *entry, model, "", info, boost::make_shared<Vantrel::DeviceData>(),

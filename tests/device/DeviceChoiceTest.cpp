@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "Device.h"
+#include "ShippedRepository.h"
 #include "Nuvlet/include/ModuleDriver.h"
 #include "host/Nuvlet/Repository.h"
 
@@ -16,13 +17,8 @@ using Vantrel::IODeviceKind;
 using Vantrel::VideoSourceKind;
 
 const Talvo::GDRV::DriverInfo& shippedRepository() {
-  static const Talvo::GDRV::DriverInfo info = [] {
-    Talvo::GDRV::DriverInfo loaded;
-    Talvo::Utility::RepoLoader loader(nullptr);
-    if (loader.load(VANTREL_REPOSITORY, loaded) != 0) throw std::runtime_error(loader.lastError());
-    return loaded;
-  }();
-  return info;
+  static const std::shared_ptr<const Talvo::GDRV::DriverInfo> info = loadShippedRepository();
+  return *info;
 }
 
 const Talvo::GDRV::ModelEntry& model(const char* name) {

@@ -166,9 +166,16 @@ class RecordingActionHandler : public Talvo::IAsyncActionHandler, public Recorde
  public:
   void* Cast(const char* typeName) override { return QueryContract(typeName); }
   void* QueryContract(const char* typeName) override {
-    return Talvo::isContractName<Talvo::IAsyncActionHandler>(typeName) ? this : nullptr;
+    if (Talvo::isContractName<Talvo::IContract>(typeName) || Talvo::isContractName<Talvo::IAsyncActionHandler>(typeName))
+      return static_cast<Talvo::IAsyncActionHandler*>(this);
+    return nullptr;
   }
-  void Finished(Talvo::IContract*, int code) override { record([&] { codes.push_back(code); }); }
+  void Finished(Talvo::IContract* source, int code) override {
+    record([&] {
+      codes.push_back(code);
+      sources_.push_back(source);
+    });
+  }
   bool waitForResults(size_t n, std::chrono::milliseconds deadline) const {
     return waitUntil([&] { return codes.size() >= n; }, deadline);
   }
@@ -176,7 +183,12 @@ class RecordingActionHandler : public Talvo::IAsyncActionHandler, public Recorde
     std::lock_guard<std::mutex> lock(mutex_);
     return codes;
   }
+  std::vector<Talvo::IContract*> sources() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return sources_;
+  }
 
  private:
   std::vector<int> codes;
+  std::vector<Talvo::IContract*> sources_;
 };

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "CamsimProcess.h"
+#include "ShippedRepository.h"
 #include "CapturingLogger.h"
 #include "Device.h"
 #include "Nuvlet/include/ModuleDriver.h"
@@ -51,18 +52,11 @@ std::unique_ptr<RawPeer> streamPeer(std::vector<RawPeer::Step> stream) {
   }));
 }
 
-std::shared_ptr<const Talvo::GDRV::DriverInfo> repository() {
-  auto info = std::make_shared<Talvo::GDRV::DriverInfo>();
-  Talvo::Utility::RepoLoader loader(nullptr);
-  if (loader.load(VANTREL_REPOSITORY, *info) != 0) throw std::runtime_error(loader.lastError());
-  return info;
-}
-
 // One device of a repository model and the host objects its channels report to.
 class VideoTest : public ::testing::Test {
  protected:
   void makeDevice(const std::string& model, uint16_t port, const std::string& credentials = "") {
-    info = repository();
+    info = loadShippedRepository();
     const auto* entry = Talvo::Utility::findModelEntry(*info, "Vantrel", model, "");
     ASSERT_NE(entry, nullptr);
     device.reset(new Vantrel::Device(nullptr, *entry, model, "", info, boost::make_shared<Vantrel::DeviceData>(),

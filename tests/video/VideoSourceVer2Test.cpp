@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "CamsimProcess.h"
+#include "ShippedRepository.h"
+#include "TestChannels.h"
 #include "CapturingLogger.h"
 #include "Device.h"
 #include "Nuvlet/include/ModuleDriver.h"
@@ -26,52 +28,6 @@ const char* const kAuthorization = "Authorization: Basic YWRtaW46czNjckB0\r\n"; 
 const char* const kSettingsError = " Couldn't apply some video settings due to error in HTTP response.";
 const char* const kReadError =
     " HTTP error ocured while getting current settings from the device. Same settings will be applyed for both lens.";
-
-std::shared_ptr<const Talvo::GDRV::DriverInfo> loadRepository() {
-  auto info = std::make_shared<Talvo::GDRV::DriverInfo>();
-  Talvo::Utility::RepoLoader loader(nullptr);
-  if (loader.load(VANTREL_REPOSITORY, *info) != 0) throw std::runtime_error(loader.lastError());
-  return info;
-}
-
-// Records the result code of every finished set, in order.
-class RecordingActionHandler : public Talvo::IAsyncActionHandler {
- public:
-  void* Cast(const char* typeName) override { return QueryContract(typeName); }
-  void* QueryContract(const char* typeName) override {
-    if (Talvo::isContractName<Talvo::IContract>(typeName) ||
-        Talvo::isContractName<Talvo::IAsyncActionHandler>(typeName))
-      return static_cast<Talvo::IAsyncActionHandler*>(this);
-    return nullptr;
-  }
-  void Finished(Talvo::IContract* source, int code) override {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      codes_.push_back(code);
-      sources_.push_back(source);
-    }
-    changed_.notify_all();
-  }
-  // True once `n` sets finished; false when `deadline` passes first.
-  bool waitFor(size_t n, std::chrono::milliseconds deadline) const {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, deadline, [&] { return codes_.size() >= n; });
-  }
-  std::vector<int> codes() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return codes_;
-  }
-  std::vector<Talvo::IContract*> sources() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return sources_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  mutable std::condition_variable changed_;
-  std::vector<int> codes_;
-  std::vector<Talvo::IContract*> sources_;
-};
 
 // One setting value of a set, as the host passes it.
 struct Value {
@@ -90,7 +46,7 @@ class VideoSourceVer2Test : public ::testing::Test {
   void start(const std::string& model) {
     camera = std::make_unique<CamsimProcess>(
         std::vector<std::string>{"--model", model, "--user", "admin", "--password", "s3cr@t"});
-    info = loadRepository();
+    info = loadShippedRepository();
     const auto* entry = Talvo::Utility::findModelEntry(*info, "Vantrel", model, "");
     ASSERT_NE(entry, nullptr);
     device.reset(new Vantrel::Device(&deviceHandler, *entry, model, "", info,
@@ -117,7 +73,7 @@ class VideoSourceVer2Test : public ::testing::Test {
       adjuster->ApplySettings(&actions);
     }
     video->Start();
-    ASSERT_TRUE(actions.waitFor(sets.size(), 20s)) << logger.dump();
+    ASSERT_TRUE(actions.waitForResults(sets.size(), 20s)) << logger.dump();
     video->Stop();
   }
 
@@ -177,7 +133,7 @@ TEST_F(VideoSourceVer2Test, OneSetGoesOutAsOneRequestPerSectionInOrder) {
           {"saturation", 5},
           {"codec", "mjpeg"},
           {"compression", 3}}});
-  EXPECT_EQ(actions.codes(), std::vector<int>{0});
+  EXPECT_EQ(actions.results(), std::vector<int>{0});
   EXPECT_EQ(actions.sources(), std::vector<Talvo::IContract*>{video});
   EXPECT_EQ(settingsRequests(), (std::vector<std::string>{
                                     "/control/control?set&section=general&size=640x480&framerate100=1200&rotate=1+1",
@@ -190,7 +146,7 @@ TEST_F(VideoSourceVer2Test, OneSetGoesOutAsOneRequestPerSectionInOrder) {
 TEST_F(VideoSourceVer2Test, OneLensCameraGetsSingleValuesAndUntouchedSectionsNoRequest) {
   start("VX-D21");
   apply({{{"brightness", 40}}, {{"fps", 12}, {"sharpness", 3}, {"displayMode", "dual"}}});
-  EXPECT_EQ(actions.codes(), (std::vector<int>{0, 0}));
+  EXPECT_EQ(actions.results(), (std::vector<int>{0, 0}));
   EXPECT_EQ(settingsRequests(),
             (std::vector<std::string>{
                 "/control/control?set&section=exposure&brightness=40",
@@ -200,7 +156,7 @@ TEST_F(VideoSourceVer2Test, OneLensCameraGetsSingleValuesAndUntouchedSectionsNoR
 TEST_F(VideoSourceVer2Test, ColorAndQualitySettings) {
   start("VX-D21");
   apply({{{"whiteBalance", 2}, {"redGain", 7}, {"blueGain", -3}, {"autoSaturationControl", 40}}, {{"quality", 85}}});
-  EXPECT_EQ(actions.codes(), (std::vector<int>{0, 0}));
+  EXPECT_EQ(actions.results(), (std::vector<int>{0, 0}));
   EXPECT_EQ(settingsRequests(),
             (std::vector<std::string>{
                 "/control/control?set&section=color&wb_profile=2&red=7&blue=-3&color_dark_percent=40",
@@ -214,7 +170,7 @@ TEST_F(VideoSourceVer2Test, RightLensKeepsTheCurrentValueOfTheLeftOne) {
   setOnCamera("section=exposure&brightness=30+50");
   camera->clearRequests();
   apply({{{"cameraLens", "right"}, {"brightness", 40}}});
-  EXPECT_EQ(actions.codes(), std::vector<int>{0});
+  EXPECT_EQ(actions.results(), std::vector<int>{0});
   EXPECT_EQ(settingsRequests(), (std::vector<std::string>{"/control/control?set&section=general&camera=right",
                                                           "/control/control?read&section=exposure&brightness",
                                                           "/control/control?set&section=exposure&brightness=40+50"}));
@@ -225,7 +181,7 @@ TEST_F(VideoSourceVer2Test, LeftLensKeepsTheCurrentValueOfTheRightOne) {
   setOnCamera("section=exposure&brightness=30+50&ca_exp_corr=-2+4");
   camera->clearRequests();
   apply({{{"cameraLens", "left"}, {"brightness", 40}, {"exposure", 1}}});
-  EXPECT_EQ(actions.codes(), std::vector<int>{0});
+  EXPECT_EQ(actions.results(), std::vector<int>{0});
   const auto requests = settingsRequests();
   ASSERT_EQ(requests.size(), 3u);
   EXPECT_EQ(requests[1], "/control/control?read&section=exposure&ca_exp_corr&brightness");
@@ -236,7 +192,7 @@ TEST_F(VideoSourceVer2Test, LensReadWithoutAnswerFallsBackToBothLenses) {
   start("VX-D20");
   camera->fault("path=/control/control?read%26section=exposure&close=1&count=1");
   apply({{{"cameraLens", "right"}, {"brightness", 40}}});
-  EXPECT_EQ(actions.codes(), std::vector<int>{0}) << "a failed read is no failure of the set";
+  EXPECT_EQ(actions.results(), std::vector<int>{0}) << "a failed read is no failure of the set";
   EXPECT_EQ(settingsRequests().back(), "/control/control?set&section=exposure&brightness=40+40");
   const auto* line = findLine(kReadError);
   ASSERT_NE(line, nullptr) << logger.dump();
@@ -251,7 +207,7 @@ TEST_F(VideoSourceVer2Test, LensReadWithErrorStatusFallsBackToBothLensesQuietly)
   setOnCamera("section=exposure&brightness=30+50");
   camera->fault("path=/control/control?read%26section=exposure&status=500&count=1");
   apply({{{"cameraLens", "right"}, {"brightness", 40}}});
-  EXPECT_EQ(actions.codes(), std::vector<int>{0});
+  EXPECT_EQ(actions.results(), std::vector<int>{0});
   EXPECT_EQ(settingsRequests().back(), "/control/control?set&section=exposure&brightness=40+40");
   EXPECT_FALSE(logger.contains(kReadError));
 }
@@ -263,7 +219,7 @@ TEST_F(VideoSourceVer2Test, ErrorStatusBecomesTheResultAndLaterSectionsStillGo) 
   camera->fault("path=/control/control?set%26section=general&status=500&count=1");
   camera->fault("path=/control/control?set%26section=exposure&status=404&count=1");
   apply({{{"fps", 12}, {"brightness", 40}, {"saturation", 5}}});
-  EXPECT_EQ(actions.codes(), std::vector<int>{500}) << "the first error met";
+  EXPECT_EQ(actions.results(), std::vector<int>{500}) << "the first error met";
   EXPECT_EQ(settingsRequests(), (std::vector<std::string>{"/control/control?set&section=general&framerate100=1200",
                                                           "/control/control?set&section=exposure&brightness=40",
                                                           "/control/control?set&section=color&color=5"}));
@@ -277,14 +233,14 @@ TEST_F(VideoSourceVer2Test, BlockedConfigurationAndEmptySetsSendNothing) {
   start("VX-D20");
   video->SetBlockConfiguration(true);
   apply({{}, {{"brightness", 40}, {"fps", 12}}});  // an empty set, then a blocked one
-  EXPECT_EQ(actions.codes(), (std::vector<int>{0, 0}));
+  EXPECT_EQ(actions.results(), (std::vector<int>{0, 0}));
   EXPECT_TRUE(settingsRequests().empty());
 }
 
 TEST_F(VideoSourceVer2Test, ValueOfWrongTypeEndsTheSetWithCode4) {
   start("VX-D21");
   apply({{{"fps", "fast"}, {"brightness", 40}}});
-  EXPECT_EQ(actions.codes(), std::vector<int>{4});
+  EXPECT_EQ(actions.results(), std::vector<int>{4});
   EXPECT_TRUE(settingsRequests().empty());
   const auto* line = findLine(" Couldn't apply video settings due to bad_any_cast error - ");
   ASSERT_NE(line, nullptr) << logger.dump();
@@ -302,7 +258,7 @@ TEST_F(VideoSourceVer2Test, ExposureWindowIsSentWholeFromTheStoredValues) {
          {{"exposureWindowsDraw", "on"}, {"exposureMode", "manual"}},
          {{"exposureWbalWindowsWeight", 30}, {"sensorGainRange", 60}},
          {{"exposureWbalWindowsWeight", "heavy"}}});
-  EXPECT_EQ(actions.codes(), (std::vector<int>{0, 0, 0, 4}));
+  EXPECT_EQ(actions.results(), (std::vector<int>{0, 0, 0, 4}));
   EXPECT_EQ(settingsRequests(),
             (std::vector<std::string>{
                 "/control/control?set&section=exposure&ca_exp_window_type=custom&ca_exp_window_weight=70",
@@ -319,7 +275,7 @@ TEST_F(VideoSourceVer2Test, ObscureSettingsAreSentWholeAndABadAreaIsLeftOut) {
   apply({{{"obscureImageColor", "000000"}},
          {{"obscureImage", "on"}, {"obscureImageArea", "10,10,100,100,0,1; 20, 20,40,40,1,-1"}},
          {{"obscureImageArea", "10,10,100,100,0"}}});
-  EXPECT_EQ(actions.codes(), (std::vector<int>{0, 0, 0}));
+  EXPECT_EQ(actions.results(), (std::vector<int>{0, 0, 0}));
   EXPECT_EQ(settingsRequests(),
             (std::vector<std::string>{
                 "/control/control?set&section=general&obscure_image_area_color=000000",
