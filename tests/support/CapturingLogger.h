@@ -46,10 +46,9 @@ class CapturingLogger : public Talvo::ILogger {
 
   void Log(int level, const char* file, int line, const char* function, const char* message) override {
     Line entry{level, file ? file : "", line, function ? function : "", message ? message : ""};
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      lines_.push_back(std::move(entry));
-    }
+    // Notified under the lock: a waiter may destroy the logger as soon as it sees the line.
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.push_back(std::move(entry));
     changed_.notify_all();
   }
 

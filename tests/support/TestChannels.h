@@ -22,12 +22,12 @@ class Recorder {
     std::unique_lock<std::mutex> lock(mutex_);
     return changed_.wait_for(lock, deadline, predicate);
   }
+  // Notifies under the lock: a waiter that sees the change may end the test and destroy this
+  // object at once, which must not happen while notify_all still runs.
   template <class Change>
   void record(Change change) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      change();
-    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    change();
     changed_.notify_all();
   }
   mutable std::mutex mutex_;

@@ -75,10 +75,8 @@ class RecordingDeviceHandler : public Talvo::GDRV::IDeviceHandler {
     return nullptr;
   }
   void StateChanged(Talvo::IContract*, Talvo::GDRV::DeviceState state, int32_t code) override {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      reports_.push_back({state, code});
-    }
+    std::lock_guard<std::mutex> lock(mutex_);  // notified under the lock: see Recorder
+    reports_.push_back({state, code});
     changed_.notify_all();
   }
 
