@@ -2,6 +2,7 @@
 
 #include <new>
 #include <string>
+#include <memory>
 #include <vector>
 
 #include "ContractObject.h"
@@ -13,18 +14,19 @@ namespace {
 class BufferStorage {
  public:
   BufferStorage(size_t size, uint64_t timeStamp, std::atomic<long>& liveBuffers)
-      : bytes_(size), timeStamp_(timeStamp), liveBuffers_(liveBuffers) {
+      : bytes_(new uint8_t[size]), size_(size), timeStamp_(timeStamp), liveBuffers_(liveBuffers) {
     ++liveBuffers_;
   }
   ~BufferStorage() { --liveBuffers_; }
 
-  uint8_t* data() { return bytes_.data(); }
-  size_t size() const { return bytes_.size(); }
+  uint8_t* data() { return bytes_.get(); }
+  size_t size() const { return size_; }
   uint64_t timeStamp() const { return timeStamp_; }
   void setTimeStamp(uint64_t milliseconds) { timeStamp_ = milliseconds; }
 
  private:
-  std::vector<uint8_t> bytes_;
+  std::unique_ptr<uint8_t[]> bytes_;  // not zeroed: the module writes every byte it hands over
+  size_t size_;
   uint64_t timeStamp_;
   std::atomic<long>& liveBuffers_;
 };

@@ -1,14 +1,15 @@
 #include "VideoSource.h"
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <sstream>
 
 #include <boost/asio/deadline_timer.hpp>
-#include <boost/asio/read_until.hpp>
 #include <boost/format.hpp>
 #include <boost/xpressive/xpressive.hpp>
 
+#include "ByteSearch.h"
 #include "Device.h"
 #include "FrameStatisticReporter.h"
 #include "Nuvlet/include/Contract.h"
@@ -31,10 +32,8 @@ const size_t kPartTrailer = 2 + sizeof(VideoSource::kBoundary) - 1;
 const char kEventSectionEnd[] = "ENDSECTION EVENT\r\n";
 const uint8_t kAudioMarker[] = {0xFF, 0xD9, 0xFF, 0xED};
 const size_t kAudioBlockHeader = 16;
-
-const uint8_t* findBytes(const uint8_t* data, size_t size, const void* pattern, size_t length) {
-  return static_cast<const uint8_t*>(memmem(data, size, pattern, length));
-}
+// The most one read takes from the socket.
+const size_t kReadChunk = 256 * 1024;
 
 }  // namespace
 
@@ -163,10 +162,11 @@ void VideoSource::grabFrame(const std::string& codec) {
         errorReported = false;
       }
       buffer.consume(readGuarded(socket, buffer, "\r\n\r\n"));  // the part header is not needed
-      const size_t read = readGuarded(socket, buffer, kBoundary);
+      PartMarks marks;
+      const size_t read = readGuarded(socket, buffer, kBoundary, &marks);
       const uint8_t* part = static_cast<const uint8_t*>(buffer.data().data());
       try {
-        if (read > kPartTrailer - 1) splitPart(part, read - kPartTrailer, codec);
+        if (read > kPartTrailer - 1) splitPart(part, read - kPartTrailer, codec, marks);
       } catch (...) {
         buffer.consume(read);
         throw;
@@ -220,38 +220,84 @@ void VideoSource::init(boost::asio::ip::tcp::socket& socket, boost::asio::stream
 }
 
 size_t VideoSource::readGuarded(boost::asio::ip::tcp::socket& socket, boost::asio::streambuf& buffer,
-                                const std::string& delimiter) {
-  boost::system::error_code readError;
-  size_t read = 0;
+                                const std::string& delimiter, PartMarks* marks) {
+  static_assert(PartMarks::kNone == Needle::kNotFound, "a mark not seen is a needle not found");
+  Needle needles[] = {{reinterpret_cast<const uint8_t*>(delimiter.data()), delimiter.size()},
+                      {reinterpret_cast<const uint8_t*>(kEventSectionEnd), sizeof(kEventSectionEnd) - 1},
+                      {kAudioMarker, sizeof(kAudioMarker)}};
+  const size_t count = marks ? 3 : 1;
+  size_t longest = 0;
+  for (size_t n = 0; n < count; ++n) longest = std::max(longest, needles[n].length);
+  size_t scanned = 0;  // every needle was looked for at the places before this one
+  // Bytes up to and including the delimiter, or 0. Each byte is scanned once for all needles,
+  // while it is fresh in the cache.
+  auto found = [&]() -> size_t {
+    findNeedles(static_cast<const uint8_t*>(buffer.data().data()), scanned, buffer.size(), needles, count);
+    if (buffer.size() >= longest) scanned = std::max(scanned, buffer.size() - longest + 1);
+    if (needles[0].at == Needle::kNotFound) return 0;
+    if (marks) {
+      marks->eventEnd = needles[1].at;
+      marks->audio = needles[2].at;
+    }
+    return needles[0].at + delimiter.size();
+  };
+  if (const size_t n = found()) return n;  // already read with the previous part
+
+  // The guard: a deadline for the whole read. Firing closes the socket, which ends the read.
   bool timedOut = false;
+  bool guardDone = false;
   boost::asio::deadline_timer guard(io_, Talvo::asio::DEFAULT_CONNECT_TIMEOUT);
-  boost::asio::async_read_until(socket, buffer, delimiter, [&](const boost::system::error_code& error, size_t n) {
-    readError = error;
-    read = n;
-    guard.cancel();
-  });
   guard.async_wait([&](const boost::system::error_code& error) {
+    guardDone = true;
     if (error == boost::asio::error::operation_aborted) return;
     timedOut = true;
-    socket.close();  // ends the read; a failure to close is raised
+    socket.close();  // a failure to close is raised
   });
+  auto settleGuard = [&] {  // its handler must have run before this frame goes
+    guard.cancel();
+    while (!guardDone) io_.run_one();
+  };
   io_.restart();
-  io_.run();
-  if (timedOut) throw boost::system::system_error(boost::system::error_code(110, boost::system::system_category()));
-  if (readError) throw boost::system::system_error(readError);
-  return read;
+  for (;;) {
+    const size_t before = buffer.size();
+    if (before >= buffer.max_size()) {
+      settleGuard();
+      throw boost::system::system_error(boost::asio::error::not_found, "part larger than the limit");
+    }
+    boost::system::error_code readError;
+    size_t read = 0;
+    bool readDone = false;
+    socket.async_read_some(buffer.prepare(std::min(kReadChunk, buffer.max_size() - before)),
+                           [&](const boost::system::error_code& error, size_t n) {
+                             readError = error;
+                             read = n;
+                             readDone = true;
+                           });
+    while (!readDone) io_.run_one();
+    buffer.commit(read);
+    if (timedOut || readError) {
+      settleGuard();
+      if (timedOut) throw boost::system::system_error(boost::system::error_code(110, boost::system::system_category()));
+      throw boost::system::system_error(readError);
+    }
+    if (const size_t n = found()) {
+      settleGuard();
+      return n;
+    }
+  }
 }
 
-void VideoSource::splitPart(const uint8_t* data, size_t size, const std::string& codec) {
+void VideoSource::splitPart(const uint8_t* data, size_t size, const std::string& codec, const PartMarks& marks) {
   if (size < 4) return;
-  if (const uint8_t* end = findBytes(data, size, kEventSectionEnd, sizeof(kEventSectionEnd) - 1))
-    device_->processEventFrame(channel_, std::string(reinterpret_cast<const char*>(data), end - data));
-  const uint8_t* audio = findBytes(data, size, kAudioMarker, sizeof(kAudioMarker));
-  if (!audio) {
+  // The marks were looked for in all that was read; only those wholly inside the picture count
+  // (the first one seen decides: any inside would have come first).
+  if (marks.eventEnd != PartMarks::kNone && marks.eventEnd + sizeof(kEventSectionEnd) - 1 <= size)
+    device_->processEventFrame(channel_, std::string(reinterpret_cast<const char*>(data), marks.eventEnd));
+  if (marks.audio == PartMarks::kNone || marks.audio + sizeof(kAudioMarker) > size) {
     sendVideoFrame(data, size, codec);
     return;
   }
-  const size_t pictureSize = audio - data + 2;  // up to and including FF D9
+  const size_t pictureSize = marks.audio + 2;  // up to and including FF D9
   sendVideoFrame(data, pictureSize, codec);
   const size_t blockSize = size - pictureSize;  // from FF ED on
   if (blockSize >= kAudioBlockHeader)

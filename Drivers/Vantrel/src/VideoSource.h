@@ -101,10 +101,19 @@ class VideoSource : public Talvo::GDRV::IVideoSource,
   void grabFrame(const std::string& codec);
   void init(boost::asio::ip::tcp::socket& socket, boost::asio::streambuf& buffer);
   std::string streamPath(const std::string& codec) const;
+  // Where a part's event section ends and its audio block starts, looked for while the part is
+  // read (so that every byte is scanned once, while it is fresh in the cache). Offsets from the
+  // start of the part; kNone when not seen.
+  struct PartMarks {
+    static constexpr size_t kNone = static_cast<size_t>(-1);
+    size_t eventEnd = kNone;
+    size_t audio = kNone;
+  };
   // Reads until `delimiter` under the read guard; returns the bytes up to and including it.
+  // With `marks`, also looks for them in what it reads.
   size_t readGuarded(boost::asio::ip::tcp::socket& socket, boost::asio::streambuf& buffer,
-                     const std::string& delimiter);
-  void splitPart(const uint8_t* data, size_t size, const std::string& codec);
+                     const std::string& delimiter, PartMarks* marks = nullptr);
+  void splitPart(const uint8_t* data, size_t size, const std::string& codec, const PartMarks& marks);
   void sendVideoFrame(const uint8_t* data, size_t size, const std::string& codec);
   std::string lensText(Talvo::http::HttpSession& session, const LensItems& items);
   std::string statisticsLine() const;

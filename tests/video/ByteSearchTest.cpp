@@ -1,0 +1,105 @@
+// The pattern search the video source runs over every byte of a stream, checked against a plain
+// reference on random data, at block edges, and on data built to make it slow.
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ByteSearch.h"
+
+namespace {
+
+using Vantrel::Needle;
+
+const std::string kBoundary = "--VANTREL_Fast_Serverpush\r\n";
+const std::string kEventEnd = "ENDSECTION EVENT\r\n";
+const std::string kAudio = "\xFF\xD9\xFF\xED";
+
+size_t reference(const std::vector<uint8_t>& data, size_t from, const std::string& pattern) {
+  const std::vector<uint8_t> bytes(pattern.begin(), pattern.end());  // compared as unsigned bytes
+  const auto found = std::search(data.begin() + from, data.end(), bytes.begin(), bytes.end());
+  return found == data.end() ? Needle::kNotFound : size_t(found - data.begin());
+}
+
+// A heap block of exactly the data's size, so that the address sanitizer sees any read past it.
+std::unique_ptr<uint8_t[]> exactCopy(const std::vector<uint8_t>& data) {
+  std::unique_ptr<uint8_t[]> copy(new uint8_t[std::max<size_t>(data.size(), 1)]);
+  std::copy(data.begin(), data.end(), copy.get());
+  return copy;
+}
+
+std::vector<Needle> needlesOf(const std::vector<std::string>& patterns) {
+  std::vector<Needle> needles;
+  for (const auto& p : patterns) needles.push_back({reinterpret_cast<const uint8_t*>(p.data()), p.size()});
+  return needles;
+}
+
+// Checks one search: the first needle exactly, the others wherever they come before it.
+void expectLikeReference(const std::vector<uint8_t>& data, size_t from, const std::vector<std::string>& patterns) {
+  auto needles = needlesOf(patterns);
+  const auto copy = exactCopy(data);
+  Vantrel::findNeedles(copy.get(), from, data.size(), needles.data(), needles.size());
+  const size_t first = reference(data, from, patterns[0]);
+  ASSERT_EQ(needles[0].at, first) << "size " << data.size() << " from " << from;
+  for (size_t n = 1; n < patterns.size(); ++n) {
+    const size_t expected = reference(data, from, patterns[n]);
+    if (expected < first || first == Needle::kNotFound) EXPECT_EQ(needles[n].at, expected) << "needle " << n;
+  }
+}
+
+TEST(ByteSearch, RandomDataWithPlantedPatterns) {
+  std::mt19937 random(11);
+  const std::vector<std::string> patterns = {kBoundary, kEventEnd, kAudio};
+  const uint8_t fewBytes[] = {'-', '\n', 0xFF, 0xED, 'E'};  // many false starts: the linear way
+  for (int round = 0; round < 3000; ++round) {
+    const bool crowded = round % 4 == 0;
+    std::vector<uint8_t> data(random() % (crowded ? 5000 : 300));
+    for (auto& b : data) b = crowded ? fewBytes[random() % 5] : uint8_t(random());
+    // Plant some patterns, sometimes overlapping the end or each other.
+    for (int k = random() % 4; k > 0; --k) {
+      const std::string& p = patterns[random() % patterns.size()];
+      if (data.size() < p.size()) continue;
+      const size_t at = random() % (data.size() - p.size() + 1);
+      std::copy(p.begin(), p.end(), data.begin() + at);
+    }
+    const size_t from = data.empty() ? 0 : random() % (data.size() + 1);
+    expectLikeReference(data, from, patterns);
+    if (HasFatalFailure()) return;
+  }
+}
+
+TEST(ByteSearch, EveryPlaceAroundTheBlockEdges) {
+  for (size_t size = 0; size <= 140; ++size)
+    for (size_t at = 0; at + kBoundary.size() <= size; ++at) {
+      std::vector<uint8_t> data(size, 'x');
+      std::copy(kBoundary.begin(), kBoundary.end(), data.begin() + at);
+      expectLikeReference(data, 0, {kBoundary, kAudio});
+      if (HasFatalFailure()) return;
+    }
+}
+
+TEST(ByteSearch, DataFullOfFalseStartsStaysCorrect) {
+  // Every place starts like the boundary and ends like it, but none is one: each place is a
+  // candidate, so the search must go on in linear time and still find the real one at the end.
+  std::vector<uint8_t> data;
+  for (int i = 0; i < 200000; ++i) data.insert(data.end(), {'-', '\n'});
+  data.insert(data.end(), kBoundary.begin(), kBoundary.end());
+  expectLikeReference(data, 0, {kBoundary, kEventEnd, kAudio});
+  std::vector<uint8_t> runs(1 << 20, 0xFF);  // the audio marker's first byte everywhere
+  expectLikeReference(runs, 3, {kBoundary, kAudio});
+}
+
+TEST(ByteSearch, FindBytesIsTheOneNeedleCase) {
+  const std::string text = "abcabcabd";
+  const auto* data = reinterpret_cast<const uint8_t*>(text.data());
+  EXPECT_EQ(Vantrel::findBytes(data, text.size(), "abd", 3), data + 6);
+  EXPECT_EQ(Vantrel::findBytes(data, text.size(), "c", 1), data + 2);
+  EXPECT_EQ(Vantrel::findBytes(data, text.size(), "abcabcabdx", 10), nullptr);
+  EXPECT_EQ(Vantrel::findBytes(data, 0, "a", 1), nullptr);
+}
+
+}  // namespace
