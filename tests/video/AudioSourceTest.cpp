@@ -1,0 +1,125 @@
+// The microphone channel: switched on at Start, its level set through the settings, audio routed
+// to it by channel number through the device, and the registration rules of the device's map.
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "CamsimProcess.h"
+#include "CapturingLogger.h"
+#include "Device.h"
+#include "Nuvlet/include/ModuleDriver.h"
+#include "ShippedRepository.h"
+#include "TestChannels.h"
+#include "TestHost.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class AudioSourceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    info = loadShippedRepository();
+    const auto* entry = Talvo::Utility::findModelEntry(*info, "Vantrel", "generic", "");
+    ASSERT_NE(entry, nullptr);
+    device.reset(new Vantrel::Device(nullptr, *entry, "generic", "", info, boost::make_shared<Vantrel::DeviceData>(),
+                                     &logger));
+    device->Connect(("http://admin:pw@127.0.0.1:" + std::to_string(camera.httpPort()) + "/").c_str());
+  }
+  void TearDown() override {
+    for (auto* handler : {&first, &second})
+      if (handler->snapshot(&RecordingAudioHandler::started) > 0) EXPECT_TRUE(handler->waitForStopped(10s));
+    device.reset();
+  }
+  size_t requestsTo(const std::string& target) const {
+    size_t n = 0;
+    for (const auto& t : camera.requestTargets()) n += t == target;
+    return n;
+  }
+  void routeOne(uint32_t channel) {
+    const uint8_t payload[] = {1, 2, 3, 4, 5};
+    device->routeAudio(channel, payload, sizeof payload);
+  }
+
+  std::shared_ptr<Talvo::Utility::GlobalService> service = Talvo::Utility::GlobalService::instance();
+  CamsimProcess camera{{"--user", "admin", "--password", "pw"}};
+  CapturingLogger logger;
+  RecordingAudioHandler first, second;
+  TestFrameFactory firstFactory, secondFactory;
+  std::shared_ptr<const Talvo::GDRV::DriverInfo> info;
+  std::unique_ptr<Vantrel::Device> device;
+};
+
+TEST_F(AudioSourceTest, StartSwitchesTheMicrophoneOnOnce) {
+  Talvo::GDRV::IAudioSource* audio = device->CreateAudioSource(&first, 0, &firstFactory);
+  ASSERT_NE(audio, nullptr);
+  audio->Start();
+  audio->Start();
+  EXPECT_EQ(logger.count("as 0 Already started"), 1u);
+  EXPECT_EQ(requestsTo("/admin/audio?setMicro=1"), 1u);
+  EXPECT_TRUE(logger.contains("as 0 Started, audio enabled on device with result= 0."));
+  EXPECT_EQ(first.snapshot(&RecordingAudioHandler::started), 1);
+  audio->Destroy();
+}
+
+TEST_F(AudioSourceTest, VolumeSetsThePreamplifierOnTheVideoWorkersBehalf) {
+  Talvo::GDRV::IAudioSource* audio = device->CreateAudioSource(&first, 0, &firstFactory);
+  ASSERT_NE(audio, nullptr);
+  auto* adjuster = Talvo::contract_cast<Talvo::IAsyncAdjuster>(audio);
+  ASSERT_NE(adjuster, nullptr);
+  RecordingActionHandler done;
+  adjuster->SetValue("volume", 12);
+  adjuster->ApplySettings(&done);
+  device->applyAudioSettings(0);  // what the video worker of channel 0 does between parts
+  ASSERT_TRUE(done.waitForResults(1, 10s));
+  EXPECT_EQ(done.results(), std::vector<int>{0});
+  EXPECT_EQ(requestsTo("/control/control?set&section=audio&PREAMPLIFIER=12"), 1u);
+
+  adjuster->SetValue("volume", "loud");
+  adjuster->ApplySettings(&done);
+  device->applyAudioSettings(0);
+  ASSERT_TRUE(done.waitForResults(2, 10s));
+  EXPECT_EQ(done.results().back(), 1) << "a volume that is no number";
+  EXPECT_TRUE(logger.contains("as 0 std::exception: "));
+  audio->Destroy();
+}
+
+TEST_F(AudioSourceTest, AudioIsDeliveredOnlyWhileStartedAndCountedInTheLog) {
+  Talvo::GDRV::IAudioSource* audio = device->CreateAudioSource(&first, 0, &firstFactory);
+  ASSERT_NE(audio, nullptr);
+  routeOne(0);
+  EXPECT_EQ(firstFactory.audioCount(), 0u) << "stopped: nothing is allocated";
+  audio->Start();
+  for (int i = 0; i < 2000; ++i) routeOne(0);
+  routeOne(5);  // no source for channel 5: ignored
+  EXPECT_EQ(firstFactory.audioCount(), 2000u);
+  EXPECT_EQ(first.snapshot(&RecordingAudioHandler::frames).size(), 2000u);
+  EXPECT_TRUE(logger.contains("as 0 Reported 1 audio frames."));
+  EXPECT_TRUE(logger.contains("as 0 Reported 1000 audio frames."));
+  EXPECT_TRUE(logger.contains("as 0 Reported 2000 audio frames."));
+  EXPECT_EQ(logger.count(" audio frames."), 3u);
+  audio->Destroy();
+}
+
+TEST_F(AudioSourceTest, TheFirstSourceOfAChannelStaysRegistered) {
+  Talvo::GDRV::IAudioSource* older = device->CreateAudioSource(&first, 0, &firstFactory);
+  Talvo::GDRV::IAudioSource* newer = device->CreateAudioSource(&second, 0, &secondFactory);
+  ASSERT_NE(older, nullptr);
+  ASSERT_NE(newer, nullptr);
+  older->Start();
+  newer->Start();
+  routeOne(0);
+  EXPECT_EQ(firstFactory.audioCount(), 1u);
+  EXPECT_EQ(secondFactory.audioCount(), 0u) << "the second source of channel 0 is not registered";
+  newer->Destroy();
+  routeOne(0);
+  EXPECT_EQ(firstFactory.audioCount(), 2u) << "destroying the second leaves the first registered";
+  older->Destroy();
+  routeOne(0);
+  EXPECT_EQ(firstFactory.audioCount(), 2u);
+}
+
+}  // namespace
