@@ -170,11 +170,8 @@ Talvo::GDRV::IAudioSource* Device::makeAudioSource(Talvo::GDRV::IAudioSourceHand
   return AudioSource::create(handler, channel, factory, this);
 }
 
-Talvo::GDRV::IIODevice* Device::makeIODevice(Talvo::GDRV::IIODeviceHandler*, uint32_t index) {
-  // The I/O classes are chosen by kind name; none is offered yet.
-  chooseIODevice(modelEntry().ioDevices.size() > index ? modelEntry().ioDevices[index].kind : std::string());
-  return nullptr;
-}
+// The I/O classes (chosen by kind name, chooseIODevice) are not offered yet.
+Talvo::GDRV::IIODevice* Device::makeIODevice(Talvo::GDRV::IIODeviceHandler*, uint32_t) { return nullptr; }
 
 Talvo::GDRV::ITelemetry* Device::makeTelemetry(uint32_t) { return nullptr; }
 
@@ -182,10 +179,10 @@ Talvo::GDRV::IAudioDestination* Device::makeAudioDestination(Talvo::GDRV::IAudio
   return nullptr;
 }
 
+// The detectors (chosen by detection type, chooseDetector) are not offered yet.
 Talvo::GDRV::IVideoAnalytics* Device::makeVideoAnalytics(Talvo::GDRV::IVideoAnalyticsHandler*, uint32_t,
-                                                         const std::string& detectorId) {
-  chooseDetector(detectionTypeOf(driverInfo(), detectorId));
-  return nullptr;  // the detectors are not offered yet
+                                                         const std::string&) {
+  return nullptr;
 }
 
 void Device::RequestRecordingsInfo(Talvo::GDRV::IRecordingsInfoHandler* handler) {
