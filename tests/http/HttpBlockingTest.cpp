@@ -26,11 +26,10 @@ using httptest::localCamera;
 namespace {
 
 TEST(HttpAuthorizer, BasicValueOfUserAndPassword) {
+  // The wire form is checked in HttpTest and below; here the padding and empty-part cases.
   const Talvo::http::Authorizer authorize = Talvo::http::createDefaultAuthorizer();
-  EXPECT_EQ("Basic dXNlcjpwYXNz", authorize(localCamera(80, "user", "pass")));
-  EXPECT_EQ("Basic YTpi", authorize(localCamera(80, "a", "b")));  // no padding
-  EXPECT_EQ("Basic YWI6", authorize(localCamera(80, "ab", "")));  // user with empty password
-  EXPECT_EQ("Basic YWRtaW46czNjcjp0", authorize(localCamera(80, "admin", "s3cr:t")));
+  EXPECT_EQ("Basic YTpi", authorize(localCamera(80, "a", "b")));
+  EXPECT_EQ("Basic YWI6", authorize(localCamera(80, "ab", "")));
   EXPECT_EQ("", authorize(localCamera(80, "", "ignored")));
 }
 
@@ -62,17 +61,13 @@ TEST(HttpBlocking, SyncHttpGetFillsReplyAndHeadersAndLogsWhenVerbose) {
                               "/control/control"))
       << logger.dump();
   for (const std::string& message : logger.messages()) EXPECT_EQ(std::string::npos, message.find("topsecret"));
-}
 
-TEST(HttpBlocking, SyncHttpGetReportsTheStatus) {
-  RawPeer peer({RawPeer::send(head("HTTP/1.1 401 Unauthorized", "Content-Length: 6\r\n") + "denied")});
-  std::string reply;
-  Talvo::http::HttpHeaders headers;
-  EXPECT_EQ(401, Talvo::http::syncHttpGet(localCamera(peer.port()), "/a", nullptr, reply, headers, false));
+  RawPeer refused({RawPeer::send(head("HTTP/1.1 401 Unauthorized", "Content-Length: 6\r\n") + "denied")});
+  EXPECT_EQ(401, Talvo::http::syncHttpGet(localCamera(refused.port()), "/a", nullptr, reply, headers, false));
   EXPECT_EQ("denied", reply);
 }
 
-TEST(HttpSession, AnswersOfAnyStatusCountAsRead) {
+TEST(HttpSession, AnswersOfAnyStatusCountAsReadGarbageDoesNot) {
   RawPeer peer({RawPeer::send(head("HTTP/1.1 404 Not Found", "Content-Length: 4\r\n") + "nope")});
   Talvo::http::HttpSession session(localCamera(peer.port()), nullptr, 5);
   Talvo::http::HttpResponse response;
@@ -94,19 +89,10 @@ TEST(HttpSession, AnswersOfAnyStatusCountAsRead) {
   EXPECT_EQ(0u, requests[0].find("GET /first HTTP/1.1\r\n"));
   EXPECT_EQ(0u, requests[1].find("POST /second HTTP/1.1\r\n"));
   EXPECT_NE(std::string::npos, requests[1].find("\r\nContent-Length: 4\r\n"));
-}
-
-TEST(HttpSession, NoAnswerIsFalseWithTheReason) {
-  Talvo::http::HttpSession refused(localCamera(httptest::closedPort()));
-  Talvo::http::HttpResponse response;
-  std::string body;
-  error_code error;
-  EXPECT_FALSE(refused.get("/a", response, body, error));
-  EXPECT_EQ(error_code(boost::asio::error::connection_refused), error);
 
   RawPeer garbage({RawPeer::send("garbage\r\n\r\n")});
-  Talvo::http::HttpSession session(localCamera(garbage.port()), nullptr, 5);
-  EXPECT_FALSE(session.get("/a", response, body, error));
+  Talvo::http::HttpSession broken(localCamera(garbage.port()), nullptr, 5);
+  EXPECT_FALSE(broken.get("/a", response, body, error));
   EXPECT_EQ(Talvo::error::make_error_code(Talvo::error::bad_response), error);
 }
 

@@ -85,10 +85,9 @@ TEST(AsyncMultiRequest, FinalGetsTheFirstErrorAndLaterRequestsStillRun) {
 
 TEST(AsyncMultiRequest, EmptyBatchEndsWithSuccess) {
   boost::asio::io_context context;
-  auto batch = AsyncMultiRequest::create(localCamera(httptest::closedPort()), context);
   int finals = 0;
   error_code finalError = boost::asio::error::would_block;
-  batch->start([&](const error_code& error) {
+  AsyncMultiRequest::create(localCamera(httptest::closedPort()), context)->start([&](const error_code& error) {
     ++finals;
     finalError = error;
   });
