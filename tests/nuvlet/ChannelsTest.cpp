@@ -120,24 +120,18 @@ class StopRecorder : public Talvo::GDRV::IAsyncDeviceChannelHandler {
   std::vector<std::thread::id> threads_;
 };
 
-TEST(ReportStopTest, DeliversOnAServiceThread) {
-  const auto service = GlobalService::instance();
-  StopRecorder recorder;
-  TestAdjuster source;
-  reportStop(&recorder, &source);
-  ASSERT_TRUE(recorder.waitForCalls(1, seconds(10)));
-  EXPECT_EQ(recorder.sources(), std::vector<Talvo::IContract*>{&source});
-  EXPECT_NE(recorder.threads()[0], std::this_thread::get_id());
-}
-
-TEST(ReportStopTest, DeliversWithoutALiveService) {
-  ASSERT_EQ(GlobalService::current(), nullptr);
-  StopRecorder recorder;
-  TestAdjuster source;
-  reportStop(&recorder, &source);
-  ASSERT_TRUE(recorder.waitForCalls(1, seconds(10)));
-  EXPECT_NE(recorder.threads()[0], std::this_thread::get_id());
-  reportStop(nullptr, &source);
+TEST(ReportStopTest, DeliversOnAnotherThreadWithOrWithoutALiveService) {
+  for (const bool live : {true, false}) {
+    const auto service = live ? GlobalService::instance() : nullptr;
+    ASSERT_EQ(GlobalService::current(), service);
+    StopRecorder recorder;
+    TestAdjuster source;
+    reportStop(&recorder, &source);
+    ASSERT_TRUE(recorder.waitForCalls(1, seconds(10))) << live;
+    EXPECT_EQ(recorder.sources(), std::vector<Talvo::IContract*>{&source});
+    EXPECT_NE(recorder.threads()[0], std::this_thread::get_id());
+    reportStop(nullptr, &source);
+  }
 }
 
 TEST(ReportStopTest, DeliversWhenTheServiceEndsRightAfterPosting) {

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <boost/asio/error.hpp>
-#include <chrono>
 #include <locale>
 
 namespace {
@@ -15,15 +14,6 @@ TEST(TimeTest, TimestampTextIsUtcWithMilliseconds) {
   EXPECT_EQ(timestampToString(1796560200123ull), "2026-12-06T12:30:00.123Z");
   EXPECT_EQ(timestampToString(0), "1970-01-01T00:00:00.000Z");
   EXPECT_EQ(timestampToString(951782400007ull), "2000-02-29T00:00:00.007Z");
-}
-
-TEST(TimeTest, TimeStampFollowsTheSystemClock) {
-  using namespace std::chrono;
-  const auto before = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-  const uint64_t stamp = timeStamp();
-  const auto after = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-  EXPECT_GE(stamp, static_cast<uint64_t>(before));
-  EXPECT_LE(stamp, static_cast<uint64_t>(after));
 }
 
 // A global locale that writes decimals with a comma, as some hosts set.
@@ -73,16 +63,10 @@ TEST(TranslateSystemErrorTest, MapsEachCategory) {
   EXPECT_NE(translateSystemError(ae::already_open), 0);
 }
 
-TEST(TalvoCategoryTest, NamesAndComparesItsErrors) {
-  const boost::system::error_code ec = Talvo::error::bad_response;
-  EXPECT_TRUE(ec == Talvo::error::bad_response);
-  EXPECT_FALSE(ec == Talvo::error::no_socket);
-  EXPECT_STREQ(ec.category().name(), "talvo");
-  EXPECT_EQ(&ec.category(), &Talvo::get_talvo_category());
-  EXPECT_EQ(ec.message(), "unparseable response");
-  EXPECT_EQ(boost::system::error_code(Talvo::error::no_socket).message(), "no open socket");
+TEST(TalvoCategoryTest, MessagesOfItsErrors) {
+  EXPECT_STREQ(boost::system::error_code(Talvo::error::bad_response).category().name(), "talvo");
+  EXPECT_EQ(boost::system::error_code(Talvo::error::bad_response).message(), "unparseable response");
   EXPECT_EQ(boost::system::error_code(Talvo::error::response_too_large).message(), "response larger than the limit");
-  EXPECT_EQ(boost::system::error_code(Talvo::error::bad_request).message(), "request could not be built");
 }
 
 }  // namespace

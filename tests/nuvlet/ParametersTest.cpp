@@ -6,10 +6,7 @@
 namespace {
 
 using namespace Talvo::Utility;
-using Talvo::GDRV::PropertyBool;
-using Talvo::GDRV::PropertyDouble;
 using Talvo::GDRV::PropertyInt;
-using Talvo::GDRV::PropertyString;
 
 class NullHandler : public Talvo::IAsyncActionHandler {
  public:
@@ -84,13 +81,6 @@ TEST(ParametersContainerTest, FullQueueRefusesAndDropsTheSet) {
   EXPECT_EQ(values.count("after"), 1u);
 }
 
-TEST(PropertyToAnyTest, KeepsTheType) {
-  EXPECT_EQ(anyOr<int>(propertyToAny(PropertyInt("a", 2)), 0), 2);
-  EXPECT_EQ(anyOr<std::string>(propertyToAny(PropertyString("a", "2")), ""), "2");
-  EXPECT_EQ(anyOr<bool>(propertyToAny(PropertyBool("a", true)), false), true);
-  EXPECT_DOUBLE_EQ(anyOr<double>(propertyToAny(PropertyDouble("a", 2.5)), 0), 2.5);
-}
-
 Talvo::GDRV::PropertyPtr intProperty(const char* name, int value) {
   return std::make_shared<PropertyInt>(name, value);
 }
@@ -128,7 +118,7 @@ TEST(InitializeParamsTest, StreamSettingsOverrideChannelSettings) {
   EXPECT_EQ(anyOr<int>(first.getPersistentParam("keyFrameInterval"), 0), 10);
 }
 
-TEST(InitializeParamsTest, ChannelsBeyondTheModelUseTheLastOrNothing) {
+TEST(InitializeParamsTest, ChannelsBeyondTheModelUseTheLastOrNothingAudioTakesItsOwn) {
   const auto model = twoStreamModel();
   const Talvo::GDRV::DriverInfo info;
   ParametersContainer parameters;
@@ -141,15 +131,10 @@ TEST(InitializeParamsTest, ChannelsBeyondTheModelUseTheLastOrNothing) {
   videoSourceInitializeParams(none, 0, 0, Talvo::GDRV::ModelEntry(), info, empty);
   audioSourceInitializeParams(none, 3, Talvo::GDRV::ModelEntry(), info, empty);
   EXPECT_TRUE(empty.empty());
-}
 
-TEST(InitializeParamsTest, AudioChannelsTakeTheirSettings) {
-  const auto model = twoStreamModel();
-  const Talvo::GDRV::DriverInfo info;
   ParametersContainer source, destination;
-  ParamsMap sourceInitial, destinationInitial;
-  audioSourceInitializeParams(source, 0, model, info, sourceInitial);
-  audioDestinationInitializeParams(destination, 0, model, info, destinationInitial);
+  audioSourceInitializeParams(source, 0, model, info, empty);
+  audioDestinationInitializeParams(destination, 0, model, info, empty);
   EXPECT_EQ(anyOr<int>(source.getPersistentParam("volume"), 0), 10);
   EXPECT_EQ(anyOr<int>(destination.getPersistentParam("volume"), 0), 7);
 }

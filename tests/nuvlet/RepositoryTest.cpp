@@ -92,12 +92,18 @@ class RepositoryTest : public ::testing::Test {
   DriverInfo info_;
 };
 
-TEST_F(RepositoryTest, UnreadableFilesGive1) {
+TEST_F(RepositoryTest, UnreadableFilesGive1WithoutLoggerOnlyTheResultTells) {
   EXPECT_EQ(load(dir_ + "/missing.rep"), 1);
   expectLogged(dir_ + "/missing.rep", "cannot be opened (No such file or directory)");
   logger_.clear();
   EXPECT_EQ(load(dir_), 1);
   expectLogged(dir_, "is not a regular file");
+
+  write("{");  // without a logger only the result and lastError tell
+  DriverInfo info;
+  RepoLoader loader(nullptr);
+  EXPECT_EQ(loader.load(path_, info), 2);
+  EXPECT_NE(loader.lastError().find("JSON error"), std::string::npos);
 }
 
 struct BadContent {
@@ -138,6 +144,8 @@ TEST_F(RepositoryTest, EachKindOfBadContentGives2AndNamesTheProblem) {
       {"io without kind", replaced(kMinimal, R"("detectors": ["motion"])", R"("io": [{"parameters": {}}])"),
        "models[0].io[0]: member 'kind' is missing"},
       {"too deep", std::string(100, '[') + std::string(100, ']'), "JSON error at line 1, column 65: nesting deeper than 64 levels"},
+      {"empty models", R"({"name": "Vantrel", "number": 378, "models": []})", "models: must not be empty"},
+      {"over 4 MiB", kMinimal + std::string(4u * 1024 * 1024, ' '), "is larger than 4 MiB"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
@@ -147,24 +155,6 @@ TEST_F(RepositoryTest, EachKindOfBadContentGives2AndNamesTheProblem) {
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].message.rfind(" Repository '" + path_ + "': " + c.problem, 0), 0u) << lines[0].message;
   }
-}
-
-TEST_F(RepositoryTest, ModelsMustNotBeEmpty) {
-  EXPECT_EQ(loadText(R"({"name": "Vantrel", "number": 378, "models": []})"), 2);
-  expectLogged(path_, "models: must not be empty");
-}
-
-TEST_F(RepositoryTest, OversizedFileIsRefused) {
-  EXPECT_EQ(loadText(kMinimal + std::string(4u * 1024 * 1024, ' ')), 2);
-  expectLogged(path_, "is larger than 4 MiB");
-}
-
-TEST_F(RepositoryTest, WithoutLoggerOnlyTheResultTells) {
-  write("{");
-  DriverInfo info;
-  RepoLoader loader(nullptr);
-  EXPECT_EQ(loader.load(path_, info), 2);
-  EXPECT_NE(loader.lastError().find("JSON error"), std::string::npos);
 }
 
 TEST_F(RepositoryTest, ValuesKeepTheirJsonType) {
@@ -228,9 +218,6 @@ class ShippedRepositoryTest : public ::testing::Test {
         if (identity.model == name) return m;
     throw std::runtime_error("no model " + name);
   }
-  static const PropertyBase* property(const Properties& properties, const std::string& name) {
-    return findProperty(properties, name);
-  }
   static int intOf(const Properties& properties, const std::string& name) {
     const auto* p = dynamic_cast<const PropertyInt*>(findProperty(properties, name));
     if (!p) throw std::runtime_error("no integer " + name);
@@ -281,19 +268,17 @@ TEST_F(ShippedRepositoryTest, GenericModelHasOneOfEveryChannel) {
   EXPECT_EQ(generic.detectors, std::vector<std::string>{"motion"});
 }
 
-TEST_F(ShippedRepositoryTest, VersionTwoModelsWithAndWithoutOneLens) {
+TEST_F(ShippedRepositoryTest, VersionTwoStreamsAndPtzLimits) {
   const ModelEntry& dual = model("VX-D20");
   EXPECT_EQ(intOf(dual.properties, "version"), 2);
-  EXPECT_EQ(property(dual.videoChannels[0].parameters, "isOneLens"), nullptr);
+  EXPECT_EQ(findProperty(dual.videoChannels[0].parameters, "isOneLens"), nullptr);
   EXPECT_EQ(textOf(dual.videoChannels[0].settings, "cameraLens"), "both");
   EXPECT_EQ(intOf(dual.telemetries.at(0).parameters, "supportsAngleMove"), 2);
 
   const ModelEntry& oneLens = model("VX-D21");
   EXPECT_EQ(intOf(oneLens.properties, "version"), 2);
   EXPECT_EQ(intOf(oneLens.videoChannels[0].parameters, "isOneLens"), 1);
-}
 
-TEST_F(ShippedRepositoryTest, StreamsOfTheH30) {
   const ModelEntry& h30 = model("VX-H30");
   ASSERT_EQ(h30.videoChannels.size(), 2u);
   EXPECT_EQ(codecNames(h30.videoChannels[0].streams[0].description), (std::vector<std::string>{"JPEG", "H264"}));
@@ -301,6 +286,11 @@ TEST_F(ShippedRepositoryTest, StreamsOfTheH30) {
   EXPECT_EQ(codecNames(model("VX-S10").videoChannels[0].streams.at(0).description),
             (std::vector<std::string>{"Zelta", "MJPEG"}));
   EXPECT_EQ(model("VX-S10").videoChannels[0].streams.size(), 2u);
+
+  const Properties& ptz = model("VX-P50").telemetries.at(0).parameters;
+  for (const char* name : {"panSpeed", "tiltSpeed", "panStep", "tiltStep", "zoomSpeed", "zoomStep", "presetCount"})
+    EXPECT_GT(intOf(ptz, name), 0) << name;
+  for (const char* name : {"supportsAngleMove", "supportsAreaZoom", "supportsPointMove"}) EXPECT_EQ(intOf(ptz, name), 1) << name;
 }
 
 // The type a detector reports: its detectionType, else its identifier.
@@ -342,13 +332,6 @@ TEST_F(ShippedRepositoryTest, EveryIoKindWithItsCounts) {
     EXPECT_EQ(intOf(io.ioDevices[i].parameters, "relayCount"), expected[i].relays);
   }
   EXPECT_EQ(intOf(io.ioDevices[3].parameters, "baseZl232GenIndex"), 0);
-}
-
-TEST_F(ShippedRepositoryTest, PtzModelHasEveryTelemetryLimit) {
-  const Properties& ptz = model("VX-P50").telemetries.at(0).parameters;
-  for (const char* name : {"panSpeed", "tiltSpeed", "panStep", "tiltStep", "zoomSpeed", "zoomStep", "presetCount"})
-    EXPECT_GT(intOf(ptz, name), 0) << name;
-  for (const char* name : {"supportsAngleMove", "supportsAreaZoom", "supportsPointMove"}) EXPECT_EQ(intOf(ptz, name), 1) << name;
 }
 
 TEST_F(ShippedRepositoryTest, EveryVideoStreamHasTheDefaultsTheDeviceReads) {
