@@ -52,24 +52,21 @@ TEST_F(FramesStatisticTest, ReportsEvery90FramesByDefaultWithRatesOfThePeriod) {
   EXPECT_EQ(reported.lines[1].second, "frames=90 key=3 bytes=90000 fps=25.0 kbps=200.0 outOfSync=0");
 }
 
-TEST_F(FramesStatisticTest, ReportsBeforeAnyResetEveryDefaultInterval) {
-  frames(FramesStatistic::kDefaultFrameReportInterval);
-  EXPECT_EQ(reported.lines.size(), 1u);
-}
-
-TEST_F(FramesStatisticTest, GivenIntervalWinsOverTheDefault) {
-  statistic.resetFrameCounter(30, 90);
-  EXPECT_EQ(statistic.frameReportInterval(), 30);
-  frames(90);
-  ASSERT_EQ(reported.lines.size(), 3u);
-  EXPECT_EQ(reported.lines[2].second, "frames=30 key=1 bytes=30000 fps=25.0 kbps=200.0 outOfSync=0");
-}
-
-TEST_F(FramesStatisticTest, NoIntervalsMeanNoPeriodicLines) {
-  statistic.resetFrameCounter(0, 0);
-  frames(1000);
-  EXPECT_TRUE(reported.lines.empty());
-  EXPECT_EQ(statistic.totalFrames(), 1000u);
+TEST(FramesStatisticInterval, GivenIntervalWinsDefaultBeforeResetNoneWithoutIntervals) {
+  struct Case {
+    int given;  // -1: no reset; else resetFrameCounter(given, fallback)
+    int fallback, frames;
+    size_t lines;
+  };
+  const int byDefault = FramesStatistic::kDefaultFrameReportInterval;
+  for (const Case& c : {Case{-1, 0, byDefault, 1}, Case{30, 90, 90, 3}, Case{0, 0, 1000, 0}}) {
+    Reported reported;
+    FramesStatistic statistic{"video", reported.function()};
+    if (c.given >= 0) statistic.resetFrameCounter(c.given, c.fallback);
+    for (int i = 0; i < c.frames; ++i) statistic.onFrame(1000, i % 30 == 0);
+    EXPECT_EQ(reported.lines.size(), c.lines) << c.given;
+    EXPECT_EQ(statistic.totalFrames(), static_cast<uint64_t>(c.frames));
+  }
 }
 
 TEST_F(FramesStatisticTest, ResetStartsAFreshPeriod) {
@@ -127,13 +124,6 @@ TEST(FramesStatisticRates, RoundToOneDecimal) {
   // Large counts stay exact in the counts.
   EXPECT_EQ(Talvo::Utility::formatFramesLine(5000000000ull, 1, 6000000000ull, 0, 1000),
             "frames=5000000000 key=1 bytes=6000000000 fps=5000000000.0 kbps=48000000.0 outOfSync=0");
-}
-
-TEST(FramesStatisticWithoutReportFunction, CountsAndDoesNotFail) {
-  FramesStatistic statistic("video", nullptr);
-  for (int i = 0; i < 200; ++i) statistic.onFrame(10, false);
-  EXPECT_EQ(statistic.totalFrames(), 200u);
-  EXPECT_EQ(statistic.totalBytes(), 2000u);
 }
 
 TEST(ConnectsStatistic, ReportsEveryStartAfterTheFirst) {
