@@ -47,9 +47,4 @@ TEST(CamsimCommandLine, AnnouncesPortsAndEndsCleanlyWithOpenStreams) {
     EXPECT_EQ(camsim.stop(), 0);
 }
 
-TEST(CamsimCommandLine, WithoutHttpsTheHttpsPortIsZero) {
-    CamsimProcess camsim;
-    EXPECT_EQ(camsim.httpsPort(), 0);
-}
-
 }  // namespace

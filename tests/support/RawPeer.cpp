@@ -154,13 +154,6 @@ bool RawPeer::play(int connection, const Step& step) {
             }
             return true;
         }
-        case Step::Kind::WaitForClose: {
-            char drop[4096];
-            while (waitFor(connection, POLLIN, -1)) {
-                if (::recv(connection, drop, sizeof drop, 0) <= 0) return true;
-            }
-            return false;
-        }
         case Step::Kind::Close:
             return false;
         case Step::Kind::StallUntilStopped: {

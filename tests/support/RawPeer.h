@@ -23,7 +23,6 @@ public:
         enum class Kind {
             Send,             // write bytes (stops early when the client is gone)
             Pause,            // wait this long (a slow peer), cut short by stop()
-            WaitForClose,     // read and drop until the client closes
             Close,            // close the connection; later steps are skipped
             StallUntilStopped // keep the connection open and silent until stop()
         };
@@ -34,7 +33,6 @@ public:
 
     static Step send(std::string bytes) { return {Step::Kind::Send, std::move(bytes), {}}; }
     static Step pause(std::chrono::milliseconds howLong) { return {Step::Kind::Pause, {}, howLong}; }
-    static Step waitForClose() { return {Step::Kind::WaitForClose, {}, {}}; }
     static Step close() { return {Step::Kind::Close, {}, {}}; }
     static Step stall() { return {Step::Kind::StallUntilStopped, {}, {}}; }
 
