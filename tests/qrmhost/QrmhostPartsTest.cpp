@@ -1,11 +1,11 @@
-// The parts of qrmhost that need no module: JSON text, camera addresses, --set values, file names.
+// The parts of qrmhost that need no module, for the cases its end-to-end tests do not reach:
+// JSON text, camera addresses and --set values.
 #include <gtest/gtest.h>
 
 #include "CameraUrl.h"
 #include "ExitError.h"
 #include "JsonLine.h"
 #include "JsonReader.h"
-#include "PictureSaver.h"
 #include "SettingValue.h"
 
 namespace qrmhost {
@@ -24,13 +24,6 @@ TEST(JsonLine, KeepsValidUtf8AndReplacesInvalidBytes) {
   EXPECT_EQ(jsonString("cut\xe2\x82"), R"("cut\ufffd\ufffd")");
   EXPECT_EQ(jsonString("\xc0\xaf"), R"("\ufffd\ufffd")");          // overlong '/'
   EXPECT_EQ(jsonString("\xed\xa0\x80"), R"("\ufffd\ufffd\ufffd")");  // a surrogate
-}
-
-TEST(JsonLine, BuildsObjectsInOrder) {
-  const auto line = kindLine("frame").add("codec", "Zelta").add("key", true).add("size", 12).addDouble("fps", 2.5);
-  EXPECT_EQ(line.str(), R"({"kind":"frame","codec":"Zelta","key":true,"size":12,"fps":2.50})");
-  EXPECT_EQ(JsonObject().add("list", JsonArray().add("a").add("")).str(), R"({"list":["a",""]})");
-  EXPECT_EQ(jsonNumber(0.0 / 0.0), "null");
 }
 
 TEST(JsonReader, KeepsNumbersAsWrittenAndStringsApart) {
@@ -66,17 +59,6 @@ TEST(JsonReader, NamesTheLineOfAnError) {
   } catch (const JsonSyntaxError& error) {
     EXPECT_NE(std::string(error.what()).find("line 3"), std::string::npos) << error.what();
   }
-}
-
-TEST(CameraUrl, DisplayFormHasNoCredentials) {
-  auto url = parseCameraUrl("http://admin:pa@ss/word@192.0.2.1:8080/");
-  ASSERT_TRUE(url);
-  EXPECT_TRUE(url->hasCredentials);
-  EXPECT_EQ(url->display(), "http://192.0.2.1:8080/");
-  url = parseCameraUrl("HTTPS://[::1]:443");
-  ASSERT_TRUE(url);
-  EXPECT_EQ(url->display(), "https://[::1]:443/");
-  EXPECT_FALSE(url->hasCredentials);
 }
 
 TEST(CameraUrl, RefusesOtherSchemesAndBadPorts) {
@@ -118,14 +100,6 @@ TEST(SettingValue, SuffixForcesTheType) {
   EXPECT_THROW(parseSetting("g=x:double"), ExitError);
   EXPECT_THROW(parseSetting("=5"), ExitError);
   EXPECT_THROW(parseSetting("novalue"), ExitError);
-}
-
-TEST(PictureSaver, FileNamesFollowCodecAndKey) {
-  EXPECT_EQ(pictureFileName(1, "Zelta", true), "000001.jpg");
-  EXPECT_EQ(pictureFileName(2, "Zelta", false), "000002.zelta");
-  EXPECT_EQ(pictureFileName(3, "MJPEG", false), "000003.jpg");
-  EXPECT_EQ(pictureFileName(1234567, "H264", false), "1234567.h264");
-  EXPECT_EQ(pictureFileName(4, "", true), "000004.bin");
 }
 
 }  // namespace
