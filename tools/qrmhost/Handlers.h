@@ -79,54 +79,54 @@ class ChannelEvents {
   bool stopped_ = false;
 };
 
-// Pictures of the video source: {"kind":"frame","codec":C,"key":B,"size":N}, saved with --save.
-class VideoReporter : public Talvo::GDRV::IVideoSourceHandler {
+// Forwards the channel notifications both live handlers share to their ChannelEvents.
+template <class Handler>
+class ChannelReporter : public Handler {
  public:
-  // `saver` may be null (no --save); it outlives this object.
-  VideoReporter(Console& console, LiveTally& tally, PictureSaver* saver)
-      : console_(console), tally_(tally), saver_(saver), events_(console, tally, nullptr) {}
+  ChannelReporter(Console& console, LiveTally& tally, const char* source) : events_(console, tally, source) {}
 
-  void* Cast(const char* typeName) override { return QueryContract(typeName); }
-  void* QueryContract(const char* typeName) override;
+  void* Cast(const char* typeName) override { return this->QueryContract(typeName); }
   void Failed(Talvo::IContract*, int32_t code) override { events_.failed(code); }
   void Started(Talvo::IContract*) override { events_.started(); }
   void Stopped(Talvo::IContract*) override { events_.stopped(); }
   void StatisticUpdated(Talvo::IContract*, const char* name, const char* text) override {
     events_.statistic(name, text);
   }
-  void MultimediaFrame(Talvo::IContract* channel, Talvo::MFF::ICompressedBuffer* buffer) override;
 
   ChannelEvents& events() { return events_; }
+
+ protected:
+  ChannelEvents events_;
+};
+
+// Pictures of the video source: {"kind":"frame","codec":C,"key":B,"size":N}, saved with --save.
+class VideoReporter : public ChannelReporter<Talvo::GDRV::IVideoSourceHandler> {
+ public:
+  // `saver` may be null (no --save); it outlives this object.
+  VideoReporter(Console& console, LiveTally& tally, PictureSaver* saver)
+      : ChannelReporter(console, tally, nullptr), console_(console), tally_(tally), saver_(saver) {}
+
+  void* QueryContract(const char* typeName) override;
+  void MultimediaFrame(Talvo::IContract* channel, Talvo::MFF::ICompressedBuffer* buffer) override;
 
  private:
   Console& console_;
   LiveTally& tally_;
   PictureSaver* const saver_;
-  ChannelEvents events_;
 };
 
 // Audio of the audio source: {"kind":"audio","size":N}.
-class AudioReporter : public Talvo::GDRV::IAudioSourceHandler {
+class AudioReporter : public ChannelReporter<Talvo::GDRV::IAudioSourceHandler> {
  public:
   AudioReporter(Console& console, LiveTally& tally)
-      : console_(console), tally_(tally), events_(console, tally, "audio") {}
+      : ChannelReporter(console, tally, "audio"), console_(console), tally_(tally) {}
 
-  void* Cast(const char* typeName) override { return QueryContract(typeName); }
   void* QueryContract(const char* typeName) override;
-  void Failed(Talvo::IContract*, int32_t code) override { events_.failed(code); }
-  void Started(Talvo::IContract*) override { events_.started(); }
-  void Stopped(Talvo::IContract*) override { events_.stopped(); }
-  void StatisticUpdated(Talvo::IContract*, const char* name, const char* text) override {
-    events_.statistic(name, text);
-  }
   void MultimediaFrame(Talvo::IContract* channel, Talvo::MFF::IAudioBuffer* buffer) override;
-
-  ChannelEvents& events() { return events_; }
 
  private:
   Console& console_;
   LiveTally& tally_;
-  ChannelEvents events_;
 };
 
 // {"kind":"settings","code":N} when a settings set is finished.
