@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "CamsimProcess.h"
+#include "ShippedDevice.h"
 #include "ShippedRepository.h"
 #include "CapturingLogger.h"
 #include "Device.h"
@@ -29,11 +30,7 @@ class DeviceCameraTest : public ::testing::Test {
   void start(const std::string& model) {
     camera = std::make_unique<CamsimProcess>(
         std::vector<std::string>{"--model", model, "--user", "admin", "--password", "s3cr@t"});
-    info = loadShippedRepository();
-    const auto* entry = Talvo::Utility::findModelEntry(*info, "Vantrel", model, "");
-    ASSERT_NE(entry, nullptr);
-    device.reset(new Vantrel::Device(&handler, *entry, model, "", info, boost::make_shared<Vantrel::DeviceData>(),
-                                     &logger));
+    device = makeShippedDevice(model, &handler, &logger);
   }
   std::string address(const std::string& password = kPassword) const {
     return "http://admin:" + password + "@127.0.0.1:" + std::to_string(camera->httpPort()) + "/";
@@ -51,7 +48,6 @@ class DeviceCameraTest : public ::testing::Test {
   CapturingLogger logger;
   RecordingDeviceHandler handler;
   std::unique_ptr<CamsimProcess> camera;
-  std::shared_ptr<const Talvo::GDRV::DriverInfo> info;
   std::unique_ptr<Vantrel::Device> device;
 };
 

@@ -11,6 +11,7 @@
 #include "CapturingLogger.h"
 #include "Device.h"
 #include "Nuvlet/include/ModuleDriver.h"
+#include "ShippedDevice.h"
 #include "ShippedRepository.h"
 #include "TestChannels.h"
 #include "TestHost.h"
@@ -22,11 +23,7 @@ using namespace std::chrono_literals;
 class AudioSourceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    info = loadShippedRepository();
-    const auto* entry = Talvo::Utility::findModelEntry(*info, "Vantrel", "generic", "");
-    ASSERT_NE(entry, nullptr);
-    device.reset(new Vantrel::Device(nullptr, *entry, "generic", "", info, boost::make_shared<Vantrel::DeviceData>(),
-                                     &logger));
+    device = makeShippedDevice("generic", nullptr, &logger);
     device->Connect(("http://admin:pw@127.0.0.1:" + std::to_string(camera.httpPort()) + "/").c_str());
   }
   void TearDown() override {
@@ -49,7 +46,6 @@ class AudioSourceTest : public ::testing::Test {
   CapturingLogger logger;
   RecordingAudioHandler first, second;
   TestFrameFactory firstFactory, secondFactory;
-  std::shared_ptr<const Talvo::GDRV::DriverInfo> info;
   std::unique_ptr<Vantrel::Device> device;
 };
 

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "CamsimProcess.h"
+#include "ShippedDevice.h"
 #include "ShippedRepository.h"
 #include "CapturingLogger.h"
 #include "Device.h"
@@ -56,11 +57,7 @@ std::unique_ptr<RawPeer> streamPeer(std::vector<RawPeer::Step> stream) {
 class VideoTest : public ::testing::Test {
  protected:
   void makeDevice(const std::string& model, uint16_t port, const std::string& credentials = "") {
-    info = loadShippedRepository();
-    const auto* entry = Talvo::Utility::findModelEntry(*info, "Vantrel", model, "");
-    ASSERT_NE(entry, nullptr);
-    device.reset(new Vantrel::Device(nullptr, *entry, model, "", info, boost::make_shared<Vantrel::DeviceData>(),
-                                     &logger));
+    device = makeShippedDevice(model, nullptr, &logger);
     device->Connect(("http://" + credentials + "127.0.0.1:" + std::to_string(port) + "/").c_str());
   }
   Talvo::GDRV::IVideoSource* createVideo(uint32_t channel = 0, uint32_t stream = 0) {
@@ -81,7 +78,6 @@ class VideoTest : public ::testing::Test {
   CapturingLogger logger;
   RecordingVideoHandler handler;
   TestFrameFactory factory;
-  std::shared_ptr<const Talvo::GDRV::DriverInfo> info;
   std::unique_ptr<Vantrel::Device> device;
   Talvo::GDRV::IVideoSource* video = nullptr;
 };
