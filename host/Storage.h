@@ -11,7 +11,7 @@ namespace GDRV {
 class IBasicEnumerator : public IContract {
  public:
   virtual void Reset() = 0;
-  virtual bool MoveNext() = 0;     // false past the last element
+  virtual bool MoveNext() = 0;       // false past the last element
   virtual IContract* Current() = 0;  // valid after MoveNext returned true; owned by the enumerator
 };
 

@@ -181,7 +181,7 @@ class AsyncComplexOperation : public AsyncOperation,
   std::unique_ptr<SocketHolderContext> sockets_;
   boost::asio::streambuf receive_;  // the head is read here; capped at kMaxHeadSize
   HttpResponse response_;
-  Body body_;                       // capped at kMaxBodySize by the steps
+  Body body_;  // capped at kMaxBodySize by the steps
   boost::asio::deadline_timer timer_;
   Steps steps_;
   Step step_;

@@ -194,8 +194,9 @@ class AsyncRequestSteps {
     boost::asio::ip::make_address(host, notAnAddress);
     if (notAnAddress) SSL_set_tlsext_host_name(stream.native_handle(), host.c_str());  // SNI names hosts only
     if (tlsVerificationEnabled()) stream.set_verify_callback(boost::asio::ssl::host_name_verification(host));
-    stream.async_handshake(boost::asio::ssl::stream_base::client,
-                           [self = op.keepAlive()](const boost::system::error_code& error) { self->completeStep(error); });
+    stream.async_handshake(
+        boost::asio::ssl::stream_base::client,
+        [self = op.keepAlive()](const boost::system::error_code& error) { self->completeStep(error); });
   }
 
   template <class Op>
@@ -276,17 +277,17 @@ class AsyncRequestSteps {
     boost::asio::streambuf& buffer = op.receiveBuffer();
     const size_t room = std::min(kReadChunk, buffer.max_size() - buffer.size());
     if (room == 0) return op.completeStepLater(error::make_error_code(error::bad_response));
-    stream.async_read_some(
-        buffer.prepare(room),
-        [self = op.keepAlive(), this, &stream](const boost::system::error_code& error, size_t n) {
-          self->receiveBuffer().commit(n);
-          if (self->finished()) return;
-          const BodyProgress progress = takeBuffered(*self);
-          if (progress != BodyProgress::NeedMore) return self->completeStep(progressError(progress));
-          if (error && framing_ == BodyFraming::UntilClose && detail::isEndOfStream(error)) return self->completeStep({});
-          if (error) return self->completeStep(error);
-          readBodyFrom(*self, stream);
-        });
+    stream.async_read_some(buffer.prepare(room),
+                           [self = op.keepAlive(), this, &stream](const boost::system::error_code& error, size_t n) {
+                             self->receiveBuffer().commit(n);
+                             if (self->finished()) return;
+                             const BodyProgress progress = takeBuffered(*self);
+                             if (progress != BodyProgress::NeedMore) return self->completeStep(progressError(progress));
+                             if (error && framing_ == BodyFraming::UntilClose && detail::isEndOfStream(error))
+                               return self->completeStep({});
+                             if (error) return self->completeStep(error);
+                             readBodyFrom(*self, stream);
+                           });
   }
 
   static boost::system::error_code progressError(BodyProgress progress) {

@@ -48,7 +48,8 @@ class AudioBufferG7xxSendingFilter : public MultimediaBufferSendingFilter {
   static constexpr const char* kFormat = "G.711";
 
   // `encoding` is one of MFF::AUDIO_G7XX_ENCODING_*; other values are kept and described as unknown.
-  AudioBufferG7xxSendingFilter(FrameFactory factory, int32_t encoding) : factory_(std::move(factory)), encoding_(encoding) {}
+  AudioBufferG7xxSendingFilter(FrameFactory factory, int32_t encoding)
+      : factory_(std::move(factory)), encoding_(encoding) {}
 
   void setBitRate(int32_t bitRate) { bitRate_ = bitRate; }
   void setMultiplicity(int32_t multiplicity) { multiplicity_ = multiplicity; }
@@ -62,8 +63,9 @@ class AudioBufferG7xxSendingFilter : public MultimediaBufferSendingFilter {
   bool convertLEToBE() const { return convertLEToBE_; }
 
   std::string describeParameters() const override {
-    return "G7xx stream parameters. bit_rate: " + orUndefined(bitRate_) + ", multiplicity: " + orUndefined(multiplicity_) +
-           ", encoding: " + encodingName(encoding_) + ", convertLEToBE: " + (convertLEToBE_ ? "true" : "false");
+    return "G7xx stream parameters. bit_rate: " + orUndefined(bitRate_) +
+           ", multiplicity: " + orUndefined(multiplicity_) + ", encoding: " + encodingName(encoding_) +
+           ", convertLEToBE: " + (convertLEToBE_ ? "true" : "false");
   }
 
   // A host buffer of `size` bytes for the next payload, with the filter's time stamp, bit rate

@@ -55,8 +55,7 @@ class Device : public Policy {
     if (!isIndexValid(model_.audioSources, channel)) return nullptr;
     return makeAudioSource(handler, channel, factory);
   }
-  GDRV::IAudioDestination* CreateAudioDestination(GDRV::IAudioDestinationHandler* handler,
-                                                  uint32_t channel) override {
+  GDRV::IAudioDestination* CreateAudioDestination(GDRV::IAudioDestinationHandler* handler, uint32_t channel) override {
     if (!isIndexValid(model_.audioDestinations, channel)) return nullptr;
     return makeAudioDestination(handler, channel);
   }
@@ -78,7 +77,8 @@ class Device : public Policy {
     NLOG(this->deviceLogger(), 0, " Creating videoAnalytic detectorID='" << id << "' for " << identityText());
     if (!isGeneric()) {
       if (channel >= model_.videoChannels.size() || detectorId == nullptr) {
-        NLOG(this->deviceLogger(), 3, " Can't create videoAnalytic channel=" << channel << " detectorID='" << id << "'");
+        NLOG(this->deviceLogger(), 3,
+             " Can't create videoAnalytic channel=" << channel << " detectorID='" << id << "'");
         return nullptr;
       }
       if (!modelHasDetector(id)) {

@@ -78,9 +78,7 @@ uint16_t parsedPort(const std::string& text) {
   return static_cast<uint16_t>(value);
 }
 
-bool isHostNameChar(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_';
-}
+bool isHostNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_'; }
 
 // Hex groups, an embedded IPv4 part and a zone ("%eth0").
 bool isIpv6Char(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == ':' || c == '.' || c == '%'; }
@@ -144,8 +142,8 @@ ConnectionInfo parseConnectionInfo(const std::string& original) {
   // authority ends the credentials. A '/' in credentials must be written %2F.
   const size_t authorityBegin = separator + 3;
   const size_t pathBegin = text.find('/', authorityBegin);
-  const std::string authority = text.substr(authorityBegin, pathBegin == std::string::npos ? std::string::npos
-                                                                                           : pathBegin - authorityBegin);
+  const std::string authority =
+      text.substr(authorityBegin, pathBegin == std::string::npos ? std::string::npos : pathBegin - authorityBegin);
   info.path = pathBegin == std::string::npos ? "/" : text.substr(pathBegin);
 
   const size_t at = authority.rfind('@');

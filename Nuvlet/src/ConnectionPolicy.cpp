@@ -115,8 +115,9 @@ asio::ConnectionInfo AsyncConnectionPolicyBase::connectionInfo() const {
 
 void AsyncConnectionPolicyBase::reportState(GDRV::DeviceState state, int code) {
   static const char* const names[] = {"connected", "disconnected", "failed"};
-  NLOG(deviceLogger(), 0, " Device " << names[state] << (state == GDRV::DEVICE_FAILED ? ", code " : "")
-                                     << (state == GDRV::DEVICE_FAILED ? std::to_string(code) : std::string()));
+  NLOG(deviceLogger(), 0,
+       " Device " << names[state] << (state == GDRV::DEVICE_FAILED ? ", code " : "")
+                  << (state == GDRV::DEVICE_FAILED ? std::to_string(code) : std::string()));
   if (handler_) handler_->StateChanged(deviceContract(), state, code);
 }
 
@@ -141,7 +142,8 @@ void ConnectionPolicyDefault::tryConnect(const std::string& address) {
         if (attempt != generation()) return;  // answer of an abandoned attempt
         probe_.reset();
         // Any HTTP answer means the camera is there, unless it refuses our credentials.
-        const bool refused = error.category() == http::http_category() && (error.value() == 401 || error.value() == 403);
+        const bool refused =
+            error.category() == http::http_category() && (error.value() == 401 || error.value() == 403);
         const bool answered = error.category() == http::http_category();
         handleConnected(answered && !refused ? boost::system::error_code() : error);
       },

@@ -57,7 +57,8 @@ std::string base64(const std::string& text) {
   out.reserve((text.size() + 2) / 3 * 4);
   size_t i = 0;
   for (; i + 2 < text.size(); i += 3) {
-    const uint32_t v = (uint32_t(uint8_t(text[i])) << 16) | (uint32_t(uint8_t(text[i + 1])) << 8) | uint8_t(text[i + 2]);
+    const uint32_t v =
+        (uint32_t(uint8_t(text[i])) << 16) | (uint32_t(uint8_t(text[i + 1])) << 8) | uint8_t(text[i + 2]);
     out += kAlphabet[(v >> 18) & 63];
     out += kAlphabet[(v >> 12) & 63];
     out += kAlphabet[(v >> 6) & 63];
@@ -74,7 +75,9 @@ std::string base64(const std::string& text) {
   return out;
 }
 
-bool hasLineBreakOrNul(const std::string& text) { return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos; }
+bool hasLineBreakOrNul(const std::string& text) {
+  return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+}
 
 // Headers written by the request itself; a caller's copies of them are dropped.
 bool isOwnHeader(const std::string& name) {
@@ -388,8 +391,9 @@ void asyncGetEx(const asio::ConnectionInfo& info, const std::string& uri, boost:
 void asyncPostEx(const asio::ConnectionInfo& info, const std::string& uri, const std::string& body,
                  boost::asio::io_context& context, int timeoutSeconds, Callback callback, const HttpHeaders& headers,
                  AsyncOperationPtr& operation, ILogger* logger) {
-  auto created = std::make_shared<PostOperation>(context, detail::AsyncPostExContext(info, uri, body, headers),
-                                                 std::move(callback), logger, boost::posix_time::seconds(timeoutSeconds));
+  auto created =
+      std::make_shared<PostOperation>(context, detail::AsyncPostExContext(info, uri, body, headers),
+                                      std::move(callback), logger, boost::posix_time::seconds(timeoutSeconds));
   operation = created;
   created->start();
 }

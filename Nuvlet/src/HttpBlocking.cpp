@@ -25,13 +25,14 @@ Outcome runRequest(const asio::ConnectionInfo& info, const HttpRequest& request,
   boost::asio::io_context context;
   Outcome outcome;
   AsyncOperationPtr operation;
-  detail::startRequest(info, request, context, timeout,
-                       [&outcome](const boost::system::error_code& error, const Body& body, const HttpResponse& response) {
-                         outcome.error = error;
-                         outcome.body = body;
-                         outcome.response = response;
-                       },
-                       operation, logger);
+  detail::startRequest(
+      info, request, context, timeout,
+      [&outcome](const boost::system::error_code& error, const Body& body, const HttpResponse& response) {
+        outcome.error = error;
+        outcome.body = body;
+        outcome.response = response;
+      },
+      operation, logger);
   context.run();
   return outcome;
 }
@@ -116,8 +117,8 @@ void connectHTTP(boost::asio::ip::tcp::socket& socket, boost::asio::streambuf& b
   if (info.host.empty() || path.find_first_of(std::string("\r\n\0 ", 4)) != std::string::npos)
     fail(error::make_error_code(error::bad_request), "connectHTTP: request cannot be written");
 
-  auto& context = static_cast<boost::asio::io_context&>(
-      boost::asio::query(socket.get_executor(), boost::asio::execution::context));
+  auto& context =
+      static_cast<boost::asio::io_context&>(boost::asio::query(socket.get_executor(), boost::asio::execution::context));
   boost::asio::ip::tcp::resolver resolver(context);
   boost::asio::deadline_timer deadline(context);
   bool timedOut = false;
@@ -134,22 +135,22 @@ void connectHTTP(boost::asio::ip::tcp::socket& socket, boost::asio::streambuf& b
     resolver.cancel();
     socket.close(ignored);
   });
-  resolver.async_resolve(info.host, std::to_string(info.port),
-                         [&](const boost::system::error_code& error, boost::asio::ip::tcp::resolver::results_type found) {
-                           if (error || timedOut) {
-                             result = error ? error : boost::asio::error::operation_aborted;
-                             connectDone = true;
-                             deadline.cancel();
-                             return;
-                           }
-                           boost::asio::async_connect(socket, found,
-                                                      [&](const boost::system::error_code& connectError,
-                                                          const boost::asio::ip::tcp::endpoint&) {
-                                                        result = connectError;
-                                                        connectDone = true;
-                                                        deadline.cancel();
-                                                      });
-                         });
+  resolver.async_resolve(
+      info.host, std::to_string(info.port),
+      [&](const boost::system::error_code& error, boost::asio::ip::tcp::resolver::results_type found) {
+        if (error || timedOut) {
+          result = error ? error : boost::asio::error::operation_aborted;
+          connectDone = true;
+          deadline.cancel();
+          return;
+        }
+        boost::asio::async_connect(
+            socket, found, [&](const boost::system::error_code& connectError, const boost::asio::ip::tcp::endpoint&) {
+              result = connectError;
+              connectDone = true;
+              deadline.cancel();
+            });
+      });
   // Both handlers must have run before the locals they use go away.
   runUntil(context, [&] { return connectDone && timerDone; });
   if (!connectDone || !timerDone) fail(boost::asio::error::operation_aborted, "connectHTTP: io_context stopped");

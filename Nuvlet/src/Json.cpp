@@ -64,8 +64,7 @@ class Parser {
         ++column;
       }
     }
-    throw ParseError("JSON error at line " + std::to_string(line) + ", column " + std::to_string(column) + ": " +
-                     what);
+    throw ParseError("JSON error at line " + std::to_string(line) + ", column " + std::to_string(column) + ": " + what);
   }
 
   void skipBlanks() {
@@ -175,10 +174,14 @@ class Parser {
     for (int i = 0; i < 4; ++i, ++pos_) {
       const char c = peek();
       code <<= 4;
-      if (c >= '0' && c <= '9') code |= static_cast<unsigned>(c - '0');
-      else if (c >= 'a' && c <= 'f') code |= static_cast<unsigned>(c - 'a' + 10);
-      else if (c >= 'A' && c <= 'F') code |= static_cast<unsigned>(c - 'A' + 10);
-      else fail("four hex digits expected after \\u");
+      if (c >= '0' && c <= '9')
+        code |= static_cast<unsigned>(c - '0');
+      else if (c >= 'a' && c <= 'f')
+        code |= static_cast<unsigned>(c - 'a' + 10);
+      else if (c >= 'A' && c <= 'F')
+        code |= static_cast<unsigned>(c - 'A' + 10);
+      else
+        fail("four hex digits expected after \\u");
     }
     return code;
   }
@@ -233,15 +236,33 @@ class Parser {
       if (atEnd()) fail("the text ends inside a string");
       const char escape = text_[pos_++];
       switch (escape) {
-        case '"': out += '"'; break;
-        case '\\': out += '\\'; break;
-        case '/': out += '/'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
-        case 'u': appendUtf8(out, parseEscapedCodePoint()); break;
+        case '"':
+          out += '"';
+          break;
+        case '\\':
+          out += '\\';
+          break;
+        case '/':
+          out += '/';
+          break;
+        case 'b':
+          out += '\b';
+          break;
+        case 'f':
+          out += '\f';
+          break;
+        case 'n':
+          out += '\n';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case 't':
+          out += '\t';
+          break;
+        case 'u':
+          appendUtf8(out, parseEscapedCodePoint());
+          break;
         default:
           --pos_;
           fail("unknown escape in a string");

@@ -20,10 +20,10 @@ const char* typeName(Type type);
 struct Value {
   Type type = Type::Null;
   bool boolean = false;
-  int64_t integer = 0;  // Type::Int: a literal without fraction or exponent that fits
-  double number = 0;    // Type::Double, and Type::Int converted
-  std::string text;     // Type::String
-  std::vector<Value> items;                             // Type::Array
+  int64_t integer = 0;                                 // Type::Int: a literal without fraction or exponent that fits
+  double number = 0;                                   // Type::Double, and Type::Int converted
+  std::string text;                                    // Type::String
+  std::vector<Value> items;                            // Type::Array
   std::vector<std::pair<std::string, Value>> members;  // Type::Object, in file order, names unique
 
   bool is(Type t) const { return type == t; }

@@ -130,7 +130,9 @@ void LoggerOwner::initLogger(const LoggerOwner* parent, std::string prefix) {
   prefix_ = parentPrefix.empty() ? std::move(prefix) : parentPrefix + " " + prefix;
 }
 
-bool LoggerOwner::isLevelEnabled(int level) const { return logger_ != nullptr && levelAllows(logger_->GetLevel(), level); }
+bool LoggerOwner::isLevelEnabled(int level) const {
+  return logger_ != nullptr && levelAllows(logger_->GetLevel(), level);
+}
 
 void LoggerOwner::log(int level, const char* file, int line, const char* function, const std::string& text) const {
   if (!isLevelEnabled(level)) return;

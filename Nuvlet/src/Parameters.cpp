@@ -127,9 +127,8 @@ void audioSourceInitializeParams(ParametersContainer& parameters, uint32_t chann
   channelInitializeParams(parameters, elementOrLast(model.audioSources, channel), initial);
 }
 
-void audioDestinationInitializeParams(ParametersContainer& parameters, uint32_t channel,
-                                      const GDRV::ModelEntry& model, const GDRV::DriverInfo& driverInfo,
-                                      ParamsMap& initial) {
+void audioDestinationInitializeParams(ParametersContainer& parameters, uint32_t channel, const GDRV::ModelEntry& model,
+                                      const GDRV::DriverInfo& driverInfo, ParamsMap& initial) {
   channelInitializeParams(parameters, elementOrLast(model.audioDestinations, channel), initial);
 }
 

@@ -80,7 +80,8 @@ std::string withArticle(Type type) {
 }
 
 void expectType(const Value& value, Type type, const std::string& where) {
-  if (!value.is(type)) throw RepositoryError(where, "must be " + withArticle(type) + ", not " + withArticle(value.type));
+  if (!value.is(type))
+    throw RepositoryError(where, "must be " + withArticle(type) + ", not " + withArticle(value.type));
 }
 
 // Rejects members a reader does not know, so that a misspelt name does not pass unseen.
@@ -180,7 +181,8 @@ class InfoReader {
     readDetectors(root);
     const Value& models = requiredMember(root, "models", Type::Array, "");
     if (models.items.empty()) throw RepositoryError("models", "must not be empty");
-    for (size_t i = 0; i < models.items.size(); ++i) info_.models.push_back(readModel(models.items[i], itemPath("models", i)));
+    for (size_t i = 0; i < models.items.size(); ++i)
+      info_.models.push_back(readModel(models.items[i], itemPath("models", i)));
   }
 
  private:
@@ -288,7 +290,8 @@ class InfoReader {
           readVideoChannel(channel, path, description);
         });
     entry.audioSources = readChannelList<GDRV::ChannelDescription>(model, "audio_sources", where, plainChannel);
-    entry.audioDestinations = readChannelList<GDRV::ChannelDescription>(model, "audio_destinations", where, plainChannel);
+    entry.audioDestinations =
+        readChannelList<GDRV::ChannelDescription>(model, "audio_destinations", where, plainChannel);
     entry.ioDevices = readChannelList<GDRV::IODeviceDescription>(
         model, "io", where, [](const Value& channel, const std::string& path, GDRV::IODeviceDescription& description) {
           expectOnlyMembers(channel, path, {"kind", "parameters", "settings"});

@@ -27,9 +27,8 @@ void StatisticReporter::updateStatistic(const std::string& name, const std::stri
   // The task must not touch `this`: the channel may end before the connection thread runs it.
   GDRV::IAsyncDeviceChannelHandler* handler = handler_;
   IContract* channel = channel_;
-  boost::asio::post(context_, [handler, channel, name, text]() {
-    handler->StatisticUpdated(channel, name.c_str(), text.c_str());
-  });
+  boost::asio::post(
+      context_, [handler, channel, name, text]() { handler->StatisticUpdated(channel, name.c_str(), text.c_str()); });
 }
 
 // ---------------------------------------------------------------------------------------------

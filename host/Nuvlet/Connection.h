@@ -13,8 +13,8 @@ namespace Talvo {
 namespace asio {
 
 struct ConnectionInfo {
-  std::string scheme;    // "http" or "https"
-  std::string host;      // without brackets for IPv6
+  std::string scheme;  // "http" or "https"
+  std::string host;    // without brackets for IPv6
   uint16_t port = 0;
   std::string user;      // decoded
   std::string password;  // decoded; never logged

@@ -91,9 +91,7 @@ class AsyncConnectionPolicyBase {
 // and 403 means the camera is there. Failed attempts are retried after 1, 2, 4 ... up to 30
 // seconds; while connected the camera is checked every 10 seconds, and a lost camera is
 // reported as DEVICE_FAILED once and retried likewise.
-class ConnectionPolicyDefault : public GDRV::IDevice,
-                                public GDRV::IStorageDevice,
-                                public AsyncConnectionPolicyBase {
+class ConnectionPolicyDefault : public GDRV::IDevice, public GDRV::IStorageDevice, public AsyncConnectionPolicyBase {
  public:
   ConnectionPolicyDefault(GDRV::IDeviceHandler* handler, ILogger* logger);
   ~ConnectionPolicyDefault() override;

@@ -41,9 +41,9 @@ struct CaseInsensitiveLess {
 using HttpHeaders = std::multimap<std::string, std::string, CaseInsensitiveLess>;
 
 struct HttpResponse {
-  int status = 0;            // 0 when no status line was read
-  std::string statusText;    // "OK", "Not Found", ...
-  std::string version;       // "HTTP/1.1"
+  int status = 0;          // 0 when no status line was read
+  std::string statusText;  // "OK", "Not Found", ...
+  std::string version;     // "HTTP/1.1"
   HttpHeaders headers;
   // The first value of header `name`, or "" (and `found` false).
   std::string header(const std::string& name, bool* found = nullptr) const;
@@ -88,8 +88,8 @@ using AsyncOperationPtr = std::shared_ptr<AsyncOperation>;
 void asyncGetEx(const asio::ConnectionInfo& info, const std::string& uri, boost::asio::io_context& context,
                 int timeoutSeconds, Callback callback, AsyncOperationPtr& operation, ILogger* logger = nullptr);
 void asyncPostEx(const asio::ConnectionInfo& info, const std::string& uri, const std::string& body,
-                 boost::asio::io_context& context, int timeoutSeconds, Callback callback,
-                 const HttpHeaders& headers, AsyncOperationPtr& operation, ILogger* logger = nullptr);
+                 boost::asio::io_context& context, int timeoutSeconds, Callback callback, const HttpHeaders& headers,
+                 AsyncOperationPtr& operation, ILogger* logger = nullptr);
 
 // Blocking GET on a private io_context; returns the request's result code (translateSystemError
 // of the error; 0 on success). `logger` may be null (silent).
@@ -110,8 +110,7 @@ class HttpSession {
   // False when no answer was read (`error` says why); true with `response` and `body` filled
   // for any status.
   bool get(const std::string& target, HttpResponse& response, std::string& body, boost::system::error_code& error);
-  bool send(const HttpRequest& request, HttpResponse& response, std::string& body,
-            boost::system::error_code& error);
+  bool send(const HttpRequest& request, HttpResponse& response, std::string& body, boost::system::error_code& error);
 
  private:
   struct Impl;
@@ -143,8 +142,8 @@ class AsyncMultiRequest : public std::enable_shared_from_this<AsyncMultiRequest>
   using RequestCallback = http::Callback;
   using FinalCallback = std::function<void(const boost::system::error_code&)>;
 
-  static std::shared_ptr<AsyncMultiRequest> create(const asio::ConnectionInfo& info,
-                                                   boost::asio::io_context& context, ILogger* logger = nullptr);
+  static std::shared_ptr<AsyncMultiRequest> create(const asio::ConnectionInfo& info, boost::asio::io_context& context,
+                                                   ILogger* logger = nullptr);
   void addGetRequest(const std::string& uri, int timeoutSeconds, RequestCallback callback);
   void start(FinalCallback callback);
   // Cancels the running request; the rest are not started; the final callback gets operation_aborted.

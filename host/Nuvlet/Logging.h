@@ -76,12 +76,12 @@ class LogCollapserMaker {
 
 // Writes `expr` (a stream expression; the text begins with a blank) through the LoggerOwner
 // `owner` at `level`, forming the text only when the level allows it.
-#define NLOG(owner, level, expr)                                                        \
-  do {                                                                                  \
-    const ::Talvo::LoggerOwner& nlogOwner_ = (owner);                                   \
-    if (nlogOwner_.isLevelEnabled(level)) {                                             \
-      std::ostringstream nlogText_;                                                     \
-      nlogText_ << expr;                                                                \
-      nlogOwner_.log((level), __FILE__, __LINE__, __func__, nlogText_.str());           \
-    }                                                                                   \
+#define NLOG(owner, level, expr)                                              \
+  do {                                                                        \
+    const ::Talvo::LoggerOwner& nlogOwner_ = (owner);                         \
+    if (nlogOwner_.isLevelEnabled(level)) {                                   \
+      std::ostringstream nlogText_;                                           \
+      nlogText_ << expr;                                                      \
+      nlogOwner_.log((level), __FILE__, __LINE__, __func__, nlogText_.str()); \
+    }                                                                         \
   } while (0)

@@ -66,13 +66,11 @@ T anyOr(const boost::any& value, T fallback) {
 // Fills `initial` with the defaults of video channel `channel` / stream `stream` of `model`
 // (the stream's settings override the channel's) and hands them to `parameters` as defaults.
 void videoSourceInitializeParams(ParametersContainer& parameters, uint32_t channel, uint32_t stream,
-                                 const GDRV::ModelEntry& model, const GDRV::DriverInfo& driverInfo,
-                                 ParamsMap& initial);
+                                 const GDRV::ModelEntry& model, const GDRV::DriverInfo& driverInfo, ParamsMap& initial);
 void audioSourceInitializeParams(ParametersContainer& parameters, uint32_t channel, const GDRV::ModelEntry& model,
                                  const GDRV::DriverInfo& driverInfo, ParamsMap& initial);
-void audioDestinationInitializeParams(ParametersContainer& parameters, uint32_t channel,
-                                      const GDRV::ModelEntry& model, const GDRV::DriverInfo& driverInfo,
-                                      ParamsMap& initial);
+void audioDestinationInitializeParams(ParametersContainer& parameters, uint32_t channel, const GDRV::ModelEntry& model,
+                                      const GDRV::DriverInfo& driverInfo, ParamsMap& initial);
 
 // Converts a repository property into the any a setting holds (bool, int, double or string).
 boost::any propertyToAny(const GDRV::PropertyBase& property);

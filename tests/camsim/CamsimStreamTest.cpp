@@ -12,143 +12,143 @@ const std::string kJfifStart("\xFF\xD8\xFF\xE0", 4);
 const std::string kEndOfPicture("\xFF\xD9", 2);
 
 bool isKeyPicture(const std::string& picture) {
-    return markerBeforeScan(picture, 0xDB) && markerBeforeScan(picture, 0xC4);
+  return markerBeforeScan(picture, 0xDB) && markerBeforeScan(picture, 0xC4);
 }
 
 bool isDeltaPicture(const std::string& picture) {
-    return !markerBeforeScan(picture, 0xDB) && !markerBeforeScan(picture, 0xC4);
+  return !markerBeforeScan(picture, 0xDB) && !markerBeforeScan(picture, 0xC4);
 }
 
 class CamsimStream : public ::testing::Test {
-protected:
-    // A clean exit also means no sanitizer report inside the simulator.
-    void TearDown() override { EXPECT_EQ(camsim_.stop(), 0); }
+ protected:
+  // A clean exit also means no sanitizer report inside the simulator.
+  void TearDown() override { EXPECT_EQ(camsim_.stop(), 0); }
 
-    StreamCapture capture(const std::string& query, std::size_t parts) {
-        return captureStream(camsim_.httpPort(), "/control/faststream.jpg?" + query, parts);
-    }
+  StreamCapture capture(const std::string& query, std::size_t parts) {
+    return captureStream(camsim_.httpPort(), "/control/faststream.jpg?" + query, parts);
+  }
 
-    CamsimProcess camsim_;  // default 640x360 pictures: a dozen parts are a few hundred KB
+  CamsimProcess camsim_;  // default 640x360 pictures: a dozen parts are a few hundred KB
 };
 
 TEST_F(CamsimStream, AnswersMultipartWithoutLengthOrChunking) {
-    const StreamCapture stream = capture("stream=Zelta&fps=0", 2);
-    ASSERT_EQ(stream.error, "");
-    EXPECT_EQ(stream.head.compare(0, 15, "HTTP/1.0 200 OK"), 0) << stream.head;
-    EXPECT_NE(stream.head.find("Content-Type: multipart/x-mixed-replace;boundary=VANTREL_Fast_Serverpush\r\n"),
-              std::string::npos);
-    EXPECT_EQ(stream.head.find("Content-Length"), std::string::npos);
-    EXPECT_EQ(stream.head.find("chunked"), std::string::npos);
-    EXPECT_EQ(camsim_.requestTargets(), std::vector<std::string>{"/control/faststream.jpg?stream=Zelta&fps=0"});
+  const StreamCapture stream = capture("stream=Zelta&fps=0", 2);
+  ASSERT_EQ(stream.error, "");
+  EXPECT_EQ(stream.head.compare(0, 15, "HTTP/1.0 200 OK"), 0) << stream.head;
+  EXPECT_NE(stream.head.find("Content-Type: multipart/x-mixed-replace;boundary=VANTREL_Fast_Serverpush\r\n"),
+            std::string::npos);
+  EXPECT_EQ(stream.head.find("Content-Length"), std::string::npos);
+  EXPECT_EQ(stream.head.find("chunked"), std::string::npos);
+  EXPECT_EQ(camsim_.requestTargets(), std::vector<std::string>{"/control/faststream.jpg?stream=Zelta&fps=0"});
 }
 
 TEST_F(CamsimStream, ZeltaSendsAKeyPictureEveryTenthAndDeltasBetween) {
-    const StreamCapture stream = capture("stream=Zelta&fps=0", 12);
-    ASSERT_EQ(stream.error, "");
-    ASSERT_EQ(stream.pictures.size(), 12u);
-    std::size_t totalBytes = 0;
-    for (std::size_t i = 0; i < stream.pictures.size(); ++i) {
-        const std::string& picture = stream.pictures[i];
-        totalBytes += picture.size();
-        EXPECT_EQ(picture.substr(0, 4), kJfifStart) << i;
-        EXPECT_EQ(picture.substr(picture.size() - 2), kEndOfPicture) << i;
-        if (i % 10 == 0) {
-            EXPECT_TRUE(isKeyPicture(picture)) << i;
-        } else {
-            EXPECT_TRUE(isDeltaPicture(picture)) << i;
-            EXPECT_FALSE(decodeJpeg(picture).ok) << "a delta alone lacks tables: " << i;
-        }
+  const StreamCapture stream = capture("stream=Zelta&fps=0", 12);
+  ASSERT_EQ(stream.error, "");
+  ASSERT_EQ(stream.pictures.size(), 12u);
+  std::size_t totalBytes = 0;
+  for (std::size_t i = 0; i < stream.pictures.size(); ++i) {
+    const std::string& picture = stream.pictures[i];
+    totalBytes += picture.size();
+    EXPECT_EQ(picture.substr(0, 4), kJfifStart) << i;
+    EXPECT_EQ(picture.substr(picture.size() - 2), kEndOfPicture) << i;
+    if (i % 10 == 0) {
+      EXPECT_TRUE(isKeyPicture(picture)) << i;
+    } else {
+      EXPECT_TRUE(isDeltaPicture(picture)) << i;
+      EXPECT_FALSE(decodeJpeg(picture).ok) << "a delta alone lacks tables: " << i;
     }
-    EXPECT_GT(totalBytes, 200u * 1024);
-    // A delta decodes with the tables of the key picture before it, and shows the same size.
-    const DecodedSize delta = decodeJpeg(withTablesOf(stream.pictures[10], stream.pictures[11]));
-    EXPECT_TRUE(delta.ok);
-    EXPECT_EQ(delta.width, 640);
-    EXPECT_EQ(delta.height, 360);
+  }
+  EXPECT_GT(totalBytes, 200u * 1024);
+  // A delta decodes with the tables of the key picture before it, and shows the same size.
+  const DecodedSize delta = decodeJpeg(withTablesOf(stream.pictures[10], stream.pictures[11]));
+  EXPECT_TRUE(delta.ok);
+  EXPECT_EQ(delta.width, 640);
+  EXPECT_EQ(delta.height, 360);
 }
 
 TEST_F(CamsimStream, IframeRefreshSetsTheKeyDistanceAndOneMeansAllKeys) {
-    const StreamCapture everyThird = capture("stream=Zelta&fps=0&iframerefresh=3", 7);
-    ASSERT_EQ(everyThird.pictures.size(), 7u);
-    for (std::size_t i = 0; i < everyThird.pictures.size(); ++i) {
-        EXPECT_EQ(isKeyPicture(everyThird.pictures[i]), i % 3 == 0) << i;
-    }
-    const StreamCapture allKeys = capture("stream=Zelta&fps=0&iframerefresh=1", 3);
-    ASSERT_EQ(allKeys.pictures.size(), 3u);
-    for (const std::string& picture : allKeys.pictures) EXPECT_TRUE(isKeyPicture(picture));
+  const StreamCapture everyThird = capture("stream=Zelta&fps=0&iframerefresh=3", 7);
+  ASSERT_EQ(everyThird.pictures.size(), 7u);
+  for (std::size_t i = 0; i < everyThird.pictures.size(); ++i) {
+    EXPECT_EQ(isKeyPicture(everyThird.pictures[i]), i % 3 == 0) << i;
+  }
+  const StreamCapture allKeys = capture("stream=Zelta&fps=0&iframerefresh=1", 3);
+  ASSERT_EQ(allKeys.pictures.size(), 3u);
+  for (const std::string& picture : allKeys.pictures) EXPECT_TRUE(isKeyPicture(picture));
 }
 
 TEST_F(CamsimStream, FullPicturesAreCompleteAndDecodable) {
-    const StreamCapture stream = capture("stream=full&fps=0", 4);
-    ASSERT_EQ(stream.error, "");
-    ASSERT_EQ(stream.pictures.size(), 4u);
-    for (const std::string& picture : stream.pictures) {
-        EXPECT_TRUE(isKeyPicture(picture));
-        const DecodedSize size = decodeJpeg(picture);
-        EXPECT_TRUE(size.ok);
-        EXPECT_EQ(size.width, 640);
-        EXPECT_EQ(size.height, 360);
-    }
-    EXPECT_NE(stream.pictures[0], stream.pictures[1]) << "the pattern moves";
-    EXPECT_EQ(camsim_.request("/control/faststream.jpg?stream=other").status, 400);
+  const StreamCapture stream = capture("stream=full&fps=0", 4);
+  ASSERT_EQ(stream.error, "");
+  ASSERT_EQ(stream.pictures.size(), 4u);
+  for (const std::string& picture : stream.pictures) {
+    EXPECT_TRUE(isKeyPicture(picture));
+    const DecodedSize size = decodeJpeg(picture);
+    EXPECT_TRUE(size.ok);
+    EXPECT_EQ(size.width, 640);
+    EXPECT_EQ(size.height, 360);
+  }
+  EXPECT_NE(stream.pictures[0], stream.pictures[1]) << "the pattern moves";
+  EXPECT_EQ(camsim_.request("/control/faststream.jpg?stream=other").status, 400);
 }
 
 TEST_F(CamsimStream, MicrophoneAddsAToneBlockAfterEveryPicture) {
-    EXPECT_EQ(camsim_.get("/admin/audio?setMicro=1"), "OK\r\n");
-    const StreamCapture withSound = capture("stream=Zelta&fps=25", 3);
-    ASSERT_EQ(withSound.pictures.size(), 3u);
-    constexpr std::size_t kPayload = 8000 / 25;
-    for (const std::string& part : withSound.pictures) {
-        const auto audioAt = part.rfind(std::string("\xFF\xD9\xFF\xED", 4));
-        ASSERT_NE(audioAt, std::string::npos);
-        const std::size_t block = audioAt + 2;
-        const std::size_t length = (static_cast<unsigned char>(part[block + 2]) << 8) |
-                                   static_cast<unsigned char>(part[block + 3]);
-        EXPECT_EQ(length, 14 + kPayload);
-        EXPECT_EQ(part.size() - block, 16 + kPayload) << "the block ends the part";
-        EXPECT_EQ(part.substr(block + 4, 4), "ULAW");
-        // One period of a 1 kHz tone at 8000 samples/s is 8 samples: the payload repeats.
-        const std::string payload = part.substr(block + 16);
-        EXPECT_EQ(payload.substr(0, 8), payload.substr(8, 8));
-        EXPECT_NE(payload.substr(0, 4), payload.substr(4, 4));
-    }
-    EXPECT_EQ(camsim_.get("/admin/audio?setMicro=0"), "OK\r\n");
-    const StreamCapture silent = capture("stream=Zelta&fps=25", 1);
-    ASSERT_EQ(silent.pictures.size(), 1u);
-    EXPECT_EQ(silent.pictures[0].substr(silent.pictures[0].size() - 2), kEndOfPicture);
+  EXPECT_EQ(camsim_.get("/admin/audio?setMicro=1"), "OK\r\n");
+  const StreamCapture withSound = capture("stream=Zelta&fps=25", 3);
+  ASSERT_EQ(withSound.pictures.size(), 3u);
+  constexpr std::size_t kPayload = 8000 / 25;
+  for (const std::string& part : withSound.pictures) {
+    const auto audioAt = part.rfind(std::string("\xFF\xD9\xFF\xED", 4));
+    ASSERT_NE(audioAt, std::string::npos);
+    const std::size_t block = audioAt + 2;
+    const std::size_t length =
+        (static_cast<unsigned char>(part[block + 2]) << 8) | static_cast<unsigned char>(part[block + 3]);
+    EXPECT_EQ(length, 14 + kPayload);
+    EXPECT_EQ(part.size() - block, 16 + kPayload) << "the block ends the part";
+    EXPECT_EQ(part.substr(block + 4, 4), "ULAW");
+    // One period of a 1 kHz tone at 8000 samples/s is 8 samples: the payload repeats.
+    const std::string payload = part.substr(block + 16);
+    EXPECT_EQ(payload.substr(0, 8), payload.substr(8, 8));
+    EXPECT_NE(payload.substr(0, 4), payload.substr(4, 4));
+  }
+  EXPECT_EQ(camsim_.get("/admin/audio?setMicro=0"), "OK\r\n");
+  const StreamCapture silent = capture("stream=Zelta&fps=25", 1);
+  ASSERT_EQ(silent.pictures.size(), 1u);
+  EXPECT_EQ(silent.pictures[0].substr(silent.pictures[0].size() - 2), kEndOfPicture);
 }
 
 TEST_F(CamsimStream, EventSectionFollowsApp0WhenEnabled) {
-    EXPECT_EQ(camsim_.get("/sim/events?enable=1&est=3,7"), "OK\r\n");
-    const StreamCapture stream = capture("stream=Zelta&fps=0", 2);
-    ASSERT_EQ(stream.pictures.size(), 2u);
-    for (const std::string& picture : stream.pictures) {
-        const std::size_t app0Length = (static_cast<unsigned char>(picture[4]) << 8) |
-                                       static_cast<unsigned char>(picture[5]);
-        const std::size_t comAt = 4 + app0Length;
-        ASSERT_EQ(picture.substr(comAt, 2), std::string("\xFF\xFE", 2));
-        const std::size_t comLength = (static_cast<unsigned char>(picture[comAt + 2]) << 8) |
-                                      static_cast<unsigned char>(picture[comAt + 3]);
-        const std::string text = picture.substr(comAt + 4, comLength - 2);
-        EXPECT_EQ(text.compare(0, 24, "#:R9IMG\r\nSECTION EVENT\r\n"), 0) << text;
-        EXPECT_NE(text.find("\r\nTIT="), std::string::npos);
-        EXPECT_NE(text.find("\r\nEST=3,7\r\nENDSECTION EVENT\r\n"), std::string::npos) << text;
-    }
-    EXPECT_TRUE(decodeJpeg(stream.pictures[0]).ok) << "the comment keeps the picture valid";
-    EXPECT_EQ(camsim_.get("/sim/events?enable=0"), "OK\r\n");
-    const StreamCapture plain = capture("stream=Zelta&fps=0", 1);
-    ASSERT_EQ(plain.pictures.size(), 1u);
-    EXPECT_EQ(plain.pictures[0].find("ENDSECTION EVENT"), std::string::npos);
+  EXPECT_EQ(camsim_.get("/sim/events?enable=1&est=3,7"), "OK\r\n");
+  const StreamCapture stream = capture("stream=Zelta&fps=0", 2);
+  ASSERT_EQ(stream.pictures.size(), 2u);
+  for (const std::string& picture : stream.pictures) {
+    const std::size_t app0Length =
+        (static_cast<unsigned char>(picture[4]) << 8) | static_cast<unsigned char>(picture[5]);
+    const std::size_t comAt = 4 + app0Length;
+    ASSERT_EQ(picture.substr(comAt, 2), std::string("\xFF\xFE", 2));
+    const std::size_t comLength =
+        (static_cast<unsigned char>(picture[comAt + 2]) << 8) | static_cast<unsigned char>(picture[comAt + 3]);
+    const std::string text = picture.substr(comAt + 4, comLength - 2);
+    EXPECT_EQ(text.compare(0, 24, "#:R9IMG\r\nSECTION EVENT\r\n"), 0) << text;
+    EXPECT_NE(text.find("\r\nTIT="), std::string::npos);
+    EXPECT_NE(text.find("\r\nEST=3,7\r\nENDSECTION EVENT\r\n"), std::string::npos) << text;
+  }
+  EXPECT_TRUE(decodeJpeg(stream.pictures[0]).ok) << "the comment keeps the picture valid";
+  EXPECT_EQ(camsim_.get("/sim/events?enable=0"), "OK\r\n");
+  const StreamCapture plain = capture("stream=Zelta&fps=0", 1);
+  ASSERT_EQ(plain.pictures.size(), 1u);
+  EXPECT_EQ(plain.pictures[0].find("ENDSECTION EVENT"), std::string::npos);
 }
 
 TEST(CamsimStreamAuth, StreamNeedsCredentialsWhenConfigured) {
-    CamsimProcess camsim({"--user", "u", "--password", "p", "--picture", "160x96"});
-    EXPECT_EQ(camsim.request("/control/faststream.jpg?stream=full").status, 401);
-    const StreamCapture stream =
-        captureStream(camsim.httpPort(), "/control/faststream.jpg?stream=full&fps=0", 1, "Authorization: Basic dTpw\r\n");
-    EXPECT_EQ(stream.error, "");
-    EXPECT_EQ(stream.pictures.size(), 1u);
-    EXPECT_EQ(camsim.stop(), 0);
+  CamsimProcess camsim({"--user", "u", "--password", "p", "--picture", "160x96"});
+  EXPECT_EQ(camsim.request("/control/faststream.jpg?stream=full").status, 401);
+  const StreamCapture stream =
+      captureStream(camsim.httpPort(), "/control/faststream.jpg?stream=full&fps=0", 1, "Authorization: Basic dTpw\r\n");
+  EXPECT_EQ(stream.error, "");
+  EXPECT_EQ(stream.pictures.size(), 1u);
+  EXPECT_EQ(camsim.stop(), 0);
 }
 
 }  // namespace

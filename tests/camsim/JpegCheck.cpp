@@ -9,8 +9,8 @@
 namespace {
 
 struct ErrorManager {
-    jpeg_error_mgr base;
-    std::jmp_buf jump;
+  jpeg_error_mgr base;
+  std::jmp_buf jump;
 };
 
 void onError(j_common_ptr info) { std::longjmp(reinterpret_cast<ErrorManager*>(info->err)->jump, 1); }
@@ -19,72 +19,74 @@ void quiet(j_common_ptr) {}
 // C-style: nothing with a destructor lives across setjmp.
 bool decode(const unsigned char* data, unsigned long size, unsigned char* row, std::size_t rowSize, int* width,
             int* height) {
-    jpeg_decompress_struct info;
-    ErrorManager errors;
-    info.err = jpeg_std_error(&errors.base);
-    errors.base.error_exit = onError;
-    errors.base.output_message = quiet;
-    if (setjmp(errors.jump)) {
-        jpeg_destroy_decompress(&info);
-        return false;
-    }
-    jpeg_create_decompress(&info);
-    jpeg_mem_src(&info, data, size);
-    jpeg_read_header(&info, TRUE);
-    info.out_color_space = JCS_RGB;
-    jpeg_start_decompress(&info);
-    if (info.output_width * 3 > rowSize) {
-        jpeg_destroy_decompress(&info);
-        return false;
-    }
-    *width = static_cast<int>(info.output_width);
-    *height = static_cast<int>(info.output_height);
-    while (info.output_scanline < info.output_height) {
-        JSAMPROW rows[1] = {row};
-        jpeg_read_scanlines(&info, rows, 1);
-    }
-    jpeg_finish_decompress(&info);
-    // Corrupt data is only a warning to libjpeg; count it as a failure here.
-    const bool clean = errors.base.num_warnings == 0;
+  jpeg_decompress_struct info;
+  ErrorManager errors;
+  info.err = jpeg_std_error(&errors.base);
+  errors.base.error_exit = onError;
+  errors.base.output_message = quiet;
+  if (setjmp(errors.jump)) {
     jpeg_destroy_decompress(&info);
-    return clean;
+    return false;
+  }
+  jpeg_create_decompress(&info);
+  jpeg_mem_src(&info, data, size);
+  jpeg_read_header(&info, TRUE);
+  info.out_color_space = JCS_RGB;
+  jpeg_start_decompress(&info);
+  if (info.output_width * 3 > rowSize) {
+    jpeg_destroy_decompress(&info);
+    return false;
+  }
+  *width = static_cast<int>(info.output_width);
+  *height = static_cast<int>(info.output_height);
+  while (info.output_scanline < info.output_height) {
+    JSAMPROW rows[1] = {row};
+    jpeg_read_scanlines(&info, rows, 1);
+  }
+  jpeg_finish_decompress(&info);
+  // Corrupt data is only a warning to libjpeg; count it as a failure here.
+  const bool clean = errors.base.num_warnings == 0;
+  jpeg_destroy_decompress(&info);
+  return clean;
 }
 
 std::size_t scanStart(const std::string& jpeg) {
-    std::size_t at = 2;
-    while (at + 4 <= jpeg.size() && static_cast<unsigned char>(jpeg[at]) == 0xFF) {
-        if (static_cast<unsigned char>(jpeg[at + 1]) == 0xDA) return at;
-        const std::size_t length = (static_cast<unsigned char>(jpeg[at + 2]) << 8) | static_cast<unsigned char>(jpeg[at + 3]);
-        at += 2 + length;
-    }
-    return std::string::npos;
+  std::size_t at = 2;
+  while (at + 4 <= jpeg.size() && static_cast<unsigned char>(jpeg[at]) == 0xFF) {
+    if (static_cast<unsigned char>(jpeg[at + 1]) == 0xDA) return at;
+    const std::size_t length =
+        (static_cast<unsigned char>(jpeg[at + 2]) << 8) | static_cast<unsigned char>(jpeg[at + 3]);
+    at += 2 + length;
+  }
+  return std::string::npos;
 }
 
 }  // namespace
 
 DecodedSize decodeJpeg(const std::string& jpeg) {
-    DecodedSize size;
-    std::vector<unsigned char> row(3 * 16384);
-    size.ok = decode(reinterpret_cast<const unsigned char*>(jpeg.data()), jpeg.size(), row.data(), row.size(),
-                     &size.width, &size.height);
-    return size;
+  DecodedSize size;
+  std::vector<unsigned char> row(3 * 16384);
+  size.ok = decode(reinterpret_cast<const unsigned char*>(jpeg.data()), jpeg.size(), row.data(), row.size(),
+                   &size.width, &size.height);
+  return size;
 }
 
 bool markerBeforeScan(const std::string& jpeg, unsigned char marker) {
-    std::size_t at = 2;
-    while (at + 4 <= jpeg.size() && static_cast<unsigned char>(jpeg[at]) == 0xFF) {
-        const unsigned char found = static_cast<unsigned char>(jpeg[at + 1]);
-        if (found == 0xDA) return false;
-        if (found == marker) return true;
-        const std::size_t length = (static_cast<unsigned char>(jpeg[at + 2]) << 8) | static_cast<unsigned char>(jpeg[at + 3]);
-        at += 2 + length;
-    }
-    return false;
+  std::size_t at = 2;
+  while (at + 4 <= jpeg.size() && static_cast<unsigned char>(jpeg[at]) == 0xFF) {
+    const unsigned char found = static_cast<unsigned char>(jpeg[at + 1]);
+    if (found == 0xDA) return false;
+    if (found == marker) return true;
+    const std::size_t length =
+        (static_cast<unsigned char>(jpeg[at + 2]) << 8) | static_cast<unsigned char>(jpeg[at + 3]);
+    at += 2 + length;
+  }
+  return false;
 }
 
 std::string withTablesOf(const std::string& key, const std::string& delta) {
-    const std::size_t keyScan = scanStart(key);
-    const std::size_t deltaScan = scanStart(delta);
-    if (keyScan == std::string::npos || deltaScan == std::string::npos) return "";
-    return key.substr(0, keyScan) + delta.substr(deltaScan);
+  const std::size_t keyScan = scanStart(key);
+  const std::size_t deltaScan = scanStart(delta);
+  if (keyScan == std::string::npos || deltaScan == std::string::npos) return "";
+  return key.substr(0, keyScan) + delta.substr(deltaScan);
 }

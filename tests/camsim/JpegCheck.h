@@ -5,9 +5,9 @@
 #include <string>
 
 struct DecodedSize {
-    bool ok = false;
-    int width = 0;
-    int height = 0;
+  bool ok = false;
+  int width = 0;
+  int height = 0;
 };
 
 // Decodes the whole picture with libjpeg; ok is false on any libjpeg error.

@@ -9,10 +9,10 @@
 #include <vector>
 
 struct StreamCapture {
-    std::string head;                   // HTTP head of the answer
-    std::vector<std::string> pictures;  // part bodies in order
-    bool closedByServer = false;        // the server ended the stream before enough parts came
-    std::string error;                  // layout fault, empty when the bytes were well formed
+  std::string head;                   // HTTP head of the answer
+  std::vector<std::string> pictures;  // part bodies in order
+  bool closedByServer = false;        // the server ended the stream before enough parts came
+  std::string error;                  // layout fault, empty when the bytes were well formed
 };
 
 inline constexpr const char* kStreamBoundaryLine = "--VANTREL_Fast_Serverpush\r\n";
@@ -27,15 +27,15 @@ StreamCapture captureStream(std::uint16_t port, const std::string& target, std::
 // connects, sends the request and waits for the first bytes of the answer. Closes on
 // destruction.
 class OpenStream {
-public:
-    OpenStream(std::uint16_t port, const std::string& target);
-    ~OpenStream();
-    OpenStream(const OpenStream&) = delete;
-    OpenStream& operator=(const OpenStream&) = delete;
+ public:
+  OpenStream(std::uint16_t port, const std::string& target);
+  ~OpenStream();
+  OpenStream(const OpenStream&) = delete;
+  OpenStream& operator=(const OpenStream&) = delete;
 
-    bool answered() const { return answered_; }
+  bool answered() const { return answered_; }
 
-private:
-    int fd_ = -1;
-    bool answered_ = false;
+ private:
+  int fd_ = -1;
+  bool answered_ = false;
 };

@@ -71,7 +71,7 @@ TEST(DeviceChoice, IOClassByKindName) {
   std::vector<IODeviceKind> kinds;
   for (const auto& io : model("VX-IO60").ioDevices) kinds.push_back(Vantrel::chooseIODevice(io.kind));
   EXPECT_EQ(kinds, (std::vector<IODeviceKind>{IODeviceKind::Classic, IODeviceKind::Zl232IOBox, IODeviceKind::ZlBusIO,
-                                               IODeviceKind::Zl232Gen}));
+                                              IODeviceKind::Zl232Gen}));
   EXPECT_EQ(Vantrel::chooseIODevice("iodev_3X1"), IODeviceKind::None) << "case-sensitive";
   EXPECT_EQ(Vantrel::chooseIODevice(""), IODeviceKind::None);
 }

@@ -43,7 +43,8 @@ TEST(HttpBlocking, HttpGetReturnsTheTranslatedCode) {
   RawPeer silent({RawPeer::stall()});
   EXPECT_EQ(110, Talvo::http::httpGet(localCamera(silent.port()), "/a", nullptr, boost::posix_time::millisec(300)));
 
-  EXPECT_EQ(111, Talvo::http::httpGet(localCamera(httptest::closedPort()), "/a", nullptr, boost::posix_time::seconds(5)));
+  EXPECT_EQ(111,
+            Talvo::http::httpGet(localCamera(httptest::closedPort()), "/a", nullptr, boost::posix_time::seconds(5)));
 }
 
 TEST(HttpBlocking, SyncHttpGetFillsReplyAndHeadersAndLogsWhenVerbose) {
@@ -57,8 +58,7 @@ TEST(HttpBlocking, SyncHttpGetFillsReplyAndHeadersAndLogsWhenVerbose) {
   ASSERT_EQ(1u, headers.count("x-camera"));
   EXPECT_EQ("VX", headers.find("X-CAMERA")->second);
   EXPECT_EQ(0u, peer.lastRequest().find("GET /control/control?read&pw=1 HTTP/1.1\r\n"));
-  EXPECT_TRUE(logger.contains(" syncHttpGet GET http://127.0.0.1:" + std::to_string(peer.port()) +
-                              "/control/control"))
+  EXPECT_TRUE(logger.contains(" syncHttpGet GET http://127.0.0.1:" + std::to_string(peer.port()) + "/control/control"))
       << logger.dump();
   for (const std::string& message : logger.messages()) EXPECT_EQ(std::string::npos, message.find("topsecret"));
 
@@ -110,13 +110,16 @@ TEST(ConnectHttp, WritesTheRequestLineHostAndAuthorization) {
   EXPECT_EQ(0u, buffer.size());
   // The caller reads the answer into the same buffer; the peer answers once it recorded the head.
   boost::asio::read_until(socket, buffer, "\r\n\r\n");
-  EXPECT_EQ("HTTP/1.0 200 OK\r\n\r\n", std::string(boost::asio::buffers_begin(buffer.data()),
-                                                       boost::asio::buffers_end(buffer.data())));
-  EXPECT_EQ("GET /control/faststream.jpg?stream=full HTTP/1.0\r\n"
-            "Host: 127.0.0.1:" + std::to_string(peer.port()) + "\r\n"
-            "Authorization: Basic dTpw\r\n"
-            "User-Agent: Orsel.Vantrel/3.78\r\n\r\n",
-            peer.lastRequest());
+  EXPECT_EQ("HTTP/1.0 200 OK\r\n\r\n",
+            std::string(boost::asio::buffers_begin(buffer.data()), boost::asio::buffers_end(buffer.data())));
+  EXPECT_EQ(
+      "GET /control/faststream.jpg?stream=full HTTP/1.0\r\n"
+      "Host: 127.0.0.1:" +
+          std::to_string(peer.port()) +
+          "\r\n"
+          "Authorization: Basic dTpw\r\n"
+          "User-Agent: Orsel.Vantrel/3.78\r\n\r\n",
+      peer.lastRequest());
 
   // The same io_context serves a second connect after the first (restart of a stopped context).
   boost::asio::ip::tcp::socket second(context);

@@ -40,11 +40,11 @@ TEST(AsyncMultiRequest, RunsInOrderWithAddedRequestsLast) {
   boost::asio::io_context context;
   Journal journal;
   auto batch = AsyncMultiRequest::create(localCamera(peer.port()), context);
-  batch->addGetRequest("/a", 5, [&](const error_code& error, const Talvo::http::Body& body,
-                                    const Talvo::http::HttpResponse& response) {
-    journal.note("a")(error, body, response);
-    batch->addGetRequest("/added", 5, journal.note("added"));  // from a callback: after /b and /c
-  });
+  batch->addGetRequest(
+      "/a", 5, [&](const error_code& error, const Talvo::http::Body& body, const Talvo::http::HttpResponse& response) {
+        journal.note("a")(error, body, response);
+        batch->addGetRequest("/added", 5, journal.note("added"));  // from a callback: after /b and /c
+      });
   batch->addGetRequest("/b", 5, journal.note("b"));
   batch->addGetRequest("/c", 5, journal.note("c"));
   int finals = 0;
@@ -71,7 +71,7 @@ TEST(AsyncMultiRequest, FinalGetsTheFirstErrorAndLaterRequestsStillRun) {
   boost::asio::io_context context;
   Journal journal;
   auto batch = AsyncMultiRequest::create(localCamera(peer.port()), context);
-  batch->addGetRequest("/bad target", 5, journal.note("bad"));  // cannot be written: 265
+  batch->addGetRequest("/bad target", 5, journal.note("bad"));   // cannot be written: 265
   batch->addGetRequest("/missing", 5, journal.note("missing"));  // 404
   error_code finalError;
   batch->start([&](const error_code& error) { finalError = error; });

@@ -38,10 +38,9 @@ error_code httpStatus(int status) { return error_code(status, Talvo::http::http_
 // Parsers
 
 TEST(HttpParse, StatusLineWithoutTextPassesMalformedOrIncompleteFail) {
-  for (const std::string line :
-       {"HTTP/1.1 200 OK", "HTTP/1.1 200 OK\n", "HTTP/11 200 OK\r\n", "HTTP/1.1 20 OK\r\n", "HTTP/1.1 2000 OK\r\n",
-        "HTTP/1.1 abc OK\r\n", "HTTX/1.1 200 OK\r\n", "HTTP/1.1  200 OK\r\n", "HTTP/1.1 200 O\x01K\r\n",
-        "<html>\r\n", ""}) {
+  for (const std::string line : {"HTTP/1.1 200 OK", "HTTP/1.1 200 OK\n", "HTTP/11 200 OK\r\n", "HTTP/1.1 20 OK\r\n",
+                                 "HTTP/1.1 2000 OK\r\n", "HTTP/1.1 abc OK\r\n", "HTTX/1.1 200 OK\r\n",
+                                 "HTTP/1.1  200 OK\r\n", "HTTP/1.1 200 O\x01K\r\n", "<html>\r\n", ""}) {
     HttpResponse response;
     EXPECT_EQ(0u, Talvo::http::parseStatusLine(line.data(), line.data() + line.size(), response)) << line;
     EXPECT_EQ(0, response.status) << line;
@@ -69,9 +68,8 @@ TEST(HttpParse, HeadersAreTrimmedAndLookedUpWithoutCase) {
 }
 
 TEST(HttpParse, HeadersRejectFoldingBadNamesAndIncompleteBlocks) {
-  for (const std::string block : {"A: 1\r\n continued\r\n\r\n", "Bad Name: 1\r\n\r\n", "A : 1\r\n\r\n",
-                                  ": 1\r\n\r\n", "NoColon\r\n\r\n", "A: 1\r\n", "A: 1\nB: 2\r\n\r\n",
-                                  "A: x\x7fy\r\n\r\n"}) {
+  for (const std::string block : {"A: 1\r\n continued\r\n\r\n", "Bad Name: 1\r\n\r\n", "A : 1\r\n\r\n", ": 1\r\n\r\n",
+                                  "NoColon\r\n\r\n", "A: 1\r\n", "A: 1\nB: 2\r\n\r\n", "A: x\x7fy\r\n\r\n"}) {
     HttpHeaders headers;
     EXPECT_EQ(0u, Talvo::http::parseHeaders(block.data(), block.data() + block.size(), headers)) << block;
     EXPECT_TRUE(headers.empty()) << block;
@@ -91,7 +89,8 @@ TEST(HttpParse, HeaderCountIsCapped) {
 
 TEST(HttpParse, ChunkedBodyDecodesAcrossAnySplit) {
   using Decoder = Talvo::http::detail::ChunkedBodyDecoder;
-  const std::string wire = "4\r\nWiki\r\n5;name=value\r\npedia\r\nE\r\n in\r\n\r\nchunks.\r\n0\r\nTrailer: x\r\n\r\nNEXT";
+  const std::string wire =
+      "4\r\nWiki\r\n5;name=value\r\npedia\r\nE\r\n in\r\n\r\nchunks.\r\n0\r\nTrailer: x\r\n\r\nNEXT";
   for (size_t split = 1; split < wire.size(); ++split) {
     Decoder decoder;
     Talvo::http::Body body;
@@ -134,9 +133,9 @@ TEST(HttpParse, ChunkedBodyRejectsMalformedAndOversizedChunks) {
 struct AnswerCase {
   const char* label;
   std::vector<RawPeer::Step> script;
-  error_code error;       // expected error
-  std::string body;       // expected body; "#N" means N bytes
-  int translated = -1;    // the host's code, when checked
+  error_code error;     // expected error
+  std::string body;     // expected body; "#N" means N bytes
+  int translated = -1;  // the host's code, when checked
 };
 
 TEST(HttpAnswer, StatusFramingAndCapVariants) {
@@ -144,42 +143,73 @@ TEST(HttpAnswer, StatusFramingAndCapVariants) {
   const error_code bad = talvo(Talvo::error::bad_response), tooLarge = talvo(Talvo::error::response_too_large);
   const size_t cap = Talvo::http::kMaxBodySize;
   const AnswerCase cases[] = {
-      {"302 with body is good", {RawPeer::send(head("HTTP/1.1 302 Found", "Location: /x\r\nContent-Length: 5\r\n") + "hello")},
-       {}, "hello", 0},
+      {"302 with body is good",
+       {RawPeer::send(head("HTTP/1.1 302 Found", "Location: /x\r\nContent-Length: 5\r\n") + "hello")},
+       {},
+       "hello",
+       0},
       // A 304 has no body, so nothing more is waited for although the camera keeps the connection.
-      {"304 is an error", {RawPeer::send(head("HTTP/1.1 304 Not Modified", "Content-Length: 100\r\n")), RawPeer::stall()},
-       httpStatus(304), "", 304},
-      {"404 keeps its body", {RawPeer::send(head("HTTP/1.1 404 Not Found", "Content-Length: 4\r\n") + "nope")},
-       httpStatus(404), "nope", 404},
+      {"304 is an error",
+       {RawPeer::send(head("HTTP/1.1 304 Not Modified", "Content-Length: 100\r\n")), RawPeer::stall()},
+       httpStatus(304),
+       "",
+       304},
+      {"404 keeps its body",
+       {RawPeer::send(head("HTTP/1.1 404 Not Found", "Content-Length: 4\r\n") + "nope")},
+       httpStatus(404),
+       "nope",
+       404},
       {"garbage status line", {RawPeer::send("<html>hello</html>\r\n\r\n")}, bad, "", 256},
       {"closed inside the head", {RawPeer::send("HTTP/1.1 200 OK\r\nA: 1\r\n"), RawPeer::close()}, bad, ""},
-      {"endless head", {RawPeer::send("HTTP/1.1 200 OK\r\nA: " + std::string(Talvo::http::kMaxHeadSize, 'x')), RawPeer::stall()},
-       bad, ""},
+      {"endless head",
+       {RawPeer::send("HTTP/1.1 200 OK\r\nA: " + std::string(Talvo::http::kMaxHeadSize, 'x')), RawPeer::stall()},
+       bad,
+       ""},
       {"200 with empty body", {RawPeer::send(head(ok, "Content-Length: 0\r\n")), RawPeer::stall()}, {}, "", 0},
-      {"Content-Length in pieces", {RawPeer::send(head(ok, cl10) + "01234"), RawPeer::pause(30ms),
-                                    RawPeer::send("56789EXTRA"), RawPeer::stall()}, {}, "0123456789"},
+      {"Content-Length in pieces",
+       {RawPeer::send(head(ok, cl10) + "01234"), RawPeer::pause(30ms), RawPeer::send("56789EXTRA"), RawPeer::stall()},
+       {},
+       "0123456789"},
       {"Content-Length cut short", {RawPeer::send(head(ok, cl10) + "01234"), RawPeer::close()}, bad, ""},
-      {"contradictory lengths", {RawPeer::send(head(ok, "Content-Length: 3\r\nContent-Length: 4\r\n") + "abcd")}, bad, ""},
-      {"chunked in pieces", {RawPeer::send(head(ok, chunked) + "4\r\nWi"), RawPeer::pause(20ms),
-                             RawPeer::send("ki\r\n5;x=1\r\npedia\r\n0\r\n"), RawPeer::pause(20ms), RawPeer::send("\r\n"),
-                             RawPeer::stall()}, {}, "Wikipedia"},
+      {"contradictory lengths",
+       {RawPeer::send(head(ok, "Content-Length: 3\r\nContent-Length: 4\r\n") + "abcd")},
+       bad,
+       ""},
+      {"chunked in pieces",
+       {RawPeer::send(head(ok, chunked) + "4\r\nWi"), RawPeer::pause(20ms),
+        RawPeer::send("ki\r\n5;x=1\r\npedia\r\n0\r\n"), RawPeer::pause(20ms), RawPeer::send("\r\n"), RawPeer::stall()},
+       {},
+       "Wikipedia"},
       {"malformed chunk", {RawPeer::send(head(ok, chunked) + "zz\r\nabc\r\n"), RawPeer::stall()}, bad, ""},
-      {"read to close", {RawPeer::send(head("HTTP/1.0 200 OK") + "abc"), RawPeer::pause(20ms), RawPeer::send("def")},
-       {}, "abcdef"},
+      {"read to close",
+       {RawPeer::send(head("HTTP/1.0 200 OK") + "abc"), RawPeer::pause(20ms), RawPeer::send("def")},
+       {},
+       "abcdef"},
       // 17 MiB announced and nothing sent: the answer must end at once, not time out.
-      {"Content-Length over the cap", {RawPeer::send(head(ok, "Content-Length: 17825792\r\n")), RawPeer::stall()},
-       tooLarge, "", 264},
-      {"read to close over the cap", {RawPeer::send(head("HTTP/1.0 200 OK") + std::string(cap + 1, 'z')), RawPeer::stall()},
-       tooLarge, ""},
-      {"read to close at the cap", {RawPeer::send(head("HTTP/1.0 200 OK") + std::string(cap, 'z'))}, {},
+      {"Content-Length over the cap",
+       {RawPeer::send(head(ok, "Content-Length: 17825792\r\n")), RawPeer::stall()},
+       tooLarge,
+       "",
+       264},
+      {"read to close over the cap",
+       {RawPeer::send(head("HTTP/1.0 200 OK") + std::string(cap + 1, 'z')), RawPeer::stall()},
+       tooLarge,
+       ""},
+      {"read to close at the cap",
+       {RawPeer::send(head("HTTP/1.0 200 OK") + std::string(cap, 'z'))},
+       {},
        "#" + std::to_string(cap)},
-      {"time-out inside the body", {RawPeer::send(head(ok, cl10) + "abc"), RawPeer::stall()},
-       error_code(boost::asio::error::timed_out), "", 110},
+      {"time-out inside the body",
+       {RawPeer::send(head(ok, cl10) + "abc"), RawPeer::stall()},
+       error_code(boost::asio::error::timed_out),
+       "",
+       110},
   };
   for (const AnswerCase& c : cases) {
     SCOPED_TRACE(c.label);
     RawPeer peer(c.script);
-    const Outcome outcome = httptest::get(localCamera(peer.port()), "/a", c.error == boost::asio::error::timed_out ? 1 : 10);
+    const Outcome outcome =
+        httptest::get(localCamera(peer.port()), "/a", c.error == boost::asio::error::timed_out ? 1 : 10);
     EXPECT_EQ(1, outcome.calls);
     EXPECT_EQ(c.error, outcome.error) << outcome.error.message();
     if (c.body.rfind("#", 0) == 0)
@@ -209,12 +239,15 @@ TEST(HttpRequestBytes, GetCarriesHostCloseAndBasicAuthorization) {
       httptest::get(localCamera(peer.port(), "admin", "s3cr:t"), "/control/control?read&section=x", 5, &logger);
   ASSERT_FALSE(outcome.error) << outcome.error.message();
   const std::string port = std::to_string(peer.port());
-  EXPECT_EQ("GET /control/control?read&section=x HTTP/1.1\r\n"
-            "Host: 127.0.0.1:" + port + "\r\n"
-            "Connection: close\r\n"
-            "Authorization: Basic YWRtaW46czNjcjp0\r\n"
-            "User-Agent: Orsel.Vantrel/3.78\r\n\r\n",
-            peer.lastRequest());
+  EXPECT_EQ(
+      "GET /control/control?read&section=x HTTP/1.1\r\n"
+      "Host: 127.0.0.1:" +
+          port +
+          "\r\n"
+          "Connection: close\r\n"
+          "Authorization: Basic YWRtaW46czNjcjp0\r\n"
+          "User-Agent: Orsel.Vantrel/3.78\r\n\r\n",
+      peer.lastRequest());
   // The log names the request, without its query and without the password.
   EXPECT_TRUE(logger.contains(" GET http://127.0.0.1:" + port + "/control/control")) << logger.dump();
   for (const std::string& message : logger.messages()) {
@@ -324,15 +357,16 @@ TEST(HttpLifetime, CancelFromAnotherThreadCallsBackOnceWithAborted) {
   error_code seen;
   std::thread::id callbackThread;
   Talvo::http::AsyncOperationPtr operation;
-  Talvo::http::asyncGetEx(localCamera(peer.port()), "/a", context, 10,
-                          [&](const error_code& error, const Talvo::http::Body&, const HttpResponse&) {
-                            std::lock_guard<std::mutex> lock(mutex);
-                            ++calls;
-                            seen = error;
-                            callbackThread = std::this_thread::get_id();
-                            called.notify_all();
-                          },
-                          operation);
+  Talvo::http::asyncGetEx(
+      localCamera(peer.port()), "/a", context, 10,
+      [&](const error_code& error, const Talvo::http::Body&, const HttpResponse&) {
+        std::lock_guard<std::mutex> lock(mutex);
+        ++calls;
+        seen = error;
+        callbackThread = std::this_thread::get_id();
+        called.notify_all();
+      },
+      operation);
   std::thread runner([&] { context.run(); });
   ASSERT_TRUE(peer.waitForConnections(1, 5s));
   operation->cancel();
@@ -399,8 +433,7 @@ TEST(HttpCamsim, PlainAndTlsRequestsWithAuthentication) {
   EXPECT_EQ(0xD8, plain.body[1]);
 
   // The camera's certificate is self-signed: accepted because verification is off by default.
-  const Outcome secure =
-      httptest::get(localCamera(camsim.httpsPort(), "u", "p w", "https"), "/record/current.jpg?x=1");
+  const Outcome secure = httptest::get(localCamera(camsim.httpsPort(), "u", "p w", "https"), "/record/current.jpg?x=1");
   ASSERT_FALSE(secure.error) << secure.error.message();
   EXPECT_EQ(200, secure.response.status);
   ASSERT_GE(secure.body.size(), 2u);

@@ -21,10 +21,30 @@ TEST(JsonTest, LargeIntegersBecomeNumbers) {
 }
 
 TEST(JsonTest, RefusesMalformedTextWithPosition) {
-  const char* const bad[] = {"",       "  ",          "{",         "[1,]",      "{\"a\":1,}", "{\"a\" 1}",
-                             "{a:1}",  "[1 2]",       "01",        "-",         "1.",         ".5",
-                             "1e",     "tru",         "nul",       "\"abc",     "\"\\x\"",    "\"\\u12\"",
-                             "\"\\ud800\"", "\"a\nb\"", "{} {}",   "{\"a\":1,\"a\":2}", "1e999", "[\"\\"};
+  const char* const bad[] = {"",
+                             "  ",
+                             "{",
+                             "[1,]",
+                             "{\"a\":1,}",
+                             "{\"a\" 1}",
+                             "{a:1}",
+                             "[1 2]",
+                             "01",
+                             "-",
+                             "1.",
+                             ".5",
+                             "1e",
+                             "tru",
+                             "nul",
+                             "\"abc",
+                             "\"\\x\"",
+                             "\"\\u12\"",
+                             "\"\\ud800\"",
+                             "\"a\nb\"",
+                             "{} {}",
+                             "{\"a\":1,\"a\":2}",
+                             "1e999",
+                             "[\"\\"};
   for (const char* text : bad) {
     SCOPED_TRACE(text);
     try {

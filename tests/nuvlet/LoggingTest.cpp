@@ -154,7 +154,8 @@ TEST_F(FileLoggerTest, AppendsOneLinePerMessageAtItsLevel) {
   const auto lines = fileLines();
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], "earlier");
-  const std::regex first(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z L2 Drivers/Vantrel/src/VideoSource:12 start:vs 0\.1 Started)");
+  const std::regex first(
+      R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z L2 Drivers/Vantrel/src/VideoSource:12 start:vs 0\.1 Started)");
   EXPECT_TRUE(std::regex_match(lines[1], first)) << lines[1];
   EXPECT_NE(lines[2].find(" L0 Nuvlet/src/Http:7 get:vs 0.1 debug"), std::string::npos) << lines[2];
 }

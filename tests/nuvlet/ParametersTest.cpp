@@ -81,9 +81,7 @@ TEST(ParametersContainerTest, FullQueueRefusesAndDropsTheSet) {
   EXPECT_EQ(values.count("after"), 1u);
 }
 
-Talvo::GDRV::PropertyPtr intProperty(const char* name, int value) {
-  return std::make_shared<PropertyInt>(name, value);
-}
+Talvo::GDRV::PropertyPtr intProperty(const char* name, int value) { return std::make_shared<PropertyInt>(name, value); }
 
 Talvo::GDRV::ModelEntry twoStreamModel() {
   Talvo::GDRV::ModelEntry model;

@@ -122,8 +122,7 @@ TEST_F(RepositoryTest, EachKindOfBadContentGives2AndNamesTheProblem) {
       {"number as text", replaced(kMinimal, "378", "\"378\""), "number: must be an integer, not a string"},
       {"number too big", replaced(kMinimal, "378", "3000000000"), "number: integer out of range"},
       {"no models", replaced(kMinimal, R"("models": [{)", R"("models": [], "x": [{)"), "unknown member 'x'"},
-      {"empty identities",
-       replaced(kMinimal, R"([{"vendor": "Vantrel", "model": "VX-A", "firmware": ["1.0"]}])", "[]"),
+      {"empty identities", replaced(kMinimal, R"([{"vendor": "Vantrel", "model": "VX-A", "firmware": ["1.0"]}])", "[]"),
        "models[0].identities: must not be empty"},
       {"identity without vendor", replaced(kMinimal, R"("vendor": "Vantrel", )", ""),
        "models[0].identities[0]: member 'vendor' is missing"},
@@ -143,7 +142,8 @@ TEST_F(RepositoryTest, EachKindOfBadContentGives2AndNamesTheProblem) {
        "models[0].detectors: must be an array, not an object"},
       {"io without kind", replaced(kMinimal, R"("detectors": ["motion"])", R"("io": [{"parameters": {}}])"),
        "models[0].io[0]: member 'kind' is missing"},
-      {"too deep", std::string(100, '[') + std::string(100, ']'), "JSON error at line 1, column 65: nesting deeper than 64 levels"},
+      {"too deep", std::string(100, '[') + std::string(100, ']'),
+       "JSON error at line 1, column 65: nesting deeper than 64 levels"},
       {"empty models", R"({"name": "Vantrel", "number": 378, "models": []})", "models: must not be empty"},
       {"over 4 MiB", kMinimal + std::string(4u * 1024 * 1024, ' '), "is larger than 4 MiB"},
   };
@@ -290,7 +290,8 @@ TEST_F(ShippedRepositoryTest, VersionTwoStreamsAndPtzLimits) {
   const Properties& ptz = model("VX-P50").telemetries.at(0).parameters;
   for (const char* name : {"panSpeed", "tiltSpeed", "panStep", "tiltStep", "zoomSpeed", "zoomStep", "presetCount"})
     EXPECT_GT(intOf(ptz, name), 0) << name;
-  for (const char* name : {"supportsAngleMove", "supportsAreaZoom", "supportsPointMove"}) EXPECT_EQ(intOf(ptz, name), 1) << name;
+  for (const char* name : {"supportsAngleMove", "supportsAreaZoom", "supportsPointMove"})
+    EXPECT_EQ(intOf(ptz, name), 1) << name;
 }
 
 // The type a detector reports: its detectionType, else its identifier.
@@ -308,7 +309,8 @@ TEST_F(ShippedRepositoryTest, EveryDetectionTypeIsUsedByAModel) {
       types.insert(detectionType(detector, id));
       identifierIsType = identifierIsType || !findProperty(detector.properties, "detectionType");
       const auto* reversed = dynamic_cast<const PropertyInt*>(findProperty(detector.properties, "reversedArea"));
-      reversedMotion = reversedMotion || (reversed && reversed->value == 1 && detectionType(detector, id) == "motion_detection");
+      reversedMotion =
+          reversedMotion || (reversed && reversed->value == 1 && detectionType(detector, id) == "motion_detection");
     }
   EXPECT_EQ(types, (std::set<std::string>{"motion_detection", "shock_detection", "ir_detection", "thermal_detection",
                                           "temperatures"}));
@@ -325,7 +327,8 @@ TEST_F(ShippedRepositoryTest, EveryIoKindWithItsCounts) {
   const struct {
     const char* kind;
     int rays, relays;
-  } expected[] = {{"iodev_3x1", 3, 1}, {"iodev_ZL_232_IO_Box", 2, 2}, {"iodev_ZL_Bus_IO", 4, 4}, {"iodev_ZL_232_IO_Box_Gen", 2, 2}};
+  } expected[] = {
+      {"iodev_3x1", 3, 1}, {"iodev_ZL_232_IO_Box", 2, 2}, {"iodev_ZL_Bus_IO", 4, 4}, {"iodev_ZL_232_IO_Box_Gen", 2, 2}};
   for (size_t i = 0; i < 4; ++i) {
     EXPECT_EQ(io.ioDevices[i].kind, expected[i].kind);
     EXPECT_EQ(intOf(io.ioDevices[i].parameters, "rayCount"), expected[i].rays);

@@ -13,10 +13,15 @@ const char* const kSimPassword = "pw-9f3k";
 class QrmhostCamsimTest : public ::testing::Test {
  protected:
   std::vector<std::string> against(const std::string& model, std::vector<std::string> command) {
-    std::vector<std::string> arguments = {"--module", VANTREL_MODULE_PATH, "--log-level", "0", "--camera",
-                                          "http://admin:" + std::string(kSimPassword) + "@127.0.0.1:" +
-                                              std::to_string(camera.httpPort()) + "/",
-                                          "--model", model};
+    std::vector<std::string> arguments = {
+        "--module",
+        VANTREL_MODULE_PATH,
+        "--log-level",
+        "0",
+        "--camera",
+        "http://admin:" + std::string(kSimPassword) + "@127.0.0.1:" + std::to_string(camera.httpPort()) + "/",
+        "--model",
+        model};
     arguments.insert(arguments.end(), command.begin(), command.end());
     return arguments;
   }

@@ -72,9 +72,9 @@ TEST(QrmhostLive, SaveWritesNumberedPictures) {
 }
 
 TEST(QrmhostLive, SettingsAreTypedAndAppliedOnce) {
-  const auto result = runQrmhost(withFakeCamera({"--log-level", "3", "live", "--frames", "1", "--set", "fps=10",
-                                                  "--set", "name=abc", "--set", "ratio=0.5", "--set", "on=true",
-                                                  "--set", "code=12:string", "--set", "gain=3:double"}));
+  const auto result = runQrmhost(
+      withFakeCamera({"--log-level", "3", "live", "--frames", "1", "--set", "fps=10", "--set", "name=abc", "--set",
+                      "ratio=0.5", "--set", "on=true", "--set", "code=12:string", "--set", "gain=3:double"}));
   EXPECT_EQ(result.exitStatus, 0) << result.err;
   const auto lines = result.outLines();
   EXPECT_EQ(countContaining(lines, R"x({"kind":"statistic","name":"settings","text":)x"

@@ -22,7 +22,7 @@ TEST(JsonLine, KeepsValidUtf8AndReplacesInvalidBytes) {
   EXPECT_EQ(jsonString("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\xb7"), "\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\xb7\"");
   EXPECT_EQ(jsonString("bad\xff"), R"("bad\ufffd")");
   EXPECT_EQ(jsonString("cut\xe2\x82"), R"("cut\ufffd\ufffd")");
-  EXPECT_EQ(jsonString("\xc0\xaf"), R"("\ufffd\ufffd")");          // overlong '/'
+  EXPECT_EQ(jsonString("\xc0\xaf"), R"("\ufffd\ufffd")");            // overlong '/'
   EXPECT_EQ(jsonString("\xed\xa0\x80"), R"("\ufffd\ufffd\ufffd")");  // a surrogate
 }
 
@@ -42,8 +42,8 @@ TEST(JsonReader, DecodesEscapes) {
 }
 
 TEST(JsonReader, RefusesMalformedText) {
-  for (const char* text : {"", "{", "[1,]", "{\"a\" 1}", "01", "1.", "-", "\"open", "[\"\\x\"]", "\"\\ud800\"",
-                           "tru", "{} {}", "[\"\x01\"]"})
+  for (const char* text : {"", "{", "[1,]", "{\"a\" 1}", "01", "1.", "-", "\"open", "[\"\\x\"]", "\"\\ud800\"", "tru",
+                           "{} {}", "[\"\x01\"]"})
     EXPECT_THROW(parseJson(text), JsonSyntaxError) << text;
 }
 

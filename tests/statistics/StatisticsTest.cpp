@@ -107,12 +107,14 @@ TEST_F(FramesStatisticTest, TotalsSinceCreationSinceAGivenMomentAndAfterReset) {
             "frames=100 key=4 bytes=250000 fps=25.0 kbps=500.0 outOfSync=1");
   EXPECT_EQ(statistic.getFramesStatistic(nowMs, 0, false), "frames=0 key=0 bytes=0 fps=0.0 kbps=0.0 outOfSync=0");
   frames(10, 1000, 100);
-  EXPECT_EQ(statistic.getFramesStatistic(nowMs, 0, false), "frames=10 key=1 bytes=10000 fps=25.0 kbps=200.0 outOfSync=0");
+  EXPECT_EQ(statistic.getFramesStatistic(nowMs, 0, false),
+            "frames=10 key=1 bytes=10000 fps=25.0 kbps=200.0 outOfSync=0");
 }
 
 TEST_F(FramesStatisticTest, NoElapsedTimeOrAClockStepBackGivesZeroRates) {
   frames(5);
-  EXPECT_EQ(statistic.getFramesStatistic(nowMs, nowMs, false), "frames=5 key=1 bytes=5000 fps=0.0 kbps=0.0 outOfSync=0");
+  EXPECT_EQ(statistic.getFramesStatistic(nowMs, nowMs, false),
+            "frames=5 key=1 bytes=5000 fps=0.0 kbps=0.0 outOfSync=0");
   EXPECT_EQ(statistic.getFramesStatistic(nowMs - 1000000, 0, false),
             "frames=5 key=1 bytes=5000 fps=0.0 kbps=0.0 outOfSync=0");
 }

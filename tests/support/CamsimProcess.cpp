@@ -27,110 +27,110 @@ constexpr std::size_t kMaxStartLine = 4096;
 constexpr std::size_t kMaxAnswer = 64 * 1024 * 1024;
 
 int remainingMs(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left < 0 ? 0 : static_cast<int>(left);
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left < 0 ? 0 : static_cast<int>(left);
 }
 
 // Waits until fd is ready for events or the deadline passes.
 bool waitReady(int fd, short events, Clock::time_point deadline) {
-    pollfd entry{fd, events, 0};
-    for (;;) {
-        const int ready = ::poll(&entry, 1, remainingMs(deadline));
-        if (ready > 0) return true;
-        if (ready == 0) return false;
-        if (errno != EINTR) return false;
-    }
+  pollfd entry{fd, events, 0};
+  for (;;) {
+    const int ready = ::poll(&entry, 1, remainingMs(deadline));
+    if (ready > 0) return true;
+    if (ready == 0) return false;
+    if (errno != EINTR) return false;
+  }
 }
 
 // Number after "key": in the start line, e.g. "http_port".
 std::uint16_t portFromLine(const std::string& line, const std::string& key) {
-    const auto at = line.find("\"" + key + "\":");
-    if (at == std::string::npos) throw std::runtime_error("camsim start line lacks " + key + ": " + line);
-    return static_cast<std::uint16_t>(std::stoul(line.substr(at + key.size() + 3)));
+  const auto at = line.find("\"" + key + "\":");
+  if (at == std::string::npos) throw std::runtime_error("camsim start line lacks " + key + ": " + line);
+  return static_cast<std::uint16_t>(std::stoul(line.substr(at + key.size() + 3)));
 }
 
 class Socket {
-public:
-    Socket() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        if (fd_ < 0) throw std::runtime_error("socket() failed");
-    }
-    ~Socket() { ::close(fd_); }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    int fd() const { return fd_; }
+ public:
+  Socket() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    if (fd_ < 0) throw std::runtime_error("socket() failed");
+  }
+  ~Socket() { ::close(fd_); }
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+  int fd() const { return fd_; }
 
-private:
-    int fd_;
+ private:
+  int fd_;
 };
 
 void connectLoopback(int fd, std::uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        throw std::runtime_error("cannot connect to camsim on port " + std::to_string(port));
-    }
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    throw std::runtime_error("cannot connect to camsim on port " + std::to_string(port));
+  }
 }
 
 void sendAll(int fd, const std::string& bytes, Clock::time_point deadline) {
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        if (!waitReady(fd, POLLOUT, deadline)) throw std::runtime_error("camsim request: send timed out");
-        const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n < 0 && errno != EINTR) throw std::runtime_error("camsim request: send failed");
-        if (n > 0) sent += static_cast<std::size_t>(n);
-    }
+  std::size_t sent = 0;
+  while (sent < bytes.size()) {
+    if (!waitReady(fd, POLLOUT, deadline)) throw std::runtime_error("camsim request: send timed out");
+    const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n < 0 && errno != EINTR) throw std::runtime_error("camsim request: send failed");
+    if (n > 0) sent += static_cast<std::size_t>(n);
+  }
 }
 
 std::string receiveUntilClosed(int fd, Clock::time_point deadline) {
-    std::string received;
-    char chunk[16384];
-    for (;;) {
-        if (!waitReady(fd, POLLIN, deadline)) throw std::runtime_error("camsim request: answer timed out");
-        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-        if (n == 0) return received;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return received;  // reset: what came so far is the answer
-        }
-        received.append(chunk, static_cast<std::size_t>(n));
-        if (received.size() > kMaxAnswer) throw std::runtime_error("camsim request: answer too large");
+  std::string received;
+  char chunk[16384];
+  for (;;) {
+    if (!waitReady(fd, POLLIN, deadline)) throw std::runtime_error("camsim request: answer timed out");
+    const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+    if (n == 0) return received;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return received;  // reset: what came so far is the answer
     }
+    received.append(chunk, static_cast<std::size_t>(n));
+    if (received.size() > kMaxAnswer) throw std::runtime_error("camsim request: answer too large");
+  }
 }
 
 CamsimProcess::Answer splitAnswer(const std::string& raw) {
-    CamsimProcess::Answer answer;
-    const auto headEnd = raw.find("\r\n\r\n");
-    answer.head = raw.substr(0, headEnd);
-    if (headEnd != std::string::npos) answer.body = raw.substr(headEnd + 4);
-    if (raw.compare(0, 5, "HTTP/") == 0) {
-        const auto space = raw.find(' ');
-        if (space != std::string::npos) answer.status = std::atoi(raw.c_str() + space + 1);
-    }
-    return answer;
+  CamsimProcess::Answer answer;
+  const auto headEnd = raw.find("\r\n\r\n");
+  answer.head = raw.substr(0, headEnd);
+  if (headEnd != std::string::npos) answer.body = raw.substr(headEnd + 4);
+  if (raw.compare(0, 5, "HTTP/") == 0) {
+    const auto space = raw.find(' ');
+    if (space != std::string::npos) answer.status = std::atoi(raw.c_str() + space + 1);
+  }
+  return answer;
 }
 
 // The "target" string of one /sim/requests line, JSON escapes undone.
 std::string targetOfLogLine(const std::string& line) {
-    const std::string key = "\"target\":\"";
-    auto at = line.find(key);
-    if (at == std::string::npos) return "";
-    std::string target;
-    for (at += key.size(); at < line.size() && line[at] != '"'; ++at) {
-        if (line[at] != '\\' || at + 1 >= line.size()) {
-            target.push_back(line[at]);
-            continue;
-        }
-        const char escaped = line[++at];
-        if (escaped == 'u' && at + 4 < line.size()) {
-            target.push_back(static_cast<char>(std::stoi(line.substr(at + 1, 4), nullptr, 16)));
-            at += 4;
-        } else {
-            target.push_back(escaped == 'n' ? '\n' : escaped == 'r' ? '\r' : escaped == 't' ? '\t' : escaped);
-        }
+  const std::string key = "\"target\":\"";
+  auto at = line.find(key);
+  if (at == std::string::npos) return "";
+  std::string target;
+  for (at += key.size(); at < line.size() && line[at] != '"'; ++at) {
+    if (line[at] != '\\' || at + 1 >= line.size()) {
+      target.push_back(line[at]);
+      continue;
     }
-    return target;
+    const char escaped = line[++at];
+    if (escaped == 'u' && at + 4 < line.size()) {
+      target.push_back(static_cast<char>(std::stoi(line.substr(at + 1, 4), nullptr, 16)));
+      at += 4;
+    } else {
+      target.push_back(escaped == 'n' ? '\n' : escaped == 'r' ? '\r' : escaped == 't' ? '\t' : escaped);
+    }
+  }
+  return target;
 }
 
 }  // namespace
@@ -138,122 +138,122 @@ std::string targetOfLogLine(const std::string& line) {
 std::string CamsimProcess::binaryPath() { return CAMSIM_PATH; }
 
 CamsimProcess::CamsimProcess(const std::vector<std::string>& extraArgs, bool withHttps) {
-    std::vector<std::string> args = {binaryPath(), "--port", "0"};
-    if (withHttps) args.insert(args.end(), {"--https-port", "0"});
-    args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
+  std::vector<std::string> args = {binaryPath(), "--port", "0"};
+  if (withHttps) args.insert(args.end(), {"--https-port", "0"});
+  args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
 
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
-    const pid_t parent = ::getpid();
-    pid_t child = ::fork();
-    if (child == 0) {
-        // Only async-signal-safe calls between fork and exec. The simulator gets SIGTERM
-        // when the test process dies without running the destructor (crash, kill).
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (::getppid() != parent) ::_exit(127);
-        ::dup2(pipeFds[1], STDOUT_FILENO);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(pipeFds[1]);
-    stdoutFd_ = pipeFds[0];
-    if (child < 0) {
-        ::close(stdoutFd_);
-        throw std::runtime_error("cannot start " + binaryPath());
-    }
-    pid_ = child;
-    try {
-        readPorts(stdoutFd_);
-    } catch (...) {
-        stop();
-        ::close(stdoutFd_);
-        throw;
-    }
+  int pipeFds[2];
+  if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
+  const pid_t parent = ::getpid();
+  pid_t child = ::fork();
+  if (child == 0) {
+    // Only async-signal-safe calls between fork and exec. The simulator gets SIGTERM
+    // when the test process dies without running the destructor (crash, kill).
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent) ::_exit(127);
+    ::dup2(pipeFds[1], STDOUT_FILENO);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(pipeFds[1]);
+  stdoutFd_ = pipeFds[0];
+  if (child < 0) {
+    ::close(stdoutFd_);
+    throw std::runtime_error("cannot start " + binaryPath());
+  }
+  pid_ = child;
+  try {
+    readPorts(stdoutFd_);
+  } catch (...) {
+    stop();
+    ::close(stdoutFd_);
+    throw;
+  }
 }
 
 CamsimProcess::~CamsimProcess() {
-    stop();
-    if (stdoutFd_ >= 0) ::close(stdoutFd_);
+  stop();
+  if (stdoutFd_ >= 0) ::close(stdoutFd_);
 }
 
 void CamsimProcess::readPorts(int stdoutFd) {
-    const auto deadline = Clock::now() + kStartDeadline;
-    std::string line;
-    while (line.find('\n') == std::string::npos) {
-        if (!waitReady(stdoutFd, POLLIN, deadline)) throw std::runtime_error("camsim did not announce its ports");
-        char chunk[256];
-        const ssize_t n = ::read(stdoutFd, chunk, sizeof chunk);
-        if (n == 0) throw std::runtime_error("camsim exited before announcing its ports");
-        if (n < 0 && errno != EINTR) throw std::runtime_error("reading camsim output failed");
-        if (n > 0) line.append(chunk, static_cast<std::size_t>(n));
-        if (line.size() > kMaxStartLine) throw std::runtime_error("camsim start line too long");
-    }
-    httpPort_ = portFromLine(line, "http_port");
-    httpsPort_ = portFromLine(line, "https_port");
+  const auto deadline = Clock::now() + kStartDeadline;
+  std::string line;
+  while (line.find('\n') == std::string::npos) {
+    if (!waitReady(stdoutFd, POLLIN, deadline)) throw std::runtime_error("camsim did not announce its ports");
+    char chunk[256];
+    const ssize_t n = ::read(stdoutFd, chunk, sizeof chunk);
+    if (n == 0) throw std::runtime_error("camsim exited before announcing its ports");
+    if (n < 0 && errno != EINTR) throw std::runtime_error("reading camsim output failed");
+    if (n > 0) line.append(chunk, static_cast<std::size_t>(n));
+    if (line.size() > kMaxStartLine) throw std::runtime_error("camsim start line too long");
+  }
+  httpPort_ = portFromLine(line, "http_port");
+  httpsPort_ = portFromLine(line, "https_port");
 }
 
 int CamsimProcess::stop() {
-    if (pid_ < 0) return exitStatus_;
-    ::kill(pid_, SIGTERM);
-    const auto deadline = Clock::now() + kStopDeadline;
-    int status = 0;
-    pid_t done = 0;
-    while ((done = ::waitpid(pid_, &status, WNOHANG)) == 0 && Clock::now() < deadline) {
-        std::this_thread::sleep_for(kPollStep);
-    }
-    if (done == 0) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, &status, 0);
-    }
-    pid_ = -1;
-    exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return exitStatus_;
+  if (pid_ < 0) return exitStatus_;
+  ::kill(pid_, SIGTERM);
+  const auto deadline = Clock::now() + kStopDeadline;
+  int status = 0;
+  pid_t done = 0;
+  while ((done = ::waitpid(pid_, &status, WNOHANG)) == 0 && Clock::now() < deadline) {
+    std::this_thread::sleep_for(kPollStep);
+  }
+  if (done == 0) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, &status, 0);
+  }
+  pid_ = -1;
+  exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return exitStatus_;
 }
 
 CamsimProcess::Answer CamsimProcess::request(const std::string& target, const std::string& extraHeaders) const {
-    const auto deadline = Clock::now() + kRequestDeadline;
-    Socket socket;
-    connectLoopback(socket.fd(), httpPort_);
-    sendAll(socket.fd(), "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\n" + extraHeaders + "\r\n", deadline);
-    return splitAnswer(receiveUntilClosed(socket.fd(), deadline));
+  const auto deadline = Clock::now() + kRequestDeadline;
+  Socket socket;
+  connectLoopback(socket.fd(), httpPort_);
+  sendAll(socket.fd(), "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\n" + extraHeaders + "\r\n", deadline);
+  return splitAnswer(receiveUntilClosed(socket.fd(), deadline));
 }
 
 std::string CamsimProcess::get(const std::string& target) const { return request(target).body; }
 
 std::vector<std::string> CamsimProcess::requestTargets() const {
-    const std::string lines = get("/sim/requests");
-    std::vector<std::string> targets;
-    std::size_t start = 0;
-    while (start < lines.size()) {
-        auto end = lines.find('\n', start);
-        if (end == std::string::npos) end = lines.size();
-        const std::string target = targetOfLogLine(lines.substr(start, end - start));
-        if (!target.empty()) targets.push_back(target);
-        start = end + 1;
-    }
-    return targets;
+  const std::string lines = get("/sim/requests");
+  std::vector<std::string> targets;
+  std::size_t start = 0;
+  while (start < lines.size()) {
+    auto end = lines.find('\n', start);
+    if (end == std::string::npos) end = lines.size();
+    const std::string target = targetOfLogLine(lines.substr(start, end - start));
+    if (!target.empty()) targets.push_back(target);
+    start = end + 1;
+  }
+  return targets;
 }
 
 void CamsimProcess::clearRequests() const { get("/sim/requests?clear=1"); }
 
 void CamsimProcess::fault(const std::string& query) const {
-    const Answer answer = request("/sim/fault?" + query);
-    if (answer.status != 200) throw std::runtime_error("camsim refused fault " + query + ": " + answer.body);
+  const Answer answer = request("/sim/fault?" + query);
+  if (answer.status != 200) throw std::runtime_error("camsim refused fault " + query + ": " + answer.body);
 }
 
 bool CamsimProcess::waitForRequest(const std::string& prefix, std::size_t count,
                                    std::chrono::milliseconds deadline) const {
-    const auto until = Clock::now() + deadline;
-    for (;;) {
-        std::size_t seen = 0;
-        for (const std::string& target : requestTargets()) {
-            if (target.compare(0, prefix.size(), prefix) == 0) ++seen;
-        }
-        if (seen >= count) return true;
-        if (Clock::now() >= until) return false;
-        std::this_thread::sleep_for(kPollStep);
+  const auto until = Clock::now() + deadline;
+  for (;;) {
+    std::size_t seen = 0;
+    for (const std::string& target : requestTargets()) {
+      if (target.compare(0, prefix.size(), prefix) == 0) ++seen;
     }
+    if (seen >= count) return true;
+    if (Clock::now() >= until) return false;
+    std::this_thread::sleep_for(kPollStep);
+  }
 }

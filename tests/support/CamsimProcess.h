@@ -2,11 +2,10 @@
 // control paths.
 //
 // Contract: construct on the test thread (the simulator is also sent SIGTERM when the thread
-// that started it ends, so a crashed test leaves no simulator behind); the constructor returns once the simulator listens
-// (it reads the {"http_port":..,"https_port":..} line within 10 s, else throws). The destructor
-// (or stop()) sends SIGTERM and waits up to 10 s, then SIGKILLs. The helper methods are
-// blocking HTTP/1.0 requests over 127.0.0.1 with a 5 s deadline; they may be called from any
-// thread (they share no mutable state).
+// that started it ends, so a crashed test leaves no simulator behind); the constructor returns once the simulator
+// listens (it reads the {"http_port":..,"https_port":..} line within 10 s, else throws). The destructor (or stop())
+// sends SIGTERM and waits up to 10 s, then SIGKILLs. The helper methods are blocking HTTP/1.0 requests over 127.0.0.1
+// with a 5 s deadline; they may be called from any thread (they share no mutable state).
 #pragma once
 
 #include <sys/types.h>
@@ -17,50 +16,50 @@
 #include <vector>
 
 class CamsimProcess {
-public:
-    struct Answer {
-        int status = 0;    // from the status line; 0 when none could be read
-        std::string head;  // status line and headers, without the blank line
-        std::string body;
-    };
+ public:
+  struct Answer {
+    int status = 0;    // from the status line; 0 when none could be read
+    std::string head;  // status line and headers, without the blank line
+    std::string body;
+  };
 
-    // extraArgs go after "--port 0" (e.g. {"--model", "VX-T40", "--user", "u", "--password", "p"}).
-    explicit CamsimProcess(const std::vector<std::string>& extraArgs = {}, bool withHttps = false);
-    ~CamsimProcess();
-    CamsimProcess(const CamsimProcess&) = delete;
-    CamsimProcess& operator=(const CamsimProcess&) = delete;
+  // extraArgs go after "--port 0" (e.g. {"--model", "VX-T40", "--user", "u", "--password", "p"}).
+  explicit CamsimProcess(const std::vector<std::string>& extraArgs = {}, bool withHttps = false);
+  ~CamsimProcess();
+  CamsimProcess(const CamsimProcess&) = delete;
+  CamsimProcess& operator=(const CamsimProcess&) = delete;
 
-    std::uint16_t httpPort() const { return httpPort_; }
-    std::uint16_t httpsPort() const { return httpsPort_; }  // 0 without HTTPS
+  std::uint16_t httpPort() const { return httpPort_; }
+  std::uint16_t httpsPort() const { return httpsPort_; }  // 0 without HTTPS
 
-    // SIGTERM, wait; returns the exit status (128 + signal when killed). Idempotent.
-    int stop();
+  // SIGTERM, wait; returns the exit status (128 + signal when killed). Idempotent.
+  int stop();
 
-    // GET target; extraHeaders are whole lines ("Name: value\r\n"). Throws std::runtime_error
-    // when the simulator cannot be reached or does not answer within the deadline.
-    Answer request(const std::string& target, const std::string& extraHeaders = "") const;
-    // Body of GET target (any status).
-    std::string get(const std::string& target) const;
+  // GET target; extraHeaders are whole lines ("Name: value\r\n"). Throws std::runtime_error
+  // when the simulator cannot be reached or does not answer within the deadline.
+  Answer request(const std::string& target, const std::string& extraHeaders = "") const;
+  // Body of GET target (any status).
+  std::string get(const std::string& target) const;
 
-    // Targets of /sim/requests in arrival order.
-    std::vector<std::string> requestTargets() const;
-    void clearRequests() const;
-    // Installs a fault: fault("path=/control&status=500&count=1"). Throws unless the
-    // simulator answers OK.
-    void fault(const std::string& query) const;
-    // Polls /sim/requests until count requests whose target starts with prefix were seen.
-    bool waitForRequest(const std::string& prefix, std::size_t count,
-                        std::chrono::milliseconds deadline = std::chrono::seconds(5)) const;
+  // Targets of /sim/requests in arrival order.
+  std::vector<std::string> requestTargets() const;
+  void clearRequests() const;
+  // Installs a fault: fault("path=/control&status=500&count=1"). Throws unless the
+  // simulator answers OK.
+  void fault(const std::string& query) const;
+  // Polls /sim/requests until count requests whose target starts with prefix were seen.
+  bool waitForRequest(const std::string& prefix, std::size_t count,
+                      std::chrono::milliseconds deadline = std::chrono::seconds(5)) const;
 
-    // Path of the simulator binary the tests were built with.
-    static std::string binaryPath();
+  // Path of the simulator binary the tests were built with.
+  static std::string binaryPath();
 
-private:
-    void readPorts(int stdoutFd);
+ private:
+  void readPorts(int stdoutFd);
 
-    pid_t pid_ = -1;
-    int stdoutFd_ = -1;
-    int exitStatus_ = -1;
-    std::uint16_t httpPort_ = 0;
-    std::uint16_t httpsPort_ = 0;
+  pid_t pid_ = -1;
+  int stdoutFd_ = -1;
+  int exitStatus_ = -1;
+  std::uint16_t httpPort_ = 0;
+  std::uint16_t httpsPort_ = 0;
 };

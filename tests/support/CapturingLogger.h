@@ -89,9 +89,8 @@ class CapturingLogger : public Talvo::ILogger {
 
  private:
   size_t countLocked(const std::string& part) const {
-    return static_cast<size_t>(std::count_if(lines_.begin(), lines_.end(), [&](const Line& l) {
-      return l.message.find(part) != std::string::npos;
-    }));
+    return static_cast<size_t>(std::count_if(lines_.begin(), lines_.end(),
+                                             [&](const Line& l) { return l.message.find(part) != std::string::npos; }));
   }
 
   mutable std::mutex mutex_;

@@ -16,152 +16,151 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 int openListener(std::uint16_t& port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) throw std::runtime_error("RawPeer: socket() failed");
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 16) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        ::close(fd);
-        throw std::runtime_error("RawPeer: cannot listen on 127.0.0.1");
-    }
-    port = ntohs(address.sin_port);
-    return fd;
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) throw std::runtime_error("RawPeer: socket() failed");
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 16) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    ::close(fd);
+    throw std::runtime_error("RawPeer: cannot listen on 127.0.0.1");
+  }
+  port = ntohs(address.sin_port);
+  return fd;
 }
 
 }  // namespace
 
-RawPeer::RawPeer(std::vector<Step> script)
-    : RawPeer(Chooser([script](const std::string&) { return script; })) {}
+RawPeer::RawPeer(std::vector<Step> script) : RawPeer(Chooser([script](const std::string&) { return script; })) {}
 
 RawPeer::RawPeer(Chooser chooser) : chooser_(std::move(chooser)) {
-    listenFd_ = openListener(port_);
-    if (::pipe2(wakeFds_, O_CLOEXEC) != 0) {
-        ::close(listenFd_);
-        throw std::runtime_error("RawPeer: pipe2 failed");
-    }
-    thread_ = std::thread([this] { run(); });
+  listenFd_ = openListener(port_);
+  if (::pipe2(wakeFds_, O_CLOEXEC) != 0) {
+    ::close(listenFd_);
+    throw std::runtime_error("RawPeer: pipe2 failed");
+  }
+  thread_ = std::thread([this] { run(); });
 }
 
 RawPeer::~RawPeer() {
-    stop();
-    ::close(listenFd_);
-    ::close(wakeFds_[0]);
-    ::close(wakeFds_[1]);
+  stop();
+  ::close(listenFd_);
+  ::close(wakeFds_[0]);
+  ::close(wakeFds_[1]);
 }
 
 void RawPeer::stop() {
-    if (!thread_.joinable()) return;
-    const char wake = 1;
-    (void)!::write(wakeFds_[1], &wake, 1);
-    thread_.join();
+  if (!thread_.joinable()) return;
+  const char wake = 1;
+  (void)!::write(wakeFds_[1], &wake, 1);
+  thread_.join();
 }
 
 std::vector<std::string> RawPeer::requests() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return requests_;
+  std::lock_guard<std::mutex> lock(mutex_);
+  return requests_;
 }
 
 std::string RawPeer::lastRequest() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return requests_.empty() ? std::string() : requests_.back();
+  std::lock_guard<std::mutex> lock(mutex_);
+  return requests_.empty() ? std::string() : requests_.back();
 }
 
 std::size_t RawPeer::connectionCount() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return connections_;
+  std::lock_guard<std::mutex> lock(mutex_);
+  return connections_;
 }
 
 bool RawPeer::waitForConnections(std::size_t count, std::chrono::milliseconds deadline) const {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, deadline, [&] { return connections_ >= count; });
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_for(lock, deadline, [&] { return connections_ >= count; });
 }
 
 // Waits until fd is ready for events; false when stop() was called or the timeout (-1: none)
 // passed.
 bool RawPeer::waitFor(int fd, short events, int timeoutMs) const {
-    pollfd entries[2] = {{fd, events, 0}, {wakeFds_[0], POLLIN, 0}};
-    for (;;) {
-        const int ready = ::poll(entries, 2, timeoutMs);
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0 || (entries[1].revents & POLLIN)) return false;
-        return true;
-    }
+  pollfd entries[2] = {{fd, events, 0}, {wakeFds_[0], POLLIN, 0}};
+  for (;;) {
+    const int ready = ::poll(entries, 2, timeoutMs);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0 || (entries[1].revents & POLLIN)) return false;
+    return true;
+  }
 }
 
 void RawPeer::run() {
-    while (waitFor(listenFd_, POLLIN, -1)) {
-        const int connection = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (connection < 0) continue;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            ++connections_;
-        }
-        changed_.notify_all();
-        serve(connection);
-        ::close(connection);
+  while (waitFor(listenFd_, POLLIN, -1)) {
+    const int connection = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (connection < 0) continue;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++connections_;
     }
+    changed_.notify_all();
+    serve(connection);
+    ::close(connection);
+  }
 }
 
 void RawPeer::serve(int connection) {
-    std::string head = readHead(connection);
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        requests_.push_back(std::move(head));
-    }
-    changed_.notify_all();
-    for (const Step& step : chooser_(lastRequest())) {
-        if (!play(connection, step)) return;
-    }
+  std::string head = readHead(connection);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    requests_.push_back(std::move(head));
+  }
+  changed_.notify_all();
+  for (const Step& step : chooser_(lastRequest())) {
+    if (!play(connection, step)) return;
+  }
 }
 
 std::string RawPeer::readHead(int connection) {
-    std::string head;
-    char chunk[4096];
-    while (head.find("\r\n\r\n") == std::string::npos && head.size() < kMaxHead) {
-        if (!waitFor(connection, POLLIN, -1)) break;
-        const ssize_t n = ::recv(connection, chunk, std::min(sizeof chunk, kMaxHead - head.size()), 0);
-        if (n <= 0) break;
-        head.append(chunk, static_cast<std::size_t>(n));
-    }
-    return head;
+  std::string head;
+  char chunk[4096];
+  while (head.find("\r\n\r\n") == std::string::npos && head.size() < kMaxHead) {
+    if (!waitFor(connection, POLLIN, -1)) break;
+    const ssize_t n = ::recv(connection, chunk, std::min(sizeof chunk, kMaxHead - head.size()), 0);
+    if (n <= 0) break;
+    head.append(chunk, static_cast<std::size_t>(n));
+  }
+  return head;
 }
 
 // Returns false when the connection is finished (closed, client gone or stopping).
 bool RawPeer::play(int connection, const Step& step) {
-    switch (step.kind) {
-        case Step::Kind::Send: {
-            std::size_t sent = 0;
-            while (sent < step.bytes.size()) {
-                if (!waitFor(connection, POLLOUT, -1)) return false;
-                const ssize_t n =
-                    ::send(connection, step.bytes.data() + sent, step.bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-                if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-                if (n <= 0) return false;
-                sent += static_cast<std::size_t>(n);
-            }
-            return true;
-        }
-        case Step::Kind::Pause: {
-            const auto until = Clock::now() + step.pause;
-            // Only the stop pipe is watched, so client bytes do not cut the pause short.
-            while (Clock::now() < until) {
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
-                pollfd wake{wakeFds_[0], POLLIN, 0};
-                if (::poll(&wake, 1, static_cast<int>(left.count()) + 1) > 0) return false;
-            }
-            return true;
-        }
-        case Step::Kind::Close:
-            return false;
-        case Step::Kind::StallUntilStopped: {
-            pollfd wake{wakeFds_[0], POLLIN, 0};
-            while (::poll(&wake, 1, -1) < 0 && errno == EINTR) {
-            }
-            return false;
-        }
+  switch (step.kind) {
+    case Step::Kind::Send: {
+      std::size_t sent = 0;
+      while (sent < step.bytes.size()) {
+        if (!waitFor(connection, POLLOUT, -1)) return false;
+        const ssize_t n =
+            ::send(connection, step.bytes.data() + sent, step.bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (n <= 0) return false;
+        sent += static_cast<std::size_t>(n);
+      }
+      return true;
     }
-    return false;
+    case Step::Kind::Pause: {
+      const auto until = Clock::now() + step.pause;
+      // Only the stop pipe is watched, so client bytes do not cut the pause short.
+      while (Clock::now() < until) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+        pollfd wake{wakeFds_[0], POLLIN, 0};
+        if (::poll(&wake, 1, static_cast<int>(left.count()) + 1) > 0) return false;
+      }
+      return true;
+    }
+    case Step::Kind::Close:
+      return false;
+    case Step::Kind::StallUntilStopped: {
+      pollfd wake{wakeFds_[0], POLLIN, 0};
+      while (::poll(&wake, 1, -1) < 0 && errno == EINTR) {
+      }
+      return false;
+    }
+  }
+  return false;
 }

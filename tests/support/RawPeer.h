@@ -18,62 +18,62 @@
 #include <vector>
 
 class RawPeer {
-public:
-    struct Step {
-        enum class Kind {
-            Send,             // write bytes (stops early when the client is gone)
-            Pause,            // wait this long (a slow peer), cut short by stop()
-            Close,            // close the connection; later steps are skipped
-            StallUntilStopped // keep the connection open and silent until stop()
-        };
-        Kind kind;
-        std::string bytes;
-        std::chrono::milliseconds pause{0};
+ public:
+  struct Step {
+    enum class Kind {
+      Send,              // write bytes (stops early when the client is gone)
+      Pause,             // wait this long (a slow peer), cut short by stop()
+      Close,             // close the connection; later steps are skipped
+      StallUntilStopped  // keep the connection open and silent until stop()
     };
+    Kind kind;
+    std::string bytes;
+    std::chrono::milliseconds pause{0};
+  };
 
-    static Step send(std::string bytes) { return {Step::Kind::Send, std::move(bytes), {}}; }
-    static Step pause(std::chrono::milliseconds howLong) { return {Step::Kind::Pause, {}, howLong}; }
-    static Step close() { return {Step::Kind::Close, {}, {}}; }
-    static Step stall() { return {Step::Kind::StallUntilStopped, {}, {}}; }
+  static Step send(std::string bytes) { return {Step::Kind::Send, std::move(bytes), {}}; }
+  static Step pause(std::chrono::milliseconds howLong) { return {Step::Kind::Pause, {}, howLong}; }
+  static Step close() { return {Step::Kind::Close, {}, {}}; }
+  static Step stall() { return {Step::Kind::StallUntilStopped, {}, {}}; }
 
-    // Listens on an ephemeral port and starts the peer thread. When the script ends without
-    // Close, the connection is closed after the last step.
-    explicit RawPeer(std::vector<Step> script);
-    // Plays, on each connection, the script `chooser` gives for that connection's request head
-    // (called on the peer thread).
-    using Chooser = std::function<std::vector<Step>(const std::string& requestHead)>;
-    explicit RawPeer(Chooser chooser);
-    ~RawPeer();
-    RawPeer(const RawPeer&) = delete;
-    RawPeer& operator=(const RawPeer&) = delete;
+  // Listens on an ephemeral port and starts the peer thread. When the script ends without
+  // Close, the connection is closed after the last step.
+  explicit RawPeer(std::vector<Step> script);
+  // Plays, on each connection, the script `chooser` gives for that connection's request head
+  // (called on the peer thread).
+  using Chooser = std::function<std::vector<Step>(const std::string& requestHead)>;
+  explicit RawPeer(Chooser chooser);
+  ~RawPeer();
+  RawPeer(const RawPeer&) = delete;
+  RawPeer& operator=(const RawPeer&) = delete;
 
-    std::uint16_t port() const { return port_; }
+  std::uint16_t port() const { return port_; }
 
-    // Request heads received so far, oldest first; lastRequest() is "" before the first.
-    std::vector<std::string> requests() const;
-    std::string lastRequest() const;
-    std::size_t connectionCount() const;
-    // Blocks until count connections were accepted or the deadline passes.
-    bool waitForConnections(std::size_t count, std::chrono::milliseconds deadline = std::chrono::seconds(5)) const;
+  // Request heads received so far, oldest first; lastRequest() is "" before the first.
+  std::vector<std::string> requests() const;
+  std::string lastRequest() const;
+  std::size_t connectionCount() const;
+  // Blocks until count connections were accepted or the deadline passes.
+  bool waitForConnections(std::size_t count, std::chrono::milliseconds deadline = std::chrono::seconds(5)) const;
 
-    void stop();
+  void stop();
 
-    static constexpr std::size_t kMaxHead = 64 * 1024;
+  static constexpr std::size_t kMaxHead = 64 * 1024;
 
-private:
-    void run();
-    void serve(int connection);
-    bool play(int connection, const Step& step);
-    std::string readHead(int connection);
-    bool waitFor(int fd, short events, int timeoutMs) const;
+ private:
+  void run();
+  void serve(int connection);
+  bool play(int connection, const Step& step);
+  std::string readHead(int connection);
+  bool waitFor(int fd, short events, int timeoutMs) const;
 
-    const Chooser chooser_;
-    int listenFd_ = -1;
-    int wakeFds_[2] = {-1, -1};  // stop() writes to [1]; every wait also watches [0]
-    std::uint16_t port_ = 0;
-    mutable std::mutex mutex_;
-    mutable std::condition_variable changed_;
-    std::vector<std::string> requests_;
-    std::size_t connections_ = 0;
-    std::thread thread_;
+  const Chooser chooser_;
+  int listenFd_ = -1;
+  int wakeFds_[2] = {-1, -1};  // stop() writes to [1]; every wait also watches [0]
+  std::uint16_t port_ = 0;
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  std::vector<std::string> requests_;
+  std::size_t connections_ = 0;
+  std::thread thread_;
 };

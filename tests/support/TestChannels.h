@@ -123,9 +123,15 @@ class RecordingChannelHandler : public Handler, public Recorder {
   void* QueryContract(const char* typeName) override {
     return Talvo::isContractName<Handler>(typeName) ? this : nullptr;
   }
-  void Failed(Talvo::IContract*, int32_t code) override { record([&] { failures.push_back(code); }); }
-  void Started(Talvo::IContract*) override { record([&] { ++started; }); }
-  void Stopped(Talvo::IContract*) override { record([&] { ++stopped; }); }
+  void Failed(Talvo::IContract*, int32_t code) override {
+    record([&] { failures.push_back(code); });
+  }
+  void Started(Talvo::IContract*) override {
+    record([&] { ++started; });
+  }
+  void Stopped(Talvo::IContract*) override {
+    record([&] { ++stopped; });
+  }
   void StatisticUpdated(Talvo::IContract*, const char* name, const char* text) override {
     record([&] { statistics.push_back(std::string(name) + ": " + text); });
   }
@@ -166,7 +172,8 @@ class RecordingActionHandler : public Talvo::IAsyncActionHandler, public Recorde
  public:
   void* Cast(const char* typeName) override { return QueryContract(typeName); }
   void* QueryContract(const char* typeName) override {
-    if (Talvo::isContractName<Talvo::IContract>(typeName) || Talvo::isContractName<Talvo::IAsyncActionHandler>(typeName))
+    if (Talvo::isContractName<Talvo::IContract>(typeName) ||
+        Talvo::isContractName<Talvo::IAsyncActionHandler>(typeName))
       return static_cast<Talvo::IAsyncActionHandler*>(this);
     return nullptr;
   }

@@ -33,8 +33,8 @@ std::string bytes(std::initializer_list<int> values) {
 }
 
 // A picture with its tables (APP0, then a quantisation table), and one that starts its scan at once.
-const std::string kKeyPicture = bytes({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 0x4A, 0x46, 0xFF, 0xDB, 0x00, 0x03, 0x01,
-                                       0xFF, 0xDA, 0x00, 0x02, 0x11, 0x22, 0xFF, 0xD9});
+const std::string kKeyPicture = bytes({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 0x4A, 0x46, 0xFF, 0xDB, 0x00,
+                                       0x03, 0x01, 0xFF, 0xDA, 0x00, 0x02, 0x11, 0x22, 0xFF, 0xD9});
 const std::string kDeltaPicture =
     bytes({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 0x4A, 0x46, 0xFF, 0xDA, 0x00, 0x02, 0x33, 0x44, 0x55, 0xFF, 0xD9});
 
@@ -49,7 +49,8 @@ std::string part(const std::string& body) { return "Content-Type: image/jpeg\r\n
 std::unique_ptr<RawPeer> streamPeer(std::vector<RawPeer::Step> stream) {
   return std::make_unique<RawPeer>(RawPeer::Chooser([stream](const std::string& head) {
     if (head.rfind("GET /control/faststream.jpg", 0) == 0) return stream;
-    return std::vector<RawPeer::Step>{RawPeer::send("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok"), RawPeer::close()};
+    return std::vector<RawPeer::Step>{RawPeer::send("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok"),
+                                      RawPeer::close()};
   }));
 }
 
@@ -83,11 +84,12 @@ class VideoTest : public ::testing::Test {
 };
 
 TEST_F(VideoTest, PartsAreCutCheckedAndClassifiedByteExactly) {
-  const std::string badWalk = bytes({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 0x4A, 0x46, 0x00, 0xDA, 0x00, 0x02, 0xFF, 0xD9});
-  auto peer = streamPeer({RawPeer::send(streamHead() + part("") + part("A") + part("ABC") + part("ABCD") +
-                                        part("ABCDE") + part(kKeyPicture) + part(kDeltaPicture) + part(badWalk) +
-                                        part(kKeyPicture)),
-                          RawPeer::stall()});
+  const std::string badWalk =
+      bytes({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 0x4A, 0x46, 0x00, 0xDA, 0x00, 0x02, 0xFF, 0xD9});
+  auto peer =
+      streamPeer({RawPeer::send(streamHead() + part("") + part("A") + part("ABC") + part("ABCD") + part("ABCDE") +
+                                part(kKeyPicture) + part(kDeltaPicture) + part(badWalk) + part(kKeyPicture)),
+                  RawPeer::stall()});
   makeDevice("VX-S10", peer->port());
   ASSERT_NE(createVideo(), nullptr);
   video->Start();
@@ -102,9 +104,11 @@ TEST_F(VideoTest, PartsAreCutCheckedAndClassifiedByteExactly) {
   EXPECT_TRUE(received[2].key);
   EXPECT_EQ(logger.count(" Skip incorrect frame"), 2u) << "bodies of 4 and 5 bytes; shorter ones are dropped silently";
   EXPECT_EQ(logger.count(" Warning: invalid \"Zelta\" frame received."), 1u);
-  EXPECT_EQ(peer->lastRequest().rfind("GET /control/faststream.jpg?stream=Zelta&iframerefresh=10&fps=20 HTTP/1.", 0), 0u)
+  EXPECT_EQ(peer->lastRequest().rfind("GET /control/faststream.jpg?stream=Zelta&iframerefresh=10&fps=20 HTTP/1.", 0),
+            0u)
       << peer->lastRequest();
-  EXPECT_TRUE(logger.contains(" Init Zelta stream with url /control/faststream.jpg?stream=Zelta&iframerefresh=10&fps=20"));
+  EXPECT_TRUE(
+      logger.contains(" Init Zelta stream with url /control/faststream.jpg?stream=Zelta&iframerefresh=10&fps=20"));
   video->Stop();
   EXPECT_TRUE(handler.waitForStopped(5s));
   EXPECT_TRUE(failures().empty());
@@ -112,8 +116,8 @@ TEST_F(VideoTest, PartsAreCutCheckedAndClassifiedByteExactly) {
 
 TEST_F(VideoTest, MjpegPicturesAreAllKeyAndMustStartWithApp0) {
   const std::string noApp0 = bytes({0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x04, 0x01, 0x02, 0xFF, 0xD9});
-  auto peer = streamPeer({RawPeer::send(streamHead() + part(noApp0) + part(kDeltaPicture) + part(kKeyPicture)),
-                          RawPeer::stall()});
+  auto peer = streamPeer(
+      {RawPeer::send(streamHead() + part(noApp0) + part(kDeltaPicture) + part(kKeyPicture)), RawPeer::stall()});
   makeDevice("VX-S10", peer->port());
   ASSERT_NE(createVideo(0, 1), nullptr) << "the second stream of this model is MJPEG";
   video->Start();
@@ -227,7 +231,8 @@ TEST_F(CamsimVideoTest, AudioReachesTheAudioSourceOfTheSameChannelOnlyWhileStart
   ASSERT_NE(createVideo(), nullptr);
   video->Start();
   const auto deadline = std::chrono::steady_clock::now() + 20s;
-  while (audioFactory.audioCount() < 5 && std::chrono::steady_clock::now() < deadline) handler.waitForFrames(frames().size() + 1, 1s);
+  while (audioFactory.audioCount() < 5 && std::chrono::steady_clock::now() < deadline)
+    handler.waitForFrames(frames().size() + 1, 1s);
   ASSERT_GE(audioFactory.audioCount(), 5u);
   EXPECT_EQ(audioFactory.lastAudioFormat, "G.711");
   EXPECT_EQ(audioFactory.lastAudioBitRate, 64000);
@@ -281,7 +286,8 @@ TEST_F(CamsimVideoTest, ImageFrameRateAndExposureRequests) {
 
 TEST_F(CamsimVideoTest, LensItemsFollowTheChosenLens) {
   startCamera("VX-D20", "VX-S10");
-  camera->request("/control/control?set&section=quickcontrol&brightness=30%2B50", "Authorization: Basic YWRtaW46cHc=\r\n");
+  camera->request("/control/control?set&section=quickcontrol&brightness=30%2B50",
+                  "Authorization: Basic YWRtaW46cHc=\r\n");
   camera->clearRequests();
   ASSERT_NE(createVideo(), nullptr);
   video->Start();

@@ -143,20 +143,20 @@ TEST_F(VideoSourceVer2Test, OneLensCameraGetsSingleValuesAndUntouchedSectionsNoR
   start("VX-D21");
   apply({{{"brightness", 40}}, {{"fps", 12}, {"sharpness", 3}, {"displayMode", "dual"}}});
   EXPECT_EQ(actions.results(), (std::vector<int>{0, 0}));
-  EXPECT_EQ(settingsRequests(),
-            (std::vector<std::string>{
-                "/control/control?set&section=exposure&brightness=40",
-                "/control/control?set&section=general&framerate100=1200&sharpen=3&display_mode=dual"}));
+  EXPECT_EQ(
+      settingsRequests(),
+      (std::vector<std::string>{"/control/control?set&section=exposure&brightness=40",
+                                "/control/control?set&section=general&framerate100=1200&sharpen=3&display_mode=dual"}));
 }
 
 TEST_F(VideoSourceVer2Test, ColorAndQualitySettings) {
   start("VX-D21");
   apply({{{"whiteBalance", 2}, {"redGain", 7}, {"blueGain", -3}, {"autoSaturationControl", 40}}, {{"quality", 85}}});
   EXPECT_EQ(actions.results(), (std::vector<int>{0, 0}));
-  EXPECT_EQ(settingsRequests(),
-            (std::vector<std::string>{
-                "/control/control?set&section=color&wb_profile=2&red=7&blue=-3&color_dark_percent=40",
-                "/control/control?set&section=jpeg&quality=85"}));
+  EXPECT_EQ(
+      settingsRequests(),
+      (std::vector<std::string>{"/control/control?set&section=color&wb_profile=2&red=7&blue=-3&color_dark_percent=40",
+                                "/control/control?set&section=jpeg&quality=85"}));
 }
 
 // ---- one lens of two ------------------------------------------------------------------------

@@ -21,11 +21,11 @@ std::uint8_t linearToUlaw(std::int16_t sample);
 
 // Continues the tone from where the previous call stopped. One per stream; not thread-safe.
 class ToneGenerator {
-public:
-    std::string nextSamples(std::size_t count);
+ public:
+  std::string nextSamples(std::size_t count);
 
-private:
-    std::uint64_t sampleIndex_ = 0;
+ private:
+  std::uint64_t sampleIndex_ = 0;
 };
 
 constexpr std::size_t kAudioHeaderSize = 16;

@@ -7,15 +7,15 @@
 namespace camsim {
 
 class BasicAuth {
-public:
-    BasicAuth(const std::string& user, const std::string& password);
+ public:
+  BasicAuth(const std::string& user, const std::string& password);
 
-    bool enabled() const { return !expected_.empty(); }
-    // True when authentication is off or the header carries the right user and password.
-    bool accepts(const std::string& authorizationHeader) const;
+  bool enabled() const { return !expected_.empty(); }
+  // True when authentication is off or the header carries the right user and password.
+  bool accepts(const std::string& authorizationHeader) const;
 
-private:
-    std::string expected_;  // "Basic <base64 of user:password>", empty when off
+ private:
+  std::string expected_;  // "Basic <base64 of user:password>", empty when off
 };
 
 std::string base64Encode(const std::string& bytes);

@@ -14,22 +14,22 @@
 namespace camsim {
 
 class CameraApi {
-public:
-    // References are kept: state and pictures must outlive the api.
-    CameraApi(CameraState& state, const PictureSource& pictures);
+ public:
+  // References are kept: state and pictures must outlive the api.
+  CameraApi(CameraState& state, const PictureSource& pictures);
 
-    Reply handle(const Target& target, const std::string& rawQuery);
+  Reply handle(const Target& target, const std::string& rawQuery);
 
-private:
-    Reply control(const Target& target);
-    Reply adminControl(const std::string& rawQuery);
-    Reply adminAudio(const Target& target);
-    Reply json(const Target& target);
-    Reply currentPicture();
+ private:
+  Reply control(const Target& target);
+  Reply adminControl(const std::string& rawQuery);
+  Reply adminAudio(const Target& target);
+  Reply json(const Target& target);
+  Reply currentPicture();
 
-    CameraState& state_;
-    const PictureSource& pictures_;
-    std::atomic<std::uint64_t> snapshotCount_{0};
+  CameraState& state_;
+  const PictureSource& pictures_;
+  std::atomic<std::uint64_t> snapshotCount_{0};
 };
 
 // Lines as the camera writes them: "key=value\r\n" each.

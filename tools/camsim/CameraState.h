@@ -16,49 +16,48 @@
 namespace camsim {
 
 struct EventSettings {
-    bool enabled = false;
-    std::string est;  // the EST list as given to /sim/events
+  bool enabled = false;
+  std::string est;  // the EST list as given to /sim/events
 };
 
 class CameraState {
-public:
-    CameraState(ModelInfo model, SectionMap sections);
+ public:
+  CameraState(ModelInfo model, SectionMap sections);
 
-    const ModelInfo& model() const { return model_; }
+  const ModelInfo& model() const { return model_; }
 
-    // Lines of a section; when keys are named only those, in that order, stored ones only.
-    // Nothing when the section does not exist.
-    std::optional<SectionLines> read(const std::string& section,
-                                     const std::vector<std::string>& keys) const;
-    // Stores each key=value into the section, creating it when needed.
-    void set(const std::string& section, const SectionLines& lines);
+  // Lines of a section; when keys are named only those, in that order, stored ones only.
+  // Nothing when the section does not exist.
+  std::optional<SectionLines> read(const std::string& section, const std::vector<std::string>& keys) const;
+  // Stores each key=value into the section, creating it when needed.
+  void set(const std::string& section, const SectionLines& lines);
 
-    // Queries received on /admin/control, oldest first (bounded: the oldest are dropped).
-    void recordAdminQuery(const std::string& query);
-    std::vector<std::string> adminQueries() const;
+  // Queries received on /admin/control, oldest first (bounded: the oldest are dropped).
+  void recordAdminQuery(const std::string& query);
+  std::vector<std::string> adminQueries() const;
 
-    void setMicrophone(bool on);
-    bool microphone() const;
+  void setMicrophone(bool on);
+  bool microphone() const;
 
-    void setEvents(EventSettings events);
-    EventSettings events() const;
+  void setEvents(EventSettings events);
+  EventSettings events() const;
 
-    // JSON document served at an /api/json/ path.
-    std::optional<std::string> jsonDocument(const std::string& path) const;
-    // False when the path is new and kMaxJsonDocuments are already stored.
-    bool setJsonDocument(const std::string& path, std::string body);
+  // JSON document served at an /api/json/ path.
+  std::optional<std::string> jsonDocument(const std::string& path) const;
+  // False when the path is new and kMaxJsonDocuments are already stored.
+  bool setJsonDocument(const std::string& path, std::string body);
 
-    static constexpr std::size_t kMaxAdminQueries = 1000;
-    static constexpr std::size_t kMaxJsonDocuments = 1000;
+  static constexpr std::size_t kMaxAdminQueries = 1000;
+  static constexpr std::size_t kMaxJsonDocuments = 1000;
 
-private:
-    const ModelInfo model_;
-    mutable std::mutex mutex_;
-    SectionMap sections_;
-    std::deque<std::string> adminQueries_;
-    bool microphone_ = false;
-    EventSettings events_;
-    std::map<std::string, std::string> jsonDocuments_;
+ private:
+  const ModelInfo model_;
+  mutable std::mutex mutex_;
+  SectionMap sections_;
+  std::deque<std::string> adminQueries_;
+  bool microphone_ = false;
+  EventSettings events_;
+  std::map<std::string, std::string> jsonDocuments_;
 };
 
 }  // namespace camsim

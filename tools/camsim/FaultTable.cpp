@@ -7,115 +7,115 @@ namespace camsim {
 namespace {
 
 struct ActionRule {
-    FaultAction action;
-    long min;
-    long max;
+  FaultAction action;
+  long min;
+  long max;
 };
 
 const std::map<std::string, ActionRule>& actionRules() {
-    static const std::map<std::string, ActionRule> rules = {
-        {"delay_ms", {FaultAction::Delay, 0, 600000}},
-        {"status", {FaultAction::Status, 100, 599}},
-        {"empty", {FaultAction::Empty, 1, 1}},
-        {"close", {FaultAction::Close, 1, 1}},
-        {"stall_after_head", {FaultAction::StallAfterHead, 1, 1}},
-        {"garbage", {FaultAction::Garbage, 1, 1}},
-        {"drop_after_parts", {FaultAction::DropAfterParts, 0, 1000000}},
-        {"stall_after_parts", {FaultAction::StallAfterParts, 0, 1000000}},
-        {"garbage_part", {FaultAction::GarbagePart, 1, 1000000}},
-        {"no_eoi", {FaultAction::NoEoi, 1, 1000000}},
-        {"endless_part", {FaultAction::EndlessPart, 1, 1000000}},
-    };
-    return rules;
+  static const std::map<std::string, ActionRule> rules = {
+      {"delay_ms", {FaultAction::Delay, 0, 600000}},
+      {"status", {FaultAction::Status, 100, 599}},
+      {"empty", {FaultAction::Empty, 1, 1}},
+      {"close", {FaultAction::Close, 1, 1}},
+      {"stall_after_head", {FaultAction::StallAfterHead, 1, 1}},
+      {"garbage", {FaultAction::Garbage, 1, 1}},
+      {"drop_after_parts", {FaultAction::DropAfterParts, 0, 1000000}},
+      {"stall_after_parts", {FaultAction::StallAfterParts, 0, 1000000}},
+      {"garbage_part", {FaultAction::GarbagePart, 1, 1000000}},
+      {"no_eoi", {FaultAction::NoEoi, 1, 1000000}},
+      {"endless_part", {FaultAction::EndlessPart, 1, 1000000}},
+  };
+  return rules;
 }
 
 bool startsWith(const std::string& text, const std::string& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
+  return text.compare(0, prefix.size(), prefix) == 0;
 }
 
 bool matches(const Fault& fault, const std::string& target) {
-    if (fault.remaining == 0) return false;
-    if (isStreamAction(fault.action) && !startsWith(target, kFastStreamPath)) return false;
-    return startsWith(target, fault.pathPrefix);
+  if (fault.remaining == 0) return false;
+  if (isStreamAction(fault.action) && !startsWith(target, kFastStreamPath)) return false;
+  return startsWith(target, fault.pathPrefix);
 }
 
 // Applies one query item to the fault being built; returns an error text or "".
 std::string applyItem(const QueryItem& item, Fault& fault, bool& haveAction) {
-    if (item.name == "path") {
-        if (item.value.empty() || item.value[0] != '/') return "path must start with /";
-        if (startsWith(item.value, "/sim")) return "faults cannot apply to /sim paths";
-        fault.pathPrefix = item.value;
-        return "";
-    }
-    if (item.name == "count") {
-        const auto count = parseNumber(item.value, 1, 1000000000);
-        if (!count) return "count must be a number from 1";
-        fault.remaining = *count;
-        return "";
-    }
-    const auto rule = actionRules().find(item.name);
-    if (rule == actionRules().end()) return "unknown parameter " + item.name;
-    if (haveAction) return "only one action per fault";
-    const auto value = parseNumber(item.value, rule->second.min, rule->second.max);
-    if (!value) return "bad value for " + item.name;
-    fault.action = rule->second.action;
-    fault.value = *value;
-    haveAction = true;
+  if (item.name == "path") {
+    if (item.value.empty() || item.value[0] != '/') return "path must start with /";
+    if (startsWith(item.value, "/sim")) return "faults cannot apply to /sim paths";
+    fault.pathPrefix = item.value;
     return "";
+  }
+  if (item.name == "count") {
+    const auto count = parseNumber(item.value, 1, 1000000000);
+    if (!count) return "count must be a number from 1";
+    fault.remaining = *count;
+    return "";
+  }
+  const auto rule = actionRules().find(item.name);
+  if (rule == actionRules().end()) return "unknown parameter " + item.name;
+  if (haveAction) return "only one action per fault";
+  const auto value = parseNumber(item.value, rule->second.min, rule->second.max);
+  if (!value) return "bad value for " + item.name;
+  fault.action = rule->second.action;
+  fault.value = *value;
+  haveAction = true;
+  return "";
 }
 
 }  // namespace
 
 bool isStreamAction(FaultAction action) {
-    switch (action) {
-        case FaultAction::DropAfterParts:
-        case FaultAction::StallAfterParts:
-        case FaultAction::GarbagePart:
-        case FaultAction::NoEoi:
-        case FaultAction::EndlessPart:
-            return true;
-        default:
-            return false;
-    }
+  switch (action) {
+    case FaultAction::DropAfterParts:
+    case FaultAction::StallAfterParts:
+    case FaultAction::GarbagePart:
+    case FaultAction::NoEoi:
+    case FaultAction::EndlessPart:
+      return true;
+    default:
+      return false;
+  }
 }
 
 FaultParse parseFault(const Target& query) {
-    Fault fault;
-    bool haveAction = false;
-    for (const QueryItem& item : query.query) {
-        std::string error = applyItem(item, fault, haveAction);
-        if (!error.empty()) return {std::nullopt, error};
-    }
-    if (!haveAction) return {std::nullopt, "no action given"};
-    return {fault, ""};
+  Fault fault;
+  bool haveAction = false;
+  for (const QueryItem& item : query.query) {
+    std::string error = applyItem(item, fault, haveAction);
+    if (!error.empty()) return {std::nullopt, error};
+  }
+  if (!haveAction) return {std::nullopt, "no action given"};
+  return {fault, ""};
 }
 
 void FaultTable::install(const Fault& fault) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    // Spent faults are dropped first so a long test run cannot fill the table.
-    std::vector<Fault> live;
-    for (const Fault& old : faults_) {
-        if (old.remaining != 0) live.push_back(old);
-    }
-    faults_.swap(live);
-    if (faults_.size() == kMaxFaults) faults_.erase(faults_.begin());
-    faults_.push_back(fault);
+  std::lock_guard<std::mutex> lock(mutex_);
+  // Spent faults are dropped first so a long test run cannot fill the table.
+  std::vector<Fault> live;
+  for (const Fault& old : faults_) {
+    if (old.remaining != 0) live.push_back(old);
+  }
+  faults_.swap(live);
+  if (faults_.size() == kMaxFaults) faults_.erase(faults_.begin());
+  faults_.push_back(fault);
 }
 
 void FaultTable::clear() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    faults_.clear();
+  std::lock_guard<std::mutex> lock(mutex_);
+  faults_.clear();
 }
 
 std::optional<Fault> FaultTable::take(const std::string& target) {
-    if (startsWith(target, "/sim")) return std::nullopt;
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (Fault& fault : faults_) {
-        if (!matches(fault, target)) continue;
-        if (fault.remaining > 0) --fault.remaining;
-        return fault;
-    }
-    return std::nullopt;
+  if (startsWith(target, "/sim")) return std::nullopt;
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (Fault& fault : faults_) {
+    if (!matches(fault, target)) continue;
+    if (fault.remaining > 0) --fault.remaining;
+    return fault;
+  }
+  return std::nullopt;
 }
 
 }  // namespace camsim

@@ -12,51 +12,51 @@
 namespace camsim {
 
 enum class FaultAction {
-    Delay,            // value: milliseconds before the normal answer
-    Status,           // value: HTTP status answered with a short body
-    Empty,            // 200 with an empty body
-    Close,            // close the connection without answering
-    StallAfterHead,   // send the head (and a short start of the body), then nothing
-    Garbage,          // answer bytes that are not HTTP
-    DropAfterParts,   // stream: close after value pictures
-    StallAfterParts,  // stream: after value pictures send nothing more
-    GarbagePart,      // stream: part number value carries random bytes
-    NoEoi,            // stream: picture number value lacks its final FF D9
-    EndlessPart,      // stream: part number value never ends
+  Delay,            // value: milliseconds before the normal answer
+  Status,           // value: HTTP status answered with a short body
+  Empty,            // 200 with an empty body
+  Close,            // close the connection without answering
+  StallAfterHead,   // send the head (and a short start of the body), then nothing
+  Garbage,          // answer bytes that are not HTTP
+  DropAfterParts,   // stream: close after value pictures
+  StallAfterParts,  // stream: after value pictures send nothing more
+  GarbagePart,      // stream: part number value carries random bytes
+  NoEoi,            // stream: picture number value lacks its final FF D9
+  EndlessPart,      // stream: part number value never ends
 };
 
 // True for the actions that only make sense on /control/faststream.jpg.
 bool isStreamAction(FaultAction action);
 
 struct Fault {
-    std::string pathPrefix;  // empty: every camera path (never /sim)
-    long remaining = -1;     // -1: until cleared
-    FaultAction action = FaultAction::Status;
-    long value = 0;
+  std::string pathPrefix;  // empty: every camera path (never /sim)
+  long remaining = -1;     // -1: until cleared
+  FaultAction action = FaultAction::Status;
+  long value = 0;
 };
 
 // Either a fault or the reason the query does not describe one.
 struct FaultParse {
-    std::optional<Fault> fault;
-    std::string error;
+  std::optional<Fault> fault;
+  std::string error;
 };
 
 // Reads the parameters of /sim/fault (without clear=1).
 FaultParse parseFault(const Target& query);
 
 class FaultTable {
-public:
-    void install(const Fault& fault);
-    void clear();
-    // The first installed fault matching this request target with count left; uses one of
-    // its count. Stream actions match only the server-push path.
-    std::optional<Fault> take(const std::string& target);
+ public:
+  void install(const Fault& fault);
+  void clear();
+  // The first installed fault matching this request target with count left; uses one of
+  // its count. Stream actions match only the server-push path.
+  std::optional<Fault> take(const std::string& target);
 
-    static constexpr std::size_t kMaxFaults = 100;
+  static constexpr std::size_t kMaxFaults = 100;
 
-private:
-    std::mutex mutex_;
-    std::vector<Fault> faults_;
+ private:
+  std::mutex mutex_;
+  std::vector<Fault> faults_;
 };
 
 inline constexpr const char* kFastStreamPath = "/control/faststream.jpg";

@@ -14,25 +14,25 @@ namespace {
 constexpr std::chrono::seconds kIdleTimeout{120};
 
 bool startsWith(const std::string& text, const char* prefix) {
-    return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
+  return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
 }
 
 std::string pathOf(const std::string& target) { return target.substr(0, target.find('?')); }
 
 std::string queryOf(const std::string& target) {
-    const auto question = target.find('?');
-    return question == std::string::npos ? std::string() : target.substr(question + 1);
+  const auto question = target.find('?');
+  return question == std::string::npos ? std::string() : target.substr(question + 1);
 }
 
 Reply faultStatusReply(int status) {
-    Reply reply = Reply::text(status, "Error\r\n");
-    if (status == 302 || status == 301 || status == 307) {
-        reply.headers.emplace_back("Location", "/");
-        reply.body = "Moved\r\n";
-    } else if (status == 304 || status == 204 || status < 200) {
-        reply.body.clear();
-    }
-    return reply;
+  Reply reply = Reply::text(status, "Error\r\n");
+  if (status == 302 || status == 301 || status == 307) {
+    reply.headers.emplace_back("Location", "/");
+    reply.body = "Moved\r\n";
+  } else if (status == 304 || status == 204 || status < 200) {
+    reply.body.clear();
+  }
+  return reply;
 }
 
 }  // namespace
@@ -43,181 +43,180 @@ HttpSession<Stream>::HttpSession(Stream&& stream, const SimContext& ctx)
 
 template <class Stream>
 void HttpSession<Stream>::start() {
-    asyncOpen(stream_, [self = this->shared_from_this()](error_code ec) {
-        if (ec) return;
-        self->readRequest();
-    });
+  asyncOpen(stream_, [self = this->shared_from_this()](error_code ec) {
+    if (ec) return;
+    self->readRequest();
+  });
 }
 
 template <class Stream>
 void HttpSession<Stream>::readRequest() {
-    parser_.emplace();
-    parser_->header_limit(kHeaderLimit);
-    parser_->body_limit(kBodyLimit);
-    tcpLayer(stream_).expires_after(kIdleTimeout);
-    http::async_read(stream_, buffer_, *parser_, [self = this->shared_from_this()](error_code ec, std::size_t) {
-        self->onRead(ec);
-    });
+  parser_.emplace();
+  parser_->header_limit(kHeaderLimit);
+  parser_->body_limit(kBodyLimit);
+  tcpLayer(stream_).expires_after(kIdleTimeout);
+  http::async_read(stream_, buffer_, *parser_,
+                   [self = this->shared_from_this()](error_code ec, std::size_t) { self->onRead(ec); });
 }
 
 template <class Stream>
 void HttpSession<Stream>::onRead(error_code ec) {
-    if (ec == http::error::header_limit || ec == http::error::body_limit || ec == http::error::buffer_overflow) {
-        raw_ = "HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-        net::async_write(stream_, net::buffer(raw_), [self = this->shared_from_this()](error_code, std::size_t) {
-            closeNow(self->stream_);
-        });
-        return;
-    }
-    if (ec) return;  // client gone or idle too long: the session ends with its last handler
-    tcpLayer(stream_).expires_never();
-    request_ = parser_->release();
-    const std::string target(request_.target());
-    if (startsWith(target, "/sim/") || pathOf(target) == "/sim") {
-        serveSim();
-        return;
-    }
-    logId_ = ctx_.log.arrived(std::string(request_.method_string()), target);
-    std::optional<Fault> fault = ctx_.faults.take(target);
-    if (fault && fault->action == FaultAction::Delay) {
-        delayTimer_.expires_after(std::chrono::milliseconds(fault->value));
-        delayTimer_.async_wait([self = this->shared_from_this()](error_code waitError) {
-            if (!waitError) self->serveCamera(std::nullopt);
-        });
-        return;
-    }
-    serveCamera(fault);
+  if (ec == http::error::header_limit || ec == http::error::body_limit || ec == http::error::buffer_overflow) {
+    raw_ = "HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+    net::async_write(stream_, net::buffer(raw_),
+                     [self = this->shared_from_this()](error_code, std::size_t) { closeNow(self->stream_); });
+    return;
+  }
+  if (ec) return;  // client gone or idle too long: the session ends with its last handler
+  tcpLayer(stream_).expires_never();
+  request_ = parser_->release();
+  const std::string target(request_.target());
+  if (startsWith(target, "/sim/") || pathOf(target) == "/sim") {
+    serveSim();
+    return;
+  }
+  logId_ = ctx_.log.arrived(std::string(request_.method_string()), target);
+  std::optional<Fault> fault = ctx_.faults.take(target);
+  if (fault && fault->action == FaultAction::Delay) {
+    delayTimer_.expires_after(std::chrono::milliseconds(fault->value));
+    delayTimer_.async_wait([self = this->shared_from_this()](error_code waitError) {
+      if (!waitError) self->serveCamera(std::nullopt);
+    });
+    return;
+  }
+  serveCamera(fault);
 }
 
 template <class Stream>
 void HttpSession<Stream>::serveSim() {
-    logId_ = 0;  // control requests stay out of the request log
-    answer(ctx_.control.handle(parseTarget(std::string(request_.target()))));
+  logId_ = 0;  // control requests stay out of the request log
+  answer(ctx_.control.handle(parseTarget(std::string(request_.target()))));
 }
 
 template <class Stream>
 void HttpSession<Stream>::serveCamera(std::optional<Fault> fault) {
-    if (fault && !isStreamAction(fault->action) && applyFault(*fault)) return;
-    const std::string target(request_.target());
-    if (!ctx_.auth.accepts(std::string(request_[http::field::authorization]))) {
-        Reply reply = Reply::text(401, "Unauthorized\r\n");
-        reply.headers.emplace_back("WWW-Authenticate", "Basic realm=\"Vantrel\"");
-        answer(reply);
-        return;
-    }
-    if (pathOf(target) == kFastStreamPath) {
-        serveStream(fault);
-        return;
-    }
-    answer(ctx_.api.handle(parseTarget(target), queryOf(target)));
+  if (fault && !isStreamAction(fault->action) && applyFault(*fault)) return;
+  const std::string target(request_.target());
+  if (!ctx_.auth.accepts(std::string(request_[http::field::authorization]))) {
+    Reply reply = Reply::text(401, "Unauthorized\r\n");
+    reply.headers.emplace_back("WWW-Authenticate", "Basic realm=\"Vantrel\"");
+    answer(reply);
+    return;
+  }
+  if (pathOf(target) == kFastStreamPath) {
+    serveStream(fault);
+    return;
+  }
+  answer(ctx_.api.handle(parseTarget(target), queryOf(target)));
 }
 
 // Returns true when the fault took over the answer.
 template <class Stream>
 bool HttpSession<Stream>::applyFault(const Fault& fault) {
-    const bool stream = pathOf(std::string(request_.target())) == kFastStreamPath;
-    switch (fault.action) {
-        case FaultAction::Status:
-            answer(faultStatusReply(static_cast<int>(fault.value)));
-            return true;
-        case FaultAction::Empty:
-            answer(Reply::text(200, ""));
-            return true;
-        case FaultAction::Close:
-            noteAnswer(0);
-            closeNow(stream_);
-            return true;
-        case FaultAction::Garbage:
-            noteAnswer(0);
-            writeRaw("GARBAGE\r\n\r\n", false);
-            return true;
-        case FaultAction::StallAfterHead:
-            noteAnswer(200);
-            writeRaw(stream ? streamHead()
-                            : statusLineVersion() +
-                                  " 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 1000\r\n\r\nPARTIAL",
-                     true);
-            return true;
-        default:
-            return false;
-    }
+  const bool stream = pathOf(std::string(request_.target())) == kFastStreamPath;
+  switch (fault.action) {
+    case FaultAction::Status:
+      answer(faultStatusReply(static_cast<int>(fault.value)));
+      return true;
+    case FaultAction::Empty:
+      answer(Reply::text(200, ""));
+      return true;
+    case FaultAction::Close:
+      noteAnswer(0);
+      closeNow(stream_);
+      return true;
+    case FaultAction::Garbage:
+      noteAnswer(0);
+      writeRaw("GARBAGE\r\n\r\n", false);
+      return true;
+    case FaultAction::StallAfterHead:
+      noteAnswer(200);
+      writeRaw(stream
+                   ? streamHead()
+                   : statusLineVersion() + " 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 1000\r\n\r\nPARTIAL",
+               true);
+      return true;
+    default:
+      return false;
+  }
 }
 
 template <class Stream>
 void HttpSession<Stream>::serveStream(std::optional<Fault> fault) {
-    const StreamRequestParse parsed = parseStreamRequest(parseTarget(std::string(request_.target())));
-    if (!parsed.request) {
-        answer(Reply::text(400, parsed.error + "\r\n"));
-        return;
-    }
-    noteAnswer(200);
-    auto push = std::make_shared<PushStream<Stream>>(std::move(stream_), ctx_, *parsed.request, std::move(fault));
-    push->start();
+  const StreamRequestParse parsed = parseStreamRequest(parseTarget(std::string(request_.target())));
+  if (!parsed.request) {
+    answer(Reply::text(400, parsed.error + "\r\n"));
+    return;
+  }
+  noteAnswer(200);
+  auto push = std::make_shared<PushStream<Stream>>(std::move(stream_), ctx_, *parsed.request, std::move(fault));
+  push->start();
 }
 
 template <class Stream>
 void HttpSession<Stream>::answer(const Reply& reply) {
-    auto response = std::make_shared<http::response<http::string_body>>(
-        static_cast<http::status>(reply.status), request_.version());
-    response->set(http::field::server, "vantrel-camsim");
-    if (!reply.body.empty() || reply.status == 200) response->set(http::field::content_type, reply.contentType);
-    for (const auto& header : reply.headers) response->set(header.first, header.second);
-    response->body() = reply.body;
-    response->keep_alive(request_.keep_alive());
-    response->prepare_payload();
-    noteAnswer(reply.status);
-    pendingResponse_ = response;
-    const bool keepAlive = response->keep_alive();
-    http::async_write(stream_, *response, [self = this->shared_from_this(), keepAlive](error_code ec, std::size_t) {
-        self->afterAnswer(keepAlive, ec);
-    });
+  auto response =
+      std::make_shared<http::response<http::string_body>>(static_cast<http::status>(reply.status), request_.version());
+  response->set(http::field::server, "vantrel-camsim");
+  if (!reply.body.empty() || reply.status == 200) response->set(http::field::content_type, reply.contentType);
+  for (const auto& header : reply.headers) response->set(header.first, header.second);
+  response->body() = reply.body;
+  response->keep_alive(request_.keep_alive());
+  response->prepare_payload();
+  noteAnswer(reply.status);
+  pendingResponse_ = response;
+  const bool keepAlive = response->keep_alive();
+  http::async_write(stream_, *response, [self = this->shared_from_this(), keepAlive](error_code ec, std::size_t) {
+    self->afterAnswer(keepAlive, ec);
+  });
 }
 
 template <class Stream>
 void HttpSession<Stream>::afterAnswer(bool keepAlive, error_code ec) {
-    pendingResponse_.reset();
-    if (ec) return;
-    if (keepAlive) {
-        readRequest();
-        return;
-    }
-    asyncFinish(stream_, [self = this->shared_from_this()](error_code) {});
+  pendingResponse_.reset();
+  if (ec) return;
+  if (keepAlive) {
+    readRequest();
+    return;
+  }
+  asyncFinish(stream_, [self = this->shared_from_this()](error_code) {});
 }
 
 template <class Stream>
 void HttpSession<Stream>::writeRaw(std::string bytes, bool thenStall) {
-    raw_ = std::move(bytes);
-    net::async_write(stream_, net::buffer(raw_), [self = this->shared_from_this(), thenStall](error_code ec, std::size_t) {
-        if (!ec && thenStall) {
-            self->drainUntilClosed();
-            return;
-        }
-        closeNow(self->stream_);
-    });
+  raw_ = std::move(bytes);
+  net::async_write(stream_, net::buffer(raw_),
+                   [self = this->shared_from_this(), thenStall](error_code ec, std::size_t) {
+                     if (!ec && thenStall) {
+                       self->drainUntilClosed();
+                       return;
+                     }
+                     closeNow(self->stream_);
+                   });
 }
 
 // Keeps a stalled connection open, reading and dropping whatever the client sends, until
 // the client closes it or the server stops.
 template <class Stream>
 void HttpSession<Stream>::drainUntilClosed() {
-    stream_.async_read_some(net::buffer(readScratch_), [self = this->shared_from_this()](error_code ec, std::size_t) {
-        if (ec) {
-            closeNow(self->stream_);
-            return;
-        }
-        self->drainUntilClosed();
-    });
+  stream_.async_read_some(net::buffer(readScratch_), [self = this->shared_from_this()](error_code ec, std::size_t) {
+    if (ec) {
+      closeNow(self->stream_);
+      return;
+    }
+    self->drainUntilClosed();
+  });
 }
 
 template <class Stream>
 void HttpSession<Stream>::noteAnswer(int status) {
-    if (logId_ != 0) ctx_.log.answered(logId_, status);
-    ctx_.verbose.request(std::string(request_.method_string()), std::string(request_.target()), status);
+  if (logId_ != 0) ctx_.log.answered(logId_, status);
+  ctx_.verbose.request(std::string(request_.method_string()), std::string(request_.target()), status);
 }
 
 template <class Stream>
 std::string HttpSession<Stream>::statusLineVersion() const {
-    return request_.version() == 10 ? "HTTP/1.0" : "HTTP/1.1";
+  return request_.version() == 10 ? "HTTP/1.0" : "HTTP/1.1";
 }
 
 template class HttpSession<TcpStream>;

@@ -24,41 +24,41 @@ namespace camsim {
 
 template <class Stream>
 class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
-public:
-    // ctx must outlive the server.
-    HttpSession(Stream&& stream, const SimContext& ctx);
+ public:
+  // ctx must outlive the server.
+  HttpSession(Stream&& stream, const SimContext& ctx);
 
-    void start();
+  void start();
 
-    static constexpr std::size_t kHeaderLimit = 8 * 1024;
-    static constexpr std::size_t kBodyLimit = 16 * 1024;
+  static constexpr std::size_t kHeaderLimit = 8 * 1024;
+  static constexpr std::size_t kBodyLimit = 16 * 1024;
 
-private:
-    using Request = beast::http::request<beast::http::string_body>;
+ private:
+  using Request = beast::http::request<beast::http::string_body>;
 
-    void readRequest();
-    void onRead(error_code ec);
-    void serveSim();
-    void serveCamera(std::optional<Fault> fault);
-    bool applyFault(const Fault& fault);
-    void serveStream(std::optional<Fault> fault);
-    void answer(const Reply& reply);
-    void writeRaw(std::string bytes, bool thenStall);
-    void drainUntilClosed();
-    void afterAnswer(bool keepAlive, error_code ec);
-    void noteAnswer(int status);
-    std::string statusLineVersion() const;
+  void readRequest();
+  void onRead(error_code ec);
+  void serveSim();
+  void serveCamera(std::optional<Fault> fault);
+  bool applyFault(const Fault& fault);
+  void serveStream(std::optional<Fault> fault);
+  void answer(const Reply& reply);
+  void writeRaw(std::string bytes, bool thenStall);
+  void drainUntilClosed();
+  void afterAnswer(bool keepAlive, error_code ec);
+  void noteAnswer(int status);
+  std::string statusLineVersion() const;
 
-    Stream stream_;
-    const SimContext& ctx_;
-    beast::flat_buffer buffer_;
-    std::optional<beast::http::request_parser<beast::http::string_body>> parser_;
-    Request request_;
-    std::shared_ptr<void> pendingResponse_;  // keeps the response alive while it is written
-    std::string raw_;
-    net::steady_timer delayTimer_;
-    std::uint64_t logId_ = 0;
-    std::array<char, 4096> readScratch_;
+  Stream stream_;
+  const SimContext& ctx_;
+  beast::flat_buffer buffer_;
+  std::optional<beast::http::request_parser<beast::http::string_body>> parser_;
+  Request request_;
+  std::shared_ptr<void> pendingResponse_;  // keeps the response alive while it is written
+  std::string raw_;
+  net::steady_timer delayTimer_;
+  std::uint64_t logId_ = 0;
+  std::array<char, 4096> readScratch_;
 };
 
 }  // namespace camsim

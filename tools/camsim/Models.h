@@ -14,10 +14,10 @@ using SectionLines = std::vector<std::pair<std::string, std::string>>;
 using SectionMap = std::map<std::string, SectionLines>;
 
 struct ModelInfo {
-    std::string name;      // e.g. "VX-S10", sent in the CFL header
-    std::string firmware;  // sent in the SWV header
-    int lensCount = 1;     // 1 or 2; dual-lens per-lens values read "first+second"
-    bool thermal = false;  // only VX-T40; its pictures carry a TSL header
+  std::string name;      // e.g. "VX-S10", sent in the CFL header
+  std::string firmware;  // sent in the SWV header
+  int lensCount = 1;     // 1 or 2; dual-lens per-lens values read "first+second"
+  bool thermal = false;  // only VX-T40; its pictures carry a TSL header
 };
 
 // Known model by name, or nothing.

@@ -15,28 +15,28 @@
 namespace camsim {
 
 struct EncodedPicture {
-    std::string key;    // complete JPEG with its tables
-    std::string delta;  // the same without DQT/DHT
+  std::string key;    // complete JPEG with its tables
+  std::string delta;  // the same without DQT/DHT
 };
 
 class PictureSource {
-public:
-    PictureSource(int width, int height, int quality, bool preEncodedRing);
+ public:
+  PictureSource(int width, int height, int quality, bool preEncodedRing);
 
-    std::shared_ptr<const EncodedPicture> picture(std::uint64_t frame) const;
+  std::shared_ptr<const EncodedPicture> picture(std::uint64_t frame) const;
 
-    int width() const { return width_; }
-    int height() const { return height_; }
+  int width() const { return width_; }
+  int height() const { return height_; }
 
-    static constexpr std::size_t kRingSize = 8;
+  static constexpr std::size_t kRingSize = 8;
 
-private:
-    std::shared_ptr<const EncodedPicture> encode(std::uint64_t frame) const;
+ private:
+  std::shared_ptr<const EncodedPicture> encode(std::uint64_t frame) const;
 
-    const int width_;
-    const int height_;
-    const int quality_;
-    std::vector<std::shared_ptr<const EncodedPicture>> ring_;  // empty in live mode
+  const int width_;
+  const int height_;
+  const int quality_;
+  std::vector<std::shared_ptr<const EncodedPicture>> ring_;  // empty in live mode
 };
 
 }  // namespace camsim

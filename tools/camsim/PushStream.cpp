@@ -18,103 +18,102 @@ PushStream<Stream>::PushStream(Stream&& stream, const SimContext& ctx, StreamReq
     : stream_(std::move(stream)),
       timer_(stream_.get_executor()),
       unthrottled_(ctx.unthrottled),
-      interval_(std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::seconds(1)) /
-                request.fps),
+      interval_(std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::seconds(1)) / request.fps),
       maker_(ctx.pictures, ctx.state, request, std::move(fault)) {}
 
 template <class Stream>
 void PushStream<Stream>::start() {
-    tcpLayer(stream_).expires_never();
-    watchForClose();
-    out_ = streamHead();
-    nextPictureAt_ = std::chrono::steady_clock::now();
-    net::async_write(stream_, net::buffer(out_),
-                     [self = this->shared_from_this()](error_code ec, std::size_t) { self->onPartWritten(ec); });
+  tcpLayer(stream_).expires_never();
+  watchForClose();
+  out_ = streamHead();
+  nextPictureAt_ = std::chrono::steady_clock::now();
+  net::async_write(stream_, net::buffer(out_),
+                   [self = this->shared_from_this()](error_code ec, std::size_t) { self->onPartWritten(ec); });
 }
 
 // The client never sends anything useful on a stream; a finished read means it went away.
 template <class Stream>
 void PushStream<Stream>::watchForClose() {
-    stream_.async_read_some(net::buffer(readScratch_), [self = this->shared_from_this()](error_code ec, std::size_t) {
-        if (ec) {
-            self->finish();
-            return;
-        }
-        self->watchForClose();
-    });
+  stream_.async_read_some(net::buffer(readScratch_), [self = this->shared_from_this()](error_code ec, std::size_t) {
+    if (ec) {
+      self->finish();
+      return;
+    }
+    self->watchForClose();
+  });
 }
 
 template <class Stream>
 void PushStream<Stream>::onPartWritten(error_code ec) {
-    if (ec || finished_) {
-        finish();
-        return;
-    }
-    if (unthrottled_) {
-        sendNext();
-    } else {
-        waitForNextPicture();
-    }
+  if (ec || finished_) {
+    finish();
+    return;
+  }
+  if (unthrottled_) {
+    sendNext();
+  } else {
+    waitForNextPicture();
+  }
 }
 
 template <class Stream>
 void PushStream<Stream>::waitForNextPicture() {
-    // Keep a steady rate, but do not burst to catch up after a slow client.
-    const auto now = std::chrono::steady_clock::now();
-    nextPictureAt_ = std::max(nextPictureAt_ + interval_, now);
-    timer_.expires_at(nextPictureAt_);
-    timer_.async_wait([self = this->shared_from_this()](error_code ec) {
-        if (ec || self->finished_) return;
-        self->sendNext();
-    });
+  // Keep a steady rate, but do not burst to catch up after a slow client.
+  const auto now = std::chrono::steady_clock::now();
+  nextPictureAt_ = std::max(nextPictureAt_ + interval_, now);
+  timer_.expires_at(nextPictureAt_);
+  timer_.async_wait([self = this->shared_from_this()](error_code ec) {
+    if (ec || self->finished_) return;
+    self->sendNext();
+  });
 }
 
 template <class Stream>
 void PushStream<Stream>::sendNext() {
-    StreamStep step = maker_.next();
-    switch (step.kind) {
-        case StepKind::Drop:
-            finish();
-            return;
-        case StepKind::Stall:
-            return;  // watchForClose() keeps the connection until the client leaves
-        case StepKind::EndlessStart:
-        case StepKind::Part:
-            break;
+  StreamStep step = maker_.next();
+  switch (step.kind) {
+    case StepKind::Drop:
+      finish();
+      return;
+    case StepKind::Stall:
+      return;  // watchForClose() keeps the connection until the client leaves
+    case StepKind::EndlessStart:
+    case StepKind::Part:
+      break;
+  }
+  out_ = std::move(step.bytes);
+  const bool endless = step.kind == StepKind::EndlessStart;
+  net::async_write(stream_, net::buffer(out_), [self = this->shared_from_this(), endless](error_code ec, std::size_t) {
+    if (endless && !ec) {
+      self->sendFiller();
+      return;
     }
-    out_ = std::move(step.bytes);
-    const bool endless = step.kind == StepKind::EndlessStart;
-    net::async_write(stream_, net::buffer(out_), [self = this->shared_from_this(), endless](error_code ec, std::size_t) {
-        if (endless && !ec) {
-            self->sendFiller();
-            return;
-        }
-        self->onPartWritten(ec);
-    });
+    self->onPartWritten(ec);
+  });
 }
 
 template <class Stream>
 void PushStream<Stream>::sendFiller() {
-    if (finished_) return;
-    out_ = StreamPartMaker::endlessFiller(kFillerChunk);
-    net::async_write(stream_, net::buffer(out_), [self = this->shared_from_this()](error_code ec, std::size_t) {
-        if (ec || self->finished_) {
-            self->finish();
-            return;
-        }
-        self->timer_.expires_after(kFillerPause);
-        self->timer_.async_wait([self](error_code waitError) {
-            if (!waitError) self->sendFiller();
-        });
+  if (finished_) return;
+  out_ = StreamPartMaker::endlessFiller(kFillerChunk);
+  net::async_write(stream_, net::buffer(out_), [self = this->shared_from_this()](error_code ec, std::size_t) {
+    if (ec || self->finished_) {
+      self->finish();
+      return;
+    }
+    self->timer_.expires_after(kFillerPause);
+    self->timer_.async_wait([self](error_code waitError) {
+      if (!waitError) self->sendFiller();
     });
+  });
 }
 
 template <class Stream>
 void PushStream<Stream>::finish() {
-    if (finished_) return;
-    finished_ = true;
-    timer_.cancel();
-    closeNow(stream_);
+  if (finished_) return;
+  finished_ = true;
+  timer_.cancel();
+  closeNow(stream_);
 }
 
 template class PushStream<TcpStream>;

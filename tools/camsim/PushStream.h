@@ -22,29 +22,29 @@ namespace camsim {
 
 template <class Stream>
 class PushStream : public std::enable_shared_from_this<PushStream<Stream>> {
-public:
-    // Takes over the connection; ctx must outlive the server.
-    PushStream(Stream&& stream, const SimContext& ctx, StreamRequest request, std::optional<Fault> fault);
+ public:
+  // Takes over the connection; ctx must outlive the server.
+  PushStream(Stream&& stream, const SimContext& ctx, StreamRequest request, std::optional<Fault> fault);
 
-    void start();
+  void start();
 
-private:
-    void watchForClose();
-    void sendNext();
-    void onPartWritten(error_code ec);
-    void waitForNextPicture();
-    void sendFiller();
-    void finish();
+ private:
+  void watchForClose();
+  void sendNext();
+  void onPartWritten(error_code ec);
+  void waitForNextPicture();
+  void sendFiller();
+  void finish();
 
-    Stream stream_;
-    net::steady_timer timer_;
-    const bool unthrottled_;
-    const std::chrono::steady_clock::duration interval_;
-    std::chrono::steady_clock::time_point nextPictureAt_;
-    StreamPartMaker maker_;
-    std::string out_;                      // the bytes being written; one write at a time
-    std::array<char, 4096> readScratch_;  // client bytes are read and dropped
-    bool finished_ = false;
+  Stream stream_;
+  net::steady_timer timer_;
+  const bool unthrottled_;
+  const std::chrono::steady_clock::duration interval_;
+  std::chrono::steady_clock::time_point nextPictureAt_;
+  StreamPartMaker maker_;
+  std::string out_;                     // the bytes being written; one write at a time
+  std::array<char, 4096> readScratch_;  // client bytes are read and dropped
+  bool finished_ = false;
 };
 
 }  // namespace camsim

@@ -10,20 +10,20 @@ namespace camsim {
 
 // One "name[=value]" item of a query, in the order the client sent it.
 struct QueryItem {
-    std::string name;
-    std::string value;
-    bool hasValue = false;
+  std::string name;
+  std::string value;
+  bool hasValue = false;
 };
 
 struct Target {
-    std::string path;              // before '?', %-decoded
-    std::vector<QueryItem> query;  // after '?', each name and value %-decoded
+  std::string path;              // before '?', %-decoded
+  std::vector<QueryItem> query;  // after '?', each name and value %-decoded
 
-    // First item with this name, if any.
-    const QueryItem* find(const std::string& name) const;
-    bool has(const std::string& name) const { return find(name) != nullptr; }
-    // Value of the first item with this name, or the fallback.
-    std::string valueOr(const std::string& name, const std::string& fallback) const;
+  // First item with this name, if any.
+  const QueryItem* find(const std::string& name) const;
+  bool has(const std::string& name) const { return find(name) != nullptr; }
+  // Value of the first item with this name, or the fallback.
+  std::string valueOr(const std::string& name, const std::string& fallback) const;
 };
 
 // %XX becomes the byte; a malformed escape is kept as written.

@@ -11,32 +11,32 @@
 namespace camsim {
 
 class RequestLog {
-public:
-    explicit RequestLog(std::size_t capacity = 10000) : capacity_(capacity) {}
+ public:
+  explicit RequestLog(std::size_t capacity = 10000) : capacity_(capacity) {}
 
-    // Records a request as it arrives (status 0 until answered); returns its id for answered().
-    std::uint64_t arrived(const std::string& method, const std::string& target);
-    // Sets the status the request was answered with (0: no HTTP answer, e.g. closed).
-    // Ignored when the entry was cleared or has fallen out of the log.
-    void answered(std::uint64_t id, int status);
+  // Records a request as it arrives (status 0 until answered); returns its id for answered().
+  std::uint64_t arrived(const std::string& method, const std::string& target);
+  // Sets the status the request was answered with (0: no HTTP answer, e.g. closed).
+  // Ignored when the entry was cleared or has fallen out of the log.
+  void answered(std::uint64_t id, int status);
 
-    // One JSON object per line: {"method":..,"target":..,"time":<ms>,"status":..}.
-    std::string jsonLines() const;
-    void clear();
+  // One JSON object per line: {"method":..,"target":..,"time":<ms>,"status":..}.
+  std::string jsonLines() const;
+  void clear();
 
-private:
-    struct Entry {
-        std::uint64_t id;
-        std::string method;
-        std::string target;
-        std::int64_t timeMs;
-        int status;
-    };
+ private:
+  struct Entry {
+    std::uint64_t id;
+    std::string method;
+    std::string target;
+    std::int64_t timeMs;
+    int status;
+  };
 
-    const std::size_t capacity_;
-    mutable std::mutex mutex_;
-    std::deque<Entry> entries_;
-    std::uint64_t nextId_ = 1;
+  const std::size_t capacity_;
+  mutable std::mutex mutex_;
+  std::deque<Entry> entries_;
+  std::uint64_t nextId_ = 1;
 };
 
 // JSON string literal (with quotes) for any bytes.

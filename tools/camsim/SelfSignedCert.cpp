@@ -20,53 +20,52 @@ using BioPtr = std::unique_ptr<BIO, decltype(&BIO_free)>;
 constexpr long kValidSeconds = 365L * 24 * 3600;
 
 void check(bool ok, const char* what) {
-    if (!ok) throw std::runtime_error(std::string("self-signed certificate: ") + what);
+  if (!ok) throw std::runtime_error(std::string("self-signed certificate: ") + what);
 }
 
 KeyPtr makeKey() {
-    KeyPtr key(EVP_EC_gen("P-256"), EVP_PKEY_free);
-    check(key != nullptr, "key generation failed");
-    return key;
+  KeyPtr key(EVP_EC_gen("P-256"), EVP_PKEY_free);
+  check(key != nullptr, "key generation failed");
+  return key;
 }
 
 CertPtr makeCertificate(EVP_PKEY* key) {
-    CertPtr cert(X509_new(), X509_free);
-    check(cert != nullptr, "X509_new failed");
-    check(X509_set_version(cert.get(), 2) == 1, "version");
-    check(ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), 1) == 1, "serial");
-    check(X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600) != nullptr, "not before");
-    check(X509_gmtime_adj(X509_getm_notAfter(cert.get()), kValidSeconds) != nullptr, "not after");
-    check(X509_set_pubkey(cert.get(), key) == 1, "public key");
-    X509_NAME* name = X509_get_subject_name(cert.get());
-    check(X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                                     reinterpret_cast<const unsigned char*>("vantrel-camsim"), -1, -1, 0) == 1,
-          "common name");
-    check(X509_set_issuer_name(cert.get(), name) == 1, "issuer");
-    check(X509_sign(cert.get(), key, EVP_sha256()) > 0, "signing");
-    return cert;
+  CertPtr cert(X509_new(), X509_free);
+  check(cert != nullptr, "X509_new failed");
+  check(X509_set_version(cert.get(), 2) == 1, "version");
+  check(ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), 1) == 1, "serial");
+  check(X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600) != nullptr, "not before");
+  check(X509_gmtime_adj(X509_getm_notAfter(cert.get()), kValidSeconds) != nullptr, "not after");
+  check(X509_set_pubkey(cert.get(), key) == 1, "public key");
+  X509_NAME* name = X509_get_subject_name(cert.get());
+  check(X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("vantrel-camsim"),
+                                   -1, -1, 0) == 1,
+        "common name");
+  check(X509_set_issuer_name(cert.get(), name) == 1, "issuer");
+  check(X509_sign(cert.get(), key, EVP_sha256()) > 0, "signing");
+  return cert;
 }
 
 template <class Write>
 std::string toPem(Write write) {
-    BioPtr bio(BIO_new(BIO_s_mem()), BIO_free);
-    check(bio != nullptr, "BIO_new failed");
-    check(write(bio.get()) == 1, "PEM output");
-    char* data = nullptr;
-    const long size = BIO_get_mem_data(bio.get(), &data);
-    return std::string(data, static_cast<std::size_t>(size));
+  BioPtr bio(BIO_new(BIO_s_mem()), BIO_free);
+  check(bio != nullptr, "BIO_new failed");
+  check(write(bio.get()) == 1, "PEM output");
+  char* data = nullptr;
+  const long size = BIO_get_mem_data(bio.get(), &data);
+  return std::string(data, static_cast<std::size_t>(size));
 }
 
 }  // namespace
 
 void useSelfSignedCertificate(boost::asio::ssl::context& context) {
-    KeyPtr key = makeKey();
-    CertPtr cert = makeCertificate(key.get());
-    const std::string certPem = toPem([&](BIO* bio) { return PEM_write_bio_X509(bio, cert.get()); });
-    const std::string keyPem = toPem([&](BIO* bio) {
-        return PEM_write_bio_PrivateKey(bio, key.get(), nullptr, nullptr, 0, nullptr, nullptr);
-    });
-    context.use_certificate_chain(boost::asio::buffer(certPem));
-    context.use_private_key(boost::asio::buffer(keyPem), boost::asio::ssl::context::pem);
+  KeyPtr key = makeKey();
+  CertPtr cert = makeCertificate(key.get());
+  const std::string certPem = toPem([&](BIO* bio) { return PEM_write_bio_X509(bio, cert.get()); });
+  const std::string keyPem =
+      toPem([&](BIO* bio) { return PEM_write_bio_PrivateKey(bio, key.get(), nullptr, nullptr, 0, nullptr, nullptr); });
+  context.use_certificate_chain(boost::asio::buffer(certPem));
+  context.use_private_key(boost::asio::buffer(keyPem), boost::asio::ssl::context::pem);
 }
 
 }  // namespace camsim

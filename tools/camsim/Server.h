@@ -21,39 +21,39 @@
 namespace camsim {
 
 struct Ports {
-    std::uint16_t http = 0;
-    std::uint16_t https = 0;  // 0 when HTTPS is off
+  std::uint16_t http = 0;
+  std::uint16_t https = 0;  // 0 when HTTPS is off
 };
 
 class Server {
-public:
-    // ctx must outlive the server.
-    Server(const Options& options, const SimContext& ctx);
-    ~Server();
+ public:
+  // ctx must outlive the server.
+  Server(const Options& options, const SimContext& ctx);
+  ~Server();
 
-    // Binds and listens; throws boost::system::system_error when a port cannot be had.
-    Ports listen();
-    void run();
+  // Binds and listens; throws boost::system::system_error when a port cannot be had.
+  Ports listen();
+  void run();
 
-    static constexpr int kThreads = 2;
+  static constexpr int kThreads = 2;
 
-private:
-    template <class Stream>
-    void accept(boost::asio::ip::tcp::acceptor& acceptor);
-    void openAcceptor(boost::asio::ip::tcp::acceptor& acceptor, std::uint16_t port);
-    void stop();
+ private:
+  template <class Stream>
+  void accept(boost::asio::ip::tcp::acceptor& acceptor);
+  void openAcceptor(boost::asio::ip::tcp::acceptor& acceptor, std::uint16_t port);
+  void stop();
 
-    const Options& options_;
-    const SimContext& ctx_;
-    // Declared before io_ so it outlives the TLS connections io_ still holds at destruction.
-    std::optional<boost::asio::ssl::context> tls_;
-    boost::asio::io_context io_;
-    // Acceptors and the signal handler share one strand: stop() closes the acceptors while an
-    // accept handler may be starting the next accept.
-    boost::asio::strand<boost::asio::io_context::executor_type> control_;
-    boost::asio::ip::tcp::acceptor httpAcceptor_;
-    boost::asio::ip::tcp::acceptor httpsAcceptor_;
-    boost::asio::signal_set signals_;
+  const Options& options_;
+  const SimContext& ctx_;
+  // Declared before io_ so it outlives the TLS connections io_ still holds at destruction.
+  std::optional<boost::asio::ssl::context> tls_;
+  boost::asio::io_context io_;
+  // Acceptors and the signal handler share one strand: stop() closes the acceptors while an
+  // accept handler may be starting the next accept.
+  boost::asio::strand<boost::asio::io_context::executor_type> control_;
+  boost::asio::ip::tcp::acceptor httpAcceptor_;
+  boost::asio::ip::tcp::acceptor httpsAcceptor_;
+  boost::asio::signal_set signals_;
 };
 
 }  // namespace camsim

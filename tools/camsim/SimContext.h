@@ -14,15 +14,15 @@
 namespace camsim {
 
 struct SimContext {
-    CameraState& state;
-    RequestLog& log;
-    FaultTable& faults;
-    const PictureSource& pictures;
-    CameraApi& api;
-    SimControl& control;
-    const BasicAuth& auth;
-    const VerboseLog& verbose;
-    bool unthrottled;
+  CameraState& state;
+  RequestLog& log;
+  FaultTable& faults;
+  const PictureSource& pictures;
+  CameraApi& api;
+  SimControl& control;
+  const BasicAuth& auth;
+  const VerboseLog& verbose;
+  bool unthrottled;
 };
 
 }  // namespace camsim

@@ -11,21 +11,21 @@
 namespace camsim {
 
 class SimControl {
-public:
-    // References are kept: all must outlive the control.
-    SimControl(CameraState& state, RequestLog& log, FaultTable& faults);
+ public:
+  // References are kept: all must outlive the control.
+  SimControl(CameraState& state, RequestLog& log, FaultTable& faults);
 
-    Reply handle(const Target& target);
+  Reply handle(const Target& target);
 
-private:
-    Reply requests(const Target& target);
-    Reply fault(const Target& target);
-    Reply events(const Target& target);
-    Reply json(const Target& target);
+ private:
+  Reply requests(const Target& target);
+  Reply fault(const Target& target);
+  Reply events(const Target& target);
+  Reply json(const Target& target);
 
-    CameraState& state_;
-    RequestLog& log_;
-    FaultTable& faults_;
+  CameraState& state_;
+  RequestLog& log_;
+  FaultTable& faults_;
 };
 
 }  // namespace camsim

@@ -27,33 +27,33 @@ inline beast::tcp_stream& tcpLayer(TlsStream& stream) { return stream.next_layer
 // Handler: void(error_code), called on the stream's executor.
 template <class Handler>
 void asyncOpen(TcpStream& stream, Handler&& handler) {
-    net::post(stream.get_executor(), [handler = std::forward<Handler>(handler)]() mutable { handler(error_code()); });
+  net::post(stream.get_executor(), [handler = std::forward<Handler>(handler)]() mutable { handler(error_code()); });
 }
 template <class Handler>
 void asyncOpen(TlsStream& stream, Handler&& handler) {
-    tcpLayer(stream).expires_after(std::chrono::seconds(10));
-    stream.async_handshake(net::ssl::stream_base::server, std::forward<Handler>(handler));
+  tcpLayer(stream).expires_after(std::chrono::seconds(10));
+  stream.async_handshake(net::ssl::stream_base::server, std::forward<Handler>(handler));
 }
 
 // Ends a connection after a complete answer: TCP half-close, TLS close_notify (bounded wait).
 template <class Handler>
 void asyncFinish(TcpStream& stream, Handler&& handler) {
-    error_code ignored;
-    stream.socket().shutdown(net::ip::tcp::socket::shutdown_send, ignored);
-    net::post(stream.get_executor(), [handler = std::forward<Handler>(handler)]() mutable { handler(error_code()); });
+  error_code ignored;
+  stream.socket().shutdown(net::ip::tcp::socket::shutdown_send, ignored);
+  net::post(stream.get_executor(), [handler = std::forward<Handler>(handler)]() mutable { handler(error_code()); });
 }
 template <class Handler>
 void asyncFinish(TlsStream& stream, Handler&& handler) {
-    tcpLayer(stream).expires_after(std::chrono::seconds(5));
-    stream.async_shutdown(std::forward<Handler>(handler));
+  tcpLayer(stream).expires_after(std::chrono::seconds(5));
+  stream.async_shutdown(std::forward<Handler>(handler));
 }
 
 // Drops the connection at once (faults, errors, client gone).
 template <class Stream>
 void closeNow(Stream& stream) {
-    error_code ignored;
-    tcpLayer(stream).socket().shutdown(net::ip::tcp::socket::shutdown_both, ignored);
-    tcpLayer(stream).close();
+  error_code ignored;
+  tcpLayer(stream).socket().shutdown(net::ip::tcp::socket::shutdown_both, ignored);
+  tcpLayer(stream).close();
 }
 
 }  // namespace camsim

@@ -23,14 +23,14 @@ constexpr int kMaxFps = 25;
 enum class StreamKind { Zelta, Full };
 
 struct StreamRequest {
-    StreamKind kind = StreamKind::Zelta;
-    int fps = kMaxFps;    // pictures per second; 0 in the query means kMaxFps
-    int keyEvery = 10;    // Zelta: a key picture every keyEvery pictures
+  StreamKind kind = StreamKind::Zelta;
+  int fps = kMaxFps;  // pictures per second; 0 in the query means kMaxFps
+  int keyEvery = 10;  // Zelta: a key picture every keyEvery pictures
 };
 
 struct StreamRequestParse {
-    std::optional<StreamRequest> request;
-    std::string error;
+  std::optional<StreamRequest> request;
+  std::string error;
 };
 
 // Reads stream=, fps= and iframerefresh= of the query.
@@ -40,43 +40,43 @@ StreamRequestParse parseStreamRequest(const Target& target);
 std::string streamHead();
 
 enum class StepKind {
-    Part,          // bytes: one whole part, boundary line included
-    EndlessStart,  // bytes: a part head and the picture start; then filler forever
-    Drop,          // close the connection now
-    Stall,         // send nothing more, keep the connection open
+  Part,          // bytes: one whole part, boundary line included
+  EndlessStart,  // bytes: a part head and the picture start; then filler forever
+  Drop,          // close the connection now
+  Stall,         // send nothing more, keep the connection open
 };
 
 struct StreamStep {
-    StepKind kind = StepKind::Part;
-    std::string bytes;
+  StepKind kind = StepKind::Part;
+  std::string bytes;
 };
 
 // One per stream connection; not thread-safe (the connection's strand calls it).
 // Holds references: pictures and state must outlive it.
 class StreamPartMaker {
-public:
-    StreamPartMaker(const PictureSource& pictures, const CameraState& state, StreamRequest request,
-                    std::optional<Fault> fault);
+ public:
+  StreamPartMaker(const PictureSource& pictures, const CameraState& state, StreamRequest request,
+                  std::optional<Fault> fault);
 
-    StreamStep next();
+  StreamStep next();
 
-    // Filler sent after EndlessStart: bytes that contain no boundary.
-    static std::string endlessFiller(std::size_t size);
+  // Filler sent after EndlessStart: bytes that contain no boundary.
+  static std::string endlessFiller(std::size_t size);
 
-private:
-    std::string pictureBody(std::uint64_t index);
-    std::string garbageBody(std::uint64_t index) const;
-    std::string eventComment() const;
-    std::string wrapPart(const std::string& body) const;
-    bool faultHits(FaultAction action, std::uint64_t partNumber) const;
+ private:
+  std::string pictureBody(std::uint64_t index);
+  std::string garbageBody(std::uint64_t index) const;
+  std::string eventComment() const;
+  std::string wrapPart(const std::string& body) const;
+  bool faultHits(FaultAction action, std::uint64_t partNumber) const;
 
-    const PictureSource& pictures_;
-    const CameraState& state_;
-    const StreamRequest request_;
-    const std::optional<Fault> fault_;
-    ToneGenerator tone_;
-    std::uint32_t audioSequence_ = 0;
-    std::uint64_t partsMade_ = 0;
+  const PictureSource& pictures_;
+  const CameraState& state_;
+  const StreamRequest request_;
+  const std::optional<Fault> fault_;
+  ToneGenerator tone_;
+  std::uint32_t audioSequence_ = 0;
+  std::uint64_t partsMade_ = 0;
 };
 
 }  // namespace camsim

@@ -8,13 +8,13 @@
 namespace camsim {
 
 class VerboseLog {
-public:
-    explicit VerboseLog(bool enabled) : enabled_(enabled) {}
+ public:
+  explicit VerboseLog(bool enabled) : enabled_(enabled) {}
 
-    void request(const std::string& method, const std::string& target, int status) const;
+  void request(const std::string& method, const std::string& target, int status) const;
 
-private:
-    bool enabled_;
+ private:
+  bool enabled_;
 };
 
 // The target with the values of password-like keys replaced by "***".

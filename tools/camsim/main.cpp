@@ -16,44 +16,44 @@ constexpr int kExitBadArguments = 2;
 constexpr int kExitStartFailed = 1;
 
 void announcePorts(const Ports& ports) {
-    std::cout << "{\"http_port\":" << ports.http << ",\"https_port\":" << ports.https << "}" << std::endl;
+  std::cout << "{\"http_port\":" << ports.http << ",\"https_port\":" << ports.https << "}" << std::endl;
 }
 
 int runSimulator(const Options& options) {
-    const ModelInfo model = *findModel(options.model);
-    const std::string size = std::to_string(options.pictureWidth) + "x" + std::to_string(options.pictureHeight);
-    CameraState state(model, defaultSections(model, size, options.quality));
-    RequestLog log;
-    FaultTable faults;
-    const PictureSource pictures(options.pictureWidth, options.pictureHeight, options.quality, options.unthrottled);
-    CameraApi api(state, pictures);
-    SimControl control(state, log, faults);
-    const BasicAuth auth(options.user, options.password);
-    const VerboseLog verbose(options.verbose);
-    const SimContext ctx{state, log, faults, pictures, api, control, auth, verbose, options.unthrottled};
+  const ModelInfo model = *findModel(options.model);
+  const std::string size = std::to_string(options.pictureWidth) + "x" + std::to_string(options.pictureHeight);
+  CameraState state(model, defaultSections(model, size, options.quality));
+  RequestLog log;
+  FaultTable faults;
+  const PictureSource pictures(options.pictureWidth, options.pictureHeight, options.quality, options.unthrottled);
+  CameraApi api(state, pictures);
+  SimControl control(state, log, faults);
+  const BasicAuth auth(options.user, options.password);
+  const VerboseLog verbose(options.verbose);
+  const SimContext ctx{state, log, faults, pictures, api, control, auth, verbose, options.unthrottled};
 
-    Server server(options, ctx);
-    announcePorts(server.listen());
-    server.run();
-    return 0;
+  Server server(options, ctx);
+  announcePorts(server.listen());
+  server.run();
+  return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const OptionsParse parsed = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
-    if (parsed.options.help) {
-        std::cout << helpText();
-        return 0;
-    }
-    if (!parsed.error.empty()) {
-        std::cerr << "vantrel-camsim: " << parsed.error << " (see --help)" << std::endl;
-        return kExitBadArguments;
-    }
-    try {
-        return runSimulator(parsed.options);
-    } catch (const std::exception& error) {
-        std::cerr << "vantrel-camsim: cannot start: " << error.what() << std::endl;
-        return kExitStartFailed;
-    }
+  const OptionsParse parsed = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
+  if (parsed.options.help) {
+    std::cout << helpText();
+    return 0;
+  }
+  if (!parsed.error.empty()) {
+    std::cerr << "vantrel-camsim: " << parsed.error << " (see --help)" << std::endl;
+    return kExitBadArguments;
+  }
+  try {
+    return runSimulator(parsed.options);
+  } catch (const std::exception& error) {
+    std::cerr << "vantrel-camsim: cannot start: " << error.what() << std::endl;
+    return kExitStartFailed;
+  }
 }

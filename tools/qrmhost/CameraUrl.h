@@ -8,9 +8,9 @@
 namespace qrmhost {
 
 struct CameraUrl {
-  std::string scheme;     // "http" or "https", lower case
-  std::string hostPort;   // "host" or "host:port"
-  std::string path;       // "/" when none was given
+  std::string scheme;    // "http" or "https", lower case
+  std::string hostPort;  // "host" or "host:port"
+  std::string path;      // "/" when none was given
   bool hasCredentials = false;
 
   // "http://host:port/path", without user or password.

@@ -25,7 +25,7 @@ struct LivePlan {
   uint32_t channel = 0;
   uint32_t stream = 0;
   std::optional<std::chrono::duration<double>> duration;  // none: until the frame goal or Ctrl-C
-  uint64_t frameGoal = 0;                                  // 0: none
+  uint64_t frameGoal = 0;                                 // 0: none
   std::optional<std::filesystem::path> saveDirectory;
   std::vector<SettingValue> settings;
   bool audio = false;
@@ -149,8 +149,8 @@ int runLive(Host& host, const CommandOptions& options) {
   if (audio) audio->Start();
   if (adjuster) adjuster->ApplySettings(&settingsReporter);
 
-  const auto deadline = plan.duration ? started + std::chrono::duration_cast<Clock::duration>(*plan.duration)
-                                      : started + kForever;
+  const auto deadline =
+      plan.duration ? started + std::chrono::duration_cast<Clock::duration>(*plan.duration) : started + kForever;
   waitWhileRunning(host, tally, started, deadline);
   const auto stopping = Clock::now();
 

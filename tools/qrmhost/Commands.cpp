@@ -47,11 +47,13 @@ const std::vector<CommandSpec>& commandTable() {
         {"stream", "S", "stream index of the channel (default 0)"},
         {"seconds", "N", "how long to run (default 5 unless --frames is given)"},
         {"frames", "N", "stop after N pictures"},
-        {"save", "DIR", "write every picture to DIR: 000001.jpg (key or MJPEG picture),\n"
-                        "000002.zelta (Zelta delta picture)"},
-        {"set", "NAME=VALUE", "a channel setting applied after Start; VALUE is an int, true/false,\n"
-                              "a decimal number or text; a :int :bool :double :string suffix\n"
-                              "forces the type",
+        {"save", "DIR",
+         "write every picture to DIR: 000001.jpg (key or MJPEG picture),\n"
+         "000002.zelta (Zelta delta picture)"},
+        {"set", "NAME=VALUE",
+         "a channel setting applied after Start; VALUE is an int, true/false,\n"
+         "a decimal number or text; a :int :bool :double :string suffix\n"
+         "forces the type",
          true},
         {"audio", nullptr, "also start the channel's audio source: {\"kind\":\"audio\",\"size\":N}"}},
        runLive},

@@ -38,8 +38,8 @@ class CompressedBuffer : public Talvo::MFF::ICompressedBuffer {
 
   void* Cast(const char* typeName) override { return QueryContract(typeName); }
   void* QueryContract(const char* typeName) override {
-    return answerCast<CompressedBuffer, Talvo::MFF::ICompressedBuffer, Talvo::MFF::IMultimediaBuffer,
-                      Talvo::IContract>(this, typeName);
+    return answerCast<CompressedBuffer, Talvo::MFF::ICompressedBuffer, Talvo::MFF::IMultimediaBuffer, Talvo::IContract>(
+        this, typeName);
   }
   void Destroy() override { delete this; }
   uint8_t* GetBuffer() override { return storage_.data(); }
@@ -63,8 +63,8 @@ class AudioBuffer : public Talvo::MFF::IAudioBuffer {
 
   void* Cast(const char* typeName) override { return QueryContract(typeName); }
   void* QueryContract(const char* typeName) override {
-    return answerCast<AudioBuffer, Talvo::MFF::IAudioBuffer, Talvo::MFF::IMultimediaBuffer, Talvo::IContract>(
-        this, typeName);
+    return answerCast<AudioBuffer, Talvo::MFF::IAudioBuffer, Talvo::MFF::IMultimediaBuffer, Talvo::IContract>(this,
+                                                                                                              typeName);
   }
   void Destroy() override { delete this; }
   uint8_t* GetBuffer() override { return storage_.data(); }

@@ -23,8 +23,8 @@ class FrameFactory : public Talvo::MFF::IMultimediaFrameFactory {
 
   Talvo::MFF::ICompressedBuffer* AllocateCompressedBuffer(const char* codecName, size_t size, int reserved,
                                                           bool keyFrame) override;
-  Talvo::MFF::IAudioBuffer* AllocateAudioBuffer(const char* format, size_t size, uint64_t timeStamp,
-                                                int32_t bitRate, int32_t encoding) override;
+  Talvo::MFF::IAudioBuffer* AllocateAudioBuffer(const char* format, size_t size, uint64_t timeStamp, int32_t bitRate,
+                                                int32_t encoding) override;
 
   // Buffers given out and not yet destroyed: non-zero after finiModule means a leak.
   long liveBuffers() const { return liveBuffers_.load(); }

@@ -8,9 +8,12 @@ namespace {
 
 const char* stateName(Talvo::GDRV::DeviceState state) {
   switch (state) {
-    case Talvo::GDRV::DEVICE_CONNECTED: return "connected";
-    case Talvo::GDRV::DEVICE_DISCONNECTED: return "disconnected";
-    case Talvo::GDRV::DEVICE_FAILED: return "failed";
+    case Talvo::GDRV::DEVICE_CONNECTED:
+      return "connected";
+    case Talvo::GDRV::DEVICE_DISCONNECTED:
+      return "disconnected";
+    case Talvo::GDRV::DEVICE_FAILED:
+      return "failed";
   }
   return "unknown";
 }

@@ -37,8 +37,8 @@ CameraUrl Host::camera() const {
 ModuleObject<Talvo::GDRV::IDevice> Host::createDevice(Talvo::GDRV::IDeviceHandler& handler) {
   if (options_.model.empty()) throw usageError("this command needs --model M");
   auto& module = this->module().module();
-  ModuleObject<Talvo::GDRV::IDevice> device(module.CreateDevice(
-      &handler, options_.vendor.c_str(), options_.model.c_str(), options_.firmware.c_str()));
+  ModuleObject<Talvo::GDRV::IDevice> device(
+      module.CreateDevice(&handler, options_.vendor.c_str(), options_.model.c_str(), options_.firmware.c_str()));
   if (!device)
     throw ExitError(kExitUsage, "unknown model " + options_.model + " (vendor " + options_.vendor + ", firmware '" +
                                     options_.firmware + "')");

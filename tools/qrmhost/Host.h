@@ -73,7 +73,7 @@ class Host {
   ModuleHostObject moduleHost_;
   FrameFactory frameFactory_;
   std::vector<std::shared_ptr<void>> kept_;  // ended in reverse order of making
-  std::unique_ptr<LoadedModule> module_;  // last: unloaded first
+  std::unique_ptr<LoadedModule> module_;     // last: unloaded first
 };
 
 }  // namespace qrmhost

@@ -17,10 +17,14 @@ const char* baseName(const char* path) {
 
 const char* levelName(int level) {
   switch (level) {
-    case 0: return "debug";
-    case 1: return "info";
-    case 2: return "warning";
-    default: return level < 0 ? "debug" : "error";
+    case 0:
+      return "debug";
+    case 1:
+      return "info";
+    case 2:
+      return "warning";
+    default:
+      return level < 0 ? "debug" : "error";
   }
 }
 

@@ -37,13 +37,27 @@ size_t validSequenceLength(const std::string& text, size_t i) {
 
 void appendEscapedAscii(std::string& out, char c) {
   switch (c) {
-    case '"': out += "\\\""; break;
-    case '\\': out += "\\\\"; break;
-    case '\n': out += "\\n"; break;
-    case '\r': out += "\\r"; break;
-    case '\t': out += "\\t"; break;
-    case '\b': out += "\\b"; break;
-    case '\f': out += "\\f"; break;
+    case '"':
+      out += "\\\"";
+      break;
+    case '\\':
+      out += "\\\\";
+      break;
+    case '\n':
+      out += "\\n";
+      break;
+    case '\r':
+      out += "\\r";
+      break;
+    case '\t':
+      out += "\\t";
+      break;
+    case '\b':
+      out += "\\b";
+      break;
+    case '\f':
+      out += "\\f";
+      break;
     default:
       if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
         char escaped[8];

@@ -124,8 +124,8 @@ class Parser {
     for (int i = 0; i < 4; ++i) {
       const char c = take();
       if (!std::isxdigit(static_cast<unsigned char>(c))) fail("bad \\u escape");
-      value = value * 16 + static_cast<uint32_t>(std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
-                                                                                                : std::tolower(c) - 'a' + 10);
+      value = value * 16 +
+              static_cast<uint32_t>(std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : std::tolower(c) - 'a' + 10);
     }
     return value;
   }
@@ -157,16 +157,35 @@ class Parser {
       }
       const char escaped = take();
       switch (escaped) {
-        case '"': out += '"'; break;
-        case '\\': out += '\\'; break;
-        case '/': out += '/'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
-        case 'u': appendUtf8(out, parseUnicodeEscape()); break;
-        default: fail("bad escape in a string");
+        case '"':
+          out += '"';
+          break;
+        case '\\':
+          out += '\\';
+          break;
+        case '/':
+          out += '/';
+          break;
+        case 'b':
+          out += '\b';
+          break;
+        case 'f':
+          out += '\f';
+          break;
+        case 'n':
+          out += '\n';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case 't':
+          out += '\t';
+          break;
+        case 'u':
+          appendUtf8(out, parseUnicodeEscape());
+          break;
+        default:
+          fail("bad escape in a string");
       }
     }
   }
@@ -212,10 +231,13 @@ const JsonValue* JsonValue::find(const std::string& key) const {
 
 std::string JsonValue::encoded() const {
   switch (type) {
-    case Type::Null: return "null";
+    case Type::Null:
+      return "null";
     case Type::Bool:
-    case Type::Number: return text;
-    case Type::String: return jsonString(text);
+    case Type::Number:
+      return text;
+    case Type::String:
+      return jsonString(text);
     case Type::Array: {
       JsonArray array;
       for (const auto& item : items) array.addRaw(item.encoded());

@@ -16,8 +16,8 @@ class JsonValue {
   enum class Type { Null, Bool, Number, String, Array, Object };
 
   Type type = Type::Null;
-  std::string text;  // Bool: "true"/"false"; Number: the literal as written; String: the decoded text
-  std::vector<JsonValue> items;                             // Array
+  std::string text;              // Bool: "true"/"false"; Number: the literal as written; String: the decoded text
+  std::vector<JsonValue> items;  // Array
   std::vector<std::pair<std::string, JsonValue>> members;  // Object, in file order
 
   // The first member named `key` of an object, or null (also for other types).

@@ -43,8 +43,7 @@ PictureSaver::PictureSaver(const std::filesystem::path& directory, Console& cons
                                     (error ? error.message() : "not a folder"));
 }
 
-void PictureSaver::save(uint64_t number, const std::string& codec, bool keyFrame, const uint8_t* bytes,
-                        size_t size) {
+void PictureSaver::save(uint64_t number, const std::string& codec, bool keyFrame, const uint8_t* bytes, size_t size) {
   if (failed_.load()) return;
   const auto path = directory_ / pictureFileName(number, codec, keyFrame);
   std::ofstream file(path, std::ios::binary | std::ios::trunc);

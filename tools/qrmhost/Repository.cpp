@@ -29,7 +29,8 @@ std::string stringOf(const JsonValue& value, const std::string& key) {
 std::vector<std::string> stringList(const JsonValue& value) {
   std::vector<std::string> values;
   if (value.type == JsonValue::Type::String) values.push_back(value.text);
-  for (const auto& item : value.items) values.push_back(item.type == JsonValue::Type::String ? item.text : item.encoded());
+  for (const auto& item : value.items)
+    values.push_back(item.type == JsonValue::Type::String ? item.text : item.encoded());
   return values;
 }
 

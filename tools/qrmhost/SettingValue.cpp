@@ -69,8 +69,7 @@ std::variant<int, bool, double, std::string> guessedValue(const std::string& tex
   return text;
 }
 
-std::variant<int, bool, double, std::string> forcedValue(const std::string& name, std::string text,
-                                                         bool& forced) {
+std::variant<int, bool, double, std::string> forcedValue(const std::string& name, std::string text, bool& forced) {
   forced = true;
   if (endsWith(text, ":int")) {
     if (auto number = readInt(text.substr(0, text.size() - 4))) return *number;

@@ -60,8 +60,8 @@ void AudioSource::Start() {
   try {
     std::string reply;
     Talvo::http::HttpHeaders headers;
-    result = Talvo::http::syncHttpGet(device_->cameraConnection(), "/admin/audio?setMicro=1", logger(), reply,
-                                      headers, false);
+    result = Talvo::http::syncHttpGet(device_->cameraConnection(), "/admin/audio?setMicro=1", logger(), reply, headers,
+                                      false);
   } catch (const std::exception& e) {
     NLOG(*this, 3, " std::exception: " << e.what());
   }

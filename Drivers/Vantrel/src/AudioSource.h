@@ -25,9 +25,7 @@ namespace Vantrel {
 
 class Device;
 
-class AudioSource : public Talvo::GDRV::IAudioSource,
-                    public Talvo::Utility::SimpleAdjuster,
-                    public Talvo::LoggerOwner {
+class AudioSource : public Talvo::GDRV::IAudioSource, public Talvo::Utility::SimpleAdjuster, public Talvo::LoggerOwner {
  public:
   // Creates the source and registers it with `device` under `channel` (an existing entry stays).
   static AudioSource* create(Talvo::GDRV::IAudioSourceHandler* handler, uint32_t channel,

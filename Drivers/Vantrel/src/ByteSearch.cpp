@@ -129,8 +129,8 @@ size_t blocksSse2(Pass& pass, size_t from, size_t longest) {
 #pragma GCC unroll 4
     for (size_t n = 0; n < N; ++n) {
       const __m128i tails = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + lengths[n] - 1));
-      masks[n] = uint32_t(
-          _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(heads, firsts[n]), _mm_cmpeq_epi8(tails, lasts[n]))));
+      masks[n] =
+          uint32_t(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(heads, firsts[n]), _mm_cmpeq_epi8(tails, lasts[n]))));
       any |= masks[n];
     }
     if (any == 0) continue;
@@ -162,10 +162,18 @@ void findNeedles(const uint8_t* data, size_t from, size_t size, Needle* needles,
 #if defined(__x86_64__)
   const bool avx2 = hasAvx2();
   switch (count) {
-    case 1: at = avx2 ? blocksAvx2<1>(pass, from, longest) : blocksSse2<1>(pass, from, longest); break;
-    case 2: at = avx2 ? blocksAvx2<2>(pass, from, longest) : blocksSse2<2>(pass, from, longest); break;
-    case 3: at = avx2 ? blocksAvx2<3>(pass, from, longest) : blocksSse2<3>(pass, from, longest); break;
-    default: at = avx2 ? blocksAvx2<4>(pass, from, longest) : blocksSse2<4>(pass, from, longest); break;
+    case 1:
+      at = avx2 ? blocksAvx2<1>(pass, from, longest) : blocksSse2<1>(pass, from, longest);
+      break;
+    case 2:
+      at = avx2 ? blocksAvx2<2>(pass, from, longest) : blocksSse2<2>(pass, from, longest);
+      break;
+    case 3:
+      at = avx2 ? blocksAvx2<3>(pass, from, longest) : blocksSse2<3>(pass, from, longest);
+      break;
+    default:
+      at = avx2 ? blocksAvx2<4>(pass, from, longest) : blocksSse2<4>(pass, from, longest);
+      break;
   }
 #endif
   if (!pass.done) pass.scalarFrom(at);

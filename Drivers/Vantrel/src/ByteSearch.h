@@ -14,8 +14,8 @@ const uint8_t* findBytes(const uint8_t* data, size_t size, const void* pattern, 
 struct Needle {
   static constexpr size_t kNotFound = static_cast<size_t>(-1);
   const uint8_t* bytes;
-  size_t length;             // > 0
-  size_t at = kNotFound;     // offset of the first occurrence in the data, once found
+  size_t length;          // > 0
+  size_t at = kNotFound;  // offset of the first occurrence in the data, once found
 };
 
 // Looks for each needle not found yet in data[from, size), all in one pass over the data, and

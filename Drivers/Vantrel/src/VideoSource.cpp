@@ -173,8 +173,8 @@ void VideoSource::grabFrame(const std::string& codec) {
       }
       buffer.consume(read);
     } catch (const boost::system::system_error& e) {
-      NLOG(*this, 3, " Error stream receiving: " << e.code().category().name() << ":" << e.code().value() << "."
-                                                 << e.what());
+      NLOG(*this, 3,
+           " Error stream receiving: " << e.code().category().name() << ":" << e.code().value() << "." << e.what());
       NLOG(*this, 1, " " << statisticsLine());
       // A read that ends because the host stopped the channel is no outage.
       if (!errorReported && !stop_ && handler_)
@@ -365,9 +365,12 @@ struct ExposureSetting {
   bool isInt;
 };
 const ExposureSetting kExposureSettings[] = {
-    {"flickerfree", "&ca_linefreq=", true},         {"nightImprovement", "&ca_night_improve=", false},
-    {"avgIntensityBrightness", "&ca_avg_intensity=", true}, {"minIntensityBrightness", "&ca_exp_minavg=", true},
-    {"exposure", "&ca_exp_corr=", true},            {"maxExposure", "&ca_exp_max=", true},
+    {"flickerfree", "&ca_linefreq=", true},
+    {"nightImprovement", "&ca_night_improve=", false},
+    {"avgIntensityBrightness", "&ca_avg_intensity=", true},
+    {"minIntensityBrightness", "&ca_exp_minavg=", true},
+    {"exposure", "&ca_exp_corr=", true},
+    {"maxExposure", "&ca_exp_max=", true},
     {"minExposure", "&ca_exp_min=", true},
 };
 
@@ -388,8 +391,9 @@ std::string VideoSource::bothLensText(const LensItems& items) {
   return text;
 }
 
-std::map<std::string, std::pair<std::string, std::string>> VideoSource::readLensPairs(
-    Talvo::http::HttpSession& session, const std::string& readPath, const LensItems& items) {
+std::map<std::string, std::pair<std::string, std::string>> VideoSource::readLensPairs(Talvo::http::HttpSession& session,
+                                                                                      const std::string& readPath,
+                                                                                      const LensItems& items) {
   std::string path = readPath;
   for (const auto& item : items) path += "&" + item.first;
   Talvo::http::HttpResponse response;
@@ -400,7 +404,7 @@ std::map<std::string, std::pair<std::string, std::string>> VideoSource::readLens
 }
 
 std::map<std::string, std::pair<std::string, std::string>> VideoSource::lensPairsIn(const std::string& body,
-                                                                                   const LensItems& items) {
+                                                                                    const LensItems& items) {
   std::map<std::string, std::pair<std::string, std::string>> pairs;
   using namespace boost::xpressive;
   for (const auto& item : items) {
@@ -501,7 +505,8 @@ void VideoSource::doApplySettings() {
       }
     }
     if (!items.empty()) image += lensText(session, items);
-    if (const boost::any* mode = find(set, "displayMode")) image += "&display_mode=" + boost::any_cast<std::string>(*mode);
+    if (const boost::any* mode = find(set, "displayMode"))
+      image += "&display_mode=" + boost::any_cast<std::string>(*mode);
     if (const boost::any* lens = find(set, "cameraLens")) image += "&camera=" + boost::any_cast<std::string>(*lens);
     if (!image.empty()) sendSettingsRequest(session, "/control/control?section=imagecontrol" + image, result);
 
@@ -515,10 +520,11 @@ void VideoSource::doApplySettings() {
     for (const ExposureSetting& setting : kExposureSettings) {
       const boost::any* value = find(set, setting.name);
       if (!value) continue;
-      exposure += setting.key + (setting.isInt ? std::to_string(boost::any_cast<int>(*value))
-                                               : boost::any_cast<std::string>(*value));
+      exposure += setting.key +
+                  (setting.isInt ? std::to_string(boost::any_cast<int>(*value)) : boost::any_cast<std::string>(*value));
     }
-    if (!exposure.empty()) sendSettingsRequest(session, "/control/control?set&section=exposurecontrol" + exposure, result);
+    if (!exposure.empty())
+      sendSettingsRequest(session, "/control/control?set&section=exposurecontrol" + exposure, result);
   } catch (const std::exception& e) {
     result = settingsFailure(e, "doApplySettings");
   }

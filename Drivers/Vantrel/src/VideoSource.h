@@ -38,9 +38,7 @@ namespace Vantrel {
 class Device;
 class FrameStatisticReporter;
 
-class VideoSource : public Talvo::GDRV::IVideoSource,
-                    public Talvo::Utility::SimpleAdjuster,
-                    public Talvo::LoggerOwner {
+class VideoSource : public Talvo::GDRV::IVideoSource, public Talvo::Utility::SimpleAdjuster, public Talvo::LoggerOwner {
  public:
   // The most one multipart part (or part header) may hold. A camera that sends more without a
   // boundary has a broken stream: the connection is dropped, reported and opened again.
@@ -81,12 +79,12 @@ class VideoSource : public Talvo::GDRV::IVideoSource,
   // The current lens pair "first+second" of each key, read with `readPath`; empty when the
   // camera gives no good answer.
   std::map<std::string, std::pair<std::string, std::string>> readLensPairs(Talvo::http::HttpSession& session,
-                                                                          const std::string& readPath,
-                                                                          const LensItems& items);
+                                                                           const std::string& readPath,
+                                                                           const LensItems& items);
   // The pairs "key=first+second" (integers) the camera's read answer `body` holds for the keys
   // of `items`; keys without such a pair are missing from the result.
   static std::map<std::string, std::pair<std::string, std::string>> lensPairsIn(const std::string& body,
-                                                                               const LensItems& items);
+                                                                                const LensItems& items);
   // "&key=v+v" for every item (both sensors alike).
   static std::string bothLensText(const LensItems& items);
   // The stored "cameraLens" when it is a string, else "".
@@ -111,8 +109,8 @@ class VideoSource : public Talvo::GDRV::IVideoSource,
   };
   // Reads until `delimiter` under the read guard; returns the bytes up to and including it.
   // With `marks`, also looks for them in what it reads.
-  size_t readGuarded(boost::asio::ip::tcp::socket& socket, boost::asio::streambuf& buffer,
-                     const std::string& delimiter, PartMarks* marks = nullptr);
+  size_t readGuarded(boost::asio::ip::tcp::socket& socket, boost::asio::streambuf& buffer, const std::string& delimiter,
+                     PartMarks* marks = nullptr);
   void splitPart(const uint8_t* data, size_t size, const std::string& codec, const PartMarks& marks);
   void sendVideoFrame(const uint8_t* data, size_t size, const std::string& codec);
   std::string lensText(Talvo::http::HttpSession& session, const LensItems& items);

@@ -57,8 +57,11 @@ const LensSetting kExposureLensSettings[] = {
 };
 
 const LensSetting kColorLensSettings[] = {
-    {"saturation", "color", true},          {"whiteBalance", "wb_profile", true}, {"redGain", "red", true},
-    {"blueGain", "blue", true},             {"autoSaturationControl", "color_dark_percent", true},
+    {"saturation", "color", true},
+    {"whiteBalance", "wb_profile", true},
+    {"redGain", "red", true},
+    {"blueGain", "blue", true},
+    {"autoSaturationControl", "color_dark_percent", true},
 };
 
 // The exposure-window description: the camera gets all of it whenever one part changes.
@@ -291,7 +294,7 @@ std::string VideoSourceVer2::prepareLensCommand(const std::string& section, cons
 }
 
 std::optional<VideoSourceVer2::LensPairs> VideoSourceVer2::readCurrentPairs(const std::string& section,
-                                                                           const LensItems& items) {
+                                                                            const LensItems& items) {
   std::string path = kReadPrefix + section;
   for (const auto& item : items) path += "&" + item.first;
   Talvo::http::HttpSession session(device()->cameraConnection(), logger());

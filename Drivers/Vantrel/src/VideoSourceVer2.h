@@ -54,8 +54,7 @@ class VideoSourceVer2 : public VideoSource {
   void addExposureWindows(const Talvo::Utility::ParamsMap& set, LensItems& items) const;
   // The camera's form of the stored area list; nothing (and a log line) when an entry is malformed.
   std::optional<std::string> obscureAreaText(const std::string& stored);
-  void sendSection(Talvo::http::HttpSession& session, const std::string& section, const std::string& text,
-                   int& result);
+  void sendSection(Talvo::http::HttpSession& session, const std::string& section, const std::string& text, int& result);
   // The current pairs of `items` in `section`; nothing when the camera answers with an error
   // status. Throws boost::system::system_error when no answer comes.
   std::optional<LensPairs> readCurrentPairs(const std::string& section, const LensItems& items);
