@@ -3,7 +3,6 @@
 // stopped, its audio source audio blocks. It checks what a module may expect of a host (the
 // directory handed to initModule, contract casts, the frame factory's size cap) and logs what
 // it finds so that the tests can read it on stderr.
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -31,73 +30,80 @@ void fakeLog(int level, int line, const char* function, const std::string& messa
     logger->Log(level, __FILE__, line, function, message.c_str());
 }
 
-// A channel's worker: runs `produce` every `period` until stopped. Stop() joins it.
-class Worker {
+// Answers a cast to any of `First, Rest...` and to IContract (as seen through First).
+template <class First, class... Rest, class Object>
+void* answer(Object* object, const char* typeName) {
+  void* found = isContractName<IContract>(typeName) || isContractName<First>(typeName)
+                    ? static_cast<IContract*>(static_cast<First*>(object))
+                    : nullptr;
+  ((found = !found && isContractName<Rest>(typeName) ? static_cast<Rest*>(object) : found), ...);
+  return found;
+}
+
+// A channel whose worker calls produce() every `period` from Start until Stop; Stop joins it.
+template <class Interface, class Handler>
+class Channel : public Interface {
  public:
-  template <class Produce>
-  void start(std::chrono::milliseconds period, Produce produce) {
+  Channel(Handler* handler, MFF::IMultimediaFrameFactory* factory, std::chrono::milliseconds period)
+      : handler_(handler), factory_(factory), period_(period) {}
+  void Destroy() override {
+    Stop();
+    delete this;
+  }
+  uint32_t GetChannel() override { return 0; }
+  void Start() override {
+    if (thread_.joinable()) return;
+    starting();
     stopping_ = false;
-    thread_ = std::thread([this, period, produce] {
+    thread_ = std::thread([this] {
       std::unique_lock<std::mutex> lock(mutex_);
       while (!stopping_) {
         lock.unlock();
         produce();
         lock.lock();
-        changed_.wait_for(lock, period, [this] { return stopping_; });
+        changed_.wait_for(lock, period_, [this] { return stopping_; });
       }
     });
   }
-  void stop() {
+  void Stop() override {
+    if (!thread_.joinable()) return;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       stopping_ = true;
     }
     changed_.notify_all();
-    if (thread_.joinable()) thread_.join();
+    thread_.join();
+    handler_->Stopped(self());
   }
-  bool running() const { return thread_.joinable(); }
+
+ protected:
+  IContract* self() { return static_cast<Interface*>(this); }
+  virtual void starting() {}
+  virtual void produce() = 0;
+
+  Handler* const handler_;
+  MFF::IMultimediaFrameFactory* const factory_;
 
  private:
+  const std::chrono::milliseconds period_;
   std::mutex mutex_;
   std::condition_variable changed_;
   bool stopping_ = false;
   std::thread thread_;
 };
 
-class FakeVideoSource : public IVideoSource, public IAsyncAdjuster {
+class FakeVideoSource : public Channel<IVideoSource, IVideoSourceHandler>, public IAsyncAdjuster {
  public:
   FakeVideoSource(IVideoSourceHandler* handler, MFF::IMultimediaFrameFactory* factory, uint32_t stream)
-      : handler_(handler), factory_(factory), stream_(stream) {}
+      : Channel(handler, factory, std::chrono::milliseconds(10)), stream_(stream) {}
 
   void* Cast(const char* typeName) override { return QueryContract(typeName); }
   void* QueryContract(const char* typeName) override {
-    if (isContractName<IVideoSource>(typeName)) return static_cast<IVideoSource*>(this);
-    if (isContractName<IDeviceChannel>(typeName)) return static_cast<IDeviceChannel*>(this);
-    if (isContractName<IAsyncAdjuster>(typeName)) return static_cast<IAsyncAdjuster*>(this);
-    if (isContractName<IContract>(typeName)) return static_cast<IContract*>(static_cast<IVideoSource*>(this));
-    return nullptr;
+    return answer<IVideoSource, IDeviceChannel, IAsyncAdjuster>(this, typeName);
   }
-
-  void Destroy() override {
-    Stop();
-    delete this;
-  }
-  uint32_t GetChannel() override { return 0; }
   uint32_t GetStream() override { return stream_; }
   void RequestKeyFrame(IAsyncActionHandler* handler) override { handler->Finished(self(), 0); }
   int32_t SetBlockConfiguration(bool) override { return 1; }
-
-  void Start() override {
-    if (worker_.running()) return;
-    checkFactory();
-    worker_.start(std::chrono::milliseconds(10), [this] { produce(); });
-  }
-
-  void Stop() override {
-    if (!worker_.running()) return;
-    worker_.stop();
-    handler_->Stopped(self());
-  }
 
   void SetValue(const char* name, bool value) override { note(name, value ? "true" : "false", "bool"); }
   void SetValue(const char* name, int value) override { note(name, std::to_string(value), "int"); }
@@ -116,35 +122,25 @@ class FakeVideoSource : public IVideoSource, public IAsyncAdjuster {
   }
 
  private:
-  // The object as the one IContract the host sees; there are two such bases.
-  IContract* self() { return static_cast<IVideoSource*>(this); }
-
   void note(const char* name, const std::string& value, const char* type) {
-    if (!settings_.empty()) settings_ += ';';
-    settings_ += std::string(name) + "=" + value + "(" + type + ")";
+    settings_ += (settings_.empty() ? "" : ";") + std::string(name) + "=" + value + "(" + type + ")";
   }
 
   // The host must refuse a buffer far larger than any picture.
-  void checkFactory() {
+  void starting() override {
     MFF::ICompressedBuffer* huge = factory_->AllocateCompressedBuffer("MJPEG", size_t(1) << 30, 0, true);
-    if (huge) {
-      FAKE_LOG(3, "the factory gave an oversized buffer");
-      huge->Destroy();
-    } else {
-      FAKE_LOG(2, "the factory refused an oversized buffer");
-    }
+    FAKE_LOG(huge ? 3 : 2, huge ? "the factory gave an oversized buffer" : "the factory refused an oversized buffer");
+    if (huge) huge->Destroy();
   }
 
   // Pictures cycle: Zelta key, Zelta delta, MJPEG. One more buffer per turn is never delivered
   // and so destroyed here, as a module does with a picture it drops.
-  void produce() {
-    if (count_ == 0) handler_->Started(self());
-    ++count_;
+  void produce() override {
+    if (count_++ == 0) handler_->Started(self());
     const int turn = (count_ - 1) % 3;
     const char* codec = turn == 2 ? "MJPEG" : "Zelta";
-    const bool key = turn != 1;
     const std::string bytes = "picture " + std::to_string(count_);
-    MFF::ICompressedBuffer* picture = factory_->AllocateCompressedBuffer(codec, bytes.size(), 0, key);
+    MFF::ICompressedBuffer* picture = factory_->AllocateCompressedBuffer(codec, bytes.size(), 0, turn != 1);
     MFF::ICompressedBuffer* dropped = factory_->AllocateCompressedBuffer(codec, 16, 0, false);
     if (dropped) dropped->Destroy();
     if (!picture) return handler_->Failed(self(), 12);
@@ -154,54 +150,28 @@ class FakeVideoSource : public IVideoSource, public IAsyncAdjuster {
     if (count_ == 1) handler_->StatisticUpdated(self(), "video", "first picture sent");
   }
 
-  IVideoSourceHandler* const handler_;
-  MFF::IMultimediaFrameFactory* const factory_;
   const uint32_t stream_;
-  Worker worker_;
   int count_ = 0;         // worker thread only
   std::string settings_;  // caller's thread only
 };
 
-class FakeAudioSource : public IAudioSource {
+// The first block comes before Start returns, so that even a short run has one.
+class FakeAudioSource : public Channel<IAudioSource, IAudioSourceHandler> {
  public:
   FakeAudioSource(IAudioSourceHandler* handler, MFF::IMultimediaFrameFactory* factory)
-      : handler_(handler), factory_(factory) {}
-
+      : Channel(handler, factory, std::chrono::milliseconds(20)) {}
   void* Cast(const char* typeName) override { return QueryContract(typeName); }
-  void* QueryContract(const char* typeName) override {
-    if (isContractName<IAudioSource>(typeName)) return static_cast<IAudioSource*>(this);
-    if (isContractName<IDeviceChannel>(typeName)) return static_cast<IDeviceChannel*>(this);
-    if (isContractName<IContract>(typeName)) return static_cast<IContract*>(this);
-    return nullptr;
-  }
-  void Destroy() override {
-    Stop();
-    delete this;
-  }
-  uint32_t GetChannel() override { return 0; }
-
-  // The first block comes before Start returns, so that even a short run has one.
-  void Start() override {
-    if (worker_.running()) return;
-    handler_->Started(this);
-    deliver();
-    worker_.start(std::chrono::milliseconds(20), [this] { deliver(); });
-  }
-  void Stop() override {
-    if (!worker_.running()) return;
-    worker_.stop();
-    handler_->Stopped(this);
-  }
+  void* QueryContract(const char* typeName) override { return answer<IAudioSource, IDeviceChannel>(this, typeName); }
 
  private:
-  void deliver() {
+  void starting() override {
+    handler_->Started(this);
+    produce();
+  }
+  void produce() override {
     MFF::IAudioBuffer* block = factory_->AllocateAudioBuffer("G711", 160, 0, 64000, MFF::AUDIO_G7XX_ENCODING_ULAW);
     if (block) handler_->MultimediaFrame(this, block);
   }
-
-  IAudioSourceHandler* const handler_;
-  MFF::IMultimediaFrameFactory* const factory_;
-  Worker worker_;
 };
 
 class FakeDevice : public IDevice {
@@ -209,14 +179,10 @@ class FakeDevice : public IDevice {
   explicit FakeDevice(IDeviceHandler* handler) : handler_(handler) {}
 
   void* Cast(const char* typeName) override { return QueryContract(typeName); }
-  void* QueryContract(const char* typeName) override {
-    if (isContractName<IDevice>(typeName)) return static_cast<IDevice*>(this);
-    if (isContractName<IContract>(typeName)) return static_cast<IContract*>(this);
-    return nullptr;
-  }
+  void* QueryContract(const char* typeName) override { return answer<IDevice>(this, typeName); }
 
   // Reports "connected" from a thread of its own, as a real device would after its first answer.
-  void Connect(const char* connectionText) override {
+  void Connect(const char*) override {
     joinConnector();
     connector_ = std::thread([this] { handler_->StateChanged(this, DEVICE_CONNECTED, 0); });
   }
@@ -255,7 +221,6 @@ class FakeDevice : public IDevice {
     if (!answers) FAKE_LOG(3, "the video source handler does not answer its casts");
     return answers;
   }
-
   void joinConnector() {
     if (connector_.joinable()) connector_.join();
   }
@@ -267,40 +232,31 @@ class FakeDevice : public IDevice {
 class FakeModule : public IModule {
  public:
   void* Cast(const char* typeName) override { return QueryContract(typeName); }
-  void* QueryContract(const char* typeName) override {
-    if (isContractName<IModule>(typeName)) return static_cast<IModule*>(this);
-    if (isContractName<IContract>(typeName)) return static_cast<IContract*>(this);
-    return nullptr;
-  }
+  void* QueryContract(const char* typeName) override { return answer<IModule>(this, typeName); }
   IAutodetect* CreateAutodetect(IAutodetectHandler*) override { return nullptr; }
   IDeviceSearch* CreateDeviceSearch(IDeviceSearchHandler*) override { return nullptr; }
   IDevice* CreateDevice(IDeviceHandler* handler, const char* vendor, const char* model, const char*) override {
     if (std::strcmp(vendor, "Vantrel") != 0 || std::strcmp(model, "VX-S10") != 0) return nullptr;
-    if (contract_cast<IDeviceHandler>(handler) != handler) {
-      FAKE_LOG(3, "the device handler does not answer its cast");
-      return nullptr;
-    }
-    return new FakeDevice(handler);
+    if (contract_cast<IDeviceHandler>(handler) == handler) return new FakeDevice(handler);
+    FAKE_LOG(3, "the device handler does not answer its cast");
+    return nullptr;
   }
 };
 
 FakeModule theModule;
 
-bool hostAnswersCasts(IModuleHost* host) {
-  ILogger* hostLogger = host->GetLogger();
-  return contract_cast<IModuleHost>(host) == host && contract_cast<ILogger>(hostLogger) == hostLogger &&
-         contract_cast<IContract>(hostLogger) != nullptr && contract_cast<IModuleHost>(hostLogger) == nullptr;
-}
-
 }  // namespace
 
 extern "C" bool initModule(IModuleHost* host, const char* moduleDirectory) {
-  if (std::getenv("FAKE_MODULE_REFUSE")) return false;
-  if (!host || !hostAnswersCasts(host)) return false;
-  logger = host->GetLogger();
+  if (std::getenv("FAKE_MODULE_REFUSE") || !host) return false;
+  ILogger* hostLogger = host->GetLogger();
+  if (contract_cast<IModuleHost>(host) != host || contract_cast<ILogger>(hostLogger) != hostLogger ||
+      contract_cast<IContract>(hostLogger) == nullptr || contract_cast<IModuleHost>(hostLogger) != nullptr)
+    return false;
+  logger = hostLogger;
   // The repository sits beside the module: the directory must be the module's own.
-  const bool skipCheck = std::getenv("FAKE_MODULE_SKIP_REPOSITORY") != nullptr;
-  if (!skipCheck && !std::ifstream(std::string(moduleDirectory) + "/fake_module.rep")) {
+  if (!std::getenv("FAKE_MODULE_SKIP_REPOSITORY") &&
+      !std::ifstream(std::string(moduleDirectory) + "/fake_module.rep")) {
     FAKE_LOG(3, std::string("no repository in ") + moduleDirectory);
     logger = nullptr;
     return false;
