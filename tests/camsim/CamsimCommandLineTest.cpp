@@ -1,6 +1,6 @@
 // The simulator's command line: --help, refused arguments, the start line and a clean exit.
 #include "CamsimProcess.h"
-#include "ChildProgram.h"
+#include "ChildProcess.h"
 #include "StreamCapture.h"
 
 #include <gtest/gtest.h>
@@ -10,16 +10,16 @@ namespace {
 int exitCodeOf(const std::vector<std::string>& args) {
   std::vector<std::string> argv = {CamsimProcess::binaryPath()};
   argv.insert(argv.end(), args.begin(), args.end());
-  return runProgram(argv).exitCode;
+  return runChild(argv, {}, std::chrono::seconds(10)).exitStatus;
 }
 
 TEST(CamsimCommandLine, HelpExitsZeroAndDocumentsOptionsAndControlPaths) {
-  const ProgramResult help = runProgram({CamsimProcess::binaryPath(), "--help"});
-  EXPECT_EQ(help.exitCode, 0);
+  const ChildResult help = runChild({CamsimProcess::binaryPath(), "--help"});
+  EXPECT_EQ(help.exitStatus, 0);
   for (const char* word :
        {"--port", "--https-port", "--bind", "--user", "--password", "--model", "--unthrottled", "--picture",
         "--quality", "--verbose", "/sim/requests", "/sim/fault", "/sim/events", "/sim/json", "/sim/state", "VX-T40"}) {
-    EXPECT_NE(help.output.find(word), std::string::npos) << word;
+    EXPECT_NE(help.out.find(word), std::string::npos) << word;
   }
 }
 

@@ -1,7 +1,7 @@
 // The camera API seen through curl: sections, authentication, HTTP/1.0, HTTPS, the request
 // log, snapshots per model and JSON documents.
 #include "CamsimProcess.h"
-#include "ChildProgram.h"
+#include "Curl.h"
 #include "JpegCheck.h"
 
 #include <gtest/gtest.h>

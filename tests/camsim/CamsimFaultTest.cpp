@@ -1,6 +1,6 @@
 // Misbehaviour on request: /sim/fault for plain answers and for the server-push stream.
 #include "CamsimProcess.h"
-#include "ChildProgram.h"
+#include "Curl.h"
 #include "StreamCapture.h"
 
 #include <gtest/gtest.h>

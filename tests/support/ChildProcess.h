@@ -1,5 +1,6 @@
-// Runs a program as a child process with its stdout and stderr captured, for tests that drive
-// qrmhost from outside. Every wait has a deadline; a child still running at destruction is killed.
+// Runs a program as a child process with its stdout and stderr captured, for tests that drive a
+// program from outside (qrmhost, camsim's command line, curl). Every wait has a deadline; a child
+// still running at destruction is killed.
 #pragma once
 
 #include <sys/types.h>
@@ -7,10 +8,6 @@
 #include <chrono>
 #include <string>
 #include <vector>
-
-namespace qrmhost_test {
-
-using Clock = std::chrono::steady_clock;
 
 struct ChildResult {
   int exitStatus = -1;  // -1 when the child did not end by itself in time or died of a signal
@@ -22,7 +19,8 @@ struct ChildResult {
 
 class ChildProcess {
  public:
-  // `arguments` without the program; `extraEnvironment` as "NAME=value" added to ours.
+  // `arguments` without the program (looked up in PATH unless it holds a '/'); `extraEnvironment`
+  // as "NAME=value" added to ours.
   ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                const std::vector<std::string>& extraEnvironment = {});
   ~ChildProcess();
@@ -30,16 +28,16 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   // Reads until a complete stdout line containing `text` arrived; false at the deadline or EOF.
-  bool waitForOutLine(const std::string& text, Clock::time_point deadline);
+  bool waitForOutLine(const std::string& text, std::chrono::steady_clock::time_point deadline);
   void sendSignal(int signal);
   // Reads both streams to their end and reaps the child; kills it when `deadline` passes.
-  ChildResult finish(Clock::time_point deadline);
+  ChildResult finish(std::chrono::steady_clock::time_point deadline);
 
  private:
   // Reads what is available within the deadline; false when both streams ended or time is up.
-  bool readSome(Clock::time_point deadline);
+  bool readSome(std::chrono::steady_clock::time_point deadline);
   // True once the child has exited (not yet reaped), false when `deadline` passes first.
-  bool waitForExit(Clock::time_point deadline);
+  bool waitForExit(std::chrono::steady_clock::time_point deadline);
   void killAndReap();
 
   pid_t pid_ = -1;
@@ -49,11 +47,9 @@ class ChildProcess {
   std::string err_;
 };
 
-// Runs qrmhost with `arguments` and returns what it printed; at most `timeout` long.
-ChildResult runQrmhost(const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {},
-                       std::chrono::seconds timeout = std::chrono::seconds(60));
+// Runs `command` (the program, then its arguments) and returns what it printed; at most `timeout` long.
+ChildResult runChild(const std::vector<std::string>& command, const std::vector<std::string>& environment = {},
+                     std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
 // Splits text into lines without their newlines; a last line without a newline counts too.
 std::vector<std::string> splitLines(const std::string& text);
-
-}  // namespace qrmhost_test

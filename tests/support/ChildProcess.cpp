@@ -13,7 +13,9 @@
 
 extern char** environ;
 
-namespace qrmhost_test {
+namespace {
+using Clock = std::chrono::steady_clock;
+}  // namespace
 
 std::vector<std::string> splitLines(const std::string& text) {
   std::vector<std::string> lines;
@@ -64,7 +66,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
   for (auto& text : envText) envp.push_back(text.data());
   envp.push_back(nullptr);
 
-  const int spawned = posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv.data(), envp.data());
+  const int spawned = posix_spawnp(&pid_, program.c_str(), &actions, &attributes, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   close(outPipe[1]);
@@ -158,10 +160,8 @@ void ChildProcess::killAndReap() {
   pid_ = -1;
 }
 
-ChildResult runQrmhost(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
-                       std::chrono::seconds timeout) {
-  ChildProcess child(QRMHOST_PATH, arguments, environment);
+ChildResult runChild(const std::vector<std::string>& command, const std::vector<std::string>& environment,
+                     std::chrono::milliseconds timeout) {
+  ChildProcess child(command.at(0), std::vector<std::string>(command.begin() + 1, command.end()), environment);
   return child.finish(Clock::now() + timeout);
 }
-
-}  // namespace qrmhost_test
