@@ -56,6 +56,39 @@ class VideoSourceVer2Test : public ::testing::Test {
     camera->clearRequests();
   }
 
+  // A camera of `model`, prepared by `setup`, is given `sets`; checks the results, who reported
+  // them and the section requests. A setup entry is a query set on the camera itself
+  // ("section=..."), a fault ("path=...") or "block" (blocked configuration).
+  void expectSent(const std::string& model, const std::vector<std::string>& setup, const std::vector<Set>& sets,
+                  const std::vector<int>& results, const std::vector<std::string>& requests) {
+    start(model);
+    for (const std::string& step : setup) {
+      if (step == "block")
+        video->SetBlockConfiguration(true);
+      else if (step.rfind("path=", 0) == 0)
+        camera->fault(step);
+      else
+        setOnCamera(step);
+    }
+    camera->clearRequests();
+    apply(sets);
+    EXPECT_EQ(actions.results(), results);
+    EXPECT_EQ(actions.sources(), std::vector<Talvo::IContract*>(sets.size(), video));
+    EXPECT_EQ(settingsRequests(), requests);
+  }
+
+  // `part` is logged `count` times; the first at `level` by `function` unless these are -1 or null.
+  // A part not ending in a space ends the message.
+  void expectLogged(const std::string& part, size_t count, int level = -1, const char* function = nullptr) {
+    EXPECT_EQ(logger.count(part), count) << logger.dump();
+    const auto* line = findLine(part);
+    if (!line) return;
+    const std::string& message = line->message;
+    EXPECT_TRUE(part.back() == ' ' || message.substr(message.size() - part.size()) == part) << message;
+    EXPECT_EQ(line->level, level < 0 ? line->level : level);
+    EXPECT_EQ(line->function, function ? function : line->function);
+  }
+
   // Queues every set, starts the channel and waits until the worker has finished them all.
   void apply(const std::vector<Set>& sets) {
     auto* adjuster = Talvo::contract_cast<Talvo::IAsyncAdjuster>(video);
@@ -117,130 +150,88 @@ class VideoSourceVer2Test : public ::testing::Test {
   mutable std::vector<CapturingLogger::Line> lines;
 };
 
+const std::string kSet = "/control/control?set&section=";
+const std::string kRead = "/control/control?read&section=";
+
 // ---- what each section sends ----------------------------------------------------------------
 
 TEST_F(VideoSourceVer2Test, OneSetGoesOutAsOneRequestPerSectionInOrder) {
-  start("VX-D20");  // two sensors; the repository's lens is "both"
-  apply({{{"fps", 12},
-          {"resolution", "640x480"},
-          {"imageFlip", 1},
-          {"flickerfree", 60},
-          {"brightness", 40},
-          {"saturation", 5},
-          {"codec", "mjpeg"},
-          {"compression", 3}}});
-  EXPECT_EQ(actions.results(), std::vector<int>{0});
-  EXPECT_EQ(actions.sources(), std::vector<Talvo::IContract*>{video});
-  EXPECT_EQ(settingsRequests(), (std::vector<std::string>{
-                                    "/control/control?set&section=general&size=640x480&framerate100=1200&rotate=1+1",
-                                    "/control/control?set&section=exposure&ca_linefreq=60&brightness=40+40",
-                                    "/control/control?set&section=color&color=5+5",
-                                    "/control/control?set&section=jpeg&motionjpeg=1&quality=70",
-                                }));
+  // Two sensors; the repository's lens is "both".
+  expectSent(
+      "VX-D20", {},
+      {{{"fps", 12},
+        {"resolution", "640x480"},
+        {"imageFlip", 1},
+        {"flickerfree", 60},
+        {"brightness", 40},
+        {"saturation", 5},
+        {"codec", "mjpeg"},
+        {"compression", 3}}},
+      {0},
+      {kSet + "general&size=640x480&framerate100=1200&rotate=1+1", kSet + "exposure&ca_linefreq=60&brightness=40+40",
+       kSet + "color&color=5+5", kSet + "jpeg&motionjpeg=1&quality=70"});
 }
 
 TEST_F(VideoSourceVer2Test, OneLensCameraGetsSingleValuesAndUntouchedSectionsNoRequest) {
-  start("VX-D21");
-  apply({{{"brightness", 40}}, {{"fps", 12}, {"sharpness", 3}, {"displayMode", "dual"}}});
-  EXPECT_EQ(actions.results(), (std::vector<int>{0, 0}));
-  EXPECT_EQ(
-      settingsRequests(),
-      (std::vector<std::string>{"/control/control?set&section=exposure&brightness=40",
-                                "/control/control?set&section=general&framerate100=1200&sharpen=3&display_mode=dual"}));
+  expectSent("VX-D21", {}, {{{"brightness", 40}}, {{"fps", 12}, {"sharpness", 3}, {"displayMode", "dual"}}}, {0, 0},
+             {kSet + "exposure&brightness=40", kSet + "general&framerate100=1200&sharpen=3&display_mode=dual"});
 }
 
 TEST_F(VideoSourceVer2Test, ColorAndQualitySettings) {
-  start("VX-D21");
-  apply({{{"whiteBalance", 2}, {"redGain", 7}, {"blueGain", -3}, {"autoSaturationControl", 40}}, {{"quality", 85}}});
-  EXPECT_EQ(actions.results(), (std::vector<int>{0, 0}));
-  EXPECT_EQ(
-      settingsRequests(),
-      (std::vector<std::string>{"/control/control?set&section=color&wb_profile=2&red=7&blue=-3&color_dark_percent=40",
-                                "/control/control?set&section=jpeg&quality=85"}));
+  expectSent(
+      "VX-D21", {},
+      {{{"whiteBalance", 2}, {"redGain", 7}, {"blueGain", -3}, {"autoSaturationControl", 40}}, {{"quality", 85}}},
+      {0, 0}, {kSet + "color&wb_profile=2&red=7&blue=-3&color_dark_percent=40", kSet + "jpeg&quality=85"});
 }
 
-// ---- one lens of two ------------------------------------------------------------------------
+// ---- one lens of two: the other keeps the value the camera reports ---------------------------
 
 TEST_F(VideoSourceVer2Test, RightLensKeepsTheCurrentValueOfTheLeftOne) {
-  start("VX-D20");
-  setOnCamera("section=exposure&brightness=30+50");
-  camera->clearRequests();
-  apply({{{"cameraLens", "right"}, {"brightness", 40}}});
-  EXPECT_EQ(actions.results(), std::vector<int>{0});
-  EXPECT_EQ(settingsRequests(), (std::vector<std::string>{"/control/control?set&section=general&camera=right",
-                                                          "/control/control?read&section=exposure&brightness",
-                                                          "/control/control?set&section=exposure&brightness=40+50"}));
+  expectSent("VX-D20", {"section=exposure&brightness=30+50"}, {{{"cameraLens", "right"}, {"brightness", 40}}}, {0},
+             {kSet + "general&camera=right", kRead + "exposure&brightness", kSet + "exposure&brightness=40+50"});
 }
 
 TEST_F(VideoSourceVer2Test, LeftLensKeepsTheCurrentValueOfTheRightOne) {
-  start("VX-D20");
-  setOnCamera("section=exposure&brightness=30+50&ca_exp_corr=-2+4");
-  camera->clearRequests();
-  apply({{{"cameraLens", "left"}, {"brightness", 40}, {"exposure", 1}}});
-  EXPECT_EQ(actions.results(), std::vector<int>{0});
-  const auto requests = settingsRequests();
-  ASSERT_EQ(requests.size(), 3u);
-  EXPECT_EQ(requests[1], "/control/control?read&section=exposure&ca_exp_corr&brightness");
-  EXPECT_EQ(requests[2], "/control/control?set&section=exposure&ca_exp_corr=-2+1&brightness=30+40");
+  expectSent("VX-D20", {"section=exposure&brightness=30+50&ca_exp_corr=-2+4"},
+             {{{"cameraLens", "left"}, {"brightness", 40}, {"exposure", 1}}}, {0},
+             {kSet + "general&camera=left", kRead + "exposure&ca_exp_corr&brightness",
+              kSet + "exposure&ca_exp_corr=-2+1&brightness=30+40"});
 }
 
+// A failed read is no failure of the set: the value goes to both lenses.
 TEST_F(VideoSourceVer2Test, LensReadWithoutAnswerFallsBackToBothLenses) {
-  start("VX-D20");
-  camera->fault("path=/control/control?read%26section=exposure&close=1&count=1");
-  apply({{{"cameraLens", "right"}, {"brightness", 40}}});
-  EXPECT_EQ(actions.results(), std::vector<int>{0}) << "a failed read is no failure of the set";
-  EXPECT_EQ(settingsRequests().back(), "/control/control?set&section=exposure&brightness=40+40");
-  const auto* line = findLine(kReadError);
-  ASSERT_NE(line, nullptr) << logger.dump();
-  const std::string message = line->message;  // after the channel's "vs 0.0" prefix
-  EXPECT_EQ(message.substr(message.size() - std::string(kReadError).size()), kReadError);
-  EXPECT_EQ(line->level, 3);
-  EXPECT_EQ(line->function, "prepareLensCommand");
+  expectSent("VX-D20", {"path=/control/control?read%26section=exposure&close=1&count=1"},
+             {{{"cameraLens", "right"}, {"brightness", 40}}}, {0},
+             {kSet + "general&camera=right", kRead + "exposure&brightness", kSet + "exposure&brightness=40+40"});
+  expectLogged(kReadError, 1, 3, "prepareLensCommand");
 }
 
 TEST_F(VideoSourceVer2Test, LensReadWithErrorStatusFallsBackToBothLensesQuietly) {
-  start("VX-D20");
-  setOnCamera("section=exposure&brightness=30+50");
-  camera->fault("path=/control/control?read%26section=exposure&status=500&count=1");
-  apply({{{"cameraLens", "right"}, {"brightness", 40}}});
-  EXPECT_EQ(actions.results(), std::vector<int>{0});
-  EXPECT_EQ(settingsRequests().back(), "/control/control?set&section=exposure&brightness=40+40");
-  EXPECT_FALSE(logger.contains(kReadError));
+  expectSent("VX-D20",
+             {"section=exposure&brightness=30+50", "path=/control/control?read%26section=exposure&status=500&count=1"},
+             {{{"cameraLens", "right"}, {"brightness", 40}}}, {0},
+             {kSet + "general&camera=right", kRead + "exposure&brightness", kSet + "exposure&brightness=40+40"});
+  expectLogged(kReadError, 0);
 }
 
 // ---- failures -------------------------------------------------------------------------------
 
 TEST_F(VideoSourceVer2Test, ErrorStatusBecomesTheResultAndLaterSectionsStillGo) {
-  start("VX-D21");
-  camera->fault("path=/control/control?set%26section=general&status=500&count=1");
-  camera->fault("path=/control/control?set%26section=exposure&status=404&count=1");
-  apply({{{"fps", 12}, {"brightness", 40}, {"saturation", 5}}});
-  EXPECT_EQ(actions.results(), std::vector<int>{500}) << "the first error met";
-  EXPECT_EQ(settingsRequests(), (std::vector<std::string>{"/control/control?set&section=general&framerate100=1200",
-                                                          "/control/control?set&section=exposure&brightness=40",
-                                                          "/control/control?set&section=color&color=5"}));
-  EXPECT_EQ(logger.count(kSettingsError), 2u);
-  const auto* line = findLine(kSettingsError);
-  ASSERT_NE(line, nullptr);
-  EXPECT_EQ(line->level, 3);
+  expectSent("VX-D21",
+             {"path=/control/control?set%26section=general&status=500&count=1",
+              "path=/control/control?set%26section=exposure&status=404&count=1"},
+             {{{"fps", 12}, {"brightness", 40}, {"saturation", 5}}}, {500},  // the first error met
+             {kSet + "general&framerate100=1200", kSet + "exposure&brightness=40", kSet + "color&color=5"});
+  expectLogged(kSettingsError, 2, 3);
 }
 
 TEST_F(VideoSourceVer2Test, BlockedConfigurationAndEmptySetsSendNothing) {
-  start("VX-D20");
-  video->SetBlockConfiguration(true);
-  apply({{}, {{"brightness", 40}, {"fps", 12}}});  // an empty set, then a blocked one
-  EXPECT_EQ(actions.results(), (std::vector<int>{0, 0}));
-  EXPECT_TRUE(settingsRequests().empty());
+  expectSent("VX-D20", {"block"}, {{}, {{"brightness", 40}, {"fps", 12}}}, {0, 0}, {});  // an empty set, a blocked one
 }
 
 TEST_F(VideoSourceVer2Test, ValueOfWrongTypeEndsTheSetWithCode4) {
-  start("VX-D21");
-  apply({{{"fps", "fast"}, {"brightness", 40}}});
-  EXPECT_EQ(actions.results(), std::vector<int>{4});
-  EXPECT_TRUE(settingsRequests().empty());
-  const auto* line = findLine(" Couldn't apply video settings due to bad_any_cast error - ");
-  ASSERT_NE(line, nullptr) << logger.dump();
-  EXPECT_EQ(line->function, "doApplySettings");
+  expectSent("VX-D21", {}, {{{"fps", "fast"}, {"brightness", 40}}}, {4}, {});
+  expectLogged(" Couldn't apply video settings due to bad_any_cast error - ", 1, -1, "doApplySettings");
 }
 
 // ---- settings sent from the stored values ---------------------------------------------------
@@ -249,39 +240,32 @@ TEST_F(VideoSourceVer2Test, ValueOfWrongTypeEndsTheSetWithCode4) {
 // Weights may come as numbers or as text holding a number; other text is refused (code 4) and
 // the exposure request is not sent.
 TEST_F(VideoSourceVer2Test, ExposureWindowIsSentWholeFromTheStoredValues) {
-  start("VX-D21");
-  apply({{{"exposureWindows", "custom"}, {"exposureWindowsWeight", "70"}},
-         {{"exposureWindowsDraw", "on"}, {"exposureMode", "manual"}},
-         {{"exposureWbalWindowsWeight", 30}, {"sensorGainRange", 60}},
-         {{"exposureWbalWindowsWeight", "heavy"}}});
-  EXPECT_EQ(actions.results(), (std::vector<int>{0, 0, 0, 4}));
-  EXPECT_EQ(settingsRequests(),
-            (std::vector<std::string>{
-                "/control/control?set&section=exposure&ca_exp_window_type=custom&ca_exp_window_weight=70",
-                "/control/control?set&section=exposure&ca_exp_mode=manual&ca_exp_window_type=custom"
-                "&ca_exp_window_weight=70&ca_exp_window_draw=on",
-                "/control/control?set&section=exposure&ca_exp_mode=manual&ca_exp_window_type=custom"
-                "&ca_exp_window_weight=70&ca_wbal_window_weight=30&ca_exp_window_draw=on&ca_gain_max=60"}));
+  expectSent(
+      "VX-D21", {},
+      {{{"exposureWindows", "custom"}, {"exposureWindowsWeight", "70"}},
+       {{"exposureWindowsDraw", "on"}, {"exposureMode", "manual"}},
+       {{"exposureWbalWindowsWeight", 30}, {"sensorGainRange", 60}},
+       {{"exposureWbalWindowsWeight", "heavy"}}},
+      {0, 0, 0, 4},
+      {kSet + "exposure&ca_exp_window_type=custom&ca_exp_window_weight=70",
+       kSet + "exposure&ca_exp_mode=manual&ca_exp_window_type=custom&ca_exp_window_weight=70&ca_exp_window_draw=on",
+       kSet + "exposure&ca_exp_mode=manual&ca_exp_window_type=custom&ca_exp_window_weight=70"
+              "&ca_wbal_window_weight=30&ca_exp_window_draw=on&ca_gain_max=60"});
 }
 
 // Obscure areas are stored as entries separated by ';' (or line breaks), each six decimal
 // numbers "x1,y1,x2,y2,a,b"; the camera takes each as "x1,y1,x2,y2,a,b%0A".
 TEST_F(VideoSourceVer2Test, ObscureSettingsAreSentWholeAndABadAreaIsLeftOut) {
-  start("VX-D21");
-  apply({{{"obscureImageColor", "000000"}},
-         {{"obscureImage", "on"}, {"obscureImageArea", "10,10,100,100,0,1; 20, 20,40,40,1,-1"}},
-         {{"obscureImageArea", "10,10,100,100,0"}}});
-  EXPECT_EQ(actions.results(), (std::vector<int>{0, 0, 0}));
-  EXPECT_EQ(settingsRequests(),
-            (std::vector<std::string>{
-                "/control/control?set&section=general&obscure_image_area_color=000000",
-                "/control/control?set&section=general&obscure_image=on&obscure_image_area_color=000000"
-                "&obscure_image_area=10,10,100,100,0,1%0A20,20,40,40,1,-1%0A",
-                "/control/control?set&section=general&obscure_image=on&obscure_image_area_color=000000"}));
-  const auto* line = findLine(" Wrong format the parameter Obscure Image Area: '10,10,100,100,0' : ");
-  ASSERT_NE(line, nullptr) << logger.dump();
-  EXPECT_EQ(line->level, 3);
-  EXPECT_EQ(line->function, "doApplySettings");
+  expectSent("VX-D21", {},
+             {{{"obscureImageColor", "000000"}},
+              {{"obscureImage", "on"}, {"obscureImageArea", "10,10,100,100,0,1; 20, 20,40,40,1,-1"}},
+              {{"obscureImageArea", "10,10,100,100,0"}}},
+             {0, 0, 0},
+             {kSet + "general&obscure_image_area_color=000000",
+              kSet + "general&obscure_image=on&obscure_image_area_color=000000"
+                     "&obscure_image_area=10,10,100,100,0,1%0A20,20,40,40,1,-1%0A",
+              kSet + "general&obscure_image=on&obscure_image_area_color=000000"});
+  expectLogged(" Wrong format the parameter Obscure Image Area: '10,10,100,100,0' : ", 1, 3, "doApplySettings");
 }
 
 }  // namespace
