@@ -199,3 +199,23 @@ class RecordingActionHandler : public Talvo::IAsyncActionHandler, public Recorde
   std::vector<int> codes;
   std::vector<Talvo::IContract*> sources_;
 };
+
+// One setting value as the host passes it, and a set of them queued on an adjuster.
+struct Value {
+  Value(const char* name, int number) : name(name), number(number) {}
+  Value(const char* name, const char* text) : name(name), text(text), isText(true) {}
+  std::string name;
+  int number = 0;
+  std::string text;
+  bool isText = false;
+};
+using Set = std::vector<Value>;
+
+inline void setValues(Talvo::IAsyncAdjuster* adjuster, const Set& set) {
+  for (const Value& value : set) {
+    if (value.isText)
+      adjuster->SetValue(value.name.c_str(), value.text.c_str());
+    else
+      adjuster->SetValue(value.name.c_str(), value.number);
+  }
+}

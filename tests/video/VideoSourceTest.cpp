@@ -152,17 +152,12 @@ class CamsimVideoTest : public VideoTest {
         std::vector<std::string>{"--model", cameraModel, "--user", "admin", "--password", "pw"});
     makeDevice(repositoryModel, camera->httpPort(), "admin:pw@");
   }
-  // Applies one setting through the host's adjuster and returns the result the handler heard.
-  template <class T>
-  int apply(const char* name, T value) {
-    return applyAll({[&](Talvo::IAsyncAdjuster* a) { a->SetValue(name, value); }});
-  }
-  int applyAll(std::vector<std::function<void(Talvo::IAsyncAdjuster*)>> setters) {
+  // Applies `set` through the host's adjuster and returns the result the handler heard.
+  int apply(const Set& set) {
     RecordingActionHandler done;
-    for (auto& set : setters) set(adjuster());
+    setValues(adjuster(), set);
     adjuster()->ApplySettings(&done);
-    if (!done.waitForResults(1, 20s)) return -1;
-    return done.results().front();
+    return done.waitForResults(1, 20s) ? done.results().front() : -1;
   }
   std::vector<std::string> controlRequests() const {
     std::vector<std::string> found;
@@ -266,13 +261,9 @@ TEST_F(CamsimVideoTest, ImageFrameRateAndExposureRequests) {
   ASSERT_NE(createVideo(), nullptr);
   video->Start();
   ASSERT_TRUE(handler.waitForFrames(1, 10s)) << "settings arrive while the stream runs";
-  EXPECT_EQ(apply("compression", 3), 0);
-  EXPECT_EQ(apply("fps", 31), 0);
-  EXPECT_EQ(apply("fps", 25), 0);
-  EXPECT_EQ(apply("fps", 12), 0);
-  EXPECT_EQ(applyAll({[](Talvo::IAsyncAdjuster* a) { a->SetValue("flickerfree", 50); },
-                      [](Talvo::IAsyncAdjuster* a) { a->SetValue("nightImprovement", "on"); }}),
-            0);
+  for (const Set& set : {Set{{"compression", 3}}, Set{{"fps", 31}}, Set{{"fps", 25}}, Set{{"fps", 12}},
+                         Set{{"flickerfree", 50}, {"nightImprovement", "on"}}})
+    EXPECT_EQ(apply(set), 0);
   const std::vector<std::string> expected = {
       "/control/control?section=imagecontrol&quality=70",
       "/control/control?section=general&framerate100=0",
@@ -291,13 +282,7 @@ TEST_F(CamsimVideoTest, LensItemsFollowTheChosenLens) {
   camera->clearRequests();
   ASSERT_NE(createVideo(), nullptr);
   video->Start();
-  auto lensAndBrightness = [&](const char* lens) {
-    return applyAll({[&](Talvo::IAsyncAdjuster* a) { a->SetValue("cameraLens", lens); },
-                     [](Talvo::IAsyncAdjuster* a) { a->SetValue("brightness", 40); }});
-  };
-  EXPECT_EQ(lensAndBrightness("left"), 0);
-  EXPECT_EQ(lensAndBrightness("right"), 0);
-  EXPECT_EQ(lensAndBrightness("both"), 0);
+  for (const char* lens : {"left", "right", "both"}) EXPECT_EQ(apply({{"cameraLens", lens}, {"brightness", 40}}), 0);
   const std::vector<std::string> expected = {
       "/control/control?read&section=quickcontrol&brightness",
       "/control/control?section=imagecontrol&brightness=30+40&camera=left",
@@ -313,7 +298,7 @@ TEST_F(CamsimVideoTest, BlockedConfigurationReportsSuccessAndSendsNothing) {
   ASSERT_NE(createVideo(), nullptr);
   EXPECT_EQ(video->SetBlockConfiguration(true), 1);
   video->Start();
-  EXPECT_EQ(apply("compression", 3), 0);
+  EXPECT_EQ(apply({{"compression", 3}}), 0);
   EXPECT_TRUE(controlRequests().empty());
 }
 
@@ -321,12 +306,10 @@ TEST_F(CamsimVideoTest, SettingsFailuresGiveTheirCodes) {
   startCamera("VX-S10", "VX-S10");
   ASSERT_NE(createVideo(), nullptr);
   video->Start();
-  EXPECT_EQ(apply("compression", "high"), 4) << "a text where a number belongs";
+  EXPECT_EQ(apply({{"compression", "high"}}), 4) << "a text where a number belongs";
   EXPECT_TRUE(logger.contains(" Couldn't apply video settings due to bad_any_cast error - "));
   camera->fault("path=/control/control&status=500&count=1");
-  EXPECT_EQ(applyAll({[](Talvo::IAsyncAdjuster* a) { a->SetValue("compression", 3); },
-                      [](Talvo::IAsyncAdjuster* a) { a->SetValue("fps", 25); }}),
-            500);
+  EXPECT_EQ(apply({{"compression", 3}, {"fps", 25}}), 500);
   EXPECT_TRUE(logger.contains(" Couldn't apply some video settings due to error in HTTP response."));
   EXPECT_EQ(controlRequests().back(), "/control/control?section=general&framerate100=2500")
       << "a failing request does not stop the next";

@@ -30,17 +30,6 @@ const char* const kSettingsError = " Couldn't apply some video settings due to e
 const char* const kReadError =
     " HTTP error ocured while getting current settings from the device. Same settings will be applyed for both lens.";
 
-// One setting value of a set, as the host passes it.
-struct Value {
-  Value(const char* name, int number) : name(name), number(number), isText(false) {}
-  Value(const char* name, const char* text) : name(name), text(text), isText(true) {}
-  std::string name;
-  int number = 0;
-  std::string text;
-  bool isText;
-};
-using Set = std::vector<Value>;
-
 class VideoSourceVer2Test : public ::testing::Test {
  protected:
   // A simulated camera of `model` and a connected device for it.
@@ -94,12 +83,7 @@ class VideoSourceVer2Test : public ::testing::Test {
     auto* adjuster = Talvo::contract_cast<Talvo::IAsyncAdjuster>(video);
     ASSERT_NE(adjuster, nullptr);
     for (const Set& set : sets) {
-      for (const Value& value : set) {
-        if (value.isText)
-          adjuster->SetValue(value.name.c_str(), value.text.c_str());
-        else
-          adjuster->SetValue(value.name.c_str(), value.number);
-      }
+      setValues(adjuster, set);
       adjuster->ApplySettings(&actions);
     }
     video->Start();
