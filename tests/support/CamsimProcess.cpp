@@ -1,12 +1,9 @@
 #include "CamsimProcess.h"
 
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <arpa/inet.h>
 
@@ -23,7 +20,6 @@ constexpr auto kStartDeadline = std::chrono::seconds(10);
 constexpr auto kStopDeadline = std::chrono::seconds(10);
 constexpr auto kRequestDeadline = std::chrono::seconds(5);
 constexpr auto kPollStep = std::chrono::milliseconds(10);
-constexpr std::size_t kMaxStartLine = 4096;
 constexpr std::size_t kMaxAnswer = 64 * 1024 * 1024;
 
 int remainingMs(Clock::time_point deadline) {
@@ -138,78 +134,25 @@ std::string targetOfLogLine(const std::string& line) {
 std::string CamsimProcess::binaryPath() { return CAMSIM_PATH; }
 
 CamsimProcess::CamsimProcess(const std::vector<std::string>& extraArgs, bool withHttps) {
-  std::vector<std::string> args = {binaryPath(), "--port", "0"};
+  std::vector<std::string> args = {"--port", "0"};
   if (withHttps) args.insert(args.end(), {"--https-port", "0"});
   args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-
-  int pipeFds[2];
-  if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
-  const pid_t parent = ::getpid();
-  pid_t child = ::fork();
-  if (child == 0) {
-    // Only async-signal-safe calls between fork and exec. The simulator gets SIGTERM
-    // when the test process dies without running the destructor (crash, kill).
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (::getppid() != parent) ::_exit(127);
-    ::dup2(pipeFds[1], STDOUT_FILENO);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
+  child_ = std::make_unique<ChildProcess>(binaryPath(), args);
+  if (!child_->waitForOutLine("\"http_port\":", Clock::now() + kStartDeadline)) {
+    const ChildResult result = child_->finish(Clock::now());
+    throw std::runtime_error("camsim did not announce its ports: " + result.out + result.err);
   }
-  ::close(pipeFds[1]);
-  stdoutFd_ = pipeFds[0];
-  if (child < 0) {
-    ::close(stdoutFd_);
-    throw std::runtime_error("cannot start " + binaryPath());
-  }
-  pid_ = child;
-  try {
-    readPorts(stdoutFd_);
-  } catch (...) {
-    stop();
-    ::close(stdoutFd_);
-    throw;
-  }
+  httpPort_ = portFromLine(child_->outSoFar(), "http_port");
+  httpsPort_ = portFromLine(child_->outSoFar(), "https_port");
 }
 
-CamsimProcess::~CamsimProcess() {
-  stop();
-  if (stdoutFd_ >= 0) ::close(stdoutFd_);
-}
-
-void CamsimProcess::readPorts(int stdoutFd) {
-  const auto deadline = Clock::now() + kStartDeadline;
-  std::string line;
-  while (line.find('\n') == std::string::npos) {
-    if (!waitReady(stdoutFd, POLLIN, deadline)) throw std::runtime_error("camsim did not announce its ports");
-    char chunk[256];
-    const ssize_t n = ::read(stdoutFd, chunk, sizeof chunk);
-    if (n == 0) throw std::runtime_error("camsim exited before announcing its ports");
-    if (n < 0 && errno != EINTR) throw std::runtime_error("reading camsim output failed");
-    if (n > 0) line.append(chunk, static_cast<std::size_t>(n));
-    if (line.size() > kMaxStartLine) throw std::runtime_error("camsim start line too long");
-  }
-  httpPort_ = portFromLine(line, "http_port");
-  httpsPort_ = portFromLine(line, "https_port");
-}
+CamsimProcess::~CamsimProcess() { stop(); }
 
 int CamsimProcess::stop() {
-  if (pid_ < 0) return exitStatus_;
-  ::kill(pid_, SIGTERM);
-  const auto deadline = Clock::now() + kStopDeadline;
-  int status = 0;
-  pid_t done = 0;
-  while ((done = ::waitpid(pid_, &status, WNOHANG)) == 0 && Clock::now() < deadline) {
-    std::this_thread::sleep_for(kPollStep);
-  }
-  if (done == 0) {
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, &status, 0);
-  }
-  pid_ = -1;
-  exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  if (!child_) return exitStatus_;
+  child_->sendSignal(SIGTERM);
+  exitStatus_ = child_->finish(Clock::now() + kStopDeadline).exitStatus;
+  child_.reset();
   return exitStatus_;
 }
 

@@ -8,12 +8,13 @@
 // with a 5 s deadline; they may be called from any thread (they share no mutable state).
 #pragma once
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "ChildProcess.h"
 
 class CamsimProcess {
  public:
@@ -32,7 +33,7 @@ class CamsimProcess {
   std::uint16_t httpPort() const { return httpPort_; }
   std::uint16_t httpsPort() const { return httpsPort_; }  // 0 without HTTPS
 
-  // SIGTERM, wait; returns the exit status (128 + signal when killed). Idempotent.
+  // SIGTERM, wait; returns the exit status (-1 when it had to be killed). Idempotent.
   int stop();
 
   // GET target; extraHeaders are whole lines ("Name: value\r\n"). Throws std::runtime_error
@@ -55,10 +56,7 @@ class CamsimProcess {
   static std::string binaryPath();
 
  private:
-  void readPorts(int stdoutFd);
-
-  pid_t pid_ = -1;
-  int stdoutFd_ = -1;
+  std::unique_ptr<ChildProcess> child_;
   int exitStatus_ = -1;
   std::uint16_t httpPort_ = 0;
   std::uint16_t httpsPort_ = 0;

@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,22 +37,6 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
   int outPipe[2], errPipe[2];
   if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
 
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-
-  // The child starts with no blocked signals and default dispositions, whatever the runner set.
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t none, all;
-  sigemptyset(&none);
-  sigfillset(&all);
-  posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setsigdefault(&attributes, &all);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
   std::vector<std::string> argvText{program};
   argvText.insert(argvText.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
@@ -66,17 +50,31 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
   for (auto& text : envText) envp.push_back(text.data());
   envp.push_back(nullptr);
 
-  const int spawned = posix_spawnp(&pid_, program.c_str(), &actions, &attributes, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
+  const int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  const pid_t parent = getpid();
+  pid_ = fork();
+  if (pid_ == 0) {
+    // Only async-signal-safe calls until exec. The child gets SIGTERM when the thread that
+    // started it ends without the destructor (a crashed test); it starts with no blocked
+    // signals and default dispositions, whatever the runner set.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(127);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    for (int signal = 1; signal < NSIG; ++signal) ::signal(signal, SIG_DFL);
+    dup2(devNull, STDIN_FILENO);
+    dup2(outPipe[1], STDOUT_FILENO);
+    dup2(errPipe[1], STDERR_FILENO);
+    execvpe(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  close(devNull);
   close(outPipe[1]);
   close(errPipe[1]);
   outFd_ = outPipe[0];
   errFd_ = errPipe[0];
-  if (spawned != 0) {
-    pid_ = -1;
-    throw std::runtime_error("cannot start " + program);
-  }
+  if (pid_ < 0) throw std::runtime_error("cannot start " + program);
 }
 
 ChildProcess::~ChildProcess() {

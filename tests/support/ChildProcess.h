@@ -1,6 +1,6 @@
 // Runs a program as a child process with its stdout and stderr captured, for tests that drive a
-// program from outside (qrmhost, camsim's command line, curl). Every wait has a deadline; a child
-// still running at destruction is killed.
+// program from outside (qrmhost, camsim, curl). Every wait has a deadline; a child still running
+// at destruction is killed, and so is one whose starting thread dies (see the constructor).
 #pragma once
 
 #include <sys/types.h>
@@ -20,7 +20,7 @@ struct ChildResult {
 class ChildProcess {
  public:
   // `arguments` without the program (looked up in PATH unless it holds a '/'); `extraEnvironment`
-  // as "NAME=value" added to ours.
+  // as "NAME=value" added to ours. The child gets SIGTERM when the constructing thread ends.
   ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                const std::vector<std::string>& extraEnvironment = {});
   ~ChildProcess();
@@ -29,6 +29,7 @@ class ChildProcess {
 
   // Reads until a complete stdout line containing `text` arrived; false at the deadline or EOF.
   bool waitForOutLine(const std::string& text, std::chrono::steady_clock::time_point deadline);
+  const std::string& outSoFar() const { return out_; }
   void sendSignal(int signal);
   // Reads both streams to their end and reaps the child; kills it when `deadline` passes.
   ChildResult finish(std::chrono::steady_clock::time_point deadline);
