@@ -131,11 +131,14 @@ TEST(HttpParse, ChunkedBodyRejectsMalformedAndOversizedChunks) {
 // Answers of a scripted camera: status, framing and the body cap
 
 struct AnswerCase {
+  AnswerCase(const char* label, std::vector<RawPeer::Step> script, error_code error, std::string body,
+             int translated = -1)
+      : label(label), script(std::move(script)), error(error), body(std::move(body)), translated(translated) {}
   const char* label;
   std::vector<RawPeer::Step> script;
-  error_code error;     // expected error
-  std::string body;     // expected body; "#N" means N bytes
-  int translated = -1;  // the host's code, when checked
+  error_code error;  // expected error
+  std::string body;  // expected body; "#N" means N bytes
+  int translated;    // the host's code, when checked
 };
 
 TEST(HttpAnswer, StatusFramingAndCapVariants) {
@@ -143,67 +146,49 @@ TEST(HttpAnswer, StatusFramingAndCapVariants) {
   const error_code bad = talvo(Talvo::error::bad_response), tooLarge = talvo(Talvo::error::response_too_large);
   const size_t cap = Talvo::http::kMaxBodySize;
   const AnswerCase cases[] = {
-      {"302 with body is good",
-       {RawPeer::send(head("HTTP/1.1 302 Found", "Location: /x\r\nContent-Length: 5\r\n") + "hello")},
-       {},
-       "hello",
-       0},
+      AnswerCase("302 with body is good",
+                 {RawPeer::send(head("HTTP/1.1 302 Found", "Location: /x\r\nContent-Length: 5\r\n") + "hello")}, {},
+                 "hello", 0),
       // A 304 has no body, so nothing more is waited for although the camera keeps the connection.
-      {"304 is an error",
-       {RawPeer::send(head("HTTP/1.1 304 Not Modified", "Content-Length: 100\r\n")), RawPeer::stall()},
-       httpStatus(304),
-       "",
-       304},
-      {"404 keeps its body",
-       {RawPeer::send(head("HTTP/1.1 404 Not Found", "Content-Length: 4\r\n") + "nope")},
-       httpStatus(404),
-       "nope",
-       404},
-      {"garbage status line", {RawPeer::send("<html>hello</html>\r\n\r\n")}, bad, "", 256},
-      {"closed inside the head", {RawPeer::send("HTTP/1.1 200 OK\r\nA: 1\r\n"), RawPeer::close()}, bad, ""},
-      {"endless head",
-       {RawPeer::send("HTTP/1.1 200 OK\r\nA: " + std::string(Talvo::http::kMaxHeadSize, 'x')), RawPeer::stall()},
-       bad,
-       ""},
-      {"200 with empty body", {RawPeer::send(head(ok, "Content-Length: 0\r\n")), RawPeer::stall()}, {}, "", 0},
-      {"Content-Length in pieces",
-       {RawPeer::send(head(ok, cl10) + "01234"), RawPeer::pause(30ms), RawPeer::send("56789EXTRA"), RawPeer::stall()},
-       {},
-       "0123456789"},
-      {"Content-Length cut short", {RawPeer::send(head(ok, cl10) + "01234"), RawPeer::close()}, bad, ""},
-      {"contradictory lengths",
-       {RawPeer::send(head(ok, "Content-Length: 3\r\nContent-Length: 4\r\n") + "abcd")},
-       bad,
-       ""},
-      {"chunked in pieces",
-       {RawPeer::send(head(ok, chunked) + "4\r\nWi"), RawPeer::pause(20ms),
-        RawPeer::send("ki\r\n5;x=1\r\npedia\r\n0\r\n"), RawPeer::pause(20ms), RawPeer::send("\r\n"), RawPeer::stall()},
-       {},
-       "Wikipedia"},
-      {"malformed chunk", {RawPeer::send(head(ok, chunked) + "zz\r\nabc\r\n"), RawPeer::stall()}, bad, ""},
-      {"read to close",
-       {RawPeer::send(head("HTTP/1.0 200 OK") + "abc"), RawPeer::pause(20ms), RawPeer::send("def")},
-       {},
-       "abcdef"},
+      AnswerCase("304 is an error",
+                 {RawPeer::send(head("HTTP/1.1 304 Not Modified", "Content-Length: 100\r\n")), RawPeer::stall()},
+                 httpStatus(304), "", 304),
+      AnswerCase("404 keeps its body",
+                 {RawPeer::send(head("HTTP/1.1 404 Not Found", "Content-Length: 4\r\n") + "nope")}, httpStatus(404),
+                 "nope", 404),
+      AnswerCase("garbage status line", {RawPeer::send("<html>hello</html>\r\n\r\n")}, bad, "", 256),
+      AnswerCase("closed inside the head", {RawPeer::send("HTTP/1.1 200 OK\r\nA: 1\r\n"), RawPeer::close()}, bad, ""),
+      AnswerCase(
+          "endless head",
+          {RawPeer::send("HTTP/1.1 200 OK\r\nA: " + std::string(Talvo::http::kMaxHeadSize, 'x')), RawPeer::stall()},
+          bad, ""),
+      AnswerCase("200 with empty body", {RawPeer::send(head(ok, "Content-Length: 0\r\n")), RawPeer::stall()}, {}, "",
+                 0),
+      AnswerCase("Content-Length in pieces",
+                 {RawPeer::send(head(ok, cl10) + "01234"), RawPeer::pause(30ms), RawPeer::send("56789EXTRA"),
+                  RawPeer::stall()},
+                 {}, "0123456789"),
+      AnswerCase("Content-Length cut short", {RawPeer::send(head(ok, cl10) + "01234"), RawPeer::close()}, bad, ""),
+      AnswerCase("contradictory lengths",
+                 {RawPeer::send(head(ok, "Content-Length: 3\r\nContent-Length: 4\r\n") + "abcd")}, bad, ""),
+      AnswerCase("chunked in pieces",
+                 {RawPeer::send(head(ok, chunked) + "4\r\nWi"), RawPeer::pause(20ms),
+                  RawPeer::send("ki\r\n5;x=1\r\npedia\r\n0\r\n"), RawPeer::pause(20ms), RawPeer::send("\r\n"),
+                  RawPeer::stall()},
+                 {}, "Wikipedia"),
+      AnswerCase("malformed chunk", {RawPeer::send(head(ok, chunked) + "zz\r\nabc\r\n"), RawPeer::stall()}, bad, ""),
+      AnswerCase("read to close",
+                 {RawPeer::send(head("HTTP/1.0 200 OK") + "abc"), RawPeer::pause(20ms), RawPeer::send("def")}, {},
+                 "abcdef"),
       // 17 MiB announced and nothing sent: the answer must end at once, not time out.
-      {"Content-Length over the cap",
-       {RawPeer::send(head(ok, "Content-Length: 17825792\r\n")), RawPeer::stall()},
-       tooLarge,
-       "",
-       264},
-      {"read to close over the cap",
-       {RawPeer::send(head("HTTP/1.0 200 OK") + std::string(cap + 1, 'z')), RawPeer::stall()},
-       tooLarge,
-       ""},
-      {"read to close at the cap",
-       {RawPeer::send(head("HTTP/1.0 200 OK") + std::string(cap, 'z'))},
-       {},
-       "#" + std::to_string(cap)},
-      {"time-out inside the body",
-       {RawPeer::send(head(ok, cl10) + "abc"), RawPeer::stall()},
-       error_code(boost::asio::error::timed_out),
-       "",
-       110},
+      AnswerCase("Content-Length over the cap",
+                 {RawPeer::send(head(ok, "Content-Length: 17825792\r\n")), RawPeer::stall()}, tooLarge, "", 264),
+      AnswerCase("read to close over the cap",
+                 {RawPeer::send(head("HTTP/1.0 200 OK") + std::string(cap + 1, 'z')), RawPeer::stall()}, tooLarge, ""),
+      AnswerCase("read to close at the cap", {RawPeer::send(head("HTTP/1.0 200 OK") + std::string(cap, 'z'))}, {},
+                 "#" + std::to_string(cap)),
+      AnswerCase("time-out inside the body", {RawPeer::send(head(ok, cl10) + "abc"), RawPeer::stall()},
+                 error_code(boost::asio::error::timed_out), "", 110),
   };
   for (const AnswerCase& c : cases) {
     SCOPED_TRACE(c.label);
