@@ -249,8 +249,9 @@ TEST(HttpRequestBytes, GetWithoutUserHasNoAuthorization) {
 }
 
 TEST(HttpRequestBytes, PostCarriesContentTypeLengthAndBody) {
-  // The peer records the head; the body follows it on the wire and is dropped by the peer.
-  RawPeer peer({RawPeer::send(head("HTTP/1.1 200 OK", "Content-Length: 2\r\n") + "ok")});
+  // The peer records the head; the body follows it on the wire and is never read, so the peer
+  // keeps the connection: closing with unread bytes would reset it under the client's feet.
+  RawPeer peer({RawPeer::send(head("HTTP/1.1 200 OK", "Content-Length: 2\r\n") + "ok"), RawPeer::stall()});
   boost::asio::io_context context;
   Outcome outcome;
   Talvo::http::AsyncOperationPtr operation;
