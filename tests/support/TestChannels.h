@@ -38,43 +38,34 @@ class Recorder {
 template <class Interface>
 class TestBuffer : public Interface {
  public:
-  TestBuffer(std::string codec, size_t size, bool key) : codec_(std::move(codec)), bytes_(size), key_(key) {}
+  TestBuffer(std::string codec, size_t size, bool key) : codec(std::move(codec)), bytes(size), key(key) {}
   void* Cast(const char* typeName) override { return QueryContract(typeName); }
   void* QueryContract(const char* typeName) override {
     return Talvo::isContractName<Interface>(typeName) ? this : nullptr;
   }
   void Destroy() override { delete this; }
-  uint8_t* GetBuffer() override { return bytes_.data(); }
-  size_t GetSize() override { return bytes_.size(); }
-  void SetTimeStamp(uint64_t ms) override { time_ = ms; }
-  uint64_t GetTimeStamp() override { return time_; }
-  const char* GetCodecName() { return codec_.c_str(); }
-  bool IsKeyFrame() { return key_; }
-  const char* GetFormat() { return codec_.c_str(); }
-  int32_t GetBitRate() { return 64000; }
-  int32_t GetEncoding() { return 0; }
-  std::vector<uint8_t> bytes() const { return bytes_; }
+  uint8_t* GetBuffer() override { return bytes.data(); }
+  size_t GetSize() override { return bytes.size(); }
+  void SetTimeStamp(uint64_t ms) override { time = ms; }
+  uint64_t GetTimeStamp() override { return time; }
 
- private:
-  std::string codec_;
-  std::vector<uint8_t> bytes_;
-  bool key_;
-  uint64_t time_ = 0;
+  const std::string codec;
+  std::vector<uint8_t> bytes;
+  const bool key;
+  uint64_t time = 0;
 };
 
-class VideoBuffer : public TestBuffer<Talvo::MFF::ICompressedBuffer> {
- public:
+struct VideoBuffer : TestBuffer<Talvo::MFF::ICompressedBuffer> {
   using TestBuffer::TestBuffer;
-  const char* GetCodecName() override { return TestBuffer::GetCodecName(); }
-  bool IsKeyFrame() override { return TestBuffer::IsKeyFrame(); }
+  const char* GetCodecName() override { return codec.c_str(); }
+  bool IsKeyFrame() override { return key; }
 };
 
-class AudioBuffer : public TestBuffer<Talvo::MFF::IAudioBuffer> {
- public:
+struct AudioBuffer : TestBuffer<Talvo::MFF::IAudioBuffer> {
   using TestBuffer::TestBuffer;
-  const char* GetFormat() override { return TestBuffer::GetFormat(); }
-  int32_t GetBitRate() override { return TestBuffer::GetBitRate(); }
-  int32_t GetEncoding() override { return TestBuffer::GetEncoding(); }
+  const char* GetFormat() override { return codec.c_str(); }
+  int32_t GetBitRate() override { return 64000; }
+  int32_t GetEncoding() override { return 0; }
 };
 
 class TestFrameFactory : public Talvo::MFF::IMultimediaFrameFactory, public Recorder {
@@ -84,7 +75,6 @@ class TestFrameFactory : public Talvo::MFF::IMultimediaFrameFactory, public Reco
     return Talvo::isContractName<Talvo::MFF::IMultimediaFrameFactory>(typeName) ? this : nullptr;
   }
   Talvo::MFF::ICompressedBuffer* AllocateCompressedBuffer(const char* codec, size_t size, int, bool key) override {
-    record([&] { ++videoAllocations; });
     return new VideoBuffer(codec ? codec : "", size, key);
   }
   Talvo::MFF::IAudioBuffer* AllocateAudioBuffer(const char* format, size_t size, uint64_t, int32_t bitRate,
@@ -102,7 +92,6 @@ class TestFrameFactory : public Talvo::MFF::IMultimediaFrameFactory, public Reco
     return audioAllocations;
   }
 
-  size_t videoAllocations = 0;
   size_t audioAllocations = 0;
   int32_t lastAudioBitRate = 0;
   int32_t lastAudioEncoding = -1;
@@ -132,13 +121,10 @@ class RecordingChannelHandler : public Handler, public Recorder {
   void Stopped(Talvo::IContract*) override {
     record([&] { ++stopped; });
   }
-  void StatisticUpdated(Talvo::IContract*, const char* name, const char* text) override {
-    record([&] { statistics.push_back(std::string(name) + ": " + text); });
-  }
+  void StatisticUpdated(Talvo::IContract*, const char*, const char*) override {}
   void MultimediaFrame(Talvo::IContract*, Buffer* buffer) override {
     auto* ours = dynamic_cast<TestBuffer<Buffer>*>(buffer);
-    ReceivedFrame frame{ours ? ours->GetCodecName() : "", ours ? ours->IsKeyFrame() : false,
-                        ours ? ours->bytes() : std::vector<uint8_t>()};
+    ReceivedFrame frame{ours ? ours->codec : "", ours && ours->key, ours ? ours->bytes : std::vector<uint8_t>()};
     buffer->Destroy();
     record([&] { frames.push_back(std::move(frame)); });
   }
@@ -161,7 +147,6 @@ class RecordingChannelHandler : public Handler, public Recorder {
   int started = 0;
   int stopped = 0;
   std::vector<int> failures;
-  std::vector<std::string> statistics;
   std::vector<ReceivedFrame> frames;
 };
 
