@@ -137,7 +137,7 @@ CamsimProcess::CamsimProcess(const std::vector<std::string>& extraArgs, bool wit
   std::vector<std::string> args = {"--port", "0"};
   if (withHttps) args.insert(args.end(), {"--https-port", "0"});
   args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-  child_ = std::make_unique<ChildProcess>(binaryPath(), args);
+  child_ = std::make_unique<ChildProcess>(binaryPath(), args, std::vector<std::string>{}, true);
   if (!child_->waitForOutLine("\"http_port\":", Clock::now() + kStartDeadline)) {
     const ChildResult result = child_->finish(Clock::now());
     throw std::runtime_error("camsim did not announce its ports: " + result.out + result.err);

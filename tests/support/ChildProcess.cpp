@@ -33,7 +33,7 @@ std::vector<std::string> ChildResult::outLines() const { return splitLines(out);
 std::vector<std::string> ChildResult::errLines() const { return splitLines(err); }
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
-                           const std::vector<std::string>& extraEnvironment) {
+                           const std::vector<std::string>& extraEnvironment, bool shareStderr) {
   int outPipe[2], errPipe[2];
   if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
 
@@ -65,7 +65,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     for (int signal = 1; signal < NSIG; ++signal) ::signal(signal, SIG_DFL);
     dup2(devNull, STDIN_FILENO);
     dup2(outPipe[1], STDOUT_FILENO);
-    dup2(errPipe[1], STDERR_FILENO);
+    if (!shareStderr) dup2(errPipe[1], STDERR_FILENO);
     execvpe(argv[0], argv.data(), envp.data());
     _exit(127);
   }

@@ -21,8 +21,10 @@ class ChildProcess {
  public:
   // `arguments` without the program (looked up in PATH unless it holds a '/'); `extraEnvironment`
   // as "NAME=value" added to ours. The child gets SIGTERM when the constructing thread ends.
+  // With `shareStderr` the child writes to our stderr (a long-running child whose stderr nobody
+  // reads could otherwise fill the pipe and block).
   ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
-               const std::vector<std::string>& extraEnvironment = {});
+               const std::vector<std::string>& extraEnvironment = {}, bool shareStderr = false);
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
