@@ -137,9 +137,10 @@ TEST_F(ModuleTest, CreateDeviceMatchesVendorModelAndFirmwareThenModelAlone) {
   // The device logs its model and firmware.
   ASSERT_EQ(host.logger.count(" Create device: VX-A/1.1"), 1u) << host.logger.dump();
   for (const auto& line : host.logger.lines())
-    if (line.message.find(" Create device: VX-A/1.1") != std::string::npos)
+    if (line.message.find(" Create device: VX-A/1.1") != std::string::npos) {
       EXPECT_TRUE(line.level == 0 && line.file == "Drivers/Vantrel/src/Device" && line.function == "Device")
           << line.level << " " << line.file << " " << line.function;
+    }
   // Empty firmware matches on vendor and model.
   DevicePtr noFirmware(driver->CreateDevice(&handler, "Other", "VX-A", ""));
   ASSERT_TRUE(noFirmware);
@@ -186,7 +187,9 @@ TEST_F(ModuleTest, VideoAnalyticsChecksAreLogged) {
   EXPECT_EQ(device->CreateVideoAnalytics(nullptr, 0, "tamper"), nullptr);
   EXPECT_TRUE(host.logger.contains(" Can't create videoAnalytic detectorID='tamper' not defined for device"));
   for (const auto& line : host.logger.lines()) {
-    if (line.message.find("Can't create") != std::string::npos) EXPECT_EQ(line.level, 3) << line.message;
+    if (line.message.find("Can't create") != std::string::npos) {
+      EXPECT_EQ(line.level, 3) << line.message;
+    }
     if (line.message.find("Creating") != std::string::npos) {
       EXPECT_EQ(line.level, 0);
       EXPECT_EQ(line.file, "Nuvlet/include/Device");

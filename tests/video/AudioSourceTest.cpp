@@ -28,7 +28,9 @@ class AudioSourceTest : public ::testing::Test {
   }
   void TearDown() override {
     for (auto* handler : {&first, &second})
-      if (handler->snapshot(&RecordingAudioHandler::started) > 0) EXPECT_TRUE(handler->waitForStopped(10s));
+      if (handler->snapshot(&RecordingAudioHandler::started) > 0) {
+        EXPECT_TRUE(handler->waitForStopped(10s));
+      }
     device.reset();
   }
   size_t requestsTo(const std::string& target) const {

@@ -47,7 +47,9 @@ void expectLikeReference(const std::vector<uint8_t>& data, size_t from, const st
   ASSERT_EQ(needles[0].at, first) << "size " << data.size() << " from " << from;
   for (size_t n = 1; n < patterns.size(); ++n) {
     const size_t expected = reference(data, from, patterns[n]);
-    if (expected < first || first == Needle::kNotFound) EXPECT_EQ(needles[n].at, expected) << "needle " << n;
+    if (expected < first || first == Needle::kNotFound) {
+      EXPECT_EQ(needles[n].at, expected) << "needle " << n;
+    }
   }
 }
 

@@ -69,7 +69,9 @@ class VideoTest : public ::testing::Test {
   void TearDown() override {
     if (video) video->Destroy();
     // Stopped arrives on another thread after Stop: the handler must outlive it.
-    if (handler.snapshot(&RecordingVideoHandler::started) > 0) EXPECT_TRUE(handler.waitForStopped(10s));
+    if (handler.snapshot(&RecordingVideoHandler::started) > 0) {
+      EXPECT_TRUE(handler.waitForStopped(10s));
+    }
     device.reset();
   }
   std::vector<ReceivedFrame> frames() const { return handler.snapshot(&RecordingVideoHandler::frames); }
