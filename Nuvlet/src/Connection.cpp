@@ -4,6 +4,8 @@
 
 #include <cctype>
 
+#include "host/Nuvlet/PercentEncoding.h"
+
 namespace Talvo {
 namespace asio {
 
@@ -26,29 +28,11 @@ std::string trimmed(const std::string& text) {
   return text.substr(first, last - first + 1);
 }
 
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // `what` ("user name", "password") names the part in the error text.
 std::string percentDecoded(const std::string& text, const char* what) {
-  std::string decoded;
-  decoded.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '%') {
-      decoded += text[i];
-      continue;
-    }
-    const int high = i + 1 < text.size() ? hexValue(text[i + 1]) : -1;
-    const int low = i + 2 < text.size() ? hexValue(text[i + 2]) : -1;
-    if (high < 0 || low < 0) throw ConnectionTextError(std::string("bad %-escape in the ") + what);
-    decoded += static_cast<char>(high * 16 + low);
-    i += 2;
-  }
-  return decoded;
+  auto decoded = Utility::percentDecode(text);
+  if (!decoded) throw ConnectionTextError(std::string("bad %-escape in the ") + what);
+  return *decoded;
 }
 
 // Only well-known schemes are echoed in the error: a text in the scheme's place may be

@@ -13,6 +13,7 @@
 #include <boost/asio/post.hpp>
 
 #include "Nuvlet/include/AsyncHttp.h"
+#include "host/Nuvlet/Base64.h"
 
 namespace Talvo {
 namespace http {
@@ -51,29 +52,7 @@ class HttpCategory : public boost::system::error_category {
   std::string message(int status) const override { return "HTTP status " + std::to_string(status); }
 };
 
-std::string base64(const std::string& text) {
-  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((text.size() + 2) / 3 * 4);
-  size_t i = 0;
-  for (; i + 2 < text.size(); i += 3) {
-    const uint32_t v =
-        (uint32_t(uint8_t(text[i])) << 16) | (uint32_t(uint8_t(text[i + 1])) << 8) | uint8_t(text[i + 2]);
-    out += kAlphabet[(v >> 18) & 63];
-    out += kAlphabet[(v >> 12) & 63];
-    out += kAlphabet[(v >> 6) & 63];
-    out += kAlphabet[v & 63];
-  }
-  if (i < text.size()) {
-    uint32_t v = uint32_t(uint8_t(text[i])) << 16;
-    if (i + 1 < text.size()) v |= uint32_t(uint8_t(text[i + 1])) << 8;
-    out += kAlphabet[(v >> 18) & 63];
-    out += kAlphabet[(v >> 12) & 63];
-    out += i + 1 < text.size() ? kAlphabet[(v >> 6) & 63] : '=';
-    out += '=';
-  }
-  return out;
-}
+std::string base64(const std::string& text) { return Utility::base64Encode(text); }
 
 bool hasLineBreakOrNul(const std::string& text) {
   return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;

@@ -21,8 +21,8 @@ namespace Utility {
 
 namespace {
 
-using Json::Type;
 using Json::Value;
+using Type = Value::value_t;
 
 constexpr size_t kMaxRepositorySize = 4u * 1024 * 1024;
 
@@ -74,27 +74,42 @@ std::string memberPath(const std::string& where, const std::string& name) {
 std::string itemPath(const std::string& where, size_t index) { return where + "[" + std::to_string(index) + "]"; }
 
 // "an integer", "a string".
-std::string withArticle(Type type) {
-  const std::string name = Json::typeName(type);
-  return (std::strchr("aeiou", name[0]) ? "an " : "a ") + name;
+std::string withArticle(const char* name) { return (std::strchr("aeiou", name[0]) ? "an " : "a ") + std::string(name); }
+
+// The kinds of value the repository asks for. Integer is a number written without fraction or
+// exponent; Number_float stands for any number.
+bool isOfType(const Value& value, Type type) {
+  switch (type) {
+    case Type::number_integer:
+      return value.is_number_integer();
+    case Type::number_float:
+      return value.is_number();
+    default:
+      return value.type() == type;
+  }
 }
 
 void expectType(const Value& value, Type type, const std::string& where) {
-  if (!value.is(type))
-    throw RepositoryError(where, "must be " + withArticle(type) + ", not " + withArticle(value.type));
+  if (!isOfType(value, type))
+    throw RepositoryError(where, "must be " + withArticle(Json::typeName(Value(type))) + ", not " + withArticle(Json::typeName(value)));
+}
+
+const Value* find(const Value& object, const std::string& name) {
+  const auto member = object.find(name);
+  return member == object.end() ? nullptr : &*member;
 }
 
 // Rejects members a reader does not know, so that a misspelt name does not pass unseen.
 void expectOnlyMembers(const Value& object, const std::string& where, std::initializer_list<const char*> known) {
-  for (const auto& member : object.members) {
+  for (const auto& member : object.items()) {
     bool found = false;
-    for (const char* name : known) found = found || member.first == name;
-    if (!found) throw RepositoryError(where, "unknown member '" + member.first + "'");
+    for (const char* name : known) found = found || member.key() == name;
+    if (!found) throw RepositoryError(where, "unknown member '" + member.key() + "'");
   }
 }
 
 const Value& requiredMember(const Value& object, const std::string& name, Type type, const std::string& where) {
-  const Value* member = object.find(name);
+  const Value* member = find(object, name);
   if (!member) throw RepositoryError(where, "member '" + name + "' is missing");
   expectType(*member, type, memberPath(where, name));
   return *member;
@@ -102,45 +117,42 @@ const Value& requiredMember(const Value& object, const std::string& name, Type t
 
 // The member, checked for `type`; null when it is absent.
 const Value* optionalMember(const Value& object, const std::string& name, Type type, const std::string& where) {
-  const Value* member = object.find(name);
+  const Value* member = find(object, name);
   if (member) expectType(*member, type, memberPath(where, name));
   return member;
 }
 
 std::string requiredText(const Value& object, const std::string& name, const std::string& where) {
-  const std::string& text = requiredMember(object, name, Type::String, where).text;
+  const std::string& text = requiredMember(object, name, Type::string, where).get_ref<const std::string&>();
   if (text.empty()) throw RepositoryError(memberPath(where, name), "must not be empty");
   return text;
 }
 
 int toInt(const Value& value, const std::string& where) {
-  if (value.integer < INT_MIN || value.integer > INT_MAX) throw RepositoryError(where, "integer out of range");
-  return static_cast<int>(value.integer);
+  const bool fits = value.is_number_unsigned() ? value.get<uint64_t>() <= INT_MAX
+                                               : value.get<int64_t>() >= INT_MIN && value.get<int64_t>() <= INT_MAX;
+  if (!fits) throw RepositoryError(where, "integer out of range");
+  return static_cast<int>(value.get<int64_t>());
 }
 
+const std::string& textOf(const Value& value) { return value.get_ref<const std::string&>(); }
+
 GDRV::PropertyPtr readProperty(const std::string& name, const Value& value, const std::string& where) {
-  switch (value.type) {
-    case Type::Bool:
-      return std::make_shared<GDRV::PropertyBool>(name, value.boolean);
-    case Type::Int:
-      return std::make_shared<GDRV::PropertyInt>(name, toInt(value, where));
-    case Type::Double:
-      return std::make_shared<GDRV::PropertyDouble>(name, value.number);
-    case Type::String:
-      return std::make_shared<GDRV::PropertyString>(name, value.text);
-    default:
-      throw RepositoryError(where, "must be a boolean, a number or a string, not " + withArticle(value.type));
-  }
+  if (value.is_boolean()) return std::make_shared<GDRV::PropertyBool>(name, value.get<bool>());
+  if (value.is_number_integer()) return std::make_shared<GDRV::PropertyInt>(name, toInt(value, where));
+  if (value.is_number()) return std::make_shared<GDRV::PropertyDouble>(name, value.get<double>());
+  if (value.is_string()) return std::make_shared<GDRV::PropertyString>(name, textOf(value));
+  throw RepositoryError(where, "must be a boolean, a number or a string, not " + withArticle(Json::typeName(value)));
 }
 
 // An optional object of named values.
 GDRV::Properties readProperties(const Value& owner, const char* name, const std::string& where) {
   GDRV::Properties properties;
-  const Value* object = optionalMember(owner, name, Type::Object, where);
+  const Value* object = optionalMember(owner, name, Type::object, where);
   if (!object) return properties;
   const std::string path = memberPath(where, name);
-  for (const auto& member : object->members)
-    properties.push_back(readProperty(member.first, member.second, memberPath(path, member.first)));
+  for (const auto& member : object->items())
+    properties.push_back(readProperty(member.key(), member.value(), memberPath(path, member.key())));
   return properties;
 }
 
@@ -154,14 +166,14 @@ template <class Description, class ReadOne>
 std::vector<Description> readChannelList(const Value& model, const char* name, const std::string& where,
                                          ReadOne readOne) {
   std::vector<Description> channels;
-  const Value* list = optionalMember(model, name, Type::Array, where);
+  const Value* list = optionalMember(model, name, Type::array, where);
   if (!list) return channels;
   const std::string listPath = memberPath(where, name);
-  for (size_t i = 0; i < list->items.size(); ++i) {
+  for (size_t i = 0; i < list->size(); ++i) {
     const std::string path = itemPath(listPath, i);
-    expectType(list->items[i], Type::Object, path);
+    expectType((*list)[i], Type::object, path);
     Description description;
-    readOne(list->items[i], path, description);
+    readOne((*list)[i], path, description);
     channels.push_back(std::move(description));
   }
   return channels;
@@ -172,77 +184,77 @@ class InfoReader {
   explicit InfoReader(GDRV::DriverInfo& info) : info_(info) {}
 
   void read(const Value& root) {
-    expectType(root, Type::Object, "the document");
+    expectType(root, Type::object, "the document");
     expectOnlyMembers(root, "", {"name", "number", "codecs", "streams", "detectors", "models"});
     info_.name = requiredText(root, "name", "");
-    info_.number = toInt(requiredMember(root, "number", Type::Int, ""), "number");
+    info_.number = toInt(requiredMember(root, "number", Type::number_integer, ""), "number");
     readCodecs(root);
     readStreams(root);
     readDetectors(root);
-    const Value& models = requiredMember(root, "models", Type::Array, "");
-    if (models.items.empty()) throw RepositoryError("models", "must not be empty");
-    for (size_t i = 0; i < models.items.size(); ++i)
-      info_.models.push_back(readModel(models.items[i], itemPath("models", i)));
+    const Value& models = requiredMember(root, "models", Type::array, "");
+    if (models.empty()) throw RepositoryError("models", "must not be empty");
+    for (size_t i = 0; i < models.size(); ++i)
+      info_.models.push_back(readModel(models[i], itemPath("models", i)));
   }
 
  private:
   void readCodecs(const Value& root) {
-    const Value* codecs = optionalMember(root, "codecs", Type::Object, "");
+    const Value* codecs = optionalMember(root, "codecs", Type::object, "");
     if (!codecs) return;
-    for (const auto& member : codecs->members) {
-      const std::string path = memberPath("codecs", member.first);
-      expectType(member.second, Type::Object, path);
-      expectOnlyMembers(member.second, path, {"name", "value"});
+    for (const auto& member : codecs->items()) {
+      const std::string path = memberPath("codecs", member.key());
+      expectType(member.value(), Type::object, path);
+      expectOnlyMembers(member.value(), path, {"name", "value"});
       GDRV::CodecDescription codec;
-      codec.name = requiredText(member.second, "name", path);
-      codec.value = requiredMember(member.second, "value", Type::String, path).text;
-      info_.codecs[member.first] = std::move(codec);
+      codec.name = requiredText(member.value(), "name", path);
+      codec.value = textOf(requiredMember(member.value(), "value", Type::string, path));
+      info_.codecs[member.key()] = std::move(codec);
     }
   }
 
   void readStreams(const Value& root) {
-    const Value* streams = optionalMember(root, "streams", Type::Object, "");
+    const Value* streams = optionalMember(root, "streams", Type::object, "");
     if (!streams) return;
-    for (const auto& member : streams->members) {
-      const std::string path = memberPath("streams", member.first);
-      expectType(member.second, Type::Array, path);
-      if (member.second.items.empty()) throw RepositoryError(path, "must name at least one codec");
+    for (const auto& member : streams->items()) {
+      const std::string path = memberPath("streams", member.key());
+      expectType(member.value(), Type::array, path);
+      if (member.value().empty()) throw RepositoryError(path, "must name at least one codec");
       std::vector<std::string> codecIds;
-      for (size_t i = 0; i < member.second.items.size(); ++i) {
-        const Value& id = member.second.items[i];
-        expectType(id, Type::String, itemPath(path, i));
-        if (!info_.codecs.count(id.text))
-          throw RepositoryError(itemPath(path, i), "codec '" + id.text + "' is not defined");
-        codecIds.push_back(id.text);
+      for (size_t i = 0; i < member.value().size(); ++i) {
+        const Value& id = member.value()[i];
+        expectType(id, Type::string, itemPath(path, i));
+        if (!info_.codecs.count(textOf(id)))
+          throw RepositoryError(itemPath(path, i), "codec '" + textOf(id) + "' is not defined");
+        codecIds.push_back(textOf(id));
       }
-      info_.streamCodecs[member.first] = std::move(codecIds);
+      info_.streamCodecs[member.key()] = std::move(codecIds);
     }
   }
 
   void readDetectors(const Value& root) {
-    const Value* detectors = optionalMember(root, "detectors", Type::Object, "");
+    const Value* detectors = optionalMember(root, "detectors", Type::object, "");
     if (!detectors) return;
-    for (const auto& member : detectors->members) {
-      const std::string path = memberPath("detectors", member.first);
-      expectType(member.second, Type::Object, path);
-      expectOnlyMembers(member.second, path, {"properties", "settings"});
+    for (const auto& member : detectors->items()) {
+      const std::string path = memberPath("detectors", member.key());
+      expectType(member.value(), Type::object, path);
+      expectOnlyMembers(member.value(), path, {"properties", "settings"});
       GDRV::DetectorDescription detector;
-      detector.properties = readProperties(member.second, "properties", path);
-      detector.settings = readProperties(member.second, "settings", path);
-      info_.detectors[member.first] = std::move(detector);
+      detector.properties = readProperties(member.value(), "properties", path);
+      detector.settings = readProperties(member.value(), "settings", path);
+      info_.detectors[member.key()] = std::move(detector);
     }
   }
 
   static GDRV::IdentityRecord readIdentity(const Value& identity, const std::string& where) {
-    expectType(identity, Type::Object, where);
+    expectType(identity, Type::object, where);
     expectOnlyMembers(identity, where, {"vendor", "model", "firmware"});
     GDRV::IdentityRecord record;
     record.vendor = requiredText(identity, "vendor", where);
     record.model = requiredText(identity, "model", where);
-    if (const Value* firmware = optionalMember(identity, "firmware", Type::Array, where)) {
-      for (size_t i = 0; i < firmware->items.size(); ++i) {
-        expectType(firmware->items[i], Type::String, itemPath(memberPath(where, "firmware"), i));
-        record.firmware.push_back(firmware->items[i].text);
+    if (const Value* firmware = optionalMember(identity, "firmware", Type::array, where)) {
+      for (size_t i = 0; i < firmware->size(); ++i) {
+        expectType((*firmware)[i], Type::string, itemPath(memberPath(where, "firmware"), i));
+        record.firmware.push_back(textOf((*firmware)[i]));
       }
     }
     return record;
@@ -251,13 +263,13 @@ class InfoReader {
   void readVideoChannel(const Value& channel, const std::string& where, GDRV::VideoChannelDescription& video) const {
     expectOnlyMembers(channel, where, {"parameters", "settings", "streams"});
     readChannelBase(channel, where, video);
-    const Value& streams = requiredMember(channel, "streams", Type::Array, where);
+    const Value& streams = requiredMember(channel, "streams", Type::array, where);
     const std::string streamsPath = memberPath(where, "streams");
-    if (streams.items.empty()) throw RepositoryError(streamsPath, "must not be empty");
-    for (size_t i = 0; i < streams.items.size(); ++i) {
+    if (streams.empty()) throw RepositoryError(streamsPath, "must not be empty");
+    for (size_t i = 0; i < streams.size(); ++i) {
       const std::string path = itemPath(streamsPath, i);
-      const Value& stream = streams.items[i];
-      expectType(stream, Type::Object, path);
+      const Value& stream = streams[i];
+      expectType(stream, Type::object, path);
       expectOnlyMembers(stream, path, {"description", "settings"});
       GDRV::StreamDescriptionRef ref;
       ref.description = requiredText(stream, "description", path);
@@ -269,15 +281,15 @@ class InfoReader {
   }
 
   GDRV::ModelEntry readModel(const Value& model, const std::string& where) const {
-    expectType(model, Type::Object, where);
+    expectType(model, Type::object, where);
     expectOnlyMembers(model, where,
                       {"identities", "properties", "video", "audio_sources", "audio_destinations", "io", "telemetry",
                        "text_event_sources", "detectors"});
     GDRV::ModelEntry entry;
-    const Value& identities = requiredMember(model, "identities", Type::Array, where);
-    if (identities.items.empty()) throw RepositoryError(memberPath(where, "identities"), "must not be empty");
-    for (size_t i = 0; i < identities.items.size(); ++i)
-      entry.identities.push_back(readIdentity(identities.items[i], itemPath(memberPath(where, "identities"), i)));
+    const Value& identities = requiredMember(model, "identities", Type::array, where);
+    if (identities.empty()) throw RepositoryError(memberPath(where, "identities"), "must not be empty");
+    for (size_t i = 0; i < identities.size(); ++i)
+      entry.identities.push_back(readIdentity(identities[i], itemPath(memberPath(where, "identities"), i)));
     entry.properties = readProperties(model, "properties", where);
 
     auto plainChannel = [](const Value& channel, const std::string& path, GDRV::ChannelDescription& description) {
@@ -302,14 +314,14 @@ class InfoReader {
     entry.textEventSources =
         readChannelList<GDRV::ChannelDescription>(model, "text_event_sources", where, plainChannel);
 
-    if (const Value* detectors = optionalMember(model, "detectors", Type::Array, where)) {
+    if (const Value* detectors = optionalMember(model, "detectors", Type::array, where)) {
       const std::string listPath = memberPath(where, "detectors");
-      for (size_t i = 0; i < detectors->items.size(); ++i) {
-        const Value& id = detectors->items[i];
-        expectType(id, Type::String, itemPath(listPath, i));
-        if (!info_.detectors.count(id.text))
-          throw RepositoryError(itemPath(listPath, i), "detector '" + id.text + "' is not defined");
-        entry.detectors.push_back(id.text);
+      for (size_t i = 0; i < detectors->size(); ++i) {
+        const Value& id = (*detectors)[i];
+        expectType(id, Type::string, itemPath(listPath, i));
+        if (!info_.detectors.count(textOf(id)))
+          throw RepositoryError(itemPath(listPath, i), "detector '" + textOf(id) + "' is not defined");
+        entry.detectors.push_back(textOf(id));
       }
     }
     return entry;

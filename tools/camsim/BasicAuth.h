@@ -18,6 +18,4 @@ class BasicAuth {
   std::string expected_;  // "Basic <base64 of user:password>", empty when off
 };
 
-std::string base64Encode(const std::string& bytes);
-
 }  // namespace camsim

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "host/Nuvlet/PercentEncoding.h"
+
 namespace camsim {
 
 const QueryItem* Target::find(const std::string& name) const {
@@ -19,65 +21,29 @@ std::string Target::valueOr(const std::string& name, const std::string& fallback
 
 namespace {
 
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
+std::string decodedPart(const std::string& text) {
+  return *Talvo::Utility::percentDecode(text, Talvo::Utility::BadEscape::KeepAsWritten);
 }
 
 QueryItem parseItem(const std::string& text) {
   QueryItem item;
   const auto equals = text.find('=');
   if (equals == std::string::npos) {
-    item.name = percentDecode(text);
+    item.name = decodedPart(text);
     return item;
   }
-  item.name = percentDecode(text.substr(0, equals));
-  item.value = percentDecode(text.substr(equals + 1));
+  item.name = decodedPart(text.substr(0, equals));
+  item.value = decodedPart(text.substr(equals + 1));
   item.hasValue = true;
   return item;
 }
 
 }  // namespace
 
-std::string percentDecode(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size()) {
-      const int high = hexDigit(text[i + 1]);
-      const int low = hexDigit(text[i + 2]);
-      if (high >= 0 && low >= 0) {
-        out.push_back(static_cast<char>(high * 16 + low));
-        i += 2;
-        continue;
-      }
-    }
-    out.push_back(text[i]);
-  }
-  return out;
-}
-
-std::string percentEncode(const std::string& text) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-      out.push_back(static_cast<char>(c));
-    } else {
-      out.push_back('%');
-      out.push_back(hex[c >> 4]);
-      out.push_back(hex[c & 15]);
-    }
-  }
-  return out;
-}
-
 Target parseTarget(const std::string& target) {
   Target parsed;
   const auto question = target.find('?');
-  parsed.path = percentDecode(target.substr(0, question));
+  parsed.path = decodedPart(target.substr(0, question));
   if (question == std::string::npos) return parsed;
   std::size_t start = question + 1;
   while (start <= target.size()) {

@@ -1,4 +1,5 @@
-// Splitting a request target into path and query parameters, and %-decoding.
+// Splitting a request target into path and query parameters, each %-decoded (a malformed
+// escape is kept as written).
 // The camera keeps '+' literally: dual-lens values look like "30+50", so '+' never means space.
 #pragma once
 
@@ -25,12 +26,6 @@ struct Target {
   // Value of the first item with this name, or the fallback.
   std::string valueOr(const std::string& name, const std::string& fallback) const;
 };
-
-// %XX becomes the byte; a malformed escape is kept as written.
-std::string percentDecode(const std::string& text);
-
-// Escapes everything except unreserved characters (for building targets).
-std::string percentEncode(const std::string& text);
 
 Target parseTarget(const std::string& target);
 

@@ -1,12 +1,13 @@
-// qrmhost's command line: global options anywhere, one command, then the command's options.
-// Options take "--name VALUE" or "--name=VALUE". Parsing never prints; it throws ExitError.
+// qrmhost's command line, declared once with CLI11: global options (before or after the
+// command), one command, then the command's options. Parsing never prints; it throws ExitError.
 #pragma once
 
 #include <filesystem>
-#include <map>
+#include <functional>
 #include <optional>
 #include <string>
-#include <vector>
+
+#include <CLI/CLI.hpp>
 
 namespace qrmhost {
 
@@ -21,51 +22,20 @@ struct GlobalOptions {
   std::string firmware;
 };
 
-// One option: `valueName` is null for a flag.
-struct OptionSpec {
-  const char* name;  // without the leading "--"
-  const char* valueName;
-  const char* help;
-  bool repeatable = false;
-};
+// A chosen command with its options read: runs on the main thread, returns the exit status,
+// throws ExitError on failure.
+using CommandRun = std::function<int(Host& host)>;
 
-// The options given to a command, by name (without "--"); a flag has one empty value.
-class CommandOptions {
- public:
-  void add(const std::string& name, const std::string& value) { values_[name].push_back(value); }
-  bool has(const std::string& name) const { return values_.count(name) != 0; }
-  // The last value given, or null.
-  const std::string* value(const std::string& name) const;
-  std::vector<std::string> all(const std::string& name) const;
-
-  // Typed reads; each throws a usage error naming the option when the text does not fit.
-  double seconds(const std::string& name, double fallback) const;
-  unsigned long count(const std::string& name, unsigned long fallback, unsigned long minimum) const;
-
- private:
-  std::map<std::string, std::vector<std::string>> values_;
-};
-
-using CommandFunction = int (*)(Host& host, const CommandOptions& options);
-
-struct CommandSpec {
-  const char* name;
-  const char* synopsis;  // the options part of the usage line
-  const char* summary;   // what it does, may span lines
-  std::vector<OptionSpec> options;
-  CommandFunction run;
-};
+// Each command declares itself on `app` (a subcommand with its options) and, when it is the one
+// given, stores its run in `chosen`. One per command, in Command<Name>.cpp.
+using CommandDeclaration = void (*)(CLI::App& app, CommandRun& chosen);
 
 struct CommandLine {
-  bool help = false;
+  std::optional<std::string> help;  // --help was given: the text to print, nothing to run
   GlobalOptions global;
-  const CommandSpec* command = nullptr;
-  CommandOptions options;
+  CommandRun run;
 };
 
-// The global options, for parsing and for --help.
-const std::vector<OptionSpec>& globalOptionSpecs();
-
-CommandLine parseCommandLine(int argc, const char* const* argv, const std::vector<CommandSpec>& commands);
+CommandLine parseCommandLine(int argc, const char* const* argv);
 
 }  // namespace qrmhost

@@ -1,5 +1,6 @@
 // `device [--seconds N]`: connect a camera and report its connection states.
 #include <chrono>
+#include <memory>
 
 #include "Commands.h"
 #include "ExitError.h"
@@ -8,9 +9,11 @@
 
 namespace qrmhost {
 
-int runDevice(Host& host, const CommandOptions& options) {
-  const auto duration = std::chrono::duration<double>(options.seconds("seconds", 5.0));
-  const CameraUrl camera = host.camera();
+namespace {
+
+int runDevice(Host& host, double seconds) {
+  const auto duration = std::chrono::duration<double>(seconds);
+  const auto camera = host.camera();
 
   auto& reporter = host.keep<DeviceReporter>(host.console());
   auto device = host.createDevice(reporter);
@@ -20,6 +23,22 @@ int runDevice(Host& host, const CommandOptions& options) {
   host.stopRequest().waitUntil(Clock::now() + std::chrono::duration_cast<Clock::duration>(duration));
   device.reset();  // Disconnect, then Destroy
   return kExitOk;
+}
+
+}  // namespace
+
+void declareDevice(CLI::App& app, CommandRun& chosen) {
+  auto* command =
+      app.add_subcommand("device",
+                         "Creates the device (needs --camera URL --model M), connects it and prints every\n"
+                         "connection state it reports: "
+                         "{\"kind\":\"device\",\"state\":\"connected\"|\"disconnected\"|\"failed\",\"code\":N}.\n"
+                         "Disconnects after N seconds or at Ctrl-C.");
+  auto seconds = std::make_shared<double>(5.0);
+  command->add_option("--seconds", *seconds, "how long to stay connected (default 5, may be a fraction)")
+      ->type_name("N")
+      ->check(CLI::Range(0.0, 1e6).description(""));
+  command->callback([&chosen, seconds] { chosen = [seconds](Host& host) { return runDevice(host, *seconds); }; });
 }
 
 }  // namespace qrmhost

@@ -1,5 +1,6 @@
 // `live`: pictures (and with --audio, audio) of one video stream, then a summary.
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -31,19 +32,27 @@ struct LivePlan {
   bool audio = false;
 };
 
-LivePlan readPlan(const CommandOptions& options) {
+// The options as given; checked for range by the declaration, read into a plan by readPlan.
+struct LiveOptions {
+  uint32_t channel = 0;
+  uint32_t stream = 0;
+  double seconds = 5.0;
+  bool secondsGiven = false;
+  uint64_t frames = 0;
+  std::string saveDirectory;
+  std::vector<std::string> settings;
+  bool audio = false;
+};
+
+LivePlan readPlan(const LiveOptions& options) {
   LivePlan plan;
-  plan.channel = static_cast<uint32_t>(options.count("channel", 0, 0));
-  plan.stream = static_cast<uint32_t>(options.count("stream", 0, 0));
-  plan.frameGoal = options.count("frames", 0, 1);
-  if (options.has("seconds") || plan.frameGoal == 0)
-    plan.duration = std::chrono::duration<double>(options.seconds("seconds", 5.0));
-  if (const std::string* directory = options.value("save")) {
-    if (directory->empty()) throw usageError("--save needs a folder");
-    plan.saveDirectory = *directory;
-  }
-  for (const auto& text : options.all("set")) plan.settings.push_back(parseSetting(text));
-  plan.audio = options.has("audio");
+  plan.channel = options.channel;
+  plan.stream = options.stream;
+  plan.frameGoal = options.frames;
+  if (options.secondsGiven || plan.frameGoal == 0) plan.duration = std::chrono::duration<double>(options.seconds);
+  if (!options.saveDirectory.empty()) plan.saveDirectory = options.saveDirectory;
+  for (const auto& text : options.settings) plan.settings.push_back(parseSetting(text));
+  plan.audio = options.audio;
   return plan;
 }
 
@@ -97,20 +106,19 @@ void awaitStopped(Host& host, ChannelEvents& events, const char* what) {
 }
 
 JsonObject summaryLine(const LiveTally::Totals& totals, double seconds) {
-  return kindLine("summary")
-      .add("frames", totals.frames)
-      .add("key_frames", totals.keyFrames)
-      .add("bytes", totals.bytes)
-      .add("audio_frames", totals.audioFrames)
-      .add("failures", totals.failures)
-      .addDouble("fps", seconds > 0 ? static_cast<double>(totals.frames) / seconds : 0.0);
+  auto line = kindLine("summary");
+  line["frames"] = totals.frames;
+  line["key_frames"] = totals.keyFrames;
+  line["bytes"] = totals.bytes;
+  line["audio_frames"] = totals.audioFrames;
+  line["failures"] = totals.failures;
+  const double fps = seconds > 0 ? static_cast<double>(totals.frames) / seconds : 0.0;
+  line["fps"] = std::round(fps * 100) / 100;  // two decimals at most
+  return line;
 }
 
-}  // namespace
-
-int runLive(Host& host, const CommandOptions& options) {
-  const LivePlan plan = readPlan(options);
-  const CameraUrl camera = host.camera();
+int runLive(Host& host, const LivePlan& plan) {
+  const auto camera = host.camera();
   PictureSaver* saver = plan.saveDirectory ? &host.keep<PictureSaver>(*plan.saveDirectory, host.console()) : nullptr;
 
   auto& tally = host.keep<LiveTally>(host.stopRequest(), plan.frameGoal);
@@ -164,6 +172,47 @@ int runLive(Host& host, const CommandOptions& options) {
 
   host.console().report(summaryLine(tally.totals(), secondsBetween(started, stopping)));
   return kExitOk;
+}
+
+}  // namespace
+
+void declareLive(CLI::App& app, CommandRun& chosen) {
+  auto* command =
+      app.add_subcommand("live",
+                         "Connects (needs --camera URL --model M), starts the video source of channel C,\n"
+                         "stream S and prints each picture: "
+                         "{\"kind\":\"frame\",\"codec\":...,\"key\":true|false,\"size\":N}, then a summary line.\n"
+                         "Stops after N seconds (default 5), after N pictures, or at Ctrl-C.");
+  auto options = std::make_shared<LiveOptions>();
+  command->add_option("--channel", options->channel, "video channel index (default 0)")->type_name("C");
+  command->add_option("--stream", options->stream, "stream index of the channel (default 0)")->type_name("S");
+  auto* seconds =
+      command->add_option("--seconds", options->seconds, "how long to run (default 5 unless --frames is given)")
+          ->type_name("N")
+          ->check(CLI::Range(0.0, 1e6).description(""));
+  command->add_option("--frames", options->frames, "stop after N pictures")
+      ->type_name("N")
+      ->check(CLI::Range(uint64_t{1}, uint64_t{0xFFFFFFFF}).description(""));
+  command
+      ->add_option("--save", options->saveDirectory,
+                   "write every picture to DIR: 000001.jpg (key or MJPEG picture),\n"
+                   "000002.zelta (Zelta delta picture)")
+      ->type_name("DIR")
+      ->check([](const std::string& directory) { return directory.empty() ? "--save needs a folder" : ""; });
+  command
+      ->add_option("--set", options->settings,
+                   "a channel setting applied after Start (may be repeated); VALUE is an\n"
+                   "int, true/false, a decimal number or text; a :int :bool :double\n"
+                   ":string suffix forces the type")
+      ->type_name("NAME=VALUE")
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  command->add_flag("--audio", options->audio,
+                    "also start the channel's audio source: {\"kind\":\"audio\",\"size\":N}");
+  command->callback([&chosen, options, seconds] {
+    options->secondsGiven = seconds->count() > 0;
+    chosen = [options](Host& host) { return runLive(host, readPlan(*options)); };
+  });
 }
 
 }  // namespace qrmhost

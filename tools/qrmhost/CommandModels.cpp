@@ -4,67 +4,66 @@
 #include "Repository.h"
 #include "ExitError.h"
 
+#include <memory>
+
 namespace qrmhost {
 namespace {
 
-JsonArray stringArray(const std::vector<std::string>& values) {
-  JsonArray array;
-  for (const auto& value : values) array.add(value);
-  return array;
-}
-
-JsonArray videoChannelsJson(const ModelSummary& summary) {
-  JsonArray channels;
-  for (const auto& channel : summary.videoChannels) {
-    JsonArray streams;
-    for (const auto& codecs : channel) streams.addRaw(stringArray(codecs).str());
-    channels.addRaw(JsonObject().add("streams", streams).str());
-  }
+JsonObject videoChannelsJson(const ModelSummary& summary) {
+  auto channels = JsonObject::array();
+  for (const auto& streams : summary.videoChannels) channels.push_back({{"streams", streams}});
   return channels;
 }
 
-JsonArray detectorsJson(const ModelSummary& summary) {
-  JsonArray detectors;
-  for (const auto& detector : summary.detectors)
-    detectors.addRaw(JsonObject().add("id", detector.id).add("type", detector.type).str());
+JsonObject detectorsJson(const ModelSummary& summary) {
+  auto detectors = JsonObject::array();
+  for (const auto& detector : summary.detectors) detectors.push_back({{"id", detector.id}, {"type", detector.type}});
   return detectors;
 }
 
-JsonArray propertiesJson(const ModelSummary& summary) {
-  JsonArray properties;
-  for (const auto& [name, value] : summary.properties)
-    properties.addRaw(JsonObject().add("name", name).addRaw("value", value).str());
+JsonObject propertiesJson(const ModelSummary& summary) {
+  auto properties = JsonObject::array();
+  for (const auto& [name, value] : summary.properties) properties.push_back({{"name", name}, {"value", value}});
   return properties;
 }
 
 void addDetails(JsonObject& line, const ModelSummary& summary) {
-  line.add("video", videoChannelsJson(summary))
-      .add("audio_sources", static_cast<uint64_t>(summary.audioSources))
-      .add("audio_destinations", static_cast<uint64_t>(summary.audioDestinations))
-      .add("io", stringArray(summary.ioKinds))
-      .add("telemetry", static_cast<uint64_t>(summary.telemetries))
-      .add("detectors", detectorsJson(summary))
-      .add("properties", propertiesJson(summary));
+  line["video"] = videoChannelsJson(summary);
+  line["audio_sources"] = summary.audioSources;
+  line["audio_destinations"] = summary.audioDestinations;
+  line["io"] = summary.ioKinds;
+  line["telemetry"] = summary.telemetries;
+  line["detectors"] = detectorsJson(summary);
+  line["properties"] = propertiesJson(summary);
 }
 
-}  // namespace
-
-int runModels(Host& host, const CommandOptions& options) {
+int runModels(Host& host, bool details) {
   // Loaded although only its file is read: a module that will not start should be noticed here.
   const LoadedModule& module = host.module();
   const auto models = readRepository(repositoryPathOf(module.path()));
-  const bool details = options.has("details");
   for (const auto& model : models) {
     for (const auto& identity : model.identities) {
-      auto line = kindLine("model")
-                      .add("vendor", identity.vendor)
-                      .add("model", identity.model)
-                      .add("firmware", stringArray(identity.firmware));
+      auto line = kindLine("model");
+      line["vendor"] = identity.vendor;
+      line["model"] = identity.model;
+      line["firmware"] = identity.firmware;
       if (details) addDetails(line, model.summary);
       host.console().report(line);
     }
   }
   return kExitOk;
+}
+
+}  // namespace
+
+void declareModels(CLI::App& app, CommandRun& chosen) {
+  auto* command = app.add_subcommand(
+      "models",
+      "Lists the models of the module's repository (the .rep file beside the module), one line per identity:\n"
+      "{\"kind\":\"model\",\"vendor\":...,\"model\":...,\"firmware\":[...]}.");
+  auto details = std::make_shared<bool>(false);
+  command->add_flag("--details", *details, "add the model's channels, detectors and properties to each line");
+  command->callback([&chosen, details] { chosen = [details](Host& host) { return runModels(host, *details); }; });
 }
 
 }  // namespace qrmhost

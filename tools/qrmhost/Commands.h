@@ -1,24 +1,17 @@
-// The command table: one entry per command, each implemented in its own Command<Name>.cpp.
-// A new command adds its function here and its entry in Commands.cpp.
+// The commands: one Command<Name>.cpp each, declaring its subcommand and options with CLI11 and
+// running it. A new command adds its declaration here and in commandDeclarations().
 #pragma once
 
-#include <string>
 #include <vector>
 
 #include "Arguments.h"
 
 namespace qrmhost {
 
-class Host;
+void declareModels(CLI::App& app, CommandRun& chosen);
+void declareDevice(CLI::App& app, CommandRun& chosen);
+void declareLive(CLI::App& app, CommandRun& chosen);
 
-// Each runs on the main thread and returns the exit status; failures throw ExitError.
-int runModels(Host& host, const CommandOptions& options);
-int runDevice(Host& host, const CommandOptions& options);
-int runLive(Host& host, const CommandOptions& options);
-
-const std::vector<CommandSpec>& commandTable();
-
-// The full --help text.
-std::string helpText();
+const std::vector<CommandDeclaration>& commandDeclarations();
 
 }  // namespace qrmhost

@@ -9,7 +9,7 @@ namespace qrmhost {
 Console::Console() : stderrIsTerminal_(isatty(STDERR_FILENO) == 1) {}
 
 void Console::report(const JsonObject& line) {
-  const std::string text = line.str() + "\n";
+  const std::string text = lineText(line) + "\n";
   std::lock_guard<std::mutex> lock(stdoutMutex_);
   std::fwrite(text.data(), 1, text.size(), stdout);
   std::fflush(stdout);

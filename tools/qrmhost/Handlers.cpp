@@ -27,8 +27,10 @@ void* DeviceReporter::QueryContract(const char* typeName) {
 }
 
 void DeviceReporter::StateChanged(Talvo::IContract*, Talvo::GDRV::DeviceState state, int32_t code) {
-  auto line = kindLine("device").add("state", stateName(state)).add("code", static_cast<int64_t>(code));
-  if (std::string(stateName(state)) == "unknown") line.add("value", static_cast<int64_t>(state));
+  auto line = kindLine("device");
+  line["state"] = stateName(state);
+  line["code"] = code;
+  if (std::string(stateName(state)) == "unknown") line["value"] = static_cast<int64_t>(state);
   console_.report(line);
 }
 
@@ -67,13 +69,15 @@ LiveTally::Totals LiveTally::totals() {
 
 JsonObject ChannelEvents::line(const char* kind) const {
   auto line = kindLine(kind);
-  if (source_) line.add("source", source_);
+  if (source_) line["source"] = source_;
   return line;
 }
 
 void ChannelEvents::failed(int32_t code) {
   tally_.countFailure();
-  console_.report(line("failed").add("code", static_cast<int64_t>(code)));
+  auto failure = line("failed");
+  failure["code"] = code;
+  console_.report(failure);
 }
 
 void ChannelEvents::started() { console_.report(line("started")); }
@@ -88,7 +92,10 @@ void ChannelEvents::stopped() {
 }
 
 void ChannelEvents::statistic(const char* name, const char* text) {
-  console_.report(line("statistic").add("name", name).add("text", text));
+  auto statisticLine = line("statistic");
+  statisticLine["name"] = name ? name : "";
+  statisticLine["text"] = text ? text : "";
+  console_.report(statisticLine);
 }
 
 bool ChannelEvents::waitStopped(Clock::time_point deadline) {
@@ -111,7 +118,11 @@ void VideoReporter::MultimediaFrame(Talvo::IContract*, Talvo::MFF::ICompressedBu
   const bool keyFrame = picture->IsKeyFrame();
   const size_t size = picture->GetSize();
   const uint64_t number = tally_.countPicture(keyFrame, size);
-  console_.report(kindLine("frame").add("codec", codec).add("key", keyFrame).add("size", static_cast<uint64_t>(size)));
+  auto line = kindLine("frame");
+  line["codec"] = codec;
+  line["key"] = keyFrame;
+  line["size"] = size;
+  console_.report(line);
   if (saver_) saver_->save(number, codec, keyFrame, picture->GetBuffer(), size);
 }
 
@@ -126,7 +137,9 @@ void AudioReporter::MultimediaFrame(Talvo::IContract*, Talvo::MFF::IAudioBuffer*
   OwnedBuffer<Talvo::MFF::IAudioBuffer> audio(buffer);
   if (!audio) return;
   tally_.countAudio();
-  console_.report(kindLine("audio").add("size", static_cast<uint64_t>(audio->GetSize())));
+  auto line = kindLine("audio");
+  line["size"] = audio->GetSize();
+  console_.report(line);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -136,7 +149,9 @@ void* SettingsReporter::QueryContract(const char* typeName) {
 }
 
 void SettingsReporter::Finished(Talvo::IContract*, int code) {
-  console_.report(kindLine("settings").add("code", code));
+  auto line = kindLine("settings");
+  line["code"] = code;
+  console_.report(line);
 }
 
 }  // namespace qrmhost

@@ -25,13 +25,14 @@ LoadedModule& Host::module() {
   return *module_;
 }
 
-CameraUrl Host::camera() const {
+Talvo::asio::ConnectionInfo Host::camera() const {
   if (!options_.camera) throw usageError("this command needs --camera URL");
-  auto url = parseCameraUrl(*options_.camera);
-  if (!url)
-    throw usageError("--camera " + withoutCredentials(*options_.camera) +
-                     " is not of the form http(s)://user:password@host:port/");
-  return *url;
+  try {
+    return Talvo::asio::parseConnectionInfo(*options_.camera);
+  } catch (const Talvo::asio::ConnectionTextError& error) {
+    // The parser's text names the fault, never the text itself: it may hold the password.
+    throw usageError(std::string("--camera: ") + error.what() + "; http(s)://user:password@host:port/ expected");
+  }
 }
 
 ModuleObject<Talvo::GDRV::IDevice> Host::createDevice(Talvo::GDRV::IDeviceHandler& handler) {

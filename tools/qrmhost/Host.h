@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "Arguments.h"
-#include "CameraUrl.h"
+#include "host/Nuvlet/Connection.h"
 #include "Console.h"
 #include "FrameFactory.h"
 #include "HostLogger.h"
@@ -61,7 +61,7 @@ class Host {
   }
 
   // --camera checked and read; throws a usage error when missing or malformed.
-  CameraUrl camera() const;
+  Talvo::asio::ConnectionInfo camera() const;
   // CreateDevice for --vendor/--model/--firmware; throws ExitError (status 2) for an unknown model.
   ModuleObject<Talvo::GDRV::IDevice> createDevice(Talvo::GDRV::IDeviceHandler& handler);
 

@@ -5,7 +5,6 @@
 #include <sstream>
 
 #include "ExitError.h"
-#include "JsonReader.h"
 
 namespace qrmhost {
 namespace {
@@ -13,24 +12,40 @@ namespace {
 // The module refuses larger repositories; so does qrmhost, before reading them whole.
 constexpr std::uintmax_t kMaxRepositorySize = 4u * 1024u * 1024u;
 
-// Objects and arrays alike: an absent member or one of another type reads as empty.
-const JsonValue& memberOrEmpty(const JsonValue& value, const std::string& key) {
-  static const JsonValue empty;
-  const JsonValue* member = value.find(key);
-  return member ? *member : empty;
+using Json = nlohmann::ordered_json;
+
+const Json& emptyJson() {
+  static const Json empty;
+  return empty;
 }
 
-std::string stringOf(const JsonValue& value, const std::string& key) {
-  const JsonValue* member = value.find(key);
-  return member && member->type == JsonValue::Type::String ? member->text : std::string();
+// The member `key` of an object; null when absent or when `value` is no object.
+const Json& memberOrNull(const Json& value, const std::string& key) {
+  if (!value.is_object()) return emptyJson();
+  const auto member = value.find(key);
+  return member == value.end() ? emptyJson() : *member;
+}
+
+// The elements of an array; none for any other value.
+const Json& arrayOrEmpty(const Json& value) {
+  static const Json empty = Json::array();
+  return value.is_array() ? value : empty;
+}
+
+// The members of an object (key(), value()); none for any other value.
+auto membersOf(const Json& value) { return (value.is_object() ? value : emptyJson()).items(); }
+
+std::string stringOf(const Json& value, const std::string& key) {
+  const Json& member = memberOrNull(value, key);
+  return member.is_string() ? member.get<std::string>() : std::string();
 }
 
 // An array of strings, or a single string standing for a one-element list.
-std::vector<std::string> stringList(const JsonValue& value) {
+std::vector<std::string> stringList(const Json& value) {
   std::vector<std::string> values;
-  if (value.type == JsonValue::Type::String) values.push_back(value.text);
-  for (const auto& item : value.items)
-    values.push_back(item.type == JsonValue::Type::String ? item.text : item.encoded());
+  if (value.is_string()) values.push_back(value.get<std::string>());
+  for (const auto& item : arrayOrEmpty(value))
+    values.push_back(item.is_string() ? item.get<std::string>() : item.dump());
   return values;
 }
 
@@ -40,17 +55,17 @@ struct SharedTables {
   std::map<std::string, std::string> detectorTypes;              // detector id -> detection type
 };
 
-SharedTables readSharedTables(const JsonValue& root) {
+SharedTables readSharedTables(const Json& root) {
   SharedTables tables;
-  for (const auto& [id, codec] : memberOrEmpty(root, "codecs").members) {
-    const std::string name = stringOf(codec, "name");
-    tables.codecNames[id] = name.empty() ? id : name;
+  for (const auto& codec : membersOf(memberOrNull(root, "codecs"))) {
+    const std::string name = stringOf(codec.value(), "name");
+    tables.codecNames[codec.key()] = name.empty() ? codec.key() : name;
   }
-  for (const auto& [description, codecs] : memberOrEmpty(root, "streams").members)
-    tables.streamCodecs[description] = stringList(codecs);
-  for (const auto& [id, detector] : memberOrEmpty(root, "detectors").members) {
-    const std::string type = stringOf(memberOrEmpty(detector, "properties"), "detectionType");
-    tables.detectorTypes[id] = type.empty() ? id : type;
+  for (const auto& stream : membersOf(memberOrNull(root, "streams")))
+    tables.streamCodecs[stream.key()] = stringList(stream.value());
+  for (const auto& detector : membersOf(memberOrNull(root, "detectors"))) {
+    const std::string type = stringOf(memberOrNull(detector.value(), "properties"), "detectionType");
+    tables.detectorTypes[detector.key()] = type.empty() ? detector.key() : type;
   }
   return tables;
 }
@@ -68,38 +83,38 @@ std::vector<std::string> codecNamesOf(const std::string& description, const Shar
 }
 
 // A stream is {"description": ..., "settings": ...}; a bare string names the description alone.
-std::string streamDescription(const JsonValue& stream) {
-  return stream.type == JsonValue::Type::String ? stream.text : stringOf(stream, "description");
+std::string streamDescription(const Json& stream) {
+  return stream.is_string() ? stream.get<std::string>() : stringOf(stream, "description");
 }
 
-ModelSummary readSummary(const JsonValue& entry, const SharedTables& tables) {
+ModelSummary readSummary(const Json& entry, const SharedTables& tables) {
   ModelSummary summary;
-  for (const auto& channel : memberOrEmpty(entry, "video").items) {
+  for (const auto& channel : arrayOrEmpty(memberOrNull(entry, "video"))) {
     std::vector<std::vector<std::string>> streams;
-    for (const auto& stream : memberOrEmpty(channel, "streams").items)
+    for (const auto& stream : arrayOrEmpty(memberOrNull(channel, "streams")))
       streams.push_back(codecNamesOf(streamDescription(stream), tables));
     summary.videoChannels.push_back(std::move(streams));
   }
-  summary.audioSources = memberOrEmpty(entry, "audio_sources").items.size();
-  summary.audioDestinations = memberOrEmpty(entry, "audio_destinations").items.size();
-  for (const auto& io : memberOrEmpty(entry, "io").items) summary.ioKinds.push_back(stringOf(io, "kind"));
-  summary.telemetries = memberOrEmpty(entry, "telemetry").items.size();
-  for (const auto& id : stringList(memberOrEmpty(entry, "detectors"))) {
+  summary.audioSources = arrayOrEmpty(memberOrNull(entry, "audio_sources")).size();
+  summary.audioDestinations = arrayOrEmpty(memberOrNull(entry, "audio_destinations")).size();
+  for (const auto& io : arrayOrEmpty(memberOrNull(entry, "io"))) summary.ioKinds.push_back(stringOf(io, "kind"));
+  summary.telemetries = arrayOrEmpty(memberOrNull(entry, "telemetry")).size();
+  for (const auto& id : stringList(memberOrNull(entry, "detectors"))) {
     auto type = tables.detectorTypes.find(id);
     summary.detectors.push_back({id, type == tables.detectorTypes.end() ? id : type->second});
   }
-  for (const auto& [name, value] : memberOrEmpty(entry, "properties").members)
-    summary.properties.emplace_back(name, value.encoded());
+  for (const auto& property : membersOf(memberOrNull(entry, "properties")))
+    summary.properties.emplace_back(property.key(), property.value());
   return summary;
 }
 
-std::vector<Talvo::GDRV::IdentityRecord> readIdentities(const JsonValue& entry) {
+std::vector<Talvo::GDRV::IdentityRecord> readIdentities(const Json& entry) {
   std::vector<Talvo::GDRV::IdentityRecord> identities;
-  for (const auto& identity : memberOrEmpty(entry, "identities").items) {
+  for (const auto& identity : arrayOrEmpty(memberOrNull(entry, "identities"))) {
     Talvo::GDRV::IdentityRecord record;
     record.vendor = stringOf(identity, "vendor");
     record.model = stringOf(identity, "model");
-    record.firmware = stringList(memberOrEmpty(identity, "firmware"));
+    record.firmware = stringList(memberOrNull(identity, "firmware"));
     identities.push_back(std::move(record));
   }
   return identities;
@@ -124,18 +139,20 @@ std::string fileText(const std::filesystem::path& path) {
 }  // namespace
 
 std::vector<RepositoryModel> readRepository(const std::filesystem::path& path) {
-  JsonValue root;
+  Json root;
   try {
-    root = parseJson(fileText(path));
-  } catch (const JsonSyntaxError& error) {
-    throw repositoryError(path, error.what());
+    root = Json::parse(fileText(path));
+  } catch (const Json::parse_error& error) {
+    // nlohmann's text is "[json.exception...] parse error at line L, column C: <what>".
+    const std::string what = error.what();
+    throw repositoryError(path, what.substr(what.find("] ") + 2));
   }
-  const JsonValue* models = root.find("models");
-  if (!models || models->type != JsonValue::Type::Array) throw repositoryError(path, "it has no \"models\" list");
+  const Json& models = memberOrNull(root, "models");
+  if (!models.is_array()) throw repositoryError(path, "it has no \"models\" list");
 
   const SharedTables tables = readSharedTables(root);
   std::vector<RepositoryModel> result;
-  for (const auto& entry : models->items) result.push_back({readIdentities(entry), readSummary(entry, tables)});
+  for (const auto& entry : models) result.push_back({readIdentities(entry), readSummary(entry, tables)});
   return result;
 }
 

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "host/DriverInfo.h"
 
 namespace qrmhost {
@@ -27,7 +29,7 @@ struct ModelSummary {
   std::vector<std::string> ioKinds;
   size_t telemetries = 0;
   std::vector<DetectorSummary> detectors;
-  std::vector<std::pair<std::string, std::string>> properties;  // name, value as JSON (2 and "2" differ)
+  std::vector<std::pair<std::string, nlohmann::ordered_json>> properties;  // name, value (2 and "2" differ)
 };
 
 struct RepositoryModel {

@@ -4,7 +4,6 @@
 #include <string>
 
 #include "Arguments.h"
-#include "Commands.h"
 #include "Console.h"
 #include "ExitError.h"
 #include "Host.h"
@@ -16,7 +15,7 @@ int runCommand(const qrmhost::CommandLine& line, qrmhost::Console& console) {
   qrmhost::StopRequest stop;
   qrmhost::SignalWatcher watcher(stop);
   qrmhost::Host host(line.global, console, stop);
-  return line.command->run(host, line.options);
+  return line.run(host);
 }
 
 }  // namespace
@@ -26,9 +25,9 @@ int main(int argc, char** argv) {
   qrmhost::blockStopSignals();
   qrmhost::Console console;
   try {
-    const auto line = qrmhost::parseCommandLine(argc, argv, qrmhost::commandTable());
+    const auto line = qrmhost::parseCommandLine(argc, argv);
     if (line.help) {
-      std::fputs(qrmhost::helpText().c_str(), stdout);
+      std::fputs(line.help->c_str(), stdout);
       return qrmhost::kExitOk;
     }
     return runCommand(line, console);
