@@ -1,6 +1,5 @@
 #include "Nuvlet/src/Json.h"
 
-#include <cmath>
 #include <iterator>
 #include <set>
 #include <vector>
@@ -58,7 +57,6 @@ class CheckedTreeBuilder : public nlohmann::json_sax<Value> {
   bool number_integer(number_integer_t value) override { return builder_.number_integer(value); }
   bool number_unsigned(number_unsigned_t value) override { return builder_.number_unsigned(value); }
   bool number_float(number_float_t value, const string_t& literal) override {
-    if (!std::isfinite(value)) fail("number out of range");
     return builder_.number_float(value, literal);
   }
   bool string(string_t& value) override { return builder_.string(value); }
@@ -86,11 +84,12 @@ class CheckedTreeBuilder : public nlohmann::json_sax<Value> {
     return builder_.end_array();
   }
   bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& error) override {
-    // nlohmann's text is "[json.exception...] parse error at line L, column C: <what>".
-    const std::string what = error.what();
-    const size_t colon = what.find(": ");
-    throw ParseError("JSON error at " + positionOf(text_, position > 0 ? position - 1 : 0) + ": " +
-                     (colon == std::string::npos ? what : what.substr(colon + 2)));
+    // nlohmann's text is "[json.exception.<kind>] <what>", where a syntax error's <what> starts
+    // with its own "parse error at line L, column C: ".
+    std::string what = error.what();
+    what = what.substr(what.find("] ") + 2);
+    if (what.rfind("parse error", 0) == 0) what = what.substr(what.find(": ") + 2);
+    throw ParseError("JSON error at " + positionOf(text_, position > 0 ? position - 1 : 0) + ": " + what);
   }
 
  private:

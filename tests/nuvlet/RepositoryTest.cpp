@@ -114,9 +114,13 @@ struct BadContent {
 
 TEST_F(RepositoryTest, EachKindOfBadContentGives2AndNamesTheProblem) {
   const BadContent cases[] = {
-      {"empty", "", "JSON error at line 1, column 1: the text is empty"},
-      {"not JSON", "{,}", "JSON error at line 1, column 2: a member name in quotes is expected"},
-      {"truncated", kMinimal.substr(0, 200), "JSON error at line 5, column 22: the text ends inside a string"},
+      {"empty", "", "JSON error at line 1, column 1: syntax error while parsing value - unexpected end of input"},
+      {"not JSON", "{,}",
+       "JSON error at line 1, column 2: syntax error while parsing object key - unexpected ','; expected string literal"},
+      {"truncated", kMinimal.substr(0, 200),
+       "JSON error at line 5, column 22: syntax error while parsing object key - invalid string: missing closing quote"},
+      {"duplicate member", replaced(kMinimal, R"("number": 378)", R"("number": 378, "name": "x")"),
+       "JSON error at line 2, column 42: duplicate member 'name'"},
       {"array document", "[]", "the document: must be an object, not an array"},
       {"no name", replaced(kMinimal, R"("name": "Vantrel", )", ""), "member 'name' is missing"},
       {"number as text", replaced(kMinimal, "378", "\"378\""), "number: must be an integer, not a string"},

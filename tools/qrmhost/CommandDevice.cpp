@@ -31,7 +31,7 @@ void declareDevice(CLI::App& app, CommandRun& chosen) {
   auto* command =
       app.add_subcommand("device",
                          "Creates the device (needs --camera URL --model M), connects it and prints every\n"
-                         "connection state it reports: "
+                         "connection state it reports:\n"
                          "{\"kind\":\"device\",\"state\":\"connected\"|\"disconnected\"|\"failed\",\"code\":N}.\n"
                          "Disconnects after N seconds or at Ctrl-C.");
   auto seconds = std::make_shared<double>(5.0);

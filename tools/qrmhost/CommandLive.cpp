@@ -180,7 +180,7 @@ void declareLive(CLI::App& app, CommandRun& chosen) {
   auto* command =
       app.add_subcommand("live",
                          "Connects (needs --camera URL --model M), starts the video source of channel C,\n"
-                         "stream S and prints each picture: "
+                         "stream S and prints each picture:\n"
                          "{\"kind\":\"frame\",\"codec\":...,\"key\":true|false,\"size\":N}, then a summary line.\n"
                          "Stops after N seconds (default 5), after N pictures, or at Ctrl-C.");
   auto options = std::make_shared<LiveOptions>();

@@ -57,10 +57,10 @@ int runModels(Host& host, bool details) {
 }  // namespace
 
 void declareModels(CLI::App& app, CommandRun& chosen) {
-  auto* command = app.add_subcommand(
-      "models",
-      "Lists the models of the module's repository (the .rep file beside the module), one line per identity:\n"
-      "{\"kind\":\"model\",\"vendor\":...,\"model\":...,\"firmware\":[...]}.");
+  auto* command = app.add_subcommand("models",
+                                     "Lists the models of the module's repository (the .rep file beside the module),\n"
+                                     "one line per identity:\n"
+                                     "{\"kind\":\"model\",\"vendor\":...,\"model\":...,\"firmware\":[...]}.");
   auto details = std::make_shared<bool>(false);
   command->add_flag("--details", *details, "add the model's channels, detectors and properties to each line");
   command->callback([&chosen, details] { chosen = [details](Host& host) { return runModels(host, *details); }; });
