@@ -91,7 +91,8 @@ bool isOfType(const Value& value, Type type) {
 
 void expectType(const Value& value, Type type, const std::string& where) {
   if (!isOfType(value, type))
-    throw RepositoryError(where, "must be " + withArticle(Json::typeName(Value(type))) + ", not " + withArticle(Json::typeName(value)));
+    throw RepositoryError(
+        where, "must be " + withArticle(Json::typeName(Value(type))) + ", not " + withArticle(Json::typeName(value)));
 }
 
 const Value* find(const Value& object, const std::string& name) {
@@ -193,8 +194,7 @@ class InfoReader {
     readDetectors(root);
     const Value& models = requiredMember(root, "models", Type::array, "");
     if (models.empty()) throw RepositoryError("models", "must not be empty");
-    for (size_t i = 0; i < models.size(); ++i)
-      info_.models.push_back(readModel(models[i], itemPath("models", i)));
+    for (size_t i = 0; i < models.size(); ++i) info_.models.push_back(readModel(models[i], itemPath("models", i)));
   }
 
  private:

@@ -116,9 +116,11 @@ TEST_F(RepositoryTest, EachKindOfBadContentGives2AndNamesTheProblem) {
   const BadContent cases[] = {
       {"empty", "", "JSON error at line 1, column 1: syntax error while parsing value - unexpected end of input"},
       {"not JSON", "{,}",
-       "JSON error at line 1, column 2: syntax error while parsing object key - unexpected ','; expected string literal"},
+       "JSON error at line 1, column 2: syntax error while parsing object key - unexpected ','; expected string "
+       "literal"},
       {"truncated", kMinimal.substr(0, 200),
-       "JSON error at line 5, column 22: syntax error while parsing object key - invalid string: missing closing quote"},
+       "JSON error at line 5, column 22: syntax error while parsing object key - invalid string: missing closing "
+       "quote"},
       {"duplicate member", replaced(kMinimal, R"("number": 378)", R"("number": 378, "name": "x")"),
        "JSON error at line 2, column 42: duplicate member 'name'"},
       {"array document", "[]", "the document: must be an object, not an array"},

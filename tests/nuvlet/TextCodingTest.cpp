@@ -11,8 +11,14 @@ using namespace Talvo::Utility;
 TEST(Base64, KnownVectorsRoundTrip) {
   // RFC 4648, section 10, and bytes outside ASCII.
   const std::pair<std::string, std::string> vectors[] = {
-      {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},         {"foo", "Zm9v"},
-      {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, {std::string("\0\xff\xfe", 3), "AP/+"},
+      {"", ""},
+      {"f", "Zg=="},
+      {"fo", "Zm8="},
+      {"foo", "Zm9v"},
+      {"foob", "Zm9vYg=="},
+      {"fooba", "Zm9vYmE="},
+      {"foobar", "Zm9vYmFy"},
+      {std::string("\0\xff\xfe", 3), "AP/+"},
       {"admin:p@ss:w", "YWRtaW46cEBzczp3"},
   };
   for (const auto& [bytes, text] : vectors) {

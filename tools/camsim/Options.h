@@ -1,9 +1,9 @@
-// Command line of vantrel-camsim.
+// Command line of vantrel-camsim, declared once with CLI11.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
-#include <vector>
 
 namespace camsim {
 
@@ -20,16 +20,14 @@ struct Options {
   int pictureHeight = 360;
   int quality = 80;
   bool verbose = false;
-  bool help = false;
 };
 
 struct OptionsParse {
   Options options;
-  std::string error;  // empty when the command line is fine
+  std::optional<std::string> help;  // --help was given: the text to print
+  std::string error;                // one line, empty when the command line is fine
 };
 
-OptionsParse parseOptions(const std::vector<std::string>& args);
-
-std::string helpText();
+OptionsParse parseOptions(int argc, const char* const* argv);
 
 }  // namespace camsim

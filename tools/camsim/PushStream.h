@@ -8,7 +8,7 @@
 #include "FaultTable.h"
 #include "SimContext.h"
 #include "StreamOps.h"
-#include "StreamParts.h"
+#include "PushStreamBytes.h"
 
 #include <boost/asio/steady_timer.hpp>
 

@@ -1,7 +1,7 @@
 #include "RequestLog.h"
 
 #include <chrono>
-#include <cstdio>
+#include <nlohmann/json.hpp>
 
 namespace camsim {
 
@@ -13,38 +13,6 @@ std::int64_t nowMs() {
 }
 
 }  // namespace
-
-std::string jsonQuote(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20 || c >= 0x7f) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-          out += escaped;
-        } else {
-          out.push_back(static_cast<char>(c));
-        }
-    }
-  }
-  return out + "\"";
-}
 
 std::uint64_t RequestLog::arrived(const std::string& method, const std::string& target) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -66,8 +34,10 @@ std::string RequestLog::jsonLines() const {
   std::lock_guard<std::mutex> lock(mutex_);
   std::string out;
   for (const Entry& entry : entries_) {
-    out += "{\"method\":" + jsonQuote(entry.method) + ",\"target\":" + jsonQuote(entry.target) +
-           ",\"time\":" + std::to_string(entry.timeMs) + ",\"status\":" + std::to_string(entry.status) + "}\n";
+    const nlohmann::ordered_json line = {
+        {"method", entry.method}, {"target", entry.target}, {"time", entry.timeMs}, {"status", entry.status}};
+    // Targets are raw client bytes: anything that is not UTF-8 becomes U+FFFD, escaped.
+    out += line.dump(-1, ' ', true, nlohmann::ordered_json::error_handler_t::replace) + "\n";
   }
   return out;
 }

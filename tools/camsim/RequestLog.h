@@ -39,7 +39,4 @@ class RequestLog {
   std::uint64_t nextId_ = 1;
 };
 
-// JSON string literal (with quotes) for any bytes.
-std::string jsonQuote(const std::string& text);
-
 }  // namespace camsim

@@ -1,6 +1,6 @@
 #include "Server.h"
 
-#include "HttpSession.h"
+#include "ServerSession.h"
 #include "SelfSignedCert.h"
 #include "StreamOps.h"
 
@@ -58,9 +58,9 @@ void Server::accept(tcp::acceptor& acceptor) {
     if (ec == net::error::operation_aborted || !acceptor.is_open()) return;
     if (!ec) {
       if constexpr (std::is_same_v<Stream, TlsStream>) {
-        std::make_shared<HttpSession<TlsStream>>(TlsStream(std::move(socket), *tls_), ctx_)->start();
+        std::make_shared<ServerSession<TlsStream>>(TlsStream(std::move(socket), *tls_), ctx_)->start();
       } else {
-        std::make_shared<HttpSession<TcpStream>>(TcpStream(std::move(socket)), ctx_)->start();
+        std::make_shared<ServerSession<TcpStream>>(TcpStream(std::move(socket)), ctx_)->start();
       }
     }
     accept<Stream>(acceptor);

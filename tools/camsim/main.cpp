@@ -2,11 +2,11 @@
 #include "Options.h"
 #include "Server.h"
 
-#include <cstdio>
 #include <exception>
 #include <iostream>
 #include <string>
-#include <vector>
+
+#include <nlohmann/json.hpp>
 
 using namespace camsim;
 
@@ -16,7 +16,7 @@ constexpr int kExitBadArguments = 2;
 constexpr int kExitStartFailed = 1;
 
 void announcePorts(const Ports& ports) {
-  std::cout << "{\"http_port\":" << ports.http << ",\"https_port\":" << ports.https << "}" << std::endl;
+  std::cout << nlohmann::ordered_json{{"http_port", ports.http}, {"https_port", ports.https}}.dump() << std::endl;
 }
 
 int runSimulator(const Options& options) {
@@ -41,9 +41,9 @@ int runSimulator(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const OptionsParse parsed = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
-  if (parsed.options.help) {
-    std::cout << helpText();
+  const OptionsParse parsed = parseOptions(argc, argv);
+  if (parsed.help) {
+    std::cout << *parsed.help;
     return 0;
   }
   if (!parsed.error.empty()) {

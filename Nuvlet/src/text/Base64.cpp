@@ -18,8 +18,9 @@ bool isAlphabet(char c) {
 std::string base64Encode(std::string_view bytes) {
   if (bytes.size() > static_cast<size_t>(std::numeric_limits<int>::max() / 4 * 3 - 3)) return std::string();
   std::string encoded((bytes.size() + 2) / 3 * 4 + 1, '\0');  // the block coder ends with a NUL
-  const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&encoded[0]),
-                                     reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
+  const int length =
+      EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&encoded[0]),
+                      reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
   encoded.resize(static_cast<size_t>(length));
   return encoded;
 }
@@ -34,8 +35,9 @@ std::optional<std::string> base64Decode(std::string_view text) {
     if (!isAlphabet(text[i])) return std::nullopt;
   std::string decoded(text.size() / 4 * 3, '\0');
   if (text.empty()) return decoded;
-  const int length = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(&decoded[0]),
-                                     reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
+  const int length =
+      EVP_DecodeBlock(reinterpret_cast<unsigned char*>(&decoded[0]),
+                      reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
   if (length < 0) return std::nullopt;
   decoded.resize(static_cast<size_t>(length) - padding);
   return decoded;

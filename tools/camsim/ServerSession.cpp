@@ -1,4 +1,4 @@
-#include "HttpSession.h"
+#include "ServerSession.h"
 
 #include "PushStream.h"
 #include "Query.h"
@@ -38,11 +38,11 @@ Reply faultStatusReply(int status) {
 }  // namespace
 
 template <class Stream>
-HttpSession<Stream>::HttpSession(Stream&& stream, const SimContext& ctx)
+ServerSession<Stream>::ServerSession(Stream&& stream, const SimContext& ctx)
     : stream_(std::move(stream)), ctx_(ctx), buffer_(kHeaderLimit + kBodyLimit), delayTimer_(stream_.get_executor()) {}
 
 template <class Stream>
-void HttpSession<Stream>::start() {
+void ServerSession<Stream>::start() {
   asyncOpen(stream_, [self = this->shared_from_this()](error_code ec) {
     if (ec) return;
     self->readRequest();
@@ -50,7 +50,7 @@ void HttpSession<Stream>::start() {
 }
 
 template <class Stream>
-void HttpSession<Stream>::readRequest() {
+void ServerSession<Stream>::readRequest() {
   parser_.emplace();
   parser_->header_limit(kHeaderLimit);
   parser_->body_limit(kBodyLimit);
@@ -60,7 +60,7 @@ void HttpSession<Stream>::readRequest() {
 }
 
 template <class Stream>
-void HttpSession<Stream>::onRead(error_code ec) {
+void ServerSession<Stream>::onRead(error_code ec) {
   if (ec == http::error::header_limit || ec == http::error::body_limit || ec == http::error::buffer_overflow) {
     raw_ = "HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
     net::async_write(stream_, net::buffer(raw_),
@@ -88,13 +88,13 @@ void HttpSession<Stream>::onRead(error_code ec) {
 }
 
 template <class Stream>
-void HttpSession<Stream>::serveSim() {
+void ServerSession<Stream>::serveSim() {
   logId_ = 0;  // control requests stay out of the request log
   answer(ctx_.control.handle(parseTarget(std::string(request_.target()))));
 }
 
 template <class Stream>
-void HttpSession<Stream>::serveCamera(std::optional<Fault> fault) {
+void ServerSession<Stream>::serveCamera(std::optional<Fault> fault) {
   if (fault && !isStreamAction(fault->action) && applyFault(*fault)) return;
   const std::string target(request_.target());
   if (!ctx_.auth.accepts(std::string(request_[http::field::authorization]))) {
@@ -112,7 +112,7 @@ void HttpSession<Stream>::serveCamera(std::optional<Fault> fault) {
 
 // Returns true when the fault took over the answer.
 template <class Stream>
-bool HttpSession<Stream>::applyFault(const Fault& fault) {
+bool ServerSession<Stream>::applyFault(const Fault& fault) {
   const bool stream = pathOf(std::string(request_.target())) == kFastStreamPath;
   switch (fault.action) {
     case FaultAction::Status:
@@ -142,7 +142,7 @@ bool HttpSession<Stream>::applyFault(const Fault& fault) {
 }
 
 template <class Stream>
-void HttpSession<Stream>::serveStream(std::optional<Fault> fault) {
+void ServerSession<Stream>::serveStream(std::optional<Fault> fault) {
   const StreamRequestParse parsed = parseStreamRequest(parseTarget(std::string(request_.target())));
   if (!parsed.request) {
     answer(Reply::text(400, parsed.error + "\r\n"));
@@ -154,7 +154,7 @@ void HttpSession<Stream>::serveStream(std::optional<Fault> fault) {
 }
 
 template <class Stream>
-void HttpSession<Stream>::answer(const Reply& reply) {
+void ServerSession<Stream>::answer(const Reply& reply) {
   auto response =
       std::make_shared<http::response<http::string_body>>(static_cast<http::status>(reply.status), request_.version());
   response->set(http::field::server, "vantrel-camsim");
@@ -172,7 +172,7 @@ void HttpSession<Stream>::answer(const Reply& reply) {
 }
 
 template <class Stream>
-void HttpSession<Stream>::afterAnswer(bool keepAlive, error_code ec) {
+void ServerSession<Stream>::afterAnswer(bool keepAlive, error_code ec) {
   pendingResponse_.reset();
   if (ec) return;
   if (keepAlive) {
@@ -183,7 +183,7 @@ void HttpSession<Stream>::afterAnswer(bool keepAlive, error_code ec) {
 }
 
 template <class Stream>
-void HttpSession<Stream>::writeRaw(std::string bytes, bool thenStall) {
+void ServerSession<Stream>::writeRaw(std::string bytes, bool thenStall) {
   raw_ = std::move(bytes);
   net::async_write(stream_, net::buffer(raw_),
                    [self = this->shared_from_this(), thenStall](error_code ec, std::size_t) {
@@ -198,7 +198,7 @@ void HttpSession<Stream>::writeRaw(std::string bytes, bool thenStall) {
 // Keeps a stalled connection open, reading and dropping whatever the client sends, until
 // the client closes it or the server stops.
 template <class Stream>
-void HttpSession<Stream>::drainUntilClosed() {
+void ServerSession<Stream>::drainUntilClosed() {
   stream_.async_read_some(net::buffer(readScratch_), [self = this->shared_from_this()](error_code ec, std::size_t) {
     if (ec) {
       closeNow(self->stream_);
@@ -209,17 +209,17 @@ void HttpSession<Stream>::drainUntilClosed() {
 }
 
 template <class Stream>
-void HttpSession<Stream>::noteAnswer(int status) {
+void ServerSession<Stream>::noteAnswer(int status) {
   if (logId_ != 0) ctx_.log.answered(logId_, status);
   ctx_.verbose.request(std::string(request_.method_string()), std::string(request_.target()), status);
 }
 
 template <class Stream>
-std::string HttpSession<Stream>::statusLineVersion() const {
+std::string ServerSession<Stream>::statusLineVersion() const {
   return request_.version() == 10 ? "HTTP/1.0" : "HTTP/1.1";
 }
 
-template class HttpSession<TcpStream>;
-template class HttpSession<TlsStream>;
+template class ServerSession<TcpStream>;
+template class ServerSession<TlsStream>;
 
 }  // namespace camsim

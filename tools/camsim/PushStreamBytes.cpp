@@ -1,4 +1,4 @@
-#include "StreamParts.h"
+#include "PushStreamBytes.h"
 
 #include "JpegSegments.h"
 

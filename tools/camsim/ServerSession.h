@@ -23,10 +23,10 @@
 namespace camsim {
 
 template <class Stream>
-class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
+class ServerSession : public std::enable_shared_from_this<ServerSession<Stream>> {
  public:
   // ctx must outlive the server.
-  HttpSession(Stream&& stream, const SimContext& ctx);
+  ServerSession(Stream&& stream, const SimContext& ctx);
 
   void start();
 
