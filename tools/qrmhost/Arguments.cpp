@@ -44,6 +44,10 @@ void declareGlobalOptions(CLI::App& app, GlobalOptions& global) {
 
 }  // namespace
 
+CLI::Option* addSecondsOption(CLI::App& command, double& seconds, const std::string& help) {
+  return command.add_option("--seconds", seconds, help)->type_name("N")->check(CLI::Range(0.0, 1e6).description(""));
+}
+
 CommandLine parseCommandLine(int argc, const char* const* argv) {
   CommandLine line;
   CLI::App app(

@@ -38,4 +38,7 @@ struct CommandLine {
 
 CommandLine parseCommandLine(int argc, const char* const* argv);
 
+// "--seconds N" on `command`: a duration from 0 to 1e6 seconds, fractions allowed.
+CLI::Option* addSecondsOption(CLI::App& command, double& seconds, const std::string& help);
+
 }  // namespace qrmhost

@@ -35,9 +35,7 @@ void declareDevice(CLI::App& app, CommandRun& chosen) {
                          "{\"kind\":\"device\",\"state\":\"connected\"|\"disconnected\"|\"failed\",\"code\":N}.\n"
                          "Disconnects after N seconds or at Ctrl-C.");
   auto seconds = std::make_shared<double>(5.0);
-  command->add_option("--seconds", *seconds, "how long to stay connected (default 5, may be a fraction)")
-      ->type_name("N")
-      ->check(CLI::Range(0.0, 1e6).description(""));
+  addSecondsOption(*command, *seconds, "how long to stay connected (default 5, may be a fraction)");
   command->callback([&chosen, seconds] { chosen = [seconds](Host& host) { return runDevice(host, *seconds); }; });
 }
 

@@ -186,10 +186,7 @@ void declareLive(CLI::App& app, CommandRun& chosen) {
   auto options = std::make_shared<LiveOptions>();
   command->add_option("--channel", options->channel, "video channel index (default 0)")->type_name("C");
   command->add_option("--stream", options->stream, "stream index of the channel (default 0)")->type_name("S");
-  auto* seconds =
-      command->add_option("--seconds", options->seconds, "how long to run (default 5 unless --frames is given)")
-          ->type_name("N")
-          ->check(CLI::Range(0.0, 1e6).description(""));
+  auto* seconds = addSecondsOption(*command, options->seconds, "how long to run (default 5 unless --frames is given)");
   command->add_option("--frames", options->frames, "stop after N pictures")
       ->type_name("N")
       ->check(CLI::Range(uint64_t{1}, uint64_t{0xFFFFFFFF}).description(""));
