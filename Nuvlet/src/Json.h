@@ -1,6 +1,6 @@
 // Reading the model repository's JSON with nlohmann's reader, plus the checks it leaves to us:
-// a nesting cap, refused duplicate member names, and errors that name line and column. Member order and value types are kept (ordered_json: 2 and "2" differ). Internal to
-// libNuvlet.
+// a nesting cap, refused duplicate member names, and errors that name line and column. Member order and value types are
+// kept (ordered_json: 2 and "2" differ). Internal to libNuvlet.
 #pragma once
 
 #include <cstddef>
