@@ -126,9 +126,4 @@ TEST(ConnectionTextTest, NeverShowsCredentials) {
   }
 }
 
-TEST(ConnectionTextTest, DisplayOfATextWithoutItsCredentials) {
-  EXPECT_EQ(addressStringToDisplay("http://admin:pw@127.0.0.1:81/x"), "http://127.0.0.1:81/");
-  EXPECT_EQ(Talvo::asio::DEFAULT_CONNECT_TIMEOUT, boost::posix_time::seconds(5));
-}
-
 }  // namespace
