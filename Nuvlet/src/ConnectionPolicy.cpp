@@ -4,7 +4,8 @@
 
 #include <boost/asio/post.hpp>
 
-#include "host/Nuvlet/Conversions.h"
+#include "Nuvlet/include/ThreadCheck.h"
+#include "host/Nuvlet/ErrorCodes.h"
 
 namespace Talvo {
 namespace Utility {
@@ -114,6 +115,7 @@ asio::ConnectionInfo AsyncConnectionPolicyBase::connectionInfo() const {
 }
 
 void AsyncConnectionPolicyBase::reportState(GDRV::DeviceState state, int code) {
+  NUVLET_DCHECK_CALLED_ON(isCalledFromConnectionThread());
   static const char* const names[] = {"connected", "disconnected", "failed"};
   NLOG(deviceLogger(), 0,
        " Device " << names[state] << (state == GDRV::DEVICE_FAILED ? ", code " : "")
@@ -127,6 +129,7 @@ ConnectionPolicyDefault::ConnectionPolicyDefault(GDRV::IDeviceHandler* handler, 
 ConnectionPolicyDefault::~ConnectionPolicyDefault() { stopConnectionThread(); }
 
 void ConnectionPolicyDefault::tryConnect(const std::string& address) {
+  NUVLET_DCHECK_CALLED_ON(isCalledFromConnectionThread());
   asio::ConnectionInfo info;
   try {
     info = asio::parseConnectionInfo(address);
@@ -151,6 +154,7 @@ void ConnectionPolicyDefault::tryConnect(const std::string& address) {
 }
 
 void ConnectionPolicyDefault::cancel() {
+  NUVLET_DCHECK_CALLED_ON(isCalledFromConnectionThread());
   timer_.cancel();
   if (probe_) {
     probe_->cancel();
@@ -162,6 +166,7 @@ void ConnectionPolicyDefault::cancel() {
 }
 
 void ConnectionPolicyDefault::handleConnected(const boost::system::error_code& error) {
+  NUVLET_DCHECK_CALLED_ON(isCalledFromConnectionThread());
   if (!error) {
     if (!connected_) reportState(GDRV::DEVICE_CONNECTED, 0);
     connected_ = true;
@@ -180,6 +185,7 @@ void ConnectionPolicyDefault::handleConnected(const boost::system::error_code& e
 }
 
 void ConnectionPolicyDefault::scheduleAttempt(int seconds) {
+  NUVLET_DCHECK_CALLED_ON(isCalledFromConnectionThread());
   const uint64_t attempt = generation();
   timer_.expires_from_now(boost::posix_time::seconds(seconds));
   timer_.async_wait([this, attempt](const boost::system::error_code& error) {

@@ -7,7 +7,7 @@
 
 #include <boost/asio/post.hpp>
 
-#include "host/Nuvlet/Conversions.h"
+#include "host/Nuvlet/Time.h"
 
 namespace Talvo {
 namespace Utility {

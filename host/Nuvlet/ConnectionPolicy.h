@@ -51,7 +51,8 @@ class AsyncConnectionPolicyBase {
   LoggerOwner deviceLogger() const;
 
  protected:
-  // Connection thread: one attempt for `address`; must end with handleConnected.
+  // Connection thread: one attempt for `address`; must end with handleConnected, which it
+  // never calls inside this call unless the attempt cannot start at all.
   virtual void tryConnect(const std::string& address) = 0;
   // Connection thread: abandons the running attempt and the device's own requests.
   virtual void cancel() = 0;
@@ -68,6 +69,8 @@ class AsyncConnectionPolicyBase {
   // idempotent. The most derived destructor calls it first, so that nothing runs on the thread
   // while the object is torn down.
   void stopConnectionThread();
+  // Connection thread (checked in debug builds, as are the connection steps of
+  // ConnectionPolicyDefault): tells the device handler, never under a lock of this object.
   void reportState(GDRV::DeviceState state, int code);
   // Generation of the current connect/disconnect call; attempts of an older one are stale.
   uint64_t generation() const { return generation_.load(); }

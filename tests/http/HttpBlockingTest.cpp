@@ -16,7 +16,8 @@
 #include "CapturingLogger.h"
 #include "HttpTestSupport.h"
 #include "RawPeer.h"
-#include "host/Nuvlet/Http.h"
+#include "host/Nuvlet/HttpAuthorization.h"
+#include "host/Nuvlet/HttpBlocking.h"
 
 using namespace std::chrono_literals;
 using boost::system::error_code;

@@ -13,7 +13,7 @@
 
 #include "HttpTestSupport.h"
 #include "RawPeer.h"
-#include "host/Nuvlet/Http.h"
+#include "host/Nuvlet/HttpMultiRequest.h"
 
 using namespace std::chrono_literals;
 using boost::system::error_code;

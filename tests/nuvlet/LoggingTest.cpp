@@ -102,6 +102,7 @@ TEST(SourcePathTest, StripsDirectoriesBeforeTheProjectRootAndExtension) {
             "Drivers/Vantrel/src/VideoSource");
   EXPECT_EQ(sourcePathWithoutExtension("/w/main/Nuvlet/src/Http.cpp"), "Nuvlet/src/Http");
   EXPECT_EQ(sourcePathWithoutExtension("/w/main/tools/camsim/Main.cpp"), "tools/camsim/Main");
+  EXPECT_EQ(sourcePathWithoutExtension("Nuvlet/include/impl/AsyncHttp.hpp"), "Nuvlet/include/AsyncHttp");
   EXPECT_EQ(sourcePathWithoutExtension("/w/MyNuvlet/src/X.cpp"), "/w/MyNuvlet/src/X");
   EXPECT_EQ(sourcePathWithoutExtension("/w/v1.2/Makefile"), "/w/v1.2/Makefile");
   EXPECT_EQ(sourcePathWithoutExtension(nullptr), "");

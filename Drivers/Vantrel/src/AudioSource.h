@@ -18,7 +18,7 @@
 
 #include "DeviceData.h"
 #include "host/GDRV.h"
-#include "host/Nuvlet/Channels.h"
+#include "host/Nuvlet/SimpleAdjuster.h"
 #include "host/Nuvlet/Logging.h"
 
 namespace Vantrel {

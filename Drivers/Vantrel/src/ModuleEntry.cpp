@@ -10,6 +10,7 @@
 #include "Nuvlet/include/ModuleDriver.h"
 #include "host/GDRV.h"
 #include "host/Nuvlet/Logging.h"
+#include "host/Nuvlet/GlobalService.h"
 #include "host/Nuvlet/Repository.h"
 
 namespace {
