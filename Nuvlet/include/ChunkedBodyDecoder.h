@@ -22,6 +22,7 @@ class ChunkedBodyDecoder {
 
   // Takes bytes from [data, data + size) (`used` tells how many) and appends the chunk data to
   // `body`, which may not grow beyond `maxBody`. Bytes after the last chunk stay unused.
+  // Precondition: body.size() <= maxBody, and after Done, Malformed or TooLarge no further call.
   Result feed(const char* data, size_t size, size_t& used, Body& body, size_t maxBody);
 
  private:

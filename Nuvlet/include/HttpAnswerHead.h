@@ -28,7 +28,8 @@ size_t headEnd(const char* begin, const char* end);
 
 // How the body of `response` ends, as the head tells it.
 enum class BodyFraming { None, ContentLength, Chunked, UntilClose };
-// Decides the framing; `length` gets a Content-Length. bad_response for an unreadable or
+// Decides the framing; `length` gets a Content-Length. Precondition: `response` holds a parsed
+// head (its status decides whether a body follows at all). bad_response for an unreadable or
 // contradictory Content-Length, response_too_large when it exceeds `maxBody`.
 boost::system::error_code bodyFraming(const HttpResponse& response, size_t maxBody, BodyFraming& framing,
                                       size_t& length);

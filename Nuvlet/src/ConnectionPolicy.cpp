@@ -16,13 +16,13 @@ const boost::system::error_code kUnreadableAddress(10, get_talvo_category());
 }  // namespace
 
 AsyncConnectionPolicyBase::AsyncConnectionPolicyBase(GDRV::IDeviceHandler* handler, ILogger* logger)
-    : handler_(handler), logger_(logger), work_(boost::asio::make_work_guard(context_)) {
+    : handler_(handler), logger_(logger), work_(boost::asio::make_work_guard(io_)) {
   std::promise<void> ended;
   runEnded_ = ended.get_future();
   thread_ = std::thread([this, ended = std::move(ended)]() mutable {
     for (;;) {
       try {
-        context_.run();
+        io_.run();
         break;
       } catch (const std::exception& e) {
         // A task must not end the device's thread; log and go on.
@@ -36,7 +36,7 @@ AsyncConnectionPolicyBase::AsyncConnectionPolicyBase(GDRV::IDeviceHandler* handl
 AsyncConnectionPolicyBase::~AsyncConnectionPolicyBase() {
   // Derived destructors have drained the thread already; this only covers a failed construction.
   if (!thread_.joinable()) return;
-  context_.stop();
+  io_.stop();
   if (thread_.get_id() == std::this_thread::get_id())
     thread_.detach();
   else
@@ -48,16 +48,16 @@ void AsyncConnectionPolicyBase::stopConnectionThread() {
   ++generation_;
   if (thread_.get_id() == std::this_thread::get_id()) {
     // Destroyed from its own thread (a callback dropped the last reference): it cannot join
-    // itself; stopping the context lets it end right after this task.
+    // itself; stopping the io_context lets it end right after this task.
     cancel();
     work_.reset();
-    context_.stop();
+    io_.stop();
     thread_.detach();
     return;
   }
   work_.reset();
   post([this] { cancel(); });
-  if (runEnded_.wait_for(std::chrono::seconds(5)) != std::future_status::ready) context_.stop();
+  if (runEnded_.wait_for(std::chrono::seconds(5)) != std::future_status::ready) io_.stop();
   thread_.join();
 }
 
@@ -65,7 +65,7 @@ bool AsyncConnectionPolicyBase::isCalledFromConnectionThread() const {
   return thread_.get_id() == std::this_thread::get_id();
 }
 
-void AsyncConnectionPolicyBase::post(std::function<void()> task) { boost::asio::post(context_, std::move(task)); }
+void AsyncConnectionPolicyBase::post(std::function<void()> task) { boost::asio::post(io_, std::move(task)); }
 
 LoggerOwner AsyncConnectionPolicyBase::deviceLogger() const {
   std::lock_guard<std::recursive_mutex> lock(mutex_);

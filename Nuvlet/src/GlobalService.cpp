@@ -45,7 +45,7 @@ std::shared_ptr<GlobalService> GlobalService::current() {
 boost::asio::io_context& GlobalService::get() {
   std::shared_ptr<GlobalService> service = current();
   if (!service) throw std::logic_error("GlobalService::get() without a live instance");
-  // The caller holds a reference (see the header), so the context outlives this one.
+  // The caller holds a reference (see the header), so the io_context outlives this call.
   return service->io_;
 }
 

@@ -16,7 +16,7 @@ bool tlsVerificationEnabled() {
 }
 
 std::shared_ptr<boost::asio::ssl::context> clientTlsSettings() {
-  // One context for all requests: set up once, then only read (OpenSSL allows that from any thread).
+  // One set of settings for all requests: set up once, then only read (OpenSSL allows that from any thread).
   static const std::shared_ptr<boost::asio::ssl::context> settings = [] {
     auto tls = std::make_shared<boost::asio::ssl::context>(boost::asio::ssl::context::tls_client);
     tls->set_options(boost::asio::ssl::context::default_workarounds | boost::asio::ssl::context::no_sslv2 |

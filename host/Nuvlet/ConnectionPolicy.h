@@ -32,7 +32,7 @@ class AsyncConnectionPolicyBase {
   AsyncConnectionPolicyBase(GDRV::IDeviceHandler* handler, ILogger* logger);
   virtual ~AsyncConnectionPolicyBase();
 
-  boost::asio::io_context& ioContext() { return context_; }
+  boost::asio::io_context& ioContext() { return io_; }
   bool isCalledFromConnectionThread() const;
 
   // Stores the connection text and starts trying the camera on the connection thread.
@@ -81,7 +81,7 @@ class AsyncConnectionPolicyBase {
   std::string displayName_;
   mutable std::recursive_mutex mutex_;
   std::string address_;
-  boost::asio::io_context context_;
+  boost::asio::io_context io_;
   boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work_;
   std::thread thread_;
   std::future<void> runEnded_;

@@ -31,7 +31,8 @@ class AsyncMultiRequest : public std::enable_shared_from_this<AsyncMultiRequest>
   static std::shared_ptr<AsyncMultiRequest> create(const asio::ConnectionInfo& info, boost::asio::io_context& io,
                                                    ILogger* logger = nullptr);
   void addGetRequest(const std::string& uri, int timeoutSeconds, RequestCallback callback);
-  // The first request starts from the io_context's queue, not inside this call.
+  // The first request starts from the io_context's queue, not inside this call. Precondition:
+  // called once per batch.
   void start(FinalCallback callback);
   // Any thread. Cancels the running request; the rest are not started; the final callback gets
   // operation_aborted.

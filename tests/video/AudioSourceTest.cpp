@@ -11,6 +11,7 @@
 #include "CapturingLogger.h"
 #include "Device.h"
 #include "Nuvlet/include/ModuleDriver.h"
+#include "host/Nuvlet/GlobalService.h"
 #include "ShippedDevice.h"
 #include "ShippedRepository.h"
 #include "TestChannels.h"
