@@ -18,12 +18,6 @@
 
 namespace {
 
-class FakeChannel : public Talvo::IContract {
- public:
-  void* Cast(const char* typeName) override { return QueryContract(typeName); }
-  void* QueryContract(const char*) override { return nullptr; }
-};
-
 // Records StatisticUpdated calls with the thread that made them.
 class StatisticHandler : public Talvo::GDRV::IAsyncDeviceChannelHandler, public Recorder {
  public:
@@ -61,7 +55,7 @@ class FrameStatisticReporterTest : public ::testing::Test {
   CapturingLogger logger;
   Talvo::LoggerOwner owner{&logger, "vs 0.1"};
   StatisticHandler handler;
-  FakeChannel channel;
+  RecordingActionHandler channel;  // any contract
   boost::asio::io_context context;
 };
 
