@@ -35,10 +35,11 @@ class AsyncConnectionPolicyBase {
   boost::asio::io_context& ioContext() { return io_; }
   bool isCalledFromConnectionThread() const;
 
-  // Stores the connection text and starts trying the camera on the connection thread.
+  // Any thread. Stores the connection text and starts trying the camera on the connection
+  // thread; state reports come from that thread, never inside this call.
   void connect(const std::string& address);
-  // Stops trying, cancels what runs and reports DEVICE_DISCONNECTED once after a connect.
-  // Returns without waiting for the camera.
+  // Any thread. Stops trying, cancels what runs and reports DEVICE_DISCONNECTED once after a
+  // connect, on the connection thread. Returns without waiting for the camera.
   void disconnect();
 
   std::string connectionString() const;
