@@ -1,11 +1,12 @@
 // The process-wide I/O service shared by the devices of the module.
+#include "host/Nuvlet/GlobalService.h"
+
 #include <exception>
 #include <mutex>
 #include <stdexcept>
 
 #include "Nuvlet/include/ThreadCheck.h"
 #include "host/Nuvlet/Logging.h"
-#include "host/Nuvlet/GlobalService.h"
 
 namespace Talvo {
 namespace Utility {

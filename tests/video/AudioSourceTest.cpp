@@ -11,11 +11,11 @@
 #include "CapturingLogger.h"
 #include "Device.h"
 #include "Nuvlet/include/ModuleDriver.h"
-#include "host/Nuvlet/GlobalService.h"
 #include "ShippedDevice.h"
 #include "ShippedRepository.h"
 #include "TestChannels.h"
 #include "TestHost.h"
+#include "host/Nuvlet/GlobalService.h"
 
 namespace {
 

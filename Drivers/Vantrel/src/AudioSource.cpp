@@ -6,8 +6,8 @@
 
 #include "Device.h"
 #include "Nuvlet/include/Contract.h"
-#include "host/Nuvlet/StopReport.h"
 #include "host/Nuvlet/HttpBlocking.h"
+#include "host/Nuvlet/StopReport.h"
 
 namespace Vantrel {
 
