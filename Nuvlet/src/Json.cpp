@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "host/Nuvlet/Conversions.h"
+#include "host/Nuvlet/NumberText.h"
 
 namespace Talvo {
 namespace Json {
