@@ -4,7 +4,8 @@
 
 #include <boost/asio/post.hpp>
 
-#include "host/Nuvlet/Conversions.h"
+#include "Nuvlet/include/ThreadCheck.h"
+#include "host/Nuvlet/ErrorCodes.h"
 
 namespace Talvo {
 namespace Utility {
@@ -15,13 +16,13 @@ const boost::system::error_code kUnreadableAddress(10, get_talvo_category());
 }  // namespace
 
 AsyncConnectionPolicyBase::AsyncConnectionPolicyBase(GDRV::IDeviceHandler* handler, ILogger* logger)
-    : handler_(handler), logger_(logger), work_(boost::asio::make_work_guard(context_)) {
+    : handler_(handler), logger_(logger), work_(boost::asio::make_work_guard(io_)) {
   std::promise<void> ended;
   runEnded_ = ended.get_future();
   thread_ = std::thread([this, ended = std::move(ended)]() mutable {
     for (;;) {
       try {
-        context_.run();
+        io_.run();
         break;
       } catch (const std::exception& e) {
         // A task must not end the device's thread; log and go on.
@@ -35,7 +36,7 @@ AsyncConnectionPolicyBase::AsyncConnectionPolicyBase(GDRV::IDeviceHandler* handl
 AsyncConnectionPolicyBase::~AsyncConnectionPolicyBase() {
   // Derived destructors have drained the thread already; this only covers a failed construction.
   if (!thread_.joinable()) return;
-  context_.stop();
+  io_.stop();
   if (thread_.get_id() == std::this_thread::get_id())
     thread_.detach();
   else
@@ -47,16 +48,16 @@ void AsyncConnectionPolicyBase::stopConnectionThread() {
   ++generation_;
   if (thread_.get_id() == std::this_thread::get_id()) {
     // Destroyed from its own thread (a callback dropped the last reference): it cannot join
-    // itself; stopping the context lets it end right after this task.
+    // itself; stopping the io_context lets it end right after this task.
     cancel();
     work_.reset();
-    context_.stop();
+    io_.stop();
     thread_.detach();
     return;
   }
   work_.reset();
   post([this] { cancel(); });
-  if (runEnded_.wait_for(std::chrono::seconds(5)) != std::future_status::ready) context_.stop();
+  if (runEnded_.wait_for(std::chrono::seconds(5)) != std::future_status::ready) io_.stop();
   thread_.join();
 }
 
@@ -64,7 +65,7 @@ bool AsyncConnectionPolicyBase::isCalledFromConnectionThread() const {
   return thread_.get_id() == std::this_thread::get_id();
 }
 
-void AsyncConnectionPolicyBase::post(std::function<void()> task) { boost::asio::post(context_, std::move(task)); }
+void AsyncConnectionPolicyBase::post(std::function<void()> task) { boost::asio::post(io_, std::move(task)); }
 
 LoggerOwner AsyncConnectionPolicyBase::deviceLogger() const {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
@@ -114,6 +115,7 @@ asio::ConnectionInfo AsyncConnectionPolicyBase::connectionInfo() const {
 }
 
 void AsyncConnectionPolicyBase::reportState(GDRV::DeviceState state, int code) {
+  NUVLET_DCHECK_CALLED_ON(isCalledFromConnectionThread());
   static const char* const names[] = {"connected", "disconnected", "failed"};
   NLOG(deviceLogger(), 0,
        " Device " << names[state] << (state == GDRV::DEVICE_FAILED ? ", code " : "")
@@ -127,6 +129,7 @@ ConnectionPolicyDefault::ConnectionPolicyDefault(GDRV::IDeviceHandler* handler, 
 ConnectionPolicyDefault::~ConnectionPolicyDefault() { stopConnectionThread(); }
 
 void ConnectionPolicyDefault::tryConnect(const std::string& address) {
+  NUVLET_DCHECK_CALLED_ON(isCalledFromConnectionThread());
   asio::ConnectionInfo info;
   try {
     info = asio::parseConnectionInfo(address);
@@ -151,6 +154,7 @@ void ConnectionPolicyDefault::tryConnect(const std::string& address) {
 }
 
 void ConnectionPolicyDefault::cancel() {
+  NUVLET_DCHECK_CALLED_ON(isCalledFromConnectionThread());
   timer_.cancel();
   if (probe_) {
     probe_->cancel();
@@ -162,6 +166,7 @@ void ConnectionPolicyDefault::cancel() {
 }
 
 void ConnectionPolicyDefault::handleConnected(const boost::system::error_code& error) {
+  NUVLET_DCHECK_CALLED_ON(isCalledFromConnectionThread());
   if (!error) {
     if (!connected_) reportState(GDRV::DEVICE_CONNECTED, 0);
     connected_ = true;
@@ -180,6 +185,7 @@ void ConnectionPolicyDefault::handleConnected(const boost::system::error_code& e
 }
 
 void ConnectionPolicyDefault::scheduleAttempt(int seconds) {
+  NUVLET_DCHECK_CALLED_ON(isCalledFromConnectionThread());
   const uint64_t attempt = generation();
   timer_.expires_from_now(boost::posix_time::seconds(seconds));
   timer_.async_wait([this, attempt](const boost::system::error_code& error) {

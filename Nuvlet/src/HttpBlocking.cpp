@@ -5,8 +5,12 @@
 #include <boost/asio/write.hpp>
 #include <boost/system/system_error.hpp>
 
+#include "host/Nuvlet/HttpBlocking.h"
+
 #include "Nuvlet/include/AsyncHttp.h"
-#include "host/Nuvlet/Http.h"
+#include "Nuvlet/include/HttpRequestText.h"
+#include "Nuvlet/include/ThreadCheck.h"
+#include "host/Nuvlet/HttpAuthorization.h"
 
 namespace Talvo {
 namespace http {
@@ -22,18 +26,18 @@ struct Outcome {
 // Runs `request` to its end on a private io_context on this thread.
 Outcome runRequest(const asio::ConnectionInfo& info, const HttpRequest& request,
                    const boost::posix_time::time_duration& timeout, ILogger* logger) {
-  boost::asio::io_context context;
+  boost::asio::io_context io;
   Outcome outcome;
   AsyncOperationPtr operation;
   detail::startRequest(
-      info, request, context, timeout,
+      info, request, io, timeout,
       [&outcome](const boost::system::error_code& error, const Body& body, const HttpResponse& response) {
         outcome.error = error;
         outcome.body = body;
         outcome.response = response;
       },
       operation, logger);
-  context.run();
+  io.run();
   return outcome;
 }
 
@@ -52,7 +56,7 @@ int syncHttpGet(const asio::ConnectionInfo& info, const std::string& path, ILogg
   const HttpRequest request{"GET", path, {}, {}};
   if (verbose) {
     const LoggerOwner log(logger, "");
-    NLOG(log, 0, " syncHttpGet " << detail::AsyncRequestContext(info, request).describe());
+    NLOG(log, 0, " syncHttpGet " << detail::OutgoingRequest(info, request).describe());
   }
   const Outcome outcome = runRequest(info, request, boost::posix_time::seconds(kDefaultRequestTimeout), logger);
   reply.assign(outcome.body.begin(), outcome.body.end());
@@ -63,13 +67,16 @@ int syncHttpGet(const asio::ConnectionInfo& info, const std::string& path, ILogg
 // ---- HttpSession ----
 
 struct HttpSession::Impl {
+  Impl(const asio::ConnectionInfo& connection, ILogger* log, int seconds)
+      : info(connection), logger(log), timeoutSeconds(seconds) {}
   asio::ConnectionInfo info;
   ILogger* logger;
   int timeoutSeconds;
+  Utility::ThreadBinding user;  // the one thread that sends through the session
 };
 
 HttpSession::HttpSession(const asio::ConnectionInfo& info, ILogger* logger, int timeoutSeconds)
-    : impl_(std::make_unique<Impl>(Impl{info, logger, timeoutSeconds})) {}
+    : impl_(std::make_unique<Impl>(info, logger, timeoutSeconds)) {}
 
 HttpSession::~HttpSession() = default;
 
@@ -81,6 +88,7 @@ bool HttpSession::get(const std::string& target, HttpResponse& response, std::st
 // One connection per request: cameras close it after each answer anyway (Connection: close).
 bool HttpSession::send(const HttpRequest& request, HttpResponse& response, std::string& body,
                        boost::system::error_code& error) {
+  NUVLET_DCHECK_CALLED_ON(impl_->user.calledOnBoundThread());
   Outcome outcome = runRequest(impl_->info, request, boost::posix_time::seconds(impl_->timeoutSeconds), impl_->logger);
   error = outcome.error;
   response = std::move(outcome.response);
@@ -99,28 +107,28 @@ namespace {
   throw boost::system::system_error(error, what);
 }
 
-// Runs the handlers of `context` on this thread until `done` holds.
+// Runs the handlers of `io` on this thread until `done` holds.
 template <class Done>
-void runUntil(boost::asio::io_context& context, Done done) {
-  context.restart();
+void runUntil(boost::asio::io_context& io, Done done) {
+  io.restart();
   while (!done())
-    if (context.run_one() == 0) break;
+    if (io.run_one() == 0) break;
 }
 
 }  // namespace
 
 // The caller's socket belongs to an io_context it owns and does not run elsewhere meanwhile
-// (a video worker's private context): this function runs that context on the calling thread.
+// (a video worker's private io_context): this function runs it on the calling thread.
 void connectHTTP(boost::asio::ip::tcp::socket& socket, boost::asio::streambuf& buffer, const std::string& path,
                  const ConnectionInfo& info, const boost::posix_time::time_duration& timeout) {
   if (info.secure()) fail(boost::asio::error::operation_not_supported, "connectHTTP: plain HTTP only");
   if (info.host.empty() || path.find_first_of(std::string("\r\n\0 ", 4)) != std::string::npos)
     fail(error::make_error_code(error::bad_request), "connectHTTP: request cannot be written");
 
-  auto& context =
+  auto& io =
       static_cast<boost::asio::io_context&>(boost::asio::query(socket.get_executor(), boost::asio::execution::context));
-  boost::asio::ip::tcp::resolver resolver(context);
-  boost::asio::deadline_timer deadline(context);
+  boost::asio::ip::tcp::resolver resolver(io);
+  boost::asio::deadline_timer deadline(io);
   bool timedOut = false;
   bool connectDone = false;
   bool timerDone = false;
@@ -152,7 +160,7 @@ void connectHTTP(boost::asio::ip::tcp::socket& socket, boost::asio::streambuf& b
             });
       });
   // Both handlers must have run before the locals they use go away.
-  runUntil(context, [&] { return connectDone && timerDone; });
+  runUntil(io, [&] { return connectDone && timerDone; });
   if (!connectDone || !timerDone) fail(boost::asio::error::operation_aborted, "connectHTTP: io_context stopped");
   if (timedOut) fail(boost::asio::error::timed_out, "connectHTTP: connect");
   if (result) fail(result, "connectHTTP: connect");
@@ -163,7 +171,7 @@ void connectHTTP(boost::asio::ip::tcp::socket& socket, boost::asio::streambuf& b
   request << "Host: " << info.hostAndPort() << "\r\n";
   const std::string authorization = http::createDefaultAuthorizer()(info);
   if (!authorization.empty()) request << "Authorization: " << authorization << "\r\n";
-  request << "User-Agent: Orsel.Vantrel/3.78\r\n\r\n";
+  request << "User-Agent: " << http::detail::kUserAgent << "\r\n\r\n";
   boost::asio::write(socket, buffer);  // consumes what it wrote; throws system_error
 }
 

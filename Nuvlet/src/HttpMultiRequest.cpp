@@ -2,19 +2,20 @@
 #include <boost/asio/error.hpp>
 #include <boost/asio/post.hpp>
 
-#include "host/Nuvlet/Http.h"
+#include "host/Nuvlet/HttpMultiRequest.h"
+
+#include "Nuvlet/include/ThreadCheck.h"
 
 namespace Talvo {
 namespace Utility {
 
 std::shared_ptr<AsyncMultiRequest> AsyncMultiRequest::create(const asio::ConnectionInfo& info,
-                                                             boost::asio::io_context& context, ILogger* logger) {
-  return std::shared_ptr<AsyncMultiRequest>(new AsyncMultiRequest(info, context, logger));
+                                                             boost::asio::io_context& io, ILogger* logger) {
+  return std::shared_ptr<AsyncMultiRequest>(new AsyncMultiRequest(info, io, logger));
 }
 
-AsyncMultiRequest::AsyncMultiRequest(const asio::ConnectionInfo& info, boost::asio::io_context& context,
-                                     ILogger* logger)
-    : info_(info), context_(context), logger_(logger) {}
+AsyncMultiRequest::AsyncMultiRequest(const asio::ConnectionInfo& info, boost::asio::io_context& io, ILogger* logger)
+    : info_(info), io_(io), logger_(logger) {}
 
 void AsyncMultiRequest::addGetRequest(const std::string& uri, int timeoutSeconds, RequestCallback callback) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -28,7 +29,7 @@ void AsyncMultiRequest::start(FinalCallback callback) {
     final_ = std::move(callback);
   }
   auto self = shared_from_this();
-  boost::asio::post(context_, [self] { self->runNext(); });
+  boost::asio::post(io_, [self] { self->runNext(); });
 }
 
 void AsyncMultiRequest::cancel() {
@@ -43,6 +44,7 @@ void AsyncMultiRequest::cancel() {
 
 // io_context thread: starts the next request, or ends the batch with the final callback.
 void AsyncMultiRequest::runNext() {
+  NUVLET_DCHECK_CALLED_ON(io_.get_executor().running_in_this_thread());
   Pending next;
   bool haveNext = false;
   FinalCallback final;
@@ -68,7 +70,7 @@ void AsyncMultiRequest::runNext() {
   auto self = shared_from_this();
   http::AsyncOperationPtr operation;
   http::asyncGetEx(
-      info_, next.uri, context_, next.timeoutSeconds,
+      info_, next.uri, io_, next.timeoutSeconds,
       [self, callback = std::move(next.callback)](const boost::system::error_code& error, const http::Body& body,
                                                   const http::HttpResponse& response) {
         {

@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <unordered_map>
 
-#include "host/Nuvlet/Conversions.h"
+#include "host/Nuvlet/Time.h"
 
 namespace Talvo {
 
@@ -102,6 +102,9 @@ std::string sourcePathWithoutExtension(const char* file) {
     }
   }
   if (start != std::string::npos) path.erase(0, start);
+  // Template bodies in an impl/ folder log under the header that declares them.
+  const size_t impl = path.rfind("/impl/");
+  if (impl != std::string::npos) path.erase(impl, 5);
   const size_t slash = path.rfind('/');
   const size_t dot = path.rfind('.');
   if (dot != std::string::npos && (slash == std::string::npos || dot > slash + 1)) path.erase(dot);

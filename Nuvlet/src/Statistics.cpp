@@ -7,7 +7,7 @@
 
 #include <boost/asio/post.hpp>
 
-#include "host/Nuvlet/Conversions.h"
+#include "host/Nuvlet/Time.h"
 
 namespace Talvo {
 namespace Utility {
@@ -16,8 +16,8 @@ namespace Utility {
 // StatisticReporter
 
 StatisticReporter::StatisticReporter(const LoggerOwner& logger, GDRV::IAsyncDeviceChannelHandler* handler,
-                                     IContract* channel, boost::asio::io_context& context)
-    : statisticLogger_(logger), handler_(handler), channel_(channel), context_(context) {}
+                                     IContract* channel, boost::asio::io_context& io)
+    : statisticLogger_(logger), handler_(handler), channel_(channel), io_(io) {}
 
 StatisticReporter::~StatisticReporter() = default;
 
@@ -28,7 +28,7 @@ void StatisticReporter::updateStatistic(const std::string& name, const std::stri
   GDRV::IAsyncDeviceChannelHandler* handler = handler_;
   IContract* channel = channel_;
   boost::asio::post(
-      context_, [handler, channel, name, text]() { handler->StatisticUpdated(channel, name.c_str(), text.c_str()); });
+      io_, [handler, channel, name, text]() { handler->StatisticUpdated(channel, name.c_str(), text.c_str()); });
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -32,13 +32,14 @@ class AsyncConnectionPolicyBase {
   AsyncConnectionPolicyBase(GDRV::IDeviceHandler* handler, ILogger* logger);
   virtual ~AsyncConnectionPolicyBase();
 
-  boost::asio::io_context& ioContext() { return context_; }
+  boost::asio::io_context& ioContext() { return io_; }
   bool isCalledFromConnectionThread() const;
 
-  // Stores the connection text and starts trying the camera on the connection thread.
+  // Any thread. Stores the connection text and starts trying the camera on the connection
+  // thread; state reports come from that thread, never inside this call.
   void connect(const std::string& address);
-  // Stops trying, cancels what runs and reports DEVICE_DISCONNECTED once after a connect.
-  // Returns without waiting for the camera.
+  // Any thread. Stops trying, cancels what runs and reports DEVICE_DISCONNECTED once after a
+  // connect, on the connection thread. Returns without waiting for the camera.
   void disconnect();
 
   std::string connectionString() const;
@@ -51,7 +52,8 @@ class AsyncConnectionPolicyBase {
   LoggerOwner deviceLogger() const;
 
  protected:
-  // Connection thread: one attempt for `address`; must end with handleConnected.
+  // Connection thread: one attempt for `address`; must end with handleConnected, which it
+  // never calls inside this call unless the attempt cannot start at all.
   virtual void tryConnect(const std::string& address) = 0;
   // Connection thread: abandons the running attempt and the device's own requests.
   virtual void cancel() = 0;
@@ -68,6 +70,8 @@ class AsyncConnectionPolicyBase {
   // idempotent. The most derived destructor calls it first, so that nothing runs on the thread
   // while the object is torn down.
   void stopConnectionThread();
+  // Connection thread (checked in debug builds, as are the connection steps of
+  // ConnectionPolicyDefault): tells the device handler, never under a lock of this object.
   void reportState(GDRV::DeviceState state, int code);
   // Generation of the current connect/disconnect call; attempts of an older one are stale.
   uint64_t generation() const { return generation_.load(); }
@@ -78,7 +82,7 @@ class AsyncConnectionPolicyBase {
   std::string displayName_;
   mutable std::recursive_mutex mutex_;
   std::string address_;
-  boost::asio::io_context context_;
+  boost::asio::io_context io_;
   boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work_;
   std::thread thread_;
   std::future<void> runEnded_;

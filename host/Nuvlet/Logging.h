@@ -26,6 +26,8 @@ ILogger* initFileLogger();
 std::unique_ptr<ILogger> makeFileLoggerFromEnvironment();
 
 // "Drivers/Vantrel/src/VideoSource.cpp" and "/abs/path/Drivers/..." give "Drivers/Vantrel/src/VideoSource".
+// Template bodies in an impl/ folder name the header that declares them:
+// "Nuvlet/include/impl/AsyncHttp.hpp" gives "Nuvlet/include/AsyncHttp".
 std::string sourcePathWithoutExtension(const char* file);
 }  // namespace LoggerDetail
 

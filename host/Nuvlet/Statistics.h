@@ -23,16 +23,16 @@ using StatisticReportFunction = std::function<void(const std::string& name, cons
 // Hands statistics lines of one channel to the host's channel handler.
 //
 // updateStatistic may be called from any thread (normally the channel's video worker): it only
-// posts the call of StatisticUpdated onto `context` (the device's connection thread), so the
+// posts the call of StatisticUpdated onto `io` (the device's connection thread), so the
 // caller never waits for the host. The posted task holds copies of the handler pointer, the
 // channel pointer and the strings, never the reporter: the reporter may be gone when it runs.
 // The host keeps the handler valid while the device's connection thread runs tasks of the channel.
-// `context` must outlive the reporter.
+// `io` must outlive the reporter.
 class StatisticReporter {
  public:
   // `logger` is copied; `handler` may be null (then nothing reaches the host).
   StatisticReporter(const LoggerOwner& logger, GDRV::IAsyncDeviceChannelHandler* handler, IContract* channel,
-                    boost::asio::io_context& context);
+                    boost::asio::io_context& io);
   StatisticReporter(const StatisticReporter&) = delete;
   StatisticReporter& operator=(const StatisticReporter&) = delete;
   virtual ~StatisticReporter();
@@ -44,7 +44,7 @@ class StatisticReporter {
   LoggerOwner statisticLogger_;
   GDRV::IAsyncDeviceChannelHandler* handler_;
   IContract* channel_;
-  boost::asio::io_context& context_;
+  boost::asio::io_context& io_;
 };
 
 // Frame counters of one stream: frames, bytes, key frames and out-of-sync events.

@@ -12,7 +12,6 @@
 #include "Device.h"
 #include "Nuvlet/include/ModuleDriver.h"
 #include "TestHost.h"
-#include "host/Nuvlet/Repository.h"
 
 namespace {
 

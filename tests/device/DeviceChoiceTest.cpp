@@ -8,7 +8,6 @@
 #include "Device.h"
 #include "ShippedRepository.h"
 #include "Nuvlet/include/ModuleDriver.h"
-#include "host/Nuvlet/Repository.h"
 
 namespace {
 

@@ -16,7 +16,8 @@
 #include "CapturingLogger.h"
 #include "HttpTestSupport.h"
 #include "RawPeer.h"
-#include "host/Nuvlet/Http.h"
+#include "host/Nuvlet/HttpAuthorization.h"
+#include "host/Nuvlet/HttpBlocking.h"
 
 using namespace std::chrono_literals;
 using boost::system::error_code;
@@ -36,6 +37,7 @@ TEST(HttpAuthorizer, BasicValueOfUserAndPassword) {
 TEST(HttpBlocking, HttpGetReturnsTheTranslatedCode) {
   RawPeer ok({RawPeer::send(head("HTTP/1.1 200 OK", "Content-Length: 2\r\n") + "ok")});
   EXPECT_EQ(0, Talvo::http::httpGet(localCamera(ok.port()), "/a", nullptr, boost::posix_time::seconds(5)));
+  EXPECT_EQ(std::string::npos, ok.lastRequest().find("Authorization")) << "no user, no authorisation";
 
   RawPeer missing({RawPeer::send(head("HTTP/1.1 404 Not Found", "Content-Length: 0\r\n"))});
   EXPECT_EQ(404, Talvo::http::httpGet(localCamera(missing.port()), "/a", nullptr, boost::posix_time::seconds(5)));

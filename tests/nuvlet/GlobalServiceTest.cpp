@@ -5,7 +5,7 @@
 #include <future>
 #include <memory>
 
-#include "host/Nuvlet/Repository.h"
+#include "host/Nuvlet/GlobalService.h"
 
 namespace {
 
@@ -27,9 +27,9 @@ TEST(GlobalServiceTest, InstanceIsSharedWhileHeld) {
   const auto second = GlobalService::instance();
   EXPECT_EQ(first, second);
   EXPECT_EQ(GlobalService::current(), first);
-  EXPECT_EQ(&GlobalService::get(), &first->context());
+  EXPECT_EQ(&GlobalService::get(), &first->ioContext());
   EXPECT_FALSE(first->runningInThisThread());
-  EXPECT_TRUE(runOnService(first->context(), [&] { return first->runningInThisThread(); }));
+  EXPECT_TRUE(runOnService(first->ioContext(), [&] { return first->runningInThisThread(); }));
 }
 
 TEST(GlobalServiceTest, ReleasedServiceEndsAndANewOneWorks) {
@@ -37,7 +37,7 @@ TEST(GlobalServiceTest, ReleasedServiceEndsAndANewOneWorks) {
   EXPECT_EQ(GlobalService::current(), nullptr);
   EXPECT_THROW(GlobalService::get(), std::logic_error);
   const auto again = GlobalService::instance();
-  EXPECT_EQ(runOnService(again->context(), [] { return 7; }), 7);
+  EXPECT_EQ(runOnService(again->ioContext(), [] { return 7; }), 7);
 }
 
 TEST(GlobalServiceTest, RunsTwoHandlersAtOnce) {
@@ -51,11 +51,11 @@ TEST(GlobalServiceTest, RunsTwoHandlersAtOnce) {
   auto met = meeting->bothMet.get_future();
   auto secondSeen = meeting->secondIn.get_future().share();
   auto firstSeen = meeting->firstIn.get_future().share();
-  boost::asio::post(service->context(), [meeting, secondSeen] {
+  boost::asio::post(service->ioContext(), [meeting, secondSeen] {
     meeting->firstIn.set_value();
     meeting->bothMet.set_value(secondSeen.wait_for(std::chrono::seconds(10)) == std::future_status::ready);
   });
-  boost::asio::post(service->context(), [meeting, firstSeen] {
+  boost::asio::post(service->ioContext(), [meeting, firstSeen] {
     meeting->secondIn.set_value();
     firstSeen.wait_for(std::chrono::seconds(10));
   });

@@ -7,57 +7,13 @@
 #include <gtest/gtest.h>
 
 #include "Nuvlet/include/AudioSendingFilter.h"
+#include "TestChannels.h"
 #include "host/MFF.h"
 
 namespace {
 
 using Talvo::Utility::AudioBufferG7xxSendingFilter;
 namespace MFF = Talvo::MFF;
-
-class FakeAudioBuffer : public MFF::IAudioBuffer {
- public:
-  FakeAudioBuffer(size_t size, uint64_t timeStamp) : bytes_(size), timeStamp_(timeStamp) {}
-  void* Cast(const char* typeName) override { return QueryContract(typeName); }
-  void* QueryContract(const char*) override { return nullptr; }
-  void Destroy() override { delete this; }
-  uint8_t* GetBuffer() override { return bytes_.data(); }
-  size_t GetSize() override { return bytes_.size(); }
-  void SetTimeStamp(uint64_t milliseconds) override { timeStamp_ = milliseconds; }
-  uint64_t GetTimeStamp() override { return timeStamp_; }
-  const char* GetFormat() override { return "G.711"; }
-  int32_t GetBitRate() override { return 0; }
-  int32_t GetEncoding() override { return 0; }
-
- private:
-  std::vector<uint8_t> bytes_;
-  uint64_t timeStamp_;
-};
-
-// Records the arguments of AllocateAudioBuffer; gives a buffer unless told not to.
-class RecordingFactory : public MFF::IMultimediaFrameFactory {
- public:
-  struct Request {
-    std::string format;
-    size_t size;
-    uint64_t timeStamp;
-    int32_t bitRate;
-    int32_t encoding;
-  };
-  bool giveBuffers = true;
-  std::vector<Request> requests;
-
-  void* Cast(const char* typeName) override { return QueryContract(typeName); }
-  void* QueryContract(const char*) override { return nullptr; }
-  MFF::ICompressedBuffer* AllocateCompressedBuffer(const char*, size_t, int, bool) override {
-    ADD_FAILURE() << "the audio filter asked for a compressed buffer";
-    return nullptr;
-  }
-  MFF::IAudioBuffer* AllocateAudioBuffer(const char* format, size_t size, uint64_t timeStamp, int32_t bitRate,
-                                         int32_t encoding) override {
-    requests.push_back(Request{format, size, timeStamp, bitRate, encoding});
-    return giveBuffers ? new FakeAudioBuffer(size, timeStamp) : nullptr;
-  }
-};
 
 TEST(AudioBufferG7xxSendingFilter, DescribesItsParametersAndNamesAnUnknownEncoding) {
   AudioBufferG7xxSendingFilter filter(static_cast<MFF::IMultimediaFrameFactory*>(nullptr),
@@ -78,7 +34,7 @@ TEST(AudioBufferG7xxSendingFilter, DescribesItsParametersAndNamesAnUnknownEncodi
 }
 
 TEST(AudioBufferG7xxSendingFilter, AllocatesFromTheHostFactoryWithItsParameters) {
-  RecordingFactory factory;
+  TestFrameFactory factory;
   AudioBufferG7xxSendingFilter filter(&factory, MFF::AUDIO_G7XX_ENCODING_ULAW);
   filter.setBitRate(64000);
   filter.setTimeStamp(1767225600500ull);
@@ -86,20 +42,19 @@ TEST(AudioBufferG7xxSendingFilter, AllocatesFromTheHostFactoryWithItsParameters)
   ASSERT_NE(buffer, nullptr);
   EXPECT_EQ(buffer->GetSize(), 320u);
   buffer->Destroy();
-  ASSERT_EQ(factory.requests.size(), 1u);
-  EXPECT_EQ(factory.requests[0].format, "G.711");
-  EXPECT_EQ(factory.requests[0].size, 320u);
-  EXPECT_EQ(factory.requests[0].timeStamp, 1767225600500ull);
-  EXPECT_EQ(factory.requests[0].bitRate, 64000);
-  EXPECT_EQ(factory.requests[0].encoding, MFF::AUDIO_G7XX_ENCODING_ULAW);
+  EXPECT_EQ(factory.audioAllocations, 1u);
+  EXPECT_EQ(factory.lastAudioFormat, "G.711");
+  EXPECT_EQ(factory.lastAudioTimeStamp, 1767225600500ull);
+  EXPECT_EQ(factory.lastAudioBitRate, 64000);
+  EXPECT_EQ(factory.lastAudioEncoding, MFF::AUDIO_G7XX_ENCODING_ULAW);
 
-  factory.giveBuffers = false;
+  factory.giveAudioBuffers = false;
   EXPECT_EQ(filter.allocate(160), nullptr);
 }
 
 // Through an allocator function; an undefined bit rate is passed as 0.
 TEST(AudioBufferG7xxSendingFilter, AllocatesThroughAnAllocatorFunction) {
-  RecordingFactory factory;
+  TestFrameFactory factory;
   Talvo::Utility::AudioBufferAllocator allocator = [&factory](const char* format, size_t size, uint64_t stamp,
                                                               int32_t bitRate, int32_t encoding) {
     return factory.AllocateAudioBuffer(format, size, stamp, bitRate, encoding);
@@ -108,10 +63,10 @@ TEST(AudioBufferG7xxSendingFilter, AllocatesThroughAnAllocatorFunction) {
   MFF::IAudioBuffer* buffer = filter.allocate(80);
   ASSERT_NE(buffer, nullptr);
   buffer->Destroy();
-  ASSERT_EQ(factory.requests.size(), 1u);
-  EXPECT_EQ(factory.requests[0].bitRate, 0);
-  EXPECT_EQ(factory.requests[0].encoding, MFF::AUDIO_G7XX_ENCODING_ALAW);
-  EXPECT_EQ(factory.requests[0].timeStamp, 0u);
+  EXPECT_EQ(factory.lastAudioSize, 80u);
+  EXPECT_EQ(factory.lastAudioBitRate, 0);
+  EXPECT_EQ(factory.lastAudioEncoding, MFF::AUDIO_G7XX_ENCODING_ALAW);
+  EXPECT_EQ(factory.lastAudioTimeStamp, 0u);
 
   AudioBufferG7xxSendingFilter empty(Talvo::Utility::AudioBufferAllocator(), MFF::AUDIO_G7XX_ENCODING_ALAW);
   EXPECT_EQ(empty.allocate(80), nullptr);

@@ -1,7 +1,6 @@
 // Vantrel::FrameStatisticReporter: its lines reach the host's channel handler on the device's
 // io_context, never on the worker that counts, and the posted calls outlive the reporter.
 #include <chrono>
-#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -14,18 +13,13 @@
 
 #include "CapturingLogger.h"
 #include "FrameStatisticReporter.h"
+#include "TestChannels.h"
 #include "host/GDRV.h"
 
 namespace {
 
-class FakeChannel : public Talvo::IContract {
- public:
-  void* Cast(const char* typeName) override { return QueryContract(typeName); }
-  void* QueryContract(const char*) override { return nullptr; }
-};
-
 // Records StatisticUpdated calls with the thread that made them.
-class RecordingChannelHandler : public Talvo::GDRV::IAsyncDeviceChannelHandler {
+class StatisticHandler : public Talvo::GDRV::IAsyncDeviceChannelHandler, public Recorder {
  public:
   struct Call {
     Talvo::IContract* channel;
@@ -40,25 +34,17 @@ class RecordingChannelHandler : public Talvo::GDRV::IAsyncDeviceChannelHandler {
   void Started(Talvo::IContract*) override {}
   void Stopped(Talvo::IContract*) override {}
   void StatisticUpdated(Talvo::IContract* channel, const char* name, const char* text) override {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      calls_.push_back(Call{channel, name, text, std::this_thread::get_id()});
-    }
-    changed_.notify_all();
+    record([&] { calls_.push_back(Call{channel, name, text, std::this_thread::get_id()}); });
   }
-
   std::vector<Call> calls() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return calls_;
   }
   bool waitForCalls(size_t count, std::chrono::milliseconds deadline) const {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, deadline, [&] { return calls_.size() >= count; });
+    return waitUntil([&] { return calls_.size() >= count; }, deadline);
   }
 
  private:
-  mutable std::mutex mutex_;
-  mutable std::condition_variable changed_;
   std::vector<Call> calls_;
 };
 
@@ -68,8 +54,8 @@ class FrameStatisticReporterTest : public ::testing::Test {
  protected:
   CapturingLogger logger;
   Talvo::LoggerOwner owner{&logger, "vs 0.1"};
-  RecordingChannelHandler handler;
-  FakeChannel channel;
+  StatisticHandler handler;
+  RecordingActionHandler channel;  // any contract
   boost::asio::io_context context;
 };
 

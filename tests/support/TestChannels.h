@@ -77,22 +77,27 @@ class TestFrameFactory : public Talvo::MFF::IMultimediaFrameFactory, public Reco
   Talvo::MFF::ICompressedBuffer* AllocateCompressedBuffer(const char* codec, size_t size, int, bool key) override {
     return new VideoBuffer(codec ? codec : "", size, key);
   }
-  Talvo::MFF::IAudioBuffer* AllocateAudioBuffer(const char* format, size_t size, uint64_t, int32_t bitRate,
+  Talvo::MFF::IAudioBuffer* AllocateAudioBuffer(const char* format, size_t size, uint64_t timeStamp, int32_t bitRate,
                                                 int32_t encoding) override {
     record([&] {
       ++audioAllocations;
+      lastAudioSize = size;
+      lastAudioTimeStamp = timeStamp;
       lastAudioBitRate = bitRate;
       lastAudioEncoding = encoding;
       lastAudioFormat = format ? format : "";
     });
-    return new AudioBuffer(format ? format : "", size, true);
+    return giveAudioBuffers ? new AudioBuffer(format ? format : "", size, true) : nullptr;
   }
   size_t audioCount() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return audioAllocations;
   }
 
+  bool giveAudioBuffers = true;  // false: the host has no buffer to give
   size_t audioAllocations = 0;
+  size_t lastAudioSize = 0;
+  uint64_t lastAudioTimeStamp = 0;
   int32_t lastAudioBitRate = 0;
   int32_t lastAudioEncoding = -1;
   std::string lastAudioFormat;

@@ -15,6 +15,7 @@
 #include "ShippedRepository.h"
 #include "TestChannels.h"
 #include "TestHost.h"
+#include "host/Nuvlet/GlobalService.h"
 
 namespace {
 

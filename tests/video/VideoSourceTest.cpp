@@ -18,7 +18,7 @@
 #include "TestChannels.h"
 #include "TestHost.h"
 #include "VideoSource.h"
-#include "host/Nuvlet/Repository.h"
+#include "host/Nuvlet/GlobalService.h"
 
 namespace {
 

@@ -19,7 +19,6 @@
 #include "Nuvlet/include/ModuleDriver.h"
 #include "TestHost.h"
 #include "VideoSourceVer2.h"
-#include "host/Nuvlet/Repository.h"
 
 namespace {
 

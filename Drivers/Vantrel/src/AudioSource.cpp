@@ -6,7 +6,8 @@
 
 #include "Device.h"
 #include "Nuvlet/include/Contract.h"
-#include "host/Nuvlet/Http.h"
+#include "host/Nuvlet/HttpBlocking.h"
+#include "host/Nuvlet/StopReport.h"
 
 namespace Vantrel {
 

@@ -18,8 +18,8 @@
 
 #include "DeviceData.h"
 #include "host/GDRV.h"
-#include "host/Nuvlet/Channels.h"
 #include "host/Nuvlet/Logging.h"
+#include "host/Nuvlet/SimpleAdjuster.h"
 
 namespace Vantrel {
 

@@ -10,7 +10,7 @@
 #include "VideoSource.h"
 #include "VideoSourceVer2.h"
 #include "Nuvlet/include/Contract.h"
-#include "host/Nuvlet/Conversions.h"
+#include "host/Nuvlet/ErrorCodes.h"
 
 namespace Vantrel {
 

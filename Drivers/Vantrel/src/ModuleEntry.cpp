@@ -9,6 +9,7 @@
 #include "ModuleSettings.h"
 #include "Nuvlet/include/ModuleDriver.h"
 #include "host/GDRV.h"
+#include "host/Nuvlet/GlobalService.h"
 #include "host/Nuvlet/Logging.h"
 #include "host/Nuvlet/Repository.h"
 

@@ -14,7 +14,9 @@
 #include "FrameStatisticReporter.h"
 #include "Nuvlet/include/Contract.h"
 #include "host/Nuvlet/Connection.h"
-#include "host/Nuvlet/Conversions.h"
+#include "host/Nuvlet/ErrorCodes.h"
+#include "host/Nuvlet/StopReport.h"
+#include "host/Nuvlet/Time.h"
 
 namespace Vantrel {
 

@@ -29,9 +29,9 @@
 
 #include "DeviceData.h"
 #include "host/GDRV.h"
-#include "host/Nuvlet/Channels.h"
-#include "host/Nuvlet/Http.h"
+#include "host/Nuvlet/HttpBlocking.h"
 #include "host/Nuvlet/Logging.h"
+#include "host/Nuvlet/SimpleAdjuster.h"
 
 namespace Vantrel {
 

@@ -1,19 +1,18 @@
-// The settings adjuster of the channels and the Stopped notification.
-#include "host/Nuvlet/Channels.h"
+// The Stopped notification of the channels, delivered off the caller's thread.
+#include "host/Nuvlet/StopReport.h"
 
 #include <memory>
+#include <system_error>
 #include <thread>
 
 #include <boost/asio/post.hpp>
 
-#include "host/Nuvlet/Repository.h"
+#include "host/Nuvlet/GlobalService.h"
 
 namespace Talvo {
 namespace Utility {
 
 namespace {
-
-constexpr int kBusy = 16;
 
 // One Stopped call for one handler: delivered by run(), or, when the service drops the posted
 // call without running it (the service ends first), by a detached thread as the call is
@@ -49,32 +48,6 @@ class StopDelivery {
 
 }  // namespace
 
-void SimpleAdjuster::SetValue(const char* name, bool value) {
-  if (name) parameters_.setValue(name, value);
-}
-
-void SimpleAdjuster::SetValue(const char* name, int value) {
-  if (name) parameters_.setValue(name, value);
-}
-
-void SimpleAdjuster::SetValue(const char* name, double value) {
-  if (name) parameters_.setValue(name, value);
-}
-
-void SimpleAdjuster::SetValue(const char* name, const char* value) {
-  if (name) parameters_.setValue(name, std::string(value ? value : ""));
-}
-
-void SimpleAdjuster::ApplySettings(IAsyncActionHandler* handler) {
-  if (!parameters_.queueChanges(handler) && handler) handler->Finished(source_, kBusy);
-}
-
-bool SimpleAdjuster::processBlockingConfiguration(const ParamsMap& set, IAsyncActionHandler* handler) {
-  if (!anyOr<bool>(parameters_.getPersistentParam("blockConfiguration"), false)) return false;
-  if (handler) handler->Finished(source_, 0);
-  return true;
-}
-
 // The caller's reference keeps the service alive while posting; it is dropped here, on the
 // caller's thread, never on a service thread (whose release would have to join itself).
 void reportStop(GDRV::IAsyncDeviceChannelHandler* handler, IContract* source) {
@@ -87,7 +60,7 @@ void reportStop(GDRV::IAsyncDeviceChannelHandler* handler, IContract* source) {
   std::shared_ptr<StopDelivery> delivery;
   try {
     delivery = std::make_shared<StopDelivery>(handler, source);
-    boost::asio::post(service->context(), [delivery] { delivery->run(); });
+    boost::asio::post(service->ioContext(), [delivery] { delivery->run(); });
   } catch (const std::exception&) {
     // A call that was not posted is delivered by `delivery`'s destructor when it goes.
   }

@@ -1,14 +1,9 @@
-// Time stamps, number texts and the mapping of library errors to the host's result codes.
-#include "host/Nuvlet/Conversions.h"
+// The library's own error category and the mapping of errors to the host's result codes.
+#include "host/Nuvlet/ErrorCodes.h"
 
 #include <cerrno>
-#include <chrono>
-#include <cstdio>
 #include <cstring>
-#include <ctime>
-#include <locale>
-#include <sstream>
-#include <stdexcept>
+#include <string>
 
 #include <boost/asio/error.hpp>
 
@@ -76,32 +71,6 @@ boost::system::error_code make_error_code(TalvoError e) {
 }  // namespace error
 
 namespace Utility {
-
-uint64_t timeStamp() {
-  using namespace std::chrono;
-  return static_cast<uint64_t>(duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
-}
-
-std::string timestampToString(uint64_t milliseconds) {
-  const std::time_t seconds = static_cast<std::time_t>(milliseconds / 1000);
-  std::tm parts{};
-  if (gmtime_r(&seconds, &parts) == nullptr) return "invalid time";
-  char text[64];
-  const size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
-  std::snprintf(text + length, sizeof text - length, ".%03uZ", static_cast<unsigned>(milliseconds % 1000));
-  return text;
-}
-
-double stringToDouble(const std::string& text) {
-  std::istringstream stream(text);
-  stream.imbue(std::locale::classic());
-  double value = 0;
-  stream >> std::skipws >> value;
-  if (stream.fail()) throw std::invalid_argument("not a number: '" + text.substr(0, 32) + "'");
-  stream >> std::ws;
-  if (!stream.eof()) throw std::invalid_argument("not a number: '" + text.substr(0, 32) + "'");
-  return value;
-}
 
 int translateSystemError(const boost::system::error_code& error) {
   if (!error) return 0;

@@ -1,21 +1,12 @@
-// Small conversions shared by the driver. Declarations only; implemented in libNuvlet.
+// The library's error codes: its own category ("talvo") and the mapping of any error to the
+// host's result codes. Declarations only; implemented in libNuvlet.
 #pragma once
-
-#include <cstdint>
-#include <string>
 
 #include <boost/system/error_code.hpp>
 
 namespace Talvo {
 
 namespace Utility {
-// Milliseconds since 1970-01-01 UTC.
-uint64_t timeStamp();
-// "2026-12-06T12:30:00.123Z" for a time in milliseconds since 1970-01-01 UTC.
-std::string timestampToString(uint64_t milliseconds);
-// Locale-independent decimal conversion of the whole text (blanks around it allowed);
-// throws std::invalid_argument for anything else.
-double stringToDouble(const std::string& text);
 // Maps a system or library error to the host's result code: 0 for success, the HTTP status for
 // http_category errors, the library code for its own category, the errno value for system
 // errors (a cancelled operation gives ECANCELED, 125). Asio's own categories: end of stream

@@ -1,5 +1,4 @@
-// Pieces every channel uses: the settings adjuster and the stop notification.
-// Declarations only; implemented in libNuvlet.
+// The settings adjuster every channel carries. Declarations only; implemented in libNuvlet.
 #pragma once
 
 #include "../Contract.h"
@@ -38,11 +37,6 @@ class SimpleAdjuster : public IAsyncAdjuster {
  private:
   IContract* source_;
 };
-
-// Delivers Stopped(source) to `handler` on the process-wide I/O service (GlobalService), or on a
-// detached thread when posting is impossible; never on the calling thread. The caller's
-// references must keep `handler` valid; `source` is only passed on.
-void reportStop(GDRV::IAsyncDeviceChannelHandler* handler, IContract* source);
 
 }  // namespace Utility
 }  // namespace Talvo
