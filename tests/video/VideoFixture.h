@@ -3,6 +3,7 @@
 // Header-only.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <string>
