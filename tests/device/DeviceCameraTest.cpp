@@ -88,8 +88,10 @@ TEST_F(DeviceCameraTest, UnreadableAddressFailsWithCode10) {
   EXPECT_EQ(handler.reports().front().code, 10);
 }
 
+// Connecting cancels the device's requests: arming waits until the device is connected.
 TEST_F(DeviceCameraTest, ArmingTwiceBeforeTheAnswerSendsOneRequest) {
   start("VX-S10");
+  ASSERT_TRUE(handler.waitFor(DEVICE_CONNECTED, 1, 10s));
   camera->fault(std::string("path=") + "/control/control?set%26section=eventcontrol" + "&delay_ms=300&count=1");
   device->enableArming();
   device->enableArming();
@@ -100,6 +102,7 @@ TEST_F(DeviceCameraTest, ArmingTwiceBeforeTheAnswerSendsOneRequest) {
 
 TEST_F(DeviceCameraTest, FailedArmingIsSentAgainOnTheNextCall) {
   start("VX-S10");
+  ASSERT_TRUE(handler.waitFor(DEVICE_CONNECTED, 1, 10s));
   camera->fault(std::string("path=") + "/control/control?set%26section=eventcontrol" + "&status=500&count=1");
   device->enableArming();
   ASSERT_TRUE(logger.waitFor(" HTTP request is finished with error: ", 10s));

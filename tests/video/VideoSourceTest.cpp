@@ -15,20 +15,15 @@
 namespace {
 
 using namespace std::chrono_literals;
+using namespace std::string_literals;  // pictures hold NUL bytes
 
 const std::string kBoundary = Vantrel::PartReader::kBoundary;
 
-std::string bytes(std::initializer_list<int> values) {
-  std::string text;
-  for (int v : values) text += char(v);
-  return text;
-}
-
-// A picture with its tables (APP0, then a quantisation table), and one that starts its scan at once.
-const std::string kKeyPicture = bytes({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 0x4A, 0x46, 0xFF, 0xDB, 0x00,
-                                       0x03, 0x01, 0xFF, 0xDA, 0x00, 0x02, 0x11, 0x22, 0xFF, 0xD9});
-const std::string kDeltaPicture =
-    bytes({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 0x4A, 0x46, 0xFF, 0xDA, 0x00, 0x02, 0x33, 0x44, 0x55, 0xFF, 0xD9});
+// A picture with its tables (APP0, then a quantisation table), one that starts its scan at once,
+// and one whose marker walk breaks off.
+const std::string kKeyPicture = "\xFF\xD8\xFF\xE0\x00\x04JF\xFF\xDB\x00\x03\x01\xFF\xDA\x00\x02\x11\x22\xFF\xD9"s;
+const std::string kDeltaPicture = "\xFF\xD8\xFF\xE0\x00\x04JF\xFF\xDA\x00\x02\x33\x44\x55\xFF\xD9"s;
+const std::string kBrokenWalk = "\xFF\xD8\xFF\xE0\x00\x04JF\x00\xDA\x00\x02\xFF\xD9"s;
 
 std::string streamHead() {
   return "HTTP/1.0 200 OK\r\nContent-Type: multipart/x-mixed-replace;boundary=VANTREL_Fast_Serverpush\r\n\r\n" +
@@ -49,10 +44,8 @@ std::unique_ptr<RawPeer> streamPeer(std::vector<RawPeer::Step> stream) {
 // How parts are cut and pictures judged is PartReaderTest's and PictureCheckTest's; here the
 // source hands on what they decide, byte-exact, and logs what it drops.
 TEST_F(VideoTest, PicturesReachTheHostByteExactlyAndRefusedOnesAreLogged) {
-  const std::string badWalk =
-      bytes({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 0x4A, 0x46, 0x00, 0xDA, 0x00, 0x02, 0xFF, 0xD9});
   auto peer = streamPeer({RawPeer::send(streamHead() + part("") + part("ABC") + part("ABCD") + part(kKeyPicture) +
-                                        part(kDeltaPicture) + part(badWalk)),
+                                        part(kDeltaPicture) + part(kBrokenWalk)),
                           RawPeer::stall()});
   makeDevice("VX-S10", peer->port());
   ASSERT_NE(createVideo(), nullptr);
