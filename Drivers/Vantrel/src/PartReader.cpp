@@ -39,6 +39,7 @@ void PartReader::begin(Stage stage) {
 
 PartReader::Step PartReader::feed(const uint8_t* data, size_t size) {
   assert(size >= scanned_ && "fed fewer bytes than were scanned already");
+  assert((data != nullptr || size == 0) && "bytes without a place");
   Step step;
   findNeedles(data, scanned_, size, needles_, count_);
   // A needle may begin in the last bytes and end in those still to come.

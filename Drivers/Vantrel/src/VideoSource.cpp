@@ -134,8 +134,8 @@ void VideoSource::grab() {
   if (statistics_) NLOG(*this, 1, " All " << statisticsLine());
   statistics_.reset();
   NLOG(*this, 0, " Stopped");
-  Talvo::Utility::reportStop(handler_, contract());
   workerThread_.reset();
+  Talvo::Utility::reportStop(handler_, contract());
 }
 
 void VideoSource::grabFrame(const std::string& codec) {
@@ -217,7 +217,7 @@ void VideoSource::init(boost::asio::ip::tcp::socket& socket, boost::asio::stream
 
 PartReader::Step VideoSource::readStage(boost::asio::ip::tcp::socket& socket, boost::asio::streambuf& buffer,
                                         PartReader& reader) {
-  assert(buffer.max_size() <= PartReader::kMaxPartSize);
+  assert(buffer.max_size() >= PartReader::kMaxPartSize && "a read must always find room");
   const auto feed = [&] { return reader.feed(static_cast<const uint8_t*>(buffer.data().data()), buffer.size()); };
   PartReader::Step step = feed();
   if (step.status == PartReader::Status::StageDone) return step;  // already read with the previous part

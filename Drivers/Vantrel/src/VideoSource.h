@@ -91,7 +91,8 @@ class VideoSource : public Talvo::GDRV::IVideoSource, public Talvo::Utility::Sim
   void init(boost::asio::ip::tcp::socket& socket, boost::asio::streambuf& buffer, PartReader& reader);
   std::string streamPath(const std::string& codec) const;
   // Reads under the read guard until `reader` ends its current stage. Precondition: `buffer`
-  // holds at most PartReader::kMaxPartSize bytes.
+  // can grow to PartReader::kMaxPartSize bytes (the reader refuses a stage of that size, so a
+  // read always finds room).
   PartReader::Step readStage(boost::asio::ip::tcp::socket& socket, boost::asio::streambuf& buffer, PartReader& reader);
   void deliverPart(const PartPieces& pieces, const std::string& codec);
   void sendVideoFrame(const ByteRange& picture, const std::string& codec);
