@@ -51,21 +51,6 @@ class ModuleDirectory {
   std::string path_;
 };
 
-class ModuleTest : public ::testing::Test {
- protected:
-  void SetUp() override { directory.write(kRepository); }
-
-  Talvo::GDRV::IModule* initialised() {
-    EXPECT_TRUE(module.init(&host, directory.path().c_str()));
-    return module.get();
-  }
-
-  ModuleDirectory directory;
-  TestModuleHost host;
-  LoadedModule module{VANTREL_MODULE_PATH};
-  RecordingDeviceHandler handler;
-};
-
 // Destroys a contract object the host was given.
 struct DeviceDeleter {
   void operator()(Talvo::GDRV::IDevice* device) const {
@@ -73,6 +58,33 @@ struct DeviceDeleter {
   }
 };
 using DevicePtr = std::unique_ptr<Talvo::GDRV::IDevice, DeviceDeleter>;
+
+class ModuleTest : public ::testing::Test {
+ protected:
+  void SetUp() override { directory.write(kRepository); }
+
+  Talvo::GDRV::IModule* initialised() {
+    if (!module.get()) {
+      EXPECT_TRUE(module.init(&host, directory.path().c_str()));
+    }
+    return module.get();
+  }
+  DevicePtr createDevice(const char* vendor, const char* model, const char* firmware) {
+    return DevicePtr(initialised()->CreateDevice(&handler, vendor, model, firmware));
+  }
+  // The first line containing `part`; it must exist.
+  CapturingLogger::Line lineWith(const std::string& part) const {
+    for (const auto& line : host.logger.lines())
+      if (line.message.find(part) != std::string::npos) return line;
+    ADD_FAILURE() << "no line with '" << part << "' in\n" << host.logger.dump();
+    return {};
+  }
+
+  ModuleDirectory directory;
+  TestModuleHost host;
+  LoadedModule module{VANTREL_MODULE_PATH};
+  RecordingDeviceHandler handler;
+};
 
 TEST_F(ModuleTest, LifeCycle) {
   EXPECT_EQ(module.get(), nullptr) << "no module before initModule";
@@ -112,7 +124,7 @@ TEST_F(ModuleTest, CastsCompareWholeTypeNames) {
   EXPECT_EQ(driver->Cast((name + "X").c_str()), nullptr);
   EXPECT_EQ(driver->Cast(nullptr), nullptr);
 
-  DevicePtr device(driver->CreateDevice(&handler, "Vantrel", "VX-A", "1.0"));
+  DevicePtr device = createDevice("Vantrel", "VX-A", "1.0");
   ASSERT_TRUE(device);
   EXPECT_EQ(contract_cast<Talvo::GDRV::IDevice>(device.get()), device.get());
   EXPECT_NE(contract_cast<Talvo::GDRV::IStorageDevice>(device.get()), nullptr);
@@ -128,36 +140,25 @@ TEST_F(ModuleTest, CastsCompareWholeTypeNames) {
 }
 
 TEST_F(ModuleTest, CreateDeviceMatchesVendorModelAndFirmwareThenModelAlone) {
-  Talvo::GDRV::IModule* driver = initialised();
-  ASSERT_NE(driver, nullptr);
   // Vendor, model and firmware: the first entry.
-  DevicePtr exact(driver->CreateDevice(&handler, "Vantrel", "VX-A", "1.1"));
+  DevicePtr exact = createDevice("Vantrel", "VX-A", "1.1");
   ASSERT_TRUE(exact);
   EXPECT_EQ(exact->CreateVideoSource(nullptr, 0, 1, nullptr), nullptr) << "entry 1 has one stream";
   // The device logs its model and firmware.
-  ASSERT_EQ(host.logger.count(" Create device: VX-A/1.1"), 1u) << host.logger.dump();
-  for (const auto& line : host.logger.lines())
-    if (line.message.find(" Create device: VX-A/1.1") != std::string::npos) {
-      EXPECT_TRUE(line.level == 0 && line.file == "Drivers/Vantrel/src/Device" && line.function == "Device")
-          << line.level << " " << line.file << " " << line.function;
-    }
-  // Empty firmware matches on vendor and model.
-  DevicePtr noFirmware(driver->CreateDevice(&handler, "Other", "VX-A", ""));
-  ASSERT_TRUE(noFirmware);
-  // An unknown firmware falls back to the model alone: the first entry listing the model.
-  DevicePtr byModel(driver->CreateDevice(&handler, "Other", "VX-A", "9.9"));
-  ASSERT_TRUE(byModel);
-  // Null strings count as empty.
-  DevicePtr nulls(driver->CreateDevice(&handler, nullptr, "VX-A", nullptr));
-  EXPECT_TRUE(nulls);
-  EXPECT_EQ(driver->CreateDevice(&handler, "Vantrel", "VX-Z", ""), nullptr);
-  EXPECT_EQ(driver->CreateDevice(&handler, "Vantrel", "vx-a", ""), nullptr) << "case-sensitive";
-  EXPECT_EQ(driver->CreateDevice(&handler, "Vantrel", nullptr, nullptr), nullptr);
+  EXPECT_EQ(host.logger.count(" Create device: VX-A/1.1"), 1u) << host.logger.dump();
+  const auto line = lineWith(" Create device: VX-A/1.1");
+  EXPECT_TRUE(line.level == 0 && line.file == "Drivers/Vantrel/src/Device" && line.function == "Device")
+      << line.level << " " << line.file << " " << line.function;
+  EXPECT_TRUE(createDevice("Other", "VX-A", "")) << "empty firmware matches on vendor and model";
+  EXPECT_TRUE(createDevice("Other", "VX-A", "9.9")) << "an unknown firmware falls back to the model alone";
+  EXPECT_TRUE(createDevice(nullptr, "VX-A", nullptr)) << "null strings count as empty";
+  EXPECT_FALSE(createDevice("Vantrel", "VX-Z", ""));
+  EXPECT_FALSE(createDevice("Vantrel", "vx-a", "")) << "case-sensitive";
+  EXPECT_FALSE(createDevice("Vantrel", nullptr, nullptr));
 }
 
 TEST_F(ModuleTest, ChannelIndicesAreCheckedUnlessTheModelIsGeneric) {
-  Talvo::GDRV::IModule* driver = initialised();
-  DevicePtr device(driver->CreateDevice(&handler, "Vantrel", "VX-A", "1.0"));
+  DevicePtr device = createDevice("Vantrel", "VX-A", "1.0");
   ASSERT_TRUE(device);
   EXPECT_EQ(device->CreateAudioSource(nullptr, 1, nullptr), nullptr) << "one audio source";
   EXPECT_EQ(device->CreateAudioDestination(nullptr, 0), nullptr) << "no audio destination";
@@ -166,7 +167,7 @@ TEST_F(ModuleTest, ChannelIndicesAreCheckedUnlessTheModelIsGeneric) {
   EXPECT_EQ(device->CreateVideoSource(nullptr, 1, 0, nullptr), nullptr);
   EXPECT_EQ(device->CreateTextEventSource(nullptr, 0), nullptr);
 
-  DevicePtr generic(driver->CreateDevice(&handler, "Vantrel", "generic", ""));
+  DevicePtr generic = createDevice("Vantrel", "generic", "");
   ASSERT_TRUE(generic);
   Talvo::GDRV::IAudioSource* seventh = generic->CreateAudioSource(nullptr, 7, nullptr);
   ASSERT_NE(seventh, nullptr) << "the generic model accepts every index";
@@ -175,8 +176,7 @@ TEST_F(ModuleTest, ChannelIndicesAreCheckedUnlessTheModelIsGeneric) {
 }
 
 TEST_F(ModuleTest, VideoAnalyticsChecksAreLogged) {
-  Talvo::GDRV::IModule* driver = initialised();
-  DevicePtr device(driver->CreateDevice(&handler, "Vantrel", "VX-A", "1.0"));
+  DevicePtr device = createDevice("Vantrel", "VX-A", "1.0");
   ASSERT_TRUE(device);
   host.logger.clear();
   EXPECT_EQ(device->CreateVideoAnalytics(nullptr, 0, nullptr), nullptr);
@@ -186,16 +186,14 @@ TEST_F(ModuleTest, VideoAnalyticsChecksAreLogged) {
   EXPECT_TRUE(host.logger.contains(" Can't create videoAnalytic channel=3 detectorID='motion'"));
   EXPECT_EQ(device->CreateVideoAnalytics(nullptr, 0, "tamper"), nullptr);
   EXPECT_TRUE(host.logger.contains(" Can't create videoAnalytic detectorID='tamper' not defined for device"));
-  for (const auto& line : host.logger.lines()) {
+  for (const auto& line : host.logger.lines())
     if (line.message.find("Can't create") != std::string::npos) {
       EXPECT_EQ(line.level, 3) << line.message;
     }
-    if (line.message.find("Creating") != std::string::npos) {
-      EXPECT_EQ(line.level, 0);
-      EXPECT_EQ(line.file, "Nuvlet/include/Device");
-      EXPECT_EQ(line.function, "CreateVideoAnalytics");
-    }
-  }
+  const auto creating = lineWith(" Creating videoAnalytic");
+  EXPECT_EQ(creating.level, 0);
+  EXPECT_EQ(creating.file, "Nuvlet/include/Device");
+  EXPECT_EQ(creating.function, "CreateVideoAnalytics");
 }
 
 TEST(ModuleExports, OnlyTheThreeEntryPointsWithTheirVersion) {

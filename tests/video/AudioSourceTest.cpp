@@ -1,55 +1,38 @@
 // The microphone channel: switched on at Start, its level set through the settings, audio routed
 // to it by channel number through the device, and the registration rules of the device's map.
 #include <chrono>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "CamsimProcess.h"
-#include "CapturingLogger.h"
-#include "Device.h"
-#include "Nuvlet/include/ModuleDriver.h"
-#include "ShippedDevice.h"
-#include "ShippedRepository.h"
-#include "TestChannels.h"
-#include "TestHost.h"
-#include "host/Nuvlet/GlobalService.h"
+#include "VideoFixture.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-class AudioSourceTest : public ::testing::Test {
+class AudioSourceTest : public CamsimVideoTest {
  protected:
-  void SetUp() override {
-    device = makeShippedDevice("generic", nullptr, &logger);
-    device->Connect(("http://admin:pw@127.0.0.1:" + std::to_string(camera.httpPort()) + "/").c_str());
-  }
+  void SetUp() override { startCamera("VX-S10", "generic"); }
   void TearDown() override {
     for (auto* handler : {&first, &second})
       if (handler->snapshot(&RecordingAudioHandler::started) > 0) {
         EXPECT_TRUE(handler->waitForStopped(10s));
       }
-    device.reset();
+    CamsimVideoTest::TearDown();
   }
   size_t requestsTo(const std::string& target) const {
-    size_t n = 0;
-    for (const auto& t : camera.requestTargets()) n += t == target;
-    return n;
+    const auto targets = camera->requestTargets();
+    return std::count(targets.begin(), targets.end(), target);
   }
   void routeOne(uint32_t channel) {
     const uint8_t payload[] = {1, 2, 3, 4, 5};
     device->routeAudio(channel, payload, sizeof payload);
   }
 
-  std::shared_ptr<Talvo::Utility::GlobalService> service = Talvo::Utility::GlobalService::instance();
-  CamsimProcess camera{{"--user", "admin", "--password", "pw"}};
-  CapturingLogger logger;
   RecordingAudioHandler first, second;
   TestFrameFactory firstFactory, secondFactory;
-  std::unique_ptr<Vantrel::Device> device;
 };
 
 TEST_F(AudioSourceTest, StartSwitchesTheMicrophoneOnOnce) {

@@ -95,13 +95,4 @@ TEST(ByteSearch, DataFullOfFalseStartsStaysCorrect) {
   expectLikeReference(runs, 3, {kBoundary, kAudio});
 }
 
-TEST(ByteSearch, FindBytesIsTheOneNeedleCase) {
-  const std::string text = "abcabcabd";
-  const auto* data = reinterpret_cast<const uint8_t*>(text.data());
-  EXPECT_EQ(Vantrel::findBytes(data, text.size(), "abd", 3), data + 6);
-  EXPECT_EQ(Vantrel::findBytes(data, text.size(), "c", 1), data + 2);
-  EXPECT_EQ(Vantrel::findBytes(data, text.size(), "abcabcabdx", 10), nullptr);
-  EXPECT_EQ(Vantrel::findBytes(data, 0, "a", 1), nullptr);
-}
-
 }  // namespace

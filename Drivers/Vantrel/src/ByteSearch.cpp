@@ -153,8 +153,7 @@ bool hasAvx2() {
 void findNeedles(const uint8_t* data, size_t from, size_t size, Needle* needles, size_t count) {
   count = std::min<size_t>(count, 4);
   if (count == 0 || from >= size) return;
-  Pass pass{data, size, needles, count};
-  pass.limit = candidateLimit(size - from);
+  Pass pass{data, size, needles, count, 0, candidateLimit(size - from)};
   if (needles[0].at != Needle::kNotFound) return;
   size_t longest = 0;
   for (size_t n = 0; n < count; ++n) longest = std::max(longest, needles[n].length);
@@ -177,13 +176,6 @@ void findNeedles(const uint8_t* data, size_t from, size_t size, Needle* needles,
   }
 #endif
   if (!pass.done) pass.scalarFrom(at);
-}
-
-const uint8_t* findBytes(const uint8_t* data, size_t size, const void* pattern, size_t length) {
-  if (length == 0 || size < length) return nullptr;
-  Needle needle{static_cast<const uint8_t*>(pattern), length};
-  findNeedles(data, 0, size, &needle, 1);
-  return needle.at == Needle::kNotFound ? nullptr : data + needle.at;
 }
 
 }  // namespace Vantrel

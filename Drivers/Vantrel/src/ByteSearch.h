@@ -7,9 +7,6 @@
 
 namespace Vantrel {
 
-// The first occurrence of `pattern` (length `length` > 0) in `data`, or null.
-const uint8_t* findBytes(const uint8_t* data, size_t size, const void* pattern, size_t length);
-
 // One pattern of a search for several at once.
 struct Needle {
   static constexpr size_t kNotFound = static_cast<size_t>(-1);

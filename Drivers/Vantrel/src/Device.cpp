@@ -1,15 +1,14 @@
 #include "Device.h"
 
 #include <algorithm>
-#include <cstring>
 
-#include <boost/any.hpp>
 #include <boost/asio/io_context.hpp>
 
 #include "AudioSource.h"
 #include "VideoSource.h"
 #include "VideoSourceVer2.h"
 #include "Nuvlet/include/Contract.h"
+#include "Nuvlet/include/ThreadCheck.h"
 #include "host/Nuvlet/ErrorCodes.h"
 
 namespace Vantrel {
@@ -21,113 +20,7 @@ namespace {
 const char* const kArmingRequest = "/control/control?set&section=eventcontrol&edactiv=enable";
 const char* const kLensQuery = "/control/control?read&section=imagecontrol&camera";
 const int kRequestTimeoutSeconds = 30;
-
-bool streamHasH264(const DriverInfo& info, const std::string& description) {
-  const auto codecs = info.streamCodecs.find(description);
-  for (const auto& id : codecs->second) {
-    const auto codec = info.codecs.find(id);
-    if (codec != info.codecs.end() && codec->second.name == "H264") return true;
-  }
-  return false;
-}
-
-bool isVersion2(const ModelEntry& model) {
-  const auto* version =
-      dynamic_cast<const Talvo::GDRV::PropertyInt*>(Talvo::GDRV::findProperty(model.properties, "version"));
-  return version && version->value == 2;
-}
 }  // namespace
-
-VideoSourceKind chooseVideoSource(const ModelEntry& model, const DriverInfo& info, uint32_t channel, uint32_t stream,
-                                  std::string* badAnyCast) {
-  if (channel >= model.videoChannels.size() || stream >= model.videoChannels[channel].streams.size())
-    return VideoSourceKind::None;
-  const std::string& description = model.videoChannels[channel].streams[stream].description;
-  if (info.streamCodecs.find(description) == info.streamCodecs.end()) return VideoSourceKind::None;
-  if (streamHasH264(info, description)) return VideoSourceKind::Rtsp;
-  try {
-    return isVersion2(model) ? VideoSourceKind::Ver2 : VideoSourceKind::Classic;
-  } catch (const boost::bad_any_cast& e) {
-    if (badAnyCast) *badAnyCast = e.what();
-    return VideoSourceKind::Classic;
-  }
-}
-
-IODeviceKind chooseIODevice(const std::string& kindName) {
-  if (kindName == "iodev_3x1") return IODeviceKind::Classic;
-  if (kindName == "iodev_ZL_232_IO_Box") return IODeviceKind::Zl232IOBox;
-  if (kindName == "iodev_ZL_Bus_IO") return IODeviceKind::ZlBusIO;
-  if (kindName == "iodev_ZL_232_IO_Box_Gen") return IODeviceKind::Zl232Gen;
-  return IODeviceKind::None;
-}
-
-std::string detectionTypeOf(const DriverInfo& info, const std::string& detectorId) {
-  const auto detector = info.detectors.find(detectorId);
-  if (detector == info.detectors.end()) return detectorId;
-  const auto* type = dynamic_cast<const Talvo::GDRV::PropertyString*>(
-      Talvo::GDRV::findProperty(detector->second.properties, "detectionType"));
-  return type ? type->value : detectorId;
-}
-
-DetectorKind chooseDetector(const std::string& detectionType) {
-  if (detectionType == "motion_detection") return DetectorKind::Motion;
-  if (detectionType == "shock_detection") return DetectorKind::Shock;
-  if (detectionType == "ir_detection") return DetectorKind::Ir;
-  if (detectionType == "thermal_detection") return DetectorKind::Thermal;
-  if (detectionType == "temperatures") return DetectorKind::Temperatures;
-  return DetectorKind::None;
-}
-
-int getZeltaFrameKind(const uint8_t* data, size_t size) {
-  if (data == nullptr || size < 7 || data[0] != 0xFF || data[1] != 0xD8 || data[2] != 0xFF) return 0;
-  size_t marker = 2;  // offset of the FF of the current marker
-  for (;;) {
-    const uint8_t code = data[marker + 1];
-    if (code == 0xDB || code == 0xC4) return 1;
-    if (code == 0xDA) return 2;
-    // The segment length follows the marker; marker + 3 < size - 4 holds on every pass.
-    const size_t length = (size_t(data[marker + 2]) << 8) | data[marker + 3];
-    const size_t next = marker + 2 + length;
-    if (next >= size - 4 || data[next] != 0xFF) return 0;
-    marker = next;
-  }
-}
-
-namespace {
-bool checkResponse(const boost::system::error_code& error, bool bodyEmpty, const Talvo::http::HttpResponse& response,
-                   const Talvo::LoggerOwner& logger, const std::string& requestName, const char* function) {
-  if (error) {
-    if (logger.isLevelEnabled(3))
-      logger.log(3, __FILE__, __LINE__, function,
-                 " HTTP request is finished with error: " + error.message() + ", request: " + requestName);
-    return Talvo::Utility::translateSystemError(error) == 0;
-  }
-  if (!response.isSuccess()) {
-    if (logger.isLevelEnabled(3))
-      logger.log(3, __FILE__, __LINE__, function,
-                 " HTTP response has error: " + response.statusText + ", request: " + requestName);
-    return Talvo::http::translateResponseError(response) == 0;
-  }
-  if (bodyEmpty) {
-    if (logger.isLevelEnabled(3))
-      logger.log(3, __FILE__, __LINE__, function, " HTTP responce is empty, request: " + requestName);
-    return false;
-  }
-  return true;
-}
-}  // namespace
-
-bool isDeviceResponseOk(const boost::system::error_code& error, const std::string& body,
-                        const Talvo::http::HttpResponse& response, const Talvo::LoggerOwner& logger,
-                        const std::string& requestName, const char* function) {
-  return checkResponse(error, body.empty(), response, logger, requestName, function);
-}
-
-bool isDeviceResponseOk(const boost::system::error_code& error, const Talvo::http::Body& body,
-                        const Talvo::http::HttpResponse& response, const Talvo::LoggerOwner& logger,
-                        const std::string& requestName, const char* function) {
-  return checkResponse(error, body.empty(), response, logger, requestName, function);
-}
 
 Device::Device(Talvo::GDRV::IDeviceHandler* handler, const ModelEntry& model, const std::string& modelName,
                const std::string& firmware, std::shared_ptr<const DriverInfo> info, boost::shared_ptr<DeviceData> data,
@@ -213,14 +106,14 @@ void Device::cancel() {
 }
 
 void Device::enableArming() {
-  int expected = 0;
-  if (!armingState_.compare_exchange_strong(expected, 1)) return;
+  ArmingState expected = ArmingState::NotRequested;
+  if (!armingState_.compare_exchange_strong(expected, ArmingState::Requested)) return;
   Talvo::asio::ConnectionInfo info;
   try {
     info = connectionInfo();
   } catch (const std::exception& e) {
     NLOG(deviceLogger(), 3, " Enable Arming: " << e.what());
-    armingState_.store(0);
+    armingState_.store(ArmingState::NotRequested);
     return;
   }
   std::lock_guard<std::mutex> lock(armingMutex_);
@@ -233,6 +126,7 @@ void Device::enableArming() {
 
 void Device::finishArming(const boost::system::error_code& error, const Talvo::http::Body& body,
                           const Talvo::http::HttpResponse& response) {
+  NUVLET_DCHECK_CALLED_ON(isCalledFromConnectionThread());
   {
     std::lock_guard<std::mutex> lock(armingMutex_);
     armingRequest_.reset();
@@ -243,11 +137,12 @@ void Device::finishArming(const boost::system::error_code& error, const Talvo::h
       logger.log(0, __FILE__, __LINE__, "operator()", " Enable Arming finished successfully");
     return;
   }
-  int requested = 1;
-  armingState_.compare_exchange_strong(requested, 0);
+  ArmingState requested = ArmingState::Requested;
+  armingState_.compare_exchange_strong(requested, ArmingState::NotRequested);
 }
 
 bool Device::isBothLensDisplayed() {
+  NUVLET_DCHECK_CALLED_ON(!isCalledFromConnectionThread());  // blocking it would stall every device request
   const Talvo::LoggerOwner logger = deviceLogger();
   try {
     const Talvo::asio::ConnectionInfo info = connectionInfo();

@@ -1,6 +1,6 @@
-// Vantrel::Device: one camera. It chooses the channel class for every factory call of the host,
-// arms the camera's event system, answers the lens query and routes audio found inside video
-// streams to the audio channel of the same camera channel.
+// Vantrel::Device: one camera. It creates the channel that ChannelChoice names for every factory
+// call of the host, arms the camera's event system, answers the lens query and routes audio found
+// inside video streams to the audio channel of the same camera channel.
 //
 // Threads: factories run on host threads; camera requests of the device and its timers run on
 // the device's connection thread; audio routing runs on the video workers.
@@ -15,7 +15,9 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include "ChannelChoice.h"
 #include "DeviceData.h"
+#include "ResponseCheck.h"
 #include "Nuvlet/include/Device.h"
 #include "host/Nuvlet/ConnectionPolicy.h"
 #include "host/Nuvlet/Http.h"
@@ -23,34 +25,6 @@
 namespace Vantrel {
 
 class AudioSource;
-
-// Which video channel class serves a stream.
-enum class VideoSourceKind { None, Rtsp, Ver2, Classic };
-// Which I/O class serves an I/O device kind name.
-enum class IODeviceKind { None, Classic, Zl232IOBox, ZlBusIO, Zl232Gen };
-// Which detector serves a detection type.
-enum class DetectorKind { None, Motion, Shock, Ir, Thermal, Temperatures };
-
-// The class choices, separated from the factories so that they can be checked per model.
-// `badAnyCast` receives the text of a bad_any_cast met while reading "version" (else stays empty).
-VideoSourceKind chooseVideoSource(const Talvo::GDRV::ModelEntry& model, const Talvo::GDRV::DriverInfo& info,
-                                  uint32_t channel, uint32_t stream, std::string* badAnyCast = nullptr);
-IODeviceKind chooseIODevice(const std::string& kindName);
-// The "detectionType" of the detector description, else the identifier itself.
-std::string detectionTypeOf(const Talvo::GDRV::DriverInfo& info, const std::string& detectorId);
-DetectorKind chooseDetector(const std::string& detectionType);
-
-// Kind of a Zelta picture: 0 not a frame, 1 a frame with its own tables, 2 a frame without.
-int getZeltaFrameKind(const uint8_t* data, size_t size);
-
-// The one check every channel applies to a finished camera request before it uses the answer.
-// Failures are logged at level 3 under `function`.
-bool isDeviceResponseOk(const boost::system::error_code& error, const std::string& body,
-                        const Talvo::http::HttpResponse& response, const Talvo::LoggerOwner& logger,
-                        const std::string& requestName, const char* function = "isDeviceResponseOk");
-bool isDeviceResponseOk(const boost::system::error_code& error, const Talvo::http::Body& body,
-                        const Talvo::http::HttpResponse& response, const Talvo::LoggerOwner& logger,
-                        const std::string& requestName, const char* function = "isDeviceResponseOk");
 
 class Device : public Talvo::Utility::Device<boost::shared_ptr<DeviceData>, Talvo::Utility::ConnectionPolicyDefault> {
  public:
@@ -112,10 +86,12 @@ class Device : public Talvo::Utility::Device<boost::shared_ptr<DeviceData>, Talv
 
  private:
   boost::shared_ptr<AudioSource> audioSourceOf(uint32_t channel) const;
+  // Connection thread: the answer to the arming request.
   void finishArming(const boost::system::error_code& error, const Talvo::http::Body& body,
                     const Talvo::http::HttpResponse& response);
 
-  std::atomic<int> armingState_{0};  // 0 not requested (or failed), 1 requested or done
+  enum class ArmingState { NotRequested, Requested };  // Requested: on its way or done; a failure goes back
+  std::atomic<ArmingState> armingState_{ArmingState::NotRequested};
   std::mutex armingMutex_;
   Talvo::http::AsyncOperationPtr armingRequest_;
 };

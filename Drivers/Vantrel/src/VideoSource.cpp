@@ -1,18 +1,17 @@
 #include "VideoSource.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
-#include <map>
 #include <sstream>
 
 #include <boost/asio/deadline_timer.hpp>
 #include <boost/format.hpp>
-#include <boost/xpressive/xpressive.hpp>
 
-#include "ByteSearch.h"
 #include "Device.h"
 #include "FrameStatisticReporter.h"
 #include "Nuvlet/include/Contract.h"
+#include "PictureCheck.h"
 #include "host/Nuvlet/Connection.h"
 #include "host/Nuvlet/ErrorCodes.h"
 #include "host/Nuvlet/StopReport.h"
@@ -23,17 +22,10 @@ namespace Vantrel {
 using Talvo::Utility::anyOr;
 using Talvo::Utility::ParamsMap;
 
-const char VideoSource::kBoundary[] = "--VANTREL_Fast_Serverpush\r\n";
-
 namespace {
 
 // Pause between a broken connection and the next attempt.
 const auto kReconnectPause = std::chrono::milliseconds(500);
-// The bytes that follow a picture in its part: CR LF and the boundary.
-const size_t kPartTrailer = 2 + sizeof(VideoSource::kBoundary) - 1;
-const char kEventSectionEnd[] = "ENDSECTION EVENT\r\n";
-const uint8_t kAudioMarker[] = {0xFF, 0xD9, 0xFF, 0xED};
-const size_t kAudioBlockHeader = 16;
 // The most one read takes from the socket.
 const size_t kReadChunk = 256 * 1024;
 
@@ -121,6 +113,8 @@ std::string VideoSource::statisticsLine() const {
 }
 
 void VideoSource::grab() {
+  workerThread_.reset();  // this thread owns the stream and the settings until grab ends
+  NUVLET_DCHECK_CALLED_ON(onWorkerThread());
   device_->registerEventChannel(channel_);
   statistics_.reset(new FrameStatisticReporter(*this, handler_, contract(), device_->ioContext()));
   if (handler_) handler_->Started(contract());
@@ -142,12 +136,15 @@ void VideoSource::grab() {
   if (statistics_) NLOG(*this, 1, " All " << statisticsLine());
   statistics_.reset();
   NLOG(*this, 0, " Stopped");
+  workerThread_.reset();
   Talvo::Utility::reportStop(handler_, contract());
 }
 
 void VideoSource::grabFrame(const std::string& codec) {
+  NUVLET_DCHECK_CALLED_ON(onWorkerThread());
   boost::asio::ip::tcp::socket socket(io_);
-  boost::asio::streambuf buffer(kMaxPartSize);
+  boost::asio::streambuf buffer(PartReader::kMaxPartSize);
+  PartReader reader;
   bool errorReported = false;
   while (!stop_) {
     if (parameters_.hasPending()) {
@@ -160,20 +157,18 @@ void VideoSource::grabFrame(const std::string& codec) {
       if (!socket.is_open()) {
         statistics_->onConnectionStart();
         statistics_->resetFrameCounter(frameReportInterval(), 90);
-        init(socket, buffer);
+        init(socket, buffer, reader);
         errorReported = false;
       }
-      buffer.consume(readGuarded(socket, buffer, "\r\n\r\n"));  // the part header is not needed
-      PartMarks marks;
-      const size_t read = readGuarded(socket, buffer, kBoundary, &marks);
-      const uint8_t* part = static_cast<const uint8_t*>(buffer.data().data());
+      buffer.consume(readStage(socket, buffer, reader).consume);  // the part head is not needed
+      const PartReader::Step body = readStage(socket, buffer, reader);
       try {
-        if (read > kPartTrailer - 1) splitPart(part, read - kPartTrailer, codec, marks);
+        deliverPart(body.pieces, codec);
       } catch (...) {
-        buffer.consume(read);
+        buffer.consume(body.consume);
         throw;
       }
-      buffer.consume(read);
+      buffer.consume(body.consume);
     } catch (const boost::system::system_error& e) {
       NLOG(*this, 3,
            " Error stream receiving: " << e.code().category().name() << ":" << e.code().value() << "." << e.what());
@@ -205,7 +200,7 @@ std::string VideoSource::streamPath(const std::string& codec) const {
   return path.str();
 }
 
-void VideoSource::init(boost::asio::ip::tcp::socket& socket, boost::asio::streambuf& buffer) {
+void VideoSource::init(boost::asio::ip::tcp::socket& socket, boost::asio::streambuf& buffer, PartReader& reader) {
   const std::string codec = Talvo::Utility::getCodecName(parameters_, device_->driverInfo(), "Zelta");
   const std::string path = streamPath(codec);
   NLOG(*this, 0, " Init " << codec << " stream with url " << path);
@@ -217,35 +212,19 @@ void VideoSource::init(boost::asio::ip::tcp::socket& socket, boost::asio::stream
     throw boost::system::system_error(boost::system::error_code(10, Talvo::get_talvo_category()));
   }
   buffer.consume(buffer.size());  // nothing of an earlier connection belongs to this one
+  reader.restart();
   Talvo::asio::connectHTTP(socket, buffer, path, info, Talvo::asio::DEFAULT_CONNECT_TIMEOUT);
-  buffer.consume(readGuarded(socket, buffer, kBoundary));
+  buffer.consume(readStage(socket, buffer, reader).consume);  // the answer head
 }
 
-size_t VideoSource::readGuarded(boost::asio::ip::tcp::socket& socket, boost::asio::streambuf& buffer,
-                                const std::string& delimiter, PartMarks* marks) {
-  static_assert(PartMarks::kNone == Needle::kNotFound, "a mark not seen is a needle not found");
-  Needle needles[] = {{reinterpret_cast<const uint8_t*>(delimiter.data()), delimiter.size()},
-                      {reinterpret_cast<const uint8_t*>(kEventSectionEnd), sizeof(kEventSectionEnd) - 1},
-                      {kAudioMarker, sizeof(kAudioMarker)}};
-  const size_t count = marks ? 3 : 1;
-  size_t longest = 0;
-  for (size_t n = 0; n < count; ++n) longest = std::max(longest, needles[n].length);
-  size_t scanned = 0;  // every needle was looked for at the places before this one
-  // Bytes up to and including the delimiter, or 0. Each byte is scanned once for all needles,
-  // while it is fresh in the cache.
-  auto found = [&]() -> size_t {
-    findNeedles(static_cast<const uint8_t*>(buffer.data().data()), scanned, buffer.size(), needles, count);
-    if (buffer.size() >= longest) scanned = std::max(scanned, buffer.size() - longest + 1);
-    if (needles[0].at == Needle::kNotFound) return 0;
-    if (marks) {
-      marks->eventEnd = needles[1].at;
-      marks->audio = needles[2].at;
-    }
-    return needles[0].at + delimiter.size();
-  };
-  if (const size_t n = found()) return n;  // already read with the previous part
+PartReader::Step VideoSource::readStage(boost::asio::ip::tcp::socket& socket, boost::asio::streambuf& buffer,
+                                        PartReader& reader) {
+  assert(buffer.max_size() >= PartReader::kMaxPartSize && "a read must always find room");
+  const auto feed = [&] { return reader.feed(static_cast<const uint8_t*>(buffer.data().data()), buffer.size()); };
+  PartReader::Step step = feed();
+  if (step.status == PartReader::Status::StageDone) return step;  // already read with the previous part
 
-  // The guard: a deadline for the whole read. Firing closes the socket, which ends the read.
+  // The guard: a deadline for the whole stage. Firing closes the socket, which ends the read.
   bool timedOut = false;
   bool guardDone = false;
   boost::asio::deadline_timer guard(io_, Talvo::asio::DEFAULT_CONNECT_TIMEOUT);
@@ -261,15 +240,14 @@ size_t VideoSource::readGuarded(boost::asio::ip::tcp::socket& socket, boost::asi
   };
   io_.restart();
   for (;;) {
-    const size_t before = buffer.size();
-    if (before >= buffer.max_size()) {
+    if (step.status == PartReader::Status::TooLarge) {
       settleGuard();
       throw boost::system::system_error(boost::asio::error::not_found, "part larger than the limit");
     }
     boost::system::error_code readError;
     size_t read = 0;
     bool readDone = false;
-    socket.async_read_some(buffer.prepare(std::min(kReadChunk, buffer.max_size() - before)),
+    socket.async_read_some(buffer.prepare(std::min(kReadChunk, buffer.max_size() - buffer.size())),
                            [&](const boost::system::error_code& error, size_t n) {
                              readError = error;
                              read = n;
@@ -282,50 +260,40 @@ size_t VideoSource::readGuarded(boost::asio::ip::tcp::socket& socket, boost::asi
       if (timedOut) throw boost::system::system_error(boost::system::error_code(110, boost::system::system_category()));
       throw boost::system::system_error(readError);
     }
-    if (const size_t n = found()) {
+    step = feed();
+    if (step.status == PartReader::Status::StageDone) {
       settleGuard();
-      return n;
+      return step;
     }
   }
 }
 
-void VideoSource::splitPart(const uint8_t* data, size_t size, const std::string& codec, const PartMarks& marks) {
-  if (size < 4) return;
-  // The marks were looked for in all that was read; only those wholly inside the picture count
-  // (the first one seen decides: any inside would have come first).
-  if (marks.eventEnd != PartMarks::kNone && marks.eventEnd + sizeof(kEventSectionEnd) - 1 <= size)
-    device_->processEventFrame(channel_, std::string(reinterpret_cast<const char*>(data), marks.eventEnd));
-  if (marks.audio == PartMarks::kNone || marks.audio + sizeof(kAudioMarker) > size) {
-    sendVideoFrame(data, size, codec);
-    return;
-  }
-  const size_t pictureSize = marks.audio + 2;  // up to and including FF D9
-  sendVideoFrame(data, pictureSize, codec);
-  const size_t blockSize = size - pictureSize;  // from FF ED on
-  if (blockSize >= kAudioBlockHeader)
-    device_->routeAudio(channel_, data + pictureSize + kAudioBlockHeader, blockSize - kAudioBlockHeader);
+void VideoSource::deliverPart(const PartPieces& pieces, const std::string& codec) {
+  if (pieces.hasEvents)
+    device_->processEventFrame(channel_,
+                               std::string(reinterpret_cast<const char*>(pieces.events.data), pieces.events.size));
+  if (!pieces.picture.empty()) sendVideoFrame(pieces.picture, codec);
+  if (!pieces.audio.empty()) device_->routeAudio(channel_, pieces.audio.data, pieces.audio.size);
 }
 
-void VideoSource::sendVideoFrame(const uint8_t* data, size_t size, const std::string& codec) {
-  static const uint8_t kStart[] = {0xFF, 0xD8, 0xFF, 0xE0};
-  if (size <= 5 || std::memcmp(data, kStart, sizeof kStart) != 0 || data[size - 2] != 0xFF || data[size - 1] != 0xD9) {
+void VideoSource::sendVideoFrame(const ByteRange& picture, const std::string& codec) {
+  NUVLET_DCHECK_CALLED_ON(onWorkerThread());
+  assert(statistics_ && "grab creates the statistics before the first part");
+  const PictureVerdict verdict = checkPicture(picture.data, picture.size, codec);
+  if (verdict == PictureVerdict::Malformed) {
     NLOG(*this, 2, " Skip incorrect frame");
     return;
   }
-  bool key = true;
-  if (codec == "Zelta") {
-    const int kind = getZeltaFrameKind(data, size);
-    if (kind == 0) {
-      NLOG(*this, 2, " Warning: invalid \"" << codec << "\" frame received.");
-      return;
-    }
-    key = kind == 1;
+  if (verdict == PictureVerdict::Invalid) {
+    NLOG(*this, 2, " Warning: invalid \"" << codec << "\" frame received.");
+    return;
   }
+  const bool key = verdict == PictureVerdict::Key;
   if (!factory_) return;
-  Talvo::MFF::ICompressedBuffer* buffer = factory_->AllocateCompressedBuffer(codec.c_str(), size, 0, key);
+  Talvo::MFF::ICompressedBuffer* buffer = factory_->AllocateCompressedBuffer(codec.c_str(), picture.size, 0, key);
   if (!buffer) return;
-  statistics_->onFrame(size, key);
-  std::memcpy(buffer->GetBuffer(), data, size);
+  statistics_->onFrame(picture.size, key);
+  std::memcpy(buffer->GetBuffer(), picture.data, picture.size);
   buffer->SetTimeStamp(Talvo::Utility::timeStamp());
   if (handler_)
     handler_->MultimediaFrame(contract(), buffer);
@@ -335,112 +303,36 @@ void VideoSource::sendVideoFrame(const uint8_t* data, size_t size, const std::st
 
 // ---- settings -------------------------------------------------------------------------------
 
-namespace {
-
-// Settings of the image request, in the order the camera expects them. A lens item is sent for
-// each image sensor; the others are plain "&key=value" pairs.
-struct ImageSetting {
-  const char* name;
-  const char* key;
-  enum Kind { Text, Quality, LensItem } kind;
-};
-const ImageSetting kImageSettings[] = {
-    {"resolution", "&size=", ImageSetting::Text},
-    {"compression", "&quality=", ImageSetting::Quality},
-    {"imageFlip", "rotate", ImageSetting::LensItem},
-    {"imageMirror", "&mirror=", ImageSetting::Text},
-    {"noiseSuppress", "&noisesuppress=", ImageSetting::Text},
-    {"brightness", "brightness", ImageSetting::LensItem},
-    {"backlight", "backlight", ImageSetting::LensItem},
-    {"saturation", "color", ImageSetting::LensItem},
-    {"sharpness", "sharpen", ImageSetting::LensItem},
-    {"whiteBalance", "wb_profile", ImageSetting::LensItem},
-    {"redGain", "red", ImageSetting::LensItem},
-    {"blueGain", "blue", ImageSetting::LensItem},
-    {"imageQuality", "reduced_mode", ImageSetting::LensItem},
-    {"automaticContrast", "&automatic=", ImageSetting::Text},
-};
-
-struct ExposureSetting {
-  const char* name;
-  const char* key;
-  bool isInt;
-};
-const ExposureSetting kExposureSettings[] = {
-    {"flickerfree", "&ca_linefreq=", true},
-    {"nightImprovement", "&ca_night_improve=", false},
-    {"avgIntensityBrightness", "&ca_avg_intensity=", true},
-    {"minIntensityBrightness", "&ca_exp_minavg=", true},
-    {"exposure", "&ca_exp_corr=", true},
-    {"maxExposure", "&ca_exp_max=", true},
-    {"minExposure", "&ca_exp_min=", true},
-};
-
-const boost::any* find(const ParamsMap& set, const char* name) {
-  const auto found = set.find(name);
-  return found == set.end() ? nullptr : &found->second;
-}
-
-}  // namespace
-
-std::string VideoSource::cameraLens() const {
-  return anyOr<std::string>(parameters_.getPersistentParam("cameraLens"), std::string());
-}
-
-std::string VideoSource::bothLensText(const LensItems& items) {
-  std::string text;
-  for (const auto& item : items) text += "&" + item.first + "=" + item.second + "+" + item.second;
-  return text;
-}
-
-std::map<std::string, std::pair<std::string, std::string>> VideoSource::readLensPairs(Talvo::http::HttpSession& session,
-                                                                                      const std::string& readPath,
-                                                                                      const LensItems& items) {
-  std::string path = readPath;
-  for (const auto& item : items) path += "&" + item.first;
+std::optional<LensPairs> VideoSource::readCurrentPairs(Talvo::http::HttpSession& session, const std::string& path,
+                                                       const LensItems& items) {
   Talvo::http::HttpResponse response;
   std::string body;
   boost::system::error_code error;
-  if (!session.get(path, response, body, error) || !response.isSuccess()) return {};
+  if (!session.get(path, response, body, error)) throw boost::system::system_error(error);
+  if (!response.isSuccess()) return std::nullopt;
   return lensPairsIn(body, items);
 }
 
-std::map<std::string, std::pair<std::string, std::string>> VideoSource::lensPairsIn(const std::string& body,
-                                                                                    const LensItems& items) {
-  std::map<std::string, std::pair<std::string, std::string>> pairs;
-  using namespace boost::xpressive;
-  for (const auto& item : items) {
-    // key=first+second at the start of a line or after "&"; each number may carry a sign.
-    const sregex pair = (bos | set[as_xpr('\n') | '\r' | '&']) >> as_xpr(item.first) >> '=' >>
-                        (s1 = !as_xpr('-') >> +_d) >> '+' >> (s2 = !as_xpr('-') >> +_d);
-    smatch match;
-    if (regex_search(body, match, pair)) pairs[item.first] = {match[1].str(), match[2].str()};
-  }
-  return pairs;
-}
-
-std::string VideoSource::lensText(Talvo::http::HttpSession& session, const LensItems& items) {
-  const std::string lens = cameraLens();
-  if (lens.empty() || lens == "both" || lens == "auto") return bothLensText(items);
-  std::map<std::string, std::pair<std::string, std::string>> current;
-  try {
-    current = readLensPairs(session, "/control/control?read&section=quickcontrol", items);
-  } catch (const boost::system::system_error&) {
-    return bothLensText(items);
-  }
-  if (current.empty()) return bothLensText(items);
-  std::string text;
-  for (const auto& item : items) {
-    const auto pair = current.find(item.first);
-    if (pair == current.end()) {
-      text += bothLensText({item});  // the camera named no pair for this key
-    } else if (lens == "right") {
-      text += "&" + item.first + "=" + item.second + "+" + pair->second.second;
-    } else if (lens == "left") {
-      text += "&" + item.first + "=" + pair->second.first + "+" + item.second;
+std::string VideoSource::composePath(Talvo::http::HttpSession& session, const SettingsRequest& request) {
+  NUVLET_DCHECK_CALLED_ON(onWorkerThread());
+  const LensChoice lens = lensChoiceOf(false, parameters_.getPersistentParam("cameraLens"));
+  std::optional<LensPairs> current;
+  if (needsCurrentPairs(request, lens)) {
+    try {
+      current = readCurrentPairs(session, currentPairsPath(request), request.lensItems);
+    } catch (const boost::system::system_error&) {
+      // no answer: the values go to both lenses
     }
   }
-  return text;
+  return requestPath(request, lensText(request.lensItems, lens, current));
+}
+
+void VideoSource::sendSettings(Talvo::http::HttpSession& session, const SettingsPlan& plan, int& result) {
+  for (const SettingsRequest& request : plan.requests) {
+    const std::string path = composePath(session, request);
+    if (!path.empty()) sendSettingsRequest(session, path, result);
+  }
+  if (plan.failure) std::rethrow_exception(plan.failure);
 }
 
 void VideoSource::sendSettingsRequest(Talvo::http::HttpSession& session, const std::string& path, int& result) {
@@ -478,6 +370,7 @@ Talvo::IAsyncActionHandler* VideoSource::finishSet(Talvo::IAsyncActionHandler* h
 }
 
 void VideoSource::doApplySettings() {
+  NUVLET_DCHECK_CALLED_ON(onWorkerThread());
   ParamsMap set;
   Talvo::IAsyncActionHandler* handler = nullptr;
   if (!parameters_.popParameters(set, handler)) return;
@@ -488,45 +381,7 @@ void VideoSource::doApplySettings() {
     const boost::any codec = parameters_.getPersistentParam("codec");
     if (!codec.empty()) boost::any_cast<std::string>(codec);  // a codec that is no text is a bad set
     Talvo::http::HttpSession session(device_->cameraConnection(), logger());
-
-    std::string image;
-    LensItems items;
-    for (const ImageSetting& setting : kImageSettings) {
-      const boost::any* value = find(set, setting.name);
-      if (!value) continue;
-      switch (setting.kind) {
-        case ImageSetting::Text:
-          image += setting.key + boost::any_cast<std::string>(*value);
-          break;
-        case ImageSetting::Quality:
-          image += setting.key + std::to_string((10 - boost::any_cast<int>(*value)) * 10);
-          break;
-        case ImageSetting::LensItem:
-          items.emplace_back(setting.key, std::to_string(boost::any_cast<int>(*value)));
-          break;
-      }
-    }
-    if (!items.empty()) image += lensText(session, items);
-    if (const boost::any* mode = find(set, "displayMode"))
-      image += "&display_mode=" + boost::any_cast<std::string>(*mode);
-    if (const boost::any* lens = find(set, "cameraLens")) image += "&camera=" + boost::any_cast<std::string>(*lens);
-    if (!image.empty()) sendSettingsRequest(session, "/control/control?section=imagecontrol" + image, result);
-
-    if (const boost::any* fps = find(set, "fps")) {
-      const int f = boost::any_cast<int>(*fps);
-      const std::string rate = (f == 31 || f == 0) ? "0" : std::to_string(f) + "00";
-      sendSettingsRequest(session, "/control/control?section=general&framerate100=" + rate, result);
-    }
-
-    std::string exposure;
-    for (const ExposureSetting& setting : kExposureSettings) {
-      const boost::any* value = find(set, setting.name);
-      if (!value) continue;
-      exposure += setting.key +
-                  (setting.isInt ? std::to_string(boost::any_cast<int>(*value)) : boost::any_cast<std::string>(*value));
-    }
-    if (!exposure.empty())
-      sendSettingsRequest(session, "/control/control?set&section=exposurecontrol" + exposure, result);
+    sendSettings(session, classicSettingsPlan(set), result);
   } catch (const std::exception& e) {
     result = settingsFailure(e, "doApplySettings");
   }

@@ -1,8 +1,9 @@
 // Vantrel::VideoSource: the classic live-video channel. For one camera channel and stream it
 // holds a plain HTTP connection to the camera's server-push stream "/control/faststream.jpg",
-// cuts the multipart body into JPEG pictures (full JPEG or Zelta delta pictures), hands each to
-// the host, routes the audio blocks and event sections found in the stream to the device, and
-// turns the host's image settings into camera control requests.
+// reads it part by part (PartReader cuts the parts), hands each accepted picture to the host
+// (PictureCheck decides), routes the audio blocks and event sections found in the stream to the
+// device, and sends the camera requests that the host's image settings become (VideoSettings
+// builds them).
 //
 // Threads: one worker per channel (grab) owns the socket, the private io_context, the statistics
 // and every camera request of the settings step; host threads call Start, Stop,
@@ -17,9 +18,8 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -28,6 +28,9 @@
 #include <boost/thread/thread.hpp>
 
 #include "DeviceData.h"
+#include "Nuvlet/include/ThreadCheck.h"
+#include "PartReader.h"
+#include "VideoSettings.h"
 #include "host/GDRV.h"
 #include "host/Nuvlet/HttpBlocking.h"
 #include "host/Nuvlet/Logging.h"
@@ -40,11 +43,6 @@ class FrameStatisticReporter;
 
 class VideoSource : public Talvo::GDRV::IVideoSource, public Talvo::Utility::SimpleAdjuster, public Talvo::LoggerOwner {
  public:
-  // The most one multipart part (or part header) may hold. A camera that sends more without a
-  // boundary has a broken stream: the connection is dropped, reported and opened again.
-  static constexpr size_t kMaxPartSize = 32u * 1024 * 1024;
-  static const char kBoundary[];  // "--VANTREL_Fast_Serverpush\r\n"
-
   VideoSource(Talvo::GDRV::IVideoSourceHandler* handler, uint32_t stream, uint32_t channel,
               Talvo::MFF::IMultimediaFrameFactory* factory, Device* device);
   ~VideoSource() override;
@@ -68,52 +66,37 @@ class VideoSource : public Talvo::GDRV::IVideoSource, public Talvo::Utility::Sim
  protected:
   // Worker thread: pops one pending set and sends it to the camera; answers its handler.
   virtual void doApplySettings();
+  // Worker thread: the path of `request` as it goes out, its lens items merged with the
+  // camera's current pairs where one lens of two is chosen; "" when nothing is to be sent.
+  virtual std::string composePath(Talvo::http::HttpSession& session, const SettingsRequest& request);
 
-  // Settings helpers shared with the sectioned settings of newer cameras.
-  using LensItems = std::vector<std::pair<std::string, std::string>>;
-  // GET `path` on the camera; a missing answer or an error status is logged and, when `result`
-  // is still 0, becomes the result.
-  void sendSettingsRequest(Talvo::http::HttpSession& session, const std::string& path, int& result);
+  // Sends the requests of `plan` in order, then raises the failure that stopped its building.
+  // An error status is logged and, when `result` is still 0, becomes the result.
+  void sendSettings(Talvo::http::HttpSession& session, const SettingsPlan& plan, int& result);
+  // The camera's current pairs of `items`, read with `path`; nothing when it answers with an
+  // error status. Throws boost::system::system_error when no answer comes.
+  std::optional<LensPairs> readCurrentPairs(Talvo::http::HttpSession& session, const std::string& path,
+                                            const LensItems& items);
   // Ends a set that raised `error` with the log line and result code its kind calls for.
   int settingsFailure(const std::exception& error, const char* function);
-  // The current lens pair "first+second" of each key, read with `readPath`; empty when the
-  // camera gives no good answer.
-  std::map<std::string, std::pair<std::string, std::string>> readLensPairs(Talvo::http::HttpSession& session,
-                                                                           const std::string& readPath,
-                                                                           const LensItems& items);
-  // The pairs "key=first+second" (integers) the camera's read answer `body` holds for the keys
-  // of `items`; keys without such a pair are missing from the result.
-  static std::map<std::string, std::pair<std::string, std::string>> lensPairsIn(const std::string& body,
-                                                                                const LensItems& items);
-  // "&key=v+v" for every item (both sensors alike).
-  static std::string bothLensText(const LensItems& items);
-  // The stored "cameraLens" when it is a string, else "".
-  std::string cameraLens() const;
+  Talvo::IAsyncActionHandler* finishSet(Talvo::IAsyncActionHandler* handler, int result);
+  // True on the worker thread while it runs (checked in debug builds).
+  bool onWorkerThread() { return workerThread_.calledOnBoundThread(); }
 
   Device* device() const { return device_; }
-  uint32_t channel() const { return channel_; }
-  Talvo::IAsyncActionHandler* finishSet(Talvo::IAsyncActionHandler* handler, int result);
 
  private:
   void grab();
   void grabFrame(const std::string& codec);
-  void init(boost::asio::ip::tcp::socket& socket, boost::asio::streambuf& buffer);
+  void init(boost::asio::ip::tcp::socket& socket, boost::asio::streambuf& buffer, PartReader& reader);
   std::string streamPath(const std::string& codec) const;
-  // Where a part's event section ends and its audio block starts, looked for while the part is
-  // read (so that every byte is scanned once, while it is fresh in the cache). Offsets from the
-  // start of the part; kNone when not seen.
-  struct PartMarks {
-    static constexpr size_t kNone = static_cast<size_t>(-1);
-    size_t eventEnd = kNone;
-    size_t audio = kNone;
-  };
-  // Reads until `delimiter` under the read guard; returns the bytes up to and including it.
-  // With `marks`, also looks for them in what it reads.
-  size_t readGuarded(boost::asio::ip::tcp::socket& socket, boost::asio::streambuf& buffer, const std::string& delimiter,
-                     PartMarks* marks = nullptr);
-  void splitPart(const uint8_t* data, size_t size, const std::string& codec, const PartMarks& marks);
-  void sendVideoFrame(const uint8_t* data, size_t size, const std::string& codec);
-  std::string lensText(Talvo::http::HttpSession& session, const LensItems& items);
+  // Reads under the read guard until `reader` ends its current stage. Precondition: `buffer`
+  // can grow to PartReader::kMaxPartSize bytes (the reader refuses a stage of that size, so a
+  // read always finds room).
+  PartReader::Step readStage(boost::asio::ip::tcp::socket& socket, boost::asio::streambuf& buffer, PartReader& reader);
+  void deliverPart(const PartPieces& pieces, const std::string& codec);
+  void sendVideoFrame(const ByteRange& picture, const std::string& codec);
+  void sendSettingsRequest(Talvo::http::HttpSession& session, const std::string& path, int& result);
   std::string statisticsLine() const;
   bool waitWhileRunning(std::chrono::milliseconds pause);
   int frameReportInterval() const;
@@ -131,6 +114,7 @@ class VideoSource : public Talvo::GDRV::IVideoSource, public Talvo::Utility::Sim
   std::condition_variable stopChanged_;
   std::mutex workerMutex_;  // Start and Stop from host threads
   boost::thread worker_;
+  Talvo::Utility::ThreadBinding workerThread_;  // bound while grab runs
   bool useCameraFps_ = false;
   std::unique_ptr<FrameStatisticReporter> statistics_;
 };

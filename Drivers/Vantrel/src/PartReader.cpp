@@ -1,0 +1,83 @@
+#include "PartReader.h"
+
+#include <algorithm>
+#include <cassert>
+
+namespace Vantrel {
+
+const char PartReader::kBoundary[] = "--VANTREL_Fast_Serverpush\r\n";
+
+namespace {
+
+const size_t kBoundaryLength = sizeof(PartReader::kBoundary) - 1;
+const char kHeadEnd[] = "\r\n\r\n";
+// The bytes that follow a body in its part: CR LF and the boundary.
+const size_t kBodyTrailer = 2 + kBoundaryLength;
+const char kEventSectionEnd[] = "ENDSECTION EVENT\r\n";
+const size_t kEventSectionEndLength = sizeof(kEventSectionEnd) - 1;
+const uint8_t kAudioMarker[] = {0xFF, 0xD9, 0xFF, 0xED};
+const size_t kAudioBlockHeader = 16;
+const size_t kSmallestBody = 4;  // shorter bodies hold nothing worth a look
+
+Needle needleOf(const char* text, size_t length) { return Needle{reinterpret_cast<const uint8_t*>(text), length}; }
+
+}  // namespace
+
+void PartReader::restart() { begin(Stage::AnswerHead); }
+
+void PartReader::begin(Stage stage) {
+  stage_ = stage;
+  scanned_ = 0;
+  needles_[0] =
+      stage == Stage::PartHead ? needleOf(kHeadEnd, sizeof(kHeadEnd) - 1) : needleOf(kBoundary, kBoundaryLength);
+  needles_[1] = needleOf(kEventSectionEnd, kEventSectionEndLength);
+  needles_[2] = Needle{kAudioMarker, sizeof(kAudioMarker)};
+  count_ = stage == Stage::Body ? 3 : 1;  // heads: only their end matters
+  longest_ = 0;
+  for (size_t n = 0; n < count_; ++n) longest_ = std::max(longest_, needles_[n].length);
+}
+
+PartReader::Step PartReader::feed(const uint8_t* data, size_t size) {
+  assert(size >= scanned_ && "fed fewer bytes than were scanned already");
+  assert((data != nullptr || size == 0) && "bytes without a place");
+  Step step;
+  findNeedles(data, scanned_, size, needles_, count_);
+  // A needle may begin in the last bytes and end in those still to come.
+  if (size >= longest_) scanned_ = std::max(scanned_, size - longest_ + 1);
+  if (needles_[0].at == Needle::kNotFound) {
+    step.status = size >= kMaxPartSize ? Status::TooLarge : Status::NeedMore;
+    return step;
+  }
+  step.status = Status::StageDone;
+  step.consume = needles_[0].at + needles_[0].length;
+  if (stage_ == Stage::Body) {
+    step.isBody = true;
+    if (step.consume >= kBodyTrailer)
+      step.pieces = cutBody(data, step.consume - kBodyTrailer, needles_[1].at, needles_[2].at);
+  }
+  begin(stage_ == Stage::PartHead ? Stage::Body : Stage::PartHead);
+  return step;
+}
+
+// The marks were looked for in all that was scanned; only those wholly inside the body count
+// (the first one seen decides: any inside would have come first).
+PartPieces PartReader::cutBody(const uint8_t* data, size_t size, size_t eventEnd, size_t audioMarker) {
+  PartPieces pieces;
+  if (size < kSmallestBody) return pieces;
+  if (eventEnd != Needle::kNotFound && eventEnd + kEventSectionEndLength <= size) {
+    pieces.hasEvents = true;
+    pieces.events = {data, eventEnd};
+  }
+  if (audioMarker == Needle::kNotFound || audioMarker + sizeof(kAudioMarker) > size) {
+    pieces.picture = {data, size};
+    return pieces;
+  }
+  const size_t pictureSize = audioMarker + 2;  // up to and including FF D9
+  pieces.picture = {data, pictureSize};
+  const size_t blockSize = size - pictureSize;  // from FF ED on
+  if (blockSize >= kAudioBlockHeader)
+    pieces.audio = {data + pictureSize + kAudioBlockHeader, blockSize - kAudioBlockHeader};
+  return pieces;
+}
+
+}  // namespace Vantrel

@@ -1,0 +1,80 @@
+// Vantrel::PartReader: cuts the camera's server-push stream into parts. The stream reads
+//
+//   <answer head> --VANTREL_Fast_Serverpush CR LF
+//   <part head> CR LF CR LF <body> CR LF --VANTREL_Fast_Serverpush CR LF   (again and again)
+//
+// and a body holds a picture, possibly an event section before "ENDSECTION EVENT" CR LF, and
+// possibly an audio block after the picture (FF D9 FF ED: end of image, then APP13).
+//
+// The reader holds no bytes. Its caller keeps what it received in one buffer and hands the reader
+// every byte received and not consumed yet, again after each receive, until a stage ends (the
+// answer head, a part head, a body); then it drops the stage's bytes from the front and goes on
+// with the next stage. Each byte is scanned once, for the boundary, the end of the event section
+// and the audio marker together. Safe on any input; a stage longer than kMaxPartSize is refused.
+// Threads: one thread uses a reader.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "ByteSearch.h"
+
+namespace Vantrel {
+
+// Bytes inside the caller's buffer; valid until the caller consumes them.
+struct ByteRange {
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+  bool empty() const { return size == 0; }
+};
+
+// What a part's body holds, ready to hand on.
+struct PartPieces {
+  ByteRange picture;  // empty when the body is too short to hold one (0 to 3 bytes)
+  bool hasEvents = false;
+  ByteRange events;  // with hasEvents: the event text, up to its end mark
+  ByteRange audio;   // the audio payload after its 16-byte block header; empty when none
+};
+
+class PartReader {
+ public:
+  // The most one stage may hold. A camera that sends more without its end has a broken stream.
+  static constexpr size_t kMaxPartSize = 32u * 1024 * 1024;
+  static const char kBoundary[];  // "--VANTREL_Fast_Serverpush\r\n"
+
+  enum class Status {
+    NeedMore,   // the stage goes on: receive more and feed again
+    StageDone,  // `consume` bytes finish the stage; for a body, `pieces` says what it held
+    TooLarge,   // kMaxPartSize bytes and the stage has not ended
+  };
+  struct Step {
+    Status status = Status::NeedMore;
+    size_t consume = 0;
+    bool isBody = false;  // with StageDone: the stage was a part body
+    PartPieces pieces;
+  };
+
+  PartReader() { restart(); }
+
+  // A new connection: the answer head up to the first boundary comes first.
+  void restart();
+
+  // `data` holds the `size` bytes received and not consumed yet. Precondition: the same bytes
+  // as at the last call, and maybe more, unless that call ended a stage; then the caller has
+  // dropped its `consume` bytes from the front.
+  Step feed(const uint8_t* data, size_t size);
+
+ private:
+  enum class Stage { AnswerHead, PartHead, Body };
+
+  void begin(Stage stage);
+  static PartPieces cutBody(const uint8_t* data, size_t size, size_t eventEnd, size_t audioMarker);
+
+  Stage stage_ = Stage::AnswerHead;
+  Needle needles_[3];  // the stage's end, then (bodies only) the event end and the audio marker
+  size_t count_ = 1;
+  size_t longest_ = 0;
+  size_t scanned_ = 0;  // every needle was looked for at the places before this one
+};
+
+}  // namespace Vantrel

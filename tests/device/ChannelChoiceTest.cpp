@@ -1,0 +1,68 @@
+// Which video channel class serves a stream, for models of the shipped repository and for
+// variations of them.
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "ChannelChoice.h"
+#include "Nuvlet/include/ModuleDriver.h"
+#include "ShippedRepository.h"
+#include "host/Nuvlet/Repository.h"
+
+namespace {
+
+using Vantrel::VideoSourceKind;
+
+const Talvo::GDRV::DriverInfo& shippedRepository() {
+  static const std::shared_ptr<const Talvo::GDRV::DriverInfo> info = loadShippedRepository();
+  return *info;
+}
+
+const Talvo::GDRV::ModelEntry& model(const char* name) {
+  const auto* entry = Talvo::Utility::findModelEntry(shippedRepository(), "Vantrel", name, "");
+  if (!entry) throw std::runtime_error(std::string("no model ") + name);
+  return *entry;
+}
+
+TEST(ChannelChoice, VideoClassPerRepositoryModel) {
+  const struct {
+    const char* model;
+    uint32_t channel, stream;
+    VideoSourceKind kind;
+    const char* why;
+  } cases[] = {
+      {"VX-S10", 0, 0, VideoSourceKind::Classic, "version 1"},
+      {"VX-S10", 0, 1, VideoSourceKind::Classic, "version 1, second stream"},
+      {"VX-D20", 0, 0, VideoSourceKind::Ver2, "version 2"},
+      {"VX-T40", 0, 0, VideoSourceKind::Ver2, "version 2"},
+      {"VX-H30", 0, 0, VideoSourceKind::Rtsp, "JPEG first, H264 second"},
+      {"VX-H30", 1, 0, VideoSourceKind::Classic, "a channel without H264"},
+      {"VX-P50", 0, 0, VideoSourceKind::Classic, "no version property"},
+      {"generic", 0, 0, VideoSourceKind::Classic, "the generic model"},
+      {"VX-S10", 0, 2, VideoSourceKind::None, "no such stream"},
+      {"VX-S10", 1, 0, VideoSourceKind::None, "no such channel"},
+      {"generic", 4, 0, VideoSourceKind::None, "no exception for the generic model here"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(Vantrel::chooseVideoSource(model(c.model), shippedRepository(), c.channel, c.stream), c.kind)
+        << c.model << " " << c.channel << "." << c.stream << ": " << c.why;
+}
+
+TEST(ChannelChoice, VersionMustBeTheInteger2AndTheStreamKnown) {
+  Talvo::GDRV::ModelEntry entry = model("VX-D20");
+  const auto kindWith = [&](Talvo::GDRV::PropertyPtr version, std::string* badCast = nullptr) {
+    entry.properties = {std::move(version)};
+    return Vantrel::chooseVideoSource(entry, shippedRepository(), 0, 0, badCast);
+  };
+  std::string badCast;
+  EXPECT_EQ(kindWith(std::make_shared<Talvo::GDRV::PropertyString>("version", "2"), &badCast),
+            VideoSourceKind::Classic);
+  EXPECT_TRUE(badCast.empty()) << "a string version is no error";
+  EXPECT_EQ(kindWith(std::make_shared<Talvo::GDRV::PropertyInt>("version", 3)), VideoSourceKind::Classic);
+  EXPECT_EQ(kindWith(std::make_shared<Talvo::GDRV::PropertyInt>("version", 2)), VideoSourceKind::Ver2);
+  entry.videoChannels[0].streams[0].description = "missing";
+  EXPECT_EQ(kindWith(std::make_shared<Talvo::GDRV::PropertyInt>("version", 2)), VideoSourceKind::None);
+}
+
+}  // namespace

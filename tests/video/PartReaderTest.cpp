@@ -1,0 +1,127 @@
+// The part reader on whole streams fed in pieces of every size, as the video source feeds it:
+// what each part's body becomes (picture, event section, audio payload), and its cap.
+#include <algorithm>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "PartReader.h"
+
+namespace {
+
+using Vantrel::PartReader;
+using namespace std::string_literals;  // pictures hold NUL bytes
+
+const std::string kBoundary = PartReader::kBoundary;
+const std::string kAnswerHead =
+    "HTTP/1.0 200 OK\r\nContent-Type: multipart/x-mixed-replace;boundary=VANTREL_Fast_Serverpush\r\n\r\n";
+const std::string kPicture = "\xFF\xD8\xFF\xE0\x00\x04JF\xFF\xDA\x00\x02\x11\x22\xFF\xD9"s;
+const std::string kBlockHeader = "\xFF\xED" + std::string(14, 'h');  // APP13 and the rest of its 16 bytes
+
+std::string streamOf(const std::vector<std::string>& bodies) {
+  std::string stream = kAnswerHead + kBoundary;
+  for (const auto& body : bodies) stream += "Content-Type: image/jpeg\r\n\r\n" + body + "\r\n" + kBoundary;
+  return stream;
+}
+
+struct Cut {
+  Cut(std::string picture = {}, std::string audio = {}, const char* events = nullptr)
+      : picture(std::move(picture)),
+        hasEvents(events != nullptr),
+        events(events ? events : ""),
+        audio(std::move(audio)) {}
+  std::string picture;
+  bool hasEvents;
+  std::string events;
+  std::string audio;
+  bool operator==(const Cut& o) const {
+    return picture == o.picture && hasEvents == o.hasEvents && events == o.events && audio == o.audio;
+  }
+};
+void PrintTo(const Cut& c, std::ostream* os) {
+  *os << "{picture " << c.picture.size() << " B, events " << (c.hasEvents ? c.events : "-") << ", audio '" << c.audio
+      << "'}";
+}
+
+std::string text(const Vantrel::ByteRange& range) {
+  return std::string(reinterpret_cast<const char*>(range.data), range.size);
+}
+
+// Plays the video source's part: receives `chunk` bytes at a time into one buffer, feeds the
+// reader all that is not consumed (from a heap block of exactly that size, so that the address
+// sanitizer sees any read past it) and drops what a finished stage consumed.
+std::vector<Cut> cut(const std::string& stream, size_t chunk) {
+  PartReader reader;
+  std::string buffer;
+  std::vector<Cut> cuts;
+  for (size_t at = 0;;) {
+    std::unique_ptr<uint8_t[]> exact(new uint8_t[std::max<size_t>(buffer.size(), 1)]);
+    std::copy(buffer.begin(), buffer.end(), exact.get());
+    const PartReader::Step step = reader.feed(exact.get(), buffer.size());
+    EXPECT_NE(step.status, PartReader::Status::TooLarge);
+    if (step.status == PartReader::Status::StageDone) {
+      EXPECT_LE(step.consume, buffer.size());
+      const auto& p = step.pieces;
+      if (step.isBody)
+        cuts.push_back(Cut(text(p.picture), text(p.audio), p.hasEvents ? text(p.events).c_str() : nullptr));
+      buffer.erase(0, step.consume);
+      continue;
+    }
+    if (at >= stream.size()) return cuts;
+    buffer += stream.substr(at, chunk);
+    at += chunk;
+  }
+}
+
+struct Case {
+  const char* name;
+  std::vector<std::string> bodies;
+  std::vector<Cut> expected;
+};
+
+TEST(PartReader, BodiesBecomePicturesEventsAndAudio) {
+  const std::string audio = kPicture + kBlockHeader + "audio!";
+  const std::string events = "IN1=1\r\nENDSECTION EVENT\r\n" + kPicture;
+  const Case cases[] = {
+      {"a part of exactly the trailer: an empty picture", {""}, {Cut{}}},
+      {"1 to 3 bytes: nothing to look at", {"A", "ABC"}, {Cut{}, Cut{}}},
+      {"4 and 5 bytes are pictures (the check refuses them)", {"ABCD", "ABCDE"}, {Cut{"ABCD"}, Cut{"ABCDE"}}},
+      {"a picture", {kPicture}, {Cut{kPicture}}},
+      {"a picture followed by audio is split", {audio}, {Cut{kPicture, "audio!"}}},
+      {"an audio block of only its header carries no payload", {kPicture + kBlockHeader}, {Cut{kPicture}}},
+      {"a payload of one byte", {kPicture + kBlockHeader + "a"}, {Cut{kPicture, "a"}}},
+      {"a block shorter than its header", {kPicture + "\xFF\xED" + "abc"}, {Cut{kPicture}}},
+      {"an event section stays part of the picture", {events}, {Cut{events, "", "IN1=1\r\n"}}},
+      {"an event end running into the trailer", {"xxENDSECTION EVENT"}, {Cut{"xxENDSECTION EVENT"}}},
+      {"a boundary without its line end is data",
+       {"a--VANTREL_Fast_Serverpush-b"},
+       {Cut{"a--VANTREL_Fast_Serverpush-b"}}},
+      {"parts after parts", {kPicture, audio, ""}, {Cut{kPicture}, Cut{kPicture, "audio!"}, Cut{}}},
+  };
+  for (const Case& c : cases)
+    for (size_t chunk : {size_t(1), size_t(5), size_t(64), size_t(1) << 20})
+      EXPECT_EQ(cut(streamOf(c.bodies), chunk), c.expected) << c.name << ", received " << chunk << " bytes at a time";
+}
+
+TEST(PartReader, AStageThatDoesNotEndIsCapped) {
+  std::vector<uint8_t> data(PartReader::kMaxPartSize, 'x');
+  PartReader reader;
+  EXPECT_EQ(reader.feed(data.data(), data.size() - 1).status, PartReader::Status::NeedMore);
+  EXPECT_EQ(reader.feed(data.data(), data.size()).status, PartReader::Status::TooLarge);
+}
+
+TEST(PartReader, AnyBytesAreSafe) {
+  std::mt19937 random(5);
+  const std::string pieces[] = {kBoundary, "\r\n\r\n", "ENDSECTION EVENT\r\n", "\xFF\xD9\xFF\xED", "x"};
+  for (int round = 0; round < 300; ++round) {
+    std::string stream;
+    while (stream.size() < 400) stream += pieces[random() % 5] + std::string(random() % 20, char(random()));
+    cut(stream, 1 + random() % 50);
+    if (HasFailure()) return;
+  }
+}
+
+}  // namespace

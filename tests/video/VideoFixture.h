@@ -1,0 +1,98 @@
+// The fixtures of the video channel tests: a device of a repository model, connected to a
+// scripted peer or to the camera simulator, and the host objects its channels report to.
+// Header-only.
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "CamsimProcess.h"
+#include "CapturingLogger.h"
+#include "Device.h"
+#include "Nuvlet/include/ModuleDriver.h"
+#include "ShippedDevice.h"
+#include "ShippedRepository.h"
+#include "TestChannels.h"
+#include "TestHost.h"
+#include "host/Nuvlet/GlobalService.h"
+#include "host/Nuvlet/Repository.h"
+
+class VideoTest : public ::testing::Test {
+ protected:
+  void makeDevice(const std::string& model, uint16_t port, const std::string& credentials = "") {
+    device = makeShippedDevice(model, nullptr, &logger);
+    device->Connect(("http://" + credentials + "127.0.0.1:" + std::to_string(port) + "/").c_str());
+  }
+  Talvo::GDRV::IVideoSource* createVideo(uint32_t channel = 0, uint32_t stream = 0) {
+    video = device->CreateVideoSource(&handler, channel, stream, &factory);
+    return video;
+  }
+  Talvo::IAsyncAdjuster* adjuster() { return Talvo::contract_cast<Talvo::IAsyncAdjuster>(video); }
+  void TearDown() override {
+    using namespace std::chrono_literals;
+    if (video) video->Destroy();
+    // Stopped arrives on another thread after Stop: the handler must outlive it.
+    if (handler.snapshot(&RecordingVideoHandler::started) > 0) {
+      EXPECT_TRUE(handler.waitForStopped(10s));
+    }
+    device.reset();
+  }
+  std::vector<ReceivedFrame> frames() const { return handler.snapshot(&RecordingVideoHandler::frames); }
+  std::vector<int> failures() const { return handler.snapshot(&RecordingVideoHandler::failures); }
+
+  std::shared_ptr<Talvo::Utility::GlobalService> service = Talvo::Utility::GlobalService::instance();
+  CapturingLogger logger;
+  RecordingVideoHandler handler;
+  TestFrameFactory factory;
+  std::unique_ptr<Vantrel::Device> device;
+  Talvo::GDRV::IVideoSource* video = nullptr;
+};
+
+// The simulator's user is "admin" with the password "s3cr@t", which no log line may show.
+class CamsimVideoTest : public VideoTest {
+ protected:
+  void startCamera(const std::string& cameraModel, const std::string& repositoryModel) {
+    camera = std::make_unique<CamsimProcess>(
+        std::vector<std::string>{"--model", cameraModel, "--user", "admin", "--password", "s3cr@t"});
+    makeDevice(repositoryModel, camera->httpPort(), "admin:s3cr%40t@");
+  }
+  // Sets a camera value directly, as if changed on the camera itself.
+  void setOnCamera(const std::string& query) {
+    ASSERT_EQ(camera->request("/control/control?set&" + query, "Authorization: Basic YWRtaW46czNjckB0\r\n").status,
+              200);
+  }
+  // Applies `set` through the host's adjuster and returns the result the handler heard.
+  int apply(const Set& set) {
+    using namespace std::chrono_literals;
+    RecordingActionHandler done;
+    setValues(adjuster(), set);
+    adjuster()->ApplySettings(&done);
+    EXPECT_TRUE(done.waitForResults(1, 20s)) << logger.dump();
+    EXPECT_EQ(done.sources(), std::vector<Talvo::IContract*>(done.results().size(), video));
+    return done.results().empty() ? -1 : done.results().front();
+  }
+  std::vector<std::string> controlRequests() const {
+    std::vector<std::string> found;
+    for (const auto& target : camera->requestTargets())
+      if (target.rfind("/control/control?", 0) == 0) found.push_back(target);
+    return found;
+  }
+  // The first line containing `part`; it must exist.
+  CapturingLogger::Line lineWith(const std::string& part) const {
+    for (const auto& line : logger.lines())
+      if (line.message.find(part) != std::string::npos) return line;
+    ADD_FAILURE() << "no line with '" << part << "' in\n" << logger.dump();
+    return {};
+  }
+  void TearDown() override {
+    VideoTest::TearDown();
+    for (const auto& line : logger.messages()) EXPECT_EQ(line.find("s3cr"), std::string::npos) << line;
+  }
+
+  std::unique_ptr<CamsimProcess> camera;
+};

@@ -1,0 +1,196 @@
+// The settings builders as tables: the sets a host applies, one after another, in; the camera
+// requests out, in the order the video sources send them (a lens read before the request that
+// needs it), with the camera's current lens pairs given.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "TestChannels.h"
+#include "VideoSettings.h"
+
+namespace {
+
+using Vantrel::LensChoice;
+using Vantrel::LensPairs;
+
+const std::string kImage = "/control/control?section=imagecontrol";
+const std::string kSet = "/control/control?set&section=";
+const std::string kRead = "/control/control?read&section=";
+const char* const kBadValue = "(the set fails: a value of the wrong type)";
+
+struct Case {
+  const char* name;
+  std::vector<Set> sets;
+  std::vector<std::string> sent;
+  std::optional<LensPairs> current = std::nullopt;  // the camera's pairs; none: its read gets no good answer
+  bool oneLens = false;
+};
+
+Talvo::Utility::ParamsMap paramsOf(const Set& values) {
+  Talvo::Utility::ParamsMap set;
+  for (const Value& v : values) set[v.name] = v.isText ? boost::any(v.text) : boost::any(v.number);
+  return set;
+}
+
+// What the video source does with each set: store it, build its plan, send every request (after
+// the lens read it needs), then end the set with the failure that stopped the building.
+std::vector<std::string> sentFor(const Case& c, bool sectioned) {
+  Talvo::Utility::ParametersContainer stored;
+  std::vector<std::string> sent;
+  for (const Set& values : c.sets) {
+    const Talvo::Utility::ParamsMap set = paramsOf(values);
+    stored.updateParams(set);
+    const auto plan = sectioned ? Vantrel::sectionSettingsPlan(set, stored, "1") : Vantrel::classicSettingsPlan(set);
+    const LensChoice lens = Vantrel::lensChoiceOf(c.oneLens, stored.getPersistentParam("cameraLens"));
+    for (const auto& request : plan.requests) {
+      std::optional<LensPairs> current;
+      if (Vantrel::needsCurrentPairs(request, lens)) {
+        sent.push_back(Vantrel::currentPairsPath(request));
+        current = c.current;
+      }
+      const std::string path = Vantrel::requestPath(request, Vantrel::lensText(request.lensItems, lens, current));
+      if (!path.empty()) sent.push_back(path);
+      if (request.malformedArea) sent.push_back("malformed area '" + *request.malformedArea + "'");
+    }
+    if (plan.failure) sent.push_back(kBadValue);
+  }
+  return sent;
+}
+
+TEST(VideoSettings, ClassicCameras) {
+  const LensPairs current = {{"brightness", {"30", "50"}}};
+  const Case cases[] = {
+      {"compression is the camera's quality", {{{"compression", 3}}}, {kImage + "&quality=70"}},
+      {"frame rates, 0 and 31 being the camera's fastest",
+       {{{"fps", 31}}, {{"fps", 0}}, {{"fps", 25}}, {{"fps", 12}}},
+       {"/control/control?section=general&framerate100=0", "/control/control?section=general&framerate100=0",
+        "/control/control?section=general&framerate100=2500", "/control/control?section=general&framerate100=1200"}},
+      {"exposure",
+       {{{"flickerfree", 50}, {"nightImprovement", "on"}, {"minExposure", 2}}},
+       {kSet + "exposurecontrol&ca_linefreq=50&ca_night_improve=on&ca_exp_min=2"}},
+      {"the image request: plain pairs, then the lens items, then display mode and lens",
+       {{{"cameraLens", "both"},
+         {"brightness", 40},
+         {"imageFlip", 1},
+         {"resolution", "640x480"},
+         {"automaticContrast", "on"},
+         {"displayMode", "dual"},
+         {"imageMirror", "off"}}},
+       {kImage + "&size=640x480&mirror=off&automatic=on&rotate=1+1&brightness=40+40&display_mode=dual&camera=both"}},
+      {"one lens of two: the other keeps its current value",
+       {{{"cameraLens", "left"}, {"brightness", 40}}, {{"cameraLens", "right"}, {"brightness", 40}}},
+       {kRead + "quickcontrol&brightness", kImage + "&brightness=30+40&camera=left", kRead + "quickcontrol&brightness",
+        kImage + "&brightness=40+50&camera=right"},
+       current},
+      {"a value of the wrong type", {{{"compression", "high"}}}, {kBadValue}},
+      {"the requests before a wrong value still go",
+       {{{"fps", 25}, {"flickerfree", "often"}}},
+       {"/control/control?section=general&framerate100=2500", kBadValue}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(sentFor(c, false), c.sent) << c.name;
+}
+
+TEST(VideoSettings, SectionedCameras) {
+  const Case cases[] = {
+      {"one request per section, in order",
+       {{{"fps", 12},
+         {"resolution", "640x480"},
+         {"imageFlip", 1},
+         {"flickerfree", 60},
+         {"brightness", 40},
+         {"saturation", 5},
+         {"codec", "mjpeg"},
+         {"compression", 3}}},
+       {kSet + "general&size=640x480&framerate100=1200&rotate=1+1", kSet + "exposure&ca_linefreq=60&brightness=40+40",
+        kSet + "color&color=5+5", kSet + "jpeg&motionjpeg=1&quality=70"}},
+      {"a one-lens camera gets single values; untouched sections get no request",
+       {{{"brightness", 40}}, {{"fps", 12}, {"sharpness", 3}, {"displayMode", "dual"}}},
+       {kSet + "exposure&brightness=40", kSet + "general&framerate100=1200&sharpen=3&display_mode=dual"},
+       std::nullopt,
+       true},
+      {"colour and quality",
+       {{{"whiteBalance", 2}, {"redGain", 7}, {"blueGain", -3}, {"autoSaturationControl", 40}}, {{"quality", 85}}},
+       {kSet + "color&wb_profile=2+2&red=7+7&blue=-3+-3&color_dark_percent=40+40", kSet + "jpeg&quality=85"}},
+      {"nothing to send", {{}}, {}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(sentFor(c, true), c.sent) << c.name;
+}
+
+TEST(VideoSettings, OneLensOfTwoKeepsTheOthersCurrentValue) {
+  const LensPairs current = {{"brightness", {"30", "50"}}, {"ca_exp_corr", {"-2", "4"}}};
+  const Case cases[] = {
+      {"right",
+       {{{"cameraLens", "right"}, {"brightness", 40}}},
+       {kSet + "general&camera=right", kRead + "exposure&brightness", kSet + "exposure&brightness=40+50"},
+       current},
+      {"left, several keys",
+       {{{"cameraLens", "left"}, {"brightness", 40}, {"exposure", 1}}},
+       {kSet + "general&camera=left", kRead + "exposure&ca_exp_corr&brightness",
+        kSet + "exposure&ca_exp_corr=-2+1&brightness=30+40"},
+       current},
+      {"a key the camera names no pair for goes to both lenses",
+       {{{"cameraLens", "right"}, {"backlight", 2}}},
+       {kSet + "general&camera=right", kRead + "exposure&backlight", kSet + "exposure&backlight=2+2"},
+       current},
+      {"no good answer: both lenses alike",
+       {{{"cameraLens", "right"}, {"brightness", 40}}},
+       {kSet + "general&camera=right", kRead + "exposure&brightness", kSet + "exposure&brightness=40+40"}},
+      {"another lens name leaves the keys with a pair out",
+       {{{"cameraLens", "top"}, {"brightness", 40}}},
+       {kSet + "general&camera=top", kRead + "exposure&brightness"},
+       current},
+      {"auto is both",
+       {{{"cameraLens", "auto"}, {"brightness", 40}}},
+       {kSet + "general&camera=auto", kSet + "exposure&brightness=40+40"},
+       current},
+  };
+  for (const Case& c : cases) EXPECT_EQ(sentFor(c, true), c.sent) << c.name;
+}
+
+// The exposure window and the obscure settings go out whole, from the stored values, whenever
+// one part changes. Weights may be numbers or text holding one; obscure areas are entries
+// separated by ';' or line breaks, each six decimal numbers, sent as "x1,y1,x2,y2,a,b%0A" each.
+TEST(VideoSettings, DescriptionsAreSentWholeFromTheStoredValues) {
+  const Case cases[] = {
+      {"exposure window (a one-lens camera)",
+       {{{"exposureWindows", "custom"}, {"exposureWindowsWeight", "70"}},
+        {{"exposureWindowsDraw", "on"}, {"exposureMode", "manual"}},
+        {{"exposureWbalWindowsWeight", 30}, {"sensorGainRange", 60}},
+        {{"exposureWbalWindowsWeight", "heavy"}}},
+       {kSet + "exposure&ca_exp_window_type=custom&ca_exp_window_weight=70",
+        kSet + "exposure&ca_exp_mode=manual&ca_exp_window_type=custom&ca_exp_window_weight=70&ca_exp_window_draw=on",
+        kSet + "exposure&ca_exp_mode=manual&ca_exp_window_type=custom&ca_exp_window_weight=70"
+               "&ca_wbal_window_weight=30&ca_exp_window_draw=on&ca_gain_max=60",
+        kBadValue},
+       std::nullopt,
+       true},
+      {"obscure settings",
+       {{{"obscureImageColor", "000000"}},
+        {{"obscureImage", "on"}, {"obscureImageArea", "10,10,100,100,0,1; 20, 20,40,40,1,-1"}},
+        {{"obscureImageArea", "10,10,100,100,0"}},
+        {{"obscureImageArea", ""}}},
+       {kSet + "general&obscure_image_area_color=000000",
+        kSet + "general&obscure_image=on&obscure_image_area_color=000000"
+               "&obscure_image_area=10,10,100,100,0,1%0A20,20,40,40,1,-1%0A",
+        kSet + "general&obscure_image=on&obscure_image_area_color=000000", "malformed area '10,10,100,100,0'",
+        kSet + "general&obscure_image=on&obscure_image_area_color=000000&obscure_image_area="}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(sentFor(c, true), c.sent) << c.name;
+}
+
+TEST(VideoSettings, CurrentPairsAreFoundPerKey) {
+  const Vantrel::LensItems items = {{"brightness", "1"}, {"ca_exp_corr", "1"}, {"red", "1"}};
+  const struct {
+    const char* body;
+    LensPairs pairs;
+  } cases[] = {
+      {"brightness=30+50\nca_exp_corr=-2+4\n", {{"brightness", {"30", "50"}}, {"ca_exp_corr", {"-2", "4"}}}},
+      {"x=1&brightness=7+8&red=1+-1", {{"brightness", {"7", "8"}}, {"red", {"1", "-1"}}}},
+      {"ambrightness=1+2\r\nred=3\r\nca_exp_corr=a+b", {}},  // another key's tail, no pair, no numbers
+  };
+  for (const auto& c : cases) EXPECT_EQ(Vantrel::lensPairsIn(c.body, items), c.pairs) << c.body;
+}
+
+}  // namespace
