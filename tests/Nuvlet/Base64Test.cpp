@@ -1,8 +1,11 @@
-// The shared percent-coding and base64 (libNuvlet's and the simulator's).
+// Base64 of the utility library (also compiled into the simulator).
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+#include <utility>
+
 #include "host/Nuvlet/Base64.h"
-#include "host/Nuvlet/PercentEncoding.h"
 
 namespace {
 
@@ -28,20 +31,6 @@ TEST(Base64, KnownVectorsRoundTrip) {
   }
   for (const char* bad : {"Zg=", "Zg=a", "Z===", "Zm9v Yg==", " Zm8", "Zm8 ", "Zm9*", "=Zm8"})
     EXPECT_EQ(base64Decode(bad), std::nullopt) << bad;
-}
-
-TEST(PercentEncoding, DecodeAndEncode) {
-  EXPECT_EQ(percentDecode("p%40ss%2Fw%25+x%41"), "p@ss/w%+xA");  // '+' stays '+'
-  EXPECT_EQ(percentDecode("%4"), std::nullopt);
-  EXPECT_EQ(percentDecode("a%zz"), std::nullopt);
-  EXPECT_EQ(percentDecode("a%zz%4%41", BadEscape::KeepAsWritten), "a%zz%4A");
-  EXPECT_EQ(percentEncode("30+50 a/b~c-d_e.f\xff"), "30%2B50%20a%2Fb~c-d_e.f%FF");
-  const std::string everyByte = [] {
-    std::string bytes;
-    for (int c = 0; c < 256; ++c) bytes += static_cast<char>(c);
-    return bytes;
-  }();
-  EXPECT_EQ(percentDecode(percentEncode(everyByte)), everyByte);
 }
 
 }  // namespace

@@ -49,7 +49,7 @@ TEST(LoggerOwnerTest, LogPassesSourceFunctionAndPrefixedText) {
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].level, 2);
   EXPECT_EQ(lines[0].message, "vs 0.1 Started");
-  EXPECT_EQ(lines[0].file, "tests/nuvlet/LoggingTest");
+  EXPECT_EQ(lines[0].file, "tests/Nuvlet/LoggingTest");
   EXPECT_EQ(lines[0].line, line);
   EXPECT_EQ(lines[0].function, "TestBody");
 }
