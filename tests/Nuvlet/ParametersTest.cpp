@@ -93,48 +93,41 @@ Talvo::GDRV::ModelEntry twoStreamModel() {
   Talvo::GDRV::ChannelDescription audio;
   audio.settings = {intProperty("volume", 10)};
   model.audioSources.push_back(audio);
-  audio.settings = {intProperty("volume", 7)};
-  model.audioDestinations.push_back(audio);
   return model;
 }
 
-TEST(InitializeParamsTest, StreamSettingsOverrideChannelSettings) {
+// Stream settings override channel settings; a channel or stream beyond the model takes the last.
+TEST(InitializeParamsTest, StreamSettingsOverrideChannelSettingsAndTheLastStandsForMore) {
   const auto model = twoStreamModel();
   const Talvo::GDRV::DriverInfo info;
-  ParametersContainer parameters;
-  ParamsMap initial;
-  videoSourceInitializeParams(parameters, 0, 1, model, info, initial);
-  EXPECT_EQ(anyOr<int>(initial["fps"], 0), 5);
-  EXPECT_EQ(anyOr<int>(initial["compression"], 0), 2);
-  EXPECT_EQ(initial.count("keyFrameInterval"), 0u);
-  EXPECT_EQ(anyOr<int>(parameters.getDefaultValue("fps"), 0), 5);
-
-  ParametersContainer first;
-  ParamsMap firstInitial;
-  videoSourceInitializeParams(first, 0, 0, model, info, firstInitial);
-  EXPECT_EQ(anyOr<int>(firstInitial["fps"], 0), 20);
-  EXPECT_EQ(anyOr<int>(first.getPersistentParam("keyFrameInterval"), 0), 10);
+  const struct {
+    uint32_t channel, stream;
+    int fps, keyFrameInterval;  // -1: not set
+  } cases[] = {{0, 0, 20, 10}, {0, 1, 5, -1}, {7, 9, 5, -1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.channel) + "." + std::to_string(c.stream));
+    ParametersContainer parameters;
+    ParamsMap initial;
+    videoSourceInitializeParams(parameters, c.channel, c.stream, model, info, initial);
+    EXPECT_EQ(anyOr<int>(initial["fps"], -1), c.fps);
+    EXPECT_EQ(anyOr<int>(parameters.getDefaultValue("fps"), -1), c.fps);
+    EXPECT_EQ(anyOr<int>(initial["compression"], -1), 2);
+    EXPECT_EQ(anyOr<int>(parameters.getPersistentParam("keyFrameInterval"), -1), c.keyFrameInterval);
+  }
 }
 
-TEST(InitializeParamsTest, ChannelsBeyondTheModelUseTheLastOrNothingAudioTakesItsOwn) {
-  const auto model = twoStreamModel();
+TEST(InitializeParamsTest, AudioTakesItsOwnAndAnEmptyModelGivesNothing) {
   const Talvo::GDRV::DriverInfo info;
-  ParametersContainer parameters;
+  ParametersContainer source;
   ParamsMap initial;
-  videoSourceInitializeParams(parameters, 7, 9, model, info, initial);
-  EXPECT_EQ(anyOr<int>(initial["fps"], 0), 5);
+  audioSourceInitializeParams(source, 0, twoStreamModel(), info, initial);
+  EXPECT_EQ(anyOr<int>(source.getPersistentParam("volume"), 0), 10);
 
   ParamsMap empty;
   ParametersContainer none;
   videoSourceInitializeParams(none, 0, 0, Talvo::GDRV::ModelEntry(), info, empty);
   audioSourceInitializeParams(none, 3, Talvo::GDRV::ModelEntry(), info, empty);
   EXPECT_TRUE(empty.empty());
-
-  ParametersContainer source, destination;
-  audioSourceInitializeParams(source, 0, model, info, empty);
-  audioDestinationInitializeParams(destination, 0, model, info, empty);
-  EXPECT_EQ(anyOr<int>(source.getPersistentParam("volume"), 0), 10);
-  EXPECT_EQ(anyOr<int>(destination.getPersistentParam("volume"), 0), 7);
 }
 
 Talvo::GDRV::DriverInfo codecInfo() {

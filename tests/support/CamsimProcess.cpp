@@ -1,16 +1,18 @@
 #include "CamsimProcess.h"
 
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <arpa/inet.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <stdexcept>
 #include <thread>
+
+#include <nlohmann/json.hpp>
 
 namespace {
 
@@ -36,13 +38,6 @@ bool waitReady(int fd, short events, Clock::time_point deadline) {
     if (ready == 0) return false;
     if (errno != EINTR) return false;
   }
-}
-
-// Number after "key": in the start line, e.g. "http_port".
-std::uint16_t portFromLine(const std::string& line, const std::string& key) {
-  const auto at = line.find("\"" + key + "\":");
-  if (at == std::string::npos) throw std::runtime_error("camsim start line lacks " + key + ": " + line);
-  return static_cast<std::uint16_t>(std::stoul(line.substr(at + key.size() + 3)));
 }
 
 class Socket {
@@ -95,6 +90,15 @@ std::string receiveUntilClosed(int fd, Clock::time_point deadline) {
   }
 }
 
+// A port of the start line, {"http_port":..,"https_port":..}.
+std::uint16_t portFromLine(const std::string& out, const std::string& key) {
+  for (const std::string& line : splitLines(out)) {
+    const auto announced = nlohmann::json::parse(line, nullptr, false);
+    if (announced.is_object() && announced.contains(key)) return announced[key].get<std::uint16_t>();
+  }
+  throw std::runtime_error("camsim start line lacks " + key + ": " + out);
+}
+
 CamsimProcess::Answer splitAnswer(const std::string& raw) {
   CamsimProcess::Answer answer;
   const auto headEnd = raw.find("\r\n\r\n");
@@ -105,28 +109,6 @@ CamsimProcess::Answer splitAnswer(const std::string& raw) {
     if (space != std::string::npos) answer.status = std::atoi(raw.c_str() + space + 1);
   }
   return answer;
-}
-
-// The "target" string of one /sim/requests line, JSON escapes undone.
-std::string targetOfLogLine(const std::string& line) {
-  const std::string key = "\"target\":\"";
-  auto at = line.find(key);
-  if (at == std::string::npos) return "";
-  std::string target;
-  for (at += key.size(); at < line.size() && line[at] != '"'; ++at) {
-    if (line[at] != '\\' || at + 1 >= line.size()) {
-      target.push_back(line[at]);
-      continue;
-    }
-    const char escaped = line[++at];
-    if (escaped == 'u' && at + 4 < line.size()) {
-      target.push_back(static_cast<char>(std::stoi(line.substr(at + 1, 4), nullptr, 16)));
-      at += 4;
-    } else {
-      target.push_back(escaped == 'n' ? '\n' : escaped == 'r' ? '\r' : escaped == 't' ? '\t' : escaped);
-    }
-  }
-  return target;
 }
 
 }  // namespace
@@ -167,15 +149,11 @@ CamsimProcess::Answer CamsimProcess::request(const std::string& target, const st
 std::string CamsimProcess::get(const std::string& target) const { return request(target).body; }
 
 std::vector<std::string> CamsimProcess::requestTargets() const {
-  const std::string lines = get("/sim/requests");
   std::vector<std::string> targets;
-  std::size_t start = 0;
-  while (start < lines.size()) {
-    auto end = lines.find('\n', start);
-    if (end == std::string::npos) end = lines.size();
-    const std::string target = targetOfLogLine(lines.substr(start, end - start));
+  for (const std::string& line : splitLines(get("/sim/requests"))) {
+    const auto entry = nlohmann::json::parse(line, nullptr, false);
+    const std::string target = entry.is_object() ? entry.value("target", std::string()) : std::string();
     if (!target.empty()) targets.push_back(target);
-    start = end + 1;
   }
   return targets;
 }

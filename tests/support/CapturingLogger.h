@@ -4,16 +4,16 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdlib>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "Recorder.h"
 #include "host/Contract.h"
 
-class CapturingLogger : public Talvo::ILogger {
+class CapturingLogger : public Talvo::ILogger, public Recorder {
  public:
   struct Line {
     int level = 0;
@@ -46,10 +46,7 @@ class CapturingLogger : public Talvo::ILogger {
 
   void Log(int level, const char* file, int line, const char* function, const char* message) override {
     Line entry{level, file ? file : "", line, function ? function : "", message ? message : ""};
-    // Notified under the lock: a waiter may destroy the logger as soon as it sees the line.
-    std::lock_guard<std::mutex> lock(mutex_);
-    lines_.push_back(std::move(entry));
-    changed_.notify_all();
+    record([&] { lines_.push_back(std::move(entry)); });
   }
 
   std::vector<Line> lines() const {
@@ -70,8 +67,7 @@ class CapturingLogger : public Talvo::ILogger {
   }
   // True as soon as a message containing `part` was logged; false when `deadline` passes first.
   bool waitFor(const std::string& part, std::chrono::milliseconds deadline) const {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, deadline, [&] { return countLocked(part) > 0; });
+    return waitUntil([&] { return countLocked(part) > 0; }, deadline);
   }
   void clear() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -93,8 +89,6 @@ class CapturingLogger : public Talvo::ILogger {
                                              [&](const Line& l) { return l.message.find(part) != std::string::npos; }));
   }
 
-  mutable std::mutex mutex_;
-  mutable std::condition_variable changed_;
   int level_;
   std::vector<Line> lines_;
 };

@@ -4,35 +4,14 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "Recorder.h"
 #include "host/GDRV.h"
 #include "host/MFF.h"
-
-// Waits on a condition over state guarded by `mutex`, with a deadline.
-class Recorder {
- protected:
-  template <class Predicate>
-  bool waitUntil(Predicate predicate, std::chrono::milliseconds deadline) const {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, deadline, predicate);
-  }
-  // Notifies under the lock: a waiter that sees the change may end the test and destroy this
-  // object at once, which must not happen while notify_all still runs.
-  template <class Change>
-  void record(Change change) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    change();
-    changed_.notify_all();
-  }
-  mutable std::mutex mutex_;
-  mutable std::condition_variable changed_;
-};
 
 // A heap buffer as the host's frame factory hands it out.
 template <class Interface>

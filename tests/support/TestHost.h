@@ -5,7 +5,6 @@
 #include <dlfcn.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -60,7 +59,7 @@ class LoadedModule {
 };
 
 // Records the connection states a device reports.
-class RecordingDeviceHandler : public Talvo::GDRV::IDeviceHandler {
+class RecordingDeviceHandler : public Talvo::GDRV::IDeviceHandler, public Recorder {
  public:
   struct Report {
     Talvo::GDRV::DeviceState state;
@@ -75,9 +74,7 @@ class RecordingDeviceHandler : public Talvo::GDRV::IDeviceHandler {
     return nullptr;
   }
   void StateChanged(Talvo::IContract*, Talvo::GDRV::DeviceState state, int32_t code) override {
-    std::lock_guard<std::mutex> lock(mutex_);  // notified under the lock: see Recorder
-    reports_.push_back({state, code});
-    changed_.notify_all();
+    record([&] { reports_.push_back({state, code}); });
   }
 
   std::vector<Report> reports() const {
@@ -90,8 +87,7 @@ class RecordingDeviceHandler : public Talvo::GDRV::IDeviceHandler {
   }
   // True once `n` reports of `state` arrived; false when `deadline` passes first.
   bool waitFor(Talvo::GDRV::DeviceState state, size_t n, std::chrono::milliseconds deadline) const {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, deadline, [&] { return countLocked(state) >= n; });
+    return waitUntil([&] { return countLocked(state) >= n; }, deadline);
   }
 
  private:
@@ -100,7 +96,5 @@ class RecordingDeviceHandler : public Talvo::GDRV::IDeviceHandler {
     for (const Report& r : reports_) n += r.state == state;
     return n;
   }
-  mutable std::mutex mutex_;
-  mutable std::condition_variable changed_;
   std::vector<Report> reports_;
 };

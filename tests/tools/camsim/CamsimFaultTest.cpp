@@ -20,6 +20,10 @@ class CamsimFault : public ::testing::Test {
     return "http://127.0.0.1:" + std::to_string(camsim_.httpPort()) + target;
   }
 
+  StreamCapture stream(std::size_t parts, std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
+    return captureStream(camsim_.httpPort(), "/control/faststream.jpg?stream=full&fps=0", parts, "", deadline);
+  }
+
   CamsimProcess camsim_{{"--picture", "320x180"}};
 };
 
@@ -84,18 +88,18 @@ TEST_F(CamsimFault, BadParametersAreRefusedWithAReason) {
 
 TEST_F(CamsimFault, StreamDropsAfterTheAskedNumberOfPictures) {
   camsim_.fault("drop_after_parts=3&count=1");
-  const StreamCapture dropped = captureStream(camsim_.httpPort(), "/control/faststream.jpg?stream=full&fps=0", 10);
+  const StreamCapture dropped = stream(10);
   EXPECT_EQ(dropped.error, "");
   EXPECT_TRUE(dropped.closedByServer);
   EXPECT_EQ(dropped.pictures.size(), 3u);
-  const StreamCapture normal = captureStream(camsim_.httpPort(), "/control/faststream.jpg?stream=full&fps=0", 4);
+  const StreamCapture normal = stream(4);
   EXPECT_EQ(normal.error, "");
   EXPECT_EQ(normal.pictures.size(), 4u);
 }
 
 TEST_F(CamsimFault, StreamGarbagePartAndMissingEndOfPicture) {
   camsim_.fault("path=/control/faststream.jpg&garbage_part=2&count=1");
-  const StreamCapture garbage = captureStream(camsim_.httpPort(), "/control/faststream.jpg?stream=full&fps=0", 3);
+  const StreamCapture garbage = stream(3);
   ASSERT_EQ(garbage.error, "");
   ASSERT_EQ(garbage.pictures.size(), 3u);
   EXPECT_EQ(garbage.pictures[0].compare(0, 2, "\xFF\xD8"), 0);
@@ -103,7 +107,7 @@ TEST_F(CamsimFault, StreamGarbagePartAndMissingEndOfPicture) {
   EXPECT_EQ(garbage.pictures[2].compare(0, 2, "\xFF\xD8"), 0) << "the stream goes on";
 
   camsim_.fault("no_eoi=1&count=1");
-  const StreamCapture cut = captureStream(camsim_.httpPort(), "/control/faststream.jpg?stream=full&fps=0", 2);
+  const StreamCapture cut = stream(2);
   ASSERT_EQ(cut.pictures.size(), 2u);
   EXPECT_NE(cut.pictures[0].substr(cut.pictures[0].size() - 2), "\xFF\xD9");
   EXPECT_EQ(cut.pictures[1].substr(cut.pictures[1].size() - 2), "\xFF\xD9");
@@ -111,13 +115,12 @@ TEST_F(CamsimFault, StreamGarbagePartAndMissingEndOfPicture) {
 
 TEST_F(CamsimFault, StreamStallAndEndlessPartKeepSendingNothingUseful) {
   camsim_.fault("stall_after_parts=1&count=1");
-  const StreamCapture stalled = captureStream(camsim_.httpPort(), "/control/faststream.jpg?stream=full&fps=0", 2, "",
-                                              std::chrono::milliseconds(800));
+  const StreamCapture stalled = stream(2, std::chrono::milliseconds(800));
   EXPECT_EQ(stalled.pictures.size(), 1u);
   EXPECT_FALSE(stalled.closedByServer);
 
   camsim_.fault("endless_part=1&count=1");
-  const StreamCapture endless = captureStream(camsim_.httpPort(), "/control/faststream.jpg?stream=full&fps=0", 1);
+  const StreamCapture endless = stream(1);
   EXPECT_NE(endless.error, "") << "the endless part has no length and never reaches a boundary";
   EXPECT_TRUE(endless.pictures.empty());
 }

@@ -50,13 +50,14 @@ bool decode(const unsigned char* data, unsigned long size, unsigned char* row, s
   return clean;
 }
 
-std::size_t scanStart(const std::string& jpeg) {
-  std::size_t at = 2;
-  while (at + 4 <= jpeg.size() && static_cast<unsigned char>(jpeg[at]) == 0xFF) {
-    if (static_cast<unsigned char>(jpeg[at + 1]) == 0xDA) return at;
-    const std::size_t length =
-        (static_cast<unsigned char>(jpeg[at + 2]) << 8) | static_cast<unsigned char>(jpeg[at + 3]);
-    at += 2 + length;
+// Offset of the first marker segment `marker` before the start of scan (FF DA ends the walk),
+// or npos.
+std::size_t segmentBeforeScan(const std::string& jpeg, unsigned char marker) {
+  for (std::size_t at = 2; at + 4 <= jpeg.size() && static_cast<unsigned char>(jpeg[at]) == 0xFF;
+       at += 2 + bigEndian16(jpeg, at + 2)) {
+    const unsigned char found = static_cast<unsigned char>(jpeg[at + 1]);
+    if (found == marker) return at;
+    if (found == 0xDA) break;
   }
   return std::string::npos;
 }
@@ -71,22 +72,17 @@ DecodedSize decodeJpeg(const std::string& jpeg) {
   return size;
 }
 
+std::size_t bigEndian16(const std::string& bytes, std::size_t at) {
+  return (static_cast<unsigned char>(bytes[at]) << 8) | static_cast<unsigned char>(bytes[at + 1]);
+}
+
 bool markerBeforeScan(const std::string& jpeg, unsigned char marker) {
-  std::size_t at = 2;
-  while (at + 4 <= jpeg.size() && static_cast<unsigned char>(jpeg[at]) == 0xFF) {
-    const unsigned char found = static_cast<unsigned char>(jpeg[at + 1]);
-    if (found == 0xDA) return false;
-    if (found == marker) return true;
-    const std::size_t length =
-        (static_cast<unsigned char>(jpeg[at + 2]) << 8) | static_cast<unsigned char>(jpeg[at + 3]);
-    at += 2 + length;
-  }
-  return false;
+  return marker != 0xDA && segmentBeforeScan(jpeg, marker) != std::string::npos;
 }
 
 std::string withTablesOf(const std::string& key, const std::string& delta) {
-  const std::size_t keyScan = scanStart(key);
-  const std::size_t deltaScan = scanStart(delta);
+  const std::size_t keyScan = segmentBeforeScan(key, 0xDA);
+  const std::size_t deltaScan = segmentBeforeScan(delta, 0xDA);
   if (keyScan == std::string::npos || deltaScan == std::string::npos) return "";
   return key.substr(0, keyScan) + delta.substr(deltaScan);
 }

@@ -2,6 +2,7 @@
 // marker walk that tells key pictures from delta pictures.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 struct DecodedSize {
@@ -12,6 +13,9 @@ struct DecodedSize {
 
 // Decodes the whole picture with libjpeg; ok is false on any libjpeg error.
 DecodedSize decodeJpeg(const std::string& jpeg);
+
+// The big-endian 16-bit number at `at` (marker segment lengths); the caller checks the size.
+std::size_t bigEndian16(const std::string& bytes, std::size_t at);
 
 // Markers seen before the start of scan, e.g. true when FF DB comes before FF DA.
 bool markerBeforeScan(const std::string& jpeg, unsigned char marker);

@@ -63,7 +63,8 @@ Parse parseParts(const std::string& bytes, std::size_t wanted, StreamCapture& ca
   return Parse::Done;
 }
 
-int connectLoopback(std::uint16_t port) {
+// Connects to 127.0.0.1:port and sends a GET of target; -1 when nothing listens.
+int sendRequest(std::uint16_t port, const std::string& target, const std::string& extraHeaders) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -73,6 +74,8 @@ int connectLoopback(std::uint16_t port) {
     ::close(fd);
     return -1;
   }
+  const std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extraHeaders + "\r\n";
+  (void)!::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
   return fd;
 }
 
@@ -81,13 +84,11 @@ int connectLoopback(std::uint16_t port) {
 StreamCapture captureStream(std::uint16_t port, const std::string& target, std::size_t parts,
                             const std::string& extraHeaders, std::chrono::milliseconds deadline) {
   StreamCapture capture;
-  const int fd = connectLoopback(port);
+  const int fd = sendRequest(port, target, extraHeaders);
   if (fd < 0) {
     capture.error = "cannot connect";
     return capture;
   }
-  const std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extraHeaders + "\r\n";
-  (void)!::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
   const auto until = Clock::now() + deadline;
   std::string bytes;
   char chunk[65536];
@@ -114,10 +115,8 @@ StreamCapture captureStream(std::uint16_t port, const std::string& target, std::
   return capture;
 }
 
-OpenStream::OpenStream(std::uint16_t port, const std::string& target) : fd_(connectLoopback(port)) {
+OpenStream::OpenStream(std::uint16_t port, const std::string& target) : fd_(sendRequest(port, target, "")) {
   if (fd_ < 0) return;
-  const std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-  (void)!::send(fd_, request.data(), request.size(), MSG_NOSIGNAL);
   pollfd entry{fd_, POLLIN, 0};
   char chunk[1024];
   answered_ = ::poll(&entry, 1, 10000) > 0 && ::recv(fd_, chunk, sizeof chunk, 0) > 0;

@@ -13,15 +13,10 @@ const char* const kSimPassword = "pw-9f3k";
 class QrmhostCamsimTest : public ::testing::Test {
  protected:
   std::vector<std::string> against(const std::string& model, std::vector<std::string> command) {
-    std::vector<std::string> arguments = {
-        "--module",
-        VANTREL_MODULE_PATH,
-        "--log-level",
-        "0",
-        "--camera",
-        "http://admin:" + std::string(kSimPassword) + "@127.0.0.1:" + std::to_string(camera.httpPort()) + "/",
-        "--model",
-        model};
+    const std::string address =
+        "http://admin:" + std::string(kSimPassword) + "@127.0.0.1:" + std::to_string(camera.httpPort()) + "/";
+    std::vector<std::string> arguments = {"--module", VANTREL_MODULE_PATH, "--log-level", "0", "--camera",
+                                          address,    "--model",           model};
     arguments.insert(arguments.end(), command.begin(), command.end());
     return arguments;
   }

@@ -28,12 +28,5 @@ TEST(QrmhostRealModule, DeviceWithoutACameraEndsCleanly) {
   EXPECT_FALSE(contains(result.out + result.err, kPassword));
 }
 
-TEST(QrmhostRealModule, UnknownModelExitsTwo) {
-  const auto result =
-      runQrmhost(withRealModule({"--log-level", "3", "--camera", kCamera, "--model", "VX-NONE", "device"}));
-  EXPECT_EQ(result.exitStatus, 2);
-  EXPECT_TRUE(contains(result.err, "unknown model VX-NONE")) << result.err;
-}
-
 }  // namespace
 }  // namespace qrmhost_test

@@ -1,0 +1,27 @@
+// The base of the recording test doubles: state guarded by mutex_, changed under the lock and
+// waited for with a deadline. The driver calls the doubles from its own threads while the test
+// waits. Header-only.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+class Recorder {
+ protected:
+  template <class Predicate>
+  bool waitUntil(Predicate predicate, std::chrono::milliseconds deadline) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, deadline, predicate);
+  }
+  // Notifies under the lock: a waiter that sees the change may end the test and destroy this
+  // object at once, which must not happen while notify_all still runs.
+  template <class Change>
+  void record(Change change) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    change();
+    changed_.notify_all();
+  }
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+};
