@@ -8,12 +8,12 @@
 
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
-#include <boost/utility/string_view.hpp>
 #include <boost/format.hpp>
 
 #include "Device.h"
 #include "FrameStatisticReporter.h"
 #include "Nuvlet/include/Contract.h"
+#include "Nuvlet/include/HttpAnswerHead.h"
 #include "PictureCheck.h"
 #include "host/Nuvlet/Connection.h"
 #include "host/Nuvlet/ErrorCodes.h"
@@ -281,7 +281,7 @@ void VideoSource::grabFrame(const std::string& codec) {
         lastPicture_ = Clock::now();
         outageReported_ = false;  // the outage, if any, is over
         authPause_ = kReconnectPause;
-      } else if (Clock::now() - lastPicture_ >= kBadDataReport) {
+      } else if (!outageReported_ && Clock::now() - lastPicture_ >= kBadDataReport) {
         NLOG(*this, 3, " No picture could be delivered for " << kBadDataReport.count() << " s: bad data");
         reportOutage(
             Talvo::Utility::translateSystemError(boost::system::error_code(EBADMSG, boost::system::system_category())));
@@ -343,30 +343,20 @@ void VideoSource::init(PartReader& reader) {
 }
 
 void VideoSource::checkAnswerStatus(Clock::time_point deadline) {
-  const auto head = [&] {
-    return boost::string_view(static_cast<const char*>(buffer_->data().data()), buffer_->size());
-  };
-  while (head().find("\r\n\r\n") == boost::string_view::npos) {
+  const auto begin = [&] { return static_cast<const char*>(buffer_->data().data()); };
+  while (Talvo::http::detail::headEnd(begin(), begin() + buffer_->size()) == 0) {
     if (buffer_->size() > kMaxAnswerHead)
       throw boost::system::system_error(boost::system::error_code(256, Talvo::get_talvo_category()));
     readSome(deadline);
   }
-  // "HTTP/1.x NNN ..."
-  const boost::string_view text = head();
-  const size_t blank = text.find(' ');
-  int status = 0;
-  if (text.starts_with("HTTP/") && blank != boost::string_view::npos && text.size() >= blank + 4) {
-    for (size_t n = blank + 1; n < blank + 4 && text[n] >= '0' && text[n] <= '9'; ++n)
-      status = status * 10 + (text[n] - '0');
-    if (status < 100) status = 0;
-  }
-  if (status == 0) throw boost::system::system_error(boost::system::error_code(256, Talvo::get_talvo_category()));
   Talvo::http::HttpResponse response;
-  response.status = status;
-  if (status < 200 || status > 299)
-    throw boost::system::system_error(
-        boost::system::error_code(Talvo::http::translateResponseError(response), Talvo::http::http_category()),
-        "stream answer");
+  if (Talvo::http::parseStatusLine(begin(), begin() + buffer_->size(), response) == 0)
+    throw boost::system::system_error(boost::system::error_code(256, Talvo::get_talvo_category()));
+  if (response.status >= 200 && response.status <= 299) return;
+  // The request path's code; a redirect, a success there, is no stream here: its status then.
+  const int code = Talvo::http::translateResponseError(response);
+  throw boost::system::system_error(
+      boost::system::error_code(code != 0 ? code : response.status, Talvo::http::http_category()), "stream answer");
 }
 
 void VideoSource::trimBuffer() {
