@@ -1,5 +1,7 @@
 // Blocking camera requests: each runs the asynchronous request operation on a private
 // io_context on the calling thread, so there is one HTTP implementation only.
+#include <mutex>
+
 #include <boost/asio/connect.hpp>
 #include <boost/asio/deadline_timer.hpp>
 #include <boost/asio/write.hpp>
@@ -23,10 +25,9 @@ struct Outcome {
   HttpResponse response;
 };
 
-// Runs `request` to its end on a private io_context on this thread.
-Outcome runRequest(const asio::ConnectionInfo& info, const HttpRequest& request,
-                   const boost::posix_time::time_duration& timeout, ILogger* logger) {
-  boost::asio::io_context io;
+// Runs `request` to its end on `io` on this thread; a stop of `io` ends it early.
+Outcome runRequestOn(boost::asio::io_context& io, const asio::ConnectionInfo& info, const HttpRequest& request,
+                     const boost::posix_time::time_duration& timeout, ILogger* logger) {
   Outcome outcome;
   AsyncOperationPtr operation;
   detail::startRequest(
@@ -39,6 +40,13 @@ Outcome runRequest(const asio::ConnectionInfo& info, const HttpRequest& request,
       operation, logger);
   io.run();
   return outcome;
+}
+
+// Runs `request` to its end on a private io_context on this thread.
+Outcome runRequest(const asio::ConnectionInfo& info, const HttpRequest& request,
+                   const boost::posix_time::time_duration& timeout, ILogger* logger) {
+  boost::asio::io_context io;
+  return runRequestOn(io, info, request, timeout, logger);
 }
 
 // The code a caller of the blocking helpers gets: a status error gives its status number.
@@ -73,6 +81,9 @@ struct HttpSession::Impl {
   ILogger* logger;
   int timeoutSeconds;
   Utility::ThreadBinding user;  // the one thread that sends through the session
+  std::mutex mutex;             // guards the two below; cancel() comes from any thread
+  bool cancelled = false;
+  boost::asio::io_context* running = nullptr;  // the io_context of the request under way
 };
 
 HttpSession::HttpSession(const asio::ConnectionInfo& info, ILogger* logger, int timeoutSeconds)
@@ -89,12 +100,31 @@ bool HttpSession::get(const std::string& target, HttpResponse& response, std::st
 bool HttpSession::send(const HttpRequest& request, HttpResponse& response, std::string& body,
                        boost::system::error_code& error) {
   NUVLET_DCHECK_CALLED_ON(impl_->user.calledOnBoundThread());
-  Outcome outcome = runRequest(impl_->info, request, boost::posix_time::seconds(impl_->timeoutSeconds), impl_->logger);
+  boost::asio::io_context io;
+  {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->running = &io;
+    if (impl_->cancelled) io.stop();
+  }
+  Outcome outcome =
+      runRequestOn(io, impl_->info, request, boost::posix_time::seconds(impl_->timeoutSeconds), impl_->logger);
+  {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->running = nullptr;
+    // A stopped io_context leaves the request's handler unrun: the request was cancelled.
+    if (impl_->cancelled) outcome = Outcome{boost::asio::error::operation_aborted, {}, {}};
+  }
   error = outcome.error;
   response = std::move(outcome.response);
   body.assign(outcome.body.begin(), outcome.body.end());
   // An answer was read when the request ended without error or with the answer's status.
   return !error || error.category() == http_category();
+}
+
+void HttpSession::cancel() {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->cancelled = true;
+  if (impl_->running) impl_->running->stop();  // thread-safe; run() returns on the session's thread
 }
 
 }  // namespace http

@@ -28,7 +28,7 @@ int syncHttpGet(const asio::ConnectionInfo& info, const std::string& path, ILogg
                 HttpHeaders& headers, bool verbose);
 
 // A blocking client for several requests to one camera, on its own io_context. Not thread-safe:
-// one thread uses a session (checked in debug builds).
+// one thread uses a session (checked in debug builds), except cancel().
 class HttpSession {
  public:
   explicit HttpSession(const asio::ConnectionInfo& info, ILogger* logger = nullptr,
@@ -38,6 +38,9 @@ class HttpSession {
   // for any status.
   bool get(const std::string& target, HttpResponse& response, std::string& body, boost::system::error_code& error);
   bool send(const HttpRequest& request, HttpResponse& response, std::string& body, boost::system::error_code& error);
+  // Any thread: ends the request running now, and every later one at once, with
+  // operation_aborted (false from get/send). Does not wait for the request's thread.
+  void cancel();
 
  private:
   struct Impl;

@@ -122,6 +122,9 @@ class RecordingChannelHandler : public Handler, public Recorder {
   bool waitForStopped(std::chrono::milliseconds deadline) const {
     return waitUntil([&] { return stopped > 0; }, deadline);
   }
+  bool waitForStarts(int n, std::chrono::milliseconds deadline) const {
+    return waitUntil([&] { return started >= n; }, deadline);
+  }
   template <class T>
   T snapshot(T RecordingChannelHandler::*member) const {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -2,18 +2,22 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cerrno>
 #include <cstring>
 #include <sstream>
 
-#include <boost/asio/deadline_timer.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/format.hpp>
 
 #include "Device.h"
 #include "FrameStatisticReporter.h"
 #include "Nuvlet/include/Contract.h"
+#include "Nuvlet/include/HttpAnswerHead.h"
 #include "PictureCheck.h"
 #include "host/Nuvlet/Connection.h"
 #include "host/Nuvlet/ErrorCodes.h"
+#include "host/Nuvlet/HttpCategory.h"
 #include "host/Nuvlet/StopReport.h"
 #include "host/Nuvlet/Time.h"
 
@@ -26,8 +30,33 @@ namespace {
 
 // Pause between a broken connection and the next attempt.
 const auto kReconnectPause = std::chrono::milliseconds(500);
+// The pause after the camera refused the credentials doubles up to this.
+const auto kMaxAuthPause = std::chrono::seconds(30);
+// The longest silence on a live stream (the library's connect time-out, read at run time: it
+// lives in another library).
+std::chrono::milliseconds silenceGuard() {
+  return std::chrono::milliseconds(Talvo::asio::DEFAULT_CONNECT_TIMEOUT.total_milliseconds());
+}
 // The most one read takes from the socket.
 const size_t kReadChunk = 256 * 1024;
+// The answer head of the stream is short; more without its end is no camera's answer.
+const size_t kMaxAnswerHead = 16 * 1024;
+// A per-part warning is written once for this many of its kind.
+const uint32_t kWarningCollapse = 100;
+
+std::unique_ptr<boost::asio::streambuf> freshBuffer() {
+  return std::make_unique<boost::asio::streambuf>(PartReader::kMaxPartSize);
+}
+
+// Each channel object its own key, so that one channel's flood does not hide another's line.
+std::string nextCollapseKey(const std::string& prefix) {
+  static std::atomic<uint64_t> counter{0};
+  return prefix + "#" + std::to_string(++counter);
+}
+
+bool isCredentialRefusal(const boost::system::error_code& error) {
+  return error.category() == Talvo::http::http_category() && (error.value() == 401 || error.value() == 403);
+}
 
 }  // namespace
 
@@ -40,7 +69,10 @@ VideoSource::VideoSource(Talvo::GDRV::IVideoSourceHandler* handler, uint32_t str
       stream_(stream),
       deviceData_(device->deviceData()),
       handler_(handler),
-      factory_(factory) {
+      factory_(factory),
+      buffer_(freshBuffer()),
+      authPause_(kReconnectPause),
+      collapseKey_(nextCollapseKey(prefix())) {
   const auto& channels = device->modelEntry().videoChannels;
   if (channel < channels.size()) {
     const auto* fps = dynamic_cast<const Talvo::GDRV::PropertyInt*>(
@@ -51,9 +83,8 @@ VideoSource::VideoSource(Talvo::GDRV::IVideoSourceHandler* handler, uint32_t str
                                               initialParameters_);
 }
 
+// Runs after the worker ended (Destroy waits for it, or the worker itself deletes the channel).
 VideoSource::~VideoSource() {
-  stop_ = true;
-  stopChanged_.notify_all();
   if (worker_.joinable() && worker_.get_id() != boost::this_thread::get_id()) worker_.join();
 }
 
@@ -65,29 +96,96 @@ void* VideoSource::QueryContract(const char* typeName) {
 }
 
 void VideoSource::Destroy() {
-  Stop();
+  std::unique_lock<std::mutex> lock(workerMutex_);
+  restart_ = false;
+  if (running_) {
+    interruptSession();
+    if (worker_.get_id() == boost::this_thread::get_id()) {
+      selfDelete_ = true;  // the worker is in a callback of ours: it deletes the channel as it ends
+      return;
+    }
+    waitForSessionEnd(lock);
+  }
+  boost::thread finished = std::move(worker_);
+  lock.unlock();
+  if (finished.joinable()) finished.join();
   delete this;
 }
 
 void VideoSource::Start() {
-  std::lock_guard<std::mutex> lock(workerMutex_);
-  if (worker_.joinable()) return;
+  std::unique_lock<std::mutex> lock(workerMutex_);
+  if (selfDelete_) return;
+  if (running_) {
+    if (stop_) restart_ = true;  // the ending session is followed by a new one
+    return;
+  }
+  boost::thread finished = std::move(worker_);  // its thread has left every member alone
   stop_ = false;
-  worker_ = boost::thread([this] { grab(); });
+  running_ = true;
+  worker_ = boost::thread([this] { workerMain(); });
+  lock.unlock();
+  if (finished.joinable()) finished.join();
 }
 
 void VideoSource::Stop() {
-  std::lock_guard<std::mutex> lock(workerMutex_);
+  std::unique_lock<std::mutex> lock(workerMutex_);
+  restart_ = false;
+  if (!running_) return;
+  interruptSession();
+  if (worker_.get_id() == boost::this_thread::get_id()) return;  // the session ends after the callback
+  waitForSessionEnd(lock);
+}
+
+void VideoSource::interruptSession() {
   {
     std::lock_guard<std::mutex> stopLock(stopMutex_);
     stop_ = true;
   }
   stopChanged_.notify_all();
-  try {
-    if (worker_.joinable()) worker_.join();
-  } catch (const std::exception& e) {
-    NLOG(*this, 3, " std::exception:" << e.what());
+  // Asio objects are not thread-safe: the close runs on the worker, ending a read or a connect.
+  boost::asio::post(io_, [this] {
+    boost::system::error_code ignored;
+    socket_.close(ignored);
+  });
+  for (Talvo::http::HttpSession* session : sessions_) session->cancel();
+}
+
+void VideoSource::waitForSessionEnd(std::unique_lock<std::mutex>& lock) {
+  const uint64_t target = sessionEnds_ + 1;
+  sessionEnded_.wait(lock, [&] { return !running_ || sessionEnds_ >= target; });
+}
+
+void VideoSource::workerMain() {
+  for (;;) {
+    grab();
+    std::unique_lock<std::mutex> lock(workerMutex_);
+    ++sessionEnds_;
+    sessionEnded_.notify_all();
+    if (restart_ && !selfDelete_) {
+      restart_ = false;
+      stop_ = false;
+      continue;
+    }
+    running_ = false;
+    if (!selfDelete_) return;
+    worker_.detach();  // this thread ends with the channel it deletes
+    lock.unlock();
+    delete this;
+    return;
   }
+}
+
+VideoSource::CancellableSession::CancellableSession(VideoSource& owner)
+    : owner_(owner), session_(owner.device_->cameraConnection(), owner.logger()) {
+  std::lock_guard<std::mutex> lock(owner_.workerMutex_);
+  owner_.sessions_.push_back(&session_);
+  if (owner_.stop_) session_.cancel();
+}
+
+VideoSource::CancellableSession::~CancellableSession() {
+  std::lock_guard<std::mutex> lock(owner_.workerMutex_);
+  auto& sessions = owner_.sessions_;
+  sessions.erase(std::remove(sessions.begin(), sessions.end(), &session_), sessions.end());
 }
 
 void VideoSource::RequestKeyFrame(Talvo::IAsyncActionHandler* handler) {
@@ -115,6 +213,11 @@ std::string VideoSource::statisticsLine() const {
 void VideoSource::grab() {
   workerThread_.reset();  // this thread owns the stream and the settings until grab ends
   NUVLET_DCHECK_CALLED_ON(onWorkerThread());
+  io_.restart();
+  io_.poll();  // a close posted by the Stop that ended the last session belongs to it
+  outageReported_ = false;
+  lastPicture_ = Clock::now();
+  authPause_ = kReconnectPause;
   device_->registerEventChannel(channel_);
   statistics_.reset(new FrameStatisticReporter(*this, handler_, contract(), device_->ioContext()));
   if (handler_) handler_->Started(contract());
@@ -140,50 +243,69 @@ void VideoSource::grab() {
   Talvo::Utility::reportStop(handler_, contract());
 }
 
+void VideoSource::reportOutage(int code) {
+  if (outageReported_ || stop_) return;  // a read that ends because the host stopped is no outage
+  outageReported_ = true;
+  if (handler_) handler_->Failed(contract(), code);
+}
+
 void VideoSource::grabFrame(const std::string& codec) {
   NUVLET_DCHECK_CALLED_ON(onWorkerThread());
-  boost::asio::ip::tcp::socket socket(io_);
-  boost::asio::streambuf buffer(PartReader::kMaxPartSize);
   PartReader reader;
-  bool errorReported = false;
   while (!stop_) {
     if (parameters_.hasPending()) {
       NLOG(*this, 1, " Reconect, as parameters was changed");
       NLOG(*this, 1, " " << statisticsLine());
-      return;
+      break;
     }
     device_->applyAudioSettings(channel_);
     try {
-      if (!socket.is_open()) {
+      if (!socket_.is_open()) {
         statistics_->onConnectionStart();
         statistics_->resetFrameCounter(frameReportInterval(), 90);
-        init(socket, buffer, reader);
-        errorReported = false;
+        init(reader);
       }
-      buffer.consume(readStage(socket, buffer, reader).consume);  // the part head is not needed
-      const PartReader::Step body = readStage(socket, buffer, reader);
+      const Clock::time_point partDeadline = Clock::now() + kMaxPartTime;
+      buffer_->consume(readStage(reader, partDeadline).consume);  // the part head is not needed
+      const PartReader::Step body = readStage(reader, partDeadline);
+      bool delivered = false;
       try {
-        deliverPart(body.pieces, codec);
+        delivered = deliverPart(body.pieces, codec);
       } catch (...) {
-        buffer.consume(body.consume);
+        buffer_->consume(body.consume);
         throw;
       }
-      buffer.consume(body.consume);
+      buffer_->consume(body.consume);
+      trimBuffer();
+      if (delivered) {
+        lastPicture_ = Clock::now();
+        outageReported_ = false;  // the outage, if any, is over
+        authPause_ = kReconnectPause;
+      } else if (!outageReported_ && Clock::now() - lastPicture_ >= kBadDataReport) {
+        NLOG(*this, 3, " No picture could be delivered for " << kBadDataReport.count() << " s: bad data");
+        reportOutage(
+            Talvo::Utility::translateSystemError(boost::system::error_code(EBADMSG, boost::system::system_category())));
+      }
     } catch (const boost::system::system_error& e) {
       NLOG(*this, 3,
            " Error stream receiving: " << e.code().category().name() << ":" << e.code().value() << "." << e.what());
       NLOG(*this, 1, " " << statisticsLine());
-      // A read that ends because the host stopped the channel is no outage.
-      if (!errorReported && !stop_ && handler_)
-        handler_->Failed(contract(), Talvo::Utility::translateSystemError(e.code()));
-      errorReported = true;
+      reportOutage(Talvo::Utility::translateSystemError(e.code()));
       boost::system::error_code ignored;
-      socket.close(ignored);
-      waitWhileRunning(kReconnectPause);
+      socket_.close(ignored);
+      trimBuffer();
+      auto pause = kReconnectPause;
+      if (isCredentialRefusal(e.code())) {
+        pause = authPause_;  // retrying a wrong password at once could lock the camera's account
+        authPause_ = std::min<std::chrono::milliseconds>(authPause_ * 2, kMaxAuthPause);
+      }
+      waitWhileRunning(pause);
     } catch (const std::exception& e) {
       NLOG(*this, 3, " std::exception:" << e.what());  // the stream goes on
     }
   }
+  boost::system::error_code ignored;
+  socket_.close(ignored);
 }
 
 std::string VideoSource::streamPath(const std::string& codec) const {
@@ -200,7 +322,7 @@ std::string VideoSource::streamPath(const std::string& codec) const {
   return path.str();
 }
 
-void VideoSource::init(boost::asio::ip::tcp::socket& socket, boost::asio::streambuf& buffer, PartReader& reader) {
+void VideoSource::init(PartReader& reader) {
   const std::string codec = Talvo::Utility::getCodecName(parameters_, device_->driverInfo(), "Zelta");
   const std::string path = streamPath(codec);
   NLOG(*this, 0, " Init " << codec << " stream with url " << path);
@@ -211,87 +333,114 @@ void VideoSource::init(boost::asio::ip::tcp::socket& socket, boost::asio::stream
     // Unreadable connection text: a connection failure like any other, reported and retried.
     throw boost::system::system_error(boost::system::error_code(10, Talvo::get_talvo_category()));
   }
-  buffer.consume(buffer.size());  // nothing of an earlier connection belongs to this one
+  trimBuffer();
+  buffer_->consume(buffer_->size());  // nothing of an earlier connection belongs to this one
   reader.restart();
-  Talvo::asio::connectHTTP(socket, buffer, path, info, Talvo::asio::DEFAULT_CONNECT_TIMEOUT);
-  buffer.consume(readStage(socket, buffer, reader).consume);  // the answer head
+  Talvo::asio::connectHTTP(socket_, *buffer_, path, info, Talvo::asio::DEFAULT_CONNECT_TIMEOUT);
+  const Clock::time_point deadline = Clock::now() + kMaxPartTime;
+  checkAnswerStatus(deadline);
+  buffer_->consume(readStage(reader, deadline).consume);  // the answer head
 }
 
-PartReader::Step VideoSource::readStage(boost::asio::ip::tcp::socket& socket, boost::asio::streambuf& buffer,
-                                        PartReader& reader) {
-  assert(buffer.max_size() >= PartReader::kMaxPartSize && "a read must always find room");
-  const auto feed = [&] { return reader.feed(static_cast<const uint8_t*>(buffer.data().data()), buffer.size()); };
-  PartReader::Step step = feed();
-  if (step.status == PartReader::Status::StageDone) return step;  // already read with the previous part
+void VideoSource::checkAnswerStatus(Clock::time_point deadline) {
+  const auto begin = [&] { return static_cast<const char*>(buffer_->data().data()); };
+  while (Talvo::http::detail::headEnd(begin(), begin() + buffer_->size()) == 0) {
+    if (buffer_->size() > kMaxAnswerHead)
+      throw boost::system::system_error(boost::system::error_code(256, Talvo::get_talvo_category()));
+    readSome(deadline);
+  }
+  Talvo::http::HttpResponse response;
+  if (Talvo::http::parseStatusLine(begin(), begin() + buffer_->size(), response) == 0)
+    throw boost::system::system_error(boost::system::error_code(256, Talvo::get_talvo_category()));
+  if (response.status >= 200 && response.status <= 299) return;
+  // The request path's code; a redirect, a success there, is no stream here: its status then.
+  const int code = Talvo::http::translateResponseError(response);
+  throw boost::system::system_error(
+      boost::system::error_code(code != 0 ? code : response.status, Talvo::http::http_category()), "stream answer");
+}
 
-  // The guard: a deadline for the whole stage. Firing closes the socket, which ends the read.
+void VideoSource::trimBuffer() {
+  if (buffer_->capacity() > kKeptBufferCapacity) {
+    auto fresh = freshBuffer();
+    const size_t kept = buffer_->size();
+    if (kept > 0) std::memcpy(fresh->prepare(kept).data(), buffer_->data().data(), kept);
+    fresh->commit(kept);
+    buffer_ = std::move(fresh);
+  }
+  bufferCapacity_ = buffer_->capacity();
+}
+
+void VideoSource::readSome(Clock::time_point partDeadline) {
   bool timedOut = false;
   bool guardDone = false;
-  boost::asio::deadline_timer guard(io_, Talvo::asio::DEFAULT_CONNECT_TIMEOUT);
+  boost::asio::steady_timer guard(io_, std::min<Clock::time_point>(Clock::now() + silenceGuard(), partDeadline));
   guard.async_wait([&](const boost::system::error_code& error) {
     guardDone = true;
     if (error == boost::asio::error::operation_aborted) return;
     timedOut = true;
-    socket.close();  // a failure to close is raised
+    boost::system::error_code ignored;
+    socket_.close(ignored);  // ends the read
   });
-  auto settleGuard = [&] {  // its handler must have run before this frame goes
-    guard.cancel();
-    while (!guardDone) io_.run_one();
-  };
+  boost::system::error_code readError;
+  size_t read = 0;
+  bool readDone = false;
+  socket_.async_read_some(buffer_->prepare(std::min(kReadChunk, buffer_->max_size() - buffer_->size())),
+                          [&](const boost::system::error_code& error, size_t n) {
+                            readError = error;
+                            read = n;
+                            readDone = true;
+                            guard.cancel();
+                          });
+  waitingForCamera_ = true;
   io_.restart();
-  for (;;) {
-    if (step.status == PartReader::Status::TooLarge) {
-      settleGuard();
+  while (!readDone || !guardDone) io_.run_one();  // both handlers use this frame
+  waitingForCamera_ = false;
+  buffer_->commit(read);
+  if (timedOut) throw boost::system::system_error(boost::system::error_code(110, boost::system::system_category()));
+  if (readError) throw boost::system::system_error(readError);
+}
+
+PartReader::Step VideoSource::readStage(PartReader& reader, Clock::time_point partDeadline) {
+  assert(buffer_->max_size() >= PartReader::kMaxPartSize && "a read must always find room");
+  const auto feed = [&] { return reader.feed(static_cast<const uint8_t*>(buffer_->data().data()), buffer_->size()); };
+  for (PartReader::Step step = feed();; step = feed()) {
+    if (step.status == PartReader::Status::StageDone) return step;
+    if (step.status == PartReader::Status::TooLarge)
       throw boost::system::system_error(boost::asio::error::not_found, "part larger than the limit");
-    }
-    boost::system::error_code readError;
-    size_t read = 0;
-    bool readDone = false;
-    socket.async_read_some(buffer.prepare(std::min(kReadChunk, buffer.max_size() - buffer.size())),
-                           [&](const boost::system::error_code& error, size_t n) {
-                             readError = error;
-                             read = n;
-                             readDone = true;
-                           });
-    while (!readDone) io_.run_one();
-    buffer.commit(read);
-    if (timedOut || readError) {
-      settleGuard();
-      if (timedOut) throw boost::system::system_error(boost::system::error_code(110, boost::system::system_category()));
-      throw boost::system::system_error(readError);
-    }
-    step = feed();
-    if (step.status == PartReader::Status::StageDone) {
-      settleGuard();
-      return step;
-    }
+    readSome(partDeadline);
   }
 }
 
-void VideoSource::deliverPart(const PartPieces& pieces, const std::string& codec) {
+bool VideoSource::deliverPart(const PartPieces& pieces, const std::string& codec) {
   if (pieces.hasEvents)
     device_->processEventFrame(channel_,
                                std::string(reinterpret_cast<const char*>(pieces.events.data), pieces.events.size));
-  if (!pieces.picture.empty()) sendVideoFrame(pieces.picture, codec);
+  const bool delivered = !pieces.picture.empty() && sendVideoFrame(pieces.picture, codec);
   if (!pieces.audio.empty()) device_->routeAudio(channel_, pieces.audio.data, pieces.audio.size);
+  return delivered;
 }
 
-void VideoSource::sendVideoFrame(const ByteRange& picture, const std::string& codec) {
+void VideoSource::warnCollapsed(const char* key, const std::string& text) {
+  if (isLevelEnabled(2) && Talvo::Utility::LogCollapserMaker::logCollapser(collapseKey_ + key, kWarningCollapse))
+    NLOG(*this, 2, text);
+}
+
+bool VideoSource::sendVideoFrame(const ByteRange& picture, const std::string& codec) {
   NUVLET_DCHECK_CALLED_ON(onWorkerThread());
   assert(statistics_ && "grab creates the statistics before the first part");
   const PictureVerdict verdict = checkPicture(picture.data, picture.size, codec);
   if (verdict == PictureVerdict::Malformed) {
-    NLOG(*this, 2, " Skip incorrect frame");
-    return;
+    warnCollapsed("malformed", " Skip incorrect frame");
+    return false;
   }
   if (verdict == PictureVerdict::Invalid) {
-    NLOG(*this, 2, " Warning: invalid \"" << codec << "\" frame received.");
-    return;
+    warnCollapsed("invalid", " Warning: invalid \"" + codec + "\" frame received.");
+    return false;
   }
   const bool key = verdict == PictureVerdict::Key;
-  if (!factory_) return;
+  if (!factory_) return false;
   Talvo::MFF::ICompressedBuffer* buffer = factory_->AllocateCompressedBuffer(codec.c_str(), picture.size, 0, key);
-  if (!buffer) return;
+  if (!buffer) return false;
   statistics_->onFrame(picture.size, key);
   std::memcpy(buffer->GetBuffer(), picture.data, picture.size);
   buffer->SetTimeStamp(Talvo::Utility::timeStamp());
@@ -299,6 +448,7 @@ void VideoSource::sendVideoFrame(const ByteRange& picture, const std::string& co
     handler_->MultimediaFrame(contract(), buffer);
   else
     buffer->Destroy();
+  return true;
 }
 
 // ---- settings -------------------------------------------------------------------------------
@@ -380,8 +530,8 @@ void VideoSource::doApplySettings() {
   try {
     const boost::any codec = parameters_.getPersistentParam("codec");
     if (!codec.empty()) boost::any_cast<std::string>(codec);  // a codec that is no text is a bad set
-    Talvo::http::HttpSession session(device_->cameraConnection(), logger());
-    sendSettings(session, classicSettingsPlan(set), result);
+    CancellableSession session(*this);
+    sendSettings(session.get(), classicSettingsPlan(set), result);
   } catch (const std::exception& e) {
     result = settingsFailure(e, "doApplySettings");
   }

@@ -5,14 +5,19 @@
 // device, and sends the camera requests that the host's image settings become (VideoSettings
 // builds them).
 //
-// Threads: one worker per channel (grab) owns the socket, the private io_context, the statistics
-// and every camera request of the settings step; host threads call Start, Stop,
-// SetBlockConfiguration and ApplySettings (which only queues the set). Frames are delivered on the
-// worker; Stopped on the process-wide service.
-// Ownership: the host owns the channel until Destroy; the device outlives its channels.
+// Threads: one worker per channel owns the socket, the private io_context, the statistics and
+// every camera request of the settings step; it runs one session (grab: Started ... Stopped)
+// after another while the host starts the channel again. Any thread, the worker's own callbacks
+// included, may call Start, Stop and Destroy: Stop ends the session at once (it closes the socket
+// on the io_context and cancels the running camera request) and, off the worker, waits for its
+// end; on the worker it only asks for it. Frames are delivered on the worker; Stopped on the
+// process-wide service.
+// Ownership: the host owns the channel until Destroy; the device outlives its channels. A
+// Destroy from the worker leaves the deletion to the worker as it ends.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -20,6 +25,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -63,6 +69,18 @@ class VideoSource : public Talvo::GDRV::IVideoSource, public Talvo::Utility::Sim
   // The channel as the host knows it.
   Talvo::IContract* contract() { return static_cast<Talvo::GDRV::IVideoSource*>(this); }
 
+  // Diagnostics, any thread: the receive buffer's capacity after the last part, and whether the
+  // worker waits for bytes from the camera right now.
+  size_t receiveBufferCapacity() const { return bufferCapacity_; }
+  bool waitingForCamera() const { return waitingForCamera_; }
+
+  // The most one part may take, however steadily its bytes come (silence ends it after 5 s).
+  static constexpr std::chrono::seconds kMaxPartTime{60};
+  // Without a deliverable picture for this long on a live stream, the camera's data is bad.
+  static constexpr std::chrono::seconds kBadDataReport{10};
+  // The receive buffer keeps at most this much memory between parts.
+  static constexpr size_t kKeptBufferCapacity = 4u * 1024 * 1024;
+
  protected:
   // Worker thread: pops one pending set and sends it to the camera; answers its handler.
   virtual void doApplySettings();
@@ -85,17 +103,47 @@ class VideoSource : public Talvo::GDRV::IVideoSource, public Talvo::Utility::Sim
 
   Device* device() const { return device_; }
 
+  // Worker thread: a camera request session that Stop cancels while it lives.
+  class CancellableSession {
+   public:
+    explicit CancellableSession(VideoSource& owner);
+    ~CancellableSession();
+    Talvo::http::HttpSession& get() { return session_; }
+
+   private:
+    VideoSource& owner_;
+    Talvo::http::HttpSession session_;
+  };
+
  private:
+  using Clock = std::chrono::steady_clock;
+
+  // The worker thread: sessions while the host wants them, then the end of the thread.
+  void workerMain();
+  // With workerMutex_ held: asks the session to end, closes the socket, cancels requests.
+  void interruptSession();
+  // Off the worker, with workerMutex_ held in `lock`: waits until the running session ended.
+  void waitForSessionEnd(std::unique_lock<std::mutex>& lock);
   void grab();
   void grabFrame(const std::string& codec);
-  void init(boost::asio::ip::tcp::socket& socket, boost::asio::streambuf& buffer, PartReader& reader);
+  void init(PartReader& reader);
   std::string streamPath(const std::string& codec) const;
-  // Reads under the read guard until `reader` ends its current stage. Precondition: `buffer`
-  // can grow to PartReader::kMaxPartSize bytes (the reader refuses a stage of that size, so a
-  // read always finds room).
-  PartReader::Step readStage(boost::asio::ip::tcp::socket& socket, boost::asio::streambuf& buffer, PartReader& reader);
-  void deliverPart(const PartPieces& pieces, const std::string& codec);
-  void sendVideoFrame(const ByteRange& picture, const std::string& codec);
+  // Reads until `reader` ends its current stage. Precondition: the buffer can grow to
+  // PartReader::kMaxPartSize bytes (the reader refuses a stage of that size, so a read always
+  // finds room).
+  PartReader::Step readStage(PartReader& reader, Clock::time_point partDeadline);
+  // One read from the socket into the buffer under the silence guard and `partDeadline`.
+  // Throws boost::system::system_error (110 when a guard fires).
+  void readSome(Clock::time_point partDeadline);
+  // Reads the answer head; throws the status as an http error when it is no success.
+  void checkAnswerStatus(Clock::time_point deadline);
+  // Worker: a buffer with its normal capacity when a big part has grown it, keeping its bytes.
+  void trimBuffer();
+  void reportOutage(int code);
+  // Returns true when a picture reached the host.
+  bool deliverPart(const PartPieces& pieces, const std::string& codec);
+  bool sendVideoFrame(const ByteRange& picture, const std::string& codec);
+  void warnCollapsed(const char* key, const std::string& text);
   void sendSettingsRequest(Talvo::http::HttpSession& session, const std::string& path, int& result);
   std::string statisticsLine() const;
   bool waitWhileRunning(std::chrono::milliseconds pause);
@@ -109,11 +157,27 @@ class VideoSource : public Talvo::GDRV::IVideoSource, public Talvo::Utility::Sim
   Talvo::MFF::IMultimediaFrameFactory* factory_;
   Talvo::Utility::ParamsMap initialParameters_;
   boost::asio::io_context io_;
+  boost::asio::ip::tcp::socket socket_{io_};  // worker; others only post onto io_
+  std::unique_ptr<boost::asio::streambuf> buffer_;
+  std::atomic<size_t> bufferCapacity_{0};
+  std::atomic<bool> waitingForCamera_{false};
   std::atomic<bool> stop_{true};
   std::mutex stopMutex_;  // with stopChanged_: lets Stop cut the pause between attempts short
   std::condition_variable stopChanged_;
-  std::mutex workerMutex_;  // Start and Stop from host threads
+  // workerMutex_ guards the thread's state below; never held while calling the host or joining.
+  std::mutex workerMutex_;
+  std::condition_variable sessionEnded_;
+  bool running_ = false;     // the worker thread runs sessions
+  bool restart_ = false;     // a Start came while the session was ending: run another
+  bool selfDelete_ = false;  // Destroy came from the worker: it deletes the channel as it ends
+  uint64_t sessionEnds_ = 0;
+  std::vector<Talvo::http::HttpSession*> sessions_;  // the camera requests Stop cancels
   boost::thread worker_;
+  // Outage reporting (worker): one Failed until a picture reaches the host again.
+  bool outageReported_ = false;
+  Clock::time_point lastPicture_;
+  std::chrono::milliseconds authPause_;  // grows while the camera refuses the credentials
+  const std::string collapseKey_;
   Talvo::Utility::ThreadBinding workerThread_;  // bound while grab runs
   bool useCameraFps_ = false;
   std::unique_ptr<FrameStatisticReporter> statistics_;

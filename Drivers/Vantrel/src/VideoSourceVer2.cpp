@@ -32,9 +32,9 @@ void VideoSourceVer2::doApplySettings() {
   if (processBlockingConfiguration(set, handler)) return;
   int result = 0;
   try {
-    Talvo::http::HttpSession session(device()->cameraConnection(), logger());
+    CancellableSession session(*this);
     const std::string motionJpeg = Talvo::Utility::getCodecValue(parameters_, device()->driverInfo(), "MJPEG");
-    sendSettings(session, sectionSettingsPlan(set, parameters_, motionJpeg), result);
+    sendSettings(session.get(), sectionSettingsPlan(set, parameters_, motionJpeg), result);
   } catch (const std::exception& e) {
     result = settingsFailure(e, "doApplySettings");
   }
@@ -61,8 +61,8 @@ std::string VideoSourceVer2::prepareLensCommand(const std::string& section, cons
   std::optional<LensPairs> current;
   if (needsCurrentPairs(request, lens)) {
     try {
-      Talvo::http::HttpSession session(device()->cameraConnection(), logger());
-      current = readCurrentPairs(session, currentPairsPath(request), items);
+      CancellableSession session(*this);
+      current = readCurrentPairs(session.get(), currentPairsPath(request), items);
     } catch (const std::exception&) {
       NLOG(*this, 3,
            " HTTP error ocured while getting current settings from the device. Same settings will be applyed for "

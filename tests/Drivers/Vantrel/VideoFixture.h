@@ -6,10 +6,13 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "CamsimProcess.h"
 #include "CapturingLogger.h"
@@ -88,6 +91,31 @@ class CamsimVideoTest : public VideoTest {
       if (line.message.find(part) != std::string::npos) return line;
     ADD_FAILURE() << "no line with '" << part << "' in\n" << logger.dump();
     return {};
+  }
+  // Arrival times (ms) of the camera's stream requests, oldest first.
+  std::vector<long long> streamAttemptTimes() const {
+    std::vector<long long> times;
+    std::istringstream log(camera->get("/sim/requests"));
+    for (std::string line; std::getline(log, line);) {
+      if (line.empty()) continue;
+      const auto entry = nlohmann::json::parse(line);
+      if (entry["target"].get<std::string>().rfind("/control/faststream.jpg", 0) == 0)
+        times.push_back(entry["time"].get<long long>());
+    }
+    return times;
+  }
+  // Waits until stream requests came for longer than `window` (at most `deadline`), then
+  // counts those that came within `window` of the first.
+  size_t streamAttemptsWithin(std::chrono::milliseconds window, std::chrono::milliseconds deadline) const {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    for (;;) {
+      const auto times = streamAttemptTimes();
+      if (!times.empty() && times.back() - times.front() > window.count())
+        return std::count_if(times.begin(), times.end(),
+                             [&](long long t) { return t - times.front() <= window.count(); });
+      if (std::chrono::steady_clock::now() >= end) return 0;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));  // polling the log, not synchronising
+    }
   }
   void TearDown() override {
     VideoTest::TearDown();

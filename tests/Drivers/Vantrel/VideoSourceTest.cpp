@@ -1,9 +1,14 @@
 // The classic server-push video source as the host drives it: against a scripted peer where
 // the bytes must be exact, against the camera simulator for streams, audio, events and settings.
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <functional>
+#include <future>
 #include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -11,6 +16,7 @@
 #include "PartReader.h"
 #include "RawPeer.h"
 #include "VideoFixture.h"
+#include "VideoSource.h"
 
 namespace {
 
@@ -39,6 +45,12 @@ std::unique_ptr<RawPeer> streamPeer(std::vector<RawPeer::Step> stream) {
     return std::vector<RawPeer::Step>{RawPeer::send("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok"),
                                       RawPeer::close()};
   }));
+}
+
+size_t streamRequests(const RawPeer& peer) {
+  const auto heads = peer.requests();
+  return std::count_if(heads.begin(), heads.end(),
+                       [](const std::string& head) { return head.rfind("GET /control/faststream.jpg", 0) == 0; });
 }
 
 // How parts are cut and pictures judged is PartReaderTest's and PictureCheckTest's; here the
@@ -124,17 +136,251 @@ TEST_F(CamsimVideoTest, OneFailedPerOutageThenTheStreamHeals) {
   EXPECT_GE(camera->requestTargets().size(), 5u) << "one stream, three refused attempts, the healed stream";
 }
 
-TEST_F(CamsimVideoTest, StopWhileTheCameraStallsReturnsWithinTheReadGuard) {
+// Runs `call` on another thread; false when it has not returned within `guard` (a hang guard,
+// far above the bound the call promises).
+template <class Call>
+bool returnsWithin(std::chrono::milliseconds guard, Call call) {
+  auto done = std::async(std::launch::async, call);
+  return done.wait_for(guard) == std::future_status::ready;
+}
+
+Vantrel::VideoSource& source(Talvo::GDRV::IVideoSource* video) { return dynamic_cast<Vantrel::VideoSource&>(*video); }
+
+// Polls `condition` (state without a notification of its own) until it holds or `deadline` passes.
+template <class Condition>
+bool waitUntil(Condition condition, std::chrono::milliseconds deadline) {
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+  return true;
+}
+
+// Stop ends a stalled read and a settings request at once, whatever the camera does: the
+// silence guard (110) never fires, and Stop comes back far inside the hang guard.
+enum class WhatRuns { StalledRead, SettingsRequest };
+struct StopCase {
+  const char* model;  // VX-S10: the classic source; VX-D20: the sectioned one
+  WhatRuns running;
+};
+
+class StopTest : public CamsimVideoTest, public ::testing::WithParamInterface<StopCase> {};
+
+TEST_P(StopTest, EndsAStalledReadOrARunningSettingsRequestAtOnce) {
+  startCamera(GetParam().model, GetParam().model);
+  RecordingActionHandler done;
+  if (GetParam().running == WhatRuns::StalledRead) {
+    camera->fault("path=/control/faststream.jpg&stall_after_parts=2");
+    ASSERT_NE(createVideo(), nullptr);
+    video->Start();
+    ASSERT_TRUE(handler.waitForFrames(2, 10s));
+    // After the second picture the next read is the stalled one.
+    ASSERT_TRUE(waitUntil([&] { return source(video).waitingForCamera(); }, 5s));
+  } else {
+    camera->fault("path=/control/control&delay_ms=60000");
+    ASSERT_NE(createVideo(), nullptr);
+    video->Start();
+    ASSERT_TRUE(handler.waitForFrames(1, 10s));
+    setValues(adjuster(), {{"compression", 3}, {"cameraLens", "right"}, {"brightness", 40}});
+    adjuster()->ApplySettings(&done);
+    ASSERT_TRUE(camera->waitForRequest("/control/control", 1, 10s)) << "the settings request runs";
+  }
+  EXPECT_TRUE(returnsWithin(2s, [&] { video->Stop(); }));
+  EXPECT_TRUE(handler.waitForStopped(5s));
+  if (GetParam().running == WhatRuns::SettingsRequest) {
+    ASSERT_TRUE(done.waitForResults(1, 5s));
+    EXPECT_NE(done.results().front(), 0) << "a cancelled set is no success";
+  }
+  EXPECT_FALSE(logger.contains("system:110")) << "the silence guard did not end the read\n" << logger.dump();
+  EXPECT_TRUE(failures().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(ClassicAndSectioned, StopTest,
+                         ::testing::Values(StopCase{"VX-S10", WhatRuns::StalledRead},
+                                           StopCase{"VX-S10", WhatRuns::SettingsRequest},
+                                           StopCase{"VX-D20", WhatRuns::StalledRead},
+                                           StopCase{"VX-D20", WhatRuns::SettingsRequest}));
+
+// A host double that acts on the channel from the channel's own callbacks (the worker thread).
+class ActingHandler : public RecordingVideoHandler {
+ public:
+  std::function<void(size_t frame)> onFrame;
+  std::function<void()> onFailed;
+  void MultimediaFrame(Talvo::IContract* source, Talvo::MFF::ICompressedBuffer* buffer) override {
+    RecordingVideoHandler::MultimediaFrame(source, buffer);
+    if (onFrame) onFrame(frames_.fetch_add(1) + 1);
+  }
+  void Failed(Talvo::IContract* source, int32_t code) override {
+    RecordingVideoHandler::Failed(source, code);
+    if (onFailed) onFailed();
+  }
+
+ private:
+  std::atomic<size_t> frames_{0};
+};
+
+// Every order of Start, Stop and Destroy, from the worker's callbacks and from other threads at
+// the same time, ends in a started or stopped channel, never a hang, a self-join or a deleted one.
+enum class CallbackAction { StopThenStartFromAFrame, DestroyFromAFrame, DestroyFromFailed };
+
+class LifetimeTest : public CamsimVideoTest, public ::testing::WithParamInterface<CallbackAction> {};
+
+TEST_P(LifetimeTest, StartStopAndDestroyFromCallbacksAndOtherThreads) {
   startCamera("VX-S10", "VX-S10");
-  camera->fault("path=/control/faststream.jpg&stall_after_parts=2");
+  ActingHandler acting;
+  Talvo::GDRV::IVideoSource* channel = device->CreateVideoSource(&acting, 0, 0, &factory);
+  ASSERT_NE(channel, nullptr);
+  switch (GetParam()) {
+    case CallbackAction::StopThenStartFromAFrame:
+      acting.onFrame = [&](size_t frame) {
+        if (frame != 3) return;
+        channel->Stop();
+        channel->Start();
+      };
+      break;
+    case CallbackAction::DestroyFromAFrame:
+      acting.onFrame = [&](size_t frame) {
+        if (frame == 3) channel->Destroy();
+      };
+      break;
+    case CallbackAction::DestroyFromFailed:
+      camera->fault("path=/control/faststream.jpg&drop_after_parts=2");
+      acting.onFailed = [&] { channel->Destroy(); };
+      break;
+  }
+  channel->Start();
+  if (GetParam() == CallbackAction::StopThenStartFromAFrame) {
+    ASSERT_TRUE(acting.waitForStarts(2, 10s)) << "the Start after the Stop starts again\n" << logger.dump();
+    ASSERT_TRUE(acting.waitForFrames(6, 10s)) << "the new session streams";
+    // The host stops it from its own thread while the worker may stop and start it.
+    EXPECT_TRUE(returnsWithin(5s, [&] { channel->Stop(); }));
+    EXPECT_TRUE(returnsWithin(5s, [&] { channel->Destroy(); }));
+  }
+  EXPECT_TRUE(acting.waitForStopped(10s));
+  // The worker ends with its channel (it deleted it): nothing of it outlives the device.
+  device.reset();
+}
+
+INSTANTIATE_TEST_SUITE_P(FromTheWorker, LifetimeTest,
+                         ::testing::Values(CallbackAction::StopThenStartFromAFrame, CallbackAction::DestroyFromAFrame,
+                                           CallbackAction::DestroyFromFailed));
+
+// A slow link is no outage: the picture trickles in for longer than the silence guard, with
+// shorter gaps, and arrives.
+TEST_F(VideoTest, APictureSlowerThanTheSilenceGuardArrives) {
+  std::vector<RawPeer::Step> stream = {RawPeer::send(streamHead() + "Content-Type: image/jpeg\r\n\r\n")};
+  const size_t pieces = 5;
+  for (size_t n = 0; n < pieces; ++n) {
+    const size_t begin = n * kKeyPicture.size() / pieces, end = (n + 1) * kKeyPicture.size() / pieces;
+    stream.push_back(RawPeer::pause(1400ms));
+    stream.push_back(RawPeer::send(kKeyPicture.substr(begin, end - begin)));
+  }
+  stream.push_back(RawPeer::send("\r\n" + kBoundary));
+  stream.push_back(RawPeer::stall());
+  auto peer = streamPeer(stream);
+  makeDevice("VX-S10", peer->port());
   ASSERT_NE(createVideo(), nullptr);
   video->Start();
-  ASSERT_TRUE(handler.waitForFrames(2, 10s));
-  const auto before = std::chrono::steady_clock::now();
+  ASSERT_TRUE(handler.waitForFrames(1, 20s)) << logger.dump();
+  const auto received = frames();
+  EXPECT_EQ(std::string(received[0].bytes.begin(), received[0].bytes.end()), kKeyPicture);
+  EXPECT_TRUE(failures().empty());
+  EXPECT_EQ(streamRequests(*peer), 1u) << "one stream, never broken";
+}
+
+// One big part does not leave its memory with the channel.
+TEST_F(VideoTest, TheBufferGivesBackTheMemoryOfABigPart) {
+  auto peer = streamPeer(
+      {RawPeer::send(streamHead() + part(std::string(24 * 1024 * 1024, 'x')) + part(kKeyPicture)), RawPeer::stall()});
+  makeDevice("VX-S10", peer->port());
+  ASSERT_NE(createVideo(), nullptr);
+  video->Start();
+  ASSERT_TRUE(handler.waitForFrames(1, 20s));
+  ASSERT_TRUE(waitUntil([&] { return source(video).receiveBufferCapacity() > 0; }, 5s));
+  EXPECT_LE(source(video).receiveBufferCapacity(), Vantrel::VideoSource::kKeptBufferCapacity);
+}
+
+// Bad data is one outage: one Failed for a camera that only sends parts without a picture (with
+// the bad-data code once no picture came for 10 s), and one for a camera that resets after a
+// few such parts, again and again. Their warnings are collapsed.
+std::vector<RawPeer::Step> onlyMalformedParts() {
+  std::string many;
+  for (int n = 0; n < 300; ++n) many += part("ABCD");
+  std::vector<RawPeer::Step> stream = {RawPeer::send(streamHead() + many)};
+  for (int n = 0; n < 60; ++n) {
+    stream.push_back(RawPeer::pause(250ms));
+    stream.push_back(RawPeer::send(part("ABCD")));
+  }
+  stream.push_back(RawPeer::stall());
+  return stream;
+}
+
+class MalformedTest : public VideoTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(MalformedTest, PartsWithoutPicturesAreOneOutageWithCollapsedWarnings) {
+  const bool resets = GetParam();
+  auto peer = streamPeer(
+      resets ? std::vector<RawPeer::Step>{RawPeer::send(streamHead() + part("ABCD") + part("ABCD") + part("ABCD")),
+                                          RawPeer::close()}
+             : onlyMalformedParts());
+  makeDevice("VX-S10", peer->port());
+  ASSERT_NE(createVideo(), nullptr);
+  video->Start();
+  ASSERT_TRUE(handler.waitForFailures(1, 20s)) << logger.dump();
+  if (resets) {
+    ASSERT_TRUE(peer->waitForConnections(8, 20s)) << "the source keeps trying";
+    EXPECT_GE(streamRequests(*peer), 6u);
+  } else {
+    EXPECT_EQ(failures().front(), EBADMSG);
+    EXPECT_TRUE(logger.contains(" No picture could be delivered for 10 s: bad data"));
+    EXPECT_EQ(streamRequests(*peer), 1u) << "one live stream";
+  }
   video->Stop();
-  const auto took = std::chrono::steady_clock::now() - before;
-  EXPECT_LT(took, 5s + 3s) << "the read guard ends a stalled read after 5 seconds";
-  EXPECT_TRUE(handler.waitForStopped(5s));
+  EXPECT_EQ(failures().size(), 1u);
+  EXPECT_GE(logger.count(" Skip incorrect frame"), 1u);
+  EXPECT_LE(logger.count(" Skip incorrect frame"), 5u) << "one line per hundred";
+}
+
+INSTANTIATE_TEST_SUITE_P(LiveAndResetting, MalformedTest, ::testing::Bool());
+
+// The pause between attempts: 500 ms after a broken connection; after a refused password it
+// grows (0.5, 1, 2, 4 s ...). The stream's status is the reported code. Counted in a window.
+struct RetryCase {
+  const char* fault;
+  int code;
+  size_t fewest, most;  // attempts within 4 s of the first
+};
+
+class RetryTest : public CamsimVideoTest, public ::testing::WithParamInterface<RetryCase> {};
+
+TEST_P(RetryTest, RefusedStreamsReportTheirStatusAndRetryAtTheirPace) {
+  const RetryCase c = GetParam();
+  startCamera("VX-S10", "VX-S10");
+  camera->fault(std::string("path=/control/faststream.jpg&") + c.fault);
+  ASSERT_NE(createVideo(), nullptr);
+  video->Start();
+  const size_t attempts = streamAttemptsWithin(4000ms, 20s);
+  EXPECT_GE(attempts, c.fewest);
+  EXPECT_LE(attempts, c.most);
+  video->Stop();
+  EXPECT_EQ(failures(), std::vector<int>{c.code});
+}
+
+INSTANTIATE_TEST_SUITE_P(Statuses, RetryTest,
+                         ::testing::Values(RetryCase{"close=1", 104, 6, 10}, RetryCase{"status=500", 500, 6, 10},
+                                           RetryCase{"status=401", 401, 3, 5}, RetryCase{"status=403", 403, 3, 5}));
+
+// A channel with the camera's own maximum frame rate asks for fps=0.
+TEST_F(CamsimVideoTest, MaximumFrameRateChannelsAskForFpsZero) {
+  startCamera("VX-H30", "VX-H30");
+  ASSERT_NE(createVideo(1, 0), nullptr);
+  video->Start();
+  ASSERT_TRUE(handler.waitForFrames(1, 10s)) << logger.dump();
+  const auto targets = camera->requestTargets();
+  ASSERT_FALSE(targets.empty());
+  EXPECT_NE(std::find(targets.begin(), targets.end(), "/control/faststream.jpg?stream=full&fps=0"), targets.end())
+      << ::testing::PrintToString(targets);
 }
 
 // Audio channels are members, so that they outlive the Stopped that follows Stop.

@@ -67,5 +67,18 @@ TEST_F(QrmhostCamsimTest, LiveReportsAnOutageOnceAndGoesOn) {
   EXPECT_GE(countContaining(lines, R"({"kind":"frame")"), 15u);
 }
 
+// The end of a run against a camera that stopped sending: the source stops at once, its read is
+// not left to the silence guard (which would log error 110 after 5 s).
+TEST_F(QrmhostCamsimTest, LiveStopsAtOnceWhenTheCameraStalls) {
+  camera.fault("path=/control/faststream.jpg&stall_after_parts=3");
+  const auto result = runQrmhost(against("VX-S10", {"live", "--channel", "0", "--stream", "0", "--seconds", "2"}));
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  const auto lines = result.outLines();
+  EXPECT_EQ(countContaining(lines, R"({"kind":"frame")"), 3u) << result.out;
+  EXPECT_EQ(countContaining(lines, R"({"kind":"stopped"})"), 1u) << result.out;
+  EXPECT_EQ(countContaining(lines, R"({"kind":"failed")"), 0u) << result.out;
+  EXPECT_FALSE(contains(result.err, "system:110")) << result.err;
+}
+
 }  // namespace
 }  // namespace qrmhost_test
