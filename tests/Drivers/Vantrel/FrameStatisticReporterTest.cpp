@@ -181,7 +181,7 @@ class StopAfterLinesTest : public ChannelStatisticsTest {
       changed.notify_all();
     }
     ASSERT_TRUE(strict.waitForStopped(20s)) << logger.dump();
-    EXPECT_GT(strict.linesNow().size(), 1u);
+    EXPECT_GT(strict.linesNow().size(), 1u) << "Stopped came before the lines queued ahead of it";
     EXPECT_EQ(strict.afterStoppedNow(), 0);
   }
 
