@@ -144,5 +144,15 @@ std::string addressStringToDisplay(const std::string& text) {
   }
 }
 
+bool literalEndpoint(const ConnectionInfo& info, boost::asio::ip::tcp::endpoint& endpoint) {
+  // A zone ("fe80::1%25eth0") stays with the system's lookup, which knows the interfaces.
+  if (info.host.find('%') != std::string::npos) return false;
+  boost::system::error_code notAnAddress;
+  const boost::asio::ip::address address = boost::asio::ip::make_address(info.host, notAnAddress);
+  if (notAnAddress) return false;
+  endpoint = boost::asio::ip::tcp::endpoint(address, info.port);
+  return true;
+}
+
 }  // namespace asio
 }  // namespace Talvo

@@ -145,6 +145,17 @@ void runUntil(boost::asio::io_context& io, Done done) {
     if (io.run_one() == 0) break;
 }
 
+// The endpoints of the camera. An address is taken as it is; a name is looked up on the
+// calling thread (a thread of ours that waits for the connection anyway): an asynchronous
+// lookup would start a resolver thread for every worker's io_context.
+boost::asio::ip::tcp::resolver::results_type lookUp(boost::asio::ip::tcp::resolver& resolver,
+                                                    const ConnectionInfo& info, boost::system::error_code& error) {
+  boost::asio::ip::tcp::endpoint literal;
+  if (literalEndpoint(info, literal))
+    return boost::asio::ip::tcp::resolver::results_type::create(literal, info.host, std::to_string(info.port));
+  return resolver.resolve(info.host, std::to_string(info.port), error);
+}
+
 }  // namespace
 
 // The caller's socket belongs to an io_context it owns and does not run elsewhere meanwhile
@@ -158,6 +169,9 @@ void connectHTTP(boost::asio::ip::tcp::socket& socket, boost::asio::streambuf& b
   auto& io =
       static_cast<boost::asio::io_context&>(boost::asio::query(socket.get_executor(), boost::asio::execution::context));
   boost::asio::ip::tcp::resolver resolver(io);
+  boost::system::error_code lookupError;
+  const boost::asio::ip::tcp::resolver::results_type found = lookUp(resolver, info, lookupError);
+  if (lookupError) fail(lookupError, "connectHTTP: resolve");
   boost::asio::deadline_timer deadline(io);
   bool timedOut = false;
   bool connectDone = false;
@@ -170,25 +184,14 @@ void connectHTTP(boost::asio::ip::tcp::socket& socket, boost::asio::streambuf& b
     if (error || connectDone) return;
     timedOut = true;
     boost::system::error_code ignored;
-    resolver.cancel();
     socket.close(ignored);
   });
-  resolver.async_resolve(
-      info.host, std::to_string(info.port),
-      [&](const boost::system::error_code& error, boost::asio::ip::tcp::resolver::results_type found) {
-        if (error || timedOut) {
-          result = error ? error : boost::asio::error::operation_aborted;
-          connectDone = true;
-          deadline.cancel();
-          return;
-        }
-        boost::asio::async_connect(
-            socket, found, [&](const boost::system::error_code& connectError, const boost::asio::ip::tcp::endpoint&) {
-              result = connectError;
-              connectDone = true;
-              deadline.cancel();
-            });
-      });
+  boost::asio::async_connect(socket, found,
+                             [&](const boost::system::error_code& connectError, const boost::asio::ip::tcp::endpoint&) {
+                               result = connectError;
+                               connectDone = true;
+                               deadline.cancel();
+                             });
   // Both handlers must have run before the locals they use go away.
   runUntil(io, [&] { return connectDone && timerDone; });
   if (!connectDone || !timerDone) fail(boost::asio::error::operation_aborted, "connectHTTP: io_context stopped");

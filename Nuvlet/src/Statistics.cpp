@@ -2,11 +2,13 @@
 
 #include <iomanip>
 #include <locale>
+#include <memory>
 #include <sstream>
 #include <utility>
 
 #include <boost/asio/post.hpp>
 
+#include "host/Nuvlet/StopReport.h"
 #include "host/Nuvlet/Time.h"
 
 namespace Talvo {
@@ -23,12 +25,48 @@ StatisticReporter::~StatisticReporter() = default;
 
 void StatisticReporter::updateStatistic(const std::string& name, const std::string& text) {
   NLOG(statisticLogger_, 0, " " << name << ": " << text);
-  if (handler_ == nullptr) return;
+  if (handler_ == nullptr || stopReported_) return;
   // The task must not touch `this`: the channel may end before the connection thread runs it.
   GDRV::IAsyncDeviceChannelHandler* handler = handler_;
   IContract* channel = channel_;
   boost::asio::post(
       io_, [handler, channel, name, text]() { handler->StatisticUpdated(channel, name.c_str(), text.c_str()); });
+}
+
+namespace {
+
+// The Stopped report queued behind the lines: sent when the task runs, or else as the task goes.
+class StopBehindLines {
+ public:
+  StopBehindLines(GDRV::IAsyncDeviceChannelHandler* handler, IContract* channel)
+      : handler_(handler), channel_(channel) {}
+  StopBehindLines(const StopBehindLines&) = delete;
+  StopBehindLines& operator=(const StopBehindLines&) = delete;
+  ~StopBehindLines() { send(); }
+  void send() {
+    if (sent_) return;
+    sent_ = true;
+    reportStop(handler_, channel_);
+  }
+
+ private:
+  GDRV::IAsyncDeviceChannelHandler* handler_;
+  IContract* channel_;
+  bool sent_ = false;
+};
+
+}  // namespace
+
+void StatisticReporter::reportStopAfterLastLine() {
+  if (stopReported_) return;
+  stopReported_ = true;
+  if (handler_ == nullptr) return;
+  auto stop = std::make_shared<StopBehindLines>(handler_, channel_);
+  try {
+    boost::asio::post(io_, [stop]() { stop->send(); });
+  } catch (const std::exception&) {
+    // Not queued: `stop` sends the report as it goes.
+  }
 }
 
 // ---------------------------------------------------------------------------------------------

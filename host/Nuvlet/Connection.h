@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include <boost/asio/ip/tcp.hpp>
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
 namespace Talvo {
@@ -38,6 +39,10 @@ ConnectionInfo parseConnectionInfo(const std::string& text);
 // The display form of a connection text, without credentials; "<invalid address>" when the
 // text cannot be parsed (the text itself is never echoed: it may hold a password).
 std::string addressStringToDisplay(const std::string& text);
+
+// The endpoint of a host written as an IPv4 or IPv6 address: such a host needs no name lookup,
+// and so no resolver thread. False for a name (which must be looked up).
+bool literalEndpoint(const ConnectionInfo& info, boost::asio::ip::tcp::endpoint& endpoint);
 
 // Connect (and read guard) time-out used by the camera connections: 5 seconds.
 extern const boost::posix_time::time_duration DEFAULT_CONNECT_TIMEOUT;

@@ -37,14 +37,22 @@ class StatisticReporter {
   StatisticReporter& operator=(const StatisticReporter&) = delete;
   virtual ~StatisticReporter();
 
-  // Logs " <name>: <text>" at level 0 and posts StatisticUpdated(channel, name, text).
+  // Logs " <name>: <text>" at level 0 and posts StatisticUpdated(channel, name, text); after
+  // reportStopAfterLastLine the line is only logged.
   void updateStatistic(const std::string& name, const std::string& text);
+  // The channel's last act: posts its Stopped report onto `io` behind every line posted before,
+  // so that the host hears no line after Stopped. The report itself goes out as reportStop
+  // sends it (StopReport.h), never on `io`'s thread, so a host may stop or destroy anything
+  // from Stopped. When `io` drops the task unrun (its owner ends first) the task still sends
+  // the report as it goes. Called once, by the thread that calls updateStatistic.
+  void reportStopAfterLastLine();
 
  private:
   LoggerOwner statisticLogger_;
   GDRV::IAsyncDeviceChannelHandler* handler_;
   IContract* channel_;
   boost::asio::io_context& io_;
+  bool stopReported_ = false;
 };
 
 // Frame counters of one stream: frames, bytes, key frames and out-of-sync events.

@@ -55,6 +55,27 @@ TEST(ConnectionTextTest, HostAndPortBracketsIpv6) {
   EXPECT_EQ(parseConnectionInfo("http://127.0.0.1").hostAndPort(), "127.0.0.1:80");
 }
 
+// An address is connected as it is; anything else goes to the name lookup.
+TEST(ConnectionTextTest, LiteralEndpointsOfAddressesOnly) {
+  const struct {
+    const char* text;
+    const char* address;  // null: a name
+  } cases[] = {
+      {"http://127.0.0.1:8080", "127.0.0.1"},       {"http://[::1]:8080", "::1"},
+      {"http://[2001:db8::7]:8080", "2001:db8::7"}, {"http://cam.local:8080", nullptr},
+      {"http://localhost:8080", nullptr},           {"http://127.1:8080", nullptr},
+      {"http://[fe80::1%25eth0]:8080", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    boost::asio::ip::tcp::endpoint endpoint;
+    ASSERT_EQ(Talvo::asio::literalEndpoint(parseConnectionInfo(c.text), endpoint), c.address != nullptr);
+    if (!c.address) continue;
+    EXPECT_EQ(endpoint.address().to_string(), c.address);
+    EXPECT_EQ(endpoint.port(), 8080);
+  }
+}
+
 struct BadText {
   const char* text;
   const char* problem;  // part of the error text

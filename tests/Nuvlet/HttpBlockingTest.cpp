@@ -129,6 +129,27 @@ TEST(ConnectHttp, WritesTheRequestLineHostAndAuthorization) {
   EXPECT_TRUE(second.is_open());
 }
 
+// Every video worker connects on an io_context of its own: a lookup there would start a
+// resolver thread per stream. An address needs none; a name is looked up on the worker itself.
+TEST(ConnectHttp, StartsNoResolverThread) {
+  RawPeer peer({RawPeer::stall()});
+  for (const char* host : {"127.0.0.1", "localhost"}) {
+    boost::asio::io_context context;  // kept, as a worker keeps its own
+    boost::asio::ip::tcp::socket socket(context);
+    boost::asio::streambuf buffer;
+    Talvo::asio::ConnectionInfo camera = localCamera(peer.port());
+    camera.host = host;
+    const size_t before = httptest::threadCount();
+    try {
+      Talvo::asio::connectHTTP(socket, buffer, "/x", camera, boost::posix_time::seconds(5));
+    } catch (const boost::system::system_error& e) {
+      // "localhost" may name ::1 first, where nothing listens; the lookup is what counts here.
+      EXPECT_STREQ("localhost", host) << e.what();
+    }
+    EXPECT_EQ(before, httptest::threadCount()) << host;
+  }
+}
+
 TEST(ConnectHttp, TimesOutWhenTheCameraDoesNotAccept) {
   // A listener whose backlog is full: further connection attempts get no answer at all.
   boost::asio::io_context context;

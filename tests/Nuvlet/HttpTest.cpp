@@ -304,6 +304,22 @@ TEST(HttpLifetime, DroppingTheHandleDoesNotStopTheRequest) {
 // ---------------------------------------------------------------------------------------------
 // Against the camera simulator, over HTTP and HTTPS
 
+// Most cameras are addressed by IP: a request to an address must not start Asio's resolver
+// thread, which would live as long as the device's io_context.
+TEST(HttpLifetime, AnAddressIsConnectedWithoutLookup) {
+  RawPeer peer({RawPeer::send(httptest::head("HTTP/1.1 200 OK", "Content-Length: 0\r\n"))});
+  boost::asio::io_context context;  // kept, as a device keeps its own
+  const size_t before = httptest::threadCount();
+  httptest::Outcome outcome;
+  Talvo::http::AsyncOperationPtr operation;
+  Talvo::http::asyncGetEx(httptest::localCamera(peer.port()), "/a", context, 5, httptest::recordInto(outcome),
+                          operation);
+  httptest::runToEnd(context);
+  EXPECT_EQ(1, outcome.calls);
+  EXPECT_FALSE(outcome.error) << outcome.error.message();
+  EXPECT_EQ(before, httptest::threadCount());
+}
+
 TEST(HttpCamsim, PlainAndTlsRequestsWithAuthentication) {
   CamsimProcess camsim({"--user", "u", "--password", "p w"}, true);
   ASSERT_NE(0, camsim.httpsPort());

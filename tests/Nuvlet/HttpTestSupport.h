@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 #include <boost/asio/io_context.hpp>
@@ -64,6 +65,17 @@ inline uint16_t closedPort() {
   boost::asio::ip::tcp::acceptor acceptor(
       context, boost::asio::ip::tcp::endpoint(boost::asio::ip::make_address("127.0.0.1"), 0));
   return acceptor.local_endpoint().port();
+}
+
+// The threads of this process now. Asio's first name lookup on an io_context starts a resolver
+// thread that lives as long as the io_context: a lookup that happened shows here.
+inline size_t threadCount() {
+  size_t count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+    (void)entry;
+    ++count;
+  }
+  return count;
 }
 
 inline std::string head(const std::string& statusLine, const std::string& headers = "") {

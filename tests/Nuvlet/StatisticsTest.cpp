@@ -1,12 +1,19 @@
 // FramesStatistic and ConnectsStatistic: counting, the periodic lines and the rates, with a
-// clock the test moves.
+// clock the test moves. StatisticReporter: its lines and the channel's Stopped after them.
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include <boost/asio/io_context.hpp>
 #include <gtest/gtest.h>
 
+#include "host/Nuvlet/GlobalService.h"
 #include "host/Nuvlet/Statistics.h"
 
 namespace {
@@ -123,6 +130,74 @@ TEST(ConnectsStatistic, ReportsEveryStartAfterTheFirst) {
   EXPECT_EQ(reported.lines[0], std::make_pair(std::string("connects"), std::string("starts=2")));
   EXPECT_EQ(reported.lines[1], std::make_pair(std::string("connects"), std::string("starts=3")));
   EXPECT_EQ(statistic.connectionStarts(), 3u);
+}
+
+// Records the order of what a channel's handler hears; thread-safe.
+class OrderHandler : public Talvo::GDRV::IAsyncDeviceChannelHandler {
+ public:
+  void* Cast(const char* typeName) override { return QueryContract(typeName); }
+  void* QueryContract(const char*) override { return nullptr; }
+  void Failed(Talvo::IContract*, int32_t) override {}
+  void Started(Talvo::IContract*) override {}
+  void Stopped(Talvo::IContract*) override { add("Stopped"); }
+  void StatisticUpdated(Talvo::IContract*, const char* name, const char* text) override {
+    add(std::string(name) + " " + text);
+  }
+  bool waitForStopped() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(10),
+                             [this] { return !heard_.empty() && heard_.back() == "Stopped"; });
+  }
+  std::vector<std::string> heard() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return heard_;
+  }
+
+ private:
+  void add(const std::string& what) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    heard_.push_back(what);
+    changed_.notify_all();
+  }
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::string> heard_;
+};
+
+class StatisticReporterTest : public ::testing::Test {
+ protected:
+  std::shared_ptr<Talvo::Utility::GlobalService> service = Talvo::Utility::GlobalService::instance();
+  OrderHandler handler;
+  OrderHandler channel;  // any contract stands for the channel
+  const Talvo::LoggerOwner quiet{static_cast<Talvo::ILogger*>(nullptr), ""};
+  boost::asio::io_context connection;
+};
+
+TEST_F(StatisticReporterTest, StoppedComesAfterEveryLineAndNoLineFollowsIt) {
+  Talvo::Utility::StatisticReporter reporter(quiet, &handler, &channel, connection);
+  for (int i = 0; i < 50; ++i) reporter.updateStatistic("video", std::to_string(i));
+  reporter.reportStopAfterLastLine();
+  reporter.updateStatistic("video", "late");  // logged only
+  reporter.reportStopAfterLastLine();         // once is enough
+  EXPECT_TRUE(handler.heard().empty()) << "nothing reaches the host on the reporting thread";
+  std::thread connectionThread([this] { connection.run(); });
+  ASSERT_TRUE(handler.waitForStopped());
+  connectionThread.join();
+  const std::vector<std::string> heard = handler.heard();
+  ASSERT_EQ(heard.size(), 51u);
+  for (int i = 0; i < 50; ++i) EXPECT_EQ(heard[i], "video " + std::to_string(i));
+  EXPECT_EQ(heard.back(), "Stopped");
+}
+
+TEST_F(StatisticReporterTest, StoppedStillComesWhenTheConnectionThreadDropsItsTasks) {
+  {
+    boost::asio::io_context dropped;
+    Talvo::Utility::StatisticReporter reporter(quiet, &handler, &channel, dropped);
+    reporter.updateStatistic("video", "never heard");
+    reporter.reportStopAfterLastLine();
+  }
+  ASSERT_TRUE(handler.waitForStopped());
+  EXPECT_EQ(handler.heard(), std::vector<std::string>{"Stopped"});
 }
 
 }  // namespace

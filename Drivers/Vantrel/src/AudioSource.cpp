@@ -50,41 +50,93 @@ void AudioSource::Destroy() {
 }
 
 void AudioSource::Start() {
-  boost::lock_guard<boost::recursive_mutex> lock(mutex_);
-  if (started_) {
-    NLOG(*this, 3, " Already started");
-    return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (state_ != State::Idle) {
+      NLOG(*this, 3, " Already started");
+      return;
+    }
+    state_ = State::Starting;
   }
-  started_ = true;
   NLOG(*this, 0, " Start");
-  int result = 10;
+  // The request may take its whole time-out: the video worker must not wait for it.
+  const int result = enableMicrophone();
+  NLOG(*this, 0, " Started, audio enabled on device with result= " << result << ".");
+  if (handler_) handler_->Started(contract());
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const bool stopAsked = state_ == State::StopAsked;
+    state_ = stopAsked ? State::Idle : State::Running;
+    if (!stopAsked) return;
+  }
+  reportStopped();
+}
+
+int AudioSource::enableMicrophone() {
   try {
     std::string reply;
     Talvo::http::HttpHeaders headers;
-    result = Talvo::http::syncHttpGet(device_->cameraConnection(), "/admin/audio?setMicro=1", logger(), reply, headers,
-                                      false);
+    return Talvo::http::syncHttpGet(device_->cameraConnection(), "/admin/audio?setMicro=1", logger(), reply, headers,
+                                    false);
   } catch (const std::exception& e) {
     NLOG(*this, 3, " std::exception: " << e.what());
+    return 10;
   }
-  NLOG(*this, 0, " Started, audio enabled on device with result= " << result << ".");
-  if (handler_) handler_->Started(contract());
 }
 
+namespace {
+// The source whose frame this thread is handing to the host, if any.
+thread_local const AudioSource* deliveringSource = nullptr;
+}  // namespace
+
 void AudioSource::Stop() {
-  boost::lock_guard<boost::recursive_mutex> lock(mutex_);
-  if (!started_) return;
-  started_ = false;
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (state_ == State::Starting) {
+      state_ = State::StopAsked;  // Start reports the stop after Started
+      return;
+    }
+    if (state_ != State::Running) return;
+    state_ = State::Idle;
+    // A Stop from inside a delivery cannot wait for itself; that delivery is the last one.
+    if (deliveringSource != this) deliveriesDone_.wait(lock, [this] { return deliveries_ == 0; });
+  }
+  reportStopped();
+}
+
+void AudioSource::reportStopped() {
   NLOG(*this, 0, " Stop");
   Talvo::Utility::reportStop(handler_, contract());
 }
 
 void AudioSource::onAudioFrame(const uint8_t* data, size_t size) {
-  boost::lock_guard<boost::recursive_mutex> lock(mutex_);
-  if (!started_ || data == nullptr || size == 0 || factory_ == nullptr) return;
+  if (data == nullptr || size == 0 || factory_ == nullptr) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (state_ != State::Running) return;
+    ++deliveries_;
+  }
+  struct DeliveryEnd {
+    AudioSource& source;
+    ~DeliveryEnd() {
+      deliveringSource = nullptr;
+      {
+        std::lock_guard<std::mutex> lock(source.mutex_);
+        --source.deliveries_;
+      }
+      source.deliveriesDone_.notify_all();
+    }
+  } end{*this};
+  deliveringSource = this;
+  deliver(data, size);
+}
+
+// Called between the count-in and the count-out of onAudioFrame, without a lock.
+void AudioSource::deliver(const uint8_t* data, size_t size) {
   Talvo::MFF::IAudioBuffer* buffer = factory_->AllocateAudioBuffer("G.711", size, 0, 64000, 0);
   if (!buffer) return;
-  ++frames_;
-  if (frames_ == 1 || frames_ % 1000 == 0) NLOG(*this, 0, " Reported " << frames_ << " audio frames.");
+  const uint64_t frames = ++frames_;
+  if (frames == 1 || frames % 1000 == 0) NLOG(*this, 0, " Reported " << frames << " audio frames.");
   std::memcpy(buffer->GetBuffer(), data, size);
   if (handler_)
     handler_->MultimediaFrame(contract(), buffer);

@@ -5,16 +5,19 @@
 // Ownership: the host owns the source until Destroy; the device's map holds a shared reference
 // while the source is registered, so a delivery in progress keeps it alive.
 // Threads: Start, Stop, Destroy and ApplySettings on host threads; onAudioFrame and
-// applyPendingSettings on the video worker of the channel.
+// applyPendingSettings on the video worker of the channel. No lock is held while the host is
+// called: a delivery counts itself in, and Stop waits until the deliveries in progress are out
+// (unless Stop comes from inside one), so that no frame reaches the handler after Stopped.
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 
 #include <boost/enable_shared_from_this.hpp>
 #include <boost/shared_ptr.hpp>
-#include <boost/thread/locks.hpp>
-#include <boost/thread/recursive_mutex.hpp>
 
 #include "DeviceData.h"
 #include "host/GDRV.h"
@@ -45,23 +48,33 @@ class AudioSource : public Talvo::GDRV::IAudioSource, public Talvo::Utility::Sim
   // Applies the setting sets the host queued (microphone level).
   void applyPendingSettings();
 
-  uint64_t deliveredFrames() const { return frames_; }
+  uint64_t deliveredFrames() const { return frames_.load(); }
   // The source as the host knows it.
   Talvo::IContract* contract() { return static_cast<Talvo::GDRV::IAudioSource*>(this); }
 
  private:
   AudioSource(Talvo::GDRV::IAudioSourceHandler* handler, uint32_t channel, Talvo::MFF::IMultimediaFrameFactory* factory,
               Device* device);
+  // Idle -> Starting (microphone request, Started) -> Running -> Idle. A Stop while Starting
+  // becomes StopAsked, and Start reports the stop once Started is out.
+  enum class State { Idle, Starting, StopAsked, Running };
+
   void doApplySettings();
+  // Sends the microphone request; blocking, called without any lock.
+  int enableMicrophone();
+  void deliver(const uint8_t* data, size_t size);
+  void reportStopped();
 
   uint32_t channel_;
   Talvo::GDRV::IAudioSourceHandler* handler_;
   Talvo::MFF::IMultimediaFrameFactory* factory_;
   Device* device_;
   boost::shared_ptr<DeviceData> deviceData_;
-  bool started_ = false;
-  uint64_t frames_ = 0;
-  boost::recursive_mutex mutex_;
+  std::atomic<uint64_t> frames_{0};
+  std::mutex mutex_;  // guards state_ and deliveries_; never held while calling the host
+  std::condition_variable deliveriesDone_;
+  State state_ = State::Idle;
+  int deliveries_ = 0;  // onAudioFrame calls between their state check and their return
   Talvo::Utility::ParamsMap initialParameters_;
   boost::shared_ptr<AudioSource> self_;  // the host's ownership, released by Destroy
 };

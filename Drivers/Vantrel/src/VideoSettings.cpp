@@ -6,6 +6,8 @@
 #include <boost/lexical_cast.hpp>
 #include <boost/xpressive/xpressive.hpp>
 
+#include "host/Nuvlet/PercentEncoding.h"
+
 namespace Vantrel {
 
 using Talvo::Utility::anyOr;
@@ -33,7 +35,9 @@ bool containsAny(const ParamsMap& set, const char* const (&names)[N]) {
 
 std::string intText(const boost::any& value) { return std::to_string(boost::any_cast<int>(value)); }
 std::string text(const boost::any& value) { return boost::any_cast<std::string>(value); }
-std::string valueText(const boost::any& value, bool isInt) { return isInt ? intText(value) : text(value); }
+// A host's text as a query value: "&" or a blank in it must not change the request.
+std::string urlText(const boost::any& value) { return Talvo::Utility::percentEncode(text(value)); }
+std::string valueText(const boost::any& value, bool isInt) { return isInt ? intText(value) : urlText(value); }
 // The camera's JPEG quality for the host's compression level 0..10.
 std::string qualityText(const boost::any& compression) {
   return std::to_string((10 - boost::any_cast<int>(compression)) * 10);
@@ -117,7 +121,7 @@ SettingsRequest imageRequest(const ParamsMap& set) {
     if (!value) continue;
     switch (setting.kind) {
       case ImageKind::Text:
-        request.head += setting.key + text(*value);
+        request.head += setting.key + urlText(*value);
         break;
       case ImageKind::Quality:
         request.head += setting.key + qualityText(*value);
@@ -127,8 +131,8 @@ SettingsRequest imageRequest(const ParamsMap& set) {
         break;
     }
   }
-  if (const boost::any* mode = find(set, "displayMode")) request.tail += "&display_mode=" + text(*mode);
-  if (const boost::any* lens = find(set, "cameraLens")) request.tail += "&camera=" + text(*lens);
+  if (const boost::any* mode = find(set, "displayMode")) request.tail += "&display_mode=" + urlText(*mode);
+  if (const boost::any* lens = find(set, "cameraLens")) request.tail += "&camera=" + urlText(*lens);
   return request;
 }
 
@@ -216,7 +220,7 @@ void addExposureWindow(const ParamsMap& set, const ParametersContainer& stored, 
   const auto add = [&](const char* name, const char* key, bool isWeight) {
     const boost::any value = stored.getPersistentParam(name);
     if (value.empty()) return;
-    items.emplace_back(key, isWeight ? std::to_string(weightValue(value)) : text(value));
+    items.emplace_back(key, isWeight ? std::to_string(weightValue(value)) : urlText(value));
   };
   add("exposureMode", "ca_exp_mode", false);
   add("exposureWindows", "ca_exp_window_type", false);
@@ -270,7 +274,7 @@ void addObscureSettings(const ParamsMap& set, const ParametersContainer& stored,
                                                        {"obscureImageColor", "&obscure_image_area_color="}};
   for (const auto& setting : plain) {
     const boost::any value = stored.getPersistentParam(setting.first);
-    if (!value.empty()) request.tail += setting.second + text(value);
+    if (!value.empty()) request.tail += setting.second + urlText(value);
   }
   const boost::any area = stored.getPersistentParam("obscureImageArea");
   if (area.empty()) return;
@@ -280,10 +284,10 @@ void addObscureSettings(const ParamsMap& set, const ParametersContainer& stored,
 
 SettingsRequest generalRequest(const ParamsMap& set, const ParametersContainer& stored) {
   SettingsRequest request = sectionRequest("general");
-  if (const boost::any* value = find(set, "resolution")) request.head += "&size=" + text(*value);
+  if (const boost::any* value = find(set, "resolution")) request.head += "&size=" + urlText(*value);
   if (const boost::any* value = find(set, "fps"))
     request.head += "&framerate100=" + std::to_string(boost::any_cast<int>(*value) * 100);
-  if (const boost::any* value = find(set, "cameraLens")) request.head += "&camera=" + text(*value);
+  if (const boost::any* value = find(set, "cameraLens")) request.head += "&camera=" + urlText(*value);
   addLensItems(set, kGeneralLensSettings, request.lensItems);
   addObscureSettings(set, stored, request);
   return request;

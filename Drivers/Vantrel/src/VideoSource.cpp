@@ -18,7 +18,6 @@
 #include "host/Nuvlet/Connection.h"
 #include "host/Nuvlet/ErrorCodes.h"
 #include "host/Nuvlet/HttpCategory.h"
-#include "host/Nuvlet/StopReport.h"
 #include "host/Nuvlet/Time.h"
 
 namespace Vantrel {
@@ -237,10 +236,11 @@ void VideoSource::grab() {
   }
   device_->unregisterEventChannel(channel_);
   if (statistics_) NLOG(*this, 1, " All " << statisticsLine());
-  statistics_.reset();
+  const std::unique_ptr<FrameStatisticReporter> statistics = std::move(statistics_);
   NLOG(*this, 0, " Stopped");
   workerThread_.reset();
-  Talvo::Utility::reportStop(handler_, contract());
+  // Stopped queues behind the channel's statistics lines: nothing of the channel follows it.
+  statistics->reportStopAfterLastLine();
 }
 
 void VideoSource::reportOutage(int code) {

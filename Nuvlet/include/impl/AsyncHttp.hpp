@@ -6,6 +6,7 @@
 
 #include <boost/asio/connect.hpp>
 #include <boost/asio/ip/address.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/ssl/host_name_verification.hpp>
 #include <boost/asio/write.hpp>
 
@@ -58,6 +59,14 @@ void AsyncRequestSteps::run(Step step, Op& op) {
 template <class Op>
 void AsyncRequestSteps::resolve(Op& op) {
   const asio::ConnectionInfo& info = op.request().info;
+  boost::asio::ip::tcp::endpoint literal;
+  if (asio::literalEndpoint(info, literal)) {
+    // An address needs no lookup: an io_context's first lookup would start a resolver thread.
+    endpoints_ = boost::asio::ip::tcp::resolver::results_type::create(literal, info.host, std::to_string(info.port));
+    boost::asio::post(op.sockets().socket.get_executor(),
+                      [self = op.keepAlive()]() { self->completeStep(boost::system::error_code()); });
+    return;
+  }
   op.sockets().resolver.async_resolve(
       info.host, std::to_string(info.port),
       [self = op.keepAlive(), this](const boost::system::error_code& error,

@@ -1,7 +1,10 @@
 // The microphone channel: switched on at Start, its level set through the settings, audio routed
-// to it by channel number through the device, and the registration rules of the device's map.
+// to it by channel number through the device, and the registration rules of the device's map;
+// a slow microphone request never holds up the channel's video, and no frame follows Stopped.
+#include <atomic>
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -102,6 +105,75 @@ TEST_F(AudioSourceTest, TheFirstSourceOfAChannelStaysRegistered) {
   older->Destroy();
   routeOne(0);
   EXPECT_EQ(firstFactory.audioCount(), 2u);
+}
+
+// The video worker hands every audio block to the source: a Start waiting for the camera's
+// answer to the microphone request must not hold it up.
+TEST_F(AudioSourceTest, VideoGoesOnWhileTheMicrophoneRequestWaits) {
+  // The microphone is on already, so every picture carries an audio block for the source.
+  ASSERT_EQ(camera->request("/admin/audio?setMicro=1", "Authorization: Basic YWRtaW46czNjckB0\r\n").status, 200);
+  Talvo::GDRV::IAudioSource* audio = device->CreateAudioSource(&first, 0, &firstFactory);
+  ASSERT_NE(audio, nullptr);
+  ASSERT_NE(createVideo(), nullptr);
+  video->Start();
+  ASSERT_TRUE(handler.waitForFrames(1, 10s)) << logger.dump();
+  camera->fault("path=/admin/audio&count=1&delay_ms=4000");
+  std::atomic<bool> startReturned{false};
+  std::thread starter([&] {
+    audio->Start();
+    startReturned = true;
+  });
+  const bool requestWaits = camera->waitForRequest("/admin/audio?setMicro=1", 2);
+  const bool videoMoved = handler.waitForFrames(frames().size() + 10, 10s);
+  const bool beforeTheAnswer = !startReturned;
+  starter.join();
+  EXPECT_TRUE(requestWaits);
+  EXPECT_TRUE(videoMoved && beforeTheAnswer) << "pictures kept coming while the camera held the microphone request";
+  ASSERT_TRUE(first.waitForFrames(1, 10s)) << "audio follows once started";
+  audio->Destroy();
+}
+
+// Frames reach the host without a lock held; a Stop from another thread or from inside a frame
+// still leaves nothing to arrive after Stopped.
+class StopCountingAudioHandler : public RecordingAudioHandler {
+ public:
+  void MultimediaFrame(Talvo::IContract* source, Talvo::MFF::IAudioBuffer* buffer) override {
+    record([&] {
+      if (stopped > 0) ++afterStopped;
+    });
+    RecordingAudioHandler::MultimediaFrame(source, buffer);
+    if (stopFromFrame) Talvo::contract_cast<Talvo::GDRV::IAudioSource>(source)->Stop();
+  }
+  int afterStoppedNow() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return afterStopped;
+  }
+  bool stopFromFrame = false;
+  int afterStopped = 0;
+};
+
+TEST_F(AudioSourceTest, NoFrameFollowsStoppedWhoeverStops) {
+  for (const bool stopFromFrame : {false, true}) {
+    SCOPED_TRACE(stopFromFrame ? "stopped from inside a frame" : "stopped from another thread");
+    StopCountingAudioHandler strict;
+    strict.stopFromFrame = stopFromFrame;
+    TestFrameFactory strictFactory;
+    const uint32_t channel = stopFromFrame ? 2 : 1;
+    Talvo::GDRV::IAudioSource* audio = device->CreateAudioSource(&strict, channel, &strictFactory);
+    ASSERT_NE(audio, nullptr);
+    audio->Start();
+    std::atomic<bool> routing{true};
+    std::thread worker([&] {
+      while (routing) routeOne(channel);
+    });
+    ASSERT_TRUE(strict.waitForFrames(1, 10s));
+    if (!stopFromFrame) audio->Stop();
+    ASSERT_TRUE(strict.waitForStopped(10s));
+    routing = false;
+    worker.join();
+    EXPECT_EQ(strict.afterStoppedNow(), 0);
+    audio->Destroy();
+  }
 }
 
 }  // namespace

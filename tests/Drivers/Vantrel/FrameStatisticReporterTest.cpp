@@ -1,7 +1,12 @@
 // Vantrel::FrameStatisticReporter: the "video" and "connects" lines of a channel reach the host's
 // channel handler through the device's io_context, not on the worker that counts, even when the
-// reporter is gone by then, and each is logged under the channel's prefix.
+// reporter is gone by then, and each is logged under the channel's prefix. Through a running
+// channel: a line every 90 pictures by default, and none after the channel's Stopped.
+#include <chrono>
+#include <condition_variable>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -11,9 +16,12 @@
 
 #include "CapturingLogger.h"
 #include "FrameStatisticReporter.h"
+#include "VideoFixture.h"
 #include "host/GDRV.h"
 
 namespace {
+
+using namespace std::chrono_literals;
 
 // Records StatisticUpdated calls with the thread that made them; one thread at a time calls it.
 class RecordingChannelHandler : public Talvo::GDRV::IAsyncDeviceChannelHandler {
@@ -67,5 +75,124 @@ TEST(FrameStatisticReporter, PostsVideoAndConnectsLinesOntoTheDevicesContext) {
   EXPECT_EQ(logger.count("vs 0.1 video: frames=90 key=1 bytes=9000 fps="), 1u) << logger.dump();
   EXPECT_EQ(logger.count("vs 0.1 connects: starts=2"), 1u) << logger.dump();
 }
+
+// A video handler that keeps its statistics lines and counts whatever reaches it after
+// Stopped. `onLine`, when set, runs on the connection thread before a line is recorded.
+class StrictVideoHandler : public RecordingVideoHandler {
+ public:
+  void StatisticUpdated(Talvo::IContract*, const char* name, const char* text) override {
+    if (onLine) onLine();
+    record([&] {
+      if (stopped > 0) ++afterStopped;
+      lines.push_back(std::string(name) + " " + text);
+    });
+  }
+  void MultimediaFrame(Talvo::IContract* source, Talvo::MFF::ICompressedBuffer* buffer) override {
+    record([&] {
+      if (stopped > 0) ++afterStopped;
+    });
+    RecordingVideoHandler::MultimediaFrame(source, buffer);
+  }
+  bool waitForLines(size_t n, std::chrono::milliseconds deadline) const {
+    return waitUntil([&] { return lines.size() >= n; }, deadline);
+  }
+  std::vector<std::string> linesNow() const { return now(&StrictVideoHandler::lines); }
+  int afterStoppedNow() const { return now(&StrictVideoHandler::afterStopped); }
+
+  std::function<void()> onLine;
+  std::vector<std::string> lines;
+  int afterStopped = 0;
+
+ private:
+  template <class T>
+  T now(T StrictVideoHandler::*member) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return this->*member;
+  }
+};
+
+// A camera that sends pictures as fast as they are read.
+class ChannelStatisticsTest : public CamsimVideoTest {
+ protected:
+  void SetUp() override {
+    camera = std::make_unique<CamsimProcess>(
+        std::vector<std::string>{"--unthrottled", "--user", "admin", "--password", "s3cr@t"});
+    makeDevice("generic", camera->httpPort(), "admin:s3cr%40t@");
+  }
+  // Starts the channel with `strict` as its handler; `interval` > 0 sets the report interval.
+  void startChannel(int interval) {
+    video = device->CreateVideoSource(&strict, 0, 0, &factory);
+    ASSERT_NE(video, nullptr);
+    if (interval > 0) {
+      adjuster()->SetValue("frameReportInterval", interval);
+      adjuster()->ApplySettings(&applied);
+    }
+    video->Start();
+  }
+  void TearDown() override {
+    if (video) video->Destroy();
+    video = nullptr;
+    if (strict.snapshot(&RecordingVideoHandler::started) > 0) EXPECT_TRUE(strict.waitForStopped(10s));
+    CamsimVideoTest::TearDown();
+  }
+
+  RecordingActionHandler applied;
+  StrictVideoHandler strict;
+};
+
+TEST_F(ChannelStatisticsTest, ByDefaultAVideoLineFollowsEvery90Pictures) {
+  startChannel(0);
+  ASSERT_TRUE(strict.waitForLines(2, 30s)) << logger.dump();
+  for (const std::string& line : strict.linesNow())
+    if (line.rfind("video ", 0) == 0) EXPECT_EQ(line.rfind("video frames=90 ", 0), 0u) << line;
+}
+
+// The lines go out on the device's connection thread and Stopped on the process-wide service:
+// a host that is slow with one line, or stops the channel from inside one, must still hear
+// every line before Stopped and nothing after it.
+class StopAfterLinesTest : public ChannelStatisticsTest {
+ protected:
+  // Holds the first line (or stops the channel from it) while every picture queues another.
+  void run(bool stopFromLine) {
+    strict.onLine = [this, stopFromLine] {
+      std::unique_lock<std::mutex> lock(mutex);
+      if (inLine) return;  // only the first line is held
+      inLine = true;
+      changed.notify_all();
+      if (stopFromLine) {
+        lock.unlock();
+        video->Stop();
+        return;
+      }
+      changed.wait_for(lock, 20s, [this] { return released; });
+    };
+    startChannel(1);
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      ASSERT_TRUE(changed.wait_for(lock, 20s, [this] { return inLine; })) << logger.dump();
+    }
+    if (!stopFromLine) {
+      ASSERT_TRUE(strict.waitForFrames(20, 20s)) << "every picture queues a line behind the held one";
+      video->Stop();
+      // Stopped waits behind the held line; one that overtook it would be here by now.
+      (void)strict.waitForStopped(2s);
+      std::lock_guard<std::mutex> lock(mutex);
+      released = true;
+      changed.notify_all();
+    }
+    ASSERT_TRUE(strict.waitForStopped(20s)) << logger.dump();
+    EXPECT_GT(strict.linesNow().size(), 1u) << "Stopped came before the lines queued ahead of it";
+    EXPECT_EQ(strict.afterStoppedNow(), 0);
+  }
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool inLine = false;
+  bool released = false;
+};
+
+TEST_F(StopAfterLinesTest, AHostHoldingALineHearsStoppedAfterTheLastLine) { run(false); }
+
+TEST_F(StopAfterLinesTest, AHostStoppingFromALineHearsStoppedAfterTheLastLine) { run(true); }
 
 }  // namespace

@@ -157,6 +157,28 @@ TEST_F(ModuleTest, CreateDeviceMatchesVendorModelAndFirmwareThenModelAlone) {
   EXPECT_FALSE(createDevice("Vantrel", nullptr, nullptr));
 }
 
+// Two entries list "VX-A" under different vendors; only the second has a second stream on its
+// first channel, which tells which entry a device got.
+TEST_F(ModuleTest, TheVendorChoosesBetweenEntriesOfTheSameModel) {
+  const struct {
+    const char* vendor;
+    const char* firmware;
+    bool secondEntry;
+  } cases[] = {
+      {"Other", "", true},       {"Other", "2.0", true}, {"Vantrel", "", false},
+      {"Vantrel", "2.0", false},  // that firmware only under another vendor: the model alone, first entry
+      {"Someone", "", false},     // no such vendor: the model alone
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.vendor) + " VX-A " + c.firmware);
+    DevicePtr device = createDevice(c.vendor, "VX-A", c.firmware);
+    ASSERT_TRUE(device);
+    Talvo::GDRV::IVideoSource* second = device->CreateVideoSource(nullptr, 0, 1, nullptr);
+    EXPECT_EQ(second != nullptr, c.secondEntry);
+    if (second) second->Destroy();
+  }
+}
+
 TEST_F(ModuleTest, ChannelIndicesAreCheckedUnlessTheModelIsGeneric) {
   DevicePtr device = createDevice("Vantrel", "VX-A", "1.0");
   ASSERT_TRUE(device);

@@ -1,6 +1,7 @@
 // The settings builders as tables: the sets a host applies, one after another, in; the camera
 // requests out, in the order the video sources send them (a lens read before the request that
 // needs it), with the camera's current lens pairs given.
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "TestChannels.h"
+#include "VideoFixture.h"
 #include "VideoSettings.h"
 
 namespace {
@@ -178,6 +180,46 @@ TEST(VideoSettings, DescriptionsAreSentWholeFromTheStoredValues) {
         kSet + "general&obscure_image=on&obscure_image_area_color=000000&obscure_image_area="}},
   };
   for (const Case& c : cases) EXPECT_EQ(sentFor(c, true), c.sent) << c.name;
+}
+
+// A host's text is a value, never more of the request: "&", "=", "+" and blanks in it are
+// percent-encoded, while the separators our own code writes ("+" between lenses, "," and
+// "%0A" in obscure areas) stay as they are.
+TEST(VideoSettings, HostTextsAreEncodedOurSeparatorsAreNot) {
+  const Case classic[] = {
+      {"plain pairs, the tail and the exposure request",
+       {{{"resolution", "640x480&quality=1"}, {"displayMode", "dual view"}, {"cameraLens", "a+b"}},
+        {{"nightImprovement", "on&ca_exp_max=9"}}},
+       {kImage + "&size=640x480%26quality%3D1&display_mode=dual%20view&camera=a%2Bb",
+        kSet + "exposurecontrol&ca_night_improve=on%26ca_exp_max%3D9"},
+       std::nullopt,
+       true},
+  };
+  for (const Case& c : classic) EXPECT_EQ(sentFor(c, false), c.sent) << c.name;
+  const Case sectioned[] = {
+      {"lens items keep their '+'",
+       {{{"imageMirror", "off&rotate=2"}, {"nightImprovement", "a b"}}},
+       {kSet + "general&mirror=off%26rotate%3D2+off%26rotate%3D2", kSet + "exposure&ca_night_improve=a%20b+a%20b"}},
+      {"descriptions keep ',' and '%0A' of the areas",
+       {{{"obscureImageColor", "00 00&x"}, {"obscureImageArea", "1,2,3,4,5,6"}, {"exposureWindows", "my windows"}}},
+       {kSet + "general&obscure_image_area_color=00%2000%26x&obscure_image_area=1,2,3,4,5,6%0A",
+        kSet + "exposure&ca_exp_window_type=my%20windows"},
+       std::nullopt,
+       true},
+  };
+  for (const Case& c : sectioned) EXPECT_EQ(sentFor(c, true), c.sent) << c.name;
+}
+
+// The camera's request log holds targets as they arrived.
+TEST_F(CamsimVideoTest, HostTextsReachTheCameraEncoded) {
+  using namespace std::chrono_literals;
+  startCamera("VX-S10", "VX-S10");
+  ASSERT_NE(createVideo(), nullptr);
+  video->Start();
+  ASSERT_TRUE(handler.waitForFrames(1, 10s)) << logger.dump();
+  camera->clearRequests();
+  EXPECT_EQ(apply({{"cameraLens", "left&fps=1 x"}}), 0);
+  EXPECT_EQ(controlRequests(), std::vector<std::string>{kImage + "&camera=left%26fps%3D1%20x"});
 }
 
 TEST(VideoSettings, CurrentPairsAreFoundPerKey) {
