@@ -5,7 +5,7 @@
 // Template parameters:
 //   Steps    - the request steps (AsyncRequestSteps in AsyncHttp.h): an object owned by the
 //              operation that starts each step; a step ends with completeStep(error).
-//   Request  - what to send (detail::OutgoingGet, detail::OutgoingPost, detail::OutgoingRequest).
+//   Request  - what to send (detail::AsyncGetExContext, detail::AsyncPostExContext, detail::OutgoingRequest).
 //   CodesMap - turns a step's failure into the error the caller sees (AsyncRequestCodesMap).
 //
 // Threads: everything of one operation runs on its io_context, the callback too (checked in
@@ -32,8 +32,8 @@ namespace Talvo {
 namespace http {
 
 // The connection of one request: a plain socket or a TLS stream, of which a request opens one.
-struct RequestSockets {
-  RequestSockets(boost::asio::io_context& io, std::shared_ptr<boost::asio::ssl::context> tls)
+struct SocketHolderContext {
+  SocketHolderContext(boost::asio::io_context& io, std::shared_ptr<boost::asio::ssl::context> tls)
       : tlsSettings(std::move(tls)), resolver(io), socket(io), tlsStream(io, *tlsSettings) {}
 
   std::shared_ptr<boost::asio::ssl::context> tlsSettings;  // declared first: outlives the stream
@@ -44,7 +44,7 @@ struct RequestSockets {
 
 // Closes both sockets and stops name resolution, so that the pending step ends with an error.
 // io_context thread of the request.
-void handleTimeout(RequestSockets& sockets);
+void handleTimeout(SocketHolderContext& sockets);
 
 template <class Steps, class Request, class CodesMap>
 class AsyncComplexOperation : public AsyncOperation,
@@ -83,7 +83,7 @@ class AsyncComplexOperation : public AsyncOperation,
   bool finished() const { return finished_; }
   boost::asio::io_context& ioContext() { return io_; }
   const Request& request() const { return request_; }
-  RequestSockets& sockets() { return *sockets_; }
+  SocketHolderContext& sockets() { return *sockets_; }
   boost::asio::streambuf& receiveBuffer() { return receive_; }
   HttpResponse& response() { return response_; }
   Body& body() { return body_; }
@@ -99,7 +99,7 @@ class AsyncComplexOperation : public AsyncOperation,
   Callback callback_;
   LoggerOwner log_;
   const boost::posix_time::time_duration timeout_;
-  std::unique_ptr<RequestSockets> sockets_;
+  std::unique_ptr<SocketHolderContext> sockets_;
   boost::asio::streambuf receive_;  // the head is read here; capped at kMaxHeadSize
   HttpResponse response_;
   Body body_;  // capped at kMaxBodySize by the steps

@@ -116,8 +116,8 @@ class AsyncRequestSteps {
   detail::ChunkedBodyDecoder chunked_;
 };
 
-using GetOperation = AsyncComplexOperation<AsyncRequestSteps, detail::OutgoingGet, AsyncRequestCodesMap>;
-using PostOperation = AsyncComplexOperation<AsyncRequestSteps, detail::OutgoingPost, AsyncRequestCodesMap>;
+using GetOperation = AsyncComplexOperation<AsyncRequestSteps, detail::AsyncGetExContext, AsyncRequestCodesMap>;
+using PostOperation = AsyncComplexOperation<AsyncRequestSteps, detail::AsyncPostExContext, AsyncRequestCodesMap>;
 using RequestOperation = AsyncComplexOperation<AsyncRequestSteps, detail::OutgoingRequest, AsyncRequestCodesMap>;
 
 }  // namespace http

@@ -34,13 +34,13 @@ struct OutgoingRequest {
   std::string describe() const;
 };
 
-struct OutgoingGet : OutgoingRequest {
-  OutgoingGet(const asio::ConnectionInfo& info, const std::string& uri);
+struct AsyncGetExContext : OutgoingRequest {
+  AsyncGetExContext(const asio::ConnectionInfo& info, const std::string& uri);
 };
 
 // `headers` give Content-Type and any further header; Content-Length comes from `body`.
-struct OutgoingPost : OutgoingRequest {
-  OutgoingPost(const asio::ConnectionInfo& info, const std::string& uri, const std::string& body,
+struct AsyncPostExContext : OutgoingRequest {
+  AsyncPostExContext(const asio::ConnectionInfo& info, const std::string& uri, const std::string& body,
                const HttpHeaders& headers);
 };
 

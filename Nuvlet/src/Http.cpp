@@ -34,14 +34,14 @@ void startRequest(const asio::ConnectionInfo& info, const HttpRequest& request, 
 
 void asyncGetEx(const asio::ConnectionInfo& info, const std::string& uri, boost::asio::io_context& io,
                 int timeoutSeconds, Callback callback, AsyncOperationPtr& operation, ILogger* logger) {
-  createAndStart<GetOperation>(io, detail::OutgoingGet(info, uri), std::move(callback), logger,
+  createAndStart<GetOperation>(io, detail::AsyncGetExContext(info, uri), std::move(callback), logger,
                                boost::posix_time::seconds(timeoutSeconds), operation);
 }
 
 void asyncPostEx(const asio::ConnectionInfo& info, const std::string& uri, const std::string& body,
                  boost::asio::io_context& io, int timeoutSeconds, Callback callback, const HttpHeaders& headers,
                  AsyncOperationPtr& operation, ILogger* logger) {
-  createAndStart<PostOperation>(io, detail::OutgoingPost(info, uri, body, headers), std::move(callback), logger,
+  createAndStart<PostOperation>(io, detail::AsyncPostExContext(info, uri, body, headers), std::move(callback), logger,
                                 boost::posix_time::seconds(timeoutSeconds), operation);
 }
 

@@ -71,10 +71,10 @@ std::string OutgoingRequest::describe() const {
   return request.method + " " + info.scheme + "://" + info.hostAndPort() + target.substr(0, target.find('?'));
 }
 
-OutgoingGet::OutgoingGet(const asio::ConnectionInfo& info, const std::string& uri)
+AsyncGetExContext::AsyncGetExContext(const asio::ConnectionInfo& info, const std::string& uri)
     : OutgoingRequest(info, HttpRequest{"GET", uri, {}, {}}) {}
 
-OutgoingPost::OutgoingPost(const asio::ConnectionInfo& info, const std::string& uri, const std::string& body,
+AsyncPostExContext::AsyncPostExContext(const asio::ConnectionInfo& info, const std::string& uri, const std::string& body,
                            const HttpHeaders& headers)
     : OutgoingRequest(info, HttpRequest{"POST", uri, headers, body}) {}
 

@@ -13,7 +13,7 @@
 namespace Talvo {
 namespace http {
 
-inline void handleTimeout(RequestSockets& sockets) {
+inline void handleTimeout(SocketHolderContext& sockets) {
   boost::system::error_code ignored;
   sockets.resolver.cancel();
   sockets.socket.close(ignored);
@@ -30,7 +30,7 @@ AsyncComplexOperation<Steps, Request, CodesMap>::AsyncComplexOperation(boost::as
       log_(logger, ""),
       timeout_(timeout > boost::posix_time::time_duration() ? timeout
                                                             : boost::posix_time::seconds(kDefaultRequestTimeout)),
-      sockets_(std::make_unique<RequestSockets>(io, clientTlsSettings())),
+      sockets_(std::make_unique<SocketHolderContext>(io, clientTlsSettings())),
       receive_(kMaxHeadSize),
       timer_(io),
       step_(steps_.first()) {}

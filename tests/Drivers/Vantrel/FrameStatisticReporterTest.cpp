@@ -161,6 +161,8 @@ class StopAfterLinesTest : public ChannelStatisticsTest {
       changed.notify_all();
       if (stopFromLine) {
         lock.unlock();
+        // Pictures that arrive meanwhile queue their lines behind this one.
+        EXPECT_TRUE(strict.waitForFrames(20, 20s));
         video->Stop();
         return;
       }
