@@ -44,7 +44,7 @@ const size_t kMaxAnswerHead = 16 * 1024;
 const uint32_t kWarningCollapse = 100;
 
 std::unique_ptr<boost::asio::streambuf> freshBuffer() {
-  return std::make_unique<boost::asio::streambuf>(PartReader::kMaxPartSize);
+  return std::make_unique<boost::asio::streambuf>(ServerPushReader::kMaxPartSize);
 }
 
 // Each channel object its own key, so that one channel's flood does not hide another's line.
@@ -251,7 +251,7 @@ void VideoSource::reportOutage(int code) {
 
 void VideoSource::grabFrame(const std::string& codec) {
   NUVLET_DCHECK_CALLED_ON(onWorkerThread());
-  PartReader reader;
+  ServerPushReader reader;
   while (!stop_) {
     if (parameters_.hasPending()) {
       NLOG(*this, 1, " Reconect, as parameters was changed");
@@ -267,7 +267,7 @@ void VideoSource::grabFrame(const std::string& codec) {
       }
       const Clock::time_point partDeadline = Clock::now() + kMaxPartTime;
       buffer_->consume(readStage(reader, partDeadline).consume);  // the part head is not needed
-      const PartReader::Step body = readStage(reader, partDeadline);
+      const ServerPushReader::Step body = readStage(reader, partDeadline);
       bool delivered = false;
       try {
         delivered = deliverPart(body.pieces, codec);
@@ -322,7 +322,7 @@ std::string VideoSource::streamPath(const std::string& codec) const {
   return path.str();
 }
 
-void VideoSource::init(PartReader& reader) {
+void VideoSource::init(ServerPushReader& reader) {
   const std::string codec = Talvo::Utility::getCodecName(parameters_, device_->driverInfo(), "Zelta");
   const std::string path = streamPath(codec);
   NLOG(*this, 0, " Init " << codec << " stream with url " << path);
@@ -400,12 +400,12 @@ void VideoSource::readSome(Clock::time_point partDeadline) {
   if (readError) throw boost::system::system_error(readError);
 }
 
-PartReader::Step VideoSource::readStage(PartReader& reader, Clock::time_point partDeadline) {
-  assert(buffer_->max_size() >= PartReader::kMaxPartSize && "a read must always find room");
+ServerPushReader::Step VideoSource::readStage(ServerPushReader& reader, Clock::time_point partDeadline) {
+  assert(buffer_->max_size() >= ServerPushReader::kMaxPartSize && "a read must always find room");
   const auto feed = [&] { return reader.feed(static_cast<const uint8_t*>(buffer_->data().data()), buffer_->size()); };
-  for (PartReader::Step step = feed();; step = feed()) {
-    if (step.status == PartReader::Status::StageDone) return step;
-    if (step.status == PartReader::Status::TooLarge)
+  for (ServerPushReader::Step step = feed();; step = feed()) {
+    if (step.status == ServerPushReader::Status::StageDone) return step;
+    if (step.status == ServerPushReader::Status::TooLarge)
       throw boost::system::system_error(boost::asio::error::not_found, "part larger than the limit");
     readSome(partDeadline);
   }

@@ -1,6 +1,6 @@
 // Vantrel::VideoSource: the classic live-video channel. For one camera channel and stream it
 // holds a plain HTTP connection to the camera's server-push stream "/control/faststream.jpg",
-// reads it part by part (PartReader cuts the parts), hands each accepted picture to the host
+// reads it part by part (ServerPushReader cuts the parts), hands each accepted picture to the host
 // (PictureCheck decides), routes the audio blocks and event sections found in the stream to the
 // device, and sends the camera requests that the host's image settings become (VideoSettings
 // builds them).
@@ -35,7 +35,7 @@
 
 #include "DeviceData.h"
 #include "Nuvlet/include/ThreadCheck.h"
-#include "PartReader.h"
+#include "ServerPushReader.h"
 #include "VideoSettings.h"
 #include "host/GDRV.h"
 #include "host/Nuvlet/HttpBlocking.h"
@@ -126,12 +126,12 @@ class VideoSource : public Talvo::GDRV::IVideoSource, public Talvo::Utility::Sim
   void waitForSessionEnd(std::unique_lock<std::mutex>& lock);
   void grab();
   void grabFrame(const std::string& codec);
-  void init(PartReader& reader);
+  void init(ServerPushReader& reader);
   std::string streamPath(const std::string& codec) const;
   // Reads until `reader` ends its current stage. Precondition: the buffer can grow to
-  // PartReader::kMaxPartSize bytes (the reader refuses a stage of that size, so a read always
+  // ServerPushReader::kMaxPartSize bytes (the reader refuses a stage of that size, so a read always
   // finds room).
-  PartReader::Step readStage(PartReader& reader, Clock::time_point partDeadline);
+  ServerPushReader::Step readStage(ServerPushReader& reader, Clock::time_point partDeadline);
   // One read from the socket into the buffer under the silence guard and `partDeadline`.
   // Throws boost::system::system_error (110 when a guard fires).
   void readSome(Clock::time_point partDeadline);

@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "PartReader.h"
+#include "ServerPushReader.h"
 #include "RawPeer.h"
 #include "VideoFixture.h"
 #include "VideoSource.h"
@@ -23,7 +23,7 @@ namespace {
 using namespace std::chrono_literals;
 using namespace std::string_literals;  // pictures hold NUL bytes
 
-const std::string kBoundary = Vantrel::PartReader::kBoundary;
+const std::string kBoundary = Vantrel::ServerPushReader::kBoundary;
 
 // A picture with its tables (APP0, then a quantisation table), one that starts its scan at once,
 // and one whose marker walk breaks off.
@@ -53,7 +53,7 @@ size_t streamRequests(const RawPeer& peer) {
                        [](const std::string& head) { return head.rfind("GET /control/faststream.jpg", 0) == 0; });
 }
 
-// How parts are cut and pictures judged is PartReaderTest's and PictureCheckTest's; here the
+// How parts are cut and pictures judged is ServerPushReaderTest's and PictureCheckTest's; here the
 // source hands on what they decide, byte-exact, and logs what it drops.
 TEST_F(VideoTest, PicturesReachTheHostByteExactlyAndRefusedOnesAreLogged) {
   auto peer = streamPeer({RawPeer::send(streamHead() + part("") + part("ABC") + part("ABCD") + part(kKeyPicture) +
@@ -94,7 +94,7 @@ TEST_F(VideoTest, MjpegStreamsAskForFullPicturesThatAreAllKey) {
 TEST_F(VideoTest, APartWithoutBoundaryIsCappedAndTheStreamReconnects) {
   // Far more than a part may hold, without a boundary; then the connection closes.
   auto peer = streamPeer({RawPeer::send(streamHead() + "Content-Type: image/jpeg\r\n\r\n" +
-                                        std::string(Vantrel::PartReader::kMaxPartSize + 1024 * 1024, 'x'))});
+                                        std::string(Vantrel::ServerPushReader::kMaxPartSize + 1024 * 1024, 'x'))});
   makeDevice("VX-S10", peer->port());
   ASSERT_NE(createVideo(), nullptr);
   video->Start();

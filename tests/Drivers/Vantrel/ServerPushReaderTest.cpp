@@ -8,14 +8,14 @@
 
 #include <gtest/gtest.h>
 
-#include "PartReader.h"
+#include "ServerPushReader.h"
 
 namespace {
 
-using Vantrel::PartReader;
+using Vantrel::ServerPushReader;
 using namespace std::string_literals;  // pictures hold NUL bytes
 
-const std::string kBoundary = PartReader::kBoundary;
+const std::string kBoundary = ServerPushReader::kBoundary;
 const std::string kAnswerHead =
     "HTTP/1.0 200 OK\r\nContent-Type: multipart/x-mixed-replace;boundary=VANTREL_Fast_Serverpush\r\n\r\n";
 const std::string kPicture = "\xFF\xD8\xFF\xE0\x00\x04JF\xFF\xDA\x00\x02\x11\x22\xFF\xD9"s;
@@ -54,15 +54,15 @@ std::string text(const Vantrel::ByteRange& range) {
 // reader all that is not consumed (from a heap block of exactly that size, so that the address
 // sanitizer sees any read past it) and drops what a finished stage consumed.
 std::vector<Cut> cut(const std::string& stream, size_t chunk) {
-  PartReader reader;
+  ServerPushReader reader;
   std::string buffer;
   std::vector<Cut> cuts;
   for (size_t at = 0;;) {
     std::unique_ptr<uint8_t[]> exact(new uint8_t[std::max<size_t>(buffer.size(), 1)]);
     std::copy(buffer.begin(), buffer.end(), exact.get());
-    const PartReader::Step step = reader.feed(exact.get(), buffer.size());
-    EXPECT_NE(step.status, PartReader::Status::TooLarge);
-    if (step.status == PartReader::Status::StageDone) {
+    const ServerPushReader::Step step = reader.feed(exact.get(), buffer.size());
+    EXPECT_NE(step.status, ServerPushReader::Status::TooLarge);
+    if (step.status == ServerPushReader::Status::StageDone) {
       EXPECT_LE(step.consume, buffer.size());
       const auto& p = step.pieces;
       if (step.isBody)
@@ -82,7 +82,7 @@ struct Case {
   std::vector<Cut> expected;
 };
 
-TEST(PartReader, BodiesBecomePicturesEventsAndAudio) {
+TEST(ServerPushReader, BodiesBecomePicturesEventsAndAudio) {
   const std::string audio = kPicture + kBlockHeader + "audio!";
   const std::string events = "IN1=1\r\nENDSECTION EVENT\r\n" + kPicture;
   const Case cases[] = {
@@ -106,14 +106,14 @@ TEST(PartReader, BodiesBecomePicturesEventsAndAudio) {
       EXPECT_EQ(cut(streamOf(c.bodies), chunk), c.expected) << c.name << ", received " << chunk << " bytes at a time";
 }
 
-TEST(PartReader, AStageThatDoesNotEndIsCapped) {
-  std::vector<uint8_t> data(PartReader::kMaxPartSize, 'x');
-  PartReader reader;
-  EXPECT_EQ(reader.feed(data.data(), data.size() - 1).status, PartReader::Status::NeedMore);
-  EXPECT_EQ(reader.feed(data.data(), data.size()).status, PartReader::Status::TooLarge);
+TEST(ServerPushReader, AStageThatDoesNotEndIsCapped) {
+  std::vector<uint8_t> data(ServerPushReader::kMaxPartSize, 'x');
+  ServerPushReader reader;
+  EXPECT_EQ(reader.feed(data.data(), data.size() - 1).status, ServerPushReader::Status::NeedMore);
+  EXPECT_EQ(reader.feed(data.data(), data.size()).status, ServerPushReader::Status::TooLarge);
 }
 
-TEST(PartReader, AnyBytesAreSafe) {
+TEST(ServerPushReader, AnyBytesAreSafe) {
   std::mt19937 random(5);
   const std::string pieces[] = {kBoundary, "\r\n\r\n", "ENDSECTION EVENT\r\n", "\xFF\xD9\xFF\xED", "x"};
   for (int round = 0; round < 300; ++round) {

@@ -1,4 +1,4 @@
-// Vantrel::PartReader: cuts the camera's server-push stream into parts. The stream reads
+// Vantrel::ServerPushReader: cuts the camera's server-push stream into parts. The stream reads
 //
 //   <answer head> --VANTREL_Fast_Serverpush CR LF
 //   <part head> CR LF CR LF <body> CR LF --VANTREL_Fast_Serverpush CR LF   (again and again)
@@ -36,7 +36,7 @@ struct PartPieces {
   ByteRange audio;   // the audio payload after its 16-byte block header; empty when none
 };
 
-class PartReader {
+class ServerPushReader {
  public:
   // The most one stage may hold. A camera that sends more without its end has a broken stream.
   static constexpr size_t kMaxPartSize = 32u * 1024 * 1024;
@@ -54,7 +54,7 @@ class PartReader {
     PartPieces pieces;
   };
 
-  PartReader() { restart(); }
+  ServerPushReader() { restart(); }
 
   // A new connection: the answer head up to the first boundary comes first.
   void restart();

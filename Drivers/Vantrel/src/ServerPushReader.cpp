@@ -1,15 +1,15 @@
-#include "PartReader.h"
+#include "ServerPushReader.h"
 
 #include <algorithm>
 #include <cassert>
 
 namespace Vantrel {
 
-const char PartReader::kBoundary[] = "--VANTREL_Fast_Serverpush\r\n";
+const char ServerPushReader::kBoundary[] = "--VANTREL_Fast_Serverpush\r\n";
 
 namespace {
 
-const size_t kBoundaryLength = sizeof(PartReader::kBoundary) - 1;
+const size_t kBoundaryLength = sizeof(ServerPushReader::kBoundary) - 1;
 const char kHeadEnd[] = "\r\n\r\n";
 // The bytes that follow a body in its part: CR LF and the boundary.
 const size_t kBodyTrailer = 2 + kBoundaryLength;
@@ -23,9 +23,9 @@ Needle needleOf(const char* text, size_t length) { return Needle{reinterpret_cas
 
 }  // namespace
 
-void PartReader::restart() { begin(Stage::AnswerHead); }
+void ServerPushReader::restart() { begin(Stage::AnswerHead); }
 
-void PartReader::begin(Stage stage) {
+void ServerPushReader::begin(Stage stage) {
   stage_ = stage;
   scanned_ = 0;
   needles_[0] =
@@ -37,7 +37,7 @@ void PartReader::begin(Stage stage) {
   for (size_t n = 0; n < count_; ++n) longest_ = std::max(longest_, needles_[n].length);
 }
 
-PartReader::Step PartReader::feed(const uint8_t* data, size_t size) {
+ServerPushReader::Step ServerPushReader::feed(const uint8_t* data, size_t size) {
   assert(size >= scanned_ && "fed fewer bytes than were scanned already");
   assert((data != nullptr || size == 0) && "bytes without a place");
   Step step;
@@ -61,7 +61,7 @@ PartReader::Step PartReader::feed(const uint8_t* data, size_t size) {
 
 // The marks were looked for in all that was scanned; only those wholly inside the body count
 // (the first one seen decides: any inside would have come first).
-PartPieces PartReader::cutBody(const uint8_t* data, size_t size, size_t eventEnd, size_t audioMarker) {
+PartPieces ServerPushReader::cutBody(const uint8_t* data, size_t size, size_t eventEnd, size_t audioMarker) {
   PartPieces pieces;
   if (size < kSmallestBody) return pieces;
   if (eventEnd != Needle::kNotFound && eventEnd + kEventSectionEndLength <= size) {

@@ -1,0 +1,34 @@
+// The server-push stream cutter over any bytes a camera may send, fed in the pieces a socket
+// would deliver: every cut must lie inside what was fed, and no stage may pass its cap.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "ServerPushReader.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  Vantrel::ServerPushReader reader;
+  std::vector<uint8_t> received;
+  const size_t piece = 1 + data[0] % 64;  // the first byte chooses how the rest arrives
+  for (size_t at = 1; at < size;) {
+    const size_t n = std::min(piece, size - at);
+    received.insert(received.end(), data + at, data + at + n);
+    at += n;
+    for (;;) {
+      const auto step = reader.feed(received.data(), received.size());
+      if (step.status != Vantrel::ServerPushReader::Status::StageDone) break;
+      if (step.consume == 0 || step.consume > received.size()) std::abort();
+      const auto inside = [&](const Vantrel::ByteRange& range) {
+        if (range.empty()) return;
+        if (range.data < received.data() || range.data + range.size > received.data() + step.consume) std::abort();
+      };
+      inside(step.pieces.picture);
+      inside(step.pieces.events);
+      inside(step.pieces.audio);
+      received.erase(received.begin(), received.begin() + static_cast<std::ptrdiff_t>(step.consume));
+    }
+  }
+  return 0;
+}
