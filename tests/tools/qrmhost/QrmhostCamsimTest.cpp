@@ -80,5 +80,22 @@ TEST_F(QrmhostCamsimTest, LiveStopsAtOnceWhenTheCameraStalls) {
   EXPECT_FALSE(contains(result.err, "system:110")) << result.err;
 }
 
+TEST_F(QrmhostCamsimTest, PtzOperationsAndModelsWithoutTelemetry) {
+  const auto area = runQrmhost(against("VX-P50", {"ptz", "area", "0", "0", "1", "1"}));
+  EXPECT_EQ(area.exitStatus, 0) << area.err;
+  EXPECT_EQ(countContaining(area.outLines(), R"({"kind":"ptz","code":0})"), 1u) << area.out;
+  const auto preset = runQrmhost(against("VX-P50", {"ptz", "preset-go", "64"}));
+  EXPECT_EQ(countContaining(preset.outLines(), R"({"kind":"ptz","code":6})"), 1u) << preset.out;
+  const auto targets = camera.requestTargets();
+  EXPECT_EQ(std::count_if(targets.begin(), targets.end(),
+                          [](const std::string& t) { return t.rfind("/control/click.cgi", 0) == 0; }),
+            1);
+  EXPECT_NE(std::find(targets.begin(), targets.end(), "/control/click.cgi?rect=0,0,1279,959"), targets.end());
+
+  const auto none = runQrmhost(against("VX-S10", {"ptz", "zoom", "1"}));
+  EXPECT_EQ(none.exitStatus, 2);
+  EXPECT_TRUE(contains(none.err, "\nqrmhost: the module has no telemetry channel 0 for VX-S10\n")) << none.err;
+}
+
 }  // namespace
 }  // namespace qrmhost_test
