@@ -65,7 +65,7 @@ class ModuleDriver : public GDRV::IModule {
     if constexpr (std::is_same<Autodetect, notImplemented>::value) {
       return nullptr;
     } else {
-      return new Autodetect(handler, info_, std::string());
+      return new Autodetect(handler, info_, &Settings::logger());
     }
   }
 

@@ -80,10 +80,7 @@ Reply CameraApi::json(const Target& target) {
 Reply CameraApi::currentPicture() {
   Reply reply = Reply::text(200, pictures_.picture(snapshotCount_++)->key);
   reply.contentType = "image/jpeg";
-  const ModelInfo& model = state_.model();
-  reply.headers.emplace_back("SWV", model.firmware);
-  reply.headers.emplace_back("CFL", model.name);
-  if (model.thermal) reply.headers.emplace_back("TSL", "TR-1");
+  for (auto& header : state_.identityHeaders()) reply.headers.push_back(std::move(header));
   return reply;
 }
 

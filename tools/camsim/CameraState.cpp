@@ -22,7 +22,32 @@ void storeLine(SectionLines& lines, const std::string& key, const std::string& v
 }  // namespace
 
 CameraState::CameraState(ModelInfo model, SectionMap sections)
-    : model_(std::move(model)), sections_(std::move(sections)), jsonDocuments_(defaultJsonDocuments()) {}
+    : model_(std::move(model)),
+      sections_(std::move(sections)),
+      jsonDocuments_(defaultJsonDocuments()),
+      identity_{{"SWV", model_.firmware},
+                {"CFL", model_.name},
+                {"TSL", model_.thermal ? std::optional<std::string>("TR-1") : std::nullopt}} {}
+
+const std::vector<std::string>& CameraState::identityHeaderNames() {
+  static const std::vector<std::string> names = {"SWV", "CFL", "TSL"};
+  return names;
+}
+
+SectionLines CameraState::identityHeaders() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  SectionLines headers;
+  for (const std::string& name : identityHeaderNames()) {
+    const auto found = identity_.find(name);
+    if (found != identity_.end() && found->second) headers.emplace_back(name, *found->second);
+  }
+  return headers;
+}
+
+void CameraState::setIdentityHeader(const std::string& name, std::optional<std::string> value) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  identity_[name] = std::move(value);
+}
 
 std::optional<SectionLines> CameraState::read(const std::string& section, const std::vector<std::string>& keys) const {
   std::lock_guard<std::mutex> lock(mutex_);

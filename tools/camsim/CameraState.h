@@ -47,6 +47,13 @@ class CameraState {
   // False when the path is new and kMaxJsonDocuments are already stored.
   bool setJsonDocument(const std::string& path, std::string body);
 
+  // The identity headers of "/record/current.jpg" in the camera's order (SWV firmware, CFL model,
+  // TSL thermal sensor), those present only. The model's values until changed.
+  SectionLines identityHeaders() const;
+  // Sets header `name` (one of the three) to `value`, or leaves it out when there is none.
+  void setIdentityHeader(const std::string& name, std::optional<std::string> value);
+  static const std::vector<std::string>& identityHeaderNames();
+
   static constexpr std::size_t kMaxAdminQueries = 1000;
   static constexpr std::size_t kMaxJsonDocuments = 1000;
 
@@ -58,6 +65,7 @@ class CameraState {
   bool microphone_ = false;
   EventSettings events_;
   std::map<std::string, std::string> jsonDocuments_;
+  std::map<std::string, std::optional<std::string>> identity_;
 };
 
 }  // namespace camsim

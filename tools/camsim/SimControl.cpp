@@ -2,6 +2,9 @@
 
 #include "CameraApi.h"
 
+#include <algorithm>
+#include <sstream>
+
 namespace camsim {
 
 SimControl::SimControl(CameraState& state, RequestLog& log, FaultTable& faults)
@@ -14,6 +17,7 @@ Reply SimControl::handle(const Target& target) {
   if (path == "/sim/events") return events(target);
   if (path == "/sim/json") return json(target);
   if (path == "/sim/state") return readSection(state_, target);
+  if (path == "/sim/identity") return identity(target);
   return Reply::notFound();
 }
 
@@ -50,6 +54,26 @@ Reply SimControl::json(const Target& target) {
   if (!target.has("body")) return Reply::text(400, "body missing\r\n");
   if (!state_.setJsonDocument(path, target.valueOr("body", ""))) {
     return Reply::text(400, "too many documents\r\n");
+  }
+  return Reply::ok();
+}
+
+// "?CFL=VX-T40&TSL=" sets values (empty ones too), "?omit=SWV,TSL" leaves headers out.
+Reply SimControl::identity(const Target& target) {
+  const auto& names = CameraState::identityHeaderNames();
+  auto known = [&](const std::string& name) { return std::find(names.begin(), names.end(), name) != names.end(); };
+  for (const QueryItem& item : target.query) {
+    if (item.name == "omit") {
+      std::istringstream list(item.value);
+      for (std::string name; std::getline(list, name, ',');) {
+        if (!known(name)) return Reply::text(400, "unknown header " + name + "\r\n");
+        state_.setIdentityHeader(name, std::nullopt);
+      }
+    } else if (known(item.name) && item.value.find_first_of("\r\n") == std::string::npos) {
+      state_.setIdentityHeader(item.name, item.value);
+    } else {
+      return Reply::text(400, "SWV, CFL, TSL (one line each) or omit expected\r\n");
+    }
   }
   return Reply::ok();
 }

@@ -22,6 +22,7 @@ class SimControl {
   Reply fault(const Target& target);
   Reply events(const Target& target);
   Reply json(const Target& target);
+  Reply identity(const Target& target);
 
   CameraState& state_;
   RequestLog& log_;

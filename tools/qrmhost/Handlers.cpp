@@ -36,6 +36,29 @@ void DeviceReporter::StateChanged(Talvo::IContract*, Talvo::GDRV::DeviceState st
 
 // ---------------------------------------------------------------------------------------------
 
+void* AutodetectReporter::QueryContract(const char* typeName) {
+  return answerCast<AutodetectReporter, Talvo::GDRV::IAutodetectHandler, Talvo::IContract>(this, typeName);
+}
+
+void AutodetectReporter::Failed(Talvo::IContract*, int32_t code) {
+  auto line = kindLine("autodetect");
+  line["error"] = code;
+  console_.report(line);
+  stop_.request();
+}
+
+void AutodetectReporter::Detected(Talvo::IContract*, Talvo::GDRV::IIpDeviceSearchResult* result) {
+  auto line = kindLine("autodetect");
+  auto text = [](const char* value) { return std::string(value ? value : ""); };
+  line["brand"] = text(result->GetBrand());
+  line["model"] = text(result->GetModel());
+  line["firmware"] = text(result->GetFirmware());
+  console_.report(line);
+  stop_.request();
+}
+
+// ---------------------------------------------------------------------------------------------
+
 uint64_t LiveTally::countPicture(bool keyFrame, size_t size) {
   uint64_t number = 0;
   bool goalReached = false;

@@ -27,6 +27,21 @@ class DeviceReporter : public Talvo::GDRV::IDeviceHandler {
   Console& console_;
 };
 
+// {"kind":"autodetect","brand":...,"model":...,"firmware":...} or {"kind":"autodetect","error":N};
+// the first report requests `stop`.
+class AutodetectReporter : public Talvo::GDRV::IAutodetectHandler {
+ public:
+  AutodetectReporter(Console& console, StopRequest& stop) : console_(console), stop_(stop) {}
+  void* Cast(const char* typeName) override { return QueryContract(typeName); }
+  void* QueryContract(const char* typeName) override;
+  void Failed(Talvo::IContract* autodetect, int32_t code) override;
+  void Detected(Talvo::IContract* autodetect, Talvo::GDRV::IIpDeviceSearchResult* result) override;
+
+ private:
+  Console& console_;
+  StopRequest& stop_;
+};
+
 // Counts of a `live` run. Any thread.
 class LiveTally {
  public:

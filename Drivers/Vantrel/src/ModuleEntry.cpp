@@ -7,6 +7,7 @@
 
 #include "Device.h"
 #include "ModuleSettings.h"
+#include "AutodetectTool.h"
 #include "Nuvlet/include/ModuleDriver.h"
 #include "host/GDRV.h"
 #include "host/Nuvlet/GlobalService.h"
@@ -15,8 +16,9 @@
 
 namespace {
 
-using ModuleDriver = Talvo::Utility::ModuleDriver<Talvo::Utility::ModuleDriverTraits<
-    Vantrel::ModuleSettings, Talvo::Utility::notImplemented, Talvo::Utility::notImplemented, Vantrel::Device>>;
+using ModuleDriver =
+    Talvo::Utility::ModuleDriver<Talvo::Utility::ModuleDriverTraits<Vantrel::ModuleSettings, Vantrel::AutodetectTool,
+                                                                    Talvo::Utility::notImplemented, Vantrel::Device>>;
 
 struct ModuleHolder {
   Talvo::GDRV::IModule* module = nullptr;

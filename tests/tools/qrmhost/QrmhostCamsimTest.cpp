@@ -97,5 +97,16 @@ TEST_F(QrmhostCamsimTest, PtzOperationsAndModelsWithoutTelemetry) {
   EXPECT_TRUE(contains(none.err, "\nqrmhost: the module has no telemetry channel 0 for VX-S10\n")) << none.err;
 }
 
+TEST_F(QrmhostCamsimTest, AutodetectNamesTheCameraOrTheFailure) {
+  const std::string address =
+      "http://admin:" + std::string(kSimPassword) + "@127.0.0.1:" + std::to_string(camera.httpPort()) + "/";
+  const auto found = runQrmhost({"--module", VANTREL_MODULE_PATH, "autodetect", address});
+  EXPECT_EQ(found.exitStatus, 0) << found.err;
+  EXPECT_EQ(found.out, "{\"kind\":\"autodetect\",\"brand\":\"Vantrel\",\"model\":\"VX-S10\",\"firmware\":\"4.2.1\"}\n");
+  const auto refused = runQrmhost({"--module", VANTREL_MODULE_PATH, "autodetect", "http://127.0.0.1:1/"});
+  EXPECT_EQ(refused.out, "{\"kind\":\"autodetect\",\"error\":111}\n");
+  EXPECT_FALSE(contains(found.out + found.err, kSimPassword));
+}
+
 }  // namespace
 }  // namespace qrmhost_test
