@@ -2,10 +2,10 @@
 #include "host/Nuvlet/GlobalService.h"
 
 #include <exception>
-#include <mutex>
 #include <stdexcept>
 
 #include "Nuvlet/include/ThreadCheck.h"
+#include "ProcessShared.h"
 #include "host/Nuvlet/Logging.h"
 
 namespace Talvo {
@@ -15,33 +15,13 @@ namespace {
 
 constexpr int kServiceThreads = 2;
 
-// Leaked on purpose: instance() may be called while static objects are destroyed.
-std::mutex& serviceMutex() {
-  static std::mutex* const mutex = new std::mutex();
-  return *mutex;
-}
-
-std::weak_ptr<GlobalService>& serviceSlot() {
-  static std::weak_ptr<GlobalService>* const slot = new std::weak_ptr<GlobalService>();
-  return *slot;
-}
-
 }  // namespace
 
 std::shared_ptr<GlobalService> GlobalService::instance() {
-  std::lock_guard<std::mutex> lock(serviceMutex());
-  std::shared_ptr<GlobalService> service = serviceSlot().lock();
-  if (!service) {
-    service.reset(new GlobalService());
-    serviceSlot() = service;
-  }
-  return service;
+  return processShared<GlobalService>().get([] { return new GlobalService(); });
 }
 
-std::shared_ptr<GlobalService> GlobalService::current() {
-  std::lock_guard<std::mutex> lock(serviceMutex());
-  return serviceSlot().lock();
-}
+std::shared_ptr<GlobalService> GlobalService::current() { return processShared<GlobalService>().current(); }
 
 boost::asio::io_context& GlobalService::get() {
   std::shared_ptr<GlobalService> service = current();

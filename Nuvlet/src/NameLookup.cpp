@@ -10,6 +10,8 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/thread_pool.hpp>
 
+#include "ProcessShared.h"
+
 namespace Talvo {
 namespace asio {
 
@@ -130,17 +132,6 @@ LookupResults systemLookup(const std::string& host, const std::string& port, boo
   return resolver.resolve(host, port, error);
 }
 
-// Leaked on purpose, as GlobalService's: shared() may run while static objects are destroyed.
-std::mutex& sharedMutex() {
-  static std::mutex* const mutex = new std::mutex();
-  return *mutex;
-}
-
-std::weak_ptr<LookupThreads>& sharedSlot() {
-  static std::weak_ptr<LookupThreads>* const slot = new std::weak_ptr<LookupThreads>();
-  return *slot;
-}
-
 }  // namespace
 
 struct LookupThreads::Pool {
@@ -149,13 +140,7 @@ struct LookupThreads::Pool {
 };
 
 std::shared_ptr<LookupThreads> LookupThreads::shared() {
-  std::lock_guard<std::mutex> lock(sharedMutex());
-  std::shared_ptr<LookupThreads> threads = sharedSlot().lock();
-  if (!threads) {
-    threads = std::make_shared<LookupThreads>(kLookupThreads, systemLookup);
-    sharedSlot() = threads;
-  }
-  return threads;
+  return Utility::processShared<LookupThreads>().get([] { return new LookupThreads(kLookupThreads, systemLookup); });
 }
 
 LookupThreads::LookupThreads(int count, Resolve resolve)
