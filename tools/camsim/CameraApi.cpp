@@ -34,11 +34,28 @@ Reply CameraApi::handle(const Target& target, const std::string& rawQuery) {
   if (path == "/control/control") return control(target);
   if (path == "/admin/control") return adminControl(rawQuery);
   if (path == "/admin/audio") return adminAudio(target);
-  if (path == "/admin/rcontrol" || path == "/control/rcontrol") return Reply::ok();
+  if (path == "/admin/rcontrol" || path == "/control/rcontrol") return remoteControl(target);
   if (path == "/control/click.cgi") return Reply::ok();  // PTZ: accepted, and in the request log
   if (path == "/record/current.jpg") return currentPicture();
   if (path.compare(0, 10, "/api/json/") == 0) return json(target);
   return Reply::notFound();
+}
+
+// The serial port: "action=rs232sigin" answers the signal lines, "sigouthigh"/"sigoutlow"
+// switch the signal output; other actions are taken without effect.
+Reply CameraApi::remoteControl(const Target& target) {
+  const std::string action = target.valueOr("action", "");
+  SignalState signals = state_.signals();
+  if (action == "rs232sigin") {
+    if (signals.raw) return Reply::text(200, *signals.raw);
+    return Reply::text(200, "RXD =" + std::to_string(signals.rxd) + "\r\nCTS =" + std::to_string(signals.cts) +
+                                "\r\nDSR =" + std::to_string(signals.dsr) + "\r\n");
+  }
+  if (action == "sigouthigh" || action == "sigoutlow") {
+    signals.output = action == "sigouthigh";
+    state_.setSignals(signals);
+  }
+  return Reply::ok();
 }
 
 Reply CameraApi::control(const Target& target) {

@@ -22,6 +22,7 @@ class CameraApi {
 
  private:
   Reply control(const Target& target);
+  Reply remoteControl(const Target& target);
   Reply adminControl(const std::string& rawQuery);
   Reply adminAudio(const Target& target);
   Reply json(const Target& target);

@@ -29,6 +29,16 @@ CameraState::CameraState(ModelInfo model, SectionMap sections)
                 {"CFL", model_.name},
                 {"TSL", model_.thermal ? std::optional<std::string>("TR-1") : std::nullopt}} {}
 
+SignalState CameraState::signals() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return signals_;
+}
+
+void CameraState::setSignals(SignalState state) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  signals_ = std::move(state);
+}
+
 const std::vector<std::string>& CameraState::identityHeaderNames() {
   static const std::vector<std::string> names = {"SWV", "CFL", "TSL"};
   return names;

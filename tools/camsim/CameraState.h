@@ -15,6 +15,14 @@
 
 namespace camsim {
 
+// The serial port's signal lines and the signal output. `raw`, when set, replaces the signal
+// lines' answer (for cameras that answer oddly).
+struct SignalState {
+  int rxd = 0, cts = 0, dsr = 0;
+  bool output = false;
+  std::optional<std::string> raw;
+};
+
 struct EventSettings {
   bool enabled = false;
   std::string est;  // the EST list as given to /sim/events
@@ -38,6 +46,9 @@ class CameraState {
 
   void setMicrophone(bool on);
   bool microphone() const;
+
+  SignalState signals() const;
+  void setSignals(SignalState state);
 
   void setEvents(EventSettings events);
   EventSettings events() const;
@@ -64,6 +75,7 @@ class CameraState {
   std::deque<std::string> adminQueries_;
   bool microphone_ = false;
   EventSettings events_;
+  SignalState signals_;
   std::map<std::string, std::string> jsonDocuments_;
   std::map<std::string, std::optional<std::string>> identity_;
 };

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 namespace camsim {
 
 SimControl::SimControl(CameraState& state, RequestLog& log, FaultTable& faults)
@@ -18,6 +20,7 @@ Reply SimControl::handle(const Target& target) {
   if (path == "/sim/json") return json(target);
   if (path == "/sim/state") return readSection(state_, target);
   if (path == "/sim/identity") return identity(target);
+  if (path == "/sim/io") return signalLines(target);
   return Reply::notFound();
 }
 
@@ -76,6 +79,31 @@ Reply SimControl::identity(const Target& target) {
     }
   }
   return Reply::ok();
+}
+
+// "?rxd=1&cts=0&dsr=1" sets lines, "?raw=<text>" replaces their answer ("?raw" alone: back to the
+// lines); answers the state as JSON.
+Reply SimControl::signalLines(const Target& target) {
+  SignalState signals = state_.signals();
+  for (const QueryItem& item : target.query) {
+    int* line = item.name == "rxd"   ? &signals.rxd
+                : item.name == "cts" ? &signals.cts
+                : item.name == "dsr" ? &signals.dsr
+                                     : nullptr;
+    if (line && (item.value == "0" || item.value == "1")) {
+      *line = item.value == "1";
+    } else if (item.name == "raw") {
+      signals.raw = item.hasValue ? std::optional<std::string>(item.value) : std::nullopt;
+    } else {
+      return Reply::text(400, "rxd, cts, dsr (0 or 1) or raw expected\r\n");
+    }
+  }
+  state_.setSignals(signals);
+  nlohmann::json answer = {
+      {"rxd", signals.rxd}, {"cts", signals.cts}, {"dsr", signals.dsr}, {"output", signals.output}};
+  Reply reply = Reply::text(200, answer.dump() + "\n");
+  reply.contentType = "application/json";
+  return reply;
 }
 
 }  // namespace camsim

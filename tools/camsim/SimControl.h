@@ -23,6 +23,7 @@ class SimControl {
   Reply events(const Target& target);
   Reply json(const Target& target);
   Reply identity(const Target& target);
+  Reply signalLines(const Target& target);
 
   CameraState& state_;
   RequestLog& log_;

@@ -128,6 +128,44 @@ bool ChannelEvents::waitStopped(Clock::time_point deadline) {
 
 // ---------------------------------------------------------------------------------------------
 
+void* IOReporter::QueryContract(const char* typeName) {
+  // IContract through the channel handler: the output handler has an IContract of its own.
+  if (Talvo::isContractName<Talvo::IContract>(typeName))
+    return static_cast<Talvo::IContract*>(static_cast<Talvo::GDRV::IIODeviceHandler*>(this));
+  return answerCast<IOReporter, Talvo::GDRV::IDigitalOutputHandler, Talvo::GDRV::IIODeviceHandler,
+                    Talvo::GDRV::IAsyncDeviceChannelHandler>(this, typeName);
+}
+
+void IOReporter::InputChanged(Talvo::IContract*, int32_t input, bool active, uint64_t time) {
+  auto line = kindLine("input");
+  line["index"] = input;
+  line["active"] = active;
+  line["time"] = time;
+  console_.report(line);
+}
+
+void IOReporter::OutputChanged(Talvo::IContract*, int32_t code) {
+  auto line = kindLine("output");
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    line["index"] = pendingOutputs_.empty() ? -1 : pendingOutputs_.front();
+    if (!pendingOutputs_.empty()) pendingOutputs_.pop_front();
+  }
+  outputsChanged_.notify_all();
+  line["code"] = code;
+  console_.report(line);
+}
+
+void IOReporter::expectOutput(int32_t index) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  pendingOutputs_.push_back(index);
+}
+
+bool IOReporter::waitOutputs(Clock::time_point deadline) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return outputsChanged_.wait_until(lock, deadline, [this] { return pendingOutputs_.empty(); });
+}
+
 void* VideoReporter::QueryContract(const char* typeName) {
   return answerCast<VideoReporter, Talvo::GDRV::IVideoSourceHandler, Talvo::GDRV::IAsyncDeviceChannelHandler,
                     Talvo::IContract>(this, typeName);

@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <string>
 
@@ -142,6 +143,29 @@ class AudioReporter : public ChannelReporter<Talvo::GDRV::IAudioSourceHandler> {
  private:
   Console& console_;
   LiveTally& tally_;
+};
+
+// The I/O channel: {"kind":"input","index":N,"active":B,"time":MS} per input change, and
+// {"kind":"output","index":N,"code":C} per output switched (the channel switches them in the
+// order they were asked for, so the oldest pending index is the one finished).
+class IOReporter : public ChannelReporter<Talvo::GDRV::IIODeviceHandler>, public Talvo::GDRV::IDigitalOutputHandler {
+ public:
+  IOReporter(Console& console, LiveTally& tally) : ChannelReporter(console, tally, nullptr), console_(console) {}
+
+  void* Cast(const char* typeName) override { return QueryContract(typeName); }
+  void* QueryContract(const char* typeName) override;
+  void InputChanged(Talvo::IContract* channel, int32_t input, bool active, uint64_t time) override;
+  void OutputChanged(Talvo::IContract* channel, int32_t code) override;
+  // Main thread, before the output is asked for.
+  void expectOutput(int32_t index);
+  // True once every output asked for has finished, false when `deadline` passes first.
+  bool waitOutputs(Clock::time_point deadline);
+
+ private:
+  Console& console_;
+  std::mutex mutex_;
+  std::condition_variable outputsChanged_;
+  std::deque<int32_t> pendingOutputs_;
 };
 
 // {"kind":"settings","code":N} when a settings set is finished.

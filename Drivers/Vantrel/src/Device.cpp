@@ -5,6 +5,7 @@
 #include <boost/asio/io_context.hpp>
 
 #include "AudioSource.h"
+#include "IODevice.h"
 #include "TelemetryChannel.h"
 #include "VideoSource.h"
 #include "VideoSourceVer2.h"
@@ -65,8 +66,11 @@ Talvo::GDRV::IAudioSource* Device::makeAudioSource(Talvo::GDRV::IAudioSourceHand
   return AudioSource::create(handler, channel, factory, this);
 }
 
-// The I/O classes (chosen by kind name, chooseIODevice) are not offered yet.
-Talvo::GDRV::IIODevice* Device::makeIODevice(Talvo::GDRV::IIODeviceHandler*, uint32_t) { return nullptr; }
+// The classic serial-line device; the profile-based boards are not offered yet.
+Talvo::GDRV::IIODevice* Device::makeIODevice(Talvo::GDRV::IIODeviceHandler* handler, uint32_t index) {
+  if (chooseIODevice(modelEntry().ioDevices[index].kind) != IODeviceKind::Classic) return nullptr;
+  return new IODevice(handler, index, this);
+}
 
 Talvo::GDRV::ITelemetry* Device::makeTelemetry(uint32_t index) { return new TelemetryChannel(index, this); }
 

@@ -108,5 +108,19 @@ TEST_F(QrmhostCamsimTest, AutodetectNamesTheCameraOrTheFailure) {
   EXPECT_FALSE(contains(found.out + found.err, kSimPassword));
 }
 
+TEST_F(QrmhostCamsimTest, IoReportsInputsAndSwitchesOutputs) {
+  camera.get("/sim/io?cts=1");
+  const auto result = runQrmhost(against("VX-IO60", {"io", "--seconds", "1", "--output", "0=on", "--output", "3=off"}));
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  const auto lines = result.outLines();
+  EXPECT_EQ(countContaining(lines, R"({"kind":"started"})"), 1u) << result.out;
+  EXPECT_EQ(countContaining(lines, R"({"kind":"input","index":1,"active":true,"time":)"), 1u) << result.out;
+  EXPECT_EQ(countContaining(lines, R"({"kind":"output","index":0,"code":0})"), 1u) << result.out;
+  EXPECT_EQ(countContaining(lines, R"({"kind":"output","index":3,"code":6})"), 1u) << result.out;
+  EXPECT_EQ(countContaining(lines, R"({"kind":"stopped"})"), 1u) << result.out;
+  EXPECT_NE(camera.get("/sim/io").find("\"output\":true"), std::string::npos);
+  EXPECT_EQ(runQrmhost(against("VX-IO60", {"io", "--output", "on"})).exitStatus, 2);
+}
+
 }  // namespace
 }  // namespace qrmhost_test
