@@ -3,7 +3,10 @@
 // control segments. Header-only; shared by the tests, the fuzz seeds and the benchmarks.
 #pragma once
 
+#include <lz4.h>
+
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -72,6 +75,40 @@ inline std::string zlt(const ThermalBlock& b, const std::string& data) {
   block += static_cast<char>((b.height >> 2) & 0xFF);
   return block + data;
 }
+
+// The ZLT COM segments of one sensor's frame: raw values (row order) as two byte planes (all low
+// bytes, then all high bytes), LZ4-compressed when asked, split into `blocks` blocks numbered
+// from 0.
+inline std::vector<std::string> thermalSegments(ThermalBlock header, const std::vector<uint16_t>& raw, int blocks = 1) {
+  std::string planes(raw.size() * 2, '\0');
+  for (size_t i = 0; i < raw.size(); ++i) {
+    planes[i] = static_cast<char>(raw[i] & 0xFF);
+    planes[raw.size() + i] = static_cast<char>(raw[i] >> 8);
+  }
+  std::string payload;
+  if (header.compressed) {
+    payload.resize(LZ4_compressBound(static_cast<int>(planes.size())));
+    const int size = LZ4_compress_default(planes.data(), &payload[0], static_cast<int>(planes.size()),
+                                          static_cast<int>(payload.size()));
+    payload.resize(size > 0 ? size : 0);
+  } else {
+    for (size_t i = 0; i < raw.size(); ++i) {
+      payload += static_cast<char>(raw[i] & 0xFF);
+      payload += static_cast<char>(raw[i] >> 8);
+    }
+  }
+  std::vector<std::string> segments;
+  const size_t piece = (payload.size() + blocks - 1) / blocks;
+  for (int i = 0; i < blocks; ++i) {
+    header.index = i;
+    const size_t from = std::min(payload.size(), i * piece);
+    segments.push_back(com(zlt(header, payload.substr(from, piece))));
+  }
+  return segments;
+}
+
+// Raw values of a scene at `celsius` (gain 0: 0.04 °C per step above -273.15 °C).
+inline uint16_t rawFor(double celsius) { return static_cast<uint16_t>((celsius + 273.15) / 0.04 + 0.5); }
 
 // Entropy-coded bytes as a JPEG scan holds them: every 0xFF is followed by a stuffed 0x00.
 inline std::string scanData(size_t bytes, uint32_t seed) {
