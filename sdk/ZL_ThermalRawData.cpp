@@ -4,8 +4,14 @@ namespace Zelta {
 
 std::vector<float> ZL_ThermalRawData::getTemperatures(int unit) {
   std::vector<float> out;
-  if (!appendTemperatures(unit, out)) out.clear();
+  getTemperatures(unit, out);
   return out;
+}
+
+bool ZL_ThermalRawData::getTemperatures(int unit, std::vector<float>& out) {
+  if (fillTemperatures(unit, out)) return true;
+  out.clear();
+  return false;
 }
 
 }  // namespace Zelta

@@ -30,10 +30,13 @@ class ZL_ThermalRawData {
 
   // Every pixel's temperature in row order; empty when the data yields none.
   std::vector<float> getTemperatures(int unit);
+  // The same into the caller's vector (its storage reused frame after frame); false and `out`
+  // emptied when the data yields none.
+  bool getTemperatures(int unit, std::vector<float>& out);
 
  protected:
-  // Appends the temperatures of all pixels; false when there are none.
-  virtual bool appendTemperatures(int unit, std::vector<float>& out) = 0;
+  // Resizes `out` to width × height temperatures; false when there are none.
+  virtual bool fillTemperatures(int unit, std::vector<float>& out) = 0;
 };
 
 }  // namespace Zelta

@@ -17,6 +17,26 @@ constexpr uint16_t kRawMask = 0x3FFF;
 // Celsius per raw step for a gain; 0 for gains without a conversion.
 double stepFor(int gain) { return gain == 0 ? 0.04 : gain == 1 ? 0.4 : 0.0; }
 
+float celsiusToUnit(double celsius, int unit) {
+  return static_cast<float>(unit == ZLT_Fahrenheit ? celsius * 1.8 + 32 : celsius);
+}
+
+// Plain pointer loops, so that the compiler vectorises them.
+void interleave(const uint8_t* low, const uint8_t* high, uint16_t* out, size_t n) {
+  for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint16_t>(low[i] | high[i] << 8);
+}
+
+// Double precision as for a single pixel; a plain loop over the planes that the compiler
+// vectorises (faster than a table look-up per pixel).
+void planesToTemperatures(const uint8_t* low, const uint8_t* high, float* out, size_t n, double step, int unit) {
+  if (unit == ZLT_Fahrenheit) {
+    for (size_t i = 0; i < n; ++i)
+      out[i] = static_cast<float>((((low[i] | high[i] << 8) & kRawMask) * step - kKelvinOffset) * 1.8 + 32);
+  } else {
+    for (size_t i = 0; i < n; ++i)
+      out[i] = static_cast<float>(((low[i] | high[i] << 8) & kRawMask) * step - kKelvinOffset);
+  }
+}
 }  // namespace
 
 int ZL_ThermalRawDataImpl::readBitDepth(const uint8_t* header) {
@@ -111,10 +131,13 @@ bool ZL_ThermalRawDataImpl::appendBlock(const uint8_t* header, const uint8_t* da
 }
 
 void ZL_ThermalRawDataImpl::decompress() {
-  std::vector<uint8_t> planes(m_expectedSize);
+  // Decompressed into a buffer of this thread that then changes places with the collected bytes:
+  // frame after frame the same two allocations serve (at most 2 MiB each: 1023 × 1023 × 2).
+  thread_local std::vector<uint8_t> planes;
+  if (planes.size() < m_expectedSize) planes.resize(m_expectedSize);
   const int result =
       LZ4_decompress_safe(reinterpret_cast<const char*>(m_data.data()), reinterpret_cast<char*>(planes.data()),
-                          static_cast<int>(m_data.size()), static_cast<int>(planes.size()));
+                          static_cast<int>(m_data.size()), static_cast<int>(m_expectedSize));
   if (result < 0) {
     Zelta_Print::message(concat("Decompression failed after reading ", -result, " bytes"));
     return;  // the collected bytes stay as they were
@@ -122,12 +145,10 @@ void ZL_ThermalRawDataImpl::decompress() {
   if (static_cast<size_t>(result) != m_expectedSize)
     Zelta_Print::message(
         concat("Decompression extracted an unexpected amount of bytes ", result, " expected: ", m_expectedSize));
-  // The camera sends all low bytes, then all high bytes.
-  const size_t half = static_cast<size_t>(result) / 2;
-  m_pixels.resize(half);
-  const uint8_t* low = planes.data();
-  const uint8_t* high = planes.data() + half;
-  for (size_t i = 0; i < half; ++i) m_pixels[i] = static_cast<uint16_t>(low[i] | high[i] << 8);
+  m_data.swap(planes);
+  // The camera sends all low bytes, then all high bytes: pixel i is low[i] + 256 × high[i].
+  m_pixelCount = static_cast<size_t>(result) / 2;
+  m_planar = true;
   m_compressed = false;
 }
 
@@ -138,24 +159,37 @@ bool ZL_ThermalRawDataImpl::decode() {
     decompress();
     if (m_compressed) return false;
   } else {
-    m_pixels.resize(m_data.size() / 2);
-    for (size_t i = 0; i < m_pixels.size(); ++i)
-      m_pixels[i] = static_cast<uint16_t>(m_data[2 * i] | m_data[2 * i + 1] << 8);
+    m_pixelCount = m_data.size() / 2;  // little-endian pairs
   }
   const size_t pixels = static_cast<size_t>(m_width) * m_height;
-  m_usable = m_pixels.size() >= pixels && pixels > 0;
+  m_usable = m_pixelCount >= pixels && pixels > 0;
   if (!m_usable)
     Zelta_Print::message(
-        concat("Thermal data too short, no temperatures: got ", m_pixels.size() * 2, " bytes, expected ", pixels * 2));
+        concat("Thermal data too short, no temperatures: got ", m_pixelCount * 2, " bytes, expected ", pixels * 2));
   return m_usable;
+}
+
+uint16_t ZL_ThermalRawDataImpl::rawAt(size_t i) const {
+  return m_planar ? static_cast<uint16_t>(m_data[i] | m_data[m_pixelCount + i] << 8)
+                  : static_cast<uint16_t>(m_data[2 * i] | m_data[2 * i + 1] << 8);
 }
 
 size_t ZL_ThermalRawDataImpl::dataSize() {
   decode();
-  return m_compressed ? m_data.size() : m_pixels.size() * 2;
+  return m_compressed ? m_data.size() : m_pixelCount * 2;
 }
 
-const uint16_t* ZL_ThermalRawDataImpl::data() { return decode() ? m_pixels.data() : nullptr; }
+const uint16_t* ZL_ThermalRawDataImpl::data() {
+  if (!decode()) return nullptr;
+  if (m_pixels.empty()) {
+    m_pixels.resize(m_pixelCount);
+    if (m_planar)
+      interleave(m_data.data(), m_data.data() + m_pixelCount, m_pixels.data(), m_pixelCount);
+    else
+      for (size_t i = 0; i < m_pixelCount; ++i) m_pixels[i] = rawAt(i);
+  }
+  return m_pixels.data();
+}
 
 float ZL_ThermalRawDataImpl::getTemperature(unsigned x, unsigned y, int unit) {
   if (!m_advancedRadiometry) {
@@ -171,12 +205,10 @@ float ZL_ThermalRawDataImpl::getTemperature(unsigned x, unsigned y, int unit) {
   if (m_bitDepth != ZLT_BitDepth_14) return 0.0f;
   const double step = stepFor(m_gain);
   if (step == 0.0) return 0.0f;
-  double celsius = (m_pixels[static_cast<size_t>(y) * m_width + x] & kRawMask) * step - kKelvinOffset;
-  if (unit == ZLT_Fahrenheit) celsius = celsius * 1.8 + 32;
-  return static_cast<float>(celsius);
+  return celsiusToUnit((rawAt(static_cast<size_t>(y) * m_width + x) & kRawMask) * step - kKelvinOffset, unit);
 }
 
-bool ZL_ThermalRawDataImpl::appendTemperatures(int unit, std::vector<float>& out) {
+bool ZL_ThermalRawDataImpl::fillTemperatures(int unit, std::vector<float>& out) {
   if (!m_advancedRadiometry) {
     Zelta_Print::message(
         "Conversion to absolute temperatures only supported for sensors with advanced radiometry support");
@@ -190,11 +222,10 @@ bool ZL_ThermalRawDataImpl::appendTemperatures(int unit, std::vector<float>& out
     return true;
   }
   const double step = stepFor(m_gain);
-  const double scale = unit == ZLT_Fahrenheit ? 1.8 : 1.0;
-  const double offset = unit == ZLT_Fahrenheit ? 32.0 : 0.0;
-  const uint16_t* raw = m_pixels.data();
-  for (size_t i = 0; i < pixels; ++i)
-    out[i] = static_cast<float>(((raw[i] & kRawMask) * step - kKelvinOffset) * scale + offset);
+  if (m_planar)
+    planesToTemperatures(m_data.data(), m_data.data() + m_pixelCount, out.data(), pixels, step, unit);
+  else
+    for (size_t i = 0; i < pixels; ++i) out[i] = celsiusToUnit((rawAt(i) & kRawMask) * step - kKelvinOffset, unit);
   return true;
 }
 

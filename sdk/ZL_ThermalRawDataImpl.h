@@ -1,6 +1,7 @@
 // Collects the "ZLT" blocks of one sensor for one picture: checks that each block continues the
 // first (index, bit depth, gain, sensor, radiometry, compression, size), decompresses on first
-// access (LZ4 block, safe variant) and re-interleaves the two byte planes. Data shorter than
+// access (LZ4 block, safe variant) and reads pixel i as low plane byte i + 256 × high plane byte i
+// (re-interleaved into 16-bit values when data() is asked for). Data shorter than
 // width × height × 2 yields no temperatures (one message). The collected bytes are bounded by the
 // 16 block indices a header can name.
 #pragma once
@@ -43,7 +44,7 @@ class ZL_ThermalRawDataImpl : public ZL_ThermalRawData {
   static int readBitDepth(const uint8_t* header);
 
  protected:
-  bool appendTemperatures(int unit, std::vector<float>& out) override;
+  bool fillTemperatures(int unit, std::vector<float>& out) override;
 
  private:
   struct Fields {
@@ -56,6 +57,7 @@ class ZL_ThermalRawDataImpl : public ZL_ThermalRawData {
   // Decompresses and builds the pixel values once; true when width × height values are there.
   bool decode();
   void decompress();
+  uint16_t rawAt(size_t i) const;
 
   int m_expectedIndex = 0;
   size_t m_expectedSize = 0;
@@ -66,8 +68,11 @@ class ZL_ThermalRawDataImpl : public ZL_ThermalRawData {
   int m_gain = 0;
   unsigned m_width = 0;
   unsigned m_height = 0;
-  std::vector<uint8_t> m_data;     // as collected (compressed or little-endian pairs)
-  std::vector<uint16_t> m_pixels;  // after decoding
+  // As collected (compressed, or little-endian pairs); after decompression the two byte planes.
+  std::vector<uint8_t> m_data;
+  bool m_planar = false;
+  size_t m_pixelCount = 0;         // pixel values in m_data once decoded
+  std::vector<uint16_t> m_pixels;  // built for data() only
   bool m_decoded = false;
   bool m_usable = false;
 };

@@ -15,10 +15,12 @@ Zelta_Packetizer::Zelta_Packetizer(std::shared_ptr<Zelta_SourceVideo> source,
 
 Zelta_Packetizer::~Zelta_Packetizer() = default;
 
-bool Zelta_Packetizer::fill() {
+bool Zelta_Packetizer::fill(bool* pictureEnded) {
   m_buffer.compact();
   if (m_buffer.freeSpace() == 0) m_buffer.grow();
-  switch (m_source->readVideo(&m_buffer)) {
+  const int result =
+      pictureEnded ? m_source->readVideoPicture(&m_buffer, pictureEnded) : m_source->readVideo(&m_buffer);
+  switch (result) {
     case 0:
       m_fillState = kDataAvailable;
       return true;

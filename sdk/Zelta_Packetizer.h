@@ -34,8 +34,9 @@ class Zelta_Packetizer {
   int fillState() const { return m_fillState; }
 
  protected:
-  // Reads more bytes from the source: true when some arrived.
-  bool fill();
+  // Reads more bytes from the source: true when some arrived. With `pictureEnded`, reads up to
+  // the end of a picture of a source that marks them, and reports it there.
+  bool fill(bool* pictureEnded = nullptr);
 
   std::shared_ptr<Zelta_SourceVideo> m_source;
   std::shared_ptr<Zelta_StreamInfo> m_streamInfo;

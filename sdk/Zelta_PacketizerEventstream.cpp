@@ -83,6 +83,27 @@ bool Zelta_PacketizerEventstream::findFrame(Zelta_Frame& frame) {
   return false;
 }
 
+bool Zelta_PacketizerEventstream::takeMarkedFrame(Zelta_Frame& frame) {
+  if (!m_pictureEnded) return false;
+  m_pictureEnded = false;
+  const uint8_t* data = m_buffer.readPointer();
+  const size_t length = m_buffer.unread();
+  // Bytes that followed the previous picture come first; the picture starts at its SOI.
+  size_t start = 0;
+  while (start + 1 < length && !(data[start] == 0xFF && data[start + 1] == kSOI)) {
+    const auto* ff = static_cast<const uint8_t*>(std::memchr(data + start + 1, 0xFF, length - start - 1));
+    start = ff ? static_cast<size_t>(ff - data) : length;
+  }
+  if (start + 1 >= length) {
+    m_buffer.consume(length);
+    return false;
+  }
+  frame.data = data + start;
+  frame.length = length - start;
+  m_buffer.peek(length);
+  return true;
+}
+
 int Zelta_PacketizerEventstream::nextFrame(Zelta_Frame* frame) {
   if (!frame) {
     Zelta_Print::message("nextFrame missing parameter");
@@ -90,8 +111,9 @@ int Zelta_PacketizerEventstream::nextFrame(Zelta_Frame* frame) {
   }
   *frame = Zelta_Frame{};
   m_buffer.consumePeeked();
+  const bool marked = m_source->marksPictureEnds();
   for (;;) {
-    if (findFrame(*frame)) {
+    if (marked ? takeMarkedFrame(*frame) : findFrame(*frame)) {
       if (m_source->queuedVideoBytes() <= kMaxQueuedVideoBytes) return 0;
       Zelta_Print::message("input queue too large, skipping frame");
       m_streamInfo->addValue(Zelta_StreamInfo::kFramesSkipped, 1);
@@ -109,7 +131,7 @@ int Zelta_PacketizerEventstream::nextFrame(Zelta_Frame* frame) {
       resetScan();
       return 2;
     }
-    if (!fill()) return 0;
+    if (!fill(marked ? &m_pictureEnded : nullptr)) return 0;
   }
 }
 

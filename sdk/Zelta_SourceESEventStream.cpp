@@ -92,7 +92,7 @@ std::unique_ptr<Zelta_Buffer> Zelta_SourceESEventStream::Zelta_BufferQueue::remo
   return front;
 }
 
-int Zelta_SourceESEventStream::Zelta_BufferQueue::readInto(Zelta_Buffer* target) {
+int Zelta_SourceESEventStream::Zelta_BufferQueue::readInto(Zelta_Buffer* target, bool* markedDrained) {
   if (!target) {
     Zelta_Print::message("missing buffer");
     return -1;
@@ -108,7 +108,13 @@ int Zelta_SourceESEventStream::Zelta_BufferQueue::readInto(Zelta_Buffer* target)
     target->write(front.readPointer(), count);
     front.consume(count);
     copied = copied || count > 0;
-    if (front.unread() == 0) removeFront();
+    if (front.unread() > 0) continue;
+    const bool marked = front.marker();
+    removeFront();
+    if (marked && markedDrained) {
+      *markedDrained = true;
+      break;
+    }
   }
   return copied ? 0 : 1;
 }
@@ -342,6 +348,8 @@ bool Zelta_SourceESEventStream::handOn(const Zelta_Segment& segment) {
     queued->write(segment.start, segment.length);
     buffer.consume(segment.length);
   }
+  // The packetizer takes a picture as complete at this piece instead of scanning it again.
+  queued->setMarker(segment.type == Zelta_Segment_Image && segment.complete);
   queueFor(segment.type).push(std::move(queued));
   return true;
 }

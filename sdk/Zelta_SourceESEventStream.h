@@ -55,7 +55,10 @@ class Zelta_SourceESEventStream : public Zelta_SourceHTTP,
     Zelta_BufferQueue(int id, size_t limit, std::shared_ptr<Zelta_StreamInfo> streamInfo);
     // Appends, or drops the buffer when the limit would be passed; false when dropped.
     bool push(std::unique_ptr<Zelta_Buffer> buffer);
-    int readInto(Zelta_Buffer* target);
+    // Copies queued bytes into target's free space: 0 copied, 1 nothing queued, 2 target full,
+    // -1 no target. With `markedDrained`, stops after draining a buffer whose marker is set and
+    // reports it there.
+    int readInto(Zelta_Buffer* target, bool* markedDrained = nullptr);
     std::unique_ptr<Zelta_Buffer> popFront();
     size_t queuedBytes() const { return m_queuedBytes; }
     size_t count() const { return m_buffers.size(); }
@@ -80,6 +83,12 @@ class Zelta_SourceESEventStream : public Zelta_SourceHTTP,
   int processSegments();
 
   int readVideo(Zelta_Buffer* target) override { return m_videoQueue.readInto(target); }
+  // The queued piece that completes a picture carries the buffer marker.
+  bool marksPictureEnds() const override { return true; }
+  int readVideoPicture(Zelta_Buffer* target, bool* pictureEnded) override {
+    *pictureEnded = false;
+    return m_videoQueue.readInto(target, pictureEnded);
+  }
   bool deliversMore() const override;
   size_t queuedVideoBytes() const override { return m_videoQueue.queuedBytes(); }
   int readAudio(Zelta_Buffer* target) override { return m_audioQueue.readInto(target); }

@@ -18,13 +18,17 @@ class ScriptedConnection : public Zelta::Zelta_NetworkConnection {
 
   // Receive sizes are used in turn (the last one repeats); 0 entries mean "nothing this step".
   void feed(std::string bytes, std::vector<size_t> receiveSizes = {}) {
-    pending_ = std::move(bytes);
+    owned_ = std::move(bytes);
+    feedBorrowed(owned_, std::move(receiveSizes));
+  }
+  // The same without a copy: `bytes` must outlive the feeding (benchmarks).
+  void feedBorrowed(const std::string& bytes, std::vector<size_t> receiveSizes = {}) {
+    pending_ = &bytes;
     offset_ = 0;
-    sizes_ =
-        receiveSizes.empty() ? std::vector<size_t>{pending_.size() > 0 ? pending_.size() : 1} : std::move(receiveSizes);
+    sizes_ = receiveSizes.empty() ? std::vector<size_t>{bytes.empty() ? 1 : bytes.size()} : std::move(receiveSizes);
     nextSize_ = 0;
   }
-  bool drained() const { return offset_ >= pending_.size(); }
+  bool drained() const { return offset_ >= pending_->size(); }
 
   Zelta::NetworkResult setupConnectionToRemoteHost(const char* host, int port, bool ssl, int* socketOut) override {
     ++connects;
@@ -39,9 +43,9 @@ class ScriptedConnection : public Zelta::Zelta_NetworkConnection {
     if (drained()) return Zelta::kNetworkNothingReceived;
     size_t size = sizes_[std::min(nextSize_, sizes_.size() - 1)];
     ++nextSize_;
-    size = std::min({size, capacity, pending_.size() - offset_});
+    size = std::min({size, capacity, pending_->size() - offset_});
     if (size == 0) return Zelta::kNetworkNothingReceived;
-    std::memcpy(buffer, pending_.data() + offset_, size);
+    std::memcpy(buffer, pending_->data() + offset_, size);
     offset_ += size;
     *received = size;
     return Zelta::kNetworkSuccess;
@@ -72,7 +76,8 @@ class ScriptedConnection : public Zelta::Zelta_NetworkConnection {
   bool failReceive = false;
 
  private:
-  std::string pending_;
+  std::string owned_;
+  const std::string* pending_ = &owned_;
   size_t offset_ = 0;
   std::vector<size_t> sizes_{1};
   size_t nextSize_ = 0;

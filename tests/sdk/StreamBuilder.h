@@ -78,7 +78,7 @@ inline std::string zlt(const ThermalBlock& b, const std::string& data) {
 
 // The ZLT COM segments of one sensor's frame: raw values (row order) as two byte planes (all low
 // bytes, then all high bytes), LZ4-compressed when asked, split into `blocks` blocks numbered
-// from 0.
+// from 0 (more when a block would not fit into one segment).
 inline std::vector<std::string> thermalSegments(ThermalBlock header, const std::vector<uint16_t>& raw, int blocks = 1) {
   std::string planes(raw.size() * 2, '\0');
   for (size_t i = 0; i < raw.size(); ++i) {
@@ -98,6 +98,8 @@ inline std::vector<std::string> thermalSegments(ThermalBlock header, const std::
     }
   }
   std::vector<std::string> segments;
+  constexpr size_t kMaxBlockData = 65000;  // a COM segment holds at most 65 533 payload bytes
+  blocks = std::max<int>(blocks, static_cast<int>((payload.size() + kMaxBlockData - 1) / kMaxBlockData));
   const size_t piece = (payload.size() + blocks - 1) / blocks;
   for (int i = 0; i < blocks; ++i) {
     header.index = i;

@@ -65,6 +65,12 @@ TEST(ThermalRawData, BothSensorsCompressedOrNotGiveTheSceneBack) {
       EXPECT_EQ(objects[1]->sensor(), 1);
       EXPECT_EQ(objects[0]->getTemperatures(ZLT_Celsius), expectedCelsius(raw0)) << compressed << blocks;
       EXPECT_EQ(objects[1]->getTemperatures(ZLT_Celsius), expectedCelsius(raw1)) << compressed << blocks;
+      // The whole-frame conversion agrees with the single pixel one, in both units.
+      std::vector<float> fahrenheit = {1.0f};  // a reader's vector, reused
+      ASSERT_TRUE(objects[1]->getTemperatures(ZLT_Fahrenheit, fahrenheit));
+      ASSERT_EQ(fahrenheit.size(), raw1.size());
+      for (const unsigned x : {0u, 37u, 79u})
+        EXPECT_EQ(fahrenheit[59 * 80 + x], objects[1]->getTemperature(x, 59, ZLT_Fahrenheit)) << x;
       EXPECT_EQ(objects[0]->dataSize(), 160u * 120 * 2);
       EXPECT_EQ(objects[0]->data()[0], raw0[0]);
       EXPECT_TRUE(capture.messages().empty());
