@@ -13,44 +13,36 @@ void Zelta_NetworkConnection::setCallbacks(const NetworkCallbacks& callbacks) {
   m_callbacks = callbacks;
 }
 
-bool Zelta_NetworkConnection::sendConnectionReady(int socket) {
-  if (!m_callbacks.connectionReady) {
-    Zelta_Print::message("sendConnectionReady callback not available");
+namespace {
+
+// Runs a registered callback, or says which notifier had none.
+template <typename Callback, typename... Args>
+bool invoke(Callback callback, const char* notifier, const char* what, Args... args) {
+  if (!callback) {
+    Zelta_Print::message(concat(notifier, " callback not available"));
     return false;
   }
-  ZELTA_TRACE(kTraceNetwork, "invoking connection ready callback");
-  m_callbacks.connectionReady(socket, m_callbacks.user);
+  ZELTA_TRACE(kTraceNetwork, "invoking ", what, " callback");
+  callback(args...);
   return true;
+}
+
+}  // namespace
+
+bool Zelta_NetworkConnection::sendConnectionReady(int socket) {
+  return invoke(m_callbacks.connectionReady, "sendConnectionReady", "connection ready", socket, m_callbacks.user);
 }
 
 bool Zelta_NetworkConnection::sendDataAvailable(int socket) {
-  if (!m_callbacks.dataAvailable) {
-    Zelta_Print::message("sendDataAvailable callback not available");
-    return false;
-  }
-  ZELTA_TRACE(kTraceNetwork, "invoking data available callback");
-  m_callbacks.dataAvailable(socket, m_callbacks.user);
-  return true;
+  return invoke(m_callbacks.dataAvailable, "sendDataAvailable", "data available", socket, m_callbacks.user);
 }
 
 bool Zelta_NetworkConnection::sendConnectionClosed(int socket) {
-  if (!m_callbacks.connectionClosed) {
-    Zelta_Print::message("sendConnectionClosed callback not available");
-    return false;
-  }
-  ZELTA_TRACE(kTraceNetwork, "invoking connection closed callback");
-  m_callbacks.connectionClosed(socket, m_callbacks.user);
-  return true;
+  return invoke(m_callbacks.connectionClosed, "sendConnectionClosed", "connection closed", socket, m_callbacks.user);
 }
 
 bool Zelta_NetworkConnection::sendNetworkError(int socket, int code, const char* message) {
-  if (!m_callbacks.networkError) {
-    Zelta_Print::message("sendNetworkError callback not available");
-    return false;
-  }
-  ZELTA_TRACE(kTraceNetwork, "invoking network error callback");
-  m_callbacks.networkError(socket, code, message, m_callbacks.user);
-  return true;
+  return invoke(m_callbacks.networkError, "sendNetworkError", "network error", socket, code, message, m_callbacks.user);
 }
 
 }  // namespace Zelta
