@@ -22,7 +22,7 @@
 
 namespace Zelta {
 
-class Zelta_SinkAudio;  // the audio conversion's client sink; only held here
+class Zelta_SinkAudio;  // held for the audio conversion
 
 enum Zelta_SegmentType : int {
   Zelta_Segment_Image = 0,

@@ -10,6 +10,7 @@
 #include "StreamBuilder.h"
 #include "Zelta_AudioApp11Buffer.h"
 #include "Zelta_AudioVector.h"
+#include "Zelta_SinkAudioWrapper.h"
 
 using namespace Zelta;
 namespace sb = streambuilder;
@@ -149,4 +150,29 @@ TEST(Audio, SampleSizes) {
   const Zelta_AudioFormat defaults;
   EXPECT_EQ(defaults, Zelta_AudioFormat(Zelta_Codec_PCM16, 16000, 2, 1));
   EXPECT_EQ(defaults.sampleDurationUs(), 62u);
+}
+
+TEST(Audio, SinkWrapperFollowsTheStreamHeaderAndConverts) {
+  class Sink : public Zelta_SinkAudio {
+   public:
+    const Zelta_AudioFormat* targetFormat() const override { return &target; }
+    int consume(std::shared_ptr<Zelta_Audio> audio) override {
+      received.push_back(std::move(audio));
+      return 1;
+    }
+    Zelta_AudioFormat target{Zelta_Codec_PCM16, 16000, 2, 1};
+    std::vector<std::shared_ptr<Zelta_Audio>> received;
+  };
+  PrintCapture capture;
+  auto sink = std::make_shared<Sink>();
+  Zelta_SinkAudioWrapper wrapper(sink);
+  EXPECT_EQ(wrapper.consume(packet(streamHeader(8000, "alaw", 1, 1))), 0);
+  EXPECT_EQ(wrapper.sourceFormat(), Zelta_AudioFormat(Zelta_Codec_ALaw, 8000, 2, 1));
+  EXPECT_EQ(wrapper.consume(packet(dataPacket(1, std::string("\xD5\xD5\xD5", 3)))), 1);
+  ASSERT_EQ(sink->received.size(), 1u);
+  EXPECT_EQ(sink->received[0]->size(), 12u) << "three A-law samples at twice the rate, two bytes each";
+  EXPECT_EQ(sink->received[0]->format().sampleRate(), 16000u);
+  EXPECT_EQ(wrapper.consume(packet(sb::audio(std::string("ZLO\0\0\0\0\0", 8)))), 0);
+  EXPECT_EQ(sink->received.size(), 1u);
+  EXPECT_THROW(Zelta_SinkAudioWrapper(nullptr), std::runtime_error);
 }
