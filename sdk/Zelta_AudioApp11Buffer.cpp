@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "Zelta_AudioFormatInternal.h"
+#include "Zelta_LittleEndian.h"
 #include "Zelta_Print.h"
 
 namespace Zelta {
@@ -12,12 +13,6 @@ namespace {
 constexpr size_t kTagOffset = 4;
 constexpr size_t kHeaderOffset = 12;
 constexpr size_t kSampleOffset = 24;
-
-uint64_t readLE(const uint8_t* p, size_t bytes) {
-  uint64_t value = 0;
-  for (size_t i = 0; i < bytes; ++i) value |= static_cast<uint64_t>(p[i]) << (8 * i);
-  return value;
-}
 
 }  // namespace
 
@@ -41,11 +36,11 @@ Zelta_AudioApp11Buffer::Zelta_AudioApp11Buffer(std::unique_ptr<Zelta_Buffer> buf
   } else if (std::memcmp(tag, "ZLA\0", 4) == 0) {
     m_type = Zelta_AudioPacket_Data;
     if (length < kSampleOffset) return;
-    const uint64_t us = readLE(segment + kHeaderOffset, 8);
+    const uint64_t us = readLittleEndian(segment + kHeaderOffset, 8);
     m_time = {static_cast<int64_t>(us / 1000000), static_cast<int64_t>(us % 1000000)};
     size_t end = length;
     if (segment[9] & 0x80) {  // an extension area ends the samples
-      const size_t extension = kHeaderOffset + readLE(segment + 10, 2);
+      const size_t extension = kHeaderOffset + readLittleEndian(segment + 10, 2);
       end = std::max(kSampleOffset, std::min(end, extension));
     }
     m_samples = segment + kSampleOffset;
@@ -53,7 +48,7 @@ Zelta_AudioApp11Buffer::Zelta_AudioApp11Buffer(std::unique_ptr<Zelta_Buffer> buf
   } else if (std::memcmp(tag, "ZLO\0", 4) == 0) {
     m_type = Zelta_AudioPacket_Other;
   } else {
-    Zelta_Print::message(concat("unknown package: ", readLE(tag, 4)));
+    Zelta_Print::message(concat("unknown package: ", readLittleEndian(tag, 4)));
     m_type = Zelta_AudioPacket_Unknown;
   }
 }

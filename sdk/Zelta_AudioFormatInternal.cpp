@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "Zelta_LittleEndian.h"
 #include "Zelta_Print.h"
 
 namespace Zelta {
@@ -9,13 +10,13 @@ namespace Zelta {
 Zelta_AudioFormatInternal::Zelta_AudioFormatInternal(const uint8_t* format, size_t length) {
   ZELTA_CHECK(format != nullptr);
   ZELTA_CHECK(length >= kStreamHeaderSize);
-  m_sampleRate = format[0] | format[1] << 8 | format[2] << 16 | static_cast<uint32_t>(format[3]) << 24;
+  m_sampleRate = static_cast<uint32_t>(readLittleEndian(format, 4));
   if (std::memcmp(format + 4, " P16", 4) == 0) {
     m_codec = Zelta_Codec_PCM16;
   } else if (std::memcmp(format + 4, "alaw", 4) == 0) {
     m_codec = Zelta_Codec_ALaw;
   } else {
-    const uint32_t tag = format[4] | format[5] << 8 | format[6] << 16 | static_cast<uint32_t>(format[7]) << 24;
+    const uint64_t tag = readLittleEndian(format + 4, 4);
     Zelta_Print::message(concat("unsupported codec: ", tag));
     m_codec = Zelta_Codec_Unsupported;
   }

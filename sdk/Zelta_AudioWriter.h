@@ -21,9 +21,6 @@ class Zelta_AudioWriter {
 
  protected:
   static float clamped(float sample) { return sample < -1.0f ? -1.0f : sample > 1.0f ? 1.0f : sample; }
-  static void putLE(uint8_t* out, uint32_t value, size_t bytes) {
-    for (size_t i = 0; i < bytes; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
-  }
 };
 
 }  // namespace Zelta

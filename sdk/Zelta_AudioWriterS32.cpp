@@ -1,13 +1,15 @@
 #include "Zelta_AudioWriterS32.h"
 
+#include "Zelta_LittleEndian.h"
+
 #include <cmath>
 
 namespace Zelta {
 
 void Zelta_AudioWriterS32::write(float sample, uint8_t* out) const {
-  putLE(out,
-        static_cast<uint32_t>(static_cast<int32_t>(std::lround(static_cast<double>(clamped(sample)) * 2147483647.0))),
-        4);
+  writeLittleEndian(
+      out,
+      static_cast<uint32_t>(static_cast<int32_t>(std::lround(static_cast<double>(clamped(sample)) * 2147483647.0))), 4);
 }
 
 }  // namespace Zelta

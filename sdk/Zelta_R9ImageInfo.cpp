@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "Zelta_LittleEndian.h"
 #include "Zelta_Print.h"
 
 namespace Zelta {
@@ -16,12 +17,6 @@ constexpr size_t kFirstRecord = 24;
 bool hasPrefix(const uint8_t* payload, size_t length, const char* prefix) {
   const size_t n = std::strlen(prefix);
   return length >= n && std::memcmp(payload, prefix, n) == 0;
-}
-
-uint64_t readLE(const uint8_t* p, size_t bytes) {
-  uint64_t value = 0;
-  for (size_t i = 0; i < bytes; ++i) value |= static_cast<uint64_t>(p[i]) << (8 * i);
-  return value;
 }
 
 Zelta_ImageTime timeOf(uint64_t microseconds) {
@@ -174,7 +169,7 @@ void Zelta_R9ImageInfo::parseInfoBlock(const uint8_t* block, size_t length) {
     Zelta_Print::message(concat("Unsupported ZLF version ", major, ".", minor));
     return;
   }
-  m_frameTime = m_secondTime = timeOf(readLE(block + 8, 8));
+  m_frameTime = m_secondTime = timeOf(readLittleEndian(block + 8, 8));
   if (!(block[4] & 0x80)) return;
   size_t offset = kFirstRecord;
   for (;;) {
@@ -204,10 +199,10 @@ void Zelta_R9ImageInfo::parseInfoBlock(const uint8_t* block, size_t length) {
 void Zelta_R9ImageInfo::parseRecord(const uint8_t* record, size_t available) {
   switch (record[0]) {
     case 1:
-      if (available >= 16) m_recordValue = readLE(record + 8, 8);
+      if (available >= 16) m_recordValue = readLittleEndian(record + 8, 8);
       break;
     case 13:
-      if (available >= 12) m_secondTime = timeOf(readLE(record + 4, 8));
+      if (available >= 12) m_secondTime = timeOf(readLittleEndian(record + 4, 8));
       break;
     case 14:
       m_records14.push_back(readFields(record, available, kRecord14));
