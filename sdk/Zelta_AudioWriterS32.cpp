@@ -1,8 +1,8 @@
 #include "Zelta_AudioWriterS32.h"
 
-#include "Zelta_LittleEndian.h"
-
 #include <cmath>
+
+#include "Zelta_LittleEndian.h"
 
 namespace Zelta {
 
