@@ -126,7 +126,7 @@ TEST(AudioConvert, PassthroughAndRefusals) {
   }
 }
 
-TEST(AudioConvert, ResamplerChecksAndWriters) {
+TEST(AudioConvert, ResamplerChecks) {
   PrintCapture capture;
   const std::vector<std::pair<std::function<void()>, std::string>> throwing = {
       {[] { Zelta_ResampleFix(8000, 11025); }, " failed check: (mScaleFactor * mSrcSamplefreq == mTgtSamplefreq)"},
@@ -144,23 +144,5 @@ TEST(AudioConvert, ResamplerChecksAndWriters) {
     } catch (const std::runtime_error& e) {
       EXPECT_NE(std::string(e.what()).find(text), std::string::npos) << e.what();
     }
-  }
-  struct WriterCase {
-    uint32_t sampleFormat;
-    float sample;
-    std::vector<uint8_t> bytes;
-  };
-  const WriterCase writers[] = {{0, 1.5f, {255}},
-                                {0, -1.0f, {1}},
-                                {0, 0.0f, {128}},
-                                {2, -1.0f, {0x01, 0x80}},
-                                {4, 1.0f, {0xFF, 0xFF, 0xFF, 0x7F}},
-                                {5, 0.5f, {0, 0, 0, 0x3F}}};
-  for (const auto& w : writers) {
-    const auto writer = Zelta_AudioWriter::forFormat(Zelta_AudioFormat(0, 8000, w.sampleFormat, 1));
-    ASSERT_NE(writer, nullptr);
-    std::vector<uint8_t> out(writer->bytesPerSample());
-    writer->write(w.sample, out.data());
-    EXPECT_EQ(out, w.bytes) << w.sampleFormat << " " << w.sample;
   }
 }

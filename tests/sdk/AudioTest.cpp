@@ -141,17 +141,6 @@ TEST(Audio, PrefixRoundTripAndChecks) {
   }
 }
 
-TEST(Audio, SampleSizes) {
-  PrintCapture capture;
-  const size_t expected[] = {1, 1, 2, 2, 4, 4, 0};
-  for (uint32_t format = 0; format < 7; ++format)
-    EXPECT_EQ(Zelta_AudioFormat(0, 16000, format, 1).sampleSize(), expected[format]) << format;
-  EXPECT_TRUE(capture.has("internal sample format, sample size unknown"));
-  const Zelta_AudioFormat defaults;
-  EXPECT_EQ(defaults, Zelta_AudioFormat(Zelta_Codec_PCM16, 16000, 2, 1));
-  EXPECT_EQ(defaults.sampleDurationUs(), 62u);
-}
-
 TEST(Audio, SinkWrapperFollowsTheStreamHeaderAndConverts) {
   class Sink : public Zelta_SinkAudio {
    public:

@@ -34,24 +34,6 @@ TEST(Buffer, OffsetsAreClampedToWhatIsThere) {
   EXPECT_EQ(b.freeSpace(), 8u);
 }
 
-TEST(Buffer, WriteReadCompactAndPeek) {
-  PrintCapture capture;
-  Zelta_Buffer b(8);
-  EXPECT_EQ(b.write(bytes("abcdef"), 6), 1);
-  EXPECT_EQ(b.write(bytes("xyz"), 3), -1);
-  EXPECT_TRUE(capture.has("buffer write not possible"));
-  uint8_t out[4] = {};
-  EXPECT_EQ(b.read(out, 4), 4u);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(out), 4), "abcd");
-  b.peek(1);
-  b.consumePeeked();
-  EXPECT_EQ(unreadText(b), "f");
-  b.compact();
-  EXPECT_EQ(b.readOffset(), 0u);
-  EXPECT_EQ(unreadText(b), "f");
-  EXPECT_EQ(b.read(out, 4), 1u);
-}
-
 TEST(Buffer, WriteGrowingCompactsOrGrows) {
   Zelta_Buffer b(8);
   b.write(bytes("abcdef"), 6);

@@ -89,17 +89,22 @@ TEST(EventBroker, AnswersReachTheListenerWithTheirIds) {
   broker.processControls();
   EXPECT_TRUE(broker.ready()) << "id 0 greets too";
   EXPECT_EQ(listener->events, (std::vector<std::pair<int32_t, std::string>>{{0, "{\"id\":0,\"result\":\"ok\"}"},
-                                                                           {5, "{\"id\": 5,\"result\":true}"},
-                                                                           {-1, "{\"event\":\"motion\"}"},
-                                                                           {-1, ""}}));
+                                                                            {5, "{\"id\": 5,\"result\":true}"},
+                                                                            {-1, "{\"event\":\"motion\"}"},
+                                                                            {-1, ""}}));
 }
 
 TEST(EventBroker, ControlIds) {
-  const std::vector<std::pair<std::string, int32_t>> cases = {
-      {"{\"id\":5}", 5},         {"{\"result\":1}", -1},         {"{\"id\"}", -1},
-      {"{\"id\": -3}", -3},      {"{\"id\":\"x\"}", -1},          {"{\"id\":99999999999}", -1},
-      {"{\"uid\":7,\"id\":8}", 8}, {"{\"id\":2147483647}", 2147483647}};
-  for (const auto& [text, id] : cases) EXPECT_EQ(Zelta_EventBroker::getControlId(text.c_str(), text.size()), id) << text;
+  const std::vector<std::pair<std::string, int32_t>> cases = {{"{\"id\":5}", 5},
+                                                              {"{\"result\":1}", -1},
+                                                              {"{\"id\"}", -1},
+                                                              {"{\"id\": -3}", -3},
+                                                              {"{\"id\":\"x\"}", -1},
+                                                              {"{\"id\":99999999999}", -1},
+                                                              {"{\"uid\":7,\"id\":8}", 8},
+                                                              {"{\"id\":2147483647}", 2147483647}};
+  for (const auto& [text, id] : cases)
+    EXPECT_EQ(Zelta_EventBroker::getControlId(text.c_str(), text.size()), id) << text;
   EXPECT_EQ(Zelta_EventBroker::getControlId("{\"id\":5}", 3), -1) << "only the given length counts";
   PrintCapture capture;
   EXPECT_THROW(Zelta_EventBroker::getControlId(nullptr, 4), std::runtime_error);
@@ -121,8 +126,9 @@ TEST(EventBroker, LostConnectionDropsTheQueueUntilTheCameraGreetsAgain) {
   broker.processControls();
   EXPECT_EQ(broker.pendingCommands(), 0u);
   EXPECT_FALSE(broker.ready());
-  EXPECT_TRUE(capture.has("failed to send commands, connection lost? dropping command queue! you need to reconnect "
-                          "before queuing new commands"));
+  EXPECT_TRUE(
+      capture.has("failed to send commands, connection lost? dropping command queue! you need to reconnect "
+                  "before queuing new commands"));
 }
 
 TEST(EventBroker, CommandTextsAndIds) {
@@ -134,8 +140,9 @@ TEST(EventBroker, CommandTextsAndIds) {
   EXPECT_EQ(broker.pendingCommands(), 0u);
   broker.getNextCommandId();  // 2
   EXPECT_EQ(broker.addCommand(7, "{}"), 1);
-  EXPECT_TRUE(capture.has("suspicous command id. When building a new command, only use ids provided by "
-                          "getNextCommandId()"));
+  EXPECT_TRUE(
+      capture.has("suspicous command id. When building a new command, only use ids provided by "
+                  "getNextCommandId()"));
   EXPECT_EQ(broker.pendingCommands(), 1u) << "queued all the same";
   EXPECT_EQ(Zelta_EventBroker::playPosition(12, 45000), "12.045");
   EXPECT_EQ(Zelta_EventBroker::playPosition(3, 999999), "3.999");
