@@ -1,0 +1,42 @@
+// One thermal sensor's raw values for one picture, and their conversion into temperatures.
+// Objects are built by the picture decoder and handed to the image; readers call them on the
+// SDK's (or the image owner's) thread, one thread at a time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace Zelta {
+
+enum ZLT_BitDepth : int { ZLT_BitDepth_14 = 0 };
+enum ZLT_TemperatureUnit : int { ZLT_Celsius = 0, ZLT_Fahrenheit = 1 };
+
+class ZL_ThermalRawData {
+ public:
+  virtual ~ZL_ThermalRawData() = default;
+  virtual int bitDepth() const = 0;
+  virtual int sensor() const = 0;
+  virtual int gain() const = 0;
+  virtual bool advancedRadiometry() const = 0;
+  virtual unsigned width() const = 0;
+  virtual unsigned height() const = 0;
+  // Bytes of pixel data (decompressed on first access).
+  virtual size_t dataSize() = 0;
+  // width × height values in row order (low 14 bits raw), or null when the data is unusable.
+  virtual const uint16_t* data() = 0;
+  // NaN when the pixel has no temperature.
+  virtual float getTemperature(unsigned x, unsigned y, int unit) = 0;
+
+  // Every pixel's temperature in row order; empty when the data yields none.
+  std::vector<float> getTemperatures(int unit);
+  // The same into the caller's vector (its storage reused frame after frame); false and `out`
+  // emptied when the data yields none.
+  bool getTemperatures(int unit, std::vector<float>& out);
+
+ protected:
+  // Resizes `out` to width × height temperatures; false when there are none.
+  virtual bool fillTemperatures(int unit, std::vector<float>& out) = 0;
+};
+
+}  // namespace Zelta

@@ -1,0 +1,232 @@
+#include "ZL_ThermalRawDataImpl.h"
+
+#include <lz4.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "Zelta_Print.h"
+
+namespace Zelta {
+namespace {
+
+constexpr double kKelvinOffset = 273.15;
+constexpr uint16_t kRawMask = 0x3FFF;
+
+// Celsius per raw step for a gain; 0 for gains without a conversion.
+double stepFor(int gain) { return gain == 0 ? 0.04 : gain == 1 ? 0.4 : 0.0; }
+
+float celsiusToUnit(double celsius, int unit) {
+  return static_cast<float>(unit == ZLT_Fahrenheit ? celsius * 1.8 + 32 : celsius);
+}
+
+// Plain pointer loops, so that the compiler vectorises them.
+void interleave(const uint8_t* low, const uint8_t* high, uint16_t* out, size_t n) {
+  for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint16_t>(low[i] | high[i] << 8);
+}
+
+// Double precision as for a single pixel; a plain loop over the planes that the compiler
+// vectorises (faster than a table look-up per pixel).
+void planesToTemperatures(const uint8_t* low, const uint8_t* high, float* out, size_t n, double step, int unit) {
+  if (unit == ZLT_Fahrenheit) {
+    for (size_t i = 0; i < n; ++i)
+      out[i] = static_cast<float>((((low[i] | high[i] << 8) & kRawMask) * step - kKelvinOffset) * 1.8 + 32);
+  } else {
+    for (size_t i = 0; i < n; ++i)
+      out[i] = static_cast<float>(((low[i] | high[i] << 8) & kRawMask) * step - kKelvinOffset);
+  }
+}
+}  // namespace
+
+int ZL_ThermalRawDataImpl::readBitDepth(const uint8_t* header) {
+  ZELTA_CHECK((header != nullptr));
+  const int depth = header[9] & 3;
+  if (depth != ZLT_BitDepth_14) Zelta_Print::message("Unsupported bit depth in ZLT header");
+  return depth;
+}
+
+ZL_ThermalRawDataImpl::Fields ZL_ThermalRawDataImpl::readFields(const uint8_t* header) {
+  Fields f;
+  f.version = header[8] & 3;
+  f.index = (header[8] >> 2) & 15;
+  f.compressed = (header[8] & 0x40) != 0;
+  f.sensor = header[8] >> 7;
+  f.bitDepth = readBitDepth(header);
+  f.advancedRadiometry = (header[9] & 4) != 0;
+  f.gain = (header[9] & 8) ? 0 : 1;
+  f.width = (header[9] >> 4) | (header[10] & 63) << 4;
+  f.height = (header[10] >> 6) | header[11] << 2;
+  return f;
+}
+
+ZL_ThermalRawDataImpl::ZL_ThermalRawDataImpl(const uint8_t* header) {
+  const Fields f = readFields(header);
+  m_bitDepth = f.bitDepth;
+  m_sensor = f.sensor;
+  m_advancedRadiometry = f.advancedRadiometry;
+  m_compressed = f.compressed;
+  m_gain = f.gain;
+  m_width = f.width;
+  m_height = f.height;
+  m_expectedSize = static_cast<size_t>(m_width) * m_height;
+  if (m_bitDepth == ZLT_BitDepth_14)
+    m_expectedSize *= 2;
+  else
+    Zelta_Print::message("Failed to calculate expected data size");
+  m_data.reserve(m_expectedSize);
+}
+
+bool ZL_ThermalRawDataImpl::headerMatches(const Fields& block) const {
+  if (block.version >= 2) {
+    Zelta_Print::message("Unsupported thermal header version - please check for a more recent version of the SDK");
+    return false;
+  }
+  if (block.index != m_expectedIndex) {
+    Zelta_Print::message(
+        concat("Thermal header contains invalid block index ", block.index, ", expected index was ", m_expectedIndex));
+    return false;
+  }
+  if (block.bitDepth != m_bitDepth) {
+    Zelta_Print::message("Thermal header contains invalid bit depth");
+    return false;
+  }
+  if (block.gain != m_gain) {
+    Zelta_Print::message("Thermal header contains invalid gain");
+    return false;
+  }
+  if (block.sensor != m_sensor) {
+    Zelta_Print::message("Thermal header contains invalid sensor");
+    return false;
+  }
+  if (block.advancedRadiometry != m_advancedRadiometry) {
+    Zelta_Print::message(concat("Thermal header contains invalid ar raidiometry flag: got:", block.advancedRadiometry,
+                                " !=  expected: ", m_advancedRadiometry));
+    return false;
+  }
+  if (block.compressed != m_compressed) {
+    Zelta_Print::message(concat("Thermal header contains invalid compression flag: got:", block.compressed,
+                                " !=  expected: ", m_compressed));
+    return false;
+  }
+  if (block.width != m_width || block.height != m_height) {
+    Zelta_Print::message(concat("Thermal header contains invalid size: got:", block.width, "x", block.height,
+                                " !=  expected: ", m_width, "x", m_height));
+    return false;
+  }
+  return true;
+}
+
+bool ZL_ThermalRawDataImpl::appendBlock(const uint8_t* header, const uint8_t* data, size_t length) {
+  const Fields block = readFields(header);
+  // Blocks after the first access would change data already handed out.
+  if (m_decoded || !headerMatches(block)) {
+    Zelta_Print::message(concat(
+        "Invalid thermal data - header does not match expected type. dropping header block index ", block.index));
+    return false;
+  }
+  if (length > 0) m_data.insert(m_data.end(), data, data + length);
+  ++m_expectedIndex;
+  return true;
+}
+
+void ZL_ThermalRawDataImpl::decompress() {
+  // Decompressed into a buffer of this thread that then changes places with the collected bytes:
+  // frame after frame the same two allocations serve (at most 2 MiB each: 1023 × 1023 × 2).
+  thread_local std::vector<uint8_t> planes;
+  if (planes.size() < m_expectedSize) planes.resize(m_expectedSize);
+  const int result =
+      LZ4_decompress_safe(reinterpret_cast<const char*>(m_data.data()), reinterpret_cast<char*>(planes.data()),
+                          static_cast<int>(m_data.size()), static_cast<int>(m_expectedSize));
+  if (result < 0) {
+    Zelta_Print::message(concat("Decompression failed after reading ", -result, " bytes"));
+    return;  // the collected bytes stay as they were
+  }
+  if (static_cast<size_t>(result) != m_expectedSize)
+    Zelta_Print::message(
+        concat("Decompression extracted an unexpected amount of bytes ", result, " expected: ", m_expectedSize));
+  m_data.swap(planes);
+  // The camera sends all low bytes, then all high bytes: pixel i is low[i] + 256 × high[i].
+  m_pixelCount = static_cast<size_t>(result) / 2;
+  m_planar = true;
+  m_compressed = false;
+}
+
+bool ZL_ThermalRawDataImpl::decode() {
+  if (m_decoded) return m_usable;
+  m_decoded = true;
+  if (m_compressed) {
+    decompress();
+    if (m_compressed) return false;
+  } else {
+    m_pixelCount = m_data.size() / 2;  // little-endian pairs
+  }
+  const size_t pixels = static_cast<size_t>(m_width) * m_height;
+  m_usable = m_pixelCount >= pixels && pixels > 0;
+  if (!m_usable)
+    Zelta_Print::message(
+        concat("Thermal data too short, no temperatures: got ", m_pixelCount * 2, " bytes, expected ", pixels * 2));
+  return m_usable;
+}
+
+uint16_t ZL_ThermalRawDataImpl::rawAt(size_t i) const {
+  return m_planar ? static_cast<uint16_t>(m_data[i] | m_data[m_pixelCount + i] << 8)
+                  : static_cast<uint16_t>(m_data[2 * i] | m_data[2 * i + 1] << 8);
+}
+
+size_t ZL_ThermalRawDataImpl::dataSize() {
+  decode();
+  return m_compressed ? m_data.size() : m_pixelCount * 2;
+}
+
+const uint16_t* ZL_ThermalRawDataImpl::data() {
+  if (!decode()) return nullptr;
+  if (m_pixels.empty()) {
+    m_pixels.resize(m_pixelCount);
+    if (m_planar)
+      interleave(m_data.data(), m_data.data() + m_pixelCount, m_pixels.data(), m_pixelCount);
+    else
+      for (size_t i = 0; i < m_pixelCount; ++i) m_pixels[i] = rawAt(i);
+  }
+  return m_pixels.data();
+}
+
+float ZL_ThermalRawDataImpl::getTemperature(unsigned x, unsigned y, int unit) {
+  if (!m_advancedRadiometry) {
+    Zelta_Print::message(
+        "Conversion to absolute temperatures only supported for sensors with advanced radiometry support");
+    return std::numeric_limits<float>::quiet_NaN();
+  }
+  if (x >= m_width || y >= m_height) {
+    Zelta_Print::message(concat("Invalid pixel coordinate ", x, "x", y));
+    return std::numeric_limits<float>::quiet_NaN();
+  }
+  if (!decode()) return std::numeric_limits<float>::quiet_NaN();
+  if (m_bitDepth != ZLT_BitDepth_14) return 0.0f;
+  const double step = stepFor(m_gain);
+  if (step == 0.0) return 0.0f;
+  return celsiusToUnit((rawAt(static_cast<size_t>(y) * m_width + x) & kRawMask) * step - kKelvinOffset, unit);
+}
+
+bool ZL_ThermalRawDataImpl::fillTemperatures(int unit, std::vector<float>& out) {
+  if (!m_advancedRadiometry) {
+    Zelta_Print::message(
+        "Conversion to absolute temperatures only supported for sensors with advanced radiometry support");
+    return false;
+  }
+  if (!decode()) return false;
+  const size_t pixels = static_cast<size_t>(m_width) * m_height;
+  out.resize(pixels);
+  if (m_bitDepth != ZLT_BitDepth_14 || stepFor(m_gain) == 0.0) {
+    std::fill(out.begin(), out.end(), 0.0f);
+    return true;
+  }
+  const double step = stepFor(m_gain);
+  if (m_planar)
+    planesToTemperatures(m_data.data(), m_data.data() + m_pixelCount, out.data(), pixels, step, unit);
+  else
+    for (size_t i = 0; i < pixels; ++i) out[i] = celsiusToUnit((rawAt(i) & kRawMask) * step - kKelvinOffset, unit);
+  return true;
+}
+
+}  // namespace Zelta

@@ -1,0 +1,148 @@
+// Audio conversion: A-law and 16-bit samples to the target format and rate (integer factors and
+// free ratios), passthrough when nothing is to convert, refusal of impossible pairs.
+#include "Zelta_AudioConvert.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "PrintCapture.h"
+#include "Zelta_AudioReaderALaw.h"
+#include "Zelta_ResampleFix.h"
+#include "Zelta_ResampleFree.h"
+
+using namespace Zelta;
+
+namespace {
+
+std::shared_ptr<Zelta_AudioVector> packet(const Zelta_AudioFormat& format, const std::vector<uint8_t>& samples) {
+  return Zelta_AudioVector::make(format, {7, 8}, Zelta_AudioPacket_Data, samples.data(), samples.size());
+}
+
+std::vector<int16_t> s16(const Zelta_Audio& audio) {
+  std::vector<int16_t> out;
+  for (size_t i = 0; i + 1 < audio.size(); i += 2)
+    out.push_back(static_cast<int16_t>(audio.data()[i] | audio.data()[i + 1] << 8));
+  return out;
+}
+
+std::vector<uint8_t> bytesOf(const std::vector<int16_t>& samples) {
+  std::vector<uint8_t> out;
+  for (const int16_t s : samples) {
+    out.push_back(static_cast<uint8_t>(s & 0xFF));
+    out.push_back(static_cast<uint8_t>((s >> 8) & 0xFF));
+  }
+  return out;
+}
+
+const Zelta_AudioFormat kALaw8k(Zelta_Codec_ALaw, 8000, 2, 1);
+const Zelta_AudioFormat kPcm16k(Zelta_Codec_PCM16, 16000, 2, 1);
+
+}  // namespace
+
+TEST(AudioConvert, ALawDecoding) {
+  const std::vector<std::pair<uint8_t, int16_t>> cases = {{0xD5, 8}, {0x55, -8}, {0xAA, 32256}, {0x2A, -32256}};
+  for (const auto& [alaw, linear] : cases) EXPECT_EQ(Zelta_AudioReaderALaw::decode(alaw), linear) << int(alaw);
+}
+
+TEST(AudioConvert, SamplesAndRates) {
+  PrintCapture capture;
+  struct Case {
+    const char* name;
+    Zelta_AudioFormat from, to;
+    std::vector<uint8_t> samples;
+    std::vector<int16_t> expected;
+  };
+  const Case cases[] = {
+      {"A-law 8 kHz to PCM16 16 kHz doubles each frame", kALaw8k, kPcm16k, {0xD5, 0xAA}, {8, 8, 32255, 32255}},
+      {"16 kHz to 8 kHz averages pairs",
+       kPcm16k,
+       Zelta_AudioFormat(0, 8000, 2, 1),
+       bytesOf({1000, 3000, -500, -1500}),
+       {2000, -1000}},
+      {"stereo keeps its channels",
+       Zelta_AudioFormat(0, 8000, 2, 2),
+       Zelta_AudioFormat(0, 16000, 2, 1),
+       bytesOf({100, -100}),
+       {100, -100, 100, -100}},
+  };
+  for (const auto& c : cases) {
+    Zelta_AudioConvert convert(&c.from, &c.to);
+    ASSERT_TRUE(convert.supported()) << c.name;
+    const auto out = convert.convert(*packet(c.from, c.samples));
+    ASSERT_NE(out, nullptr) << c.name;
+    EXPECT_EQ(s16(*out), c.expected) << c.name;
+    EXPECT_EQ(out->format().sampleRate(), c.to.sampleRate()) << c.name;
+    EXPECT_EQ(out->format().channels(), c.from.channels()) << c.name;
+    EXPECT_EQ(out->time(), (Zelta_AudioTime{7, 8})) << c.name;
+  }
+  // A free ratio: 16 000 to 11 025 Hz interpolates; a constant stays constant.
+  const Zelta_AudioFormat odd(0, 11025, 2, 1);
+  Zelta_AudioConvert free(&kPcm16k, &odd);
+  const auto out = free.convert(*packet(kPcm16k, bytesOf(std::vector<int16_t>(1600, 2000))));
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(s16(*out), std::vector<int16_t>(1102, 2000));
+  EXPECT_TRUE(capture.messages().empty());
+}
+
+TEST(AudioConvert, PassthroughAndRefusals) {
+  struct Case {
+    const char* name;
+    const Zelta_AudioFormat* from;
+    const Zelta_AudioFormat* to;
+    const char* message;
+    bool passthrough;
+    bool supported;
+  };
+  const Zelta_AudioFormat alawTarget(Zelta_Codec_ALaw, 8000, 2, 1);
+  const Zelta_AudioFormat float32(Zelta_Codec_PCM16, 8000, 5, 1);
+  const Case cases[] = {
+      {"no source format", nullptr, &kPcm16k, "audio source did not provide data format", true, true},
+      {"no target format", &kPcm16k, nullptr, "No target format specified, using passthrough mode", true, true},
+      {"same format", &kPcm16k, &kPcm16k, "Audio conversion not available/needed, activating audio passthrough mode",
+       true, true},
+      {"no A-law writer", &kPcm16k, &alawTarget, "unsupported sample format conversion from 2 to 2", false, false},
+      {"float target", &kALaw8k, &float32, "", false, true},
+  };
+  for (const auto& c : cases) {
+    PrintCapture capture;
+    Zelta_AudioConvert convert(c.from, c.to);
+    EXPECT_EQ(convert.passthrough(), c.passthrough) << c.name;
+    EXPECT_EQ(convert.supported(), c.supported) << c.name;
+    if (*c.message) {
+      EXPECT_TRUE(capture.has(c.message)) << c.name;
+    }
+    const auto in = packet(kPcm16k, {1, 2, 3, 4});
+    const auto out = convert.convert(*in);
+    if (c.passthrough) {
+      ASSERT_NE(out, nullptr) << c.name;
+      EXPECT_EQ(out->bytes(), in->bytes()) << c.name;
+    } else if (!c.supported) {
+      EXPECT_EQ(out, nullptr) << c.name;
+    }
+  }
+}
+
+TEST(AudioConvert, ResamplerChecks) {
+  PrintCapture capture;
+  const std::vector<std::pair<std::function<void()>, std::string>> throwing = {
+      {[] { Zelta_ResampleFix(8000, 11025); }, " failed check: (mScaleFactor * mSrcSamplefreq == mTgtSamplefreq)"},
+      {[] { Zelta_ResampleFix(44100, 16000); }, " failed check: (mScaleFactor * mTgtSamplefreq == mSrcSamplefreq)"},
+      {[] {
+         std::vector<uint8_t> out;
+         Zelta_ResampleFix(8000, 8000).resample(*packet(kPcm16k, {1, 2}), nullptr, out, nullptr);
+       },
+       " failed check: (reader != nullptr)"},
+  };
+  for (const auto& [call, text] : throwing) {
+    try {
+      call();
+      ADD_FAILURE() << text << " not thrown";
+    } catch (const std::runtime_error& e) {
+      EXPECT_NE(std::string(e.what()).find(text), std::string::npos) << e.what();
+    }
+  }
+}

@@ -1,0 +1,167 @@
+// Audio packets from the event stream: the stream header's format, data packets with and without
+// an extension area (offsets that would leave the segment), the 28-byte prefix and sample sizes.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "PrintCapture.h"
+#include "StreamBuilder.h"
+#include "Zelta_AudioApp11Buffer.h"
+#include "Zelta_AudioVector.h"
+#include "Zelta_SinkAudioWrapper.h"
+
+using namespace Zelta;
+namespace sb = streambuilder;
+
+namespace {
+
+Zelta_AudioApp11Buffer packet(const std::string& segment, const Zelta_AudioFormat& current = {}) {
+  auto buffer = std::make_unique<Zelta_Buffer>(segment.size());
+  buffer->write(reinterpret_cast<const uint8_t*>(segment.data()), segment.size());
+  return Zelta_AudioApp11Buffer(std::move(buffer), current);
+}
+
+std::string streamHeader(uint32_t rate, const char* codec, uint8_t sampleFormat, uint8_t channels) {
+  std::string payload("ZLS\0\0\0\0\0", 8);
+  std::string header;
+  sb::putLE(header, 0, rate, 4);
+  header += std::string(codec, 4);
+  header += static_cast<char>(sampleFormat);
+  header += static_cast<char>(channels);
+  return sb::audio(payload + header);
+}
+
+std::string dataPacket(uint64_t timeUs, const std::string& samples, int extensionAt = -1) {
+  std::string payload("ZLA\0\0\0\0\0", 8);
+  if (extensionAt >= 0) {
+    payload[5] = static_cast<char>(0x80);  // byte 9 of the segment
+    sb::putLE(payload, 6, static_cast<uint64_t>(extensionAt), 2);
+  }
+  sb::putLE(payload, 8, timeUs, 8);
+  payload.resize(20, '\0');
+  return sb::audio(payload + samples);
+}
+
+}  // namespace
+
+TEST(Audio, StreamHeadersGiveTheFormat) {
+  struct Case {
+    const char* name;
+    std::string segment;
+    Zelta_AudioFormat expected;
+    const char* message;  // "" for none
+  };
+  const Case cases[] = {
+      {"A-law 8 kHz", streamHeader(8000, "alaw", 1, 1), {Zelta_Codec_ALaw, 8000, 2, 1}, ""},
+      {"PCM16 stereo 1 byte", streamHeader(16000, " P16", 0, 2), {Zelta_Codec_PCM16, 16000, 0, 2}, ""},
+      {"unknown codec",
+       streamHeader(8000, "mp3 ", 1, 1),
+       {Zelta_Codec_Unsupported, 8000, 2, 1},
+       "unsupported codec: 540242029"},
+      {"unknown sample format",
+       streamHeader(8000, "alaw", 'x', 1),
+       {Zelta_Codec_ALaw, 8000, 6, 1},
+       "stream header indicates unknown sample format x"},
+  };
+  for (const auto& c : cases) {
+    PrintCapture capture;
+    const auto audio = packet(c.segment);
+    EXPECT_EQ(audio.packetType(), Zelta_AudioPacket_StreamHeader) << c.name;
+    EXPECT_EQ(audio.format(), c.expected) << c.name;
+    if (*c.message) {
+      EXPECT_TRUE(capture.has(c.message)) << c.name;
+    }
+  }
+  // Cut short: the current format stays.
+  const Zelta_AudioFormat current(Zelta_Codec_ALaw, 8000, 2, 1);
+  EXPECT_EQ(packet(sb::audio(std::string("ZLS\0\0\0\0\0\x40\x1F", 10)), current).format(), current);
+}
+
+TEST(Audio, DataPacketsAndTheirSamples) {
+  struct Case {
+    const char* name;
+    std::string segment;
+    std::string samples;
+  };
+  const std::string samples = "0123456789abcdef";
+  const Case cases[] = {
+      {"to the segment end", dataPacket(1700000000250000, samples), samples},
+      {"up to the extension", dataPacket(1, samples + "EXTENSION", 12 + 16), samples},
+      {"extension before the samples", dataPacket(1, samples, 3), ""},
+      {"extension past the end", dataPacket(1, samples, 60000), samples},
+      {"too short for samples", sb::audio(std::string("ZLA\0\0\0\0\0\1\2", 10)), ""},
+      {"buffer longer than the segment", dataPacket(1, samples) + "trailing bytes", samples},
+  };
+  for (const auto& c : cases) {
+    const auto audio = packet(c.segment);
+    EXPECT_EQ(audio.packetType(), Zelta_AudioPacket_Data) << c.name;
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(audio.data()), audio.size()), c.samples) << c.name;
+  }
+  EXPECT_EQ(packet(dataPacket(1700000000250000, samples)).time(), (Zelta_AudioTime{1700000000, 250000}));
+  PrintCapture capture;
+  EXPECT_EQ(packet(sb::audio(std::string("ZLO\0\0\0\0\0", 8))).packetType(), Zelta_AudioPacket_Other);
+  EXPECT_EQ(packet(sb::audio(std::string("XYZ\0\0\0\0\0", 8))).packetType(), Zelta_AudioPacket_Unknown);
+  EXPECT_TRUE(capture.has("unknown package: 5921112"));
+  EXPECT_EQ(packet("\xFF\xEB").packetType(), Zelta_AudioPacket_Unknown);
+  EXPECT_THROW(Zelta_AudioApp11Buffer(nullptr), std::runtime_error);
+}
+
+TEST(Audio, PrefixRoundTripAndChecks) {
+  PrintCapture capture;
+  const Zelta_AudioFormat format(Zelta_Codec_ALaw, 8000, 2, 1);
+  uint8_t small[27];
+  EXPECT_THROW(Zelta_AudioInternal::createPrefix(small, sizeof small, format, {1, 2}, 1), std::runtime_error);
+  EXPECT_THROW(Zelta_AudioInternal::createPrefix(nullptr, 28, format, {1, 2}, 1), std::runtime_error);
+  uint8_t prefix[28];
+  EXPECT_EQ(Zelta_AudioInternal::createPrefix(prefix, sizeof prefix, format, {1700000000, 999999}, 1), 28u);
+  Zelta_AudioFormat back;
+  Zelta_AudioTime time;
+  uint32_t type = 0;
+  EXPECT_EQ(Zelta_AudioInternal::parsePrefix(prefix, sizeof prefix, &back, &time, &type), 1);
+  EXPECT_EQ(back, format);
+  EXPECT_EQ(time, (Zelta_AudioTime{1700000000, 999999}));
+  EXPECT_EQ(type, 1u);
+  EXPECT_THROW(Zelta_AudioInternal::parsePrefix(prefix, 27, &back, &time, &type), std::runtime_error);
+  EXPECT_THROW(Zelta_AudioInternal::parsePrefix(prefix, 28, &back, nullptr, &type), std::runtime_error);
+  EXPECT_THROW(Zelta_AudioInternal::parsePrefix(prefix, 28, nullptr, &time, &type), std::runtime_error);
+
+  const uint8_t samples[] = {1, 2, 3};
+  const auto vector = Zelta_AudioVector::make(format, {5, 6}, 1, samples, 3);
+  EXPECT_EQ(vector->size(), 3u);
+  EXPECT_EQ(vector->format(), format);
+  EXPECT_EQ(vector->data()[2], 3);
+  try {
+    Zelta_AudioVector(std::make_shared<std::vector<uint8_t>>(10));
+    ADD_FAILURE() << "a vector shorter than the prefix was taken";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find(" failed check: (mVector->size()-AUD_BUF_PREFIX_SIZE > 0)"),
+              std::string::npos);
+  }
+}
+
+TEST(Audio, SinkWrapperFollowsTheStreamHeaderAndConverts) {
+  class Sink : public Zelta_SinkAudio {
+   public:
+    const Zelta_AudioFormat* targetFormat() const override { return &target; }
+    int consume(std::shared_ptr<Zelta_Audio> audio) override {
+      received.push_back(std::move(audio));
+      return 1;
+    }
+    Zelta_AudioFormat target{Zelta_Codec_PCM16, 16000, 2, 1};
+    std::vector<std::shared_ptr<Zelta_Audio>> received;
+  };
+  PrintCapture capture;
+  auto sink = std::make_shared<Sink>();
+  Zelta_SinkAudioWrapper wrapper(sink);
+  EXPECT_EQ(wrapper.consume(packet(streamHeader(8000, "alaw", 1, 1))), 0);
+  EXPECT_EQ(wrapper.sourceFormat(), Zelta_AudioFormat(Zelta_Codec_ALaw, 8000, 2, 1));
+  EXPECT_EQ(wrapper.consume(packet(dataPacket(1, std::string("\xD5\xD5\xD5", 3)))), 1);
+  ASSERT_EQ(sink->received.size(), 1u);
+  EXPECT_EQ(sink->received[0]->size(), 12u) << "three A-law samples at twice the rate, two bytes each";
+  EXPECT_EQ(sink->received[0]->format().sampleRate(), 16000u);
+  EXPECT_EQ(wrapper.consume(packet(sb::audio(std::string("ZLO\0\0\0\0\0", 8)))), 0);
+  EXPECT_EQ(sink->received.size(), 1u);
+  EXPECT_THROW(Zelta_SinkAudioWrapper(nullptr), std::runtime_error);
+}

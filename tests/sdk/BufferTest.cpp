@@ -1,0 +1,102 @@
+// The SDK's byte buffer: offsets stay inside the storage whatever the calls, foreign memory is
+// never written past or freed, and growing keeps the contents.
+#include "Zelta_Buffer.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+#include "PrintCapture.h"
+
+using Zelta::Zelta_Buffer;
+
+namespace {
+const uint8_t* bytes(const char* text) { return reinterpret_cast<const uint8_t*>(text); }
+std::string unreadText(const Zelta_Buffer& b) {
+  return std::string(reinterpret_cast<char*>(b.readPointer()), b.unread());
+}
+}  // namespace
+
+TEST(Buffer, OffsetsAreClampedToWhatIsThere) {
+  Zelta_Buffer b(8);
+  b.commit(100);
+  EXPECT_EQ(b.writeOffset(), 8u) << "commit is clamped to the capacity";
+  b.consume(3);
+  b.peek(100);
+  EXPECT_EQ(b.peeked(), 5u) << "peek is clamped to the unread length";
+  b.consume(100);
+  EXPECT_EQ(b.readOffset(), 8u) << "consume is clamped to the write offset";
+  EXPECT_EQ(b.peeked(), 0u);
+  b.clear();
+  EXPECT_EQ(b.unread(), 0u);
+  EXPECT_EQ(b.freeSpace(), 8u);
+}
+
+TEST(Buffer, WriteGrowingCompactsOrGrows) {
+  Zelta_Buffer b(8);
+  b.write(bytes("abcdef"), 6);
+  b.consume(4);
+  EXPECT_EQ(b.writeGrowing(bytes("ghij"), 4), 1);  // fits after compacting
+  EXPECT_EQ(b.capacity(), 8u);
+  EXPECT_EQ(unreadText(b), "efghij");
+  EXPECT_EQ(b.writeGrowing(bytes("klmnopqrst"), 10), 1);  // must grow
+  EXPECT_GE(b.capacity(), 16u);
+  EXPECT_EQ(unreadText(b), "efghijklmnopqrst");
+}
+
+TEST(Buffer, GrowingForeignMemoryCopiesAndNeverShrinks) {
+  PrintCapture capture;
+  uint8_t foreign[4] = {'w', 'x', 'y', 'z'};
+  {
+    Zelta_Buffer b(foreign, sizeof foreign);
+    b.commit(4);
+    EXPECT_FALSE(b.ownsStorage());
+    EXPECT_EQ(b.grow(2), 4u) << "a smaller target changes nothing";
+    EXPECT_EQ(b.grow(), 8u);
+    EXPECT_TRUE(b.ownsStorage());
+    EXPECT_NE(b.data(), foreign);
+    EXPECT_EQ(unreadText(b), "wxyz");
+    b.write(bytes("!"), 1);
+  }
+  EXPECT_EQ(foreign[3], 'z');
+  EXPECT_TRUE(capture.has("growing buffer that does not own the memory causes implicity memcpy"));
+}
+
+TEST(Buffer, ConstructionChecks) {
+  PrintCapture capture;
+  uint8_t byte = 0;
+  struct Case {
+    const char* name;
+    std::function<void()> make;
+    std::string what;
+  };
+  const Case cases[] = {
+      {"foreign, size 0", [&] { Zelta_Buffer b(&byte, 0); }, " failed check: (m_bufferSize > 0)"},
+      {"foreign, null", [] { Zelta_Buffer b(nullptr, 4); }, " failed check: (m_bufferStart != nullptr)"},
+      {"copy of empty",
+       [] {
+         Zelta_Buffer empty(size_t{0});
+         Zelta_Buffer copy(empty);
+       },
+       " failed check: (m_bufferStart != nullptr)"},
+  };
+  for (const auto& c : cases) {
+    try {
+      c.make();
+      ADD_FAILURE() << c.name << " did not throw";
+    } catch (const std::runtime_error& e) {
+      EXPECT_NE(std::string(e.what()).find(c.what), std::string::npos) << c.name << ": " << e.what();
+    }
+  }
+  EXPECT_TRUE(capture.has("Warning creating empty buffer"));
+
+  Zelta_Buffer original(6);
+  original.write(bytes("abc"), 3);
+  original.consume(1);
+  Zelta_Buffer copy(original);
+  original.clear();
+  original.write(bytes("zzz"), 3);
+  EXPECT_EQ(unreadText(copy), "bc");
+}

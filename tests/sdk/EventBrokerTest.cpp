@@ -1,0 +1,174 @@
+// The command broker: commands wait for the camera's greeting and then go out one per step in
+// order, answers reach the listener with their id, a lost connection drops the queue; end to end
+// through the event-stream source over a scripted connection.
+#include "Zelta_EventBroker.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "PrintCapture.h"
+#include "ScriptedConnection.h"
+#include "StreamBuilder.h"
+#include "Zelta_SourceESEventStream.h"
+
+using namespace Zelta;
+namespace sb = streambuilder;
+
+namespace {
+
+class RecordingListener : public Zelta_EventNotificationListener {
+ public:
+  void notifyEvent(int32_t id, const char* text) override { events.emplace_back(id, text); }
+  std::vector<std::pair<int32_t, std::string>> events;
+};
+
+// A control side with queued segments and a send result of the test's choosing.
+class FakeEventSource : public Zelta_EventSource {
+ public:
+  void receive(const std::string& segment) { segments.push_back(segment); }
+  int readControl(Zelta_Buffer*) override { return 1; }
+  std::unique_ptr<Zelta_Buffer> takeControlSegment() override {
+    if (segments.empty()) return nullptr;
+    auto buffer = std::make_unique<Zelta_Buffer>(segments.front().size());
+    buffer->write(reinterpret_cast<const uint8_t*>(segments.front().data()), segments.front().size());
+    segments.pop_front();
+    return buffer;
+  }
+  size_t queuedControlBytes() const override { return 0; }
+  eSendStatus sendCommand(const char* data, size_t length) override {
+    if (result == eSend_Ok) sent.emplace_back(data, length);
+    return result;
+  }
+  std::deque<std::string> segments;
+  std::vector<std::string> sent;
+  eSendStatus result = eSend_Ok;
+};
+
+std::string wire(const std::string& text) { return text + std::string(1, '\0'); }
+
+}  // namespace
+
+TEST(EventBroker, CommandsWaitForTheGreetingThenGoOneByOneInOrder) {
+  PrintCapture capture;
+  auto source = std::make_shared<FakeEventSource>();
+  auto listener = std::make_shared<RecordingListener>();
+  Zelta_EventBroker broker(source, listener);
+  EXPECT_EQ(broker.sendCommand(Zelta_EventBroker::kVideoEnable, "true"), 2) << "the first id is 2";
+  EXPECT_EQ(broker.sendCommand(Zelta_EventBroker::kSetThermalRaw, "true"), 3);
+  EXPECT_EQ(broker.sendCommand(Zelta_EventBroker::kLive, ""), 4);
+  broker.processControls();
+  broker.processControls();
+  EXPECT_TRUE(source->sent.empty()) << "not ready before the camera greets";
+  source->receive(sb::control("{\"method\":\"eventstream\",\"params\":{\"version\":1}}"));
+  broker.processControls();  // reads the greeting
+  EXPECT_TRUE(broker.ready());
+  EXPECT_TRUE(source->sent.empty());
+  for (int step = 0; step < 3; ++step) broker.processControls();
+  EXPECT_EQ(source->sent, (std::vector<std::string>{
+                              wire("{\"method\":\"video_enable\",\"id\":2,\"params\":[true]}"),
+                              wire("{\"method\":\"setThermalRaw\",\"id\":3,\"params\":[true]}"),
+                              wire("{\"method\":\"live\",\"id\":4,\"params\":[]}"),
+                          }));
+  ASSERT_EQ(listener->events.size(), 1u);
+  EXPECT_EQ(listener->events[0].first, -1);
+}
+
+TEST(EventBroker, AnswersReachTheListenerWithTheirIds) {
+  auto source = std::make_shared<FakeEventSource>();
+  auto listener = std::make_shared<RecordingListener>();
+  Zelta_EventBroker broker(source, listener);
+  source->receive(sb::control("{\"id\":0,\"result\":\"ok\"}"));
+  source->receive(sb::control(std::string("{\"id\": 5,\"result\":true}\0\0", 26)));
+  source->receive(sb::control("{\"event\":\"motion\"}"));
+  source->receive(std::string("\xFF\xEC\x00\x02", 4));  // a segment without text
+  broker.processControls();
+  EXPECT_TRUE(broker.ready()) << "id 0 greets too";
+  EXPECT_EQ(listener->events, (std::vector<std::pair<int32_t, std::string>>{{0, "{\"id\":0,\"result\":\"ok\"}"},
+                                                                            {5, "{\"id\": 5,\"result\":true}"},
+                                                                            {-1, "{\"event\":\"motion\"}"},
+                                                                            {-1, ""}}));
+}
+
+TEST(EventBroker, ControlIds) {
+  const std::vector<std::pair<std::string, int32_t>> cases = {{"{\"id\":5}", 5},
+                                                              {"{\"result\":1}", -1},
+                                                              {"{\"id\"}", -1},
+                                                              {"{\"id\": -3}", -3},
+                                                              {"{\"id\":\"x\"}", -1},
+                                                              {"{\"id\":99999999999}", -1},
+                                                              {"{\"uid\":7,\"id\":8}", 8},
+                                                              {"{\"id\":2147483647}", 2147483647}};
+  for (const auto& [text, id] : cases)
+    EXPECT_EQ(Zelta_EventBroker::getControlId(text.c_str(), text.size()), id) << text;
+  EXPECT_EQ(Zelta_EventBroker::getControlId("{\"id\":5}", 3), -1) << "only the given length counts";
+  PrintCapture capture;
+  EXPECT_THROW(Zelta_EventBroker::getControlId(nullptr, 4), std::runtime_error);
+}
+
+TEST(EventBroker, LostConnectionDropsTheQueueUntilTheCameraGreetsAgain) {
+  PrintCapture capture;
+  auto source = std::make_shared<FakeEventSource>();
+  Zelta_EventBroker broker(source, nullptr);
+  source->receive(sb::control("{\"eventstream\":1}"));
+  broker.processControls();
+  EXPECT_TRUE(capture.has("no notification listener, dropping event information for -1: {\"eventstream\":1}"));
+  broker.sendCommand(Zelta_EventBroker::kLive, "");
+  broker.sendCommand(Zelta_EventBroker::kPause, "");
+  source->result = eSend_Failed;
+  broker.processControls();
+  EXPECT_EQ(broker.pendingCommands(), 2u) << "other failures are retried";
+  source->result = eSend_NotConnected;
+  broker.processControls();
+  EXPECT_EQ(broker.pendingCommands(), 0u);
+  EXPECT_FALSE(broker.ready());
+  EXPECT_TRUE(
+      capture.has("failed to send commands, connection lost? dropping command queue! you need to reconnect "
+                  "before queuing new commands"));
+}
+
+TEST(EventBroker, CommandTextsAndIds) {
+  PrintCapture capture;
+  auto source = std::make_shared<FakeEventSource>();
+  Zelta_EventBroker broker(source, nullptr);
+  EXPECT_EQ(broker.sendCommand(Zelta_EventBroker::kMethodCount, "x"), 0);
+  EXPECT_TRUE(capture.has("Invalid option at index 19"));
+  EXPECT_EQ(broker.pendingCommands(), 0u);
+  broker.getNextCommandId();  // 2
+  EXPECT_EQ(broker.addCommand(7, "{}"), 1);
+  EXPECT_TRUE(
+      capture.has("suspicous command id. When building a new command, only use ids provided by "
+                  "getNextCommandId()"));
+  EXPECT_EQ(broker.pendingCommands(), 1u) << "queued all the same";
+  EXPECT_EQ(Zelta_EventBroker::playPosition(12, 45000), "12.045");
+  EXPECT_EQ(Zelta_EventBroker::playPosition(3, 999999), "3.999");
+  EXPECT_EQ(Zelta_EventBroker::playPosition(0, 0), "0.000");
+  EXPECT_THROW(Zelta_EventBroker(nullptr, nullptr), std::runtime_error);
+}
+
+// The camera greets in the stream; the command goes out on the same connection after the POST.
+TEST(EventBroker, EndToEndThroughTheEventStreamSource) {
+  PrintCapture capture;
+  auto connection = std::make_shared<ScriptedConnection>();
+  auto source = std::make_shared<Zelta_SourceESEventStream>("http://cam/control/eventstream.jpg", nullptr, connection,
+                                                            nullptr, nullptr);
+  auto listener = std::make_shared<RecordingListener>();
+  Zelta_EventBroker broker(source, listener);
+  const int id = broker.sendCommand(Zelta_EventBroker::kSize, "{\"w\":1,\"h\":1,\"fix\":false,\"configmode\":\"off\"}");
+  connection->sentBytes.clear();
+  connection->feed("HTTP/1.0 200 OK\r\n\r\n" + sb::control("{\"id\":0,\"method\":\"eventstream\"}") +
+                       sb::control("{\"id\":" + std::to_string(id) + ",\"result\":true}"),
+                   {25, 40});
+  for (int step = 0; step < 6; ++step) {
+    Zelta_SourceAsyncNet::async_network_loop(source.get());
+    broker.processControls();
+  }
+  EXPECT_EQ(connection->sentBytes,
+            wire("{\"method\":\"size\",\"id\":2,\"params\":[{\"w\":1,\"h\":1,\"fix\":false,\"configmode\":\"off\"}]}"));
+  ASSERT_EQ(listener->events.size(), 2u);
+  EXPECT_EQ(listener->events[1].first, id);
+}

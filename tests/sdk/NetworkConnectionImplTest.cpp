@@ -1,0 +1,220 @@
+// The plain-TCP connection on loopback: the event-stream source end to end against a scripted
+// peer, resolution of names and IPv6 addresses, refused and unanswered connects (bounded by the
+// connect time-out), and waiting for data on a descriptor above select's limit.
+#include "Zelta_NetworkConnectionImpl.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FakeAuthorization.h"
+#include "PrintCapture.h"
+#include "RawPeer.h"
+#include "StreamBuilder.h"
+#include "Zelta_PacketizerEventstream.h"
+#include "Zelta_SourceESEventStream.h"
+
+using namespace Zelta;
+namespace sb = streambuilder;
+
+namespace {
+
+// A listening socket on the loopback address of the family; -1 when the family is unavailable.
+int listenOn(int family, int backlog, uint16_t& port) {
+  const int fd = ::socket(family, SOCK_STREAM, 0);
+  if (fd < 0) return -1;
+  sockaddr_storage address{};
+  socklen_t length = 0;
+  if (family == AF_INET6) {
+    auto* a = reinterpret_cast<sockaddr_in6*>(&address);
+    a->sin6_family = AF_INET6;
+    a->sin6_addr = in6addr_loopback;
+    length = sizeof *a;
+  } else {
+    auto* a = reinterpret_cast<sockaddr_in*>(&address);
+    a->sin_family = AF_INET;
+    a->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    length = sizeof *a;
+  }
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(fd, backlog) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  port = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
+                                  : reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+  return fd;
+}
+
+// A connection that records the ready and closed callbacks it raised.
+struct Recording {
+  std::shared_ptr<Zelta_NetworkConnectionImpl> connection;
+  std::vector<int> ready, closed;
+  explicit Recording(std::chrono::milliseconds timeout = Zelta_NetworkConnectionImpl::kDefaultConnectTimeout)
+      : connection(std::make_shared<Zelta_NetworkConnectionImpl>(timeout)) {
+    NetworkCallbacks callbacks;
+    callbacks.connectionReady = [](int socket, void* user) { static_cast<Recording*>(user)->ready.push_back(socket); };
+    callbacks.connectionClosed = [](int socket, void* user) {
+      static_cast<Recording*>(user)->closed.push_back(socket);
+    };
+    callbacks.user = this;
+    connection->setCallbacks(callbacks);
+  }
+};
+
+}  // namespace
+
+TEST(NetworkConnectionImpl, EventStreamEndToEndAgainstAScriptedCamera) {
+  PrintCapture capture;
+  const std::string greeting = sb::control("{\"id\":0,\"eventstream\":\"1.0\"}");
+  const std::string picture = sb::picture({sb::zlf(1700000000000001)}, 100000, 9);
+  RawPeer peer({RawPeer::send("HTTP/1.0 200 OK\r\n\r\n" + greeting), RawPeer::send(picture)});
+  auto auth = std::make_shared<FakeAuthorization>("admin", "meinsm", true);
+  auto source = std::make_shared<Zelta_SourceESEventStream>(
+      "http://127.0.0.1:" + std::to_string(peer.port()) + "/control/eventstream.jpg", auth,
+      std::make_shared<Zelta_NetworkConnectionImpl>(), nullptr, nullptr);
+  Zelta_PacketizerEventstream packetizer(source, nullptr);
+  std::vector<std::string> pictures;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (source->getStatus() != eNetStatus_Error && std::chrono::steady_clock::now() < deadline) {
+    Zelta_SourceAsyncNet::async_network_loop(source.get());
+    Zelta_Frame frame;
+    if (packetizer.nextFrame(&frame) == 0 && frame.length > 0)
+      pictures.emplace_back(reinterpret_cast<const char*>(frame.data), frame.length);
+  }
+  EXPECT_EQ(source->getStatus(), eNetStatus_Error) << "the camera closing the stream ends it";
+  EXPECT_EQ(peer.lastRequest(),
+            "POST /control/eventstream.jpg HTTP/1.0\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+            "User-Agent: zl-client (ES-Client 1.1.0-4)\r\nAuthorization: Basic YWRtaW46bWVpbnNt"
+            "\r\n\r\n");
+  auto control = source->takeControlSegment();
+  ASSERT_NE(control, nullptr);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(control->readPointer()), control->unread()), greeting);
+  Zelta_Frame frame;
+  if (packetizer.nextFrame(&frame) == 0 && frame.length > 0)
+    pictures.emplace_back(reinterpret_cast<const char*>(frame.data), frame.length);
+  ASSERT_EQ(pictures.size(), 1u);
+  EXPECT_EQ(pictures[0], picture);
+  EXPECT_TRUE(capture.has("Error 0 during network operation  Failed to receive data"));
+  for (const auto& line : capture.messages()) EXPECT_EQ(line.find("meinsm"), std::string::npos) << line;
+}
+
+TEST(NetworkConnectionImpl, ResolvesNamesAndBothAddressFamilies) {
+  for (const auto& [family, host] :
+       std::vector<std::pair<int, const char*>>{{AF_INET, "127.0.0.1"}, {AF_INET, "localhost"}, {AF_INET6, "::1"}}) {
+    uint16_t port = 0;
+    const int listener = listenOn(family, 4, port);
+    if (listener < 0) {
+      std::printf("no loopback for family %d, skipped\n", family);
+      continue;
+    }
+    PrintCapture capture;
+    Recording r;
+    int socket = 0;
+    EXPECT_EQ(r.connection->setupConnectionToRemoteHost(host, port, false, &socket), kNetworkSuccess) << host;
+    EXPECT_GT(socket, 0) << host;
+    EXPECT_EQ(r.ready, std::vector<int>{socket}) << host;
+    EXPECT_EQ(r.connection->closeConnection(socket), kNetworkSuccess);
+    EXPECT_EQ(r.closed, std::vector<int>{socket}) << host;
+    ::close(listener);
+  }
+}
+
+TEST(NetworkConnectionImpl, FailedSetupsReturnErrorsWithoutReadyCallback) {
+  struct Case {
+    const char* name;
+    std::function<int()> port;  // returns the port to use
+    const char* host;
+    bool ssl;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {"refused",
+       [&] {
+         uint16_t port = 0;
+         ::close(listenOn(AF_INET, 1, port));  // nothing listens there any more
+         return static_cast<int>(port);
+       },
+       "127.0.0.1", false, "Connection failed: 111"},
+      {"ssl", [] { return 443; }, "127.0.0.1", true, "SSL support not implemented!!!!"},
+      {"port out of range", [] { return 70000; }, "127.0.0.1", false, ""},
+      {"no host", [] { return 80; }, nullptr, false, ""},
+  };
+  for (const auto& c : cases) {
+    PrintCapture capture;
+    Recording r;
+    int socket = 0;
+    EXPECT_EQ(r.connection->setupConnectionToRemoteHost(c.host, c.port(), c.ssl, &socket), kNetworkError) << c.name;
+    EXPECT_EQ(socket, 0) << c.name;
+    EXPECT_TRUE(r.ready.empty()) << c.name;
+    if (!c.message.empty()) {
+      EXPECT_TRUE(capture.has(c.message)) << c.name;
+    }
+  }
+}
+
+// A camera that never answers the connect: the attempt ends at the connect time-out instead of
+// blocking the SDK's thread for the system's minutes.
+TEST(NetworkConnectionImpl, UnansweredConnectEndsAtTheTimeOut) {
+  uint16_t port = 0;
+  const int listener = listenOn(AF_INET, 0, port);
+  ASSERT_GE(listener, 0);
+  // Fill the accept queue: later connection requests are not answered.
+  std::vector<int> fillers;
+  Recording filler(std::chrono::milliseconds(200));
+  for (int i = 0; i < 8; ++i) {
+    int socket = 0;
+    if (filler.connection->setupConnectionToRemoteHost("127.0.0.1", port, false, &socket) != kNetworkSuccess) break;
+    fillers.push_back(socket);
+  }
+  PrintCapture capture;
+  Recording r(std::chrono::milliseconds(200));
+  int socket = 0;
+  EXPECT_EQ(r.connection->setupConnectionToRemoteHost("127.0.0.1", port, false, &socket), kNetworkError);
+  EXPECT_TRUE(capture.has("Connection failed: 110")) << "ETIMEDOUT";
+  for (const int fd : fillers) ::close(fd);
+  ::close(listener);
+}
+
+// select() cannot wait on descriptors of 1024 and above; a process with many cameras has them.
+TEST(NetworkConnectionImpl, WaitsForDataOnAHighDescriptor) {
+  rlimit limit{};
+  getrlimit(RLIMIT_NOFILE, &limit);
+  const rlim_t wanted = 1100;
+  if (limit.rlim_cur < wanted) {
+    if (limit.rlim_max < wanted) GTEST_SKIP() << "descriptor limit too low";
+    rlimit raised = limit;
+    raised.rlim_cur = wanted;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &raised), 0);
+  }
+  int pair[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  const int high = 1090;
+  ASSERT_EQ(dup2(pair[0], high), high);
+  Zelta_NetworkConnectionImpl connection;
+  uint8_t buffer[16];
+  size_t received = 99;
+  EXPECT_EQ(connection.receiveData(high, buffer, sizeof buffer, &received), kNetworkNothingReceived);
+  EXPECT_EQ(received, 0u);
+  ASSERT_EQ(::write(pair[1], "abc", 3), 3);
+  EXPECT_EQ(connection.receiveData(high, buffer, sizeof buffer, &received), kNetworkSuccess);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), received), "abc");
+  int sent = 0;
+  EXPECT_EQ(connection.sendData(high, reinterpret_cast<const uint8_t*>("xy"), 2, &sent), kNetworkSuccess);
+  EXPECT_EQ(sent, 2);
+  ::close(pair[1]);
+  EXPECT_EQ(connection.receiveData(high, buffer, sizeof buffer, &received), kNetworkError) << "end of data";
+  ::close(high);
+  ::close(pair[0]);
+  setrlimit(RLIMIT_NOFILE, &limit);
+}

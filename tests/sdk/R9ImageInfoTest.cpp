@@ -1,0 +1,212 @@
+// Picture header blocks: the R9IMG text header, the ZLF time block and its records, found in
+// whole pictures as the camera sends them, including the malformed cases.
+#include "Zelta_R9ImageInfo.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "PrintCapture.h"
+#include "StreamBuilder.h"
+#include "Zelta_StreamInfo.h"
+
+using namespace Zelta;
+namespace sb = streambuilder;
+
+namespace {
+
+int parse(Zelta_R9ImageInfo& info, const std::string& picture) {
+  return info.parseFrame(reinterpret_cast<const uint8_t*>(picture.data()), picture.size());
+}
+
+const char* const kHeader =
+    "#:R9IMG\n"
+    "SECTION IMAGE\r\n"
+    "W=1920  \t\n"
+    "H=1080\n"
+    "WIN=lt=10,20 rb=300,400 flags=visible\n"
+    "a line without equals\n"
+    "ENDSECTION IMAGE\n"
+    "OUT=of any section\n"
+    "SECTION FINGERPRINT\n"
+    "IMT=2026-12-06 23:00:00\n"
+    "ENDSECTION FINGERPRINT\n";
+
+}  // namespace
+
+TEST(R9ImageInfo, TextHeaderSectionsKeysAndWindows) {
+  PrintCapture capture;
+  Zelta_R9ImageInfo info;
+  ASSERT_EQ(parse(info, sb::picture({kHeader}, 50)), 1);
+  const auto& sections = info.sections();
+  ASSERT_EQ(sections.size(), 2u);
+  EXPECT_EQ(sections.at("IMAGE"), (Zelta_R9ImageInfo::Section{{"W", "1920"}, {"H", "1080"}}));
+  EXPECT_EQ(sections.at("FINGERPRINT").at("IMT"), "2026-12-06 23:00:00");
+  ASSERT_EQ(info.windows().at("IMAGE").size(), 1u);
+  const auto& window = *info.windows().at("IMAGE")[0];
+  EXPECT_EQ((std::array<int, 4>{window.left, window.top, window.right, window.bottom}),
+            (std::array<int, 4>{10, 20, 300, 400}));
+  EXPECT_EQ(window.flags, "visible");
+  EXPECT_TRUE(capture.messages().empty());
+}
+
+TEST(R9ImageInfo, MalformedTextHeaders) {
+  struct Case {
+    const char* header;
+    const char* message;
+    const char* keptSection;
+  };
+  const Case cases[] = {
+      {"#:R9IMG\nENDSECTION X\nSECTION A\nK=V\nENDSECTION A\n", "invalid R9IMG header, found section end without start",
+       "A"},
+      {"#:R9IMG\nSECTION A\nK=1\nSECTION B\nK=V\nENDSECTION B\n",
+       "invalid R9IMG header, found section start while processing another section", "B"},
+  };
+  for (const auto& c : cases) {
+    PrintCapture capture;
+    Zelta_R9ImageInfo info;
+    EXPECT_EQ(parse(info, sb::picture({c.header}, 10)), 1);
+    EXPECT_TRUE(capture.has(c.message)) << c.header;
+    ASSERT_EQ(info.sections().count(c.keptSection), 1u) << c.header;
+    EXPECT_EQ(info.sections().at(c.keptSection).at("K"), "V");
+  }
+}
+
+TEST(R9ImageInfo, ZlfTimeStampsAndVersions) {
+  struct Case {
+    const char* name;
+    std::string block;
+    int result;
+    Zelta_ImageTime frame;
+    Zelta_ImageTime second;
+    const char* message;  // "" for none
+  };
+  std::string type13 = sb::zlfRecord(13, 12);
+  sb::putLE(type13, 4, 1700000001000002, 8);
+  std::string type1 = sb::zlfRecord(1, 16);
+  sb::putLE(type1, 8, 0x1122334455667788, 8);
+  const Case cases[] = {
+      {"2.x without records", sb::zlf(1700000000123456, {}, 2, 1), 0, {1700000000, 123456}, {1700000000, 123456}, ""},
+      {"type 13 sets the second time",
+       sb::zlf(1700000000123456, {type1, type13}),
+       0,
+       {1700000000, 123456},
+       {1700000001, 2},
+       ""},
+      {"version 3", sb::zlf(5, {}, 3, 0), 0, {}, {}, "Unsupported ZLF version 3.0"},
+      {"too short for the time stamp",
+       std::string("ZLF\0\x02\0\0\0\1", 9),
+       0,
+       {},
+       {},
+       "data missing in ZLF info block"},
+  };
+  for (const auto& c : cases) {
+    PrintCapture capture;
+    Zelta_R9ImageInfo info;
+    EXPECT_EQ(parse(info, sb::picture({c.block}, 10)), c.result) << c.name;
+    EXPECT_EQ(info.frameTime(), c.frame) << c.name;
+    EXPECT_EQ(info.secondTime(), c.second) << c.name;
+    if (*c.message)
+      EXPECT_TRUE(capture.has(c.message)) << c.name;
+    else
+      EXPECT_TRUE(capture.messages().empty()) << c.name;
+  }
+  Zelta_R9ImageInfo info;
+  parse(info, sb::picture({sb::zlf(1, {type1})}, 10));
+  EXPECT_EQ(info.recordValue(), 0x1122334455667788u);
+}
+
+TEST(R9ImageInfo, PackedRecordsAndShortOnes) {
+  // Type 14: bits 20-22 = 5, bits 71-81 = -3 (11-bit two's complement).
+  std::string full14 = sb::zlfRecord(14, 12);
+  full14[2] = static_cast<char>(5 << 4);
+  const uint64_t minus3 = 0x7FD;  // 11 bits
+  for (int i = 0; i < 11; ++i)
+    if ((minus3 >> i) & 1) full14[(71 + i) / 8] = static_cast<char>(full14[(71 + i) / 8] | (1 << ((71 + i) % 8)));
+  // Type 8: bytes 4-7 = 0xA1B2C3D4, byte 28 bits 1-4 = 9.
+  std::string full8 = sb::zlfRecord(8, 29);
+  sb::putLE(full8, 4, 0xA1B2C3D4, 4);
+  full8[28] = static_cast<char>(9 << 1);
+  const std::string short8 = sb::zlfRecord(8, 8);    // holds only the fields of bytes 2 and 4-7
+  const std::string short14 = sb::zlfRecord(14, 5);  // holds only the field of bits 20-22
+
+  PrintCapture capture;
+  Zelta_R9ImageInfo info;
+  parse(info, sb::picture({sb::zlf(1, {full14, full8, short8, short14})}, 10));
+  ASSERT_EQ(info.records14().size(), 2u);
+  ASSERT_EQ(info.records8().size(), 2u);
+  EXPECT_EQ(info.records14()[0]->present, 0x3Fu);
+  EXPECT_EQ(info.records14()[0]->fields[0], 5);
+  EXPECT_EQ(info.records14()[0]->fields[4], -3);
+  EXPECT_EQ(info.records8()[0]->present, 0x1Fu);
+  EXPECT_EQ(info.records8()[0]->fields[1], 9);
+  EXPECT_EQ(info.records8()[0]->fields[2], 0xA1B2C3D4);
+  EXPECT_EQ(info.records8()[1]->present, 0x5u) << "a short record yields only the fields it holds";
+  EXPECT_EQ(info.records14()[1]->present, 0x1u);
+  EXPECT_TRUE(capture.messages().empty());
+}
+
+TEST(R9ImageInfo, RecordChainsThatWouldRunAwayStop) {
+  struct Case {
+    const char* name;
+    std::string block;
+    const char* message;
+  };
+  std::string zeroLength = sb::zlf(1, {sb::zlfRecord(1, 16)});
+  zeroLength[24 + 1] = static_cast<char>(0x80);  // length 0, another follows
+  std::string pastTheEnd = sb::zlf(1, {sb::zlfRecord(8, 29)});
+  pastTheEnd.resize(pastTheEnd.size() - 10);
+  std::string dangling = sb::zlf(1, {sb::zlfRecord(1, 16)});
+  dangling[24 + 1] = static_cast<char>(16 | 0x80);  // claims another record after the last
+  const Case cases[] = {
+      {"zero-length record", zeroLength, "invalid ZLF record length 0"},
+      {"record cut by the block end", pastTheEnd, "data missing in ZLF info block"},
+      {"another record promised, none there", dangling, "data missing in ZLF info block"},
+  };
+  for (const auto& c : cases) {
+    PrintCapture capture;
+    Zelta_R9ImageInfo info;
+    EXPECT_EQ(parse(info, sb::picture({c.block}, 10)), 0) << c.name;
+    EXPECT_EQ(capture.count(c.message), 1u) << c.name;
+    EXPECT_EQ(info.frameTime(), (Zelta_ImageTime{0, 1})) << c.name;
+  }
+}
+
+TEST(R9ImageInfo, BlocksThatAreNotThereOrCutShort) {
+  struct Case {
+    const char* name;
+    std::string picture;
+    int result;
+    const char* message;
+  };
+  std::string cut = sb::picture({kHeader}, 10);
+  cut.resize(30);  // the COM block claims more than the picture holds
+  const Case cases[] = {
+      {"no blocks", sb::picture({}, 10), 2, "no R9IMG and no ZLF headers found!"},
+      {"thermal and ZLM blocks only", sb::picture({std::string("ZLT\0", 4), std::string("ZLM\0", 4)}, 10), 2,
+       "no R9IMG and no ZLF headers found!"},
+      {"legacy comment", sb::picture({std::string(Zelta_R9ImageInfo::kLegacyCommentPrefix) + "x"}, 10), 2,
+       "ZLComment v1.7 not supported!"},
+      {"block cut short", cut, 2, "no R9IMG and no ZLF headers found!"},
+      {"prefix longer than the block", sb::picture({"#:R9"}, 10), 2, "no R9IMG and no ZLF headers found!"},
+  };
+  for (const auto& c : cases) {
+    PrintCapture capture;
+    Zelta_R9ImageInfo info;
+    EXPECT_EQ(parse(info, c.picture), c.result) << c.name;
+    EXPECT_TRUE(capture.has(c.message)) << c.name;
+  }
+}
+
+TEST(StreamInfo, ValuesAndFrameRate) {
+  Zelta_StreamInfo info;
+  EXPECT_EQ(info.getValue(42), 0);
+  info.addValue(16, 2);
+  info.addValue(16, 3);
+  EXPECT_EQ(info.getValue(16), 5);
+  for (int i = 0; i < 30; ++i) info.addFrameTime(100 + i / 25, (i % 25) * 40000);  // 25 pictures a second
+  EXPECT_EQ(info.getValue(Zelta_StreamInfo::kFrameRate), 25);
+  info.addFrameTime(50, 0);  // the camera's clock stepped back
+  EXPECT_GE(info.getValue(Zelta_StreamInfo::kFrameRate), 0);
+}

@@ -1,0 +1,176 @@
+// The network source's status machine and callbacks over a scripted connection: the states it
+// passes through (and tells the connection), the refused change from Closed, sending with
+// retries, and the checks on the callbacks' socket.
+#include "Zelta_SourceAsyncNet.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "PrintCapture.h"
+#include "ScriptedConnection.h"
+
+using namespace Zelta;
+
+namespace {
+
+// Exposes the status setter and records the hooks.
+class ProbeSource : public Zelta_SourceAsyncNet {
+ public:
+  using Zelta_SourceAsyncNet::setStatus;
+  using Zelta_SourceAsyncNet::Zelta_SourceAsyncNet;
+  std::vector<std::string> hooks;
+
+ protected:
+  void onConnectionOpened() override { hooks.push_back("opened"); }
+  void onDataAvailable(int socket) override { hooks.push_back("data"); }
+  void onClosed(int socket) override { hooks.push_back("closed"); }
+};
+
+struct Fixture {
+  std::shared_ptr<ScriptedConnection> connection = std::make_shared<ScriptedConnection>();
+  ProbeSource source{connection};
+  Fixture() {
+    source.setHost("cam");
+    source.setPort(80);
+  }
+};
+
+}  // namespace
+
+TEST(SourceAsyncNet, ConnectStepAndCloseWalkTheStatesAndTellTheConnection) {
+  PrintCapture capture;
+  Fixture f;
+  EXPECT_EQ(f.source.getStatus(), eNetStatus_Closed);
+  EXPECT_EQ(f.source.connect_remote(), 1);
+  EXPECT_EQ(f.source.getStatus(), eNetStatus_Connected) << "the ready callback runs inside the connect";
+  EXPECT_EQ(f.source.getSocket(), ScriptedConnection::kSocket);
+  Zelta_SourceAsyncNet::async_network_loop(&f.source);
+  EXPECT_TRUE(f.source.dataPending());
+  EXPECT_EQ(f.source.close_remote(false), 1);
+  EXPECT_EQ(f.source.getStatus(), eNetStatus_Closed);
+  EXPECT_EQ(f.source.getSocket(), 0);
+  EXPECT_FALSE(f.source.dataPending());
+  EXPECT_EQ(f.source.hooks, (std::vector<std::string>{"opened", "data", "closed"}));
+  // opening 2, open 3 (Open and Connected share it), closing 0, closed 1
+  EXPECT_EQ(f.connection->states, (std::vector<int>{2, 3, 0, 1}));
+  Zelta_SourceAsyncNet::async_network_loop(&f.source);  // Closed: nothing
+  EXPECT_EQ(f.source.hooks.size(), 3u);
+  EXPECT_EQ(f.source.close_remote(false), 1);
+  EXPECT_TRUE(capture.has("called close without connection"));
+}
+
+TEST(SourceAsyncNet, ClosedMayOnlyBecomeOpeningOrOpen) {
+  PrintCapture capture;
+  Fixture f;
+  for (const int refused : {eNetStatus_Closing, eNetStatus_Connected, eNetStatus_Error}) {
+    f.source.setStatus(refused);
+    EXPECT_EQ(f.source.getStatus(), eNetStatus_Closed) << refused;
+  }
+  EXPECT_EQ(capture.count("inconsistent network status change, status \"closed\" may only change to \"opening\" or "
+                          "\"open\", keeping status \"closed\""),
+            3u);
+  EXPECT_TRUE(f.connection->states.empty());
+  f.source.setStatus(eNetStatus_Opening);
+  f.source.setStatus(eNetStatus_Opening);  // the same value again: nothing
+  EXPECT_EQ(f.connection->states, (std::vector<int>{2}));
+  // The loop steps an Opening source to Open and then opens it.
+  Zelta_SourceAsyncNet::async_network_loop(&f.source);
+  EXPECT_EQ(f.source.getStatus(), eNetStatus_Open);
+}
+
+TEST(SourceAsyncNet, FailuresEndInErrorWhereTheLoopStaysIdle) {
+  struct Case {
+    const char* name;
+    std::function<void(Fixture&)> fail;
+    std::vector<std::string> messages;
+  };
+  const std::vector<Case> cases = {
+      {"connect",
+       [](Fixture& f) {
+         f.connection->failConnect = true;
+         EXPECT_EQ(f.source.connect_remote(), -1);
+       },
+       {"connection to cam NOT established", "Error 0 during network operation  Connection failed"}},
+      {"receive",
+       [](Fixture& f) {
+         f.source.connect_remote();
+         f.connection->failReceive = true;
+         f.connection->feed("x");
+         char buffer[4];
+         EXPECT_EQ(f.source.recvData(f.source.getSocket(), buffer, sizeof buffer), 0u);
+       },
+       {"Receive data reported an error, closing connection",
+        "Error 0 during network operation  Failed to receive data"}},
+      {"send",
+       [](Fixture& f) {
+         f.source.connect_remote();
+         f.connection->sendFailures = 6;
+         EXPECT_EQ(f.source.sendMessage("cmd", 4), eSend_Failed);
+       },
+       {"Failed to send data, closing connection", "Error 0 during network operation  Failed to send data"}},
+  };
+  for (const auto& c : cases) {
+    PrintCapture capture;
+    Fixture f;
+    c.fail(f);
+    EXPECT_EQ(f.source.getStatus(), eNetStatus_Error) << c.name;
+    EXPECT_EQ(f.connection->states.back(), 4) << c.name;
+    for (const auto& message : c.messages) EXPECT_TRUE(capture.has(message)) << c.name << ": " << message;
+    const size_t hooks = f.source.hooks.size();
+    Zelta_SourceAsyncNet::async_network_loop(&f.source);
+    EXPECT_EQ(f.source.hooks.size(), hooks) << c.name;
+    f.connection->failConnect = f.connection->failReceive = false;
+    EXPECT_EQ(f.source.connect_remote(), 1) << "only a new connect leaves Error: " << c.name;
+    EXPECT_EQ(f.source.getStatus(), eNetStatus_Connected) << c.name;
+  }
+}
+
+TEST(SourceAsyncNet, SendingRetriesAndRefusesWithoutConnection) {
+  PrintCapture capture;
+  Fixture f;
+  EXPECT_EQ(f.source.sendMessage("{\"method\":\"live\"}", 18), eSend_NotConnected);
+  EXPECT_TRUE(capture.has("ERROR: connection status is 0, cannot send data:\n{\"method\":\"live\"}"));
+  EXPECT_EQ(f.source.sendMessage(nullptr, 3), eSend_NoData);
+  f.source.connect_remote();
+  f.connection->sendFailures = 5;
+  EXPECT_EQ(f.source.sendMessage("abc", 4), eSend_Ok);
+  EXPECT_EQ(f.connection->sentBytes, std::string("abc\0", 4));
+  EXPECT_EQ(capture.count("Can't send query, retry"), 5u);
+}
+
+TEST(SourceAsyncNet, CallbacksCheckTheSocket) {
+  PrintCapture capture;
+  Fixture f;
+  f.source.connect_remote();
+  for (const auto& call :
+       std::vector<std::function<void()>>{[&] { Zelta_SourceAsyncNet::cbConnectionOpen(99, &f.source); },
+                                          [&] { Zelta_SourceAsyncNet::cbRecvData(99, &f.source); },
+                                          [&] { Zelta_SourceAsyncNet::cbNetworkError(99, 1, "x", &f.source); }}) {
+    try {
+      call();
+      ADD_FAILURE() << "no exception";
+    } catch (const std::runtime_error& e) {
+      EXPECT_NE(std::string(e.what()).find(" failed check: (fd == getSocket())"), std::string::npos) << e.what();
+    }
+  }
+  Zelta_SourceAsyncNet::cbRecvData(99, nullptr);  // no user: ignored
+  EXPECT_THROW(ProbeSource(nullptr), std::runtime_error);
+}
+
+TEST(SourceAsyncNet, NotifiersWithoutCallbacks) {
+  PrintCapture capture;
+  ScriptedConnection bare;
+  EXPECT_FALSE(bare.sendConnectionReady(1));
+  EXPECT_FALSE(bare.sendDataAvailable(1));
+  EXPECT_FALSE(bare.sendConnectionClosed(1));
+  EXPECT_FALSE(bare.sendNetworkError(1, 2, "x"));
+  for (const char* name : {"sendConnectionReady", "sendDataAvailable", "sendConnectionClosed", "sendNetworkError"})
+    EXPECT_TRUE(capture.has(std::string(name) + " callback not available")) << name;
+  Zelta_NetworkConnection plain;
+  plain.setConnectionState(4);
+  EXPECT_TRUE(capture.has("connection error"));
+}

@@ -1,0 +1,235 @@
+// The event-stream source end to end over a scripted connection: the request it sends, how it
+// cuts a recorded stream into segments whatever the receive sizes, and its queue limits.
+#include "Zelta_SourceESEventStream.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "PrintCapture.h"
+#include "ScriptedConnection.h"
+#include "StreamBuilder.h"
+#include "Zelta_PacketizerEventstream.h"
+
+using namespace Zelta;
+namespace sb = streambuilder;
+
+namespace {
+
+const char* const kUrl = "http://cam.example/control/eventstream.jpg";
+
+// What came out of a stream: the control and audio segments in order, the pictures the
+// packetizer reassembled, and the bytes of the video queue.
+struct Output {
+  std::vector<std::string> controls;
+  std::vector<std::string> audios;
+  std::vector<std::string> pictures;
+  bool operator==(const Output& o) const {
+    return controls == o.controls && audios == o.audios && pictures == o.pictures;
+  }
+};
+
+std::string bytesOf(const Zelta_Buffer& buffer) {
+  return std::string(reinterpret_cast<const char*>(buffer.readPointer()), buffer.unread());
+}
+
+struct Pipeline {
+  std::shared_ptr<ScriptedConnection> connection = std::make_shared<ScriptedConnection>();
+  std::shared_ptr<Zelta_StreamInfo> info = std::make_shared<Zelta_StreamInfo>();
+  std::shared_ptr<Zelta_SourceESEventStream> source =
+      std::make_shared<Zelta_SourceESEventStream>(kUrl, nullptr, connection, nullptr, info);
+  Zelta_PacketizerEventstream packetizer{source, info};
+
+  // Steps the source until the stream is drained, reading pictures as the SDK loop does.
+  Output run(const std::string& stream, std::vector<size_t> receiveSizes) {
+    connection->feed(stream, std::move(receiveSizes));
+    Output out;
+    for (int guard = 0; guard < 1000000 && !connection->drained(); ++guard) {
+      Zelta_SourceAsyncNet::async_network_loop(source.get());
+      collectPictures(out);
+    }
+    collectPictures(out);
+    while (auto segment = source->takeControlSegment()) out.controls.push_back(bytesOf(*segment));
+    while (auto segment = source->takeAudioSegment()) out.audios.push_back(bytesOf(*segment));
+    return out;
+  }
+  void collectPictures(Output& out) {
+    Zelta_Frame frame;
+    while (packetizer.nextFrame(&frame) == 0 && frame.length > 0)
+      out.pictures.emplace_back(reinterpret_cast<const char*>(frame.data), frame.length);
+  }
+};
+
+struct Recorded {
+  std::string stream;
+  Output expected;
+};
+
+// A small recorded stream: the answer head, the greeting, pictures with header blocks, audio
+// and control segments between them, a control segment right after a picture.
+Recorded smallStream(bool garbageAfterPicture) {
+  Recorded r;
+  const std::string head = "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n";
+  const std::string greeting = sb::control("{\"id\":0,\"result\":\"eventstream\"}");
+  const std::string picture1 =
+      sb::picture({"#:R9IMG\nSECTION IMAGE\nW=1920\nENDSECTION IMAGE\n", sb::zlf(1700000000123456)}, 300, 1);
+  const std::string audio1 = sb::audio(std::string("ZLA\0", 4) + std::string(40, '\x11'));
+  const std::string answer = sb::control("{\"id\":2,\"result\":true}");
+  const std::string picture2 = sb::picture({sb::zlf(1700000000223456)}, 257, 2);
+  const std::string audio2 = sb::audio(std::string("ZLA\0", 4) + std::string(3, '\xFF'));
+  r.stream = head + greeting + picture1 + audio1 + answer + picture2;
+  if (garbageAfterPicture) r.stream += "\x01\x02\x03";
+  r.stream += audio2 + sb::control("{\"id\":3}");
+  r.expected.controls = {greeting, answer, sb::control("{\"id\":3}")};
+  r.expected.audios = {audio1, audio2};
+  r.expected.pictures = {picture1, picture2};
+  return r;
+}
+
+}  // namespace
+
+TEST(SourceESEventStream, ConnectsAtOnceAndSendsThePostRequest) {
+  PrintCapture capture;
+  Pipeline p;
+  EXPECT_EQ(p.source->getStatus(), eNetStatus_Connected);
+  EXPECT_EQ(p.connection->sentBytes,
+            "POST /control/eventstream.jpg HTTP/1.0\r\nHost: cam.example\r\nConnection: close\r\n"
+            "User-Agent: zl-client (ES-Client 1.1.0-4)\r\n\r\n");
+  EXPECT_EQ(p.source->outstandingRequests(), 1);
+}
+
+// The property the parser must have: the same segments whatever the receive sizes.
+TEST(SourceESEventStream, EverySplitPointGivesTheSameSegments) {
+  for (const bool garbage : {false, true}) {
+    const Recorded recorded = smallStream(garbage);
+    PrintCapture capture;
+    {
+      Pipeline whole;
+      ASSERT_EQ(whole.run(recorded.stream, {}), recorded.expected) << "in one receive";
+    }
+    for (size_t split = 1; split < recorded.stream.size(); ++split) {
+      Pipeline p;
+      const Output out = p.run(recorded.stream, {split, recorded.stream.size()});
+      ASSERT_EQ(out, recorded.expected) << "split at " << split << (garbage ? " with garbage" : "");
+    }
+    for (const size_t size : {1, 2, 3, 5, 7, 64}) {
+      Pipeline p;
+      ASSERT_EQ(p.run(recorded.stream, {size}), recorded.expected) << "receives of " << size;
+    }
+    EXPECT_FALSE(capture.has("failed to find next segment"));
+    EXPECT_FALSE(capture.has("segment length must never exceed buffer size"));
+  }
+}
+
+TEST(SourceESEventStream, SegmentsAfterAPictureAndNonPayloadData) {
+  struct Case {
+    const char* name;
+    std::string tail;  // after a picture
+    std::string expectedMessage;
+    int expectedControls;
+  };
+  const std::string picture = sb::picture({}, 100);
+  const std::vector<Case> cases = {
+      {"garbage after a picture belongs to it", "\x10\x20\x30" + sb::control("{}"),
+       "-> invalid state: 0.1: last segment was image -> data before next segment start belongs to that image "
+       "segment",
+       1},
+      {"unknown marker after a picture", std::string("\xFF\x01\x02\x03", 4) + sb::control("{}"),
+       "-> invalid state: 0.1: last segment was image -> data before next segment start belongs to that image "
+       "segment",
+       1},
+  };
+  for (const auto& c : cases) {
+    PrintCapture capture;
+    Pipeline p;
+    const Output out = p.run("HTTP/1.0 200 OK\r\n\r\n" + picture + c.tail, {});
+    EXPECT_TRUE(capture.has(c.expectedMessage)) << c.name;
+    EXPECT_EQ(out.controls.size(), static_cast<size_t>(c.expectedControls)) << c.name;
+    ASSERT_EQ(out.pictures.size(), 1u) << c.name;
+    EXPECT_EQ(out.pictures[0], picture) << c.name;
+  }
+}
+
+TEST(SourceESEventStream, ControlSegmentWaitsUntilWhole) {
+  PrintCapture capture;
+  Pipeline p;
+  const std::string answer = sb::control("{\"id\":5,\"result\":\"a longer answer text\"}");
+  p.connection->feed(answer, {10, 100});
+  Zelta_SourceAsyncNet::async_network_loop(p.source.get());
+  EXPECT_EQ(p.source->takeControlSegment(), nullptr);
+  Zelta_SourceAsyncNet::async_network_loop(p.source.get());
+  auto segment = p.source->takeControlSegment();
+  ASSERT_NE(segment, nullptr);
+  EXPECT_EQ(bytesOf(*segment), answer);
+}
+
+TEST(SourceESEventStream, QueueLimitsDropTheNewestSegment) {
+  struct Case {
+    uint8_t marker;
+    size_t limit;
+    int streamInfoKey;
+  };
+  for (const Case c : {Case{0xEB, 4194304, 1}, Case{0xEC, 1048576, 0}}) {
+    PrintCapture capture;
+    Pipeline p;
+    const std::string one = sb::segment(c.marker, std::string(60000, 'x'));
+    std::string stream;
+    const size_t count = c.limit / one.size() + 4;
+    for (size_t i = 0; i < count; ++i) stream += one;
+    p.connection->feed(stream, {one.size()});  // each receive holds one whole segment
+    while (!p.connection->drained()) Zelta_SourceAsyncNet::async_network_loop(p.source.get());
+    const size_t queued = c.marker == 0xEB ? p.source->queuedAudioBytes() : p.source->queuedControlBytes();
+    EXPECT_LE(queued, c.limit);
+    const int kept = p.info->getValue(c.streamInfoKey);
+    const int dropped = p.info->getValue(Zelta_StreamInfo::kSegmentsDropped);
+    EXPECT_GT(dropped, 0);
+    EXPECT_EQ(static_cast<size_t>(kept + dropped), count);
+    EXPECT_TRUE(capture.has("queue size exceeds limit of " + std::to_string(c.limit) + " dropping incoming data of " +
+                            std::to_string(Zelta_SourceESEventStream::kReceiveBufferSize)))
+        << "a whole receive buffer is queued and counted by its capacity";
+  }
+}
+
+TEST(SourceESEventStream, QueueReadsAccountByCapacityAndReportProblems) {
+  PrintCapture capture;
+  auto info = std::make_shared<Zelta_StreamInfo>();
+  Zelta_SourceESEventStream::Zelta_BufferQueue queue(2, 100, info);
+  auto first = std::make_unique<Zelta_Buffer>(40);
+  first->write(reinterpret_cast<const uint8_t*>("abcdefghij"), 10);
+  EXPECT_TRUE(queue.push(std::move(first)));
+  EXPECT_EQ(queue.queuedBytes(), 40u);
+  EXPECT_EQ(info->getValue(2), 1);
+  EXPECT_FALSE(queue.push(std::make_unique<Zelta_Buffer>(61)));
+  EXPECT_TRUE(capture.has("queue size exceeds limit of 100 dropping incoming data of 61"));
+
+  EXPECT_EQ(queue.readInto(nullptr), -1);
+  EXPECT_TRUE(capture.has("missing buffer"));
+  Zelta_Buffer full(1);
+  full.commit(1);
+  EXPECT_EQ(queue.readInto(&full), 2);
+  EXPECT_TRUE(capture.has("no space left in buffer"));
+
+  Zelta_Buffer target(4);
+  EXPECT_EQ(queue.readInto(&target), 0);
+  EXPECT_EQ(bytesOf(target), "abcd");
+  Zelta_Buffer rest(64);
+  EXPECT_EQ(queue.readInto(&rest), 0);
+  EXPECT_EQ(bytesOf(rest), "efghij");
+  EXPECT_EQ(queue.queuedBytes(), 0u);
+  EXPECT_EQ(info->getValue(2), 0);
+  EXPECT_EQ(queue.readInto(&rest), 1);
+}
+
+TEST(SourceESEventStream, ReceiveErrorEndsInErrorStatus) {
+  PrintCapture capture;
+  Pipeline p;
+  p.connection->failReceive = true;
+  p.connection->feed("x");
+  Zelta_SourceAsyncNet::async_network_loop(p.source.get());
+  EXPECT_EQ(p.source->getStatus(), eNetStatus_Error);
+  EXPECT_FALSE(p.source->deliversMore());
+  EXPECT_TRUE(capture.has("Receive data reported an error, closing connection"));
+  EXPECT_TRUE(capture.has("Error 0 during network operation  Failed to receive data"));
+}

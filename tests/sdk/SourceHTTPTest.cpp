@@ -1,0 +1,202 @@
+// The HTTP layer: URLs, the exact request texts with Basic authorisation, and the 401 handling
+// with its attempt count, driven through the event-stream source over a scripted connection.
+#include "Zelta_SourceHTTP.h"
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FakeAuthorization.h"
+#include "PrintCapture.h"
+#include "ScriptedConnection.h"
+#include "Zelta_SourceESEventStream.h"
+
+using namespace Zelta;
+
+namespace {
+
+std::string host(const Zelta_SourceHTTP& source) {
+  char* copy = source.getHost();
+  std::string text = copy ? copy : "";
+  std::free(copy);
+  return text;
+}
+
+// The reference encoding, from OpenSSL (in the test only: the SDK carries its own encoder).
+std::string opensslBase64(const std::string& plain) {
+  std::string out(4 * ((plain.size() + 2) / 3) + 1, '\0');
+  const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&out[0]),
+                                reinterpret_cast<const unsigned char*>(plain.data()), static_cast<int>(plain.size()));
+  out.resize(n);
+  return out;
+}
+
+std::string postFor(const std::string& path, const std::string& hostName, const std::string& authorization) {
+  return "POST " + path + " HTTP/1.0\r\nHost: " + hostName +
+         "\r\nConnection: close\r\nUser-Agent: zl-client (ES-Client 1.1.0-4)" + authorization + "\r\n\r\n";
+}
+
+}  // namespace
+
+TEST(SourceHTTP, UrlParsing) {
+  struct Case {
+    const char* url;
+    const char* host;
+    int port;
+    const char* path;
+    bool secure;
+  };
+  const Case cases[] = {
+      {"http://cam", "cam", 80, "/", false},
+      {"http://cam.example:8080/control/eventstream.jpg", "cam.example", 8080, "/control/eventstream.jpg", false},
+      {"https://cam/control/eventstream.jpg", "cam", 443, "/control/eventstream.jpg", true},
+      {"http://cam:0/x", "cam", 80, "/x", false},
+      {"http://cam:65537/x", "cam", 80, "/x", false},
+      {"https://cam:99999999999/x", "cam", 443, "/x", true},
+      {"http://cam:81abc/x", "cam", 81, "/x", false},
+      {"http://10.0.0.5/a/b?c=d:e", "10.0.0.5", 80, "/a/b?c=d:e", false},
+  };
+  PrintCapture capture;
+  for (const auto& c : cases) {
+    auto connection = std::make_shared<ScriptedConnection>();
+    Zelta_SourceHTTP source(c.url, nullptr, connection);
+    EXPECT_EQ(host(source), c.host) << c.url;
+    EXPECT_EQ(source.getPort(), c.port) << c.url;
+    EXPECT_STREQ(source.getPath(), c.path) << c.url;
+    EXPECT_EQ(source.getSecure(), c.secure) << c.url;
+  }
+  for (const char* bad : {"ftp://cam/x", "http://", "cam/control"}) {
+    capture.clear();
+    EXPECT_THROW(Zelta_SourceHTTP(bad, nullptr, std::make_shared<ScriptedConnection>()), std::runtime_error) << bad;
+    EXPECT_TRUE(capture.has(std::string("Error invalid url: ") + bad)) << bad;
+  }
+}
+
+TEST(SourceHTTP, RequestTextsWithBasicAuthorisation) {
+  PrintCapture capture;
+  // Credentials of every length modulo 3 and with bytes above 127, against OpenSSL's encoder.
+  for (const std::string& password :
+       std::vector<std::string>{"p", "pw", "pwd", "secret!", "s\xC3\xA9sam", std::string(200, 'x')}) {
+    auto auth = std::make_shared<FakeAuthorization>("admin", password, true);
+    auto connection = std::make_shared<ScriptedConnection>();
+    Zelta_SourceHTTP source("http://cam:8080/control/eventstream.jpg", auth, connection);
+    const std::string expectedAuth = "\r\nAuthorization: Basic " + opensslBase64("admin:" + password);
+    EXPECT_EQ(source.buildPostRequest(), postFor("/control/eventstream.jpg", "cam", expectedAuth));
+    EXPECT_EQ(source.buildGetRequest(),
+              "GET /control/eventstream.jpg HTTP/1.0\r\nHost: cam\r\nUser-Agent: "
+              "zl-client (ES-Client 1.1.0-4)" +
+                  expectedAuth + "\r\n\r\n");
+    EXPECT_EQ(source.authorizationAttempts(), 2);
+  }
+  for (const auto& line : capture.messages()) EXPECT_EQ(line.find("secret"), std::string::npos) << line;
+}
+
+TEST(SourceHTTP, MissingCredentialsSendTheRequestWithoutAuthorisation) {
+  struct Case {
+    const char* name;
+    bool hasUser, hasPassword;
+    const char* user;
+    const char* password;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"no user", false, true, "u", "p", "no user name, cannot add auth header"},
+      {"no password", true, false, "u", "p", "no password, cannot add auth header"},
+      {"empty password", true, true, "u", "", "cannot add auth header, username or password is empty"},
+  };
+  for (const auto& c : cases) {
+    PrintCapture capture;
+    auto auth = std::make_shared<FakeAuthorization>(c.user, c.password, true);
+    auth->hasUser = c.hasUser;
+    auth->hasPassword = c.hasPassword;
+    Zelta_SourceHTTP source("http://cam/x", auth, std::make_shared<ScriptedConnection>());
+    EXPECT_EQ(source.buildPostRequest(), postFor("/x", "cam", "")) << c.name;
+    EXPECT_TRUE(capture.has(c.message)) << c.name;
+    EXPECT_EQ(source.authorizationAttempts(), 0) << c.name;
+  }
+}
+
+TEST(SourceHTTP, SendingNeedsAConnection) {
+  PrintCapture capture;
+  auto connection = std::make_shared<ScriptedConnection>();
+  Zelta_SourceHTTP source("http://cam/x", nullptr, connection);
+  EXPECT_EQ(source.sendGetRequest(), -1);
+  EXPECT_EQ(source.sendPostRequest(), -1);
+  EXPECT_TRUE(capture.has("Cannot send GET request, Not connected"));
+  EXPECT_TRUE(capture.has("Cannot send POST request, Not connected"));
+  EXPECT_TRUE(connection->sentBytes.empty());
+}
+
+// The camera answers 401 on every connection: the handler hears of each failure while the
+// source reconnects with credentials, until the attempts reach the handler's maximum.
+TEST(SourceHTTP, UnauthorisedAnswersCountAttemptsUntilTheConnectionIsAbandoned) {
+  PrintCapture capture;
+  auto auth = std::make_shared<FakeAuthorization>("admin", "secret", false);
+  auto connection = std::make_shared<ScriptedConnection>();
+  Zelta_SourceESEventStream source("http://cam/control/eventstream.jpg", auth, connection, nullptr, nullptr);
+  const std::string unauthorised = "HTTP/1.0 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"cam\"\r\n\r\n";
+  const std::string withAuth =
+      postFor("/control/eventstream.jpg", "cam", "\r\nAuthorization: Basic " + opensslBase64("admin:secret"));
+  EXPECT_EQ(connection->sentBytes, postFor("/control/eventstream.jpg", "cam", "")) << "no credentials at first";
+  for (int answer = 1; answer <= 3; ++answer) {
+    connection->sentBytes.clear();
+    connection->feed(unauthorised);
+    Zelta_SourceAsyncNet::async_network_loop(&source);
+    EXPECT_EQ(auth->failed, answer);
+    EXPECT_EQ(connection->connects, answer + 1);
+    EXPECT_EQ(connection->sentBytes, withAuth) << "reconnected with credentials";
+    EXPECT_EQ(source.authorizationAttempts(), answer);
+  }
+  connection->feed(unauthorised);
+  Zelta_SourceAsyncNet::async_network_loop(&source);
+  EXPECT_EQ(auth->aborted, 1);
+  EXPECT_EQ(auth->failed, 3);
+  EXPECT_EQ(connection->connects, 4) << "no reconnect after giving up";
+  EXPECT_EQ(source.authorizationAttempts(), 0);
+  EXPECT_EQ(source.getStatus(), eNetStatus_Closed);
+  EXPECT_EQ(capture.count("need credentials"), 3u);
+  EXPECT_TRUE(capture.has("Authorization required - Connection failed, try reconnecting"));
+  EXPECT_TRUE(capture.has("auto reconnect active"));
+}
+
+TEST(SourceHTTP, SuccessResetsTheAttempts) {
+  PrintCapture capture;
+  auto auth = std::make_shared<FakeAuthorization>("admin", "secret", false);
+  auto connection = std::make_shared<ScriptedConnection>();
+  Zelta_SourceESEventStream source("http://cam/x", auth, connection, nullptr, nullptr);
+  connection->feed("HTTP/1.0 401 Unauthorized\r\n\r\n");
+  Zelta_SourceAsyncNet::async_network_loop(&source);
+  EXPECT_EQ(source.authorizationAttempts(), 1);
+  connection->feed("HTTP/1.0 200 OK\r\n\r\n");
+  Zelta_SourceAsyncNet::async_network_loop(&source);
+  EXPECT_EQ(source.authorizationAttempts(), 0);
+  EXPECT_EQ(source.outstandingRequests(), 0);
+  EXPECT_EQ(source.getStatus(), eNetStatus_Connected);
+  // Later bytes that look like an answer head are not taken for one.
+  connection->feed("HTTP/1.0 401 Unauthorized\r\n\r\n");
+  Zelta_SourceAsyncNet::async_network_loop(&source);
+  EXPECT_EQ(auth->failed, 1);
+}
+
+TEST(SourceHTTP, AnswerHeadStatus) {
+  struct Case {
+    const char* head;
+    int status;
+  };
+  const Case cases[] = {{"HTTP/1.0 200 OK\r\n\r\n", 200},
+                        {"HTTP/1.1 401\r\n", 401},
+                        {"Server: x\r\nHTTP/1.0 404 Not Found\r\n", 404},
+                        {"HTTP/1.0\r\n", 0},
+                        {"garbage", 0},
+                        {"HTTP/1.0 99999999999999999999 Big\r\n", 0}};
+  for (const auto& c : cases) {
+    const Zelta_SourceHTTP::Zelta_HTTP_Header header(reinterpret_cast<const uint8_t*>(c.head), std::strlen(c.head));
+    EXPECT_EQ(header.status(), c.status) << c.head;
+    const Zelta_SourceHTTP::Zelta_HTTP_Header copy(header);
+    EXPECT_STREQ(copy.text(), c.head);
+  }
+}
