@@ -137,7 +137,7 @@ TEST_F(ModuleTest, CreateDeviceMatchesVendorModelAndFirmwareThenModelAlone) {
     Entry entry;
   } cases[] = {
       {"Vantrel", "VX-A", "1.1", First},   {"Other", "VX-A", "", Second},      // empty firmware: vendor and model
-      {"Other", "VX-A", "2.0", Second},    {"Other", "VX-A", "9.9", Second},   // unknown firmware: vendor and model
+      {"Other", "VX-A", "2.0", Second},    {"Other", "VX-A", "9.9", First},    // unknown firmware: the model alone
       {"Vantrel", "VX-A", "", First},      {"Vantrel", "VX-A", "2.0", First},  // another vendor's firmware
       {"Someone", "VX-A", "", First},                                          // no such vendor: the model alone
       {nullptr, "VX-A", nullptr, Any},                                         // null strings count as empty
