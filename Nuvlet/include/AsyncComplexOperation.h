@@ -27,6 +27,7 @@
 
 #include "host/Nuvlet/Http.h"
 #include "host/Nuvlet/Logging.h"
+#include "host/Nuvlet/NameLookup.h"
 
 namespace Talvo {
 namespace http {
@@ -34,10 +35,10 @@ namespace http {
 // The connection of one request: a plain socket or a TLS stream, of which a request opens one.
 struct SocketHolderContext {
   SocketHolderContext(boost::asio::io_context& io, std::shared_ptr<boost::asio::ssl::context> tls)
-      : tlsSettings(std::move(tls)), resolver(io), socket(io), tlsStream(io, *tlsSettings) {}
+      : tlsSettings(std::move(tls)), lookup(io), socket(io), tlsStream(io, *tlsSettings) {}
 
   std::shared_ptr<boost::asio::ssl::context> tlsSettings;  // declared first: outlives the stream
-  boost::asio::ip::tcp::resolver resolver;
+  asio::NameLookup lookup;  // shared lookup threads: no resolver thread per io_context
   boost::asio::ip::tcp::socket socket;
   boost::asio::ssl::stream<boost::asio::ip::tcp::socket> tlsStream;
 };

@@ -15,7 +15,7 @@ namespace http {
 
 inline void handleTimeout(SocketHolderContext& sockets) {
   boost::system::error_code ignored;
-  sockets.resolver.cancel();
+  sockets.lookup.cancel();
   sockets.socket.close(ignored);
   sockets.tlsStream.lowest_layer().close(ignored);
 }

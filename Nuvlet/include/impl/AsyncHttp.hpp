@@ -61,16 +61,15 @@ void AsyncRequestSteps::resolve(Op& op) {
   const asio::ConnectionInfo& info = op.request().info;
   boost::asio::ip::tcp::endpoint literal;
   if (asio::literalEndpoint(info, literal)) {
-    // An address needs no lookup: an io_context's first lookup would start a resolver thread.
+    // An address needs no lookup.
     endpoints_ = boost::asio::ip::tcp::resolver::results_type::create(literal, info.host, std::to_string(info.port));
     boost::asio::post(op.sockets().socket.get_executor(),
                       [self = op.keepAlive()]() { self->completeStep(boost::system::error_code()); });
     return;
   }
-  op.sockets().resolver.async_resolve(
-      info.host, std::to_string(info.port),
-      [self = op.keepAlive(), this](const boost::system::error_code& error,
-                                    boost::asio::ip::tcp::resolver::results_type results) {
+  op.sockets().lookup.start(
+      info.host, info.port,
+      [self = op.keepAlive(), this](const boost::system::error_code& error, asio::LookupResults results) {
         endpoints_ = std::move(results);
         self->completeStep(error);
       });

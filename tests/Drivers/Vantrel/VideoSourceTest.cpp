@@ -340,6 +340,23 @@ INSTANTIATE_TEST_SUITE_P(Statuses, RetryTest,
                          ::testing::Values(RetryCase{"close=1", 104, 6, 10}, RetryCase{"status=500", 500, 6, 10},
                                            RetryCase{"status=401", 401, 3, 5}, RetryCase{"status=403", 403, 3, 5}));
 
+// The first delivered picture resets the grown pause: after three refusals (the pause is 4 s by
+// then) and a healed stream that breaks, one more refusal is retried after 0.5 s again.
+TEST_F(CamsimVideoTest, ADeliveredPictureResetsThePauseAfterRefusals) {
+  startCamera("VX-S10", "VX-S10");
+  camera->fault("path=/control/faststream.jpg&status=401&count=3");
+  camera->fault("path=/control/faststream.jpg&drop_after_parts=2&count=1");
+  camera->fault("path=/control/faststream.jpg&status=401&count=1");
+  ASSERT_NE(createVideo(), nullptr);
+  video->Start();
+  ASSERT_TRUE(handler.waitForFrames(4, 30s)) << "pictures flow after the second refusal";
+  video->Stop();
+  const auto times = streamAttemptTimes();
+  ASSERT_GE(times.size(), 6u);
+  EXPECT_GE(times[3] - times[2], 1500) << "the pause grew after the refusals";
+  EXPECT_LT(times[5] - times[4], 2000) << "the pause after the next refusal starts at 0.5 s again";
+}
+
 // A channel with the camera's own maximum frame rate asks for fps=0.
 TEST_F(CamsimVideoTest, MaximumFrameRateChannelsAskForFpsZero) {
   startCamera("VX-H30", "VX-H30");
