@@ -57,6 +57,12 @@ inline const PropertyBase* findProperty(const Properties& properties, const std:
   return nullptr;
 }
 
+// The value of the integer property named `name`; `fallback` when there is none of that type.
+inline int intProperty(const Properties& properties, const std::string& name, int fallback = 0) {
+  const auto* property = dynamic_cast<const PropertyInt*>(findProperty(properties, name));
+  return property ? property->value : fallback;
+}
+
 // One (vendor, model, firmware list) under which a model entry is known.
 struct IdentityRecord {
   std::string vendor;

@@ -92,7 +92,8 @@ class LookupService : public boost::asio::execution_context::service {
   static boost::asio::execution_context::id id;
 
   explicit LookupService(boost::asio::execution_context& context)
-      : service(context), queue_(std::make_shared<detail::LookupQueue>(static_cast<boost::asio::io_context&>(context))) {}
+      : service(context),
+        queue_(std::make_shared<detail::LookupQueue>(static_cast<boost::asio::io_context&>(context))) {}
 
   std::shared_ptr<detail::LookupQueue> queue() const { return queue_; }
 

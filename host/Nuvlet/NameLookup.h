@@ -23,8 +23,8 @@ using LookupResults = boost::asio::ip::tcp::resolver::results_type;
 class LookupThreads {
  public:
   // Blocking lookup of host and port on a lookup thread; sets `error` on failure.
-  using Resolve = std::function<LookupResults(const std::string& host, const std::string& port,
-                                              boost::system::error_code& error)>;
+  using Resolve =
+      std::function<LookupResults(const std::string& host, const std::string& port, boost::system::error_code& error)>;
 
   // The process's threads (kLookupThreads of them), running the system's reentrant lookup; made on
   // first need and kept while an io_context that used them or a caller holds them.

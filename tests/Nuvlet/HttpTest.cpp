@@ -101,7 +101,7 @@ TEST(HttpAnswer, StatusFramingAndCapVariants) {
     SCOPED_TRACE(c.label);
     RawPeer peer(c.script);
     const Outcome outcome =
-        httptest::get(localCamera(peer.port()), "/a", c.error == boost::asio::error::timed_out ? 1 : 10);
+        httptest::get(localCamera(peer.port()), "/a", c.error == boost::asio::error::timed_out ? 1 : 30);
     EXPECT_EQ(1, outcome.calls);
     EXPECT_EQ(c.error, outcome.error) << outcome.error.message();
     if (c.body.rfind("#", 0) == 0)

@@ -47,7 +47,7 @@ inline Talvo::http::Callback recordInto(Outcome& outcome) {
 
 // Runs `context` until it has no more work; the request's own time-out bounds this, the guard
 // only keeps a broken build from hanging the suite.
-inline void runToEnd(boost::asio::io_context& context) { context.run_for(std::chrono::seconds(20)); }
+inline void runToEnd(boost::asio::io_context& context) { context.run_for(std::chrono::seconds(60)); }
 
 inline Outcome get(const Talvo::asio::ConnectionInfo& info, const std::string& uri, int timeoutSeconds = 5,
                    Talvo::ILogger* logger = nullptr) {

@@ -123,9 +123,8 @@ TEST(NameLookup, HangingLookupEndsWithTheRequestTimeOutAndAnUnknownNameFails) {
 // end can release it.
 void startOwnedLookup(boost::asio::io_context& context, const std::shared_ptr<int>& alive, bool& called) {
   auto lookup = std::make_shared<Talvo::asio::NameLookup>(context);
-  lookup->start("camera.test", 80, [lookup, alive, &called](const boost::system::error_code&, LookupResults) {
-    called = true;
-  });
+  lookup->start("camera.test", 80,
+                [lookup, alive, &called](const boost::system::error_code&, LookupResults) { called = true; });
 }
 
 TEST(NameLookup, IoContextMayGoAwayWhileItsLookupHangs) {

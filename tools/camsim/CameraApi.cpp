@@ -35,6 +35,7 @@ Reply CameraApi::handle(const Target& target, const std::string& rawQuery) {
   if (path == "/admin/control") return adminControl(rawQuery);
   if (path == "/admin/audio") return adminAudio(target);
   if (path == "/admin/rcontrol" || path == "/control/rcontrol") return Reply::ok();
+  if (path == "/control/click.cgi") return Reply::ok();  // PTZ: accepted, and in the request log
   if (path == "/record/current.jpg") return currentPicture();
   if (path.compare(0, 10, "/api/json/") == 0) return json(target);
   return Reply::notFound();

@@ -19,9 +19,7 @@ bool streamHasH264(const DriverInfo& info, const std::string& description) {
 }
 
 bool isVersion2(const ModelEntry& model) {
-  const auto* version =
-      dynamic_cast<const Talvo::GDRV::PropertyInt*>(Talvo::GDRV::findProperty(model.properties, "version"));
-  return version && version->value == 2;
+  return Talvo::GDRV::intProperty(model.properties, "version") == 2;
 }
 
 }  // namespace

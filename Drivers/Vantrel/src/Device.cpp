@@ -5,6 +5,7 @@
 #include <boost/asio/io_context.hpp>
 
 #include "AudioSource.h"
+#include "TelemetryChannel.h"
 #include "VideoSource.h"
 #include "VideoSourceVer2.h"
 #include "Nuvlet/include/Contract.h"
@@ -67,7 +68,7 @@ Talvo::GDRV::IAudioSource* Device::makeAudioSource(Talvo::GDRV::IAudioSourceHand
 // The I/O classes (chosen by kind name, chooseIODevice) are not offered yet.
 Talvo::GDRV::IIODevice* Device::makeIODevice(Talvo::GDRV::IIODeviceHandler*, uint32_t) { return nullptr; }
 
-Talvo::GDRV::ITelemetry* Device::makeTelemetry(uint32_t) { return nullptr; }
+Talvo::GDRV::ITelemetry* Device::makeTelemetry(uint32_t index) { return new TelemetryChannel(index, this); }
 
 Talvo::GDRV::IAudioDestination* Device::makeAudioDestination(Talvo::GDRV::IAudioDestinationHandler*, uint32_t) {
   return nullptr;

@@ -73,11 +73,8 @@ VideoSource::VideoSource(Talvo::GDRV::IVideoSourceHandler* handler, uint32_t str
       authPause_(kReconnectPause),
       collapseKey_(nextCollapseKey(prefix())) {
   const auto& channels = device->modelEntry().videoChannels;
-  if (channel < channels.size()) {
-    const auto* fps = dynamic_cast<const Talvo::GDRV::PropertyInt*>(
-        Talvo::GDRV::findProperty(channels[channel].parameters, "useMaxFpsAsCameraSetting"));
-    useCameraFps_ = fps && fps->value > 0;
-  }
+  if (channel < channels.size())
+    useCameraFps_ = Talvo::GDRV::intProperty(channels[channel].parameters, "useMaxFpsAsCameraSetting") > 0;
   Talvo::Utility::videoSourceInitializeParams(parameters_, channel, stream, device->modelEntry(), device->driverInfo(),
                                               initialParameters_);
 }

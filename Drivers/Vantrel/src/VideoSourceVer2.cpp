@@ -12,11 +12,7 @@ VideoSourceVer2::VideoSourceVer2(Talvo::GDRV::IVideoSourceHandler* handler, uint
                                  Talvo::MFF::IMultimediaFrameFactory* factory, Device* device)
     : VideoSource(handler, stream, channel, factory, device) {
   const auto& channels = device->modelEntry().videoChannels;
-  if (channel < channels.size()) {
-    const auto* oneLens = dynamic_cast<const Talvo::GDRV::PropertyInt*>(
-        Talvo::GDRV::findProperty(channels[channel].parameters, "isOneLens"));
-    oneLens_ = oneLens && oneLens->value > 0;
-  }
+  if (channel < channels.size()) oneLens_ = Talvo::GDRV::intProperty(channels[channel].parameters, "isOneLens") > 0;
 }
 
 void VideoSourceVer2::doApplySettings() {

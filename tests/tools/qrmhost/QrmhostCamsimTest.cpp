@@ -33,10 +33,11 @@ long long numberField(const std::string& line, const std::string& name) {
 
 class QrmhostCamsimTest : public ::testing::Test {
  protected:
-  std::vector<std::string> against(const std::string& logLevel, std::vector<std::string> command) {
+  std::vector<std::string> against(std::vector<std::string> command, const std::string& model = "VX-S10",
+                                   const std::string& logLevel = "3") {
     const std::string address =
         "http://admin:" + std::string(kSimPassword) + "@127.0.0.1:" + std::to_string(camera.httpPort()) + "/";
-    command.insert(command.begin(), {"--log-level", logLevel, "--camera", address, "--model", "VX-S10"});
+    command.insert(command.begin(), {"--log-level", logLevel, "--camera", address, "--model", model});
     return withModule(command);
   }
   void TearDown() override {
@@ -55,7 +56,7 @@ class QrmhostCamsimTest : public ::testing::Test {
 };
 
 TEST_F(QrmhostCamsimTest, DeviceConnectsAndDisconnectsAndTheModuleLogHonoursTheLevel) {
-  const auto chatty = run(against("0", {"device", "--seconds", "1"}));
+  const auto chatty = run(against({"device", "--seconds", "1"}, "VX-S10", "0"));
   EXPECT_EQ(chatty.exitStatus, 0) << chatty.err;
   const std::vector<std::string> expected = {R"({"kind":"device","state":"connected","code":0})",
                                              R"({"kind":"device","state":"disconnected","code":0})"};
@@ -65,13 +66,13 @@ TEST_F(QrmhostCamsimTest, DeviceConnectsAndDisconnectsAndTheModuleLogHonoursTheL
       << chatty.err;
   EXPECT_GE(countContaining(chatty.errLines(), "[debug] Device:"), 1u) << chatty.err;
 
-  const auto quiet = run(against("3", {"device", "--seconds", "0.2"}));
+  const auto quiet = run(against({"device", "--seconds", "0.2"}));
   EXPECT_EQ(quiet.outLines(), expected);
   EXPECT_TRUE(quiet.err.empty()) << quiet.err;
 }
 
 TEST_F(QrmhostCamsimTest, InterruptDisconnectsBeforeTheTime) {
-  ChildProcess child(QRMHOST_PATH, against("3", {"device", "--seconds", "600"}));
+  ChildProcess child(QRMHOST_PATH, against({"device", "--seconds", "600"}));
   ASSERT_TRUE(child.waitForOutLine(R"("state":"connected")", Clock::now() + std::chrono::seconds(30)));
   child.sendSignal(SIGINT);
   const auto result = child.finish(Clock::now() + std::chrono::seconds(30));
@@ -82,8 +83,8 @@ TEST_F(QrmhostCamsimTest, InterruptDisconnectsBeforeTheTime) {
 TEST_F(QrmhostCamsimTest, LiveVideoWithAudioSettingsAndSavedPictures) {
   const fs::path saveDir = fs::path(testing::TempDir()) / "qrmhost-live-pictures";
   fs::remove_all(saveDir);
-  const auto result = run(against("3", {"live", "--channel", "0", "--stream", "0", "--frames", "30", "--audio",
-                                        "--save", saveDir.string(), "--set", "compression=3"}));
+  const auto result = run(against({"live", "--channel", "0", "--stream", "0", "--frames", "30", "--audio", "--save",
+                                   saveDir.string(), "--set", "compression=3"}));
   EXPECT_EQ(result.exitStatus, 0) << result.err;
   const auto lines = result.outLines();
   // The video source's lines carry no "source".
@@ -124,14 +125,14 @@ TEST_F(QrmhostCamsimTest, LiveVideoWithAudioSettingsAndSavedPictures) {
 }
 
 TEST_F(QrmhostCamsimTest, UnknownStreamExitsTwo) {
-  const auto result = run(against("3", {"live", "--stream", "9"}));
+  const auto result = run(against({"live", "--stream", "9"}));
   EXPECT_EQ(result.exitStatus, 2);
   EXPECT_TRUE(contains(result.err, "no video source for channel 0 stream 9")) << result.err;
 }
 
 TEST_F(QrmhostCamsimTest, LiveReportsAnOutageOnceAndGoesOn) {
   camera.fault("path=/control/faststream.jpg&drop_after_parts=5&count=1");
-  const auto result = run(against("0", {"live", "--channel", "0", "--stream", "0", "--frames", "15"}));
+  const auto result = run(against({"live", "--channel", "0", "--stream", "0", "--frames", "15"}, "VX-S10", "0"));
   EXPECT_EQ(result.exitStatus, 0) << result.err;
   const auto lines = result.outLines();
   EXPECT_EQ(countContaining(lines, R"({"kind":"failed")"), 1u) << result.out;
@@ -142,7 +143,7 @@ TEST_F(QrmhostCamsimTest, LiveReportsAnOutageOnceAndGoesOn) {
 // read is not left to the silence guard (which would log error 110 after 5 s).
 TEST_F(QrmhostCamsimTest, TimedLiveStopsAtOnceWhenTheCameraStalls) {
   camera.fault("path=/control/faststream.jpg&stall_after_parts=3");
-  const auto result = run(against("0", {"live", "--channel", "0", "--stream", "0", "--seconds", "2"}));
+  const auto result = run(against({"live", "--channel", "0", "--stream", "0", "--seconds", "2"}, "VX-S10", "0"));
   EXPECT_EQ(result.exitStatus, 0) << result.err;
   const auto lines = result.outLines();
   EXPECT_EQ(countContaining(lines, R"({"kind":"frame")"), 3u) << result.out;
@@ -160,6 +161,23 @@ TEST(QrmhostWithoutCamera, DeviceEndsCleanly) {
   EXPECT_EQ(result.exitStatus, 0) << result.err;
   for (const auto& line : result.outLines()) EXPECT_EQ(line.rfind(R"({"kind":"device",)", 0), 0u) << line;
   EXPECT_FALSE(contains(result.out + result.err, kPassword));
+}
+
+TEST_F(QrmhostCamsimTest, PtzOperationsAndModelsWithoutTelemetry) {
+  const auto area = runQrmhost(against({"ptz", "area", "0", "0", "1", "1"}, "VX-P50", "0"));
+  EXPECT_EQ(area.exitStatus, 0) << area.err;
+  EXPECT_EQ(countContaining(area.outLines(), R"({"kind":"ptz","code":0})"), 1u) << area.out;
+  const auto preset = runQrmhost(against({"ptz", "preset-go", "64"}, "VX-P50", "0"));
+  EXPECT_EQ(countContaining(preset.outLines(), R"({"kind":"ptz","code":6})"), 1u) << preset.out;
+  const auto targets = camera.requestTargets();
+  EXPECT_EQ(std::count_if(targets.begin(), targets.end(),
+                          [](const std::string& t) { return t.rfind("/control/click.cgi", 0) == 0; }),
+            1);
+  EXPECT_NE(std::find(targets.begin(), targets.end(), "/control/click.cgi?rect=0,0,1279,959"), targets.end());
+
+  const auto none = runQrmhost(against({"ptz", "zoom", "1"}, "VX-S10", "0"));
+  EXPECT_EQ(none.exitStatus, 2);
+  EXPECT_TRUE(contains(none.err, "\nqrmhost: the module has no telemetry channel 0 for VX-S10\n")) << none.err;
 }
 
 }  // namespace
