@@ -123,7 +123,7 @@ TEST_F(AudioSourceTest, VideoGoesOnWhileTheMicrophoneRequestWaits) {
     startReturned = true;
   });
   const bool requestWaits = camera->waitForRequest("/admin/audio?setMicro=1", 2);
-  const bool videoMoved = handler.waitForFrames(frames().size() + 10, 10s);
+  const bool videoMoved = handler.waitForFrames(frames().size() + 3, 10s);  // a frozen stream sends none
   const bool beforeTheAnswer = !startReturned;
   starter.join();
   EXPECT_TRUE(requestWaits);
