@@ -40,6 +40,10 @@ class QrmhostCamsimTest : public ::testing::Test {
     command.insert(command.begin(), {"--log-level", logLevel, "--camera", address, "--model", model});
     return withModule(command);
   }
+  // The same for `model` with the module's whole log (level 0).
+  std::vector<std::string> against(const std::string& model, std::vector<std::string> command) {
+    return against(std::move(command), model, "0");
+  }
   void TearDown() override {
     for (const ChildResult& run : runs) {
       EXPECT_FALSE(contains(run.out + run.err, kSimPassword));
@@ -164,10 +168,10 @@ TEST(QrmhostWithoutCamera, DeviceEndsCleanly) {
 }
 
 TEST_F(QrmhostCamsimTest, PtzOperationsAndModelsWithoutTelemetry) {
-  const auto area = runQrmhost(against({"ptz", "area", "0", "0", "1", "1"}, "VX-P50", "0"));
+  const auto area = runQrmhost(against("VX-P50", {"ptz", "area", "0", "0", "1", "1"}));
   EXPECT_EQ(area.exitStatus, 0) << area.err;
   EXPECT_EQ(countContaining(area.outLines(), R"({"kind":"ptz","code":0})"), 1u) << area.out;
-  const auto preset = runQrmhost(against({"ptz", "preset-go", "64"}, "VX-P50", "0"));
+  const auto preset = runQrmhost(against("VX-P50", {"ptz", "preset-go", "64"}));
   EXPECT_EQ(countContaining(preset.outLines(), R"({"kind":"ptz","code":6})"), 1u) << preset.out;
   const auto targets = camera.requestTargets();
   EXPECT_EQ(std::count_if(targets.begin(), targets.end(),
@@ -175,7 +179,7 @@ TEST_F(QrmhostCamsimTest, PtzOperationsAndModelsWithoutTelemetry) {
             1);
   EXPECT_NE(std::find(targets.begin(), targets.end(), "/control/click.cgi?rect=0,0,1279,959"), targets.end());
 
-  const auto none = runQrmhost(against({"ptz", "zoom", "1"}, "VX-S10", "0"));
+  const auto none = runQrmhost(against("VX-S10", {"ptz", "zoom", "1"}));
   EXPECT_EQ(none.exitStatus, 2);
   EXPECT_TRUE(contains(none.err, "\nqrmhost: the module has no telemetry channel 0 for VX-S10\n")) << none.err;
 }
