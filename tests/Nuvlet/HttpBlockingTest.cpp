@@ -1,5 +1,5 @@
-// The blocking helpers (httpGet, syncHttpGet, HttpSession, connectHTTP) and the Basic
-// authoriser, against the scripted peer on 127.0.0.1.
+// The blocking helpers (httpGet, syncHttpGet, HttpSession, connectHTTP) against the scripted peer
+// on 127.0.0.1; the Basic authorisation is checked on the wire here and in HttpTest.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -16,7 +16,6 @@
 #include "CapturingLogger.h"
 #include "HttpTestSupport.h"
 #include "RawPeer.h"
-#include "host/Nuvlet/HttpAuthorization.h"
 #include "host/Nuvlet/HttpBlocking.h"
 
 using namespace std::chrono_literals;
@@ -25,14 +24,6 @@ using httptest::head;
 using httptest::localCamera;
 
 namespace {
-
-TEST(HttpAuthorizer, BasicValueOfUserAndPassword) {
-  // The wire form is checked in HttpTest and below; here the padding and empty-part cases.
-  const Talvo::http::Authorizer authorize = Talvo::http::createDefaultAuthorizer();
-  EXPECT_EQ("Basic YTpi", authorize(localCamera(80, "a", "b")));
-  EXPECT_EQ("Basic YWI6", authorize(localCamera(80, "ab", "")));
-  EXPECT_EQ("", authorize(localCamera(80, "", "ignored")));
-}
 
 TEST(HttpBlocking, HttpGetReturnsTheTranslatedCode) {
   RawPeer ok({RawPeer::send(head("HTTP/1.1 200 OK", "Content-Length: 2\r\n") + "ok")});

@@ -202,12 +202,7 @@ TEST(HttpRequestBytes, UnusableRequestsEndWithBadRequestPosted) {
 TEST(HttpLifetime, TimeoutClosesTheRequestAndCallsBackOnce) {
   RawPeer peer({RawPeer::stall()});
   CapturingLogger logger(0);
-  boost::asio::io_context context;
-  Outcome outcome;
-  Talvo::http::AsyncOperationPtr operation;
-  Talvo::http::asyncGetEx(localCamera(peer.port()), "/a", context, 1, httptest::recordInto(outcome), operation,
-                          &logger);
-  httptest::runToEnd(context);
+  const Outcome outcome = httptest::get(localCamera(peer.port()), "/a", 1, &logger);
   EXPECT_EQ(1, outcome.calls);
   EXPECT_EQ(error_code(boost::asio::error::timed_out), outcome.error);
   EXPECT_EQ(110, Talvo::Utility::translateSystemError(outcome.error));
@@ -307,13 +302,12 @@ TEST(HttpLifetime, DroppingTheHandleDoesNotStopTheRequest) {
 // Most cameras are addressed by IP: a request to an address must not start Asio's resolver
 // thread, which would live as long as the device's io_context.
 TEST(HttpLifetime, AnAddressIsConnectedWithoutLookup) {
-  RawPeer peer({RawPeer::send(httptest::head("HTTP/1.1 200 OK", "Content-Length: 0\r\n"))});
+  RawPeer peer({RawPeer::send(head("HTTP/1.1 200 OK", "Content-Length: 0\r\n"))});
   boost::asio::io_context context;  // kept, as a device keeps its own
   const size_t before = httptest::threadCount();
-  httptest::Outcome outcome;
+  Outcome outcome;
   Talvo::http::AsyncOperationPtr operation;
-  Talvo::http::asyncGetEx(httptest::localCamera(peer.port()), "/a", context, 5, httptest::recordInto(outcome),
-                          operation);
+  Talvo::http::asyncGetEx(localCamera(peer.port()), "/a", context, 5, httptest::recordInto(outcome), operation);
   httptest::runToEnd(context);
   EXPECT_EQ(1, outcome.calls);
   EXPECT_FALSE(outcome.error) << outcome.error.message();

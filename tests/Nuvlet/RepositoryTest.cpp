@@ -3,13 +3,12 @@
 #include "host/Nuvlet/Repository.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <set>
 
 #include "CapturingLogger.h"
+#include "ScratchFolder.h"
 #include "ShippedRepository.h"
 #include "host/Nuvlet/Parameters.h"
 
@@ -42,17 +41,6 @@ std::string replaced(std::string text, const std::string& from, const std::strin
 
 class RepositoryTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/nuvlet-repo-XXXXXX";
-    const char* dir = mkdtemp(pattern);
-    ASSERT_NE(dir, nullptr);
-    dir_ = dir;
-    path_ = dir_ + "/Orsel.Vantrel.rep";
-  }
-  void TearDown() override {
-    unlink(path_.c_str());
-    rmdir(dir_.c_str());
-  }
   void write(const std::string& content) { std::ofstream(path_, std::ios::binary | std::ios::trunc) << content; }
 
   // Loads `path` into an info that holds a marker, and checks that a failure leaves it alone.
@@ -84,8 +72,9 @@ class RepositoryTest : public ::testing::Test {
     EXPECT_EQ(lines[0].message, " Repository '" + path + "': " + problem);
   }
 
-  std::string dir_;
-  std::string path_;
+  ScratchFolder folder_;
+  const std::string dir_ = folder_.path().string();
+  const std::string path_ = folder_.file("Orsel.Vantrel.rep");
   CapturingLogger logger_{3};
   DriverInfo info_;
 };
@@ -112,7 +101,6 @@ struct BadContent {
 
 TEST_F(RepositoryTest, EachKindOfBadContentGives2AndNamesTheProblem) {
   const BadContent cases[] = {
-      {"empty", "", "JSON error at line 1, column 1: syntax error while parsing value - unexpected end of input"},
       {"duplicate member", replaced(kMinimal, R"("number": 378)", R"("number": 378, "name": "x")"),
        "JSON error at line 2, column 42: duplicate member 'name'"},
       {"array document", "[]", "the document: must be an object, not an array"},
@@ -139,7 +127,6 @@ TEST_F(RepositoryTest, EachKindOfBadContentGives2AndNamesTheProblem) {
        "JSON error at line 1, column 65: nesting deeper than 64 levels"},
       {"deep but not too deep", std::string(64, '[') + std::string(64, ']'),
        "the document: must be an object, not an array"},
-      {"number overflow", replaced(kMinimal, "2.5", "1e999"), "JSON error at line 8, column 76: number overflow"},
       {"empty models", R"({"name": "Vantrel", "number": 378, "models": []})", "models: must not be empty"},
       {"over 4 MiB", kMinimal + std::string(4u * 1024 * 1024, ' '), "is larger than 4 MiB"},
   };

@@ -1,10 +1,8 @@
 // FramesStatistic and ConnectsStatistic: counting, the periodic lines and the rates, with a
 // clock the test moves. StatisticReporter: its lines and the channel's Stopped after them.
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -13,6 +11,7 @@
 #include <boost/asio/io_context.hpp>
 #include <gtest/gtest.h>
 
+#include "TestChannels.h"
 #include "host/Nuvlet/GlobalService.h"
 #include "host/Nuvlet/Statistics.h"
 
@@ -132,43 +131,11 @@ TEST(ConnectsStatistic, ReportsEveryStartAfterTheFirst) {
   EXPECT_EQ(statistic.connectionStarts(), 3u);
 }
 
-// Records the order of what a channel's handler hears; thread-safe.
-class OrderHandler : public Talvo::GDRV::IAsyncDeviceChannelHandler {
- public:
-  void* Cast(const char* typeName) override { return QueryContract(typeName); }
-  void* QueryContract(const char*) override { return nullptr; }
-  void Failed(Talvo::IContract*, int32_t) override {}
-  void Started(Talvo::IContract*) override {}
-  void Stopped(Talvo::IContract*) override { add("Stopped"); }
-  void StatisticUpdated(Talvo::IContract*, const char* name, const char* text) override {
-    add(std::string(name) + " " + text);
-  }
-  bool waitForStopped() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(10),
-                             [this] { return !heard_.empty() && heard_.back() == "Stopped"; });
-  }
-  std::vector<std::string> heard() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return heard_;
-  }
-
- private:
-  void add(const std::string& what) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    heard_.push_back(what);
-    changed_.notify_all();
-  }
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<std::string> heard_;
-};
-
 class StatisticReporterTest : public ::testing::Test {
  protected:
   std::shared_ptr<Talvo::Utility::GlobalService> service = Talvo::Utility::GlobalService::instance();
-  OrderHandler handler;
-  OrderHandler channel;  // any contract stands for the channel
+  RecordingNoteHandler handler;
+  RecordingNoteHandler channel;  // any contract stands for the channel
   const Talvo::LoggerOwner quiet{static_cast<Talvo::ILogger*>(nullptr), ""};
   boost::asio::io_context connection;
 };
@@ -179,11 +146,11 @@ TEST_F(StatisticReporterTest, StoppedComesAfterEveryLineAndNoLineFollowsIt) {
   reporter.reportStopAfterLastLine();
   reporter.updateStatistic("video", "late");  // logged only
   reporter.reportStopAfterLastLine();         // once is enough
-  EXPECT_TRUE(handler.heard().empty()) << "nothing reaches the host on the reporting thread";
+  EXPECT_TRUE(handler.texts().empty()) << "nothing reaches the host on the reporting thread";
   std::thread connectionThread([this] { connection.run(); });
   ASSERT_TRUE(handler.waitForStopped());
   connectionThread.join();
-  const std::vector<std::string> heard = handler.heard();
+  const std::vector<std::string> heard = handler.texts();
   ASSERT_EQ(heard.size(), 51u);
   for (int i = 0; i < 50; ++i) EXPECT_EQ(heard[i], "video " + std::to_string(i));
   EXPECT_EQ(heard.back(), "Stopped");
@@ -197,7 +164,7 @@ TEST_F(StatisticReporterTest, StoppedStillComesWhenTheConnectionThreadDropsItsTa
     reporter.reportStopAfterLastLine();
   }
   ASSERT_TRUE(handler.waitForStopped());
-  EXPECT_EQ(handler.heard(), std::vector<std::string>{"Stopped"});
+  EXPECT_EQ(handler.texts(), std::vector<std::string>{"Stopped"});
 }
 
 }  // namespace

@@ -20,7 +20,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr auto kStartDeadline = std::chrono::seconds(10);
 constexpr auto kStopDeadline = std::chrono::seconds(10);
-constexpr auto kRequestDeadline = std::chrono::seconds(5);
 constexpr auto kPollStep = std::chrono::milliseconds(10);
 constexpr std::size_t kMaxAnswer = 64 * 1024 * 1024;
 
@@ -138,8 +137,9 @@ int CamsimProcess::stop() {
   return exitStatus_;
 }
 
-CamsimProcess::Answer CamsimProcess::request(const std::string& target, const std::string& extraHeaders) const {
-  const auto deadline = Clock::now() + kRequestDeadline;
+CamsimProcess::Answer CamsimProcess::request(const std::string& target, const std::string& extraHeaders,
+                                             std::chrono::milliseconds timeout) const {
+  const auto deadline = Clock::now() + timeout;
   Socket socket;
   connectLoopback(socket.fd(), httpPort_);
   sendAll(socket.fd(), "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\n" + extraHeaders + "\r\n", deadline);

@@ -5,7 +5,7 @@
 // that started it ends, so a crashed test leaves no simulator behind); the constructor returns once the simulator
 // listens (it reads the {"http_port":..,"https_port":..} line within 10 s, else throws). The destructor (or stop())
 // sends SIGTERM and waits up to 10 s, then SIGKILLs. The helper methods are blocking HTTP/1.0 requests over 127.0.0.1
-// with a 5 s deadline; they may be called from any thread (they share no mutable state).
+// with a 5 s deadline by default; they may be called from any thread (they share no mutable state).
 #pragma once
 
 #include <chrono>
@@ -38,7 +38,8 @@ class CamsimProcess {
 
   // GET target; extraHeaders are whole lines ("Name: value\r\n"). Throws std::runtime_error
   // when the simulator cannot be reached or does not answer within the deadline.
-  Answer request(const std::string& target, const std::string& extraHeaders = "") const;
+  Answer request(const std::string& target, const std::string& extraHeaders = "",
+                 std::chrono::milliseconds deadline = std::chrono::seconds(5)) const;
   // Body of GET target (any status).
   std::string get(const std::string& target) const;
 

@@ -1,5 +1,5 @@
 // Runs a program as a child process with its stdout and stderr captured, for tests that drive a
-// program from outside (qrmhost, camsim, curl). Every wait has a deadline; a child still running
+// program from outside (qrmhost, camsim, nm). Every wait has a deadline; a child still running
 // at destruction is killed, and so is one whose starting thread dies (see the constructor).
 #pragma once
 

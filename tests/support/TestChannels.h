@@ -1,12 +1,14 @@
 // Host objects a channel talks to, recording what they hear: video and audio handlers, a frame
-// factory and an action handler. Thread-safe: the driver calls them from its own threads while
-// the test waits. Header-only.
+// factory, a channel handler of statistics lines and an action handler. Thread-safe: the driver
+// calls them from its own threads while the test waits. Header-only.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Recorder.h"
@@ -88,7 +90,10 @@ struct ReceivedFrame {
   std::vector<uint8_t> bytes;
 };
 
-// Records what a channel reports: started/stopped, failures with their codes, frames.
+// Records what a channel reports: started/stopped, failures with their codes, frames, statistics
+// lines ("name text"), and what came after Stopped. A test may act as a host does from inside a
+// callback: onFrame (with the number of frames so far), onFailed and onLine run on the driver's
+// thread outside the lock; set them before the channel starts.
 template <class Handler, class Buffer>
 class RecordingChannelHandler : public Handler, public Recorder {
  public:
@@ -98,6 +103,7 @@ class RecordingChannelHandler : public Handler, public Recorder {
   }
   void Failed(Talvo::IContract*, int32_t code) override {
     record([&] { failures.push_back(code); });
+    if (onFailed) onFailed();
   }
   void Started(Talvo::IContract*) override {
     record([&] { ++started; });
@@ -105,16 +111,31 @@ class RecordingChannelHandler : public Handler, public Recorder {
   void Stopped(Talvo::IContract*) override {
     record([&] { ++stopped; });
   }
-  void StatisticUpdated(Talvo::IContract*, const char*, const char*) override {}
+  void StatisticUpdated(Talvo::IContract*, const char* name, const char* text) override {
+    if (onLine) onLine();
+    record([&] {
+      afterStopped += stopped > 0;
+      lines.push_back(std::string(name) + " " + text);
+    });
+  }
   void MultimediaFrame(Talvo::IContract*, Buffer* buffer) override {
     auto* ours = dynamic_cast<TestBuffer<Buffer>*>(buffer);
     ReceivedFrame frame{ours ? ours->codec : "", ours && ours->key, ours ? ours->bytes : std::vector<uint8_t>()};
     buffer->Destroy();
-    record([&] { frames.push_back(std::move(frame)); });
+    size_t count = 0;
+    record([&] {
+      afterStopped += stopped > 0;
+      frames.push_back(std::move(frame));
+      count = frames.size();
+    });
+    if (onFrame) onFrame(count);
   }
 
   bool waitForFrames(size_t n, std::chrono::milliseconds deadline) const {
     return waitUntil([&] { return frames.size() >= n; }, deadline);
+  }
+  bool waitForLines(size_t n, std::chrono::milliseconds deadline) const {
+    return waitUntil([&] { return lines.size() >= n; }, deadline);
   }
   bool waitForFailures(size_t n, std::chrono::milliseconds deadline) const {
     return waitUntil([&] { return failures.size() >= n; }, deadline);
@@ -131,14 +152,57 @@ class RecordingChannelHandler : public Handler, public Recorder {
     return this->*member;
   }
 
+  std::function<void(size_t frames)> onFrame;
+  std::function<void()> onFailed;
+  std::function<void()> onLine;
   int started = 0;
   int stopped = 0;
+  int afterStopped = 0;  // frames and lines that came after a Stopped
   std::vector<int> failures;
   std::vector<ReceivedFrame> frames;
+  std::vector<std::string> lines;
 };
 
 using RecordingVideoHandler = RecordingChannelHandler<Talvo::GDRV::IVideoSourceHandler, Talvo::MFF::ICompressedBuffer>;
 using RecordingAudioHandler = RecordingChannelHandler<Talvo::GDRV::IAudioSourceHandler, Talvo::MFF::IAudioBuffer>;
+
+// Records, in order, what reaches a channel handler and the thread it came on: "name text" for a
+// statistics line, "Stopped" for Stopped.
+class RecordingNoteHandler : public Talvo::GDRV::IAsyncDeviceChannelHandler, public Recorder {
+ public:
+  struct Note {
+    Talvo::IContract* channel;
+    std::string text;
+    std::thread::id thread;
+  };
+  void* Cast(const char* typeName) override { return QueryContract(typeName); }
+  void* QueryContract(const char*) override { return nullptr; }
+  void Failed(Talvo::IContract*, int32_t) override {}
+  void Started(Talvo::IContract*) override {}
+  void Stopped(Talvo::IContract* channel) override { add(channel, "Stopped"); }
+  void StatisticUpdated(Talvo::IContract* channel, const char* name, const char* text) override {
+    add(channel, std::string(name) + " " + text);
+  }
+  std::vector<Note> notes() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return notes_;
+  }
+  std::vector<std::string> texts() const {
+    std::vector<std::string> texts;
+    for (const Note& note : notes()) texts.push_back(note.text);
+    return texts;
+  }
+  // True once the latest note is Stopped; false when `deadline` passes first.
+  bool waitForStopped(std::chrono::milliseconds deadline = std::chrono::seconds(10)) const {
+    return waitUntil([&] { return !notes_.empty() && notes_.back().text == "Stopped"; }, deadline);
+  }
+
+ private:
+  void add(Talvo::IContract* channel, std::string text) {
+    record([&] { notes_.push_back({channel, std::move(text), std::this_thread::get_id()}); });
+  }
+  std::vector<Note> notes_;
+};
 
 class RecordingActionHandler : public Talvo::IAsyncActionHandler, public Recorder {
  public:

@@ -4,7 +4,6 @@
 // channel: a line every 90 pictures by default, and none after the channel's Stopped.
 #include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -17,99 +16,40 @@
 #include "CapturingLogger.h"
 #include "FrameStatisticReporter.h"
 #include "VideoFixture.h"
-#include "host/GDRV.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-// Records StatisticUpdated calls with the thread that made them; one thread at a time calls it.
-class RecordingChannelHandler : public Talvo::GDRV::IAsyncDeviceChannelHandler {
- public:
-  struct Call {
-    Talvo::IContract* channel;
-    std::string name;
-    std::string text;
-    std::thread::id thread;
-  };
-
-  void* Cast(const char* typeName) override { return QueryContract(typeName); }
-  void* QueryContract(const char*) override { return nullptr; }
-  void Failed(Talvo::IContract*, int32_t) override {}
-  void Started(Talvo::IContract*) override {}
-  void Stopped(Talvo::IContract*) override {}
-  void StatisticUpdated(Talvo::IContract* channel, const char* name, const char* text) override {
-    calls.push_back(Call{channel, name, text, std::this_thread::get_id()});
-  }
-
-  std::vector<Call> calls;
-};
-
 TEST(FrameStatisticReporter, PostsVideoAndConnectsLinesOntoTheDevicesContext) {
   CapturingLogger logger;
   const Talvo::LoggerOwner owner{&logger, "vs 0.1"};
-  RecordingChannelHandler handler;
-  RecordingChannelHandler channel;  // any contract object stands for the channel
+  RecordingNoteHandler handler;
+  RecordingNoteHandler channel;  // any contract object stands for the channel
   boost::asio::io_context context;
   auto reporter = std::make_unique<Vantrel::FrameStatisticReporter>(owner, &handler, &channel, context);
   reporter->resetFrameCounter(0, 90);
   for (int i = 0; i < 90; ++i) reporter->onFrame(100, i == 0);
   reporter->onConnectionStart();
   reporter->onConnectionStart();
-  EXPECT_TRUE(handler.calls.empty()) << "nothing reaches the host on the counting thread";
+  EXPECT_TRUE(handler.notes().empty()) << "nothing reaches the host on the counting thread";
   reporter.reset();
 
   std::thread connectionThread([&] { context.run(); });
   const std::thread::id connectionThreadId = connectionThread.get_id();
   connectionThread.join();
 
-  ASSERT_EQ(handler.calls.size(), 2u);
-  EXPECT_EQ(handler.calls[0].name, "video");
-  EXPECT_EQ(handler.calls[0].text.rfind("frames=90 key=1 bytes=9000 fps=", 0), 0u) << handler.calls[0].text;
-  EXPECT_EQ(handler.calls[1].name, "connects");
-  EXPECT_EQ(handler.calls[1].text, "starts=2");
-  for (const auto& call : handler.calls) {
-    EXPECT_EQ(call.channel, &channel);
-    EXPECT_EQ(call.thread, connectionThreadId);
+  const auto notes = handler.notes();
+  ASSERT_EQ(notes.size(), 2u);
+  EXPECT_EQ(notes[0].text.rfind("video frames=90 key=1 bytes=9000 fps=", 0), 0u) << notes[0].text;
+  EXPECT_EQ(notes[1].text, "connects starts=2");
+  for (const auto& note : notes) {
+    EXPECT_EQ(note.channel, &channel);
+    EXPECT_EQ(note.thread, connectionThreadId);
   }
   EXPECT_EQ(logger.count("vs 0.1 video: frames=90 key=1 bytes=9000 fps="), 1u) << logger.dump();
   EXPECT_EQ(logger.count("vs 0.1 connects: starts=2"), 1u) << logger.dump();
 }
-
-// A video handler that keeps its statistics lines and counts whatever reaches it after
-// Stopped. `onLine`, when set, runs on the connection thread before a line is recorded.
-class StrictVideoHandler : public RecordingVideoHandler {
- public:
-  void StatisticUpdated(Talvo::IContract*, const char* name, const char* text) override {
-    if (onLine) onLine();
-    record([&] {
-      if (stopped > 0) ++afterStopped;
-      lines.push_back(std::string(name) + " " + text);
-    });
-  }
-  void MultimediaFrame(Talvo::IContract* source, Talvo::MFF::ICompressedBuffer* buffer) override {
-    record([&] {
-      if (stopped > 0) ++afterStopped;
-    });
-    RecordingVideoHandler::MultimediaFrame(source, buffer);
-  }
-  bool waitForLines(size_t n, std::chrono::milliseconds deadline) const {
-    return waitUntil([&] { return lines.size() >= n; }, deadline);
-  }
-  std::vector<std::string> linesNow() const { return now(&StrictVideoHandler::lines); }
-  int afterStoppedNow() const { return now(&StrictVideoHandler::afterStopped); }
-
-  std::function<void()> onLine;
-  std::vector<std::string> lines;
-  int afterStopped = 0;
-
- private:
-  template <class T>
-  T now(T StrictVideoHandler::*member) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return this->*member;
-  }
-};
 
 // A camera that sends pictures as fast as they are read.
 class ChannelStatisticsTest : public CamsimVideoTest {
@@ -137,13 +77,13 @@ class ChannelStatisticsTest : public CamsimVideoTest {
   }
 
   RecordingActionHandler applied;
-  StrictVideoHandler strict;
+  RecordingVideoHandler strict;
 };
 
 TEST_F(ChannelStatisticsTest, ByDefaultAVideoLineFollowsEvery90Pictures) {
   startChannel(0);
   ASSERT_TRUE(strict.waitForLines(2, 30s)) << logger.dump();
-  for (const std::string& line : strict.linesNow())
+  for (const std::string& line : strict.snapshot(&RecordingVideoHandler::lines))
     if (line.rfind("video ", 0) == 0) EXPECT_EQ(line.rfind("video frames=90 ", 0), 0u) << line;
 }
 
@@ -183,8 +123,9 @@ class StopAfterLinesTest : public ChannelStatisticsTest {
       changed.notify_all();
     }
     ASSERT_TRUE(strict.waitForStopped(20s)) << logger.dump();
-    EXPECT_GT(strict.linesNow().size(), 1u) << "Stopped came before the lines queued ahead of it";
-    EXPECT_EQ(strict.afterStoppedNow(), 0);
+    EXPECT_GT(strict.snapshot(&RecordingVideoHandler::lines).size(), 1u)
+        << "Stopped came before the lines queued ahead of it";
+    EXPECT_EQ(strict.snapshot(&RecordingVideoHandler::afterStopped), 0);
   }
 
   std::mutex mutex;

@@ -1,7 +1,5 @@
 // The module as a host sees it: loaded with dlopen, entered through its three exported
 // functions, asked for devices and channels through the contract only.
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <set>
@@ -11,12 +9,12 @@
 #include <gtest/gtest.h>
 
 #include "ChildProcess.h"
+#include "ScratchFolder.h"
 #include "TestHost.h"
 #include "host/GDRV.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using Talvo::contract_cast;
 
 // A repository of our own, so that the matching rules are checked against known entries.
@@ -37,19 +35,9 @@ const char* const kRepository = R"({
      "audio_sources": [{}]}
   ]})";
 
-class ModuleDirectory {
- public:
-  ModuleDirectory() {
-    char pattern[] = "/tmp/vantrel-module-XXXXXX";
-    path_ = mkdtemp(pattern);
-  }
-  ~ModuleDirectory() { fs::remove_all(path_); }
-  void write(const std::string& text) { std::ofstream(path_ + "/Orsel.Vantrel.rep") << text; }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+void writeRepository(const ScratchFolder& folder, const std::string& text) {
+  std::ofstream(folder.file("Orsel.Vantrel.rep")) << text;
+}
 
 // Destroys a contract object the host was given.
 struct DeviceDeleter {
@@ -61,7 +49,7 @@ using DevicePtr = std::unique_ptr<Talvo::GDRV::IDevice, DeviceDeleter>;
 
 class ModuleTest : public ::testing::Test {
  protected:
-  void SetUp() override { directory.write(kRepository); }
+  void SetUp() override { writeRepository(directory, kRepository); }
 
   Talvo::GDRV::IModule* initialised() {
     if (!module.get()) {
@@ -80,7 +68,7 @@ class ModuleTest : public ::testing::Test {
     return {};
   }
 
-  ModuleDirectory directory;
+  ScratchFolder directory;
   TestModuleHost host;
   LoadedModule module{VANTREL_MODULE_PATH};
   RecordingDeviceHandler handler;
@@ -99,18 +87,18 @@ TEST_F(ModuleTest, LifeCycle) {
   EXPECT_EQ(module.get(), nullptr);
   module.fini();  // twice is harmless
   EXPECT_EQ(module.get(), nullptr);
-  ASSERT_TRUE(module.init(&host, (directory.path() + "/").c_str())) << "a trailing slash names the same file";
+  ASSERT_TRUE(module.init(&host, (directory.path().string() + "/").c_str())) << "a trailing slash names the same file";
   EXPECT_NE(module.get(), nullptr);
 }
 
 TEST_F(ModuleTest, RepositoryThatDoesNotLoadFailsInit) {
-  ModuleDirectory empty;
+  ScratchFolder empty;
   EXPECT_FALSE(module.init(&host, empty.path().c_str()));
   EXPECT_EQ(module.get(), nullptr);
-  empty.write("{\"name\": \"Vantrel\", \"models\": [");
+  writeRepository(empty, "{\"name\": \"Vantrel\", \"models\": [");
   EXPECT_FALSE(module.init(&host, empty.path().c_str()));
   EXPECT_EQ(module.get(), nullptr);
-  EXPECT_TRUE(host.logger.contains(empty.path() + "/Orsel.Vantrel.rep")) << "the loader names the file";
+  EXPECT_TRUE(host.logger.contains(empty.file("Orsel.Vantrel.rep"))) << "the loader names the file";
 }
 
 TEST_F(ModuleTest, CastsCompareWholeTypeNames) {
@@ -139,44 +127,38 @@ TEST_F(ModuleTest, CastsCompareWholeTypeNames) {
   audio->Destroy();
 }
 
+// Vendor, model and firmware choose the entry, else vendor and model, else the model alone. Two
+// entries list "VX-A" under different vendors; only the second has a second stream on its first
+// channel, which tells which entry a device got.
 TEST_F(ModuleTest, CreateDeviceMatchesVendorModelAndFirmwareThenModelAlone) {
-  // Vendor, model and firmware: the first entry.
-  DevicePtr exact = createDevice("Vantrel", "VX-A", "1.1");
-  ASSERT_TRUE(exact);
-  EXPECT_EQ(exact->CreateVideoSource(nullptr, 0, 1, nullptr), nullptr) << "entry 1 has one stream";
+  enum Entry { None, First, Second, Any };
+  const struct {
+    const char *vendor, *model, *firmware;
+    Entry entry;
+  } cases[] = {
+      {"Vantrel", "VX-A", "1.1", First},   {"Other", "VX-A", "", Second},      // empty firmware: vendor and model
+      {"Other", "VX-A", "2.0", Second},    {"Other", "VX-A", "9.9", First},    // unknown firmware: the model alone
+      {"Vantrel", "VX-A", "", First},      {"Vantrel", "VX-A", "2.0", First},  // another vendor's firmware
+      {"Someone", "VX-A", "", First},                                          // no such vendor: the model alone
+      {nullptr, "VX-A", nullptr, Any},                                         // null strings count as empty
+      {"Vantrel", "VX-Z", "", None},       {"Vantrel", "vx-a", "", None},      // case-sensitive
+      {"Vantrel", nullptr, nullptr, None},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.vendor ? c.vendor : "null") + " " + (c.model ? c.model : "null") + " " +
+                 (c.firmware ? c.firmware : "null"));
+    DevicePtr device = createDevice(c.vendor, c.model, c.firmware);
+    ASSERT_EQ(device != nullptr, c.entry != None);
+    if (!device || c.entry == Any) continue;
+    Talvo::GDRV::IVideoSource* second = device->CreateVideoSource(nullptr, 0, 1, nullptr);
+    EXPECT_EQ(second != nullptr, c.entry == Second);
+    if (second) second->Destroy();
+  }
   // The device logs its model and firmware.
   EXPECT_EQ(host.logger.count(" Create device: VX-A/1.1"), 1u) << host.logger.dump();
   const auto line = lineWith(" Create device: VX-A/1.1");
   EXPECT_TRUE(line.level == 0 && line.file == "Drivers/Vantrel/src/Device" && line.function == "Device")
       << line.level << " " << line.file << " " << line.function;
-  EXPECT_TRUE(createDevice("Other", "VX-A", "")) << "empty firmware matches on vendor and model";
-  EXPECT_TRUE(createDevice("Other", "VX-A", "9.9")) << "an unknown firmware falls back to the model alone";
-  EXPECT_TRUE(createDevice(nullptr, "VX-A", nullptr)) << "null strings count as empty";
-  EXPECT_FALSE(createDevice("Vantrel", "VX-Z", ""));
-  EXPECT_FALSE(createDevice("Vantrel", "vx-a", "")) << "case-sensitive";
-  EXPECT_FALSE(createDevice("Vantrel", nullptr, nullptr));
-}
-
-// Two entries list "VX-A" under different vendors; only the second has a second stream on its
-// first channel, which tells which entry a device got.
-TEST_F(ModuleTest, TheVendorChoosesBetweenEntriesOfTheSameModel) {
-  const struct {
-    const char* vendor;
-    const char* firmware;
-    bool secondEntry;
-  } cases[] = {
-      {"Other", "", true},       {"Other", "2.0", true}, {"Vantrel", "", false},
-      {"Vantrel", "2.0", false},  // that firmware only under another vendor: the model alone, first entry
-      {"Someone", "", false},     // no such vendor: the model alone
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.vendor) + " VX-A " + c.firmware);
-    DevicePtr device = createDevice(c.vendor, "VX-A", c.firmware);
-    ASSERT_TRUE(device);
-    Talvo::GDRV::IVideoSource* second = device->CreateVideoSource(nullptr, 0, 1, nullptr);
-    EXPECT_EQ(second != nullptr, c.secondEntry);
-    if (second) second->Destroy();
-  }
 }
 
 TEST_F(ModuleTest, ChannelIndicesAreCheckedUnlessTheModelIsGeneric) {

@@ -35,6 +35,12 @@ class VideoTest : public ::testing::Test {
     video = device->CreateVideoSource(&handler, channel, stream, &factory);
     return video;
   }
+  // Creates the video source and starts it; false when the device offers none.
+  bool startVideo(uint32_t channel = 0, uint32_t stream = 0) {
+    if (!createVideo(channel, stream)) return false;
+    video->Start();
+    return true;
+  }
   Talvo::IAsyncAdjuster* adjuster() { return Talvo::contract_cast<Talvo::IAsyncAdjuster>(video); }
   void TearDown() override {
     using namespace std::chrono_literals;

@@ -1,7 +1,6 @@
 // The settings builders as tables: the sets a host applies, one after another, in; the camera
 // requests out, in the order the video sources send them (a lens read before the request that
 // needs it), with the camera's current lens pairs given.
-#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include "TestChannels.h"
-#include "VideoFixture.h"
 #include "VideoSettings.h"
 
 namespace {
@@ -208,18 +206,6 @@ TEST(VideoSettings, HostTextsAreEncodedOurSeparatorsAreNot) {
        true},
   };
   for (const Case& c : sectioned) EXPECT_EQ(sentFor(c, true), c.sent) << c.name;
-}
-
-// The camera's request log holds targets as they arrived.
-TEST_F(CamsimVideoTest, HostTextsReachTheCameraEncoded) {
-  using namespace std::chrono_literals;
-  startCamera("VX-S10", "VX-S10");
-  ASSERT_NE(createVideo(), nullptr);
-  video->Start();
-  ASSERT_TRUE(handler.waitForFrames(1, 10s)) << logger.dump();
-  camera->clearRequests();
-  EXPECT_EQ(apply({{"cameraLens", "left&fps=1 x"}}), 0);
-  EXPECT_EQ(controlRequests(), std::vector<std::string>{kImage + "&camera=left%26fps%3D1%20x"});
 }
 
 TEST(VideoSettings, CurrentPairsAreFoundPerKey) {

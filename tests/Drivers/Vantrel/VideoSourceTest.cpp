@@ -1,9 +1,7 @@
 // The classic server-push video source as the host drives it: against a scripted peer where
 // the bytes must be exact, against the camera simulator for streams, audio, events and settings.
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <functional>
 #include <future>
 #include <chrono>
 #include <memory>
@@ -60,8 +58,7 @@ TEST_F(VideoTest, PicturesReachTheHostByteExactlyAndRefusedOnesAreLogged) {
                                         part(kDeltaPicture) + part(kBrokenWalk)),
                           RawPeer::stall()});
   makeDevice("VX-S10", peer->port());
-  ASSERT_NE(createVideo(), nullptr);
-  video->Start();
+  ASSERT_TRUE(startVideo());
   ASSERT_TRUE(handler.waitForFrames(2, 10s));
   ASSERT_TRUE(logger.waitFor(" Warning: invalid \"Zelta\" frame received.", 5s));
   std::vector<std::pair<std::string, bool>> received;
@@ -81,8 +78,7 @@ TEST_F(VideoTest, PicturesReachTheHostByteExactlyAndRefusedOnesAreLogged) {
 TEST_F(VideoTest, MjpegStreamsAskForFullPicturesThatAreAllKey) {
   auto peer = streamPeer({RawPeer::send(streamHead() + part("ABCDE") + part(kDeltaPicture)), RawPeer::stall()});
   makeDevice("VX-S10", peer->port());
-  ASSERT_NE(createVideo(0, 1), nullptr) << "the second stream of this model is MJPEG";
-  video->Start();
+  ASSERT_TRUE(startVideo(0, 1)) << "the second stream of this model is MJPEG";
   ASSERT_TRUE(handler.waitForFrames(1, 10s));
   EXPECT_EQ(frames()[0].codec, "MJPEG");
   EXPECT_TRUE(frames()[0].key);
@@ -96,8 +92,7 @@ TEST_F(VideoTest, APartWithoutBoundaryIsCappedAndTheStreamReconnects) {
   auto peer = streamPeer({RawPeer::send(streamHead() + "Content-Type: image/jpeg\r\n\r\n" +
                                         std::string(Vantrel::ServerPushReader::kMaxPartSize + 1024 * 1024, 'x'))});
   makeDevice("VX-S10", peer->port());
-  ASSERT_NE(createVideo(), nullptr);
-  video->Start();
+  ASSERT_TRUE(startVideo());
   ASSERT_TRUE(handler.waitForFailures(1, 20s));
   ASSERT_TRUE(peer->waitForConnections(2, 20s)) << "the source connects again";
   EXPECT_TRUE(logger.contains(" Error stream receiving: "));
@@ -108,8 +103,7 @@ TEST_F(VideoTest, APartWithoutBoundaryIsCappedAndTheStreamReconnects) {
 TEST_F(CamsimVideoTest, StreamsKeyAndDeltaPicturesAndHandsEventSectionsToTheDevice) {
   startCamera("VX-S10", "VX-S10");
   camera->get("/sim/events?enable=1&est=IN1,OUT2");
-  ASSERT_NE(createVideo(), nullptr);
-  video->Start();
+  ASSERT_TRUE(startVideo());
   ASSERT_TRUE(handler.waitForFrames(12, 20s));
   const auto received = frames();
   EXPECT_TRUE(received[0].key) << "a connection starts with a key picture";
@@ -126,8 +120,7 @@ TEST_F(CamsimVideoTest, OneFailedPerOutageThenTheStreamHeals) {
   startCamera("VX-S10", "VX-S10");
   camera->fault("path=/control/faststream.jpg&drop_after_parts=3&count=1");
   camera->fault("path=/control/faststream.jpg&close=1&count=3");
-  ASSERT_NE(createVideo(), nullptr);
-  video->Start();
+  ASSERT_TRUE(startVideo());
   ASSERT_TRUE(handler.waitForFrames(8, 30s)) << "pictures flow again after the outage";
   video->Stop();
   const auto reported = failures();
@@ -172,15 +165,13 @@ TEST_P(StopTest, EndsAStalledReadOrARunningSettingsRequestAtOnce) {
   RecordingActionHandler done;
   if (GetParam().running == WhatRuns::StalledRead) {
     camera->fault("path=/control/faststream.jpg&stall_after_parts=2");
-    ASSERT_NE(createVideo(), nullptr);
-    video->Start();
+    ASSERT_TRUE(startVideo());
     ASSERT_TRUE(handler.waitForFrames(2, 10s));
     // After the second picture the next read is the stalled one.
     ASSERT_TRUE(waitUntil([&] { return source(video).waitingForCamera(); }, 5s));
   } else {
     camera->fault("path=/control/control&delay_ms=60000");
-    ASSERT_NE(createVideo(), nullptr);
-    video->Start();
+    ASSERT_TRUE(startVideo());
     ASSERT_TRUE(handler.waitForFrames(1, 10s));
     setValues(adjuster(), {{"compression", 3}, {"cameraLens", "right"}, {"brightness", 40}});
     adjuster()->ApplySettings(&done);
@@ -202,24 +193,6 @@ INSTANTIATE_TEST_SUITE_P(ClassicAndSectioned, StopTest,
                                            StopCase{"VX-D20", WhatRuns::StalledRead},
                                            StopCase{"VX-D20", WhatRuns::SettingsRequest}));
 
-// A host double that acts on the channel from the channel's own callbacks (the worker thread).
-class ActingHandler : public RecordingVideoHandler {
- public:
-  std::function<void(size_t frame)> onFrame;
-  std::function<void()> onFailed;
-  void MultimediaFrame(Talvo::IContract* source, Talvo::MFF::ICompressedBuffer* buffer) override {
-    RecordingVideoHandler::MultimediaFrame(source, buffer);
-    if (onFrame) onFrame(frames_.fetch_add(1) + 1);
-  }
-  void Failed(Talvo::IContract* source, int32_t code) override {
-    RecordingVideoHandler::Failed(source, code);
-    if (onFailed) onFailed();
-  }
-
- private:
-  std::atomic<size_t> frames_{0};
-};
-
 // Every order of Start, Stop and Destroy, from the worker's callbacks and from other threads at
 // the same time, ends in a started or stopped channel, never a hang, a self-join or a deleted one.
 enum class CallbackAction { StopThenStartFromAFrame, DestroyFromAFrame, DestroyFromFailed };
@@ -228,7 +201,7 @@ class LifetimeTest : public CamsimVideoTest, public ::testing::WithParamInterfac
 
 TEST_P(LifetimeTest, StartStopAndDestroyFromCallbacksAndOtherThreads) {
   startCamera("VX-S10", "VX-S10");
-  ActingHandler acting;
+  RecordingVideoHandler acting;
   Talvo::GDRV::IVideoSource* channel = device->CreateVideoSource(&acting, 0, 0, &factory);
   ASSERT_NE(channel, nullptr);
   switch (GetParam()) {
@@ -280,8 +253,7 @@ TEST_F(VideoTest, APictureSlowerThanTheSilenceGuardArrives) {
   stream.push_back(RawPeer::stall());
   auto peer = streamPeer(stream);
   makeDevice("VX-S10", peer->port());
-  ASSERT_NE(createVideo(), nullptr);
-  video->Start();
+  ASSERT_TRUE(startVideo());
   ASSERT_TRUE(handler.waitForFrames(1, 20s)) << logger.dump();
   const auto received = frames();
   EXPECT_EQ(std::string(received[0].bytes.begin(), received[0].bytes.end()), kKeyPicture);
@@ -294,8 +266,7 @@ TEST_F(VideoTest, TheBufferGivesBackTheMemoryOfABigPart) {
   auto peer = streamPeer(
       {RawPeer::send(streamHead() + part(std::string(24 * 1024 * 1024, 'x')) + part(kKeyPicture)), RawPeer::stall()});
   makeDevice("VX-S10", peer->port());
-  ASSERT_NE(createVideo(), nullptr);
-  video->Start();
+  ASSERT_TRUE(startVideo());
   ASSERT_TRUE(handler.waitForFrames(1, 20s));
   ASSERT_TRUE(waitUntil([&] { return source(video).receiveBufferCapacity() > 0; }, 5s));
   EXPECT_LE(source(video).receiveBufferCapacity(), Vantrel::VideoSource::kKeptBufferCapacity);
@@ -325,8 +296,7 @@ TEST_P(MalformedTest, PartsWithoutPicturesAreOneOutageWithCollapsedWarnings) {
                                           RawPeer::close()}
              : onlyMalformedParts());
   makeDevice("VX-S10", peer->port());
-  ASSERT_NE(createVideo(), nullptr);
-  video->Start();
+  ASSERT_TRUE(startVideo());
   ASSERT_TRUE(handler.waitForFailures(1, 20s)) << logger.dump();
   if (resets) {
     ASSERT_TRUE(peer->waitForConnections(8, 20s)) << "the source keeps trying";
@@ -358,8 +328,7 @@ TEST_P(RetryTest, RefusedStreamsReportTheirStatusAndRetryAtTheirPace) {
   const RetryCase c = GetParam();
   startCamera("VX-S10", "VX-S10");
   camera->fault(std::string("path=/control/faststream.jpg&") + c.fault);
-  ASSERT_NE(createVideo(), nullptr);
-  video->Start();
+  ASSERT_TRUE(startVideo());
   const size_t attempts = streamAttemptsWithin(4000ms, 20s);
   EXPECT_GE(attempts, c.fewest);
   EXPECT_LE(attempts, c.most);
@@ -391,8 +360,7 @@ TEST_F(CamsimVideoTest, ADeliveredPictureResetsThePauseAfterRefusals) {
 // A channel with the camera's own maximum frame rate asks for fps=0.
 TEST_F(CamsimVideoTest, MaximumFrameRateChannelsAskForFpsZero) {
   startCamera("VX-H30", "VX-H30");
-  ASSERT_NE(createVideo(1, 0), nullptr);
-  video->Start();
+  ASSERT_TRUE(startVideo(1, 0));
   ASSERT_TRUE(handler.waitForFrames(1, 10s)) << logger.dump();
   const auto targets = camera->requestTargets();
   ASSERT_FALSE(targets.empty());
@@ -416,8 +384,7 @@ TEST_F(CamsimAudioTest, AudioReachesTheAudioSourceOfTheSameChannelOnlyWhileStart
   other->Start();
   audio->Start();
   EXPECT_TRUE(camera->waitForRequest("/admin/audio?setMicro=1", 2));
-  ASSERT_NE(createVideo(), nullptr);
-  video->Start();
+  ASSERT_TRUE(startVideo());
   const auto deadline = std::chrono::steady_clock::now() + 20s;
   while (audioFactory.audioCount() < 5 && std::chrono::steady_clock::now() < deadline)
     handler.waitForFrames(frames().size() + 1, 1s);
@@ -440,19 +407,21 @@ TEST_F(CamsimAudioTest, AudioReachesTheAudioSourceOfTheSameChannelOnlyWhileStart
 }
 
 // Which request a set becomes is the builders' (VideoSettingsTest); here they reach a running
-// camera, the lens read included, while the stream goes on.
+// camera, the lens read included, while the stream goes on, and a host's text arrives encoded
+// (the camera's request log holds targets as they arrived).
 TEST_F(CamsimVideoTest, SettingsReachTheCameraWhileItStreams) {
   startCamera("VX-D20", "VX-S10");  // a two-lens camera behind the classic source
   setOnCamera("section=quickcontrol&brightness=30%2B50");
   camera->clearRequests();
-  ASSERT_NE(createVideo(), nullptr);
-  video->Start();
+  ASSERT_TRUE(startVideo());
   ASSERT_TRUE(handler.waitForFrames(1, 10s)) << "settings arrive while the stream runs";
-  for (const Set& set : {Set{{"compression", 3}}, Set{{"fps", 25}}, Set{{"cameraLens", "left"}, {"brightness", 40}}})
+  for (const Set& set : {Set{{"compression", 3}}, Set{{"fps", 25}}, Set{{"displayMode", "dual&fps=1 x"}},
+                         Set{{"cameraLens", "left"}, {"brightness", 40}}})
     EXPECT_EQ(apply(set), 0);
   const std::vector<std::string> expected = {
       "/control/control?section=imagecontrol&quality=70",
       "/control/control?section=general&framerate100=2500",
+      "/control/control?section=imagecontrol&display_mode=dual%26fps%3D1%20x",
       "/control/control?read&section=quickcontrol&brightness",
       "/control/control?section=imagecontrol&brightness=30+40&camera=left",
   };
@@ -463,8 +432,7 @@ TEST_F(CamsimVideoTest, SettingsReachTheCameraWhileItStreams) {
 
 TEST_F(CamsimVideoTest, SettingsFailuresGiveTheirCodes) {
   startCamera("VX-S10", "VX-S10");
-  ASSERT_NE(createVideo(), nullptr);
-  video->Start();
+  ASSERT_TRUE(startVideo());
   EXPECT_EQ(apply({{"compression", "high"}}), 4) << "a text where a number belongs";
   EXPECT_TRUE(logger.contains(" Couldn't apply video settings due to bad_any_cast error - "));
   camera->fault("path=/control/control&status=500&count=1");
@@ -488,8 +456,6 @@ TEST_F(VideoTest, UnsupportedRequestAndCasts) {
   EXPECT_NE(adjuster(), nullptr);
   EXPECT_EQ(Talvo::contract_cast<Talvo::GDRV::IVideoSource>(video), video);
   EXPECT_EQ(Talvo::contract_cast<Talvo::GDRV::IAudioSource>(video), nullptr);
-  EXPECT_EQ(video->GetChannel(), 0u);
-  EXPECT_EQ(video->GetStream(), 0u);
 }
 
 }  // namespace

@@ -27,36 +27,33 @@ class VideoSourceVer2Test : public CamsimVideoTest {
   }
 };
 
+// The other lens keeps its value; a failed lens read is no failure of the set: the value goes to
+// both lenses.
 TEST_F(VideoSourceVer2Test, SectionsGoOutInOrderAndTheOtherLensKeepsItsValue) {
   start("VX-D20");
   setOnCamera("section=exposure&brightness=30+50");
   camera->clearRequests();
   EXPECT_EQ(apply({{"cameraLens", "right"}, {"brightness", 40}, {"fps", 12}}), 0);
+  camera->fault("path=/control/control?read%26section=exposure&close=1&count=1");
+  EXPECT_EQ(apply({{"cameraLens", "right"}, {"brightness", 30}}), 0);
   const std::vector<std::string> expected = {kSet + "general&framerate100=1200&camera=right",
-                                             kRead + "exposure&brightness", kSet + "exposure&brightness=40+50"};
+                                             kRead + "exposure&brightness",
+                                             kSet + "exposure&brightness=40+50",
+                                             kSet + "general&camera=right",
+                                             kRead + "exposure&brightness",
+                                             kSet + "exposure&brightness=30+30"};
   EXPECT_EQ(controlRequests(), expected);
+  const auto fallback = lineWith(
+      " HTTP error ocured while getting current settings from the device. Same settings will be applyed for both "
+      "lens.");
+  EXPECT_EQ(fallback.level, 3);
+  EXPECT_EQ(fallback.function, "prepareLensCommand");
 
   EXPECT_EQ(apply({{"obscureImageArea", "10,10,100,100,0"}}), 0) << "a malformed area is left out, not refused";
   const auto line = lineWith(" Wrong format the parameter Obscure Image Area: '10,10,100,100,0' : ");
   EXPECT_EQ(line.level, 3);
   EXPECT_EQ(line.function, "doApplySettings");
   EXPECT_EQ(line.file, "Drivers/Vantrel/src/VideoSourceVer2");
-}
-
-// A failed read is no failure of the set: the value goes to both lenses.
-TEST_F(VideoSourceVer2Test, LensReadWithoutAnswerFallsBackToBothLenses) {
-  start("VX-D20");
-  camera->fault("path=/control/control?read%26section=exposure&close=1&count=1");
-  camera->clearRequests();
-  EXPECT_EQ(apply({{"cameraLens", "right"}, {"brightness", 40}}), 0);
-  const std::vector<std::string> expected = {kSet + "general&camera=right", kRead + "exposure&brightness",
-                                             kSet + "exposure&brightness=40+40"};
-  EXPECT_EQ(controlRequests(), expected);
-  const auto line = lineWith(
-      " HTTP error ocured while getting current settings from the device. Same settings will be applyed for both "
-      "lens.");
-  EXPECT_EQ(line.level, 3);
-  EXPECT_EQ(line.function, "prepareLensCommand");
 }
 
 }  // namespace

@@ -1,24 +1,17 @@
 // Misbehaviour on request: /sim/fault for plain answers and for the server-push stream.
 #include "CamsimProcess.h"
-#include "Curl.h"
 #include "StreamCapture.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-constexpr int kCurlTimedOut = 28;
-constexpr int kCurlEmptyReply = 52;
 const char* kRead = "/control/control?read&section=jpeg&quality";
 
 class CamsimFault : public ::testing::Test {
  protected:
   // A clean exit also means no sanitizer report inside the simulator.
   void TearDown() override { EXPECT_EQ(camsim_.stop(), 0); }
-
-  std::string url(const std::string& target) const {
-    return "http://127.0.0.1:" + std::to_string(camsim_.httpPort()) + target;
-  }
 
   StreamCapture stream(std::size_t parts, std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
     return captureStream(camsim_.httpPort(), "/control/faststream.jpg?stream=full&fps=0", parts, "", deadline);
@@ -41,38 +34,40 @@ TEST_F(CamsimFault, StatusWithCountOneThenNormalAnswers) {
   EXPECT_EQ(camsim_.request("/admin/rcontrol").status, 200);
 }
 
-// Each one-shot fault on a plain answer, seen by curl, and the normal answer right after it.
+// Each one-shot fault on a plain answer, and the normal answer right after it.
 TEST_F(CamsimFault, OneShotAnswerFaultsThenNormalAnswers) {
   const struct {
     const char* fault;
-    int curlExit;
-    int status;
+    int status;            // 0: no status line
     const char* headPart;  // in the head, or "" for any
     const char* body;      // exact, or null for any
   } cases[] = {
-      {"status=302", 0, 302, "Location: /", nullptr},
-      {"status=304", 0, 304, "", ""},
-      {"empty=1", 0, 200, "", ""},
-      {"close=1", kCurlEmptyReply, 0, "", ""},
-      {"path=/control/control&delay_ms=600000", kCurlTimedOut, 0, "", ""},  // held longer than curl waits
-      {"delay_ms=50", 0, 200, "", "quality=80\r\n"},
-      {"stall_after_head=1", kCurlTimedOut, 200, "Content-Length: 1000", nullptr},
+      {"status=302", 302, "Location: /", nullptr},
+      {"status=304", 304, "", ""},
+      {"empty=1", 200, "", ""},
+      {"close=1", 0, "", ""},
+      {"garbage=1", 0, "GARBAGE", ""},
+      {"delay_ms=50", 200, "", "quality=80\r\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fault);
     camsim_.fault(std::string(c.fault) + "&count=1");
-    const CurlResult faulty = runCurl({"--max-time", "1", url(kRead)});
-    EXPECT_EQ(faulty.exitCode, c.curlExit);
+    const CamsimProcess::Answer faulty = camsim_.request(kRead);
     EXPECT_EQ(faulty.status, c.status);
     EXPECT_NE(faulty.head.find(c.headPart), std::string::npos) << faulty.head;
     if (c.body) {
       EXPECT_EQ(faulty.body, c.body);
     }
-    EXPECT_EQ(runCurl({url(kRead)}).body, "quality=80\r\n");
+    EXPECT_EQ(camsim_.get(kRead), "quality=80\r\n");
   }
-  camsim_.fault("garbage=1&count=1");
-  EXPECT_EQ(camsim_.request(kRead).head, "GARBAGE");
   EXPECT_NE(camsim_.get("/sim/requests").find("\"status\":0"), std::string::npos) << "closed answers log 0";
+
+  camsim_.fault("path=/control/control&delay_ms=600000&count=1");
+  EXPECT_THROW(camsim_.request(kRead, "", std::chrono::seconds(1)), std::runtime_error) << "held past the deadline";
+  camsim_.fault("stall_after_head=1&count=1");
+  const OpenStream stalled(camsim_.httpPort(), kRead);
+  EXPECT_NE(stalled.firstBytes().find("Content-Length: 1000\r\n"), std::string::npos) << stalled.firstBytes();
+  EXPECT_EQ(camsim_.get(kRead), "quality=80\r\n");
 }
 
 TEST_F(CamsimFault, BadParametersAreRefusedWithAReason) {

@@ -50,14 +50,11 @@ bool decode(const unsigned char* data, unsigned long size, unsigned char* row, s
   return clean;
 }
 
-// Offset of the first marker segment `marker` before the start of scan (FF DA ends the walk),
-// or npos.
-std::size_t segmentBeforeScan(const std::string& jpeg, unsigned char marker) {
+// Offset of the start of scan (FF DA) in the marker walk, or npos.
+std::size_t startOfScan(const std::string& jpeg) {
   for (std::size_t at = 2; at + 4 <= jpeg.size() && static_cast<unsigned char>(jpeg[at]) == 0xFF;
        at += 2 + bigEndian16(jpeg, at + 2)) {
-    const unsigned char found = static_cast<unsigned char>(jpeg[at + 1]);
-    if (found == marker) return at;
-    if (found == 0xDA) break;
+    if (static_cast<unsigned char>(jpeg[at + 1]) == 0xDA) return at;
   }
   return std::string::npos;
 }
@@ -76,13 +73,9 @@ std::size_t bigEndian16(const std::string& bytes, std::size_t at) {
   return (static_cast<unsigned char>(bytes[at]) << 8) | static_cast<unsigned char>(bytes[at + 1]);
 }
 
-bool markerBeforeScan(const std::string& jpeg, unsigned char marker) {
-  return marker != 0xDA && segmentBeforeScan(jpeg, marker) != std::string::npos;
-}
-
 std::string withTablesOf(const std::string& key, const std::string& delta) {
-  const std::size_t keyScan = segmentBeforeScan(key, 0xDA);
-  const std::size_t deltaScan = segmentBeforeScan(delta, 0xDA);
+  const std::size_t keyScan = startOfScan(key);
+  const std::size_t deltaScan = startOfScan(delta);
   if (keyScan == std::string::npos || deltaScan == std::string::npos) return "";
   return key.substr(0, keyScan) + delta.substr(deltaScan);
 }

@@ -1,5 +1,5 @@
-// Test-side JPEG checks, independent of the simulator's own code: libjpeg decoding and the
-// marker walk that tells key pictures from delta pictures.
+// Test-side JPEG checks, independent of the simulator's own code: libjpeg decoding, and a delta
+// picture put behind a key picture's tables.
 #pragma once
 
 #include <cstddef>
@@ -16,9 +16,6 @@ DecodedSize decodeJpeg(const std::string& jpeg);
 
 // The big-endian 16-bit number at `at` (marker segment lengths); the caller checks the size.
 std::size_t bigEndian16(const std::string& bytes, std::size_t at);
-
-// Markers seen before the start of scan, e.g. true when FF DB comes before FF DA.
-bool markerBeforeScan(const std::string& jpeg, unsigned char marker);
 
 // The delta picture's scan put behind the key picture's head (its tables): what a client
 // decoder does with a delta picture.

@@ -118,8 +118,9 @@ StreamCapture captureStream(std::uint16_t port, const std::string& target, std::
 OpenStream::OpenStream(std::uint16_t port, const std::string& target) : fd_(sendRequest(port, target, "")) {
   if (fd_ < 0) return;
   pollfd entry{fd_, POLLIN, 0};
-  char chunk[1024];
-  answered_ = ::poll(&entry, 1, 10000) > 0 && ::recv(fd_, chunk, sizeof chunk, 0) > 0;
+  char chunk[4096];
+  const ssize_t n = ::poll(&entry, 1, 10000) > 0 ? ::recv(fd_, chunk, sizeof chunk, 0) : 0;
+  if (n > 0) firstBytes_.assign(chunk, static_cast<std::size_t>(n));
 }
 
 OpenStream::~OpenStream() {

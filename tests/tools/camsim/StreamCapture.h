@@ -23,9 +23,8 @@ StreamCapture captureStream(std::uint16_t port, const std::string& target, std::
                             const std::string& extraHeaders = "",
                             std::chrono::milliseconds deadline = std::chrono::seconds(10));
 
-// A stream connection left open (e.g. to check that shutdown does not wait for clients):
-// connects, sends the request and waits for the first bytes of the answer. Closes on
-// destruction.
+// A connection left open (e.g. to check that shutdown does not wait for clients): connects,
+// sends the request and waits up to 10 s for the first bytes of the answer. Closes on destruction.
 class OpenStream {
  public:
   OpenStream(std::uint16_t port, const std::string& target);
@@ -33,9 +32,10 @@ class OpenStream {
   OpenStream(const OpenStream&) = delete;
   OpenStream& operator=(const OpenStream&) = delete;
 
-  bool answered() const { return answered_; }
+  bool answered() const { return !firstBytes_.empty(); }
+  const std::string& firstBytes() const { return firstBytes_; }
 
  private:
   int fd_ = -1;
-  bool answered_ = false;
+  std::string firstBytes_;
 };
