@@ -6,10 +6,6 @@ namespace camsim {
 
 namespace {
 
-std::map<std::string, std::string> defaultJsonDocuments() {
-  return {{"/api/json/status/messagesystem/eventvariables/log", "{\"result\":[]}"}};
-}
-
 void storeLine(SectionLines& lines, const std::string& key, const std::string& value) {
   auto found = std::find_if(lines.begin(), lines.end(), [&](const auto& line) { return line.first == key; });
   if (found != lines.end()) {
@@ -22,7 +18,7 @@ void storeLine(SectionLines& lines, const std::string& key, const std::string& v
 }  // namespace
 
 CameraState::CameraState(ModelInfo model, SectionMap sections)
-    : model_(std::move(model)), sections_(std::move(sections)), jsonDocuments_(defaultJsonDocuments()) {}
+    : model_(std::move(model)), sections_(std::move(sections)) {}
 
 std::optional<SectionLines> CameraState::read(const std::string& section, const std::vector<std::string>& keys) const {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -79,10 +75,18 @@ EventSettings CameraState::events() const {
 }
 
 std::optional<std::string> CameraState::jsonDocument(const std::string& path) const {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = jsonDocuments_.find(path);
+    if (found != jsonDocuments_.end()) return found->second;
+  }
+  if (path == kEventVariablesPath) return messages_.eventVariablesJson();
+  return std::nullopt;
+}
+
+void CameraState::removeJsonDocument(const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
-  const auto found = jsonDocuments_.find(path);
-  if (found == jsonDocuments_.end()) return std::nullopt;
-  return found->second;
+  jsonDocuments_.erase(path);
 }
 
 bool CameraState::setJsonDocument(const std::string& path, std::string body) {

@@ -22,6 +22,8 @@ class SimControl {
   Reply fault(const Target& target);
   Reply events(const Target& target);
   Reply json(const Target& target);
+  Reply trigger(const Target& target);
+  Reply action(const Target& target);
 
   CameraState& state_;
   RequestLog& log_;

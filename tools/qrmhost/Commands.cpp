@@ -3,7 +3,7 @@
 namespace qrmhost {
 
 const std::vector<CommandDeclaration>& commandDeclarations() {
-  static const std::vector<CommandDeclaration> declarations = {declareModels, declareDevice, declareLive};
+  static const std::vector<CommandDeclaration> declarations = {declareModels, declareDevice, declareLive, declareDetect};
   return declarations;
 }
 

@@ -11,6 +11,7 @@ namespace qrmhost {
 void declareModels(CLI::App& app, CommandRun& chosen);
 void declareDevice(CLI::App& app, CommandRun& chosen);
 void declareLive(CLI::App& app, CommandRun& chosen);
+void declareDetect(CLI::App& app, CommandRun& chosen);
 
 const std::vector<CommandDeclaration>& commandDeclarations();
 
