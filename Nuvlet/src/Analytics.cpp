@@ -74,7 +74,8 @@ std::string describe(const std::vector<Polyline>& polylines) {
   for (size_t i = 0; i < polylines.size(); ++i) {
     text << (i ? " " : "") << "[";
     const auto& points = polylines[i].points;
-    for (size_t j = 0; j < points.size(); ++j) text << (j ? " " : "") << "(" << points[j].first << "," << points[j].second << ")";
+    for (size_t j = 0; j < points.size(); ++j)
+      text << (j ? " " : "") << "(" << points[j].first << "," << points[j].second << ")";
     text << "]";
   }
   text << "]";

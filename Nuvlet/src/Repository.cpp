@@ -243,7 +243,8 @@ class InfoReader {
       detector.settings = readProperties(member.value(), "settings", path);
       if (const Value* elements = optionalMember(member.value(), "elements", Type::object, path)) {
         for (const auto& element : elements->items())
-          detector.elements[element.key()] = readProperties(*elements, element.key().c_str(), memberPath(path, "elements"));
+          detector.elements[element.key()] =
+              readProperties(*elements, element.key().c_str(), memberPath(path, "elements"));
       }
       info_.detectors[member.key()] = std::move(detector);
     }

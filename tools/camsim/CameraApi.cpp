@@ -40,7 +40,9 @@ Reply CameraApi::handle(const Target& target, const std::string& rawQuery) {
   return Reply::notFound();
 }
 
-static bool isEventSection(const std::string& section) { return section.compare(0, 6, "event_") == 0 && section.size() > 6; }
+static bool isEventSection(const std::string& section) {
+  return section.compare(0, 6, "event_") == 0 && section.size() > 6;
+}
 
 Reply CameraApi::control(const Target& target) {
   const QueryItem* section = target.find("section");

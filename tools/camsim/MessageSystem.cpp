@@ -41,13 +41,14 @@ std::string withField(const std::string& definition, const std::string& key, con
 }
 
 std::int64_t nowSeconds() {
-  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
-      .count();
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace
 
-std::string MessageSystem::profileName(const std::string& definition) { return definition.substr(0, definition.find(':')); }
+std::string MessageSystem::profileName(const std::string& definition) {
+  return definition.substr(0, definition.find(':'));
+}
 
 bool MessageSystem::eventSet(const std::string& section, const std::string& key, const std::string& value) {
   const std::string type = section.substr(6);  // after "event_"
@@ -175,9 +176,8 @@ std::string MessageSystem::eventVariablesJson() const {
   nlohmann::ordered_json records = nlohmann::ordered_json::array();
   std::lock_guard<std::mutex> lock(mutex_);
   for (const auto& message : messageTimes_)
-    records.push_back({{"path", "messages.local." + message.first},
-                       {"tv_sec", std::to_string(message.second)},
-                       {"type", "changed"}});
+    records.push_back(
+        {{"path", "messages.local." + message.first}, {"tv_sec", std::to_string(message.second)}, {"type", "changed"}});
   return records.dump();
 }
 

@@ -65,7 +65,7 @@ class MessageSystem {
   std::map<std::string, std::map<std::string, std::string>> eventProfiles_;  // section -> name -> definition
   std::map<std::string, std::string> messageProfiles_;                       // name -> definition
   Fields actions_[kActionSlots];                                             // field ("name") -> value
-  std::map<std::string, std::int64_t> messageTimes_;                        // message -> seconds
+  std::map<std::string, std::int64_t> messageTimes_;                         // message -> seconds
 };
 
 }  // namespace camsim

@@ -91,7 +91,8 @@ Reply SimControl::action(const Target& target) {
     return Reply::ok();
   }
   const auto number = parseNumber(slot, 1, MessageSystem::kActionSlots);
-  if (!number || !messages.setActionName(static_cast<int>(*number), name)) return Reply::text(400, "slot is 1..20 or all\r\n");
+  if (!number || !messages.setActionName(static_cast<int>(*number), name))
+    return Reply::text(400, "slot is 1..20 or all\r\n");
   return Reply::ok();
 }
 

@@ -56,7 +56,9 @@ class DetectorReporter : public Talvo::GDRV::IVideoAnalyticsHandler {
              const char*) override {
     auto line = kindLine("event");
     line["name"] = name ? name : "";
-    line["phase"] = phase == Talvo::GDRV::EVENT_BEGIN ? "begin" : phase == Talvo::GDRV::EVENT_END ? "end" : "periodical";
+    line["phase"] = phase == Talvo::GDRV::EVENT_BEGIN ? "begin"
+                    : phase == Talvo::GDRV::EVENT_END ? "end"
+                                                      : "periodical";
     line["time"] = time;
     console_.report(line);
   }
@@ -128,10 +130,10 @@ int runDetect(Host& host, const DetectOptions& options) {
   const auto started = Clock::now();
   detector->Start();
   if (adjuster) adjuster->ApplySettings(&settingsReporter);
-  const auto deadline = options.secondsGiven
-                            ? started + std::chrono::duration_cast<Clock::duration>(
-                                            std::chrono::duration<double>(options.seconds))
-                            : started + kForever;
+  const auto deadline =
+      options.secondsGiven
+          ? started + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.seconds))
+          : started + kForever;
   host.stopRequest().waitUntil(deadline);
 
   detector->Stop();
@@ -158,24 +160,19 @@ void declareDetect(CLI::App& app, CommandRun& chosen) {
       ->type_name("ID")
       ->required();
   auto* seconds = addSecondsOption(*command, options->seconds, "how long to run (default: until Ctrl-C)");
-  command
-      ->add_option("--set", options->settings,
-                   "a detector setting applied after Start (may be repeated); VALUE as for live")
-      ->type_name("NAME=VALUE")
-      ->expected(1)
-      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-  command
-      ->add_option("--window", options->windows,
-                   "a rectangle of the \"window\" element, relative 0..1 (may be repeated)")
-      ->type_name("X,Y,W,H")
-      ->expected(1)
-      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-  command
-      ->add_option("--polyline", options->polylines,
-                   "a line of the \"polyline\" element, relative 0..1 (may be repeated)")
-      ->type_name("X1,Y1;X2,Y2;...")
-      ->expected(1)
-      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  const auto repeated = [command](const char* name, std::vector<std::string>& values, const char* help,
+                                  const char* typeName) {
+    command->add_option(name, values, help)
+        ->type_name(typeName)
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  };
+  repeated("--set", options->settings, "a detector setting applied after Start (may be repeated); VALUE as for live",
+           "NAME=VALUE");
+  repeated("--window", options->windows, "a rectangle of the \"window\" element, relative 0..1 (may be repeated)",
+           "X,Y,W,H");
+  repeated("--polyline", options->polylines, "a line of the \"polyline\" element, relative 0..1 (may be repeated)",
+           "X1,Y1;X2,Y2;...");
   command->callback([&chosen, options, seconds] {
     options->secondsGiven = seconds->count() > 0;
     chosen = [options](Host& host) { return runDetect(host, *options); };

@@ -3,7 +3,8 @@
 namespace qrmhost {
 
 const std::vector<CommandDeclaration>& commandDeclarations() {
-  static const std::vector<CommandDeclaration> declarations = {declareModels, declareDevice, declareLive, declareDetect};
+  static const std::vector<CommandDeclaration> declarations = {declareModels, declareDevice, declareLive,
+                                                               declareDetect};
   return declarations;
 }
 

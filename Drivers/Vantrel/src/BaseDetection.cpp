@@ -55,8 +55,8 @@ Talvo::LoggerOwner BaseDetection::log() const {
 void BaseDetection::rebuildLogger() {
   const Talvo::LoggerOwner deviceLogger = device_->deviceLogger();
   const std::string own = (boost::format("va %1%, %2%") % name_ % channel_).str();
-  auto logger = std::make_shared<const Talvo::LoggerOwner>(deviceLogger.logger(),
-                                                           deviceLogger.prefix() + "[" + own + "]");
+  auto logger =
+      std::make_shared<const Talvo::LoggerOwner>(deviceLogger.logger(), deviceLogger.prefix() + "[" + own + "]");
   std::lock_guard<std::mutex> lock(loggerMutex_);
   logger_ = std::move(logger);
 }
@@ -89,8 +89,7 @@ std::string BaseDetection::getDetectorName() const {
 
 std::shared_ptr<Talvo::Utility::AsyncMultiRequest> BaseDetection::makeBatch() {
   try {
-    return Talvo::Utility::AsyncMultiRequest::create(device_->connectionInfo(), device_->ioContext(),
-                                                     log().logger());
+    return Talvo::Utility::AsyncMultiRequest::create(device_->connectionInfo(), device_->ioContext(), log().logger());
   } catch (const std::exception& e) {
     NLOG(log(), 3, " Camera connection unknown: " << e.what());
     return nullptr;
@@ -124,8 +123,9 @@ void BaseDetection::checkAndCreateEventProfiles(bool again) {
           &BaseDetection::handleReadActionGroups);
   auto self = shared_from_this();
   batch->start([self](const boost::system::error_code& error) {
-    NLOG(self->log(), 0, " Checking profiles for '" << self->name_ << "' is finished with result "
-                                                     << Talvo::Utility::translateSystemError(error));
+    NLOG(self->log(), 0,
+         " Checking profiles for '" << self->name_ << "' is finished with result "
+                                    << Talvo::Utility::translateSystemError(error));
     self->profilesReady_ = true;
     self->checking_ = false;
     if (self->cleanupPending_) self->cleanupCreatedProfiles();
@@ -219,8 +219,7 @@ void BaseDetection::handleReadAction(const Batch& batch, const std::string& slot
 void BaseDetection::cleanupCreatedProfiles() {
   if (checking_) {
     cleanupPending_ = true;
-    NLOG(log(), 0, " Clearing profiles for '" << name_
-                                              << "' is postponed until working creating is fully finished");
+    NLOG(log(), 0, " Clearing profiles for '" << name_ << "' is postponed until working creating is fully finished");
     return;
   }
   cleanupPending_ = false;
@@ -254,8 +253,9 @@ void BaseDetection::cleanupCreatedProfiles() {
   }
   auto self = shared_from_this();
   batch->start([self](const boost::system::error_code& error) {
-    NLOG(self->log(), 0, " Clearing profiles for '" << self->name_ << "' is finished with result "
-                                                     << Talvo::Utility::translateSystemError(error));
+    NLOG(self->log(), 0,
+         " Clearing profiles for '" << self->name_ << "' is finished with result "
+                                    << Talvo::Utility::translateSystemError(error));
     self->holder_.reportStopped();
   });
 }
@@ -281,8 +281,7 @@ void BaseDetection::onEventVariableChanged(uint64_t timeMs) {
   lastChange_ = timeMs;
   boost::system::error_code ignored;
   endTimer_.cancel(ignored);
-  endTimer_.expires_from_now(
-      boost::posix_time::milliseconds(device_->detectorManager().eventEndDelay().count()));
+  endTimer_.expires_from_now(boost::posix_time::milliseconds(device_->detectorManager().eventEndDelay().count()));
   endArmed_ = true;
   auto self = shared_from_this();
   endTimer_.async_wait([self](const boost::system::error_code& error) {

@@ -115,8 +115,7 @@ void DetectorMngr::handleStatus(const boost::system::error_code& error, const Ta
   }
   if (pollFailed_) {
     pollFailed_ = false;
-    NLOG(logger(), 1, " Detector events answer again: checking the profiles of " << detectors_.size()
-                                                                                 << " detectors");
+    NLOG(logger(), 1, " Detector events answer again: checking the profiles of " << detectors_.size() << " detectors");
     const std::set<PolledDetector*> current = detectors_;
     for (PolledDetector* detector : current)
       if (detectors_.count(detector)) detector->onCameraBack();

@@ -53,8 +53,7 @@ void parseEventVariables(const Talvo::LoggerOwner& logger, const std::string& bo
   } catch (const TreeError& e) {
     NLOG(logger, 3, " Can not get tree from JSON: " << e.what());
   } catch (const std::logic_error& e) {
-    NLOG(logger, 3, " JSON parameters is bad: " << e.what() << ", data="
-                                                  << Talvo::prepareBuffer("\t\t", body));
+    NLOG(logger, 3, " JSON parameters is bad: " << e.what() << ", data=" << Talvo::prepareBuffer("\t\t", body));
   } catch (const std::exception& e) {
     NLOG(logger, 3, " Can not read JSON: " << e.what());
   }

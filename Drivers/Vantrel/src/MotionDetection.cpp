@@ -93,7 +93,8 @@ std::string motionAreaText(const std::vector<Talvo::Utility::Rectangle>& rectang
   std::string area;
   for (size_t i = 0; i < rectangles.size(); ++i) {
     const auto& r = rectangles[i];
-    appendEntry(area, entryStart(r.properties) + rectangleText(r, reversed) + entryEnd(r.properties, i + 1, activitySensor));
+    appendEntry(area,
+                entryStart(r.properties) + rectangleText(r, reversed) + entryEnd(r.properties, i + 1, activitySensor));
   }
   for (size_t i = 0; i < polylines.size(); ++i) {
     const auto& line = polylines[i];
@@ -109,8 +110,7 @@ std::string motionAreaText(const std::vector<Talvo::Utility::Rectangle>& rectang
 
 MotionDetection::MotionDetection(Talvo::GDRV::IVideoAnalyticsHandler* handler, uint32_t channel,
                                  const std::string& detectorId, Device* device)
-    : BaseDetection(handler, channel, detectorId, "onMotion", "orbexMD", device),
-      reversedArea_([this] {
+    : BaseDetection(handler, channel, detectorId, "onMotion", "orbexMD", device), reversedArea_([this] {
         int value = 0;
         return description() && integerProperty(description()->properties, "reversedArea", value) && value == 1;
       }()) {}
@@ -124,7 +124,8 @@ const Talvo::GDRV::Properties* MotionDetection::elementOrLog(const char* element
   }
   const auto* properties = elementProperties(element);
   if (!properties && logger.isLevelEnabled(3))
-    logger.log(3, __FILE__, __LINE__, function, std::string(" visual element '") + element + "' not found in repository.");
+    logger.log(3, __FILE__, __LINE__, function,
+               std::string(" visual element '") + element + "' not found in repository.");
   return properties;
 }
 
@@ -158,8 +159,9 @@ std::string MotionDetection::objectSize(const std::string& name, const std::stri
 
 void MotionDetection::applySettings(const ParamsMap& set, Talvo::Utility::ActionCompletion done) {
   std::string profile = "/control/control?section=event_ima&set_profile=ima:" + detectorName();
-  std::string motion = "/control/control?set&section=event_ima&motionwinid=1&motionreftime=0&motionnightoff=0"
-                       "&ima_as_show_directions=1";
+  std::string motion =
+      "/control/control?set&section=event_ima&motionwinid=1&motionreftime=0&motionnightoff=0"
+      "&ima_as_show_directions=1";
   bool profileChanged = false;
   try {
     std::string sensor;
@@ -200,8 +202,8 @@ void MotionDetection::applySettings(const ParamsMap& set, Talvo::Utility::Action
     if (set.count("perspectiveCompensation")) motion += std::string("&ima_as_use_perspective=") + flag(perspective);
     if (v2 && !perspective) motion += objectSize("minimumObjectSize", "&ima_as_min_obj_size=");
     if (v2 && perspective)
-      motion += objectSize("nearObjectSize", "&ima_as_near_obj_size=") +
-                objectSize("farObjectSize", "&ima_as_far_obj_size=");
+      motion +=
+          objectSize("nearObjectSize", "&ima_as_near_obj_size=") + objectSize("farObjectSize", "&ima_as_far_obj_size=");
     motion += "&motion_area=" + (activitySensor_ ? std::string() : area);
   } catch (const boost::bad_any_cast& e) {
     NLOG(log(), 3, " Bad param type, error:" << e.what());
@@ -215,9 +217,8 @@ void MotionDetection::applySettings(const ParamsMap& set, Talvo::Utility::Action
   }
   if (profileChanged) batch->addGetRequest(profile, 0, nullptr);
   batch->addGetRequest(motion, 0, nullptr);
-  batch->start([done](const boost::system::error_code& error) mutable {
-    done(Talvo::Utility::translateSystemError(error));
-  });
+  batch->start(
+      [done](const boost::system::error_code& error) mutable { done(Talvo::Utility::translateSystemError(error)); });
 }
 
 }  // namespace Vantrel

@@ -17,7 +17,9 @@ void forEachLine(const std::string& text, const std::function<bool(const std::st
   }
 }
 
-bool startsWith(const std::string& text, const std::string& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
+bool startsWith(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
 
 }  // namespace
 

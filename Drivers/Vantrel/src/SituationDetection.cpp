@@ -14,8 +14,8 @@ namespace {
 std::string repositoryName(const Talvo::GDRV::DriverInfo& info, const std::string& detectorId) {
   const auto found = info.detectors.find(detectorId);
   if (found == info.detectors.end()) return std::string();
-  const auto* name =
-      dynamic_cast<const Talvo::GDRV::PropertyString*>(Talvo::GDRV::findProperty(found->second.properties, "detectorName"));
+  const auto* name = dynamic_cast<const Talvo::GDRV::PropertyString*>(
+      Talvo::GDRV::findProperty(found->second.properties, "detectorName"));
   return name ? name->value : std::string();
 }
 

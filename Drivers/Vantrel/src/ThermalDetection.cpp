@@ -157,7 +157,9 @@ void ThermalDetection::applySettings(const Talvo::Utility::ParamsMap& set, Talvo
         [done, logger](const boost::system::error_code& error, const Talvo::http::Body& body,
                        const Talvo::http::HttpResponse& response) mutable {
           const bool good = isDeviceResponseOk(error, body, response, logger, "sending settings");
-          done(good ? 0 : (error ? Talvo::Utility::translateSystemError(error) : Talvo::http::translateResponseError(response)));
+          done(good ? 0
+                    : (error ? Talvo::Utility::translateSystemError(error)
+                             : Talvo::http::translateResponseError(response)));
         },
         request_, logger.logger());
   } catch (const std::exception& e) {

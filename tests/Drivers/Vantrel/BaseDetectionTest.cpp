@@ -19,11 +19,10 @@ const char kCreateMessage[] =
 const char kCreateGroup[] =
     "/control/control?set&section=actions&ah1_name=orbexMD&ah1_arming=enable&ah1_timetable=&ah1_events=IMA,orbexMD"
     "&ah1_deadtime=1&ah1_chaining=par&ah1_subactions=0000:action=MS,orbexMD:timeout=0";
-const std::vector<std::string> kCleanup = {
-    "/control/control?section=actions&delete_profile=ah1_subactions:0000",
-    "/control/control?section=actions&ah1_name=&ah1_arming=disable",
-    "/admin/control?section=msgsysprofiles&delete_profile=profile:orbexMD",
-    "/control/control?section=event_ima&delete_profile=ima:orbexMD"};
+const std::vector<std::string> kCleanup = {"/control/control?section=actions&delete_profile=ah1_subactions:0000",
+                                           "/control/control?section=actions&ah1_name=&ah1_arming=disable",
+                                           "/admin/control?section=msgsysprofiles&delete_profile=profile:orbexMD",
+                                           "/control/control?section=event_ima&delete_profile=ima:orbexMD"};
 
 class BaseDetectionTest : public DetectorTest {
  protected:
@@ -118,7 +117,8 @@ TEST_F(BaseDetectionTest, StopDuringTheCheckDefersTheCleanupUntilTheBatchEnds) {
   ASSERT_TRUE(camera->waitForRequest("/control/control?read&section=actions", 1, 10s));
   motion->Stop();
   ASSERT_TRUE(handler.waitStopped()) << logger.dump();
-  EXPECT_TRUE(logger.contains(" Clearing profiles for 'orbexMD' is postponed until working creating is fully finished"));
+  EXPECT_TRUE(
+      logger.contains(" Clearing profiles for 'orbexMD' is postponed until working creating is fully finished"));
   EXPECT_TRUE(logger.contains(" Checking action profile is canceled"));
   EXPECT_EQ(indexOf(kCreateGroup), -1) << "no group after Stop";
   ASSERT_GE(indexOf(kCreateMessage), 0);

@@ -50,10 +50,16 @@ class RecordingAnalyticsHandler : public Talvo::GDRV::IVideoAnalyticsHandler, pu
   }
   void Data(Talvo::IContract*, const char*, uint64_t, const char*) override {}
 
-  bool waitStarted(int n = 1) const { return waitUntil([&] { return started >= n; }, 10s); }
-  bool waitStopped(int n = 1) const { return waitUntil([&] { return stopped >= n; }, 10s); }
+  bool waitStarted(int n = 1) const {
+    return waitUntil([&] { return started >= n; }, 10s);
+  }
+  bool waitStopped(int n = 1) const {
+    return waitUntil([&] { return stopped >= n; }, 10s);
+  }
   // Every Start answered by a Stop.
-  bool waitSettled() const { return waitUntil([&] { return stopped >= started; }, 10s); }
+  bool waitSettled() const {
+    return waitUntil([&] { return stopped >= started; }, 10s);
+  }
   bool waitEvents(size_t n, std::chrono::milliseconds deadline = 10s) const {
     return waitUntil([&] { return events.size() >= n; }, deadline);
   }

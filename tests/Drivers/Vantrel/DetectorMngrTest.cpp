@@ -67,8 +67,8 @@ TEST_F(DetectorMngrTest, EventVariableAnswers) {
     const char* logged;  // "" : nothing at level 3
   };
   const Case cases[] = {
-      {"a record before the start is a baseline", R"([{"path":"messages.local.orbexMD","tv_sec":"100","type":"changed"}])",
-       ""},
+      {"a record before the start is a baseline",
+       R"([{"path":"messages.local.orbexMD","tv_sec":"100","type":"changed"}])", ""},
       {"other types", R"([{"path":"messages.local.orbexMD","tv_sec":"200","type":"deleted"}])", ""},
       {"other prefixes", R"({"a":{"path":"messages.remote.orbexMD","tv_sec":"300","type":"changed"}})", ""},
       {"an empty tv_sec", R"([{"path":"messages.local.orbexMD","tv_sec":"","type":"changed"}])", ""},

@@ -36,9 +36,10 @@ TEST_F(SituationDetectionTest, EachKindSendsItsOwnSetting) {
     auto* detector = create(c.detector, &reporter);
     ASSERT_NE(detector, nullptr);
     startAndWait(detector, logger.count(kChecked) + 1);
-    EXPECT_GE(indexOf(std::string("/control/control?set&section=event_env&env=AN:_profilename=AN:env_dead=0:env_sens=") +
-                      c.sensor),
-              0)
+    EXPECT_GE(
+        indexOf(std::string("/control/control?set&section=event_env&env=AN:_profilename=AN:env_dead=0:env_sens=") +
+                c.sensor),
+        0)
         << c.detector;
     const size_t before = settingRequests().size();
     EXPECT_EQ(apply(detector, c.set), c.code) << c.detector;

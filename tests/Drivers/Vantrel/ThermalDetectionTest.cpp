@@ -24,8 +24,8 @@ class ThermalDetectionTest : public DetectorTest {
     EXPECT_EQ(camera->request("/control/control?set&section=imagecontrol&camera=" + lens, kAuth).status, 200);
     auto* thermal = create("thermal");
     auto lines = TestVisualList::polylines({{{0.75, 0.5}, {0.25, 0.25}}});
-    EXPECT_EQ(Talvo::contract_cast<Talvo::Analytics::IVisualAsyncAdjuster>(thermal)->SetPolylineArray("polyline", &lines),
-              0);
+    EXPECT_EQ(
+        Talvo::contract_cast<Talvo::Analytics::IVisualAsyncAdjuster>(thermal)->SetPolylineArray("polyline", &lines), 0);
     startAndWait(thermal);
     return thermal;
   }
