@@ -110,6 +110,9 @@ struct CodecDescription {
 struct DetectorDescription {
   Properties properties;  // "detectionType", "reversedArea", ...
   Properties settings;    // defaults of the detector's settings
+  // Visual elements the host may draw ("window", "polyline") -> their properties
+  // ("controlArea", "sensitivity", ...).
+  std::map<std::string, Properties> elements;
 };
 
 struct DriverInfo {

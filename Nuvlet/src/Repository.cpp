@@ -237,10 +237,15 @@ class InfoReader {
     for (const auto& member : detectors->items()) {
       const std::string path = memberPath("detectors", member.key());
       expectType(member.value(), Type::object, path);
-      expectOnlyMembers(member.value(), path, {"properties", "settings"});
+      expectOnlyMembers(member.value(), path, {"properties", "settings", "elements"});
       GDRV::DetectorDescription detector;
       detector.properties = readProperties(member.value(), "properties", path);
       detector.settings = readProperties(member.value(), "settings", path);
+      if (const Value* elements = optionalMember(member.value(), "elements", Type::object, path)) {
+        for (const auto& element : elements->items())
+          detector.elements[element.key()] =
+              readProperties(*elements, element.key().c_str(), memberPath(path, "elements"));
+      }
       info_.detectors[member.key()] = std::move(detector);
     }
   }

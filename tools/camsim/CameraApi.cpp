@@ -32,7 +32,7 @@ CameraApi::CameraApi(CameraState& state, const PictureSource& pictures) : state_
 Reply CameraApi::handle(const Target& target, const std::string& rawQuery) {
   const std::string& path = target.path;
   if (path == "/control/control") return control(target);
-  if (path == "/admin/control") return adminControl(rawQuery);
+  if (path == "/admin/control") return adminControl(target, rawQuery);
   if (path == "/admin/audio") return adminAudio(target);
   if (path == "/admin/rcontrol" || path == "/control/rcontrol") return remoteControl(target);
   if (path == "/control/click.cgi") return Reply::ok();  // PTZ: accepted, and in the request log
@@ -58,22 +58,81 @@ Reply CameraApi::remoteControl(const Target& target) {
   return Reply::ok();
 }
 
+static bool isEventSection(const std::string& section) {
+  return section.compare(0, 6, "event_") == 0 && section.size() > 6;
+}
+
 Reply CameraApi::control(const Target& target) {
-  if (target.has("read")) return readSection(state_, target);
   const QueryItem* section = target.find("section");
+  const bool messageSystem = section && (isEventSection(section->value) || section->value == "actions");
+  if (target.has("read")) return messageSystem ? messageSystemRead(target) : readSection(state_, target);
   if (!section || section->value.empty()) return Reply::text(400, "Missing section\r\n");
   // The camera treats any request naming a section without "read" as a set.
   SectionLines lines;
-  for (const QueryItem& item : target.query) {
-    if (!isControlWord(item.name) && item.hasValue) lines.emplace_back(item.name, item.value);
+  if (messageSystem) {
+    messageSystemSet(section->value, target, lines);
+  } else {
+    for (const QueryItem& item : target.query) {
+      if (!isControlWord(item.name) && item.hasValue) lines.emplace_back(item.name, item.value);
+    }
   }
-  state_.set(section->value, lines);
+  if (!lines.empty() || !messageSystem) state_.set(section->value, lines);
   return Reply::ok();
 }
 
-Reply CameraApi::adminControl(const std::string& rawQuery) {
-  // Message-system profiles are only remembered for now.
+// Event sections list their profiles under the event type's key, other keys as stored lines;
+// "actions" answers every ahN_<field> key asked for, empty when unset.
+Reply CameraApi::messageSystemRead(const Target& target) {
+  const std::string section = target.valueOr("section", "");
+  std::vector<std::string> keys;
+  for (const QueryItem& item : target.query)
+    if (!isControlWord(item.name)) keys.push_back(item.name);
+  if (section == "actions") return Reply::text(200, formatSection(state_.messages().actionRead(keys)));
+  const std::string type = section.substr(6);
+  SectionLines lines;
+  std::vector<std::string> plainKeys;
+  for (const std::string& key : keys) {
+    if (key == type) {
+      const auto profiles = state_.messages().eventRead(section, type);
+      lines.insert(lines.end(), profiles.begin(), profiles.end());
+    } else {
+      plainKeys.push_back(key);
+    }
+  }
+  if (keys.empty() || !plainKeys.empty()) {
+    if (const auto stored = state_.read(section, plainKeys)) lines.insert(lines.end(), stored->begin(), stored->end());
+  }
+  return Reply::text(200, formatSection(lines));
+}
+
+// Profile and group changes go to the message system; other pairs into `plain`.
+void CameraApi::messageSystemSet(const std::string& section, const Target& target, SectionLines& plain) {
+  MessageSystem& messages = state_.messages();
+  SectionLines pairs;
+  for (const QueryItem& item : target.query)
+    if (!isControlWord(item.name) && item.hasValue) pairs.emplace_back(item.name, item.value);
+  if (section != "actions") {
+    if (const QueryItem* profile = target.find("set_profile")) {
+      SectionLines fields;
+      for (const auto& pair : pairs)
+        if (pair.first != "set_profile") fields.push_back(pair);
+      messages.eventProfileFields(section, profile->value, fields);
+      return;
+    }
+  }
+  for (const auto& pair : pairs) {
+    const bool taken = section == "actions" ? messages.actionSet(pair.first, pair.second)
+                                            : messages.eventSet(section, pair.first, pair.second);
+    if (!taken) plain.push_back(pair);
+  }
+}
+
+Reply CameraApi::adminControl(const Target& target, const std::string& rawQuery) {
   state_.recordAdminQuery(rawQuery);
+  if (target.valueOr("section", "") != "msgsysprofiles") return Reply::ok();
+  if (target.has("read")) return Reply::text(200, formatSection(state_.messages().messageRead()));
+  for (const QueryItem& item : target.query)
+    if (item.hasValue) state_.messages().messageSet(item.name, item.value);
   return Reply::ok();
 }
 

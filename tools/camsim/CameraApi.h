@@ -24,6 +24,9 @@ class CameraApi {
   Reply control(const Target& target);
   Reply remoteControl(const Target& target);
   Reply adminControl(const std::string& rawQuery);
+  Reply adminControl(const Target& target, const std::string& rawQuery);
+  Reply messageSystemRead(const Target& target);
+  void messageSystemSet(const std::string& section, const Target& target, SectionLines& plain);
   Reply adminAudio(const Target& target);
   Reply json(const Target& target);
   Reply currentPicture();

@@ -6,10 +6,6 @@ namespace camsim {
 
 namespace {
 
-std::map<std::string, std::string> defaultJsonDocuments() {
-  return {{"/api/json/status/messagesystem/eventvariables/log", "{\"result\":[]}"}};
-}
-
 void storeLine(SectionLines& lines, const std::string& key, const std::string& value) {
   auto found = std::find_if(lines.begin(), lines.end(), [&](const auto& line) { return line.first == key; });
   if (found != lines.end()) {
@@ -24,7 +20,6 @@ void storeLine(SectionLines& lines, const std::string& key, const std::string& v
 CameraState::CameraState(ModelInfo model, SectionMap sections)
     : model_(std::move(model)),
       sections_(std::move(sections)),
-      jsonDocuments_(defaultJsonDocuments()),
       identity_{{"SWV", model_.firmware},
                 {"CFL", model_.name},
                 {"TSL", model_.thermal ? std::optional<std::string>("TR-1") : std::nullopt}} {}
@@ -114,10 +109,18 @@ EventSettings CameraState::events() const {
 }
 
 std::optional<std::string> CameraState::jsonDocument(const std::string& path) const {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = jsonDocuments_.find(path);
+    if (found != jsonDocuments_.end()) return found->second;
+  }
+  if (path == kEventVariablesPath) return messages_.eventVariablesJson();
+  return std::nullopt;
+}
+
+void CameraState::removeJsonDocument(const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
-  const auto found = jsonDocuments_.find(path);
-  if (found == jsonDocuments_.end()) return std::nullopt;
-  return found->second;
+  jsonDocuments_.erase(path);
 }
 
 bool CameraState::setJsonDocument(const std::string& path, std::string body) {

@@ -3,6 +3,7 @@
 // Thread safety: every method may be called from any io thread; one mutex guards all.
 #pragma once
 
+#include "MessageSystem.h"
 #include "Models.h"
 
 #include <cstddef>
@@ -53,8 +54,15 @@ class CameraState {
   void setEvents(EventSettings events);
   EventSettings events() const;
 
-  // JSON document served at an /api/json/ path.
+  // The message and event system (it locks itself).
+  MessageSystem& messages() { return messages_; }
+  const MessageSystem& messages() const { return messages_; }
+
+  // JSON document served at an /api/json/ path: a stored one, else the event-variable log
+  // computed from the message system at its path.
   std::optional<std::string> jsonDocument(const std::string& path) const;
+  // Forgets a stored document (the computed one answers again).
+  void removeJsonDocument(const std::string& path);
   // False when the path is new and kMaxJsonDocuments are already stored.
   bool setJsonDocument(const std::string& path, std::string body);
 
@@ -78,6 +86,9 @@ class CameraState {
   SignalState signals_;
   std::map<std::string, std::string> jsonDocuments_;
   std::map<std::string, std::optional<std::string>> identity_;
+  MessageSystem messages_;
 };
+
+inline constexpr const char* kEventVariablesPath = "/api/json/status/messagesystem/eventvariables/log";
 
 }  // namespace camsim

@@ -21,6 +21,17 @@ Reply SimControl::handle(const Target& target) {
   if (path == "/sim/state") return readSection(state_, target);
   if (path == "/sim/identity") return identity(target);
   if (path == "/sim/io") return signalLines(target);
+  if (path == "/sim/trigger") return trigger(target);
+  if (path == "/sim/profiles") {
+    Reply reply = Reply::text(200, state_.messages().profilesJson());
+    reply.contentType = "application/json";
+    return reply;
+  }
+  if (path == "/sim/reset-profiles") {
+    state_.messages().reset();
+    return Reply::ok();
+  }
+  if (path == "/sim/action") return action(target);
   return Reply::notFound();
 }
 
@@ -54,6 +65,10 @@ Reply SimControl::events(const Target& target) {
 Reply SimControl::json(const Target& target) {
   const std::string path = target.valueOr("path", "");
   if (path.compare(0, 10, "/api/json/") != 0) return Reply::text(400, "path must start with /api/json/\r\n");
+  if (target.valueOr("reset", "") == "1") {
+    state_.removeJsonDocument(path);
+    return Reply::ok();
+  }
   if (!target.has("body")) return Reply::text(400, "body missing\r\n");
   if (!state_.setJsonDocument(path, target.valueOr("body", ""))) {
     return Reply::text(400, "too many documents\r\n");
@@ -104,6 +119,33 @@ Reply SimControl::signalLines(const Target& target) {
   Reply reply = Reply::text(200, answer.dump() + "\n");
   reply.contentType = "application/json";
   return reply;
+}
+
+}  // namespace camsim
+
+namespace camsim {
+
+Reply SimControl::trigger(const Target& target) {
+  if (!state_.messages().trigger(target.valueOr("event", ""))) return Reply::notFound();
+  return Reply::ok();
+}
+
+// A foreign action group: slot=N (1..20, or "all" for every slot without a name) and name=X.
+Reply SimControl::action(const Target& target) {
+  const std::string name = target.valueOr("name", "");
+  const std::string slot = target.valueOr("slot", "");
+  MessageSystem& messages = state_.messages();
+  if (slot == "all") {
+    for (int n = 1; n <= MessageSystem::kActionSlots; ++n) {
+      const auto current = messages.actionRead({"ah" + std::to_string(n) + "_name"});
+      if (current.empty() || current.front().second.empty()) messages.setActionName(n, name + std::to_string(n));
+    }
+    return Reply::ok();
+  }
+  const auto number = parseNumber(slot, 1, MessageSystem::kActionSlots);
+  if (!number || !messages.setActionName(static_cast<int>(*number), name))
+    return Reply::text(400, "slot is 1..20 or all\r\n");
+  return Reply::ok();
 }
 
 }  // namespace camsim

@@ -24,6 +24,8 @@ class SimControl {
   Reply json(const Target& target);
   Reply identity(const Target& target);
   Reply signalLines(const Target& target);
+  Reply trigger(const Target& target);
+  Reply action(const Target& target);
 
   CameraState& state_;
   RequestLog& log_;

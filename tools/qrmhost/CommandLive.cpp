@@ -56,22 +56,6 @@ LivePlan readPlan(const LiveOptions& options) {
   return plan;
 }
 
-// Stores each setting in the adjuster; Main thread, no lock held.
-void storeSettings(Talvo::IAsyncAdjuster& adjuster, const std::vector<SettingValue>& settings, HostLogger& logger) {
-  struct Store {
-    Talvo::IAsyncAdjuster& adjuster;
-    const char* name;
-    void operator()(int value) const { adjuster.SetValue(name, value); }
-    void operator()(bool value) const { adjuster.SetValue(name, value); }
-    void operator()(double value) const { adjuster.SetValue(name, value); }
-    void operator()(const std::string& value) const { adjuster.SetValue(name, value.c_str()); }
-  };
-  for (const auto& setting : settings) {
-    logger.log(1, "setting " + describeSetting(setting));
-    std::visit(Store{adjuster, setting.name.c_str()}, setting.value);
-  }
-}
-
 std::string progressText(const LiveTally::Totals& totals, double seconds) {
   char text[160];
   std::snprintf(text, sizeof text, "%.1f s  frames %llu (key %llu)  %llu bytes  audio %llu  failures %llu", seconds,
@@ -142,7 +126,7 @@ int runLive(Host& host, const LivePlan& plan) {
   if (!plan.settings.empty()) {
     adjuster = Talvo::contract_cast<Talvo::IAsyncAdjuster>(video.get());
     if (!adjuster) throw ExitError(kExitUsage, "the video source takes no settings (no adjuster)");
-    storeSettings(*adjuster, plan.settings, host.logger());
+    storeSettings(*adjuster, plan.settings, [&host](const std::string& text) { host.logger().log(1, text); });
   }
 
   ModuleObject<Talvo::GDRV::IAudioSource> audio;

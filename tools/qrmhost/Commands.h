@@ -14,6 +14,7 @@ void declareDevice(CLI::App& app, CommandRun& chosen);
 void declareIo(CLI::App& app, CommandRun& chosen);
 void declareLive(CLI::App& app, CommandRun& chosen);
 void declarePtz(CLI::App& app, CommandRun& chosen);
+void declareDetect(CLI::App& app, CommandRun& chosen);
 
 const std::vector<CommandDeclaration>& commandDeclarations();
 

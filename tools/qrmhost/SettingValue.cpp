@@ -111,4 +111,20 @@ std::string describeSetting(const SettingValue& setting) {
   return setting.name + "=" + std::visit(Describe{}, setting.value);
 }
 
+void storeSettings(Talvo::IAsyncAdjuster& adjuster, const std::vector<SettingValue>& settings,
+                   const std::function<void(const std::string&)>& note) {
+  struct Store {
+    Talvo::IAsyncAdjuster& adjuster;
+    const char* name;
+    void operator()(int value) const { adjuster.SetValue(name, value); }
+    void operator()(bool value) const { adjuster.SetValue(name, value); }
+    void operator()(double value) const { adjuster.SetValue(name, value); }
+    void operator()(const std::string& value) const { adjuster.SetValue(name, value.c_str()); }
+  };
+  for (const auto& setting : settings) {
+    note("setting " + describeSetting(setting));
+    std::visit(Store{adjuster, setting.name.c_str()}, setting.value);
+  }
+}
+
 }  // namespace qrmhost

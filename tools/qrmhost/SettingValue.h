@@ -2,7 +2,11 @@
 #pragma once
 
 #include <string>
+#include <functional>
 #include <variant>
+#include <vector>
+
+#include "host/Contract.h"
 
 namespace qrmhost {
 
@@ -19,5 +23,10 @@ SettingValue parseSetting(const std::string& text);
 
 // "name=value (type)" for notices.
 std::string describeSetting(const SettingValue& setting);
+
+// Stores each setting in the adjuster with the SetValue of its type, telling `note` about each
+// first ("setting name=value (type)"). Main thread, no lock held.
+void storeSettings(Talvo::IAsyncAdjuster& adjuster, const std::vector<SettingValue>& settings,
+                   const std::function<void(const std::string&)>& note);
 
 }  // namespace qrmhost

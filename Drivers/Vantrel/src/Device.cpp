@@ -7,6 +7,9 @@
 #include "AudioSource.h"
 #include "IODevice.h"
 #include "TelemetryChannel.h"
+#include "MotionDetection.h"
+#include "SituationDetection.h"
+#include "ThermalDetection.h"
 #include "VideoSource.h"
 #include "VideoSourceVer2.h"
 #include "Nuvlet/include/Contract.h"
@@ -34,6 +37,7 @@ Device::Device(Talvo::GDRV::IDeviceHandler* handler, const ModelEntry& model, co
 Device::~Device() {
   // Nothing may run on the connection thread while the device is torn down.
   stopConnectionThread();
+  detectorMngr_.shutdown();
   std::lock_guard<std::mutex> lock(armingMutex_);
   armingRequest_.reset();
 }
@@ -78,9 +82,22 @@ Talvo::GDRV::IAudioDestination* Device::makeAudioDestination(Talvo::GDRV::IAudio
   return nullptr;
 }
 
-// The detectors (chosen by detection type, chooseDetector) are not offered yet.
-Talvo::GDRV::IVideoAnalytics* Device::makeVideoAnalytics(Talvo::GDRV::IVideoAnalyticsHandler*, uint32_t,
-                                                         const std::string&) {
+// The detector of the detection type (the temperatures detector is not offered yet).
+Talvo::GDRV::IVideoAnalytics* Device::makeVideoAnalytics(Talvo::GDRV::IVideoAnalyticsHandler* handler, uint32_t channel,
+                                                         const std::string& detectorId) {
+  switch (chooseDetector(detectionTypeOf(driverInfo(), detectorId))) {
+    case DetectorKind::Motion:
+      return BaseDetection::create<MotionDetection>(handler, channel, detectorId, this);
+    case DetectorKind::Shock:
+      return BaseDetection::create<SituationDetection>(handler, channel, detectorId, "shockDetected", this);
+    case DetectorKind::Ir:
+      return BaseDetection::create<SituationDetection>(handler, channel, detectorId, "irDetected", this);
+    case DetectorKind::Thermal:
+      return BaseDetection::create<ThermalDetection>(handler, channel, detectorId, this);
+    case DetectorKind::Temperatures:
+    case DetectorKind::None:
+      break;
+  }
   return nullptr;
 }
 

@@ -16,6 +16,7 @@
 #include <boost/shared_ptr.hpp>
 
 #include "ChannelChoice.h"
+#include "DetectorMngr.h"
 #include "DeviceData.h"
 #include "ResponseCheck.h"
 #include "Nuvlet/include/Device.h"
@@ -73,6 +74,9 @@ class Device : public Talvo::Utility::Device<boost::shared_ptr<DeviceData>, Talv
   // The camera's connection information; throws Talvo::asio::ConnectionTextError.
   Talvo::asio::ConnectionInfo cameraConnection() const { return connectionInfo(); }
 
+  // The detectors' manager; its operations run on the connection thread.
+  DetectorMngr& detectorManager() { return detectorMngr_; }
+
  protected:
   void cancel() override;
   Talvo::GDRV::IAudioSource* makeAudioSource(Talvo::GDRV::IAudioSourceHandler* handler, uint32_t channel,
@@ -94,6 +98,7 @@ class Device : public Talvo::Utility::Device<boost::shared_ptr<DeviceData>, Talv
   std::atomic<ArmingState> armingState_{ArmingState::NotRequested};
   std::mutex armingMutex_;
   Talvo::http::AsyncOperationPtr armingRequest_;
+  DetectorMngr detectorMngr_{*this};
 };
 
 }  // namespace Vantrel

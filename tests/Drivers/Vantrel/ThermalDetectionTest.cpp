@@ -1,0 +1,87 @@
+// The thermal detector: its parameter text in the created profile, the settings it sends with
+// their number formats, the lens-aware area and a wrong-typed setting.
+#include "DetectorFixture.h"
+#include "ThermalDetection.h"
+
+namespace {
+
+const char kDefaults[] =
+    ":ara_measurement_mode=absolute:ara_mode=pixel:ara_millipercent=0.100:ara_type=level:ara_reference_area="
+    ":ara_reference_tolerance=0:ara_unit=celcius:ara_lvl=37.5:ara_lvl_cmp=higher:ara_range_min=30.0"
+    ":ara_range_max=50.0:ara_range_cmp=inside:ara_act=every:ara_show_area=off:ara_show_meter=0"
+    ":ara_show_temperature=off:ara_show_coordinates=off:ara_show_crosshair=off:ara_show_name=off";
+
+class ThermalDetectionTest : public DetectorTest {
+ protected:
+  std::string lastSettings() const {
+    std::string last;
+    for (const auto& target : camera->requestTargets())
+      if (target.rfind("/control/control?section=event_env&set_profile=env:AN&", 0) == 0) last = target;
+    return last;
+  }
+  Talvo::GDRV::IVideoAnalytics* startWithLine(bool bothLenses) {
+    const std::string lens = bothLenses ? "both" : "right";
+    EXPECT_EQ(camera->request("/control/control?set&section=imagecontrol&camera=" + lens, kAuth).status, 200);
+    auto* thermal = create("thermal");
+    auto lines = TestVisualList::polylines({{{0.75, 0.5}, {0.25, 0.25}}});
+    EXPECT_EQ(
+        Talvo::contract_cast<Talvo::Analytics::IVisualAsyncAdjuster>(thermal)->SetPolylineArray("polyline", &lines), 0);
+    startAndWait(thermal);
+    return thermal;
+  }
+};
+
+TEST_F(ThermalDetectionTest, TheProfileCarriesAreaAndEveryParameter) {
+  startCamera("VX-T40");
+  auto* thermal = startWithLine(false);
+  EXPECT_GE(indexOf(std::string("/control/control?set&section=event_env&env=AN:_profilename=AN:env_dead=0"
+                                ":env_sens=ara:ara_area=1,poly%3D960x480/320x720") +
+                    kDefaults),
+            0)
+      << camera->get("/sim/requests");
+  EXPECT_TRUE(logger.contains(" Set polylines: "));
+
+  struct Case {
+    std::vector<std::pair<std::string, boost::any>> set;
+    int code;
+    const char* tail;  // after the area
+  };
+  const Case cases[] = {
+      {{{"millipercent", 0.0004}}, 0, "&ara_millipercent=0.001"},
+      {{{"millipercent", 0.25}}, 0, "&ara_millipercent=0.250"},
+      {{{"level", 40}}, 0, "&ara_lvl=40.0"},
+      {{{"detectorName", std::string("Hall")}, {"showMeter", true}, {"unit", std::string("fahrenheit")}},
+       0,
+       "&_profilename=Hall&ara_unit=fahrenheit&ara_show_meter=1"},
+      {{{"level", std::string("hot")}}, 7, nullptr},
+  };
+  for (const Case& c : cases) {
+    const std::string before = lastSettings();
+    EXPECT_EQ(apply(thermal, c.set), c.code);
+    if (!c.tail) {
+      EXPECT_EQ(lastSettings(), before) << "nothing sent for a wrong type";
+      continue;
+    }
+    EXPECT_EQ(lastSettings(), std::string("/control/control?section=event_env&set_profile=env:AN&ara_area=1,poly%3D") +
+                                  "960x480/320x720" + c.tail);
+  }
+  EXPECT_EQ(levelOf(" Bad param type, error:"), 3);
+  EXPECT_TRUE(logger.contains(" Send parameters: /control/control?section=event_env&set_profile=env:AN&"));
+  stop(thermal, handler);
+}
+
+TEST_F(ThermalDetectionTest, WithBothLensesShownTheAreaIsClampedToThePicture) {
+  startCamera("VX-T40");
+  auto* thermal = startWithLine(true);
+  EXPECT_EQ(apply(thermal, {{"level", 40.0}}), 0);
+  EXPECT_EQ(lastSettings(),
+            "/control/control?section=event_env&set_profile=env:AN&ara_area=1,poly%3D1280x480/640x720&ara_lvl=40.0");
+  stop(thermal, handler);
+}
+
+TEST(ThermalAreaText, WithoutALineTheTextEndsAfterThePolyKey) {
+  EXPECT_EQ(Vantrel::thermalAreaText(nullptr, 1), "ara_area=1,poly%3D");
+  EXPECT_EQ(Vantrel::decimalText(37.46, 1), "37.5");
+}
+
+}  // namespace

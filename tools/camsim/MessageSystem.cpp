@@ -1,0 +1,219 @@
+#include "MessageSystem.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include <nlohmann/json.hpp>
+
+namespace camsim {
+
+namespace {
+
+// "ah12_events" -> slot 12 and field "events"; nothing for other keys.
+std::optional<std::pair<int, std::string>> actionKey(const std::string& key) {
+  if (key.compare(0, 2, "ah") != 0) return std::nullopt;
+  const size_t underscore = key.find('_', 2);
+  if (underscore == std::string::npos || underscore == 2 || underscore > 4) return std::nullopt;
+  const std::string digits = key.substr(2, underscore - 2);
+  if (digits.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+  const int slot = std::stoi(digits);
+  if (slot < 1 || slot > MessageSystem::kActionSlots) return std::nullopt;
+  return std::make_pair(slot, key.substr(underscore + 1));
+}
+
+// The value of ":key=value" field `key` in a ":"-separated definition; empty when absent.
+std::string fieldOf(const std::string& definition, const std::string& key) {
+  const std::string marker = ":" + key + "=";
+  const size_t at = (":" + definition).find(marker);
+  if (at == std::string::npos) return std::string();
+  const size_t begin = at + marker.size() - 1;
+  const size_t end = definition.find(':', begin);
+  return definition.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+}
+
+// Replaces (or appends) field `key` of a definition.
+std::string withField(const std::string& definition, const std::string& key, const std::string& value) {
+  const std::string marker = ":" + key + "=";
+  const size_t at = definition.find(marker);
+  if (at == std::string::npos) return definition + marker + value;
+  const size_t end = definition.find(':', at + marker.size());
+  return definition.substr(0, at) + marker + value + (end == std::string::npos ? "" : definition.substr(end));
+}
+
+std::int64_t nowSeconds() {
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+std::string MessageSystem::profileName(const std::string& definition) {
+  return definition.substr(0, definition.find(':'));
+}
+
+bool MessageSystem::eventSet(const std::string& section, const std::string& key, const std::string& value) {
+  const std::string type = section.substr(6);  // after "event_"
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto& profiles = eventProfiles_[section];
+  if (key == type) {
+    const std::string name = profileName(value);
+    if (name.empty() || (profiles.count(name) == 0 && profiles.size() >= kMaxProfiles)) return true;
+    profiles[name] = value;
+    return true;
+  }
+  if (key == "delete_profile") {
+    if (value.compare(0, type.size() + 1, type + ":") == 0) profiles.erase(value.substr(type.size() + 1));
+    return true;
+  }
+  return key == "set_profile";
+}
+
+void MessageSystem::eventProfileFields(const std::string& section, const std::string& profile,
+                                       const SectionLines& fields) {
+  const std::string type = section.substr(6);
+  if (profile.compare(0, type.size() + 1, type + ":") != 0) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto& profiles = eventProfiles_[section];
+  const auto found = profiles.find(profile.substr(type.size() + 1));
+  if (found == profiles.end()) return;
+  for (const auto& field : fields) found->second = withField(found->second, field.first, field.second);
+}
+
+SectionLines MessageSystem::eventRead(const std::string& section, const std::string& type) const {
+  SectionLines lines;
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto found = eventProfiles_.find(section);
+  if (found != eventProfiles_.end())
+    for (const auto& profile : found->second) lines.emplace_back(type, profile.second);
+  if (lines.empty()) lines.emplace_back(type, "");  // the camera names the key even without profiles
+  return lines;
+}
+
+SectionLines MessageSystem::actionRead(const std::vector<std::string>& keys) const {
+  SectionLines lines;
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const std::string& key : keys) {
+    const auto parsed = actionKey(key);
+    if (!parsed) continue;
+    const Fields& group = actions_[parsed->first - 1];
+    const auto field = group.find(parsed->second);
+    lines.emplace_back(key, field == group.end() ? std::string() : field->second);
+  }
+  return lines;
+}
+
+bool MessageSystem::actionSet(const std::string& key, const std::string& value) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (key == "delete_profile") {
+    const auto parsed = actionKey(value.substr(0, value.find(':')));
+    if (parsed) actions_[parsed->first - 1].erase(parsed->second);
+    return true;
+  }
+  const auto parsed = actionKey(key);
+  if (!parsed) return false;
+  actions_[parsed->first - 1][parsed->second] = value;
+  return true;
+}
+
+SectionLines MessageSystem::messageRead() const {
+  SectionLines lines;
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto& profile : messageProfiles_) lines.emplace_back("profile", profile.second);
+  if (lines.empty()) lines.emplace_back("profile", "");
+  return lines;
+}
+
+bool MessageSystem::messageSet(const std::string& key, const std::string& value) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (key == "profile") {
+    const std::string name = profileName(value);
+    if (!name.empty() && (messageProfiles_.count(name) || messageProfiles_.size() < kMaxProfiles))
+      messageProfiles_[name] = value;
+    return true;
+  }
+  if (key == "delete_profile") {
+    if (value.compare(0, 8, "profile:") == 0) messageProfiles_.erase(value.substr(8));
+    return true;
+  }
+  return false;
+}
+
+bool MessageSystem::trigger(const std::string& eventProfile) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  bool known = false;
+  for (const auto& section : eventProfiles_) known = known || section.second.count(eventProfile) > 0;
+  for (const Fields& group : actions_) {
+    const auto events = group.find("events");
+    if (events == group.end()) continue;
+    const std::string& list = events->second;  // "IMA,<profile>"
+    known = known || list.substr(list.find(',') + 1) == eventProfile;
+  }
+  if (!known) return false;
+  sendMessagesOf(eventProfile, nowSeconds());
+  return true;
+}
+
+// Under the lock.
+void MessageSystem::sendMessagesOf(const std::string& eventProfile, std::int64_t now) {
+  static const std::string kSend = "action=MS,";
+  for (const Fields& group : actions_) {
+    const auto name = group.find("name");
+    const auto events = group.find("events");
+    const auto subactions = group.find("subactions");
+    if (name == group.end() || name->second.empty() || events == group.end() || subactions == group.end()) continue;
+    if (events->second.substr(events->second.find(',') + 1) != eventProfile) continue;
+    const size_t at = subactions->second.find(kSend);
+    if (at == std::string::npos) continue;
+    const std::string message = profileName(subactions->second.substr(at + kSend.size()));
+    const auto profile = messageProfiles_.find(message);
+    if (profile == messageProfiles_.end()) continue;
+    const std::string sent = fieldOf(profile->second, "message");
+    std::int64_t& time = messageTimes_[sent.empty() ? message : sent];
+    time = std::max(now, time + 1);  // every send is a change, also within one second
+  }
+}
+
+std::string MessageSystem::eventVariablesJson() const {
+  nlohmann::ordered_json records = nlohmann::ordered_json::array();
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto& message : messageTimes_)
+    records.push_back(
+        {{"path", "messages.local." + message.first}, {"tv_sec", std::to_string(message.second)}, {"type", "changed"}});
+  return records.dump();
+}
+
+std::string MessageSystem::profilesJson() const {
+  nlohmann::ordered_json all;
+  std::lock_guard<std::mutex> lock(mutex_);
+  all["event_profiles"] = nlohmann::ordered_json::object();
+  for (const auto& section : eventProfiles_) {
+    auto& list = all["event_profiles"][section.first] = nlohmann::ordered_json::array();
+    for (const auto& profile : section.second) list.push_back(profile.second);
+  }
+  all["message_profiles"] = nlohmann::ordered_json::array();
+  for (const auto& profile : messageProfiles_) all["message_profiles"].push_back(profile.second);
+  all["action_groups"] = nlohmann::ordered_json::object();
+  for (int slot = 0; slot < kActionSlots; ++slot) {
+    const auto name = actions_[slot].find("name");
+    if (name == actions_[slot].end() || name->second.empty()) continue;  // a free slot
+    auto& group = all["action_groups"]["ah" + std::to_string(slot + 1)] = nlohmann::ordered_json::object();
+    for (const auto& field : actions_[slot]) group[field.first] = field.second;
+  }
+  return all.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+void MessageSystem::reset() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  eventProfiles_.clear();
+  messageProfiles_.clear();
+  for (Fields& group : actions_) group.clear();
+  messageTimes_.clear();
+}
+
+bool MessageSystem::setActionName(int slot, const std::string& name) {
+  if (slot < 1 || slot > kActionSlots) return false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  actions_[slot - 1]["name"] = name;
+  return true;
+}
+
+}  // namespace camsim
