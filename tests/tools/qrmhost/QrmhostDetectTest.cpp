@@ -57,7 +57,8 @@ TEST(QrmhostDetectTest, PrintsTheAlarmsOfAProvisionedDetectorAndCleansUp) {
 
 TEST(QrmhostDetectTest, BadAreasAreUsageErrors) {
   for (const char* bad : {"--window=0.5,0.5,0.6,0.1", "--window=a,b,c,d", "--polyline=0,0"}) {
-    const auto result = runQrmhost(withFakeCamera({"detect", "--detector", "motion", bad}));
+    const auto result = runQrmhost({"--module", VANTREL_MODULE_PATH, "--camera", "http://127.0.0.1:1/", "--model",
+                                    "VX-D20", "detect", "--detector", "motion", bad});
     EXPECT_EQ(result.exitStatus, 2) << bad << result.err;
   }
 }
