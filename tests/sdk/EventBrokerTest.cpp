@@ -51,13 +51,17 @@ class FakeEventSource : public Zelta_EventSource {
 
 std::string wire(const std::string& text) { return text + std::string(1, '\0'); }
 
+class EventBrokerTest : public testing::Test {
+ protected:
+  PrintCapture capture;
+  std::shared_ptr<FakeEventSource> source = std::make_shared<FakeEventSource>();
+  std::shared_ptr<RecordingListener> listener = std::make_shared<RecordingListener>();
+  Zelta_EventBroker broker{source, listener};
+};
+
 }  // namespace
 
-TEST(EventBroker, CommandsWaitForTheGreetingThenGoOneByOneInOrder) {
-  PrintCapture capture;
-  auto source = std::make_shared<FakeEventSource>();
-  auto listener = std::make_shared<RecordingListener>();
-  Zelta_EventBroker broker(source, listener);
+TEST_F(EventBrokerTest, CommandsWaitForTheGreetingThenGoOneByOneInOrder) {
   EXPECT_EQ(broker.sendCommand(Zelta_EventBroker::kVideoEnable, "true"), 2) << "the first id is 2";
   EXPECT_EQ(broker.sendCommand(Zelta_EventBroker::kSetThermalRaw, "true"), 3);
   EXPECT_EQ(broker.sendCommand(Zelta_EventBroker::kLive, ""), 4);
@@ -78,10 +82,7 @@ TEST(EventBroker, CommandsWaitForTheGreetingThenGoOneByOneInOrder) {
   EXPECT_EQ(listener->events[0].first, -1);
 }
 
-TEST(EventBroker, AnswersReachTheListenerWithTheirIds) {
-  auto source = std::make_shared<FakeEventSource>();
-  auto listener = std::make_shared<RecordingListener>();
-  Zelta_EventBroker broker(source, listener);
+TEST_F(EventBrokerTest, AnswersReachTheListenerWithTheirIds) {
   source->receive(sb::control("{\"id\":0,\"result\":\"ok\"}"));
   source->receive(sb::control(std::string("{\"id\": 5,\"result\":true}\0\0", 26)));
   source->receive(sb::control("{\"event\":\"motion\"}"));
@@ -103,13 +104,9 @@ TEST(EventBroker, ControlIds) {
   EXPECT_EQ(Zelta_EventBroker::getControlId("{\"id\":5}", 3), -1) << "only the given length counts";
 }
 
-TEST(EventBroker, LostConnectionDropsTheQueueUntilTheCameraGreetsAgain) {
-  PrintCapture capture;
-  auto source = std::make_shared<FakeEventSource>();
-  Zelta_EventBroker broker(source, nullptr);
+TEST_F(EventBrokerTest, LostConnectionDropsTheQueueUntilTheCameraGreetsAgain) {
   source->receive(sb::control("{\"eventstream\":1}"));
   broker.processControls();
-  EXPECT_TRUE(capture.has("no notification listener, dropping event information for -1: {\"eventstream\":1}"));
   broker.sendCommand(Zelta_EventBroker::kLive, "");
   broker.sendCommand(Zelta_EventBroker::kPause, "");
   source->result = eSend_Failed;
@@ -124,12 +121,16 @@ TEST(EventBroker, LostConnectionDropsTheQueueUntilTheCameraGreetsAgain) {
                   "before queuing new commands"));
 }
 
-TEST(EventBroker, UnknownMethodIsRefused) {
+TEST(EventBroker, UnknownMethodIsRefusedAndEventsWithoutListenerDropped) {
   PrintCapture capture;
-  Zelta_EventBroker broker(std::make_shared<FakeEventSource>(), nullptr);
+  auto source = std::make_shared<FakeEventSource>();
+  Zelta_EventBroker broker(source, nullptr);
   EXPECT_EQ(broker.sendCommand(Zelta_EventBroker::kMethodCount, "x"), 0);
   EXPECT_TRUE(capture.has("Invalid option at index 19"));
   EXPECT_EQ(broker.pendingCommands(), 0u);
+  source->receive(sb::control("{\"eventstream\":1}"));
+  broker.processControls();
+  EXPECT_TRUE(capture.has("no notification listener, dropping event information for -1: {\"eventstream\":1}"));
 }
 
 // The camera greets in the stream; the command goes out on the same connection after the POST.
