@@ -4,15 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "PrintCapture.h"
 #include "Zelta_AudioReaderALaw.h"
-#include "Zelta_ResampleFix.h"
-#include "Zelta_ResampleFree.h"
 
 using namespace Zelta;
 
@@ -89,60 +86,31 @@ TEST(AudioConvert, SamplesAndRates) {
 }
 
 TEST(AudioConvert, PassthroughAndRefusals) {
+  const Zelta_AudioFormat alawTarget(Zelta_Codec_ALaw, 8000, 2, 1);
   struct Case {
-    const char* name;
     const Zelta_AudioFormat* from;
     const Zelta_AudioFormat* to;
     const char* message;
     bool passthrough;
-    bool supported;
   };
-  const Zelta_AudioFormat alawTarget(Zelta_Codec_ALaw, 8000, 2, 1);
-  const Zelta_AudioFormat float32(Zelta_Codec_PCM16, 8000, 5, 1);
   const Case cases[] = {
-      {"no source format", nullptr, &kPcm16k, "audio source did not provide data format", true, true},
-      {"no target format", &kPcm16k, nullptr, "No target format specified, using passthrough mode", true, true},
-      {"same format", &kPcm16k, &kPcm16k, "Audio conversion not available/needed, activating audio passthrough mode",
-       true, true},
-      {"no A-law writer", &kPcm16k, &alawTarget, "unsupported sample format conversion from 2 to 2", false, false},
-      {"float target", &kALaw8k, &float32, "", false, true},
+      {nullptr, &kPcm16k, "audio source did not provide data format", true},
+      {&kPcm16k, &kPcm16k, "Audio conversion not available/needed, activating audio passthrough mode", true},
+      {&kPcm16k, &alawTarget, "unsupported sample format conversion from 2 to 2", false},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
     PrintCapture capture;
     Zelta_AudioConvert convert(c.from, c.to);
-    EXPECT_EQ(convert.passthrough(), c.passthrough) << c.name;
-    EXPECT_EQ(convert.supported(), c.supported) << c.name;
-    if (*c.message) {
-      EXPECT_TRUE(capture.has(c.message)) << c.name;
-    }
+    EXPECT_EQ(convert.supported(), c.passthrough);
+    EXPECT_TRUE(capture.has(c.message));
     const auto in = packet(kPcm16k, {1, 2, 3, 4});
     const auto out = convert.convert(*in);
     if (c.passthrough) {
-      ASSERT_NE(out, nullptr) << c.name;
-      EXPECT_EQ(out->bytes(), in->bytes()) << c.name;
-    } else if (!c.supported) {
-      EXPECT_EQ(out, nullptr) << c.name;
-    }
-  }
-}
-
-TEST(AudioConvert, ResamplerChecks) {
-  PrintCapture capture;
-  const std::vector<std::pair<std::function<void()>, std::string>> throwing = {
-      {[] { Zelta_ResampleFix(8000, 11025); }, " failed check: (mScaleFactor * mSrcSamplefreq == mTgtSamplefreq)"},
-      {[] { Zelta_ResampleFix(44100, 16000); }, " failed check: (mScaleFactor * mTgtSamplefreq == mSrcSamplefreq)"},
-      {[] {
-         std::vector<uint8_t> out;
-         Zelta_ResampleFix(8000, 8000).resample(*packet(kPcm16k, {1, 2}), nullptr, out, nullptr);
-       },
-       " failed check: (reader != nullptr)"},
-  };
-  for (const auto& [call, text] : throwing) {
-    try {
-      call();
-      ADD_FAILURE() << text << " not thrown";
-    } catch (const std::runtime_error& e) {
-      EXPECT_NE(std::string(e.what()).find(text), std::string::npos) << e.what();
+      ASSERT_NE(out, nullptr);
+      EXPECT_EQ(out->bytes(), in->bytes());
+    } else {
+      EXPECT_EQ(out, nullptr);
     }
   }
 }

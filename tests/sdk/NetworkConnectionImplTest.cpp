@@ -12,7 +12,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -130,37 +129,16 @@ TEST(NetworkConnectionImpl, ResolvesNamesAndBothAddressFamilies) {
   }
 }
 
-TEST(NetworkConnectionImpl, FailedSetupsReturnErrorsWithoutReadyCallback) {
-  struct Case {
-    const char* name;
-    std::function<int()> port;  // returns the port to use
-    const char* host;
-    bool ssl;
-    std::string message;
-  };
-  const std::vector<Case> cases = {
-      {"refused",
-       [&] {
-         uint16_t port = 0;
-         ::close(listenOn(AF_INET, 1, port));  // nothing listens there any more
-         return static_cast<int>(port);
-       },
-       "127.0.0.1", false, "Connection failed: 111"},
-      {"ssl", [] { return 443; }, "127.0.0.1", true, "SSL support not implemented!!!!"},
-      {"port out of range", [] { return 70000; }, "127.0.0.1", false, ""},
-      {"no host", [] { return 80; }, nullptr, false, ""},
-  };
-  for (const auto& c : cases) {
-    PrintCapture capture;
-    Recording r;
-    int socket = 0;
-    EXPECT_EQ(r.connection->setupConnectionToRemoteHost(c.host, c.port(), c.ssl, &socket), kNetworkError) << c.name;
-    EXPECT_EQ(socket, 0) << c.name;
-    EXPECT_TRUE(r.ready.empty()) << c.name;
-    if (!c.message.empty()) {
-      EXPECT_TRUE(capture.has(c.message)) << c.name;
-    }
-  }
+TEST(NetworkConnectionImpl, RefusedConnectReturnsAnErrorWithoutReadyCallback) {
+  uint16_t port = 0;
+  ::close(listenOn(AF_INET, 1, port));  // nothing listens there any more
+  PrintCapture capture;
+  Recording r;
+  int socket = 0;
+  EXPECT_EQ(r.connection->setupConnectionToRemoteHost("127.0.0.1", port, false, &socket), kNetworkError);
+  EXPECT_EQ(socket, 0);
+  EXPECT_TRUE(r.ready.empty());
+  EXPECT_TRUE(capture.has("Connection failed: 111"));
 }
 
 // A camera that never answers the connect: the attempt ends at the connect time-out instead of

