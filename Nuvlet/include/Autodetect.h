@@ -85,8 +85,7 @@ class CommonAutodetect : public GDRV::IAutodetect, public LoggerOwner {
       destroying_ = true;
     }
     Stop();
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (thread_.get_id() == std::this_thread::get_id()) return;  // the thread deletes the tool as it ends
+    if (onOwnThread()) return;  // the thread deletes the tool as it ends
     delete this;
   }
 

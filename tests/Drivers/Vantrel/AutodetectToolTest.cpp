@@ -31,7 +31,12 @@ class RecordingAutodetectHandler : public Talvo::GDRV::IAutodetectHandler, publi
       reports_.push_back(std::string(result->GetBrand()) + " " + result->GetModel() + "/" + result->GetFirmware() +
                          " driver " + result->GetDriverName() + " " + std::to_string(result->GetDriverNumber()));
     });
-    if (destroyOnReport) dynamic_cast<Talvo::GDRV::IAutodetect*>(tool)->Destroy();
+    if (!destroyOnReport) return;
+    dynamic_cast<Talvo::GDRV::IAutodetect*>(tool)->Destroy();
+    record([&] { destroyed_ = true; });  // the last touch of this handler by the tool's thread
+  }
+  bool waitDestroyed() const {
+    return waitUntil([&] { return destroyed_; }, 20s);
   }
   std::vector<std::string> waitForReport() const {
     waitUntil([&] { return !reports_.empty(); }, 40s);
@@ -42,6 +47,7 @@ class RecordingAutodetectHandler : public Talvo::GDRV::IAutodetectHandler, publi
 
  private:
   std::vector<std::string> reports_;
+  bool destroyed_ = false;
 };
 
 class AutodetectTest : public ::testing::Test {
@@ -107,9 +113,10 @@ TEST_F(AutodetectTest, StopEndsAHangingDetectionAndDestroyMayComeFromTheReport) 
   const auto stopping = std::chrono::steady_clock::now();
   tool->Stop();
   EXPECT_LT(std::chrono::steady_clock::now() - stopping, 10s) << "not the request's 30 s";
+  handler.destroyOnReport = true;  // before the thread that reads it starts
   tool->Start(cameraAddress().c_str());
-  handler.destroyOnReport = true;
   EXPECT_EQ(handler.waitForReport(), std::vector<std::string>{"Vantrel VX-T40/4.5.1 driver Vantrel 378"});
+  EXPECT_TRUE(handler.waitDestroyed());
 }
 
 }  // namespace
