@@ -15,6 +15,7 @@
 #include "Nuvlet/include/Contract.h"
 #include "Nuvlet/include/ThreadCheck.h"
 #include "host/Nuvlet/ErrorCodes.h"
+#include "host/Nuvlet/HttpBlocking.h"
 
 namespace Vantrel {
 
@@ -74,6 +75,16 @@ Talvo::GDRV::IAudioSource* Device::makeAudioSource(Talvo::GDRV::IAudioSourceHand
 Talvo::GDRV::IIODevice* Device::makeIODevice(Talvo::GDRV::IIODeviceHandler* handler, uint32_t index) {
   if (chooseIODevice(modelEntry().ioDevices[index].kind) != IODeviceKind::Classic) return nullptr;
   return new IODevice(handler, index, this);
+}
+
+int32_t Device::getFromCamera(const std::string& path, Talvo::ILogger* logger) const {
+  Talvo::asio::ConnectionInfo info;
+  try {
+    info = cameraConnection();
+  } catch (const Talvo::asio::ConnectionTextError&) {
+    return Talvo::Utility::translateSystemError(Talvo::error::make_error_code(Talvo::error::bad_request));
+  }
+  return Talvo::http::httpGet(info, path, logger, Talvo::asio::DEFAULT_CONNECT_TIMEOUT);
 }
 
 Talvo::GDRV::ITelemetry* Device::makeTelemetry(uint32_t index) { return new TelemetryChannel(index, this); }

@@ -73,6 +73,9 @@ class Device : public Talvo::Utility::Device<boost::shared_ptr<DeviceData>, Talv
 
   // The camera's connection information; throws Talvo::asio::ConnectionTextError.
   Talvo::asio::ConnectionInfo cameraConnection() const { return connectionInfo(); }
+  // One blocking GET of `path` with the connect time-out, on the calling thread: 0 or the
+  // request's result code, 265 when the connection text cannot be read. `logger` may be null.
+  int32_t getFromCamera(const std::string& path, Talvo::ILogger* logger) const;
 
   // The detectors' manager; its operations run on the connection thread.
   DetectorMngr& detectorManager() { return detectorMngr_; }

@@ -209,15 +209,9 @@ void IODevice::reportFailure(int32_t code) {
 
 void IODevice::switchOutput(Talvo::GDRV::IDigitalOutputHandler* handler, int32_t output, bool active) {
   int32_t code = kOutOfLimits;
-  if (output >= 0 && static_cast<uint32_t>(output) < outputCount_) {
-    try {
-      code = Talvo::http::httpGet(device_->cameraConnection(),
-                                  std::string("/control/rcontrol?action=") + (active ? "sigouthigh" : "sigoutlow"),
-                                  logger(), Talvo::asio::DEFAULT_CONNECT_TIMEOUT);
-    } catch (const Talvo::asio::ConnectionTextError&) {
-      code = Talvo::Utility::translateSystemError(Talvo::error::make_error_code(Talvo::error::bad_request));
-    }
-  }
+  if (output >= 0 && static_cast<uint32_t>(output) < outputCount_)
+    code = device_->getFromCamera(std::string("/control/rcontrol?action=") + (active ? "sigouthigh" : "sigoutlow"),
+                                  logger());
   if (handler) handler->OutputChanged(contract(), code);
 }
 

@@ -5,9 +5,6 @@
 #include <limits>
 
 #include "Device.h"
-#include "host/Nuvlet/Connection.h"
-#include "host/Nuvlet/ErrorCodes.h"
-#include "host/Nuvlet/HttpBlocking.h"
 
 namespace Vantrel {
 
@@ -103,14 +100,6 @@ int32_t TelemetryChannel::AreaZoom(const Talvo::GDRV::Rect& area) {
               "," + std::to_string(y2));
 }
 
-int32_t TelemetryChannel::send(const std::string& path) const {
-  Talvo::asio::ConnectionInfo info;
-  try {
-    info = device_->cameraConnection();
-  } catch (const Talvo::asio::ConnectionTextError&) {
-    return Talvo::Utility::translateSystemError(Talvo::error::make_error_code(Talvo::error::bad_request));
-  }
-  return Talvo::http::httpGet(info, path, nullptr, Talvo::asio::DEFAULT_CONNECT_TIMEOUT);
-}
+int32_t TelemetryChannel::send(const std::string& path) const { return device_->getFromCamera(path, nullptr); }
 
 }  // namespace Vantrel
