@@ -4,7 +4,7 @@ namespace qrmhost {
 
 const std::vector<CommandDeclaration>& commandDeclarations() {
   static const std::vector<CommandDeclaration> declarations = {declareModels, declareDevice, declareLive, declarePtz,
-                                                               declareAutodetect};
+                                                               declareAutodetect, declareDiscover};
   return declarations;
 }
 
