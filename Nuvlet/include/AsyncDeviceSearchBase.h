@@ -17,6 +17,7 @@
 #include <boost/asio/io_context.hpp>
 
 #include "Nuvlet/include/Contract.h"
+#include "Nuvlet/include/ThreadCheck.h"
 #include "host/GDRV.h"
 #include "host/Nuvlet/Logging.h"
 
@@ -97,10 +98,7 @@ class AsyncDeviceSearchBase : public GDRV::IDeviceSearch, public LoggerOwner {
     bool deleteSelf = false;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (destroying_ && thread_.get_id() == std::this_thread::get_id()) {
-        thread_.detach();
-        deleteSelf = true;
-      }
+      deleteSelf = detachToDeleteSelf(thread_, destroying_);
     }
     if (deleteSelf) delete this;
   }
