@@ -18,6 +18,7 @@
 #include <boost/system/system_error.hpp>
 
 #include "Nuvlet/include/Contract.h"
+#include "Nuvlet/include/ThreadCheck.h"
 #include "Nuvlet/include/IpDeviceSearchResult.h"
 #include "host/DriverInfo.h"
 #include "host/GDRV.h"
@@ -135,10 +136,7 @@ class CommonAutodetect : public GDRV::IAutodetect, public LoggerOwner {
     bool deleteSelf = false;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (destroying_ && thread_.get_id() == std::this_thread::get_id()) {
-        thread_.detach();
-        deleteSelf = true;
-      }
+      deleteSelf = detachToDeleteSelf(thread_, destroying_);
     }
     if (deleteSelf) delete this;
   }

@@ -34,6 +34,15 @@ class ThreadBinding {
   std::atomic<std::thread::id> bound_{};
 };
 
+// For an object whose Destroy may come from inside the work of its own thread: called by that
+// thread as its work ends, under the object's lock. True when Destroy came (`destroying`) and
+// `thread` is the caller: the thread is detached and the caller deletes the object.
+inline bool detachToDeleteSelf(std::thread& thread, bool destroying) {
+  if (!destroying || thread.get_id() != std::this_thread::get_id()) return false;
+  thread.detach();
+  return true;
+}
+
 [[noreturn]] inline void threadContractBroken(const char* file, int line, const char* condition) {
   std::fprintf(stderr, "%s:%d: thread contract broken: %s\n", file, line, condition);
   std::abort();

@@ -69,6 +69,10 @@ class CapturingLogger : public Talvo::ILogger, public Recorder {
   bool waitFor(const std::string& part, std::chrono::milliseconds deadline) const {
     return waitUntil([&] { return countLocked(part) > 0; }, deadline);
   }
+  // True as soon as `n` messages containing `part` were logged; false when `deadline` passes first.
+  bool waitForCount(const std::string& part, size_t n, std::chrono::milliseconds deadline) const {
+    return waitUntil([&] { return countLocked(part) >= n; }, deadline);
+  }
   void clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     lines_.clear();

@@ -82,6 +82,9 @@ void declareOptions(CLI::App& app, Options& options) {
       ->type_name("Q")
       ->check(CLI::Range(1, 100).description(""));
   app.add_flag("--verbose", options.verbose, "log every request to stderr (never credentials)");
+  app.add_flag("--announce", options.announce,
+               "announce the camera over DNS-SD (_http._tcp with its model and firmware)\n"
+               "through the local Avahi daemon (avahi-publish-service)");
 }
 
 }  // namespace

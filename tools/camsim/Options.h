@@ -20,6 +20,7 @@ struct Options {
   int pictureHeight = 360;
   int quality = 80;
   bool verbose = false;
+  bool announce = false;  // publish the camera over DNS-SD through the local Avahi daemon
 };
 
 struct OptionsParse {

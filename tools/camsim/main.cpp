@@ -1,9 +1,11 @@
 // vantrel-camsim: the simulated Vantrel camera. See docs/camsim.md and --help.
+#include "Announcer.h"
 #include "Options.h"
 #include "Server.h"
 
 #include <exception>
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -33,7 +35,10 @@ int runSimulator(const Options& options) {
   const SimContext ctx{state, log, faults, pictures, api, control, auth, verbose, options.unthrottled};
 
   Server server(options, ctx);
-  announcePorts(server.listen());
+  const Ports ports = server.listen();
+  announcePorts(ports);
+  std::optional<Announcer> announcer;
+  if (options.announce) announcer.emplace(model.name, model.firmware, ports.http);
   server.run();
   return 0;
 }

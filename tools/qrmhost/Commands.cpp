@@ -3,8 +3,8 @@
 namespace qrmhost {
 
 const std::vector<CommandDeclaration>& commandDeclarations() {
-  static const std::vector<CommandDeclaration> declarations = {declareModels, declareDevice, declareLive,
-                                                               declarePtz,    declareIo,     declareAutodetect, declareDetect};
+  static const std::vector<CommandDeclaration> declarations = {
+      declareModels, declareDevice, declareLive, declarePtz, declareIo, declareAutodetect, declareDetect, declareDiscover};
   return declarations;
 }
 

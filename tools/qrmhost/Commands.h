@@ -11,6 +11,7 @@ namespace qrmhost {
 void declareAutodetect(CLI::App& app, CommandRun& chosen);
 void declareModels(CLI::App& app, CommandRun& chosen);
 void declareDevice(CLI::App& app, CommandRun& chosen);
+void declareDiscover(CLI::App& app, CommandRun& chosen);
 void declareIo(CLI::App& app, CommandRun& chosen);
 void declareLive(CLI::App& app, CommandRun& chosen);
 void declarePtz(CLI::App& app, CommandRun& chosen);

@@ -8,6 +8,7 @@
 #include "Device.h"
 #include "ModuleSettings.h"
 #include "AutodetectTool.h"
+#include "DeviceSearch.h"
 #include "Nuvlet/include/ModuleDriver.h"
 #include "host/GDRV.h"
 #include "host/Nuvlet/GlobalService.h"
@@ -18,7 +19,7 @@ namespace {
 
 using ModuleDriver =
     Talvo::Utility::ModuleDriver<Talvo::Utility::ModuleDriverTraits<Vantrel::ModuleSettings, Vantrel::AutodetectTool,
-                                                                    Talvo::Utility::notImplemented, Vantrel::Device>>;
+                                                                    Vantrel::DeviceSearch, Vantrel::Device>>;
 
 struct ModuleHolder {
   Talvo::GDRV::IModule* module = nullptr;

@@ -1,0 +1,110 @@
+// The device search's judgement of announcements (full name, firmware, other makers) and its
+// behaviour without an Avahi daemon. The search against a real responder: dnssd/.
+#include "DeviceSearch.h"
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "CapturingLogger.h"
+#include "ShippedRepository.h"
+#include "dnssd/RecordingSearchHandler.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Txt = Talvo::Utility::ServiceBrowser::TxtMap;
+
+TEST(DeviceSearchFullName, ModelIsTheNameBeforeTheVariant) {
+  const struct {
+    const char* fullName;
+    std::optional<std::string> model;
+  } cases[] = {
+      {"VX-S10", "VX-S10"},
+      {"VX-S10-Sec", "VX-S10"},
+      {"VX-T42-2", "VX-T42"},
+      {"VX-D22", "VX-D22"},
+      {"", std::nullopt},
+      {"VX-", std::nullopt},
+      {"VX-S10-", std::nullopt},
+      {"VX-S10-Sec-B", std::nullopt},
+      {"vx-s10", std::nullopt},
+      {" VX-S10", std::nullopt},
+      {"VX-S10 ", std::nullopt},
+      {"AX-100", std::nullopt},
+      {"OM-300", std::nullopt},
+      {"Camera VX-S10", std::nullopt},
+      {"\xff\xfe-VX", std::nullopt},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(Vantrel::DeviceSearch::modelOfFullName(c.fullName), c.model) << "'" << c.fullName << "'";
+  EXPECT_EQ(Vantrel::DeviceSearch::modelOfFullName(std::string("VX-S1\0", 6)), std::nullopt) << "embedded NUL";
+}
+
+class DeviceSearchTest : public ::testing::Test {
+ protected:
+  Vantrel::DeviceSearch* createSearch() { return new Vantrel::DeviceSearch(&handler, &logger, "Vantrel", info); }
+  // The result text for one announcement, or "none".
+  std::string judge(const Txt& txt) {
+    Vantrel::DeviceSearch* search = createSearch();
+    auto result = search->makeResult("192.0.2.7", 8080, txt);
+    search->Destroy();
+    if (!result) return "none";
+    return result->brand + " " + result->model + "/" + result->firmware + " " + result->address + ":" +
+           std::to_string(result->port) + " driver " + result->driverName + " " + std::to_string(result->driverNumber);
+  }
+
+  std::shared_ptr<const Talvo::GDRV::DriverInfo> info = loadShippedRepository();
+  CapturingLogger logger;
+  RecordingSearchHandler handler;
+};
+
+TEST_F(DeviceSearchTest, AnnouncementsOfThisMakerOnly) {
+  const struct {
+    Txt txt;
+    const char* expected;
+  } cases[] = {
+      {{{"net.vantrel.fullname", "VX-S10-Sec"}, {"net.vantrel.firmware", "2.4.1"}},
+       "Vantrel VX-S10/2.4.1 192.0.2.7:8080 driver Vantrel 378"},
+      {{{"net.vantrel.fullname", "VX-S10"}}, "Vantrel VX-S10/ 192.0.2.7:8080 driver Vantrel 378"},
+      {{{"net.vantrel.fullname", "VX-T40"}, {"net.vantrel.firmware", ""}},
+       "Vantrel VX-D20/ 192.0.2.7:8080 driver Vantrel 378"},
+      {{{"net.vantrel.firmware", "2.4.1"}}, "none"},
+      {{{"net.vantrel.fullname", "OM-300"}, {"net.vantrel.firmware", "2.4.1"}}, "none"},
+      {{{"net.othermaker.fullname", "VX-S10"}}, "none"},
+      {{}, "none"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(judge(c.txt), c.expected);
+}
+
+// Without a reachable daemon the browser cannot be made: the search says so once, reports
+// nothing, and stops at once.
+TEST_F(DeviceSearchTest, NoDaemonIsLoggedAndReportsNothing) {
+  const char* earlier = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
+  const std::string kept = earlier ? earlier : "";
+  setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/dnssd-test-bus", 1);
+  Vantrel::DeviceSearch* search = createSearch();
+  search->Start();
+  search->Stop();
+  search->Start();
+  search->Destroy();
+  if (earlier)
+    setenv("DBUS_SYSTEM_BUS_ADDRESS", kept.c_str(), 1);
+  else
+    unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+
+  EXPECT_EQ(logger.count(" Error occurred while creating ServiceBrowser for interface  message : No Avahi daemon "
+                         "reachable: "),
+            2u)
+      << logger.dump();
+  for (const auto& line : logger.lines())
+    if (line.message.find("Error occurred") != std::string::npos) {
+      EXPECT_EQ(line.file, "Nuvlet/include/SDDeviceSearch");
+      EXPECT_EQ(line.function, "createBrowserForInterface");
+    }
+  EXPECT_TRUE(handler.results().empty());
+}
+
+}  // namespace

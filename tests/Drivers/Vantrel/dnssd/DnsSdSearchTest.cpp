@@ -1,0 +1,96 @@
+// The device search of the built module against a real DNS-SD responder: run by
+// run-in-namespace.sh, which announces two of this maker's cameras (one without firmware key)
+// and one of another maker in a namespace of its own.
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "RecordingSearchHandler.h"
+#include "TestHost.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::vector<std::string> kThisMakersCameras = {
+    "Vantrel VX-D22/ 127.0.0.1:8082 driver Vantrel 378",  // VX-T42 announced: no thermal sensor known
+    "Vantrel VX-S10/2.4.1 127.0.0.1:8081 driver Vantrel 378",
+};
+
+std::string moduleDirectory() {
+  const std::string path = VANTREL_MODULE_PATH;
+  return path.substr(0, path.rfind('/'));
+}
+
+struct SearchDeleter {
+  void operator()(Talvo::GDRV::IDeviceSearch* search) const {
+    if (search) search->Destroy();
+  }
+};
+using SearchPtr = std::unique_ptr<Talvo::GDRV::IDeviceSearch, SearchDeleter>;
+
+class DnsSdSearchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!std::getenv("DNSSD_NAMESPACE")) GTEST_SKIP() << "runs only inside run-in-namespace.sh";
+    ASSERT_TRUE(module.init(&host, moduleDirectory().c_str()));
+  }
+  SearchPtr createSearch() { return SearchPtr(module.get()->CreateDeviceSearch(&handler)); }
+  // Every announcement has been resolved (each is logged before the search judges it).
+  // Every announcement has been resolved (each is logged before the search judges it).
+  bool allThreeResolved() { return host.logger.waitForCount(" Service of ", 3, 30s); }
+  std::vector<std::string> sortedResults() const {
+    auto results = handler.results();
+    std::sort(results.begin(), results.end());
+    return results;
+  }
+
+  TestModuleHost host;
+  LoadedModule module{VANTREL_MODULE_PATH};
+  RecordingSearchHandler handler;
+};
+
+TEST_F(DnsSdSearchTest, ReportsExactlyTheCamerasOfThisMaker) {
+  SearchPtr search = createSearch();
+  ASSERT_NE(search, nullptr);
+  search->Start();
+  ASSERT_TRUE(handler.waitForCount(2, 30s)) << host.logger.dump();
+  ASSERT_TRUE(allThreeResolved()) << host.logger.dump();
+  search->Stop();
+  EXPECT_EQ(sortedResults(), kThisMakersCameras) << host.logger.dump();
+  EXPECT_FALSE(host.logger.contains("Error")) << host.logger.dump();
+}
+
+TEST_F(DnsSdSearchTest, StartsAgainAfterStop) {
+  SearchPtr search = createSearch();
+  search->Start();
+  ASSERT_TRUE(handler.waitForCount(2, 30s)) << host.logger.dump();
+  search->Stop();
+  search->Start();
+  ASSERT_TRUE(handler.waitForCount(4, 30s)) << host.logger.dump();
+  search->Stop();
+}
+
+// The host may end the search from inside its report: nothing is reported after that, and the
+// search's thread ends by itself (sanitizers watch the rest).
+TEST_F(DnsSdSearchTest, StopOrDestroyFromInsideTheReport) {
+  handler.stopOnReport = true;
+  SearchPtr search = createSearch();
+  search->Start();
+  ASSERT_TRUE(handler.waitForCount(1, 30s)) << host.logger.dump();
+  search->Stop();
+  EXPECT_EQ(handler.results().size(), 1u);
+
+  RecordingSearchHandler destroying;
+  destroying.destroyOnReport = true;
+  Talvo::GDRV::IDeviceSearch* ended = module.get()->CreateDeviceSearch(&destroying);
+  ended->Start();
+  ASSERT_TRUE(destroying.waitForCount(1, 30s)) << host.logger.dump();
+  EXPECT_EQ(destroying.results().size(), 1u);
+}
+
+}  // namespace

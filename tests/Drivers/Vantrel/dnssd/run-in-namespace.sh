@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# Runs COMMAND inside a private network and mount namespace that has a DNS-SD responder of its
+# own: a D-Bus system bus and an Avahi daemon limited to the namespace's loopback, announcing
+# three "_http._tcp" services:
+#   "Vantrel one"  port 8081  net.vantrel.fullname=VX-S10-Sec net.vantrel.firmware=2.4.1
+#   "Vantrel two"  port 8082  net.vantrel.fullname=VX-T42     (no firmware key)
+#   "Other maker"  port 8083  net.othermaker.fullname=OM-300 net.othermaker.firmware=9.9
+# COMMAND sees DBUS_SYSTEM_BUS_ADDRESS pointing at the private bus and DNSSD_NAMESPACE=1.
+# Everything is created here and removed on exit. Needs root; exits 77 (skipped) only when the
+# system cannot create namespaces.
+#
+# Usage: run-in-namespace.sh COMMAND [ARGUMENT...]
+set -u
+
+if [ "${DNSSD_NAMESPACE:-}" != 1 ]; then
+  if ! unshare --net --mount true 2>/dev/null; then
+    echo "SKIPPED: this system cannot create network namespaces (unshare --net --mount needs root)" >&2
+    exit 77
+  fi
+  for tool in ip dbus-daemon dbus-send avahi-daemon avahi-publish-service; do
+    command -v "$tool" >/dev/null || { echo "run-in-namespace: $tool is missing (see scripts/bootstrap)" >&2; exit 1; }
+  done
+  exec unshare --net --mount env DNSSD_NAMESPACE=1 "$0" "$@"
+fi
+
+# --- inside the namespaces ---
+folder=$(mktemp -d /tmp/dnssd-test.XXXXXX)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+  rm -rf "$folder"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "run-in-namespace: $*" >&2
+  [ -f "$folder/avahi.log" ] && sed 's/^/  avahi: /' "$folder/avahi.log" >&2
+  [ -f "$folder/dbus.log" ] && sed "s/^/  dbus: /" "$folder/dbus.log" >&2
+  exit 1
+}
+
+# Polls CONDITION every 50 ms until it holds or 20 s have passed.
+wait_for() {
+  local deadline=$((SECONDS + 20))
+  until eval "$1"; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.05
+  done
+}
+
+ip link set lo up && ip link set lo multicast on || fail "cannot bring up the loopback"
+# Avahi keeps its pid file and socket in /run/avahi-daemon: a private /run keeps them apart from
+# any daemon of the machine (the mount namespace is private, so this /run is ours alone).
+mount -t tmpfs tmpfs /run && mkdir -p /run/avahi-daemon || fail "cannot mount a private /run"
+
+cat >"$folder/bus.conf" <<CONF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <listen>unix:path=$folder/bus</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/>
+    <allow own="*"/>
+    <allow send_destination="*"/>
+    <allow receive_sender="*"/>
+  </policy>
+</busconfig>
+CONF
+cat >"$folder/avahi.conf" <<CONF
+[server]
+use-ipv4=yes
+use-ipv6=no
+allow-interfaces=lo
+enable-dbus=yes
+[wide-area]
+enable-wide-area=no
+[publish]
+publish-hinfo=no
+publish-workstation=no
+CONF
+
+export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$folder/bus"
+dbus-daemon --config-file="$folder/bus.conf" --nofork --nopidfile 2>"$folder/dbus.log" &
+pids+=($!)
+wait_for "[ -S '$folder/bus' ]" || fail "the private D-Bus did not start"
+
+avahi-daemon -f "$folder/avahi.conf" --no-rlimits --no-drop-root --no-chroot --no-proc-title >"$folder/avahi.log" 2>&1 &
+pids+=($!)
+# Running once its server state is 2 (AVAHI_SERVER_RUNNING: host name established).
+avahi_running() {
+  dbus-send --system --print-reply --dest=org.freedesktop.Avahi / org.freedesktop.Avahi.Server.GetState 2>/dev/null |
+    grep -q 'int32 2'
+}
+wait_for avahi_running || fail "the private Avahi daemon did not start"
+
+# Announces one service and waits until the daemon has established it.
+publish() {
+  local name=$1 log="$folder/publish-$3.log"
+  avahi-publish-service "$@" >"$log" 2>&1 &
+  pids+=($!)
+  wait_for "grep -q 'Established under name' '$log'" || fail "cannot announce $name: $(cat "$log")"
+}
+publish "Vantrel one" _http._tcp 8081 net.vantrel.fullname=VX-S10-Sec net.vantrel.firmware=2.4.1
+publish "Vantrel two" _http._tcp 8082 net.vantrel.fullname=VX-T42
+publish "Other maker" _http._tcp 8083 net.othermaker.fullname=OM-300 net.othermaker.firmware=9.9
+
+"$@"
+status=$?
+exit $status
