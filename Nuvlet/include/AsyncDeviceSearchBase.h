@@ -50,9 +50,12 @@ class AsyncDeviceSearchBase : public GDRV::IDeviceSearch, public LoggerOwner {
       if (destroying_) return;
       io_.restart();
       work_.emplace(io_.get_executor());
-      thread_ = std::thread([this] { run(); });
     }
+    // The search is set up before its thread runs: a report, and a Stop or Destroy from inside
+    // it, find it complete.
     startSearch();
+    std::lock_guard<std::mutex> lock(mutex_);
+    thread_ = std::thread([this] { run(); });
   }
 
   // Ends the maker's search, then the thread (joined unless called on it).
@@ -75,8 +78,7 @@ class AsyncDeviceSearchBase : public GDRV::IDeviceSearch, public LoggerOwner {
       destroying_ = true;
     }
     Stop();
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (thread_.get_id() == std::this_thread::get_id()) return;  // run() deletes the search as it ends
+    if (onOwnThread()) return;  // run() deletes the search as it ends
     delete this;
   }
 

@@ -30,6 +30,7 @@ class RecordingSearchHandler : public Talvo::GDRV::IDeviceSearchHandler, public 
     record([&] { results_.push_back(text); });
     if (stopOnReport) Talvo::contract_cast<Talvo::GDRV::IDeviceSearch>(search)->Stop();
     if (destroyOnReport) Talvo::contract_cast<Talvo::GDRV::IDeviceSearch>(search)->Destroy();
+    record([&] { ++reportsEnded_; });
   }
 
   std::vector<std::string> results() const {
@@ -40,9 +41,16 @@ class RecordingSearchHandler : public Talvo::GDRV::IDeviceSearchHandler, public 
     return waitUntil([&] { return results_.size() >= count; }, deadline);
   }
 
+  // True once `count` reports have returned to the search (a search destroyed from its report
+  // is then only ending its thread).
+  bool waitForReportsEnded(size_t count, std::chrono::milliseconds deadline) const {
+    return waitUntil([&] { return reportsEnded_ >= count; }, deadline);
+  }
+
   bool stopOnReport = false;
   bool destroyOnReport = false;
 
  private:
   std::vector<std::string> results_;
+  size_t reportsEnded_ = 0;
 };
