@@ -43,21 +43,25 @@ int Zelta_Main::stream_setup(const std::string& url) {
     buildPipeline(url);
   } catch (const std::exception&) {
     // The failing part has printed why (an unparsable URL, a missing part).
-    m_source.reset();
+    resetPipeline();
     return -1;
   }
   Zelta_Print::message("Initialized streaming module for " + url);
   return 0;
 }
 
-void Zelta_Main::buildPipeline(const std::string& url) {
-  // The old pipeline goes first: its source is the connection's callback target until then.
+// The parts hold the source; it goes last, and with it its hold on the connection's callbacks.
+void Zelta_Main::resetPipeline() {
   m_setup.reset();
   m_audioSender.reset();
   m_broker.reset();
   m_renderer.reset();
   m_packetizer.reset();
   m_source.reset();
+}
+
+void Zelta_Main::buildPipeline(const std::string& url) {
+  resetPipeline();
   m_source = std::make_shared<Zelta_SourceESEventStream>(url, m_authHandler, m_connection, m_audioSink, m_streamInfo);
   ZELTA_TRACE(kTraceSetup, "Created source for ", url);
   m_packetizer = std::make_shared<Zelta_PacketizerEventstream>(m_source, m_streamInfo);

@@ -54,6 +54,7 @@ class Zelta_Main {
 
  private:
   void buildPipeline(const std::string& url);
+  void resetPipeline();
   void periodic();
 
   std::shared_ptr<Zelta_SinkAudio> m_audioSink;

@@ -173,6 +173,26 @@ TEST_F(SdkMainTest, PicturesCarryTimesSectionsAndThermalData) {
   }
 }
 
+// A second setup closes the first connection and builds the pipeline anew; a failed one leaves
+// nothing running.
+TEST_F(SdkMainTest, SecondSetupReplacesThePipeline) {
+  run(sb::picture({sb::zlf(1)}, 100));
+  ASSERT_EQ(video->images.size(), 1u);
+  connection->feed(kHead + sb::picture({sb::zlf(2)}, 100));
+  ASSERT_EQ(sdk->stream_setup("http://127.0.0.1/control/eventstream.jpg"), 1);
+  for (int step = 0; step < 10; ++step) sdk->stepLoop();
+  EXPECT_EQ(connection->connects, 2);
+  EXPECT_EQ(connection->closes, 1);
+  ASSERT_EQ(video->images.size(), 2u);
+  EXPECT_EQ(video->images[1]->frameTime(), (Zelta_ImageTime{0, 2}));
+
+  EXPECT_EQ(sdk->stream_setup("camera"), -1);
+  EXPECT_EQ(connection->closes, 2);
+  EXPECT_EQ(sdk->networkStatus(), -1);
+  EXPECT_EQ(sdk->live(), -2);
+  sdk->stepLoop();
+}
+
 TEST_F(SdkMainTest, PictureWithoutCommentBlocksIsStillDelivered) {
   run(sb::picture({}, 200));
   ASSERT_EQ(video->images.size(), 1u);

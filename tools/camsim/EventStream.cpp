@@ -81,6 +81,10 @@ void EventStream<Stream>::sendPicture() {
 template <class Stream>
 void EventStream<Stream>::queue(const std::string& bytes) {
   if (stalled_ || finished_) return;
+  if (queued_.size() + bytes.size() > kMaxUnreadBytes) {
+    finish();
+    return;
+  }
   queued_ += bytes;
   writeQueued();
 }

@@ -31,6 +31,9 @@ class EventStream : public std::enable_shared_from_this<EventStream<Stream>> {
 
   // Bytes waiting to be written above which pictures are skipped.
   static constexpr std::size_t kMaxQueuedBytes = 4 * 1024 * 1024;
+  // Bytes waiting to be written at which the client counts as gone (it sends commands but does
+  // not read the answers).
+  static constexpr std::size_t kMaxUnreadBytes = 2 * kMaxQueuedBytes;
 
  private:
   void readCommands();
