@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -138,6 +139,44 @@ TEST_F(SdkMainTest, DriverCommandsFollowTheGreetingInOrder) {
   ASSERT_EQ(listener->events.size(), 1u);
   EXPECT_EQ(listener->events[0].first, 0);
   EXPECT_EQ(sdk->close(false), 1);
+}
+
+// Every command's wire text as the camera reads it.
+TEST_F(SdkMainTest, CommandTexts) {
+  sdk = create();
+  connection->feed(kHead + kGreeting);
+  ASSERT_EQ(sdk->stream_setup("http://cam/control/eventstream.jpg"), 1);
+  sdk->setAudioOutputName("mic");
+  const struct {
+    std::function<int()> command;
+    std::string text;
+  } cases[] = {
+      {[&] { return sdk->mode("live"); }, R"({"method":"mode","id":2,"params":["live"]})"},
+      {[&] { return sdk->audioOutput(true); }, R"({"method":"audiooutput","id":3,"params":["mic"]})"},
+      {[&] { return sdk->fps(12.5); }, R"({"method":"fps","id":4,"params":[12.50]})"},
+      {[&] { return sdk->setRate(2); }, R"({"method":"setRate","id":5,"params":[2.00]})"},
+      {[&] { return sdk->sensor("right"); },
+       R"({"method":"sensor","id":6,"params":[{"sensor":"right","configmode":"on"}]})"},
+      {[&] { return sdk->displayMode("dual", true); },
+       R"({"method":"display_mode","id":7,"params":[{"dm":"dual","configmode":"on"}]})"},
+      {[&] { return sdk->rotorCommand(1, 2, 3, 4, 5, false); },
+       R"({"method":"RotorCommand","id":8,"params":[{"ver":1,"cmd":1,"para1":2,"para2":3,"para3":4,"ptz_window":5,"configmode":"off"}]})"},
+      {[&] { return sdk->play(12, 45000); }, R"({"method":"play","id":9,"params":[12.045]})"},
+      {[&] { return sdk->pause(); }, R"({"method":"pause","id":10,"params":[]})"},
+      {[&] { return sdk->seek("first"); },
+       R"({"method":"seek","id":11,"params":[{"unit": "WellKnownPosition","name": "first"}]})"},
+      {[&] { return sdk->jump(-3); }, R"({"method":"jump","id":12,"params":[{"unit":"EventImage","offset":-3}]})"},
+      {[&] { return sdk->show(); }, R"({"method":"show","id":13,"params":[]})"},
+  };
+  std::string expected;
+  for (const auto& c : cases) {
+    EXPECT_GT(c.command(), 0) << c.text;
+    expected += c.text + std::string(1, '\0');
+  }
+  for (int step = 0; step < 20; ++step) sdk->stepLoop();
+  const std::string& sent = connection->sentBytes;
+  ASSERT_NE(sent.find("\r\n\r\n"), std::string::npos);
+  EXPECT_EQ(sent.substr(sent.find("\r\n\r\n") + 4), expected);
 }
 
 // Text header, time block and thermal blocks of both sensors (one compressed and split) reach
