@@ -140,14 +140,9 @@ std::string EventStreamMaker::answer(const std::string& command) {
   return controlSegment(answerFor(id, "ok").dump());
 }
 
-bool EventStreamMaker::faultHits(FaultAction action, std::uint64_t pictureNumber) const {
-  return fault_ && fault_->action == action && static_cast<std::uint64_t>(fault_->value) == pictureNumber;
-}
-
 StreamStep EventStreamMaker::next() {
   const std::uint64_t index = picturesMade_;
-  if (faultHits(FaultAction::DropAfterParts, index)) return {StepKind::Drop, ""};
-  if (faultHits(FaultAction::StallAfterParts, index)) return {StepKind::Stall, ""};
+  if (auto stop = faultStopStep(fault_, index)) return *stop;
   if (!videoEnabled_) return {StepKind::Part, ""};
   ++picturesMade_;
   const std::uint64_t timeUs = nowUs();

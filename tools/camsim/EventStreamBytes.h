@@ -69,7 +69,9 @@ class EventStreamMaker {
  private:
   std::string picture(std::uint64_t index);
   std::string audio(std::uint64_t timeUs);
-  bool faultHits(FaultAction action, std::uint64_t pictureNumber) const;
+  bool faultHits(FaultAction action, std::uint64_t pictureNumber) const {
+    return streamFaultHits(fault_, action, pictureNumber);
+  }
 
   const PictureSource& pictures_;
   const CameraState& state_;
