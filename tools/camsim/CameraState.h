@@ -5,6 +5,7 @@
 
 #include "MessageSystem.h"
 #include "Models.h"
+#include "ThermalScene.h"
 
 #include <cstddef>
 #include <deque>
@@ -58,6 +59,10 @@ class CameraState {
   MessageSystem& messages() { return messages_; }
   const MessageSystem& messages() const { return messages_; }
 
+  // The thermal sensors' scene (it locks itself).
+  ThermalScene& thermal() { return thermal_; }
+  const ThermalScene& thermal() const { return thermal_; }
+
   // JSON document served at an /api/json/ path: a stored one, else the event-variable log
   // computed from the message system at its path.
   std::optional<std::string> jsonDocument(const std::string& path) const;
@@ -87,6 +92,7 @@ class CameraState {
   std::map<std::string, std::string> jsonDocuments_;
   std::map<std::string, std::optional<std::string>> identity_;
   MessageSystem messages_;
+  ThermalScene thermal_;
 };
 
 inline constexpr const char* kEventVariablesPath = "/api/json/status/messagesystem/eventvariables/log";

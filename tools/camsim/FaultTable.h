@@ -60,5 +60,6 @@ class FaultTable {
 };
 
 inline constexpr const char* kFastStreamPath = "/control/faststream.jpg";
+inline constexpr const char* kEventStreamPath = "/control/eventstream.jpg";
 
 }  // namespace camsim

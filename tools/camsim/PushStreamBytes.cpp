@@ -46,14 +46,19 @@ StreamPartMaker::StreamPartMaker(const PictureSource& pictures, const CameraStat
                                  std::optional<Fault> fault)
     : pictures_(pictures), state_(state), request_(request), fault_(std::move(fault)) {}
 
-bool StreamPartMaker::faultHits(FaultAction action, std::uint64_t partNumber) const {
-  return fault_ && fault_->action == action && static_cast<std::uint64_t>(fault_->value) == partNumber;
+bool streamFaultHits(const std::optional<Fault>& fault, FaultAction action, std::uint64_t number) {
+  return fault && fault->action == action && static_cast<std::uint64_t>(fault->value) == number;
+}
+
+std::optional<StreamStep> faultStopStep(const std::optional<Fault>& fault, std::uint64_t index) {
+  if (streamFaultHits(fault, FaultAction::DropAfterParts, index)) return StreamStep{StepKind::Drop, ""};
+  if (streamFaultHits(fault, FaultAction::StallAfterParts, index)) return StreamStep{StepKind::Stall, ""};
+  return std::nullopt;
 }
 
 StreamStep StreamPartMaker::next() {
   const std::uint64_t index = partsMade_;
-  if (faultHits(FaultAction::DropAfterParts, index)) return {StepKind::Drop, ""};
-  if (faultHits(FaultAction::StallAfterParts, index)) return {StepKind::Stall, ""};
+  if (auto stop = faultStopStep(fault_, index)) return *stop;
   ++partsMade_;
   if (faultHits(FaultAction::EndlessPart, index + 1)) {
     return {StepKind::EndlessStart, "Content-Type: image/jpeg\r\n\r\n\xFF\xD8\xFF\xE0"};

@@ -51,6 +51,12 @@ struct StreamStep {
   std::string bytes;
 };
 
+// True when the stream's fault is `action` for part (or picture) `number`.
+bool streamFaultHits(const std::optional<Fault>& fault, FaultAction action, std::uint64_t number);
+// What the stream's fault makes of part (or picture) `index`, counted from 0: a drop or a stall
+// before it; nothing when it is sent.
+std::optional<StreamStep> faultStopStep(const std::optional<Fault>& fault, std::uint64_t index);
+
 // One per stream connection; not thread-safe (the connection's strand calls it).
 // Holds references: pictures and state must outlive it.
 class StreamPartMaker {
@@ -68,7 +74,9 @@ class StreamPartMaker {
   std::string garbageBody(std::uint64_t index) const;
   std::string eventComment() const;
   std::string wrapPart(const std::string& body) const;
-  bool faultHits(FaultAction action, std::uint64_t partNumber) const;
+  bool faultHits(FaultAction action, std::uint64_t partNumber) const {
+    return streamFaultHits(fault_, action, partNumber);
+  }
 
   const PictureSource& pictures_;
   const CameraState& state_;

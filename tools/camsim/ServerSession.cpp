@@ -1,9 +1,11 @@
 #include "ServerSession.h"
 
+#include "EventStream.h"
 #include "PushStream.h"
 #include "Query.h"
 
 #include <boost/asio/write.hpp>
+#include <boost/beast/core/buffers_to_string.hpp>
 
 namespace camsim {
 
@@ -107,13 +109,18 @@ void ServerSession<Stream>::serveCamera(std::optional<Fault> fault) {
     serveStream(fault);
     return;
   }
+  if (pathOf(target) == kEventStreamPath) {
+    serveEventStream(fault);
+    return;
+  }
   answer(ctx_.api.handle(parseTarget(target), queryOf(target)));
 }
 
 // Returns true when the fault took over the answer.
 template <class Stream>
 bool ServerSession<Stream>::applyFault(const Fault& fault) {
-  const bool stream = pathOf(std::string(request_.target())) == kFastStreamPath;
+  const std::string path = pathOf(std::string(request_.target()));
+  const bool stream = path == kFastStreamPath;
   switch (fault.action) {
     case FaultAction::Status:
       answer(faultStatusReply(static_cast<int>(fault.value)));
@@ -131,8 +138,9 @@ bool ServerSession<Stream>::applyFault(const Fault& fault) {
       return true;
     case FaultAction::StallAfterHead:
       noteAnswer(200);
-      writeRaw(stream
-                   ? streamHead()
+      writeRaw(stream ? streamHead()
+               : path == kEventStreamPath
+                   ? eventStreamHead()
                    : statusLineVersion() + " 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 1000\r\n\r\nPARTIAL",
                true);
       return true;
@@ -151,6 +159,23 @@ void ServerSession<Stream>::serveStream(std::optional<Fault> fault) {
   noteAnswer(200);
   auto push = std::make_shared<PushStream<Stream>>(std::move(stream_), ctx_, *parsed.request, std::move(fault));
   push->start();
+}
+
+// The request has no length: everything the client sends after its head (commands) belongs to
+// the stream, including what the head's read has buffered already.
+template <class Stream>
+void ServerSession<Stream>::serveEventStream(std::optional<Fault> fault) {
+  const EventStreamRequestParse parsed = parseEventStreamRequest(parseTarget(std::string(request_.target())));
+  if (!parsed.fps) {
+    answer(Reply::text(400, parsed.error + "\r\n"));
+    return;
+  }
+  noteAnswer(200);
+  std::string bodyStart = beast::buffers_to_string(buffer_.data());
+  buffer_.consume(buffer_.size());
+  auto events = std::make_shared<EventStream<Stream>>(std::move(stream_), ctx_, *parsed.fps, std::move(bodyStart),
+                                                      std::move(fault));
+  events->start();
 }
 
 template <class Stream>

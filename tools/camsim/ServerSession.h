@@ -42,6 +42,7 @@ class ServerSession : public std::enable_shared_from_this<ServerSession<Stream>>
   void serveCamera(std::optional<Fault> fault);
   bool applyFault(const Fault& fault);
   void serveStream(std::optional<Fault> fault);
+  void serveEventStream(std::optional<Fault> fault);
   void answer(const Reply& reply);
   void writeRaw(std::string bytes, bool thenStall);
   void drainUntilClosed();

@@ -32,6 +32,7 @@ Reply SimControl::handle(const Target& target) {
     return Reply::ok();
   }
   if (path == "/sim/action") return action(target);
+  if (path == "/sim/thermal") return thermalControl(state_.thermal(), target);
   return Reply::notFound();
 }
 

@@ -1,0 +1,311 @@
+// The SDK's main object end to end over a scripted connection: creation checks, the POST and the
+// commands it sends after the camera's greeting, pictures decoded into images with their time
+// stamps and thermal data, pictures without header blocks still delivered, broken pictures
+// dropped with the decoder's messages.
+#include "Zelta_SDK.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "FakeAuthorization.h"
+#include "PrintCapture.h"
+#include "ScriptedConnection.h"
+#include "StreamBuilder.h"
+#include "Zelta_Decoder.h"
+#include "Zelta_ImageImpl_SDK.h"
+#include "Zelta_SendAudio.h"
+
+using namespace Zelta;
+namespace sb = streambuilder;
+
+namespace {
+
+class CollectingVideoSink : public Zelta_SinkVideo {
+ public:
+  int consume(std::unique_ptr<Zelta_Image> image) override {
+    images.push_back(std::move(image));
+    return 1;
+  }
+  std::vector<std::unique_ptr<Zelta_Image>> images;
+};
+
+class CountingAudioSink : public Zelta_SinkAudio {
+ public:
+  int consume(std::shared_ptr<Zelta_Audio> audio) override {
+    bytes += audio->size();
+    return 1;
+  }
+  size_t bytes = 0;
+};
+
+class RecordingListener : public Zelta_EventNotificationListener {
+ public:
+  void notifyEvent(int32_t id, const char* text) override { events.emplace_back(id, text); }
+  std::vector<std::pair<int32_t, std::string>> events;
+};
+
+const std::string kHead = "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n";
+const std::string kGreeting = sb::control("{\"type\":\"eventstream\",\"id\":0}");
+
+std::string textHeader(const std::string& name) {
+  return "#:R9IMG\nSECTION IMAGE\nNAME=" + name + "\nENDSECTION IMAGE\n";
+}
+
+std::vector<uint16_t> scene(unsigned width, unsigned height, double celsius) {
+  return std::vector<uint16_t>(static_cast<size_t>(width) * height, sb::rawFor(celsius));
+}
+
+class SdkMainTest : public testing::Test {
+ protected:
+  std::unique_ptr<Zelta_SDK> create() {
+    return Zelta_SDK::create(audio, video, 0, std::make_shared<FakeAuthorization>("admin", "pw", true), listener,
+                             connection);
+  }
+  // Sets the stream up over the scripted connection and steps until its bytes are used up.
+  void run(const std::string& stream, std::vector<size_t> receiveSizes = {}) {
+    sdk = create();
+    connection->feed(kHead + stream, std::move(receiveSizes));
+    ASSERT_EQ(sdk->stream_setup("http://127.0.0.1:8080/control/eventstream.jpg"), 1);
+    for (int step = 0; step < 10000 && !connection->drained(); ++step) sdk->stepLoop();
+    for (int step = 0; step < 4; ++step) sdk->stepLoop();
+  }
+
+  PrintCapture capture;
+  std::shared_ptr<CollectingVideoSink> video = std::make_shared<CollectingVideoSink>();
+  std::shared_ptr<CountingAudioSink> audio = std::make_shared<CountingAudioSink>();
+  std::shared_ptr<RecordingListener> listener = std::make_shared<RecordingListener>();
+  std::shared_ptr<ScriptedConnection> connection = std::make_shared<ScriptedConnection>();
+  std::unique_ptr<Zelta_SDK> sdk;
+};
+
+TEST_F(SdkMainTest, CreationNeedsEveryClientObject) {
+  auto auth = std::make_shared<FakeAuthorization>("u", "p");
+  struct Case {
+    const char* check;
+    std::function<void()> make;
+  } cases[] = {
+      {" failed check: (audioSink)", [&] { Zelta_SDK::create(nullptr, video, 0, auth, listener); }},
+      {" failed check: (authHandler)", [&] { Zelta_SDK::create(audio, video, 0, nullptr, listener); }},
+      {" failed check: (notificationListener)", [&] { Zelta_SDK::create(audio, video, 0, auth, nullptr); }},
+      {" failed check: (videoSink)", [&] { Zelta_SDK::create(audio, nullptr, 0, auth, listener); }},
+  };
+  for (const auto& c : cases) {
+    try {
+      c.make();
+      ADD_FAILURE() << c.check;
+    } catch (const std::runtime_error& error) {
+      const std::string what = error.what();
+      EXPECT_EQ(what.substr(what.size() - std::string(c.check).size()), c.check);
+    }
+  }
+  EXPECT_TRUE(capture.has("Starting EventStream client SDK 1.1.0-4"));
+}
+
+TEST_F(SdkMainTest, CommandsBeforeSetupAndBadUrlsAreRefused) {
+  sdk = create();
+  EXPECT_EQ(sdk->live(), -2);
+  EXPECT_EQ(sdk->close(false), -1);
+  EXPECT_EQ(sdk->stream_setup("rtsp://camera/"), -1);
+  EXPECT_TRUE(capture.has("Error invalid url: rtsp://camera/"));
+  EXPECT_EQ(sdk->thermalRaw(true), -2);
+}
+
+// The driver's command sequence waits for the greeting and then goes out after the POST head,
+// one command per step, each with its terminating zero byte.
+TEST_F(SdkMainTest, DriverCommandsFollowTheGreetingInOrder) {
+  sdk = create();
+  connection->feed(kHead + kGreeting);
+  ASSERT_EQ(sdk->stream_setup("http://cam.example:8080/control/eventstream.jpg"), 1);
+  const std::vector<int> ids = {sdk->audioOutput(false), sdk->videoEnable(true), sdk->size(1, 1, false),
+                                sdk->thermalRaw(true), sdk->live()};
+  EXPECT_EQ(ids, (std::vector<int>{2, 3, 4, 5, 6}));
+  for (int step = 0; step < 10; ++step) sdk->stepLoop();
+  const std::string z(1, '\0');
+  const std::string expected =
+      "POST /control/eventstream.jpg HTTP/1.0\r\nHost: cam.example\r\nConnection: close\r\n"
+      "User-Agent: zl-client (ES-Client 1.1.0-4)\r\nAuthorization: Basic YWRtaW46cHc=\r\n\r\n"
+      "{\"method\":\"audiooutput\",\"id\":2,\"params\":[\"off\"]}" +
+      z + "{\"method\":\"video_enable\",\"id\":3,\"params\":[true]}" + z +
+      "{\"method\":\"size\",\"id\":4,\"params\":[{\"w\":1,\"h\":1,\"fix\":false,\"configmode\":\"off\"}]}" + z +
+      "{\"method\":\"setThermalRaw\",\"id\":5,\"params\":[true]}" + z + "{\"method\":\"live\",\"id\":6,\"params\":[]}" +
+      z;
+  EXPECT_EQ(connection->sentBytes, expected);
+  ASSERT_EQ(listener->events.size(), 1u);
+  EXPECT_EQ(listener->events[0].first, 0);
+  EXPECT_EQ(sdk->close(false), 1);
+}
+
+// Every command's wire text as the camera reads it.
+TEST_F(SdkMainTest, CommandTexts) {
+  sdk = create();
+  connection->feed(kHead + kGreeting);
+  ASSERT_EQ(sdk->stream_setup("http://cam/control/eventstream.jpg"), 1);
+  sdk->setAudioOutputName("mic");
+  const struct {
+    std::function<int()> command;
+    std::string text;
+  } cases[] = {
+      {[&] { return sdk->mode("live"); }, R"({"method":"mode","id":2,"params":["live"]})"},
+      {[&] { return sdk->audioOutput(true); }, R"({"method":"audiooutput","id":3,"params":["mic"]})"},
+      {[&] { return sdk->fps(12.5); }, R"({"method":"fps","id":4,"params":[12.50]})"},
+      {[&] { return sdk->setRate(2); }, R"({"method":"setRate","id":5,"params":[2.00]})"},
+      {[&] { return sdk->sensor("right"); },
+       R"({"method":"sensor","id":6,"params":[{"sensor":"right","configmode":"on"}]})"},
+      {[&] { return sdk->displayMode("dual", true); },
+       R"({"method":"display_mode","id":7,"params":[{"dm":"dual","configmode":"on"}]})"},
+      {[&] { return sdk->rotorCommand(1, 2, 3, 4, 5, false); },
+       R"({"method":"RotorCommand","id":8,"params":[{"ver":1,"cmd":1,"para1":2,"para2":3,"para3":4,"ptz_window":5,"configmode":"off"}]})"},
+      {[&] { return sdk->play(12, 45000); }, R"({"method":"play","id":9,"params":[12.045]})"},
+      {[&] { return sdk->pause(); }, R"({"method":"pause","id":10,"params":[]})"},
+      {[&] { return sdk->seek("first"); },
+       R"({"method":"seek","id":11,"params":[{"unit": "WellKnownPosition","name": "first"}]})"},
+      {[&] { return sdk->jump(-3); }, R"({"method":"jump","id":12,"params":[{"unit":"EventImage","offset":-3}]})"},
+      {[&] { return sdk->show(); }, R"({"method":"show","id":13,"params":[]})"},
+  };
+  std::string expected;
+  for (const auto& c : cases) {
+    EXPECT_GT(c.command(), 0) << c.text;
+    expected += c.text + std::string(1, '\0');
+  }
+  for (int step = 0; step < 20; ++step) sdk->stepLoop();
+  const std::string& sent = connection->sentBytes;
+  ASSERT_NE(sent.find("\r\n\r\n"), std::string::npos);
+  EXPECT_EQ(sent.substr(sent.find("\r\n\r\n") + 4), expected);
+}
+
+// Text header, time block and thermal blocks of both sensors (one compressed and split) reach
+// the client's sink with the picture, whatever the receive sizes.
+TEST_F(SdkMainTest, PicturesCarryTimesSectionsAndThermalData) {
+  sb::ThermalBlock sensor0{.width = 8, .height = 6};
+  sb::ThermalBlock sensor1{.compressed = true, .sensor = 1, .width = 4, .height = 3};
+  auto raw0 = scene(8, 6, 20.0);
+  raw0[5] = sb::rawFor(80.0);
+  std::vector<std::string> blocks = {textHeader("first"), sb::zlf(1700000000123456ull)};
+  for (auto& s : sb::thermalSegments(sensor0, raw0, 3)) blocks.push_back(s.substr(4));
+  for (auto& s : sb::thermalSegments(sensor1, scene(4, 3, -5.0), 2)) blocks.push_back(s.substr(4));
+  const std::string stream = kGreeting + sb::picture(blocks, 3000, 1) + sb::picture({sb::zlf(2000000)}, 500, 2);
+  for (std::vector<size_t> sizes : {std::vector<size_t>{}, {1}, {7, 300, 1}}) {
+    video->images.clear();
+    run(stream, sizes);
+    ASSERT_EQ(video->images.size(), 2u);
+    const Zelta_Image& first = *video->images[0];
+    EXPECT_EQ(first.frameTime(), (Zelta_ImageTime{1700000000, 123456}));
+    EXPECT_EQ(first.width(), 1920u);
+    EXPECT_EQ(first.height(), 1080u);
+    ASSERT_TRUE(first.textHeader());
+    auto t0 = first.thermalRawData(0);
+    auto t1 = first.thermalRawData(1);
+    ASSERT_TRUE(t0 && t1);
+    EXPECT_NEAR(t0->getTemperature(5, 0, ZLT_Celsius), 80.0, 0.05);
+    EXPECT_NEAR(t0->getTemperature(0, 5, ZLT_Celsius), 20.0, 0.05);
+    EXPECT_EQ(t1->getTemperatures(ZLT_Celsius).size(), 12u);
+    EXPECT_NEAR(t1->getTemperature(3, 2, ZLT_Celsius), -5.0, 0.05);
+    // The thermal slots are per picture: the second has none.
+    EXPECT_FALSE(video->images[1]->thermalRawData(0));
+    EXPECT_EQ(video->images[1]->frameTime(), (Zelta_ImageTime{2, 0}));
+  }
+}
+
+// A second setup closes the first connection and builds the pipeline anew; a failed one leaves
+// nothing running.
+TEST_F(SdkMainTest, SecondSetupReplacesThePipeline) {
+  run(sb::picture({sb::zlf(1)}, 100));
+  ASSERT_EQ(video->images.size(), 1u);
+  connection->feed(kHead + sb::picture({sb::zlf(2)}, 100));
+  ASSERT_EQ(sdk->stream_setup("http://127.0.0.1/control/eventstream.jpg"), 1);
+  for (int step = 0; step < 10; ++step) sdk->stepLoop();
+  EXPECT_EQ(connection->connects, 2);
+  EXPECT_EQ(connection->closes, 1);
+  ASSERT_EQ(video->images.size(), 2u);
+  EXPECT_EQ(video->images[1]->frameTime(), (Zelta_ImageTime{0, 2}));
+
+  EXPECT_EQ(sdk->stream_setup("camera"), -1);
+  EXPECT_EQ(connection->closes, 2);
+  EXPECT_EQ(sdk->networkStatus(), -1);
+  EXPECT_EQ(sdk->live(), -2);
+  sdk->stepLoop();
+}
+
+TEST_F(SdkMainTest, PictureWithoutCommentBlocksIsStillDelivered) {
+  run(sb::picture({}, 200));
+  ASSERT_EQ(video->images.size(), 1u);
+  EXPECT_EQ(video->images[0]->frameTime(), (Zelta_ImageTime{0, 0}));
+  EXPECT_TRUE(capture.has("No ZLF header found in frame? Timestamps will be incorrect!"));
+  EXPECT_TRUE(capture.has("error parsing R9IMG frame headers of image"));
+}
+
+// Broken marker segments: the decoder names the fault and the picture is dropped.
+TEST(DecoderTest, BrokenSegmentsAreNamedAndDropped) {
+  const std::string good = sb::picture({sb::zlf(5)}, 100);
+  const size_t dqt = good.find("\xFF\xDB");
+  struct Case {
+    std::string name;
+    std::string bytes;
+    std::string message;
+  } cases[] = {
+      {"no start of image", "\x00\x01" + good.substr(2), "Error: No segment start found "},
+      {"junk between segments", good.substr(0, dqt) + "x" + good.substr(dqt), "Error: No segment start found "},
+      {"length past the end", good.substr(0, dqt + 2) + "\xFF\xF0", "Error decoding segment"},
+      {"unknown marker", good.substr(0, dqt) + "\xFF\x42" + good.substr(dqt), "unknown marker: "},
+      {"cut after a marker byte", good.substr(0, dqt + 1), "Error: No segment found in 1 bytes data"},
+      {"scan without end", good.substr(0, good.size() - 2), "Error decoding segment"},
+  };
+  for (const auto& c : cases) {
+    PrintCapture capture;
+    Zelta_ImageImpl_SDK image(reinterpret_cast<const uint8_t*>(c.bytes.data()), c.bytes.size());
+    Zelta_Decoder decoder;
+    EXPECT_FALSE(decoder.decode(image)) << c.name;
+    EXPECT_TRUE(capture.has(c.message)) << c.name;
+  }
+  Zelta_ImageImpl_SDK image(reinterpret_cast<const uint8_t*>(good.data()), good.size());
+  Zelta_Decoder decoder;
+  EXPECT_TRUE(decoder.decode(image));
+  EXPECT_TRUE(image.infoBlock());
+}
+
+// A thermal block cut by its own length is not read past, and a thermal frame of a picture that
+// was dropped does not reach the next picture.
+TEST_F(SdkMainTest, DroppedPictureLeavesNoThermalData) {
+  sb::ThermalBlock header{.width = 4, .height = 2};
+  auto segments = sb::thermalSegments(header, scene(4, 2, 30.0));
+  std::string broken = sb::picture({segments[0].substr(4)}, 100);
+  broken.insert(broken.find("\xFF\xDB"), "\xFF\x42");
+  run(broken + sb::picture({sb::zlf(1)}, 100));
+  ASSERT_EQ(video->images.size(), 1u);
+  EXPECT_FALSE(video->images[0]->thermalRawData(0));
+  EXPECT_TRUE(capture.has("unknown marker: "));
+}
+
+TEST_F(SdkMainTest, AudioIsConvertedAndSent) {
+  // A stream header for PCM16 8 kHz, then 80 samples.
+  std::string header("ZLS\0", 4);
+  header.resize(18, '\0');
+  sb::putLE(header, 8, 8000, 4);
+  header.replace(12, 4, " P16");
+  header[16] = 1;
+  header[17] = 1;
+  std::string data = std::string("ZLA\0", 4) + std::string(16, '\0') + std::string(160, '\x10');
+  run(sb::audio(header) + sb::audio(data));
+  EXPECT_EQ(audio->bytes, 160u);
+
+  connection->sentBytes.clear();
+  sdk->setAudioSendCodec(Zelta_Codec_ALaw);
+  EXPECT_EQ(sdk->sendAudio(nullptr), 0u);
+  EXPECT_TRUE(capture.has("no data passed to audio sender"));
+  auto packet = Zelta_AudioVector::make(Zelta_AudioFormat(), {1, 2}, Zelta_AudioPacket_Data,
+                                        reinterpret_cast<const uint8_t*>(std::string(320, '\0').data()), 320);
+  // 160 samples at 16 kHz become 80 A-law bytes at 8 kHz.
+  EXPECT_EQ(sdk->sendAudio(packet.get()), 80u);
+  EXPECT_EQ(
+      connection->sentBytes,
+      Zelta_SendAudio::streamHeaderSegment(Zelta_AudioFormat(Zelta_Codec_ALaw, 8000, 0, 1)) +
+          Zelta_SendAudio::dataSegment(reinterpret_cast<const uint8_t*>(std::string(80, '\xD5').data()), 80, 1000002));
+}
+
+}  // namespace

@@ -1,0 +1,63 @@
+// The thermal sensors' view on a thermal model: a scene at one temperature with an optional hot
+// rectangle, set through /sim/thermal, and the camera's encoding of it into "ZLT" COM segments
+// (raw values 0.04 °C per step from -273.15 °C, gain 0, advanced radiometry; as little-endian
+// pairs, or LZ4-compressed as a plane of low bytes followed by a plane of high bytes; split into
+// numbered blocks).
+// Thread safety: ThermalScene may be used from any io thread; the functions are pure.
+#pragma once
+
+#include "Query.h"
+#include "Reply.h"
+
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace camsim {
+
+struct HotSpot {
+  double celsius = 0;
+  int x = 0, y = 0, width = 0, height = 0;
+};
+
+struct ThermalSettings {
+  double celsius = 20.0;
+  std::optional<HotSpot> hot;
+  int sensors = 1;  // 1 or 2
+  bool compressed = true;
+  int blocks = 2;  // 1..16; more when a block would not fit one segment
+};
+
+struct ThermalSettingsParse {
+  std::optional<ThermalSettings> settings;
+  std::string error;
+};
+
+// Reads celsius=, hot=t,x,y,w,h, sensors=, compressed=, blocks= over the current settings.
+ThermalSettingsParse parseThermalSettings(const Target& target, ThermalSettings current);
+std::string thermalSettingsJson(const ThermalSettings& settings);
+
+class ThermalScene {
+ public:
+  static constexpr int kWidth = 160;
+  static constexpr int kHeight = 120;
+
+  ThermalSettings settings() const;
+  void set(const ThermalSettings& settings);
+
+ private:
+  mutable std::mutex mutex_;
+  ThermalSettings settings_;
+};
+
+// /sim/thermal: sets the scene from the query and answers it as JSON (400 with the reason for a
+// bad query, the scene unchanged).
+Reply thermalControl(ThermalScene& scene, const Target& target);
+
+// The raw values of one sensor's picture, row by row.
+std::vector<std::uint16_t> thermalRawValues(const ThermalSettings& settings);
+// The COM segments (marker included) that carry one sensor's picture.
+std::vector<std::string> thermalSegments(const ThermalSettings& settings, int sensor);
+
+}  // namespace camsim
