@@ -20,6 +20,7 @@ struct Options {
   int pictureHeight = 360;
   int quality = 80;
   bool verbose = false;
+  int recordings = 0;  // event sequences on the edge storage
 };
 
 struct OptionsParse {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "FaultTable.h"
+#include "Query.h"
 #include "Reply.h"
 #include "SimContext.h"
 #include "StreamOps.h"
@@ -42,6 +43,7 @@ class ServerSession : public std::enable_shared_from_this<ServerSession<Stream>>
   void serveCamera(std::optional<Fault> fault);
   bool applyFault(const Fault& fault);
   void serveStream(std::optional<Fault> fault);
+  void serveRecordings(const Target& target);
   void answer(const Reply& reply);
   void writeRaw(std::string bytes, bool thenStall);
   void drainUntilClosed();

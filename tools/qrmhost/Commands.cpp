@@ -4,7 +4,9 @@ namespace qrmhost {
 
 const std::vector<CommandDeclaration>& commandDeclarations() {
   static const std::vector<CommandDeclaration> declarations = {declareModels, declareDevice, declareLive,
-                                                               declarePtz,    declareIo,     declareAutodetect, declareDetect};
+                                                               declarePtz,    declareIo,     declareAutodetect, declareDetect,
+                                                               // Edge storage.
+                                                               declareRecordings, declarePlayback};
   return declarations;
 }
 
