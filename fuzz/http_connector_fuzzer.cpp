@@ -29,10 +29,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
   constexpr size_t kCap = 4096;
   CheckingSink sink;
-  const Talvo::LoggerOwner logger(nullptr, "");
-  Vantrel::HttpConnector connector(data[0] % 2 ? Vantrel::HttpConnector::Kind::Stream
-                                               : Vantrel::HttpConnector::Kind::SingleImage,
-                                   logger, &sink, true, true, kCap);
+  const Talvo::LoggerOwner logger(static_cast<Talvo::ILogger*>(nullptr), "");
+  Vantrel::HttpConnector connector(
+      data[0] % 2 ? Vantrel::HttpConnector::Kind::Stream : Vantrel::HttpConnector::Kind::SingleImage, logger, &sink,
+      true, true, kCap);
   const size_t piece = 1 + data[1] % 64;  // the second byte chooses how the rest arrives
   for (size_t at = 2; at < size;) {
     const size_t n = std::min(piece, size - at);

@@ -98,8 +98,7 @@ class RecordingRange : public GDRV::Storage::IRecordingRange {
  public:
   using Tracks = BasicEnumeratorImpl<GDRV::Storage::ITracksRangeEnumerator, TrackRange>;
 
-  RecordingRange(std::string recordingId, uint64_t begin, uint64_t end,
-                 std::vector<std::shared_ptr<TrackRange>> tracks)
+  RecordingRange(std::string recordingId, uint64_t begin, uint64_t end, std::vector<std::shared_ptr<TrackRange>> tracks)
       : recordingId_(std::move(recordingId)), begin_(begin), end_(end), tracks_(std::move(tracks)) {}
 
   void* Cast(const char* typeName) override { return QueryContract(typeName); }

@@ -52,8 +52,10 @@ std::optional<TimelineSettings> parseTimeline(const Target& target, TimelineSett
     long max;
     int* into;
   };
-  const Field fields[] = {{"count", 0, 100000, &base.count},     {"length", 0, 86400, &base.length},
-                          {"gap", 0, 86400, &base.gap},           {"pictures", 1, 1000, &base.pictures},
+  const Field fields[] = {{"count", 0, 100000, &base.count},
+                          {"length", 0, 86400, &base.length},
+                          {"gap", 0, 86400, &base.gap},
+                          {"pictures", 1, 1000, &base.pictures},
                           {"pace", 0, 60000, &base.paceMs}};
   for (const Field& field : fields) {
     if (!target.has(field.name)) continue;
@@ -181,14 +183,12 @@ std::string Recordings::pictureOf(const Sequence& sequence, int index, const Tim
   const double step = static_cast<double>(sequence.length) / settings.pictures;
   const double time = sequence.start + step * index;
   const double last = sequence.start + step * (settings.pictures - 1);
-  const std::string header = "#:R9IMG\nSECTION RECORDING\nTIT=" + decimal(time, 3) +
-                             "\nENO=" + std::to_string(sequence.id) + "\nFFR=1\nLFR=" +
-                             std::to_string(settings.pictures) + "\nFCO=" + std::to_string(settings.pictures) +
-                             "\nFTI=" + decimal(sequence.start, 3) + "\nLTI=" + decimal(last, 3) +
-                             "\nENDSECTION RECORDING\n";
+  const std::string header =
+      "#:R9IMG\nSECTION RECORDING\nTIT=" + decimal(time, 3) + "\nENO=" + std::to_string(sequence.id) +
+      "\nFFR=1\nLFR=" + std::to_string(settings.pictures) + "\nFCO=" + std::to_string(settings.pictures) +
+      "\nFTI=" + decimal(sequence.start, 3) + "\nLTI=" + decimal(last, 3) + "\nENDSECTION RECORDING\n";
   const auto encoded = pictures_.picture(static_cast<std::uint64_t>(sequence.id * 100 + index));
-  return insertAfterApp0(key ? encoded->key : encoded->delta,
-                         commentSegment(infoBlock(time)) + commentSegment(header));
+  return insertAfterApp0(key ? encoded->key : encoded->delta, commentSegment(infoBlock(time)) + commentSegment(header));
 }
 
 Reply Recordings::picture(const Target& target) const {
@@ -243,7 +243,8 @@ std::optional<RecordingStreamPlan> Recordings::stream(const Target& target) cons
       if (sequence.start + sequence.length <= time) continue;
       chosen = &sequence;
       const double step = static_cast<double>(sequence.length) / settings.pictures;
-      if (time > sequence.start && step > 0) first = std::min(settings.pictures - 1, int((time - sequence.start) / step));
+      if (time > sequence.start && step > 0)
+        first = std::min(settings.pictures - 1, int((time - sequence.start) / step));
       break;
     }
   }

@@ -30,14 +30,14 @@
 namespace camsim {
 
 struct TimelineSettings {
-  int count = 0;                     // sequences
-  int length = 10;                   // seconds each
-  int gap = 5;                       // seconds between them
-  std::int64_t start = 1500000000;   // unix seconds of the oldest one
-  int pictures = 4;                  // pictures per played sequence
-  int paceMs = 0;                    // pause before each picture of a played sequence
-  bool audio = true;                 // audio blocks in played sequences
-  bool deltaFirst = false;           // played sequences start with two delta pictures
+  int count = 0;                    // sequences
+  int length = 10;                  // seconds each
+  int gap = 5;                      // seconds between them
+  std::int64_t start = 1500000000;  // unix seconds of the oldest one
+  int pictures = 4;                 // pictures per played sequence
+  int paceMs = 0;                   // pause before each picture of a played sequence
+  bool audio = true;                // audio blocks in played sequences
+  bool deltaFirst = false;          // played sequences start with two delta pictures
 };
 
 // Reads count=, length=, gap=, start=, pictures=, pace=, audio=, deltafirst= over `base`.

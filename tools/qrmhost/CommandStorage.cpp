@@ -31,7 +31,8 @@ uint64_t parseTime(const std::string& text, const char* option) {
   std::tm parts{};
   std::istringstream in(text);
   in >> std::get_time(&parts, "%Y-%m-%dT%H:%M:%S");
-  if (in.fail()) throw usageError(std::string(option) + " wants an ISO time (2017-07-14T02:40:00Z) or ms, not '" + text + "'");
+  if (in.fail())
+    throw usageError(std::string(option) + " wants an ISO time (2017-07-14T02:40:00Z) or ms, not '" + text + "'");
   uint64_t ms = 0;
   if (in.peek() == '.') {
     in.get();
@@ -179,12 +180,14 @@ void declareRecordings(CLI::App& app, CommandRun& chosen) {
 }
 
 void declarePlayback(CLI::App& app, CommandRun& chosen) {
-  auto* command = app.add_subcommand(
-      "playback",
-      "Connects (needs --camera URL --model M), seeks (--seek) and/or plays (--play) the camera's\n"
-      "recordings: {\"kind\":\"seek\",\"code\":N}, {\"kind\":\"play\",\"code\":N},\n"
-      "{\"kind\":\"frame\",\"codec\":...,\"key\":B,\"time\":MS,\"size\":N}, {\"kind\":\"audio\",\"size\":N,\"time\":MS},\n"
-      "{\"kind\":\"failed\",\"code\":N} or {\"kind\":\"finished\",\"code\":N} when the play ends, {\"kind\":\"done\"}.");
+  auto* command =
+      app.add_subcommand("playback",
+                         "Connects (needs --camera URL --model M), seeks (--seek) and/or plays (--play) the camera's\n"
+                         "recordings: {\"kind\":\"seek\",\"code\":N}, {\"kind\":\"play\",\"code\":N},\n"
+                         "{\"kind\":\"frame\",\"codec\":...,\"key\":B,\"time\":MS,\"size\":N}, "
+                         "{\"kind\":\"audio\",\"size\":N,\"time\":MS},\n"
+                         "{\"kind\":\"failed\",\"code\":N} or {\"kind\":\"finished\",\"code\":N} when the play ends, "
+                         "{\"kind\":\"done\"}.");
   auto plan = std::make_shared<PlaybackPlan>();
   command->add_option("--seek", plan->seek, "the picture at this time: ISO time or ms")->type_name("ISO|MS");
   command->add_flag("--play", plan->play, "play from the position (the seek's, else the oldest)");

@@ -4,6 +4,7 @@
 
 #include "ContractObject.h"
 #include "JsonLine.h"
+#include "host/Storage.h"
 
 namespace qrmhost {
 
@@ -62,8 +63,8 @@ std::vector<std::pair<uint64_t, uint64_t>> SearchReporter::ranges() {
   return ranges_;
 }
 
-std::vector<std::pair<uint64_t, uint64_t>> gapsBetween(std::vector<std::pair<uint64_t, uint64_t>> ranges,
-                                                       uint64_t from, uint64_t to) {
+std::vector<std::pair<uint64_t, uint64_t>> gapsBetween(std::vector<std::pair<uint64_t, uint64_t>> ranges, uint64_t from,
+                                                       uint64_t to) {
   std::sort(ranges.begin(), ranges.end());
   std::vector<std::pair<uint64_t, uint64_t>> gaps;
   uint64_t covered = from;  // everything before is on the card

@@ -40,7 +40,7 @@ class StorageInfoReporter : public Talvo::GDRV::IRecordingsInfoHandler {
   void Failed(Talvo::GDRV::IStorageDevice* device, int32_t code) override;
   void Result(Talvo::GDRV::IStorageDevice* device, Talvo::GDRV::Storage::IRecordingInfoEnumerator* recordings) override;
 
-  Awaited done;  // 0 or the failure code
+  Awaited done;        // 0 or the failure code
   uint64_t begin = 0;  // valid once done
   uint64_t end = 0;
 
@@ -68,8 +68,8 @@ class SearchReporter : public Talvo::GDRV::IRecordingSearchHandler {
 };
 
 // The holes of `ranges` inside [from, to], oldest first.
-std::vector<std::pair<uint64_t, uint64_t>> gapsBetween(std::vector<std::pair<uint64_t, uint64_t>> ranges,
-                                                       uint64_t from, uint64_t to);
+std::vector<std::pair<uint64_t, uint64_t>> gapsBetween(std::vector<std::pair<uint64_t, uint64_t>> ranges, uint64_t from,
+                                                       uint64_t to);
 
 // Frames as {"kind":"frame",...} and {"kind":"audio",...}; the end of the play as
 // {"kind":"failed","code":N} or {"kind":"finished","code":N}. Pictures go to `saver` if any.

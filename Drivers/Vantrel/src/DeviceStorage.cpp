@@ -110,10 +110,9 @@ void Device::RequestRecordingInfo(const char* recordingId, Talvo::GDRV::ISingleR
   getDeviceRecordings([this, handler, id](int32_t code, const Talvo::GDRV::DateTimeRange& range) {
     if (code != 0) return handler->Failed(this, code);
     const bool filled = logStorageSpan(range);
-    Talvo::Utility::RecordingInfo recording(
-        id, kRecordingName,
-        {Talvo::Utility::VIDEO_TRACK_INFO, Talvo::Utility::AUDIO_TRACK_INFO}, filled ? range.begin : 0,
-        filled ? range.end : 0);
+    Talvo::Utility::RecordingInfo recording(id, kRecordingName,
+                                            {Talvo::Utility::VIDEO_TRACK_INFO, Talvo::Utility::AUDIO_TRACK_INFO},
+                                            filled ? range.begin : 0, filled ? range.end : 0);
     handler->Result(this, &recording);
   });
 }

@@ -34,7 +34,7 @@ namespace Vantrel {
 struct PlaybackAudioFormat {
   int32_t encoding = 0;  // Talvo::MFF::AUDIO_G7XX_ENCODING_*
   int32_t sampleRate = 0;
-  size_t unitSize = 1;         // bytes of one sample unit
+  size_t unitSize = 1;        // bytes of one sample unit
   bool littleEndian = false;  // linear samples in the camera's byte order
 };
 

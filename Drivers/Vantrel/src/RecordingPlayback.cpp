@@ -67,7 +67,8 @@ RecordingPlayback::~RecordingPlayback() {
     io_.stop();
     if (worker_.joinable()) worker_.join();
   } catch (const std::exception& e) {
-    if (isLevelEnabled(3)) log(3, __FILE__, __LINE__, "~RecordingPlayback", std::string(" std::exception: ") + e.what());
+    if (isLevelEnabled(3))
+      log(3, __FILE__, __LINE__, "~RecordingPlayback", std::string(" std::exception: ") + e.what());
   }
   request_.reset();
   connector_.reset();
@@ -207,7 +208,8 @@ void RecordingPlayback::handleGrab(const boost::system::error_code& error) {
     NLOG(*this, 0, " No stream was received");
   } else {
     NLOG(*this, 0,
-         " Video fragment '" << event << "' is finished\n" << connector_->statistics(Talvo::Utility::timeStamp()));
+         " Video fragment '" << event << "' is finished\n"
+                             << connector_->statistics(Talvo::Utility::timeStamp()));
   }
   if (stopRequested_.load()) {
     NLOG(*this, 0, " Playback was stopped");
@@ -217,8 +219,7 @@ void RecordingPlayback::handleGrab(const boost::system::error_code& error) {
     return report(std::exchange(stopHandler_, nullptr), 0);
   }
   if (isEndOfStream(error) && event >= 0) {
-    const std::string path =
-        std::string(kEventStream) + "&sequence=" + std::to_string(event) + "&offset=1";
+    const std::string path = std::string(kEventStream) + "&sequence=" + std::to_string(event) + "&offset=1";
     NLOG(*this, 0, " Next url='" << path << "'");
     return startRequest(HttpConnector::Kind::Stream, path, nullptr);
   }
@@ -256,6 +257,7 @@ void RecordingPlayback::audioFrame(const uint8_t* data, size_t size, const Playb
   Talvo::MFF::IAudioBuffer* buffer = sender.allocate(size);
   if (!buffer) return;
   sender.copyPayload(data, size, buffer->GetBuffer());
+  buffer->SetTimeStamp(timeStamp);
   handler_->MultimediaFrame(this, Talvo::Utility::AUDIO_TRACK_ID, buffer);
 }
 

@@ -32,8 +32,7 @@ RecordingSearch::RecordingSearch(std::string recordingId, Device* device)
 
 void* RecordingSearch::QueryContract(const char* typeName) {
   using namespace Talvo::Utility;
-  return castTo<Path<Talvo::IContract>, Path<Talvo::IDestroyable>, Path<Talvo::GDRV::IRecordingSearch>>(this,
-                                                                                                         typeName);
+  return castTo<Path<Talvo::IContract>, Path<Talvo::IDestroyable>, Path<Talvo::GDRV::IRecordingSearch>>(this, typeName);
 }
 
 void RecordingSearch::FindRecordings(const Talvo::GDRV::DateTimeRange& range, uint32_t,
@@ -61,10 +60,9 @@ void RecordingSearch::handleFindRecordings(int32_t code, const std::vector<Devic
     return complete(0);
   }
   if (batch.size() > static_cast<size_t>(kBatchSize - 1)) {
-    device_->requestRecordings(beforePath(batch.back().id),
-                               [this](int32_t next, const std::vector<Device::recording_t>& older) {
-                                 handleFindRecordings(next, older);
-                               });
+    device_->requestRecordings(
+        beforePath(batch.back().id),
+        [this](int32_t next, const std::vector<Device::recording_t>& older) { handleFindRecordings(next, older); });
     return;
   }
   NLOG(*this, 0, " Records reported: " << reported_);

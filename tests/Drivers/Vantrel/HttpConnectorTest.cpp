@@ -63,16 +63,24 @@ TEST(HttpConnectorTest, BlocksWholeAndByteByByte) {
   const std::vector<Case> cases = {
       {"audio waits for an event number, then whole units",
        audioBlock("ULAW", 10) + picture(header(item), true) + audioBlock("L16 ", 41) + audioBlock("ULAW", 5),
-       {"key 1500000000500", "audio 40/2", "audio 5/1"}, " TRACE: Receiving of event '7. Event time= "},
+       {"key 1500000000500", "audio 40/2", "audio 5/1"},
+       " TRACE: Receiving of event '7. Event time= "},
       {"delta pictures before the first key picture",
        picture(header(item), false) + picture(header(item), true) + picture(header(item), false),
-       {"key 1500000000500", "delta 1500000000500"}, " part of 7["},
+       {"key 1500000000500", "delta 1500000000500"},
+       " part of 7["},
       {"no TIT", picture(header("ENO=7\n"), true), {}, " Cannot get timestamp, stream will be skipped"},
       {"no ENO", picture(header("TIT=5\n"), true), {}, " Cannot get eventId, stream will be skipped"},
       {"a comment longer than the picture", picture("\xFF\xFE\xFF\xF0#:R9IMG\n", true), {}, nullptr},
-      {"an audio length past the data", "\xFF\xED\xFF\xFF" "ULAW", {}, " TRACE: Audio block size = 65537, left=65529"},
-      {"a ZLF block after the header sets the time", picture(header(item) + comment(infoBlock(1500000000123456)), true),
-       {"key 1500000000123"}, " TRACE: ZLF header received, ts= 2017-07-14T02:40:00.123Z"},
+      {"an audio length past the data",
+       "\xFF\xED\xFF\xFF"
+       "ULAW",
+       {},
+       " TRACE: Audio block size = 65537, left=65529"},
+      {"a ZLF block after the header sets the time",
+       picture(header(item) + comment(infoBlock(1500000000123456)), true),
+       {"key 1500000000123"},
+       " TRACE: ZLF header received, ts= 2017-07-14T02:40:00.123Z"},
   };
   for (const Case& c : cases) {
     for (size_t piece : {c.bytes.size(), size_t{1}}) {

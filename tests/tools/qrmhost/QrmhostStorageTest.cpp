@@ -14,9 +14,9 @@ class QrmhostStorageTest : public ::testing::Test {
  protected:
   void SetUp() override { camera.get("/sim/recordings?count=3&length=3&gap=1&start=1500000000&pictures=2"); }
   ChildResult against(std::vector<std::string> command) {
-    command.insert(command.begin(), {"--log-level", "3", "--camera",
-                                     "http://127.0.0.1:" + std::to_string(camera.httpPort()) + "/", "--model",
-                                     "VX-S10"});
+    command.insert(command.begin(),
+                   {"--log-level", "3", "--camera", "http://127.0.0.1:" + std::to_string(camera.httpPort()) + "/",
+                    "--model", "VX-S10"});
     return runQrmhost(withModule(command));
   }
   CamsimProcess camera;
