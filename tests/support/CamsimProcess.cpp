@@ -165,6 +165,13 @@ void CamsimProcess::fault(const std::string& query) const {
   if (answer.status != 200) throw std::runtime_error("camsim refused fault " + query + ": " + answer.body);
 }
 
+std::vector<std::string> CamsimProcess::requestTargets(const std::string& prefix) const {
+  std::vector<std::string> matching;
+  for (const std::string& target : requestTargets())
+    if (target.compare(0, prefix.size(), prefix) == 0) matching.push_back(target);
+  return matching;
+}
+
 bool CamsimProcess::waitForRequest(const std::string& prefix, std::size_t count,
                                    std::chrono::milliseconds deadline) const {
   const auto until = Clock::now() + deadline;

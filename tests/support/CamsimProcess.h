@@ -45,6 +45,8 @@ class CamsimProcess {
 
   // Targets of /sim/requests in arrival order.
   std::vector<std::string> requestTargets() const;
+  // Those of requestTargets() that start with `prefix`.
+  std::vector<std::string> requestTargets(const std::string& prefix) const;
   void clearRequests() const;
   // Installs a fault: fault("path=/control&status=500&count=1"). Throws unless the
   // simulator answers OK.

@@ -81,6 +81,9 @@ void declareOptions(CLI::App& app, Options& options) {
   app.add_option("--quality", options.quality, "JPEG quality 1..100 (default 80)")
       ->type_name("Q")
       ->check(CLI::Range(1, 100).description(""));
+  app.add_option("--recordings", options.recordings, "event sequences on the edge storage (default 0)")
+      ->type_name("N")
+      ->check(CLI::Range(0, 100000));
   app.add_flag("--verbose", options.verbose, "log every request to stderr (never credentials)");
   app.add_flag("--announce", options.announce,
                "announce the camera over DNS-SD (_http._tcp with its model and firmware)\n"

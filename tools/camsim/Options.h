@@ -21,6 +21,7 @@ struct Options {
   int quality = 80;
   bool verbose = false;
   bool announce = false;  // publish the camera over DNS-SD through the local Avahi daemon
+  int recordings = 0;  // event sequences on the edge storage
 };
 
 struct OptionsParse {

@@ -2,6 +2,7 @@
 
 #include "EventStream.h"
 #include "PushStream.h"
+#include "RecordingStream.h"
 #include "Query.h"
 
 #include <boost/asio/write.hpp>
@@ -14,6 +15,7 @@ namespace http = beast::http;
 namespace {
 
 constexpr std::chrono::seconds kIdleTimeout{120};
+constexpr const char* kRecordingsPath = "/control/event.jpg";
 
 bool startsWith(const std::string& text, const char* prefix) {
   return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
@@ -92,7 +94,9 @@ void ServerSession<Stream>::onRead(error_code ec) {
 template <class Stream>
 void ServerSession<Stream>::serveSim() {
   logId_ = 0;  // control requests stay out of the request log
-  answer(ctx_.control.handle(parseTarget(std::string(request_.target()))));
+  const Target target = parseTarget(std::string(request_.target()));
+  if (target.path == "/sim/recordings") return answer(ctx_.recordings.simControl(target));
+  answer(ctx_.control.handle(target));
 }
 
 template <class Stream>
@@ -113,7 +117,20 @@ void ServerSession<Stream>::serveCamera(std::optional<Fault> fault) {
     serveEventStream(fault);
     return;
   }
+  if (pathOf(target) == kRecordingsPath) {
+    serveRecordings(parseTarget(target));
+    return;
+  }
   answer(ctx_.api.handle(parseTarget(target), queryOf(target)));
+}
+
+template <class Stream>
+void ServerSession<Stream>::serveRecordings(const Target& target) {
+  if (!Recordings::isStreamRequest(target)) return answer(ctx_.recordings.handle(target));
+  auto plan = ctx_.recordings.stream(target);
+  if (!plan) return answer(Reply::text(400, "searchbytime_start or sequence must be a number\r\n"));
+  noteAnswer(200);
+  std::make_shared<RecordingStream<Stream>>(std::move(stream_), std::move(*plan))->start();
 }
 
 // Returns true when the fault took over the answer.

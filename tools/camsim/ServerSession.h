@@ -6,6 +6,7 @@
 #pragma once
 
 #include "FaultTable.h"
+#include "Query.h"
 #include "Reply.h"
 #include "SimContext.h"
 #include "StreamOps.h"
@@ -43,6 +44,7 @@ class ServerSession : public std::enable_shared_from_this<ServerSession<Stream>>
   bool applyFault(const Fault& fault);
   void serveStream(std::optional<Fault> fault);
   void serveEventStream(std::optional<Fault> fault);
+  void serveRecordings(const Target& target);
   void answer(const Reply& reply);
   void writeRaw(std::string bytes, bool thenStall);
   void drainUntilClosed();

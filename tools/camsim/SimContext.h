@@ -7,6 +7,7 @@
 #include "CameraState.h"
 #include "FaultTable.h"
 #include "PictureSource.h"
+#include "Recordings.h"
 #include "RequestLog.h"
 #include "SimControl.h"
 #include "VerboseLog.h"
@@ -23,6 +24,7 @@ struct SimContext {
   const BasicAuth& auth;
   const VerboseLog& verbose;
   bool unthrottled;
+  Recordings& recordings;  // the edge storage
 };
 
 }  // namespace camsim

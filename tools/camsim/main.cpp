@@ -32,7 +32,11 @@ int runSimulator(const Options& options) {
   SimControl control(state, log, faults);
   const BasicAuth auth(options.user, options.password);
   const VerboseLog verbose(options.verbose);
-  const SimContext ctx{state, log, faults, pictures, api, control, auth, verbose, options.unthrottled};
+  Recordings recordings(pictures);
+  TimelineSettings timeline;
+  timeline.count = options.recordings;
+  recordings.configure(timeline);
+  const SimContext ctx{state, log, faults, pictures, api, control, auth, verbose, options.unthrottled, recordings};
 
   Server server(options, ctx);
   const Ports ports = server.listen();

@@ -4,7 +4,8 @@ namespace qrmhost {
 
 const std::vector<CommandDeclaration>& commandDeclarations() {
   static const std::vector<CommandDeclaration> declarations = {
-      declareModels, declareDevice, declareLive, declarePtz, declareIo, declareAutodetect, declareDetect, declareDiscover};
+      declareModels, declareDevice,   declareLive,       declarePtz,      declareIo,
+      declareAutodetect, declareDetect, declareDiscover, declareRecordings, declarePlayback};
   return declarations;
 }
 

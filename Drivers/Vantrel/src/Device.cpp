@@ -112,23 +112,7 @@ Talvo::GDRV::IVideoAnalytics* Device::makeVideoAnalytics(Talvo::GDRV::IVideoAnal
   return nullptr;
 }
 
-void Device::RequestRecordingsInfo(Talvo::GDRV::IRecordingsInfoHandler* handler) {
-  if (handler) handler->Failed(this, 8);
-}
-
-void Device::RequestRecordingInfo(const char*, Talvo::GDRV::ISingleRecordingInfoHandler* handler) {
-  if (handler) handler->Failed(this, 8);
-}
-
-Talvo::GDRV::IRecordingSearch* Device::CreateRecordingSearch(const char*) { return nullptr; }
-
 Talvo::IContract* Device::CreateRecordingExport(const char*) { return nullptr; }
-
-Talvo::GDRV::IRecordingPlayback* Device::CreateRecordingPlayback(const char*, Talvo::MFF::IMultimediaFrameFactory*,
-                                                                 Talvo::GDRV::Storage::ITrackIdEnumerator*,
-                                                                 Talvo::GDRV::IRecordingPlaybackHandler*) {
-  return nullptr;
-}
 
 void Device::cancel() {
   {

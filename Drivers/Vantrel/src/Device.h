@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "ChannelChoice.h"
 #include "DetectorMngr.h"
 #include "DeviceData.h"
+#include "RecordingList.h"
 #include "ResponseCheck.h"
 #include "Nuvlet/include/Device.h"
 #include "host/Nuvlet/ConnectionPolicy.h"
@@ -80,6 +82,15 @@ class Device : public Talvo::Utility::Device<boost::shared_ptr<DeviceData>, Talv
   // The detectors' manager; its operations run on the connection thread.
   DetectorMngr& detectorManager() { return detectorMngr_; }
 
+  // ---- Edge storage (DeviceStorage.cpp): any thread calls, callbacks run on the connection thread.
+  using recording_t = Recording;
+  using StorageSpanCallback = std::function<void(int32_t code, const Talvo::GDRV::DateTimeRange& range)>;
+  using RecordingsCallback = std::function<void(int32_t code, const std::vector<recording_t>& found)>;
+  // The span the camera's storage holds ("/control/event.jpg?output=evtinfo").
+  void getDeviceRecordings(StorageSpanCallback callback);
+  // One event-list request (`path` is the whole request): the sequences it lists, newest first.
+  void requestRecordings(const std::string& path, RecordingsCallback callback);
+
  protected:
   void cancel() override;
   Talvo::GDRV::IAudioSource* makeAudioSource(Talvo::GDRV::IAudioSourceHandler* handler, uint32_t channel,
@@ -93,6 +104,9 @@ class Device : public Talvo::Utility::Device<boost::shared_ptr<DeviceData>, Talv
 
  private:
   boost::shared_ptr<AudioSource> audioSourceOf(uint32_t channel) const;
+  // Edge storage: a GET of `path` started on the connection thread; the callback runs there.
+  void storageGet(const std::string& path, Talvo::http::Callback callback);
+  bool logStorageSpan(const Talvo::GDRV::DateTimeRange& range) const;
   // Connection thread: the answer to the arming request.
   void finishArming(const boost::system::error_code& error, const Talvo::http::Body& body,
                     const Talvo::http::HttpResponse& response);

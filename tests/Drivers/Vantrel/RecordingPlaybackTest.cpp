@@ -1,0 +1,255 @@
+// Playing the camera's recordings, against the camera simulator's timeline (three sequences of
+// three pictures, a second apart) and scripted peers: seeking, playing across sequences,
+// pausing, the operations a running play refuses, terminating, streams that begin with delta
+// pictures and pictures that never end.
+#include "RecordingPlayback.h"
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "CamsimProcess.h"
+#include "CapturingLogger.h"
+#include "Device.h"
+#include "RawPeer.h"
+#include "Recorder.h"
+#include "ShippedDevice.h"
+#include "TestChannels.h"
+#include "host/Nuvlet/GlobalService.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kStream = "/control/event.jpg?output=zlg";
+const std::string kShortAnswer = "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nOK";
+
+struct PlayedFrame {
+  std::string track;
+  std::string codec;  // video: the codec; audio: the format
+  bool key;
+  uint64_t time;
+  size_t size;
+};
+
+class PlaybackHandler : public Talvo::GDRV::IRecordingPlaybackHandler, public Recorder {
+ public:
+  void* Cast(const char* typeName) override { return QueryContract(typeName); }
+  void* QueryContract(const char*) override { return nullptr; }
+  void Failed(Talvo::GDRV::IRecordingPlayback*, int32_t code) override { add("failed " + std::to_string(code)); }
+  void Finished(Talvo::GDRV::IRecordingPlayback*, int32_t code) override { add("finished " + std::to_string(code)); }
+  void MultimediaFrame(Talvo::GDRV::IRecordingPlayback*, const char* trackId,
+                       Talvo::MFF::IMultimediaBuffer* buffer) override {
+    PlayedFrame frame{trackId, "", false, buffer->GetTimeStamp(), buffer->GetSize()};
+    if (auto* video = Talvo::contract_cast<Talvo::MFF::ICompressedBuffer>(buffer)) {
+      frame.codec = video->GetCodecName();
+      frame.key = video->IsKeyFrame();
+    } else if (auto* audio = Talvo::contract_cast<Talvo::MFF::IAudioBuffer>(buffer)) {
+      frame.codec = audio->GetFormat();
+    }
+    buffer->Destroy();
+    record([&] { frames_.push_back(frame); });
+  }
+
+  std::vector<PlayedFrame> frames(const std::string& track) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<PlayedFrame> of;
+    for (const PlayedFrame& frame : frames_)
+      if (frame.track == track) of.push_back(frame);
+    return of;
+  }
+  bool waitForFrames(size_t count) const {
+    return waitUntil([&] { return frames_.size() >= count; }, 10s);
+  }
+  // The first end report, "" when none came in time.
+  std::string waitForEnd() const {
+    waitUntil([&] { return !ends_.empty(); }, 10s);
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ends_.empty() ? "" : ends_.front();
+  }
+  size_t ends() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ends_.size();
+  }
+
+ private:
+  void add(std::string text) {
+    record([&] { ends_.push_back(std::move(text)); });
+  }
+  std::vector<PlayedFrame> frames_;
+  std::vector<std::string> ends_;
+};
+
+class RecordingPlaybackTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    camera.get("/sim/recordings?count=3&length=3&gap=1&start=1500000000&pictures=3");
+    connect(camera.httpPort());
+  }
+  void TearDown() override {
+    if (playback) playback->Destroy();
+    device.reset();
+  }
+  void connect(uint16_t port) {
+    device = makeShippedDevice("VX-S10", nullptr, &logger);
+    device->Connect(("http://127.0.0.1:" + std::to_string(port) + "/").c_str());
+    playback = device->CreateRecordingPlayback("0", &factory, nullptr, &handler);
+  }
+  void timeline(const std::string& query) {
+    camera.get("/sim/recordings?" + query);
+    camera.clearRequests();
+  }
+  // Waits for the action's first result: -1 when none came in time.
+  static int resultOf(const RecordingActionHandler& action) {
+    if (!action.waitForResults(1, 10s)) return -1;
+    return action.results().front();
+  }
+  std::vector<std::string> streamRequests() const { return camera.requestTargets(kStream); }
+
+  std::shared_ptr<Talvo::Utility::GlobalService> service = Talvo::Utility::GlobalService::instance();
+  CamsimProcess camera;
+  CapturingLogger logger;
+  TestFrameFactory factory;
+  PlaybackHandler handler;
+  std::unique_ptr<Vantrel::Device> device;
+  Talvo::GDRV::IRecordingPlayback* playback = nullptr;
+};
+
+TEST_F(RecordingPlaybackTest, ASeekAsksForItsWholeSecondAndGivesThatPicture) {
+  struct Case {
+    uint64_t to;
+    std::string request;
+    uint64_t frameTime;
+  };
+  for (const Case& c :
+       {Case{999, "/control/event.jpg?output=jpeg&searchbytime_start=1", 1500000000500},
+        Case{1500000005200, "/control/event.jpg?output=jpeg&searchbytime_start=1500000005", 1500000004500}}) {
+    camera.clearRequests();
+    RecordingActionHandler seek;
+    const size_t before = handler.frames("video").size();
+    playback->Seek(c.to, &seek);
+    EXPECT_EQ(resultOf(seek), 0) << c.to;
+    const auto frames = handler.frames("video");
+    ASSERT_EQ(frames.size(), before + 1) << c.to;
+    EXPECT_EQ(frames.back().codec, "MJPEG");
+    EXPECT_TRUE(frames.back().key);
+    EXPECT_EQ(frames.back().time, c.frameTime);
+    EXPECT_EQ(camera.requestTargets("/control/event.jpg"), std::vector<std::string>{c.request});
+  }
+  EXPECT_TRUE(logger.contains(" Image '1000' is received"));
+}
+
+TEST_F(RecordingPlaybackTest, APlayGoesFromSequenceToSequenceUntilTheCameraHasNoMore) {
+  RecordingActionHandler seek, play;
+  playback->Seek(1500000000000, &seek);
+  ASSERT_EQ(resultOf(seek), 0);
+  playback->Play(&play, 2.0);
+  EXPECT_EQ(resultOf(play), 0);
+  EXPECT_EQ(handler.waitForEnd(), "finished 104") << "the camera sends nothing after the last sequence";
+
+  const auto video = handler.frames("video");
+  ASSERT_EQ(video.size(), 1u + 9u);  // the seek picture, then three sequences of three
+  EXPECT_EQ(video[1].codec, "Zelta");
+  EXPECT_TRUE(video[1].key);
+  const std::vector<uint64_t> expected = {1500000000500, 1500000001500, 1500000002500, 1500000004500, 1500000005500,
+                                          1500000006500, 1500000008500, 1500000009500, 1500000010500};
+  for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(video[i + 1].time, expected[i]) << i;
+  const auto audio = handler.frames("audio");
+  ASSERT_EQ(audio.size(), 9u);
+  EXPECT_EQ(audio[0].size, 800u);
+  EXPECT_EQ(audio[0].time, 1500000000500u);
+  EXPECT_EQ(streamRequests(),
+            (std::vector<std::string>{kStream + "&searchbytime_start=1500000000", kStream + "&sequence=1000&offset=1",
+                                      kStream + "&sequence=1001&offset=1", kStream + "&sequence=1002&offset=1"}));
+  EXPECT_TRUE(logger.contains(" not supported speed > 1"));
+  EXPECT_TRUE(logger.contains(
+      " part of 1001[2017-07-14T02:40:04.500Z,2017-07-14T02:40:06.500Z], <1,3> = 3, 3 frames are expected"))
+      << logger.dump();
+  EXPECT_TRUE(logger.contains(" Video fragment '1002' is finished\n\tvideo:3 received, "));
+  EXPECT_TRUE(logger.contains(" No stream was received"));
+}
+
+TEST_F(RecordingPlaybackTest, WhilePlayingAPauseIsAnsweredWhenTheRequestEndedAndASeekGets9) {
+  timeline("pace=150");
+  RecordingActionHandler play, seek, pause;
+  playback->Play(&play, 1.0);
+  ASSERT_EQ(resultOf(play), 0);
+  ASSERT_TRUE(handler.waitForFrames(1));
+  playback->Seek(1500000000000, &seek);
+  EXPECT_EQ(resultOf(seek), 9);
+  EXPECT_TRUE(logger.contains(" not supported seek during play"));
+
+  playback->Play(&pause, 0);
+  EXPECT_EQ(resultOf(pause), 0);
+  const uint64_t pausedAt = handler.frames("video").back().time / 1000;
+  EXPECT_TRUE(logger.contains(" Playback was stopped")) << "answered only once the request ended";
+  EXPECT_EQ(streamRequests().size(), 1u);
+  EXPECT_EQ(handler.ends(), 0u);
+
+  RecordingActionHandler again;  // goes on near where the pause stopped
+  playback->Play(&again, 1.0);
+  EXPECT_EQ(resultOf(again), 0);
+  EXPECT_EQ(handler.waitForEnd(), "finished 104");
+  EXPECT_EQ(streamRequests()[1], kStream + "&searchbytime_start=" + std::to_string(pausedAt));
+}
+
+TEST_F(RecordingPlaybackTest, AfterTerminateNothingIsReportedAndEveryOperationGets12) {
+  timeline("pace=150");
+  RecordingActionHandler play, seek, step;
+  playback->Play(&play, 1.0);
+  ASSERT_TRUE(handler.waitForFrames(1));
+  playback->Terminate();
+  playback->Terminate();
+  playback->Seek(1500000000000, &seek);
+  EXPECT_EQ(resultOf(seek), 12);
+  EXPECT_TRUE(logger.waitFor(" Already terminated", 5s));
+  playback->Step(&step, true);
+  EXPECT_EQ(resultOf(step), 8);
+  const size_t frames = handler.frames("video").size() + handler.frames("audio").size();
+  playback->Destroy();
+  playback = nullptr;
+  EXPECT_EQ(handler.frames("video").size() + handler.frames("audio").size(), frames);
+  EXPECT_EQ(handler.ends(), 0u);
+}
+
+TEST_F(RecordingPlaybackTest, AStreamThatBeginsWithDeltaPicturesShowsNothingUntilAKeyPicture) {
+  timeline("count=1&pictures=4&deltafirst=1&audio=0");
+  RecordingActionHandler play;
+  playback->Play(&play, 1.0);
+  EXPECT_EQ(handler.waitForEnd(), "finished 104");
+  const auto video = handler.frames("video");
+  ASSERT_EQ(video.size(), 2u);
+  EXPECT_TRUE(video[0].key);
+  EXPECT_EQ(video[0].time, 1500000002000u);
+  EXPECT_FALSE(video[1].key);
+}
+
+TEST_F(RecordingPlaybackTest, APictureThatNeverEndsIsCutAtTheCapAndEndsThePlay) {
+  playback->Destroy();
+  const std::string garbage(300, '\x11');
+  // The device's connection check gets a short answer; the stream a picture that never ends.
+  RawPeer peer([&](const std::string& head) {
+    if (head.find("output=zlg") == std::string::npos) return std::vector<RawPeer::Step>{RawPeer::send(kShortAnswer)};
+    return std::vector<RawPeer::Step>{
+        RawPeer::send("HTTP/1.0 200 OK\r\n\r\n" + garbage + "\xFF\xD8\xFF\xE0" + std::string(200000, '\x55')),
+        RawPeer::stall()};
+  });
+  connect(peer.port());
+  static_cast<Vantrel::RecordingPlayback*>(playback)->setMaxBlockSize(64 * 1024);
+  RecordingActionHandler play;
+  playback->Play(&play, 1.0);
+  EXPECT_EQ(handler.waitForEnd(), "failed 264");
+  EXPECT_TRUE(logger.contains(" Stop playing, because of 264."));
+  const auto lines = logger.messages();
+  const auto drop = std::find_if(lines.begin(), lines.end(),
+                                 [](const std::string& line) { return line.find(" TRACE: Drop 300 bytes: ") == 0; });
+  ASSERT_NE(drop, lines.end());
+  EXPECT_EQ(*drop, " TRACE: Drop 300 bytes: " + std::string(128, '1') + "...") << "at most 64 bytes are shown";
+  peer.stop();
+}
+
+}  // namespace
