@@ -107,7 +107,7 @@ void ServerSession<Stream>::serveCamera(std::optional<Fault> fault) {
     serveStream(fault);
     return;
   }
-  answer(ctx_.api.handle(parseTarget(target), queryOf(target)));
+  answer(ctx_.api.handle(parseTarget(target), queryOf(target), request_.body()));
 }
 
 // Returns true when the fault took over the answer.

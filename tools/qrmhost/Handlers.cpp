@@ -156,6 +156,14 @@ void IOReporter::OutputChanged(Talvo::IContract*, int32_t code) {
   console_.report(line);
 }
 
+void IOReporter::OutputStateChanged(Talvo::IContract*, int32_t output, bool active, uint64_t time) {
+  auto line = kindLine("output_state");
+  line["index"] = output;
+  line["active"] = active;
+  line["time"] = time;
+  console_.report(line);
+}
+
 void IOReporter::expectOutput(int32_t index) {
   std::lock_guard<std::mutex> lock(mutex_);
   pendingOutputs_.push_back(index);
