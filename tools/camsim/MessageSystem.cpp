@@ -201,8 +201,10 @@ std::string MessageSystem::profilesJson() const {
   }
   all["message_profiles"] = nlohmann::ordered_json::array();
   for (const auto& profile : messageProfiles_) all["message_profiles"].push_back(profile.second);
-  all["signal_output_profiles"] = nlohmann::ordered_json::array();
-  for (const auto& profile : signalOutProfiles_) all["signal_output_profiles"].push_back(profile.second);
+  if (!signalOutProfiles_.empty()) {  // the I/O boards' profiles, only when there are any
+    auto& list = all["signal_output_profiles"] = nlohmann::ordered_json::array();
+    for (const auto& profile : signalOutProfiles_) list.push_back(profile.second);
+  }
   all["action_groups"] = nlohmann::ordered_json::object();
   for (int slot = 0; slot < kActionSlots; ++slot) {
     const auto name = actions_[slot].find("name");

@@ -15,6 +15,7 @@ namespace Vantrel {
 namespace {
 
 const int32_t kOutOfLimits = 6;
+const int32_t kStopped = 12;
 
 // The device's prefix (its address) followed by the channel's own.
 Talvo::LoggerOwner channelLogger(Device* device, const std::string& prefix) {
@@ -70,24 +71,30 @@ void IODeviceProfileBased::Start() {
     handler_->Started(contract());
     return;
   }
+  const uint64_t run = ++runs_;
   auto self = shared_from_this();
-  boost::asio::post(device_->ioContext(), [self] {
-    if (!self->isStarted()) return;  // stopped before it began
+  boost::asio::post(device_->ioContext(), [self, run] {
+    if (!self->isStarted() || self->runs_ != run) return;  // stopped (and maybe started again) before it began
+    self->outputsReady_ = false;
     self->manager().registerBoard(self);
     self->startProfileDefines();
   });
 }
 
+// The flag changes at once, so that a Start right after it starts again; the board leaves the
+// manager on the connection thread, after any step queued before.
 void IODeviceProfileBased::Stop() {
-  auto self = shared_from_this();
-  boost::asio::post(device_->ioContext(), [self] { self->stopOnConnectionThread(); });
-}
-
-void IODeviceProfileBased::stopOnConnectionThread() {
   int running = 1;
   if (!started_.compare_exchange_strong(running, 0)) return;
-  manager().unregisterBoard(this);
-  Talvo::Utility::reportStop(handler_, contract());
+  auto self = shared_from_this();
+  boost::asio::post(device_->ioContext(), [self] {
+    self->manager().unregisterBoard(self.get());
+    std::vector<HeldOutput> held;
+    held.swap(self->heldOutputs_);
+    for (const HeldOutput& output : held)
+      if (output.handler) output.handler->OutputChanged(self->contract(), kStopped);
+    Talvo::Utility::reportStop(self->handler_, self->contract());
+  });
 }
 
 void IODeviceProfileBased::started() {
@@ -105,8 +112,23 @@ void IODeviceProfileBased::switchOutput(Talvo::GDRV::IDigitalOutputHandler* hand
     if (handler) handler->OutputChanged(contract(), kOutOfLimits);
     return;
   }
+  if (isStarted() && !outputsReady_) {
+    heldOutputs_.push_back({handler, static_cast<uint32_t>(output), active});
+    return;
+  }
+  sendOutput(handler, static_cast<uint32_t>(output), active);
+}
+
+void IODeviceProfileBased::outputsReady() {
+  outputsReady_ = true;
+  std::vector<HeldOutput> held;
+  held.swap(heldOutputs_);
+  for (const HeldOutput& output : held) sendOutput(output.handler, output.output, output.active);
+}
+
+void IODeviceProfileBased::sendOutput(Talvo::GDRV::IDigitalOutputHandler* handler, uint32_t output, bool active) {
   auto self = shared_from_this();
-  manager().sendRequest(relayUrl(static_cast<uint32_t>(output), active),
+  manager().sendRequest(relayUrl(output, active),
                         prefix() + " Set relay " + std::to_string(output) + " to " + (active ? "1" : "0"),
                         [self, handler](int32_t code, const std::string&) {
                           if (handler) handler->OutputChanged(self->contract(), code);

@@ -63,6 +63,9 @@ class IODeviceProfileBased : public Talvo::GDRV::IIODevice,
   void reportRelayEvent(const std::string& eventName, uint32_t output, bool active, uint64_t timeMs);
   // Connection thread: tells the host that the channel runs, unless it was stopped meanwhile.
   void started();
+  // Connection thread: output switches asked for before this call (after a Start) waited for
+  // the board's profiles; they go to the camera now, later ones at once.
+  void outputsReady();
   bool isStarted() const { return started_.load() != 0; }
 
   Device& device() const { return *device_; }
@@ -80,7 +83,7 @@ class IODeviceProfileBased : public Talvo::GDRV::IIODevice,
  private:
   // Connection thread.
   void switchOutput(Talvo::GDRV::IDigitalOutputHandler* handler, int32_t output, bool active);
-  void stopOnConnectionThread();
+  void sendOutput(Talvo::GDRV::IDigitalOutputHandler* handler, uint32_t output, bool active);
 
   Talvo::GDRV::IIODeviceHandler* const handler_;
   const uint32_t channel_;
@@ -90,11 +93,19 @@ class IODeviceProfileBased : public Talvo::GDRV::IIODevice,
   uint32_t inputCount_ = 0;
   uint32_t outputCount_ = 0;
   std::atomic<int> started_{0};
+  std::atomic<uint64_t> runs_{0};               // Start calls that started
   std::shared_ptr<IODeviceProfileBased> self_;  // the host's ownership, released by Destroy
 
   // Connection thread only.
   std::vector<bool> inputBits_;
   std::vector<bool> outputBits_;
+  struct HeldOutput {
+    Talvo::GDRV::IDigitalOutputHandler* handler;
+    uint32_t output;
+    bool active;
+  };
+  bool outputsReady_ = false;
+  std::vector<HeldOutput> heldOutputs_;
 };
 
 }  // namespace Vantrel

@@ -12,15 +12,13 @@ namespace {
 const char kEventProfilesRead[] = "/control/control?read&section=event_sig&sig";
 const char kSignalOutProfilesRead[] = "/admin/control?read&section=signaloutprofiles&profile";
 
-using Pins = std::array<const char*, 2>;
-
 bool listed(const std::vector<std::string>& names, const std::string& name) {
   return std::find(names.begin(), names.end(), name) != names.end();
 }
 
 // Pin `index` of `pins`; empty and logged (under `function`) for an index the board lacks.
-std::string pinOf(const Pins& pins, uint32_t index, const Talvo::LoggerOwner& log, const char* function,
-                  const char* unexpected) {
+std::string pinOf(const std::array<const char*, 2>& pins, uint32_t index, const Talvo::LoggerOwner& log,
+                  const char* function, const char* unexpected) {
   if (index < pins.size()) return pins[index];
   if (log.isLevelEnabled(0)) log.log(0, __FILE__, __LINE__, function, unexpected + std::to_string(index));
   return std::string();
@@ -29,8 +27,16 @@ std::string pinOf(const Pins& pins, uint32_t index, const Talvo::LoggerOwner& lo
 }  // namespace
 
 IODeviceProfileBasedClassic::IODeviceProfileBasedClassic(Talvo::GDRV::IIODeviceHandler* handler, uint32_t channel,
-                                                         const std::string& boardName, Device* device)
-    : IODeviceProfileBased(handler, channel, boardName, device), boardName_(boardName) {}
+                                                         const std::string& boardName, Pins pins, Device* device)
+    : IODeviceProfileBased(handler, channel, boardName, device), boardName_(boardName), pins_(pins) {}
+
+std::string IODeviceProfileBasedClassic::getPinOutName(uint32_t index) const {
+  return pinOf(pins_.outputs, index, log(), "getPinOutName", " Unexpected output pin number ");
+}
+
+std::string IODeviceProfileBasedClassic::getPinInName(uint32_t index) const {
+  return pinOf(pins_.inputs, index, log(), "getPinInName", " Unexpected input pin number ");
+}
 
 std::string IODeviceProfileBasedClassic::inputEvent(uint32_t index) const {
   return boardName_ + "_SI" + std::to_string(index);
@@ -52,17 +58,23 @@ void IODeviceProfileBasedClassic::startProfileDefines() {
                           if (code != 0 || !self->isStarted()) return;
                           self->defineEvents(body);
                         });
+  // Outputs wait for their profiles; a camera that cannot list them is asked anyway.
   manager().sendRequest(kSignalOutProfilesRead, prefix() + " Get signal output profiles",
                         [self](int32_t code, const std::string& body) {
-                          if (code != 0 || !self->isStarted()) return;
-                          self->onSignalOutputProfiles(body);
+                          if (!self->isStarted()) return;
+                          if (code == 0) {
+                            self->onSignalOutputProfiles(body);
+                          } else {
+                            self->outputsReady();
+                          }
                         });
   started();
 }
 
-void IODeviceProfileBasedClassic::define(const std::string& logText, const std::string& uri) {
+void IODeviceProfileBasedClassic::define(const std::string& logText, const std::string& uri,
+                                         IODeviceProfileBasedMngr::Completion done) {
   NLOG(log(), 0, " " << logText << " " << uri);
-  manager().sendRequest(uri, prefix() + " " + logText, nullptr);
+  manager().sendRequest(uri, prefix() + " " + logText, std::move(done));
 }
 
 void IODeviceProfileBasedClassic::defineEvents(const std::string& existing) {
@@ -72,9 +84,10 @@ void IODeviceProfileBasedClassic::defineEvents(const std::string& existing) {
       NLOG(log(), 0, " Event " << name << " already defined");
       return;
     }
-    define("Define event", "/control/control?set&section=event_sig&sig=" + name + ":_profilename=" + name +
-                               ":sig_dead=0:sig_sens=" + sensor + ":si_pin=" + inputPin + ":so_pin=" + outputPin +
-                               ":sio_trigger=" + trigger + ":sio_time=0");
+    define("Define event",
+           "/control/control?set&section=event_sig&sig=" + name + ":_profilename=" + name + ":sig_dead=0:sig_sens=" +
+               sensor + ":si_pin=" + inputPin + ":so_pin=" + outputPin + ":sio_trigger=" + trigger + ":sio_time=0",
+           nullptr);
   };
   for (uint32_t i = 0; i < inputCount(); ++i)
     defineEvent(inputEvent(i), "si", getPinInName(i), getPinOutName(i), "close");
@@ -82,7 +95,13 @@ void IODeviceProfileBasedClassic::defineEvents(const std::string& existing) {
     defineEvent(outputEvent(i), "so", getPinInName(i), getPinOutName(i), "open");
 }
 
+// The outputs are ready when every profile defined here was answered.
 void IODeviceProfileBasedClassic::onSignalOutputProfiles(const std::string& existing) {
+  auto self = std::static_pointer_cast<IODeviceProfileBasedClassic>(shared_from_this());
+  auto missing = std::make_shared<size_t>(1);  // one more until the loop is done
+  const auto answered = [self, missing](int32_t, const std::string&) {
+    if (--*missing == 0 && self->isStarted()) self->outputsReady();
+  };
   for (uint32_t i = 0; i < outputCount(); ++i) {
     for (const bool on : {true, false}) {
       const std::string name = outputEvent(i) + (on ? "_ON" : "_OFF");
@@ -90,11 +109,14 @@ void IODeviceProfileBasedClassic::onSignalOutputProfiles(const std::string& exis
         NLOG(log(), 0, " Profile " << name << " already defined");
         continue;
       }
-      define("Define profile", "/admin/control?set&section=signaloutprofiles&profile=" + name +
-                                   ":_profilename=" + name + ":so_pin=" + getPinOutName(i) +
-                                   ":so_state=" + (on ? "toggle_on" : "toggle_off") + ":so_time=1");
+      define("Define profile",
+             "/admin/control?set&section=signaloutprofiles&profile=" + name + ":_profilename=" + name +
+                 ":so_pin=" + getPinOutName(i) + ":so_state=" + (on ? "toggle_on" : "toggle_off") + ":so_time=1",
+             answered);
+      ++*missing;
     }
   }
+  answered(0, std::string());
 }
 
 void IODeviceProfileBasedClassic::handleEventList(const std::vector<std::string>& activeEvents, uint64_t timeMs) {
@@ -109,25 +131,9 @@ void IODeviceProfileBasedClassic::handleEventList(const std::vector<std::string>
 }
 
 IODeviceZl232IOBox::IODeviceZl232IOBox(Talvo::GDRV::IIODeviceHandler* handler, uint32_t channel, Device* device)
-    : IODeviceProfileBasedClassic(handler, channel, "ZL232", device) {}
-
-std::string IODeviceZl232IOBox::getPinOutName(uint32_t index) const {
-  return pinOf(Pins{"mo,7", "mo,8"}, index, log(), "getPinOutName", " Unexpected output pin number ");
-}
-
-std::string IODeviceZl232IOBox::getPinInName(uint32_t index) const {
-  return pinOf(Pins{"mo,29", "mo,30"}, index, log(), "getPinInName", " Unexpected input pin number ");
-}
+    : IODeviceProfileBasedClassic(handler, channel, "ZL232", Pins{{"mo,29", "mo,30"}, {"mo,7", "mo,8"}}, device) {}
 
 IODeviceZlBusIO::IODeviceZlBusIO(Talvo::GDRV::IIODeviceHandler* handler, uint32_t channel, Device* device)
-    : IODeviceProfileBasedClassic(handler, channel, "IO", device) {}
-
-std::string IODeviceZlBusIO::getPinOutName(uint32_t index) const {
-  return pinOf(Pins{"kio,1", "kio,2"}, index, log(), "getPinOutName", " Unexpected output pin number ");
-}
-
-std::string IODeviceZlBusIO::getPinInName(uint32_t index) const {
-  return pinOf(Pins{"kio,1", "kio,2"}, index, log(), "getPinInName", " Unexpected input pin number ");
-}
+    : IODeviceProfileBasedClassic(handler, channel, "IO", Pins{{"kio,1", "kio,2"}, {"kio,1", "kio,2"}}, device) {}
 
 }  // namespace Vantrel

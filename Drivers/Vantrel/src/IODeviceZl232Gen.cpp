@@ -72,10 +72,12 @@ void IODeviceZl232Gen::startProfileDefines() {
   const Talvo::GDRV::PropertyInt* index = channelProperty("baseZl232GenIndex");
   if (!index) {
     NLOG(log(), 3, " Property 'baseZl232GenIndex' is not defined for current device in rep");
+    outputsReady();  // the camera answers them
     return;
   }
   if (inputCount() != kPins || outputCount() != kPins) {
     NLOG(log(), 3, " driver developed for 2x2 devices, this device is " << inputCount() << "x" << outputCount());
+    outputsReady();
     return;
   }
   boardIndex_ = static_cast<uint32_t>(std::max(0, index->value));
@@ -89,17 +91,21 @@ void IODeviceZl232Gen::onBoardDescriptions() {
   const IODeviceProfileBasedMngr::BoardDescription* board = manager().boardDescription(boardIndex_);
   if (!board) {
     NLOG(log(), 3, " Board " << boardIndex_ << " is not defined on device");
+    outputsReady();
     return;
   }
   messagePrefix_ = board->serial;
   auto self = std::static_pointer_cast<IODeviceZl232Gen>(shared_from_this());
   if (board->initialized) {
     NLOG(log(), 0, " Looks like board " << messagePrefix_ << " has been already initialized");
+    outputsReady();  // the box knows its output messages
     defineEventProfiles();
     return;
   }
   defineBoardSettings([self] {
-    if (self->isStarted()) self->defineEventProfiles();
+    if (!self->isStarted()) return;
+    self->outputsReady();
+    self->defineEventProfiles();
   });
 }
 

@@ -112,14 +112,21 @@ TEST_F(IOTest, InputsAndOutputsFromTheLiveStreamsEventSection) {
   EXPECT_EQ(logger.count(" Event ZL232_SI1, Ray 1 changed value to 1"), 1u);
 }
 
-// A second Start warns and answers Started again; the profiles are not read twice.
-TEST_F(IOTest, ASecondStartWarnsAndReportsStartedAgain) {
+// A second Start warns and answers Started again; the profiles are not read twice. An output
+// asked for at once waits for its profile.
+TEST_F(IOTest, ASecondStartWarnsAndAnEarlyOutputWaitsForItsProfile) {
   ASSERT_NE(createChannel(kBusIO), nullptr);
-  startChannel();
+  io->Start();
+  io->SetOutput(&handler, 3, true);
   io->Start();
   ASSERT_TRUE(handler.waitForReport("started", 2));
   EXPECT_EQ(levelOf(" Attempt to start already started device"), 3);
-  waitForRequests({"/admin/control?set&section=signaloutprofiles&profile=IO_SO3_OFF"});
+  ASSERT_TRUE(handler.waitForReport("output 0")) << logger.dump();
+  const auto targets = camera.requestTargets();
+  const auto at = [&](const std::string& target) { return std::find(targets.begin(), targets.end(), target); };
+  EXPECT_LT(at("/admin/control?set&section=signaloutprofiles&profile=IO_SO3_ON:_profilename=IO_SO3_ON:so_pin=:so_state="
+               "toggle_on:so_time=1"),
+            at("/control/rcontrol?action=sigout&name=IO_SO3_ON"));
   EXPECT_EQ(count("/control/control?read&section=event_sig&sig"), 1u);
 }
 

@@ -45,8 +45,7 @@ TEST_F(CamsimMessageSystem, ATriggeredProfileSendsItsGroupsMessage) {
   EXPECT_FALSE(all["action_groups"]["ah2"].contains("subactions"));
 
   get("/sim/reset-profiles");
-  EXPECT_EQ(get("/sim/profiles"),
-            R"({"event_profiles":{},"message_profiles":[],"signal_output_profiles":[],"action_groups":{}})");
+  EXPECT_EQ(get("/sim/profiles"), R"({"event_profiles":{},"message_profiles":[],"action_groups":{}})");
   EXPECT_EQ(log(), nlohmann::json::array());
 }
 

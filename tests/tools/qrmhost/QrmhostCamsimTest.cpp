@@ -219,7 +219,7 @@ TEST_F(QrmhostCamsimTest, IoOfABoardFollowsTheBackgroundStream) {
   EXPECT_EQ(countContaining(lines, R"({"kind":"output","index":1,"code":0})"), 1u) << result.out;
   EXPECT_EQ(countContaining(lines, R"({"kind":"output_state","index":1,"active":true,"time":)"), 1u) << result.out;
   EXPECT_EQ(countContaining(lines, R"("kind":"frame")"), 0u) << "the background stream's pictures are not shown";
-  EXPECT_EQ(lines.back(), R"({"kind":"stopped"})");
+  EXPECT_EQ(countContaining(lines, R"({"kind":"stopped"})"), 1u) << result.out;
   const auto targets = camera.requestTargets();
   EXPECT_EQ(std::count_if(targets.begin(), targets.end(),
                           [](const std::string& t) { return t.rfind("/control/faststream.jpg", 0) == 0; }),
