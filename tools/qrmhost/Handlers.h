@@ -164,6 +164,8 @@ class IOReporter : public ChannelReporter<Talvo::GDRV::IIODeviceHandler>, public
   bool waitOutputs(Clock::time_point deadline);
 
  private:
+  void reportState(const char* kind, int32_t index, bool active, uint64_t time);
+
   Console& console_;
   std::mutex mutex_;
   std::condition_variable outputsChanged_;
