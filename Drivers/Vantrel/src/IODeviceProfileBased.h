@@ -44,8 +44,8 @@ class IODeviceProfileBased : public Talvo::GDRV::IIODevice,
   uint32_t GetChannel() override { return channel_; }
   void Start() override;
   void Stop() override;
-  // The answer goes to `handler` on the connection thread: the camera's, or 6 for an index
-  // outside the output count.
+  // The answer goes to `handler` on the connection thread: the camera's, 6 for an index outside
+  // the output count, 12 when the channel stops while the switch waits for the board's profiles.
   void SetOutput(Talvo::GDRV::IDigitalOutputHandler* handler, int32_t output, bool active) override;
 
  protected:
