@@ -66,7 +66,11 @@ class IIODeviceHandler : public IAsyncDeviceChannelHandler {
 
 class IDigitalOutputHandler : public IContract {
  public:
+  // The answer to IIODevice::SetOutput: 0 or an error code.
   virtual void OutputChanged(IContract* channel, int32_t code) = 0;
+  // An output of `channel` was seen switching (boards that report their outputs), `time` in ms
+  // since 1970.
+  virtual void OutputStateChanged(IContract* channel, int32_t output, bool active, uint64_t time) = 0;
 };
 
 enum EventPhase : int32_t { EVENT_BEGIN = 0, EVENT_END = 1, EVENT_PERIODICAL = 2 };

@@ -29,7 +29,7 @@ Reply readSection(const CameraState& state, const Target& target) {
 
 CameraApi::CameraApi(CameraState& state, const PictureSource& pictures) : state_(state), pictures_(pictures) {}
 
-Reply CameraApi::handle(const Target& target, const std::string& rawQuery) {
+Reply CameraApi::handle(const Target& target, const std::string& rawQuery, const std::string& body) {
   const std::string& path = target.path;
   if (path == "/control/control") return control(target);
   if (path == "/admin/control") return adminControl(target, rawQuery);
@@ -37,12 +37,14 @@ Reply CameraApi::handle(const Target& target, const std::string& rawQuery) {
   if (path == "/admin/rcontrol" || path == "/control/rcontrol") return remoteControl(target);
   if (path == "/control/click.cgi") return Reply::ok();  // PTZ: accepted, and in the request log
   if (path == "/record/current.jpg") return currentPicture();
-  if (path.compare(0, 10, "/api/json/") == 0) return json(target);
+  if (path.compare(0, 10, "/api/json/") == 0) return json(target, body);
   return Reply::notFound();
 }
 
 // The serial port: "action=rs232sigin" answers the signal lines, "sigouthigh"/"sigoutlow"
-// switch the signal output; other actions are taken without effect.
+// switch the signal output; I/O boards: "sigout&name=<profile>" fires a signal-output profile,
+// "message&name=<message>" sends a message to the boxes (404 when nothing takes either); other
+// actions are taken without effect.
 Reply CameraApi::remoteControl(const Target& target) {
   const std::string action = target.valueOr("action", "");
   SignalState signals = state_.signals();
@@ -50,6 +52,12 @@ Reply CameraApi::remoteControl(const Target& target) {
     if (signals.raw) return Reply::text(200, *signals.raw);
     return Reply::text(200, "RXD =" + std::to_string(signals.rxd) + "\r\nCTS =" + std::to_string(signals.cts) +
                                 "\r\nDSR =" + std::to_string(signals.dsr) + "\r\n");
+  }
+  if (action == "sigout" || action == "message") {
+    const std::string name = target.valueOr("name", "");
+    const bool taken =
+        action == "sigout" ? state_.messages().triggerSignalOut(name) : state_.messages().receiveMessage(name);
+    return taken ? Reply::ok() : Reply::notFound();
   }
   if (action == "sigouthigh" || action == "sigoutlow") {
     signals.output = action == "sigouthigh";
@@ -129,10 +137,11 @@ void CameraApi::messageSystemSet(const std::string& section, const Target& targe
 
 Reply CameraApi::adminControl(const Target& target, const std::string& rawQuery) {
   state_.recordAdminQuery(rawQuery);
-  if (target.valueOr("section", "") != "msgsysprofiles") return Reply::ok();
-  if (target.has("read")) return Reply::text(200, formatSection(state_.messages().messageRead()));
+  const std::string section = target.valueOr("section", "");
+  if (!MessageSystem::isAdminProfileSection(section)) return Reply::ok();
+  if (target.has("read")) return Reply::text(200, formatSection(state_.messages().adminProfilesRead(section)));
   for (const QueryItem& item : target.query)
-    if (item.hasValue) state_.messages().messageSet(item.name, item.value);
+    if (item.hasValue) state_.messages().adminProfilesSet(section, item.name, item.value);
   return Reply::ok();
 }
 
@@ -145,12 +154,25 @@ Reply CameraApi::adminAudio(const Target& target) {
   return Reply::ok();
 }
 
-Reply CameraApi::json(const Target& target) {
+// A request with a body writes: only an RS-232 box's message configuration can be written.
+Reply CameraApi::json(const Target& target, const std::string& body) {
+  if (!body.empty()) return writeBoxConfig(target.path, body);
   const auto document = state_.jsonDocument(target.path);
   if (!document) return Reply::notFound();
   Reply reply = Reply::text(200, *document);
   reply.contentType = "application/json";
   return reply;
+}
+
+Reply CameraApi::writeBoxConfig(const std::string& path, const std::string& body) {
+  const std::string boards = std::string(kRs232BoardsPath) + "/";
+  const std::string suffix = "/MessageConfig";
+  if (path.compare(0, boards.size(), boards) != 0 || path.size() <= boards.size() + suffix.size() ||
+      path.compare(path.size() - suffix.size(), suffix.size(), suffix) != 0)
+    return Reply::notFound();
+  const std::string serial = path.substr(boards.size(), path.size() - boards.size() - suffix.size());
+  if (!state_.messages().setRs232MessageConfig(serial, body)) return Reply::text(400, "Unknown box or not JSON\r\n");
+  return Reply::ok();
 }
 
 Reply CameraApi::currentPicture() {

@@ -18,7 +18,8 @@ class CameraApi {
   // References are kept: state and pictures must outlive the api.
   CameraApi(CameraState& state, const PictureSource& pictures);
 
-  Reply handle(const Target& target, const std::string& rawQuery);
+  // `body`: the request's body (POST), empty for most requests.
+  Reply handle(const Target& target, const std::string& rawQuery, const std::string& body = std::string());
 
  private:
   Reply control(const Target& target);
@@ -28,7 +29,8 @@ class CameraApi {
   Reply messageSystemRead(const Target& target);
   void messageSystemSet(const std::string& section, const Target& target, SectionLines& plain);
   Reply adminAudio(const Target& target);
-  Reply json(const Target& target);
+  Reply json(const Target& target, const std::string& body);
+  Reply writeBoxConfig(const std::string& path, const std::string& body);
   Reply currentPicture();
 
   CameraState& state_;

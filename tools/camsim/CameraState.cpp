@@ -22,7 +22,9 @@ CameraState::CameraState(ModelInfo model, SectionMap sections)
       sections_(std::move(sections)),
       identity_{{"SWV", model_.firmware},
                 {"CFL", model_.name},
-                {"TSL", model_.thermal ? std::optional<std::string>("TR-1") : std::nullopt}} {}
+                {"TSL", model_.thermal ? std::optional<std::string>("TR-1") : std::nullopt}} {
+  messages_.setRs232Boards(rs232Boards(model_));
+}
 
 SignalState CameraState::signals() const {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -115,6 +117,7 @@ std::optional<std::string> CameraState::jsonDocument(const std::string& path) co
     if (found != jsonDocuments_.end()) return found->second;
   }
   if (path == kEventVariablesPath) return messages_.eventVariablesJson();
+  if (path == kRs232BoardsPath) return messages_.rs232ConfigJson();
   return std::nullopt;
 }
 

@@ -63,8 +63,8 @@ class CameraState {
   ThermalScene& thermal() { return thermal_; }
   const ThermalScene& thermal() const { return thermal_; }
 
-  // JSON document served at an /api/json/ path: a stored one, else the event-variable log
-  // computed from the message system at its path.
+  // JSON document served at an /api/json/ path: a stored one, else the event-variable log or
+  // the RS-232 boxes' configuration, computed from the message system at their paths.
   std::optional<std::string> jsonDocument(const std::string& path) const;
   // Forgets a stored document (the computed one answers again).
   void removeJsonDocument(const std::string& path);
@@ -96,5 +96,6 @@ class CameraState {
 };
 
 inline constexpr const char* kEventVariablesPath = "/api/json/status/messagesystem/eventvariables/log";
+inline constexpr const char* kRs232BoardsPath = "/api/json/config/ZL_232_IO_Box";
 
 }  // namespace camsim

@@ -46,6 +46,11 @@ std::int64_t nowSeconds() {
 
 }  // namespace
 
+MessageSystem::MessageSystem() {
+  boards_["ZL232"] = Board{{"mo,29", "mo,30"}, {"mo,7", "mo,8"}, {false, false}, {false, false}};
+  boards_["IO"] = Board{{"kio,1", "kio,2"}, {"kio,1", "kio,2"}, {false, false}, {false, false}};
+}
+
 std::string MessageSystem::profileName(const std::string& definition) {
   return definition.substr(0, definition.find(':'));
 }
@@ -114,24 +119,29 @@ bool MessageSystem::actionSet(const std::string& key, const std::string& value) 
   return true;
 }
 
-SectionLines MessageSystem::messageRead() const {
+bool MessageSystem::isAdminProfileSection(const std::string& section) {
+  return section == "msgsysprofiles" || section == "signaloutprofiles";
+}
+
+SectionLines MessageSystem::adminProfilesRead(const std::string& section) const {
   SectionLines lines;
   std::lock_guard<std::mutex> lock(mutex_);
-  for (const auto& profile : messageProfiles_) lines.emplace_back("profile", profile.second);
+  const auto& profiles = section == "signaloutprofiles" ? signalOutProfiles_ : messageProfiles_;
+  for (const auto& profile : profiles) lines.emplace_back("profile", profile.second);
   if (lines.empty()) lines.emplace_back("profile", "");
   return lines;
 }
 
-bool MessageSystem::messageSet(const std::string& key, const std::string& value) {
+bool MessageSystem::adminProfilesSet(const std::string& section, const std::string& key, const std::string& value) {
   std::lock_guard<std::mutex> lock(mutex_);
+  auto& profiles = section == "signaloutprofiles" ? signalOutProfiles_ : messageProfiles_;
   if (key == "profile") {
     const std::string name = profileName(value);
-    if (!name.empty() && (messageProfiles_.count(name) || messageProfiles_.size() < kMaxProfiles))
-      messageProfiles_[name] = value;
+    if (!name.empty() && (profiles.count(name) || profiles.size() < kMaxProfiles)) profiles[name] = value;
     return true;
   }
   if (key == "delete_profile") {
-    if (value.compare(0, 8, "profile:") == 0) messageProfiles_.erase(value.substr(8));
+    if (value.compare(0, 8, "profile:") == 0) profiles.erase(value.substr(8));
     return true;
   }
   return false;
@@ -191,6 +201,10 @@ std::string MessageSystem::profilesJson() const {
   }
   all["message_profiles"] = nlohmann::ordered_json::array();
   for (const auto& profile : messageProfiles_) all["message_profiles"].push_back(profile.second);
+  if (!signalOutProfiles_.empty()) {  // the I/O boards' profiles, only when there are any
+    auto& list = all["signal_output_profiles"] = nlohmann::ordered_json::array();
+    for (const auto& profile : signalOutProfiles_) list.push_back(profile.second);
+  }
   all["action_groups"] = nlohmann::ordered_json::object();
   for (int slot = 0; slot < kActionSlots; ++slot) {
     const auto name = actions_[slot].find("name");
@@ -205,6 +219,7 @@ void MessageSystem::reset() {
   std::lock_guard<std::mutex> lock(mutex_);
   eventProfiles_.clear();
   messageProfiles_.clear();
+  signalOutProfiles_.clear();
   for (Fields& group : actions_) group.clear();
   messageTimes_.clear();
 }
@@ -213,6 +228,126 @@ bool MessageSystem::setActionName(int slot, const std::string& name) {
   if (slot < 1 || slot > kActionSlots) return false;
   std::lock_guard<std::mutex> lock(mutex_);
   actions_[slot - 1]["name"] = name;
+  return true;
+}
+
+// ---- I/O boards ----
+
+void MessageSystem::setRs232Boards(const std::vector<std::string>& serials) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const std::string& serial : serials) boards_[serial] = Board{{}, {}, {false, false}, {false, false}};
+}
+
+bool MessageSystem::setBoardInput(const std::string& board, int input, bool on) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto found = boards_.find(board);
+  if (found == boards_.end() || input < 0 || static_cast<size_t>(input) >= found->second.inputs.size()) return false;
+  found->second.inputs[input] = on;
+  if (found->second.inputPins.empty() && boxConfigs_.count(board)) {
+    // A configured box: its state machine sends the edge message.
+    const std::string input1 = board + "_i" + std::to_string(input + 1);
+    heldMessages_[input1] = input1 + (on ? "_H" : "_L");
+  }
+  return true;
+}
+
+bool MessageSystem::pinOn(const std::string& pin, bool output) const {
+  for (const auto& board : boards_) {
+    const auto& pins = output ? board.second.outputPins : board.second.inputPins;
+    const auto& states = output ? board.second.outputs : board.second.inputs;
+    for (size_t i = 0; i < pins.size(); ++i)
+      if (pins[i] == pin && states[i]) return true;
+  }
+  return false;
+}
+
+bool MessageSystem::triggerSignalOut(const std::string& name) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto profile = signalOutProfiles_.find(name);
+  if (profile == signalOutProfiles_.end()) return false;
+  const std::string pin = fieldOf(profile->second, "so_pin");
+  const bool on = fieldOf(profile->second, "so_state") == "toggle_on";
+  for (auto& board : boards_)
+    for (size_t i = 0; i < board.second.outputPins.size(); ++i)
+      if (board.second.outputPins[i] == pin) board.second.outputs[i] = on;
+  return true;
+}
+
+bool MessageSystem::receiveMessage(const std::string& name) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (auto& board : boards_) {
+    if (!board.second.inputPins.empty() || boxConfigs_.count(board.first) == 0)
+      continue;  // unconfigured boxes ignore it
+    for (size_t i = 0; i < board.second.outputs.size(); ++i) {
+      const std::string output = board.first + "_o" + std::to_string(i + 1);
+      if (name == output + "_on" || name == output + "_off") {
+        board.second.outputs[i] = name == output + "_on";
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+std::vector<std::string> MessageSystem::activeBoardEvents() const {
+  std::vector<std::string> active;
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto signals = eventProfiles_.find("event_sig");
+  if (signals != eventProfiles_.end()) {
+    for (const auto& profile : signals->second) {
+      const std::string sensor = fieldOf(profile.second, "sig_sens");
+      if ((sensor == "si" && pinOn(fieldOf(profile.second, "si_pin"), false)) ||
+          (sensor == "so" && pinOn(fieldOf(profile.second, "so_pin"), true)))
+        active.push_back(profile.first);
+    }
+  }
+  const auto messages = eventProfiles_.find("event_msg");
+  if (messages != eventProfiles_.end()) {
+    for (const auto& profile : messages->second) {
+      const std::string message = fieldOf(profile.second, "ev_name");
+      for (const auto& held : heldMessages_)
+        if (held.second == message) active.push_back(profile.first);
+    }
+  }
+  return active;
+}
+
+bool MessageSystem::hasBoardEvents() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const char* section : {"event_sig", "event_msg"}) {
+    const auto found = eventProfiles_.find(section);
+    if (found != eventProfiles_.end() && !found->second.empty()) return true;
+  }
+  return false;
+}
+
+std::string MessageSystem::boardsJson() const {
+  nlohmann::ordered_json all = nlohmann::ordered_json::object();
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto& board : boards_)
+    all[board.first] = {{"inputs", board.second.inputs}, {"outputs", board.second.outputs}};
+  return all.dump();
+}
+
+std::string MessageSystem::rs232ConfigJson() const {
+  nlohmann::ordered_json all = nlohmann::ordered_json::object();
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto& board : boards_) {
+    if (!board.second.inputPins.empty()) continue;
+    const auto config = boxConfigs_.find(board.first);
+    all[board.first] = config == boxConfigs_.end()
+                           ? nlohmann::ordered_json::object()
+                           : nlohmann::ordered_json{{"MessageConfig", nlohmann::ordered_json::parse(config->second)}};
+  }
+  return all.dump();
+}
+
+bool MessageSystem::setRs232MessageConfig(const std::string& serial, const std::string& document) {
+  if (!nlohmann::json::accept(document)) return false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto board = boards_.find(serial);
+  if (board == boards_.end() || !board->second.inputPins.empty()) return false;
+  boxConfigs_[serial] = document;
   return true;
 }
 

@@ -118,6 +118,11 @@ std::optional<ModelInfo> findModel(const std::string& name) {
   return std::nullopt;
 }
 
+std::vector<std::string> rs232Boards(const ModelInfo& model) {
+  if (model.name == "VX-IO60") return {"zl0012345"};
+  return {};
+}
+
 std::vector<std::string> modelNames() {
   std::vector<std::string> names;
   for (const ModelInfo& model : allModels()) names.push_back(model.name);

@@ -23,6 +23,9 @@ struct ModelInfo {
 // Known model by name, or nothing.
 std::optional<ModelInfo> findModel(const std::string& name);
 
+// Serials of the RS-232 I/O boxes connected to a model (the camera lists them).
+std::vector<std::string> rs232Boards(const ModelInfo& model);
+
 // Names of all models, for --help.
 std::vector<std::string> modelNames();
 

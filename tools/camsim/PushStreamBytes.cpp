@@ -74,7 +74,8 @@ std::string StreamPartMaker::pictureBody(std::uint64_t index) {
   const bool key = request_.kind == StreamKind::Full || index % request_.keyEvery == 0;
   std::string body = key ? picture->key : picture->delta;
   const EventSettings events = state_.events();
-  if (events.enabled) body = insertAfterApp0(body, commentSegment(eventComment()));
+  if (events.enabled || state_.messages().hasBoardEvents())
+    body = insertAfterApp0(body, commentSegment(eventComment()));
   if (faultHits(FaultAction::NoEoi, index + 1)) body.resize(body.size() - 2);
   if (state_.microphone()) {
     body += audioBlock(tone_.nextSamples(kAudioSampleRate / request_.fps), audioSequence_++);
@@ -95,9 +96,11 @@ std::string StreamPartMaker::garbageBody(std::uint64_t index) const {
   return body;
 }
 
+// The EST list: what /sim/events gave, then the active events of the I/O boards.
 std::string StreamPartMaker::eventComment() const {
-  const EventSettings events = state_.events();
-  return "#:R9IMG\r\nSECTION EVENT\r\nTIT=" + std::to_string(std::time(nullptr)) + "\r\nEST=" + events.est +
+  std::string est = state_.events().est;
+  for (const std::string& name : state_.messages().activeBoardEvents()) est += (est.empty() ? "" : ",") + name;
+  return "#:R9IMG\r\nSECTION EVENT\r\nTIT=" + std::to_string(std::time(nullptr)) + "\r\nEST=" + est +
          "\r\nENDSECTION EVENT\r\n";
 }
 

@@ -121,7 +121,7 @@ void ServerSession<Stream>::serveCamera(std::optional<Fault> fault) {
     serveRecordings(parseTarget(target));
     return;
   }
-  answer(ctx_.api.handle(parseTarget(target), queryOf(target)));
+  answer(ctx_.api.handle(parseTarget(target), queryOf(target), request_.body()));
 }
 
 template <class Stream>

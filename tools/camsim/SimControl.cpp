@@ -98,8 +98,9 @@ Reply SimControl::identity(const Target& target) {
 }
 
 // "?rxd=1&cts=0&dsr=1" sets lines, "?raw=<text>" replaces their answer ("?raw" alone: back to the
-// lines); answers the state as JSON.
+// lines); "?board=B&input=N&state=0|1" sets an I/O board's input; answers the state as JSON.
 Reply SimControl::signalLines(const Target& target) {
+  if (target.has("board")) return boardInput(target);
   SignalState signals = state_.signals();
   for (const QueryItem& item : target.query) {
     int* line = item.name == "rxd"   ? &signals.rxd
@@ -115,8 +116,25 @@ Reply SimControl::signalLines(const Target& target) {
     }
   }
   state_.setSignals(signals);
-  nlohmann::json answer = {
-      {"rxd", signals.rxd}, {"cts", signals.cts}, {"dsr", signals.dsr}, {"output", signals.output}};
+  return ioState();
+}
+
+Reply SimControl::boardInput(const Target& target) {
+  const std::string state = target.valueOr("state", "");
+  const auto input = parseNumber(target.valueOr("input", ""), 0, 63);
+  if (!input || (state != "0" && state != "1") ||
+      !state_.messages().setBoardInput(target.valueOr("board", ""), static_cast<int>(*input), state == "1"))
+    return Reply::text(400, "board (a known board), input (one it has) and state (0 or 1) expected\r\n");
+  return ioState();
+}
+
+Reply SimControl::ioState() {
+  const SignalState signals = state_.signals();
+  nlohmann::json answer = {{"rxd", signals.rxd},
+                           {"cts", signals.cts},
+                           {"dsr", signals.dsr},
+                           {"output", signals.output},
+                           {"boards", nlohmann::json::parse(state_.messages().boardsJson())}};
   Reply reply = Reply::text(200, answer.dump() + "\n");
   reply.contentType = "application/json";
   return reply;

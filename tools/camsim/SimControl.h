@@ -24,6 +24,8 @@ class SimControl {
   Reply json(const Target& target);
   Reply identity(const Target& target);
   Reply signalLines(const Target& target);
+  Reply boardInput(const Target& target);
+  Reply ioState();
   Reply trigger(const Target& target);
   Reply action(const Target& target);
 

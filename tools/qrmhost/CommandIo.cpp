@@ -1,6 +1,8 @@
 // `io --index I`: the inputs of an I/O channel as they change, and outputs switched on request.
 #include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -9,12 +11,15 @@
 #include "ExitError.h"
 #include "Handlers.h"
 #include "Host.h"
+#include "ModuleLoader.h"
+#include "Repository.h"
 
 namespace qrmhost {
 
 namespace {
 
 constexpr auto kStopDeadline = std::chrono::seconds(5);
+const char kClassicKind[] = "iodev_3x1";  // the camera's own signal lines: no stream needed
 
 // "K=on" or "K=off".
 std::pair<int32_t, bool> parseOutput(const std::string& text) {
@@ -24,6 +29,53 @@ std::pair<int32_t, bool> parseOutput(const std::string& text) {
       text.find_first_not_of("0123456789") != equals)
     throw usageError("--output wants K=on or K=off, not '" + text + "'");
   return {std::stoi(text.substr(0, equals)), value == "on"};
+}
+
+// The live stream that runs beside a profile-based board, as a host's would: the board learns
+// its inputs from the stream's event sections. Its pictures are dropped unseen.
+class BackgroundStream : public Talvo::GDRV::IVideoSourceHandler {
+ public:
+  explicit BackgroundStream(HostLogger& logger) : logger_(logger) {}
+  void* Cast(const char* typeName) override { return QueryContract(typeName); }
+  void* QueryContract(const char* typeName) override {
+    if (Talvo::isContractName<Talvo::GDRV::IVideoSourceHandler>(typeName) ||
+        Talvo::isContractName<Talvo::GDRV::IAsyncDeviceChannelHandler>(typeName) ||
+        Talvo::isContractName<Talvo::IContract>(typeName))
+      return this;
+    return nullptr;
+  }
+  void Failed(Talvo::IContract*, int32_t code) override {
+    logger_.log(1, "the background stream failed with code " + std::to_string(code));
+  }
+  void Started(Talvo::IContract*) override {}
+  void Stopped(Talvo::IContract*) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopped_ = true;
+    stoppedChanged_.notify_all();
+  }
+  void StatisticUpdated(Talvo::IContract*, const char*, const char*) override {}
+  void MultimediaFrame(Talvo::IContract*, Talvo::MFF::ICompressedBuffer* buffer) override {
+    if (buffer) buffer->Destroy();
+  }
+  bool waitStopped(Clock::time_point deadline) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return stoppedChanged_.wait_until(lock, deadline, [this] { return stopped_; });
+  }
+
+ private:
+  HostLogger& logger_;
+  std::mutex mutex_;
+  std::condition_variable stoppedChanged_;
+  bool stopped_ = false;
+};
+
+// The repository's kind of I/O channel `index` of the chosen model; empty when unknown.
+std::string ioKindOf(Host& host, uint32_t index) {
+  for (const auto& model : readRepository(repositoryPathOf(host.module().path())))
+    for (const auto& identity : model.identities)
+      if (identity.model == host.options().model && index < model.summary.ioKinds.size())
+        return model.summary.ioKinds[index];
+  return std::string();
 }
 
 int runIo(Host& host, uint32_t index, double seconds, const std::vector<std::string>& outputTexts) {
@@ -39,6 +91,14 @@ int runIo(Host& host, uint32_t index, double seconds, const std::vector<std::str
   if (!io)
     throw ExitError(kExitUsage,
                     "the module has no I/O channel " + std::to_string(index) + " for " + host.options().model);
+  // Profile-based boards see their inputs only in the live stream's event sections.
+  ModuleObject<Talvo::GDRV::IVideoSource> video;
+  auto& streamHandler = host.keep<BackgroundStream>(host.logger());
+  if (ioKindOf(host, index) != kClassicKind) {
+    host.logger().log(1, "starting a live stream of channel 0 in the background for the board's events");
+    video.reset(device->CreateVideoSource(&streamHandler, 0, 0, &host.frameFactory()));
+    if (video) video->Start();
+  }
   const auto started = Clock::now();
   io->Start();
   for (const auto& [output, active] : outputs) {
@@ -52,6 +112,12 @@ int runIo(Host& host, uint32_t index, double seconds, const std::vector<std::str
   if (!reporter.events().waitStopped(Clock::now() + kStopDeadline))
     host.console().message("qrmhost: the I/O channel did not report Stopped within 5 s");
   io.reset();
+  if (video) {
+    video->Stop();
+    if (!streamHandler.waitStopped(Clock::now() + kStopDeadline))
+      host.console().message("qrmhost: the background stream did not report Stopped within 5 s");
+    video.reset();
+  }
   device.reset();
   return kExitOk;
 }
@@ -64,8 +130,10 @@ void declareIo(CLI::App& app, CommandRun& chosen) {
       "Connects (needs --camera URL --model M), starts I/O channel I and prints {\"kind\":\"started\"},\n"
       "{\"kind\":\"input\",\"index\":N,\"active\":B,\"time\":MS} per input change (each input once at the\n"
       "start and after a failure), {\"kind\":\"output\",\"index\":N,\"code\":C} per --output,\n"
+      "{\"kind\":\"output_state\",\"index\":N,\"active\":B,\"time\":MS} when a board reports an output,\n"
       "{\"kind\":\"failed\",\"code\":C} and {\"kind\":\"stopped\"}. Stops after N seconds or at Ctrl-C.\n"
-      "The classic serial-line channel (kind iodev_3x1) is offered; other kinds are not yet.");
+      "For profile-based boards (every kind but iodev_3x1) it also runs a live stream of channel 0 in the\n"
+      "background, as a host would, since the boards learn their inputs from the stream's event sections.");
   auto index = std::make_shared<uint32_t>(0);
   auto seconds = std::make_shared<double>(5.0);
   auto outputs = std::make_shared<std::vector<std::string>>();

@@ -136,12 +136,16 @@ void* IOReporter::QueryContract(const char* typeName) {
                     Talvo::GDRV::IAsyncDeviceChannelHandler>(this, typeName);
 }
 
-void IOReporter::InputChanged(Talvo::IContract*, int32_t input, bool active, uint64_t time) {
-  auto line = kindLine("input");
-  line["index"] = input;
+void IOReporter::reportState(const char* kind, int32_t index, bool active, uint64_t time) {
+  auto line = kindLine(kind);
+  line["index"] = index;
   line["active"] = active;
   line["time"] = time;
   console_.report(line);
+}
+
+void IOReporter::InputChanged(Talvo::IContract*, int32_t input, bool active, uint64_t time) {
+  reportState("input", input, active, time);
 }
 
 void IOReporter::OutputChanged(Talvo::IContract*, int32_t code) {
@@ -154,6 +158,10 @@ void IOReporter::OutputChanged(Talvo::IContract*, int32_t code) {
   outputsChanged_.notify_all();
   line["code"] = code;
   console_.report(line);
+}
+
+void IOReporter::OutputStateChanged(Talvo::IContract*, int32_t output, bool active, uint64_t time) {
+  reportState("output_state", output, active, time);
 }
 
 void IOReporter::expectOutput(int32_t index) {

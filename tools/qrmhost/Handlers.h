@@ -145,9 +145,10 @@ class AudioReporter : public ChannelReporter<Talvo::GDRV::IAudioSourceHandler> {
   LiveTally& tally_;
 };
 
-// The I/O channel: {"kind":"input","index":N,"active":B,"time":MS} per input change, and
+// The I/O channel: {"kind":"input","index":N,"active":B,"time":MS} per input change,
 // {"kind":"output","index":N,"code":C} per output switched (the channel switches them in the
-// order they were asked for, so the oldest pending index is the one finished).
+// order they were asked for, so the oldest pending index is the one finished), and
+// {"kind":"output_state","index":N,"active":B,"time":MS} when a board reports an output.
 class IOReporter : public ChannelReporter<Talvo::GDRV::IIODeviceHandler>, public Talvo::GDRV::IDigitalOutputHandler {
  public:
   IOReporter(Console& console, LiveTally& tally) : ChannelReporter(console, tally, nullptr), console_(console) {}
@@ -156,12 +157,15 @@ class IOReporter : public ChannelReporter<Talvo::GDRV::IIODeviceHandler>, public
   void* QueryContract(const char* typeName) override;
   void InputChanged(Talvo::IContract* channel, int32_t input, bool active, uint64_t time) override;
   void OutputChanged(Talvo::IContract* channel, int32_t code) override;
+  void OutputStateChanged(Talvo::IContract* channel, int32_t output, bool active, uint64_t time) override;
   // Main thread, before the output is asked for.
   void expectOutput(int32_t index);
   // True once every output asked for has finished, false when `deadline` passes first.
   bool waitOutputs(Clock::time_point deadline);
 
  private:
+  void reportState(const char* kind, int32_t index, bool active, uint64_t time);
+
   Console& console_;
   std::mutex mutex_;
   std::condition_variable outputsChanged_;

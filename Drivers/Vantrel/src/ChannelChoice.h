@@ -22,8 +22,8 @@ enum class DetectorKind { None, Motion, Shock, Ir, Thermal, Temperatures };
 VideoSourceKind chooseVideoSource(const Talvo::GDRV::ModelEntry& model, const Talvo::GDRV::DriverInfo& info,
                                   uint32_t channel, uint32_t stream, std::string* badAnyCast = nullptr);
 
-// The I/O and detector choices, for the factories of the I/O devices and detectors (which offer
-// no class yet). Names compare exactly, case included.
+// The I/O and detector choices, for the factories of the I/O devices and detectors. Names
+// compare exactly, case included.
 IODeviceKind chooseIODevice(const std::string& kindName);
 // The "detectionType" of the detector description, else the identifier itself.
 std::string detectionTypeOf(const Talvo::GDRV::DriverInfo& info, const std::string& detectorId);

@@ -6,6 +6,8 @@
 
 #include "AudioSource.h"
 #include "IODevice.h"
+#include "IODeviceProfileBasedClassic.h"
+#include "IODeviceZl232Gen.h"
 #include "TelemetryChannel.h"
 #include "MotionDetection.h"
 #include "SituationDetection.h"
@@ -39,6 +41,7 @@ Device::~Device() {
   // Nothing may run on the connection thread while the device is torn down.
   stopConnectionThread();
   detectorMngr_.shutdown();
+  ioMngr_.shutdown();
   std::lock_guard<std::mutex> lock(armingMutex_);
   armingRequest_.reset();
 }
@@ -71,10 +74,20 @@ Talvo::GDRV::IAudioSource* Device::makeAudioSource(Talvo::GDRV::IAudioSourceHand
   return AudioSource::create(handler, channel, factory, this);
 }
 
-// The classic serial-line device; the profile-based boards are not offered yet.
 Talvo::GDRV::IIODevice* Device::makeIODevice(Talvo::GDRV::IIODeviceHandler* handler, uint32_t index) {
-  if (chooseIODevice(modelEntry().ioDevices[index].kind) != IODeviceKind::Classic) return nullptr;
-  return new IODevice(handler, index, this);
+  switch (chooseIODevice(modelEntry().ioDevices[index].kind)) {
+    case IODeviceKind::Classic:
+      return new IODevice(handler, index, this);
+    case IODeviceKind::Zl232IOBox:
+      return IODeviceProfileBased::create<IODeviceZl232IOBox>(handler, index, this);
+    case IODeviceKind::ZlBusIO:
+      return IODeviceProfileBased::create<IODeviceZlBusIO>(handler, index, this);
+    case IODeviceKind::Zl232Gen:
+      return IODeviceProfileBased::create<IODeviceZl232Gen>(handler, index, this);
+    case IODeviceKind::None:
+      break;
+  }
+  return nullptr;
 }
 
 int32_t Device::getFromCamera(const std::string& path, Talvo::ILogger* logger) const {
@@ -214,14 +227,10 @@ void Device::unregisterAudioSource(uint32_t channel, const AudioSource* source) 
   data.audioSources.erase(found);
 }
 
-void Device::registerEventChannel(uint32_t) {}
+void Device::registerEventChannel(uint32_t channel) { ioMngr_.registerEventChannel(channel); }
 
-void Device::unregisterEventChannel(uint32_t) {}
+void Device::unregisterEventChannel(uint32_t channel) { ioMngr_.unregisterEventChannel(channel); }
 
-void Device::processEventFrame(uint32_t channel, const std::string& text) {
-  // The I/O event manager reads the camera's event data from this text; until it is offered the
-  // section is only acknowledged.
-  NLOG(deviceLogger(), 0, " Event section of channel " << channel << ", " << text.size() << " bytes");
-}
+void Device::processEventFrame(uint32_t channel, const std::string& text) { ioMngr_.processEventFrame(channel, text); }
 
 }  // namespace Vantrel

@@ -19,6 +19,7 @@
 #include "ChannelChoice.h"
 #include "DetectorMngr.h"
 #include "DeviceData.h"
+#include "IODeviceProfileBasedMngr.h"
 #include "RecordingList.h"
 #include "ResponseCheck.h"
 #include "Nuvlet/include/Device.h"
@@ -68,7 +69,8 @@ class Device : public Talvo::Utility::Device<boost::shared_ptr<DeviceData>, Talv
   // Removes the entry of `channel` only if it is `source`.
   void unregisterAudioSource(uint32_t channel, const AudioSource* source);
 
-  // The I/O event hook: event sections found in the video stream of `channel`.
+  // The I/O event hook: event sections found in the video stream of `channel` go to the I/O
+  // manager. Video workers.
   void registerEventChannel(uint32_t channel);
   void unregisterEventChannel(uint32_t channel);
   void processEventFrame(uint32_t channel, const std::string& text);
@@ -81,6 +83,8 @@ class Device : public Talvo::Utility::Device<boost::shared_ptr<DeviceData>, Talv
 
   // The detectors' manager; its operations run on the connection thread.
   DetectorMngr& detectorManager() { return detectorMngr_; }
+  // The profile-based I/O boards' manager.
+  IODeviceProfileBasedMngr& ioManager() { return ioMngr_; }
 
   // ---- Edge storage (DeviceStorage.cpp): any thread calls, callbacks run on the connection thread.
   using recording_t = Recording;
@@ -116,6 +120,7 @@ class Device : public Talvo::Utility::Device<boost::shared_ptr<DeviceData>, Talv
   std::mutex armingMutex_;
   Talvo::http::AsyncOperationPtr armingRequest_;
   DetectorMngr detectorMngr_{*this};
+  IODeviceProfileBasedMngr ioMngr_{*this};
 };
 
 }  // namespace Vantrel

@@ -10,51 +10,12 @@
 
 #include <gtest/gtest.h>
 
-#include "CamsimProcess.h"
-#include "CapturingLogger.h"
-#include "Device.h"
-#include "Recorder.h"
-#include "ShippedDevice.h"
+#include "IOFixture.h"
 #include "SignalLines.h"
 #include "TestHost.h"
 #include "host/Nuvlet/GlobalService.h"
 
 namespace {
-
-using namespace std::chrono_literals;
-
-// Everything the channel reported, in order: "started", "input 0 on", "failed 256", "output 6",
-// "stopped".
-class RecordingIOHandler : public Talvo::GDRV::IIODeviceHandler,
-                           public Talvo::GDRV::IDigitalOutputHandler,
-                           public Recorder {
- public:
-  void* Cast(const char* typeName) override { return QueryContract(typeName); }
-  void* QueryContract(const char*) override { return nullptr; }
-  void Failed(Talvo::IContract*, int32_t code) override { add("failed " + std::to_string(code)); }
-  void Started(Talvo::IContract*) override { add("started"); }
-  void Stopped(Talvo::IContract*) override { add("stopped"); }
-  void StatisticUpdated(Talvo::IContract*, const char*, const char*) override {}
-  void InputChanged(Talvo::IContract* channel, int32_t input, bool active, uint64_t) override {
-    add("input " + std::to_string(input) + (active ? " on" : " off"));
-    if (onInput) onInput(channel);
-  }
-  void OutputChanged(Talvo::IContract*, int32_t code) override { add("output " + std::to_string(code)); }
-
-  // Waits until `count` reports came, and returns them all.
-  std::vector<std::string> waitFor(size_t count) const {
-    waitUntil([&] { return reports_.size() >= count; }, 20s);
-    std::lock_guard<std::mutex> lock(mutex_);
-    return reports_;
-  }
-  std::function<void(Talvo::IContract*)> onInput;
-
- private:
-  void add(std::string report) {
-    record([&] { reports_.push_back(std::move(report)); });
-  }
-  std::vector<std::string> reports_;
-};
 
 class IODeviceTest : public ::testing::Test {
  protected:
@@ -146,6 +107,22 @@ TEST_F(IODeviceTest, StopAndDestroyFromAnInputReport) {
   running->Start();
   EXPECT_EQ(handler.waitFor(3), (std::vector<std::string>{"started", "input 0 on", "stopped"}));
   expectedReports = 3;
+}
+
+// The camera's answer names three lines: a model listing four inputs gets the three, and a
+// warning once.
+TEST_F(IOTest, AModelWithMoreInputsThanLinesReportsTheThreeLines) {
+  useIOParameters(0, {{"rayCount", 4}, {"relayCount", 1}});
+  camera.get("/sim/io?rxd=1&cts=1&dsr=1");
+  ASSERT_NE(createChannel(0), nullptr);
+  startChannel();
+  ASSERT_TRUE(handler.waitForReport("input 2 on"));
+  ASSERT_TRUE(camera.waitForRequest("/control/rcontrol?action=rs232sigin", 3, 10s));
+  const auto reports = handler.reports();
+  EXPECT_EQ(std::count_if(reports.begin(), reports.end(), [](const std::string& r) { return r.find("input 3") == 0; }),
+            0);
+  EXPECT_EQ(logger.count(" The model lists 4 inputs, the camera's answer carries 3: inputs from 3 on are not reported"),
+            1u);
 }
 
 TEST(SignalLines, FindsTheThreeLinesAnywhereInTheAnswer) {

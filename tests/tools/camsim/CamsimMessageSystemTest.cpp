@@ -62,4 +62,24 @@ TEST_F(CamsimMessageSystem, ForeignGroupsAndAReplacedLog) {
   EXPECT_EQ(get(path), "[]");
 }
 
+// The I/O boards' inputs, outputs and boxes in the same stores; what a request cannot name is
+// refused.
+TEST_F(CamsimMessageSystem, BoardEventsFollowTheirPinsAndMessages) {
+  get("/control/control?set&section=event_sig&sig=A_SI0:_profilename=A_SI0:sig_sens=si:si_pin=mo,29:so_pin=mo,7");
+  get("/control/control?set&section=event_sig&sig=A_SO0:_profilename=A_SO0:sig_sens=so:si_pin=mo,29:so_pin=mo,7");
+  get("/admin/control?set&section=signaloutprofiles&profile=ON:_profilename=ON:so_pin=mo,7:so_state=toggle_on");
+  EXPECT_EQ(get("/admin/control?read&section=signaloutprofiles&profile"),
+            "profile=ON:_profilename=ON:so_pin=mo,7:so_state=toggle_on\r\n");
+  EXPECT_EQ(get("/control/rcontrol?action=sigout&name=ON"), "OK\r\n");
+  const auto state = nlohmann::json::parse(get("/sim/io?board=ZL232&input=0&state=1"));
+  EXPECT_EQ(state["boards"]["ZL232"], nlohmann::json::parse(R"({"inputs":[true,false],"outputs":[true,false]})"));
+
+  for (const char* refused : {"/sim/io?board=NONE&input=0&state=1", "/sim/io?board=ZL232&input=2&state=1",
+                              "/sim/io?board=ZL232&input=0&state=2"})
+    EXPECT_EQ(camsim_.request(refused).status, 400) << refused;
+  for (const char* unknown : {"/control/rcontrol?action=sigout&name=OFF", "/control/rcontrol?action=message&name=x"})
+    EXPECT_EQ(camsim_.request(unknown).status, 404) << unknown;
+  EXPECT_EQ(get("/api/json/config/ZL_232_IO_Box"), "{}") << "VX-S10 has no RS-232 box";
+}
+
 }  // namespace

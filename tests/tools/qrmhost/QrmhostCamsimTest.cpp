@@ -209,5 +209,22 @@ TEST_F(QrmhostCamsimTest, IoReportsInputsAndSwitchesOutputs) {
   EXPECT_EQ(runQrmhost(against("VX-IO60", {"io", "--output", "on"})).exitStatus, 2);
 }
 
+// A board learns its inputs from the event sections of the stream qrmhost runs beside it.
+TEST_F(QrmhostCamsimTest, IoOfABoardFollowsTheBackgroundStream) {
+  camera.get("/sim/io?board=ZL232&input=0&state=1");
+  const auto result = run(against({"io", "--index", "1", "--seconds", "3", "--output", "1=on"}, "VX-IO60"));
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  const auto lines = result.outLines();
+  EXPECT_EQ(countContaining(lines, R"({"kind":"input","index":0,"active":true,"time":)"), 1u) << result.out;
+  EXPECT_EQ(countContaining(lines, R"({"kind":"output","index":1,"code":0})"), 1u) << result.out;
+  EXPECT_EQ(countContaining(lines, R"({"kind":"output_state","index":1,"active":true,"time":)"), 1u) << result.out;
+  EXPECT_EQ(countContaining(lines, R"("kind":"frame")"), 0u) << "the background stream's pictures are not shown";
+  EXPECT_EQ(countContaining(lines, R"({"kind":"stopped"})"), 1u) << result.out;
+  const auto targets = camera.requestTargets();
+  EXPECT_EQ(std::count_if(targets.begin(), targets.end(),
+                          [](const std::string& t) { return t.rfind("/control/faststream.jpg", 0) == 0; }),
+            1);
+}
+
 }  // namespace
 }  // namespace qrmhost_test
