@@ -9,6 +9,8 @@
 // The deadline covers the whole stream: callers pass one that fits the longest stream.
 //
 // Threads: as every camera request, everything (the sink too) runs on the request's io_context.
+// Instantiated in libNuvlet only (asyncGetStream in host/Nuvlet/HttpStream.h): Asio's record of which
+// thread runs an io_context lives there, and the module keeps a hidden copy of its own.
 #pragma once
 
 #include <algorithm>
@@ -24,12 +26,10 @@
 #include <boost/system/error_code.hpp>
 
 #include "Nuvlet/include/AsyncHttp.h"
+#include "host/Nuvlet/HttpStream.h"
 
 namespace Talvo {
 namespace http {
-
-// Takes each piece of the body as it arrives; a set error ends the request with it.
-using StreamSink = std::function<boost::system::error_code(const uint8_t* data, size_t size)>;
 
 struct StreamGetContext : detail::AsyncGetExContext {
   StreamGetContext(const asio::ConnectionInfo& info, const std::string& uri, StreamSink streamSink)
@@ -104,17 +104,6 @@ class AsyncStreamSteps : public AsyncRequestSteps {
 };
 
 using StreamOperation = AsyncComplexOperation<AsyncStreamSteps, StreamGetContext, StreamRequestCodesMap>;
-
-// Starts the stream request on `io`; `operation` receives the handle before anything runs. The
-// callback gets the request's end (the body is always empty: the sink had the bytes).
-inline void asyncGetStream(const asio::ConnectionInfo& info, const std::string& uri, boost::asio::io_context& io,
-                           boost::posix_time::time_duration timeout, StreamSink sink, Callback callback,
-                           AsyncOperationPtr& operation, ILogger* logger) {
-  auto created = std::make_shared<StreamOperation>(io, StreamGetContext(info, uri, std::move(sink)),
-                                                   std::move(callback), logger, timeout);
-  operation = created;
-  created->start();
-}
 
 }  // namespace http
 }  // namespace Talvo

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "Nuvlet/include/AsyncHttp.h"
+#include "Nuvlet/include/AsyncHttpStream.h"
 
 namespace Talvo {
 namespace http {
@@ -36,6 +37,13 @@ void asyncGetEx(const asio::ConnectionInfo& info, const std::string& uri, boost:
                 int timeoutSeconds, Callback callback, AsyncOperationPtr& operation, ILogger* logger) {
   createAndStart<GetOperation>(io, detail::AsyncGetExContext(info, uri), std::move(callback), logger,
                                boost::posix_time::seconds(timeoutSeconds), operation);
+}
+
+void asyncGetStream(const asio::ConnectionInfo& info, const std::string& uri, boost::asio::io_context& io,
+                    int timeoutSeconds, StreamSink sink, Callback callback, AsyncOperationPtr& operation,
+                    ILogger* logger) {
+  createAndStart<StreamOperation>(io, StreamGetContext(info, uri, std::move(sink)), std::move(callback), logger,
+                                  boost::posix_time::seconds(timeoutSeconds), operation);
 }
 
 void asyncPostEx(const asio::ConnectionInfo& info, const std::string& uri, const std::string& body,

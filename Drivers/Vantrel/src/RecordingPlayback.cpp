@@ -7,7 +7,7 @@
 #include <boost/asio/post.hpp>
 
 #include "Device.h"
-#include "Nuvlet/include/AsyncHttpStream.h"
+#include "host/Nuvlet/HttpStream.h"
 #include "Nuvlet/include/AudioSendingFilter.h"
 #include "Nuvlet/include/Contract.h"
 #include "Nuvlet/include/StorageRecords.h"
@@ -172,7 +172,7 @@ void RecordingPlayback::startRequest(HttpConnector::Kind kind, const std::string
   HttpConnector* connector = connector_.get();
   const int seconds = kind == HttpConnector::Kind::Stream ? kStreamTimeoutSeconds : kSeekTimeoutSeconds;
   Talvo::http::asyncGetStream(
-      info, path, io_, boost::posix_time::seconds(seconds),
+      info, path, io_, seconds,
       [connector](const uint8_t* data, size_t size) { return connector->process(data, size); },
       [this](const boost::system::error_code& error, const Talvo::http::Body&, const Talvo::http::HttpResponse&) {
         handleGrab(error);
