@@ -7,6 +7,7 @@
 
 #include <boost/format.hpp>
 
+#include "ByteSearch.h"
 #include "PictureCheck.h"
 #include "RecordingList.h"
 #include "Zelta_R9ImageInfo.h"
@@ -180,15 +181,17 @@ bool HttpConnector::takeAudioBlock() {
 bool HttpConnector::takeVideoBlock() {
   const uint8_t* bytes = begin();
   const size_t count = pending();
-  size_t at = std::max<size_t>(2, scanned_ == 0 ? 0 : scanned_ - 1);
-  while (at + 1 < count && !(bytes[at] == kMarker && bytes[at + 1] == kEndOfImage)) ++at;
-  if (at + 1 >= count) {
+  static constexpr uint8_t kEnd[] = {kMarker, kEndOfImage};
+  Needle end{kEnd, sizeof kEnd};
+  // Resumes one byte before the last scan's end: a marker may straddle two receives.
+  findNeedles(bytes, std::max<size_t>(2, scanned_ == 0 ? 0 : scanned_ - 1), count, &end, 1);
+  if (end.at == Needle::kNotFound) {
     scanned_ = count;
     NLOG(logger_, 3, " TRACE: Video block size =" << count << ", left=unknown");
     return false;
   }
-  processVideo(bytes, at + 2);
-  consume(at + 2);
+  processVideo(bytes, end.at + 2);
+  consume(end.at + 2);
   return true;
 }
 
