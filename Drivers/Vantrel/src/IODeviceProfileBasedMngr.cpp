@@ -29,20 +29,22 @@ int32_t answerCode(const boost::system::error_code& error, const Talvo::http::Bo
   return body.empty() ? kEmptyAnswer : 0;
 }
 
-// True when a text anywhere in `value` ends with the mark of the driver's messages.
-bool holdsInitializedMark(const nlohmann::json& value) {
-  static const std::string mark = kInitializedMark;
-  if (value.is_string()) {
-    const std::string& text = value.get_ref<const std::string&>();
-    return text.size() >= mark.size() && text.compare(text.size() - mark.size(), mark.size(), mark) == 0;
+}  // namespace
+
+bool holdsTextEndingWith(const nlohmann::json& value, const std::string& mark) {
+  std::vector<const nlohmann::json*> left{&value};
+  while (!left.empty()) {
+    const nlohmann::json& item = *left.back();
+    left.pop_back();
+    if (item.is_string()) {
+      const std::string& text = item.get_ref<const std::string&>();
+      if (text.size() >= mark.size() && text.compare(text.size() - mark.size(), mark.size(), mark) == 0) return true;
+    } else if (item.is_structured()) {
+      for (const nlohmann::json& inner : item) left.push_back(&inner);
+    }
   }
-  if (value.is_structured())
-    return std::any_of(value.begin(), value.end(),
-                       [](const nlohmann::json& item) { return holdsInitializedMark(item); });
   return false;
 }
-
-}  // namespace
 
 IODeviceProfileBasedMngr::IODeviceProfileBasedMngr(Device& owner) : owner_(owner) {}
 
@@ -140,7 +142,7 @@ void IODeviceProfileBasedMngr::readBoardDescriptions(const std::string& body) {
     for (auto member = boards.begin(); member != boards.end(); ++member, ++position) {
       BoardDescription& board = boardDescriptions_[position];
       board.serial = member.key();
-      board.initialized = holdsInitializedMark(member.value());
+      board.initialized = holdsTextEndingWith(member.value(), kInitializedMark);
       NLOG(logger(), 0,
            " Board " << position + 1 << " found on device, serial = '" << board.serial
                      << "', initialized=" << board.initialized);

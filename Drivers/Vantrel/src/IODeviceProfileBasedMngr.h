@@ -20,12 +20,18 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "host/Nuvlet/Http.h"
 #include "host/Nuvlet/Logging.h"
 
 namespace Vantrel {
 
 class Device;
+
+// True when a text anywhere in `value` (a camera's answer, nested as deep as it likes) ends with
+// `mark`. Walks without recursion, so no nesting can exhaust the calling thread's stack.
+bool holdsTextEndingWith(const nlohmann::json& value, const std::string& mark);
 
 // What the manager calls on a registered board (connection thread).
 class EventListBoard {

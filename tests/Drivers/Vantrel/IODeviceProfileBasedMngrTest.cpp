@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "EventSection.h"
 #include "IOFixture.h"
 
@@ -42,6 +44,16 @@ TEST(EventSection, ReadsTheTimeAndTheActiveEvents) {
     EXPECT_EQ(section->timeMs, *c.timeMs);
     EXPECT_EQ(section->activeEvents, c.events);
   }
+}
+
+// The boards answer is the camera's: a text nested a million levels deep is still found, and
+// the walk does not run the thread out of stack.
+TEST(BoardsAnswer, AMarkIsFoundAtAnyDepth) {
+  EXPECT_TRUE(Vantrel::holdsTextEndingWith(nlohmann::json::parse(R"({"a":[1,{"b":"x_mark"}]})"), "_mark"));
+  EXPECT_FALSE(Vantrel::holdsTextEndingWith(nlohmann::json::parse(R"({"a":["_mark_not_at_end", 2]})"), "_mark"));
+  const size_t depth = 1000000;
+  const auto deep = nlohmann::json::parse(std::string(depth, '[') + "\"x_mark\"" + std::string(depth, ']'));
+  EXPECT_TRUE(Vantrel::holdsTextEndingWith(deep, "_mark"));
 }
 
 // Sections of the followed channel reach the board in order; a list seen before changes
