@@ -24,10 +24,12 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
-def start_camsim(build):
+def start_camsim(build, picture="1920x1080", quality=95, pacing="--unthrottled"):
+    """A simulator with pre-encoded pictures; `pacing` "--unthrottled" (as fast as the client
+    reads) or "--pre-encoded" (each stream at its rate). Returns (process, port)."""
     camsim = subprocess.Popen(
-        [os.path.join(build, "bin", "vantrel-camsim"), "--port", "0", "--unthrottled", "--picture", "1920x1080",
-         "--quality", "95"],
+        [os.path.join(build, "bin", "vantrel-camsim"), "--port", "0", pacing, "--picture", picture,
+         "--quality", str(quality)],
         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     line = camsim.stdout.readline()
     port = json.loads(line)["http_port"]

@@ -108,9 +108,18 @@ bool ChildProcess::readSome(Clock::time_point deadline) {
 }
 
 bool ChildProcess::waitForOutLine(const std::string& text, Clock::time_point deadline) {
+  return waitForOut(
+      [&text](const std::string& out) {
+        for (const auto& line : splitLines(out.substr(0, out.rfind('\n') + 1)))
+          if (line.find(text) != std::string::npos) return true;
+        return false;
+      },
+      deadline);
+}
+
+bool ChildProcess::waitForOut(const std::function<bool(const std::string& out)>& done, Clock::time_point deadline) {
   for (;;) {
-    for (const auto& line : splitLines(out_.substr(0, out_.rfind('\n') + 1)))
-      if (line.find(text) != std::string::npos) return true;
+    if (done(out_)) return true;
     if (!readSome(deadline)) return false;
   }
 }

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,9 @@ class ChildProcess {
 
   // Reads until a complete stdout line containing `text` arrived; false at the deadline or EOF.
   bool waitForOutLine(const std::string& text, std::chrono::steady_clock::time_point deadline);
+  // Reads until `done` holds for all of stdout so far; false at the deadline or EOF.
+  bool waitForOut(const std::function<bool(const std::string& out)>& done,
+                  std::chrono::steady_clock::time_point deadline);
   const std::string& outSoFar() const { return out_; }
   void sendSignal(int signal);
   // Reads both streams to their end and reaps the child; kills it when `deadline` passes.

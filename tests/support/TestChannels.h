@@ -3,6 +3,7 @@
 // calls them from its own threads while the test waits. Header-only.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -136,6 +137,9 @@ class RecordingChannelHandler : public Handler, public Recorder {
   }
   bool waitForLines(size_t n, std::chrono::milliseconds deadline) const {
     return waitUntil([&] { return lines.size() >= n; }, deadline);
+  }
+  bool waitForLine(const std::string& line, std::chrono::milliseconds deadline) const {
+    return waitUntil([&] { return std::find(lines.begin(), lines.end(), line) != lines.end(); }, deadline);
   }
   bool waitForFailures(size_t n, std::chrono::milliseconds deadline) const {
     return waitUntil([&] { return failures.size() >= n; }, deadline);

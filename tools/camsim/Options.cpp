@@ -70,6 +70,9 @@ void declareOptions(CLI::App& app, Options& options) {
   app.add_flag("--unthrottled", options.unthrottled,
                "stream as fast as the client reads (benchmarks); pictures are\n"
                "encoded once at start (a ring of 8) instead of per request");
+  app.add_flag("--pre-encoded", options.preEncoded,
+               "encode the ring of 8 pictures once at start, yet keep each stream's\n"
+               "rate (many paced streams from one simulator)");
   app.add_option_function<std::string>(
          "--picture",
          [&options](const std::string& text) {

@@ -16,6 +16,7 @@ struct Options {
   std::string password;  // never printed
   std::string model = "VX-S10";
   bool unthrottled = false;
+  bool preEncoded = false;  // the ring of pictures without --unthrottled: paced streams that cost little CPU
   int pictureWidth = 640;
   int pictureHeight = 360;
   int quality = 80;

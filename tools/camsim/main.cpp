@@ -27,7 +27,8 @@ int runSimulator(const Options& options) {
   CameraState state(model, defaultSections(model, size, options.quality));
   RequestLog log;
   FaultTable faults;
-  const PictureSource pictures(options.pictureWidth, options.pictureHeight, options.quality, options.unthrottled);
+  const PictureSource pictures(options.pictureWidth, options.pictureHeight, options.quality,
+                               options.unthrottled || options.preEncoded);
   CameraApi api(state, pictures);
   SimControl control(state, log, faults);
   const BasicAuth auth(options.user, options.password);

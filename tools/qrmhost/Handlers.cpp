@@ -28,6 +28,7 @@ void* DeviceReporter::QueryContract(const char* typeName) {
 
 void DeviceReporter::StateChanged(Talvo::IContract*, Talvo::GDRV::DeviceState state, int32_t code) {
   auto line = kindLine("device");
+  if (!camera_.empty()) line["camera"] = camera_;
   line["state"] = stateName(state);
   line["code"] = code;
   if (std::string(stateName(state)) == "unknown") line["value"] = static_cast<int64_t>(state);
@@ -219,6 +220,7 @@ void* SettingsReporter::QueryContract(const char* typeName) {
 
 void SettingsReporter::Finished(Talvo::IContract*, int code) {
   auto line = kindLine("settings");
+  if (!camera_.empty()) line["camera"] = camera_;
   line["code"] = code;
   console_.report(line);
 }

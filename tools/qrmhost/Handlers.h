@@ -16,16 +16,18 @@
 
 namespace qrmhost {
 
-// {"kind":"device","state":"connected"|"disconnected"|"failed","code":N} per state report.
+// {"kind":"device","state":"connected"|"disconnected"|"failed","code":N} per state report; with
+// a camera name (a run of several cameras) "camera":"host:port" follows the kind.
 class DeviceReporter : public Talvo::GDRV::IDeviceHandler {
  public:
-  explicit DeviceReporter(Console& console) : console_(console) {}
+  explicit DeviceReporter(Console& console, std::string camera = {}) : console_(console), camera_(std::move(camera)) {}
   void* Cast(const char* typeName) override { return QueryContract(typeName); }
   void* QueryContract(const char* typeName) override;
   void StateChanged(Talvo::IContract* device, Talvo::GDRV::DeviceState state, int32_t code) override;
 
  private:
   Console& console_;
+  const std::string camera_;
 };
 
 // {"kind":"autodetect","brand":...,"model":...,"firmware":...} or {"kind":"autodetect","error":N};
@@ -172,16 +174,19 @@ class IOReporter : public ChannelReporter<Talvo::GDRV::IIODeviceHandler>, public
   std::deque<int32_t> pendingOutputs_;
 };
 
-// {"kind":"settings","code":N} when a settings set is finished.
+// {"kind":"settings","code":N} when a settings set is finished; with a camera name (a run of
+// several cameras) "camera":"host:port" follows the kind.
 class SettingsReporter : public Talvo::IAsyncActionHandler {
  public:
-  explicit SettingsReporter(Console& console) : console_(console) {}
+  explicit SettingsReporter(Console& console, std::string camera = {})
+      : console_(console), camera_(std::move(camera)) {}
   void* Cast(const char* typeName) override { return QueryContract(typeName); }
   void* QueryContract(const char* typeName) override;
   void Finished(Talvo::IContract* source, int code) override;
 
  private:
   Console& console_;
+  const std::string camera_;
 };
 
 }  // namespace qrmhost

@@ -37,12 +37,16 @@ Talvo::asio::ConnectionInfo Host::camera() const {
 
 ModuleObject<Talvo::GDRV::IDevice> Host::createDevice(Talvo::GDRV::IDeviceHandler& handler) {
   if (options_.model.empty()) throw usageError("this command needs --model M");
+  return createDevice(handler, options_.vendor, options_.model, options_.firmware);
+}
+
+ModuleObject<Talvo::GDRV::IDevice> Host::createDevice(Talvo::GDRV::IDeviceHandler& handler, const std::string& vendor,
+                                                      const std::string& model, const std::string& firmware) {
   auto& module = this->module().module();
   ModuleObject<Talvo::GDRV::IDevice> device(
-      module.CreateDevice(&handler, options_.vendor.c_str(), options_.model.c_str(), options_.firmware.c_str()));
+      module.CreateDevice(&handler, vendor.c_str(), model.c_str(), firmware.c_str()));
   if (!device)
-    throw ExitError(kExitUsage, "unknown model " + options_.model + " (vendor " + options_.vendor + ", firmware '" +
-                                    options_.firmware + "')");
+    throw ExitError(kExitUsage, "unknown model " + model + " (vendor " + vendor + ", firmware '" + firmware + "')");
   return device;
 }
 

@@ -64,6 +64,9 @@ class Host {
   Talvo::asio::ConnectionInfo camera() const;
   // CreateDevice for --vendor/--model/--firmware; throws ExitError (status 2) for an unknown model.
   ModuleObject<Talvo::GDRV::IDevice> createDevice(Talvo::GDRV::IDeviceHandler& handler);
+  // CreateDevice for the model named; the same errors.
+  ModuleObject<Talvo::GDRV::IDevice> createDevice(Talvo::GDRV::IDeviceHandler& handler, const std::string& vendor,
+                                                  const std::string& model, const std::string& firmware);
 
  private:
   const GlobalOptions options_;

@@ -16,4 +16,9 @@ FrameStatisticReporter::FrameStatisticReporter(const Talvo::LoggerOwner& logger,
 
 FrameStatisticReporter::~FrameStatisticReporter() = default;
 
+void FrameStatisticReporter::onPartDropped() {
+  ++droppedParts_;
+  updateStatistic(kDroppedStatisticName, "parts=" + std::to_string(droppedParts_));
+}
+
 }  // namespace Vantrel

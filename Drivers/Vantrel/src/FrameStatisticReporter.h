@@ -7,6 +7,8 @@
 // onConnectionStart on the channel's video worker only; the host hears the lines on `context`.
 #pragma once
 
+#include <cstdint>
+
 #include <boost/asio/io_context.hpp>
 
 #include "host/GDRV.h"
@@ -21,12 +23,20 @@ class FrameStatisticReporter : public Talvo::Utility::StatisticReporter,
  public:
   static constexpr const char* kVideoStatisticName = "video";
   static constexpr const char* kConnectsStatisticName = "connects";
+  static constexpr const char* kDroppedStatisticName = "dropped";
 
   FrameStatisticReporter(const Talvo::LoggerOwner& logger, Talvo::GDRV::IAsyncDeviceChannelHandler* handler,
                          Talvo::IContract* channel, boost::asio::io_context& context);
   FrameStatisticReporter(const FrameStatisticReporter&) = delete;
   FrameStatisticReporter& operator=(const FrameStatisticReporter&) = delete;
   ~FrameStatisticReporter() override;
+
+  // A part of the stream that held no usable picture and was dropped: reports "parts=N", N the
+  // parts dropped since this object was made (the channel's start). The channel's worker thread.
+  void onPartDropped();
+
+ private:
+  uint64_t droppedParts_ = 0;
 };
 
 }  // namespace Vantrel

@@ -284,6 +284,7 @@ void VideoSource::grabFrame(const std::string& codec) {
             Talvo::Utility::translateSystemError(boost::system::error_code(EBADMSG, boost::system::system_category())));
       }
     } catch (const boost::system::system_error& e) {
+      if (stop_) break;  // the host stopped the source: the cancelled read is no error
       NLOG(*this, 3,
            " Error stream receiving: " << e.code().category().name() << ":" << e.code().value() << "." << e.what());
       NLOG(*this, 1, " " << statisticsLine());
@@ -428,10 +429,12 @@ bool VideoSource::sendVideoFrame(const ByteRange& picture, const std::string& co
   const PictureVerdict verdict = checkPicture(picture.data, picture.size, codec);
   if (verdict == PictureVerdict::Malformed) {
     warnCollapsed("malformed", " Skip incorrect frame");
+    statistics_->onPartDropped();
     return false;
   }
   if (verdict == PictureVerdict::Invalid) {
     warnCollapsed("invalid", " Warning: invalid \"" + codec + "\" frame received.");
+    statistics_->onPartDropped();
     return false;
   }
   const bool key = verdict == PictureVerdict::Key;

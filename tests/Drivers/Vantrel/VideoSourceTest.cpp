@@ -67,6 +67,7 @@ TEST_F(VideoTest, PicturesReachTheHostByteExactlyAndRefusedOnesAreLogged) {
   EXPECT_EQ(received, (std::vector<std::pair<std::string, bool>>{{kKeyPicture, true}, {kDeltaPicture, false}}));
   EXPECT_EQ(frames()[0].codec, "Zelta");
   EXPECT_EQ(logger.count(" Skip incorrect frame"), 1u) << "the body of 4 bytes; shorter ones are dropped silently";
+  EXPECT_TRUE(handler.waitForLine("dropped parts=2", 5s)) << "the malformed and the invalid part are counted";
   EXPECT_EQ(peer->lastRequest().rfind("GET /control/faststream.jpg?stream=Zelta&iframerefresh=10&fps=20 HTTP/1.", 0),
             0u)
       << peer->lastRequest();

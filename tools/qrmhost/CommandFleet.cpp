@@ -1,0 +1,202 @@
+// `fleet`: many cameras and channels in one process, as a host with a camera wall runs them; one
+// health line per channel every few seconds and on every change of state, a summary per camera.
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <vector>
+
+#include "Commands.h"
+#include "ExitError.h"
+#include "FleetConfig.h"
+#include "FleetHealth.h"
+#include "Handlers.h"
+#include "Host.h"
+#include "SettingValue.h"
+
+namespace qrmhost {
+namespace {
+
+constexpr auto kStopDeadline = std::chrono::seconds(5);
+// How often the main thread looks at Ctrl-C while it waits for the next line.
+constexpr auto kStopPoll = std::chrono::milliseconds(100);
+constexpr auto kForever = std::chrono::hours(24 * 365);
+
+struct FleetOptions {
+  std::string config;
+  double seconds = 0;
+  bool secondsGiven = false;
+  double healthEvery = 5;
+};
+
+// One camera of the run. Members end in reverse order: channels before their device.
+struct RunningCamera {
+  std::string name;
+  ModuleObject<Talvo::GDRV::IDevice> device;
+  std::vector<ChannelHealth*> channels;  // kept by the host
+  std::vector<ModuleObject<Talvo::GDRV::IVideoSource>> videos;
+  std::vector<ModuleObject<Talvo::GDRV::IAudioSource>> audios;
+  std::vector<Talvo::IAsyncAdjuster*> adjusters;  // of video sources with settings to apply
+};
+
+std::string channelName(const FleetChannel& channel) {
+  return "channel " + std::to_string(channel.channel) + " stream " + std::to_string(channel.stream);
+}
+
+RunningCamera openCamera(Host& host, const FleetCamera& camera, FleetBoard& board) {
+  RunningCamera running;
+  running.name = camera.name;
+  running.device =
+      host.createDevice(host.keep<DeviceReporter>(host.console(), camera.name), camera.vendor, camera.model,
+                        camera.firmware);
+  host.logger().log(1, "connecting to " + camera.name + " as " + camera.model);
+  running.device->Connect(camera.connection.c_str());
+  for (const auto& channel : camera.live) {
+    auto& health = host.keep<ChannelHealth>(camera.name, channel, board);
+    running.channels.push_back(&health);
+    running.videos.emplace_back(running.device->CreateVideoSource(&host.keep<FleetVideoHandler>(health),
+                                                                  channel.channel, channel.stream,
+                                                                  &host.frameFactory()));
+    if (!running.videos.back())
+      throw usageError(camera.name + ": the module has no video source for " + channelName(channel) + " of " +
+                       camera.model);
+    if (!channel.settings.empty()) {
+      auto* adjuster = Talvo::contract_cast<Talvo::IAsyncAdjuster>(running.videos.back().get());
+      if (!adjuster) throw usageError(camera.name + ": the video source takes no settings (no adjuster)");
+      storeSettings(*adjuster, channel.settings, [&host](const std::string& text) { host.logger().log(1, text); });
+      running.adjusters.push_back(adjuster);
+    }
+    if (!channel.audio) continue;
+    running.audios.emplace_back(running.device->CreateAudioSource(&host.keep<FleetAudioHandler>(health),
+                                                                  channel.channel, &host.frameFactory()));
+    if (!running.audios.back())
+      throw usageError(camera.name + ": the module has no audio source for channel " +
+                       std::to_string(channel.channel) + " of " + camera.model);
+  }
+  return running;
+}
+
+// Prints every channel's line on a tick, else the lines of channels whose state changed.
+class HealthPrinter {
+ public:
+  HealthPrinter(Console& console, std::vector<ChannelHealth*> channels)
+      : console_(console), channels_(std::move(channels)), printed_(channels_.size(), ChannelHealth::State::Stopped) {}
+
+  void print(Clock::time_point now, bool tick) {
+    for (size_t i = 0; i < channels_.size(); ++i) {
+      const auto state = channels_[i]->state();
+      if (!tick && state == printed_[i]) continue;
+      printed_[i] = state;
+      console_.report(channels_[i]->healthLine(now, tick));
+    }
+  }
+
+  bool allStopped() const {
+    return std::all_of(channels_.begin(), channels_.end(),
+                       [](ChannelHealth* health) { return health->state() == ChannelHealth::State::Stopped; });
+  }
+
+ private:
+  Console& console_;
+  const std::vector<ChannelHealth*> channels_;
+  std::vector<ChannelHealth::State> printed_;
+};
+
+JsonObject summaryLine(const RunningCamera& camera) {
+  ChannelHealth::Totals sum;
+  for (auto* health : camera.channels) {
+    const auto totals = health->totals();
+    sum.frames += totals.frames;
+    sum.bytes += totals.bytes;
+    sum.audioFrames += totals.audioFrames;
+    sum.failures += totals.failures;
+    sum.reconnects += totals.reconnects;
+    sum.droppedParts += totals.droppedParts;
+  }
+  auto line = kindLine("summary");
+  line["camera"] = camera.name;
+  line["channels"] = camera.channels.size();
+  line["frames"] = sum.frames;
+  line["bytes"] = sum.bytes;
+  line["audio_frames"] = sum.audioFrames;
+  line["failures"] = sum.failures;
+  line["reconnects"] = sum.reconnects;
+  line["dropped_parts"] = sum.droppedParts;
+  return line;
+}
+
+int runFleet(Host& host, const FleetOptions& options) {
+  const auto cameras = readFleetConfig(options.config);
+  auto& board = host.keep<FleetBoard>();
+  std::vector<RunningCamera> running;
+  std::vector<ChannelHealth*> channels;
+  for (const auto& camera : cameras) {
+    running.push_back(openCamera(host, camera, board));
+    channels.insert(channels.end(), running.back().channels.begin(), running.back().channels.end());
+  }
+  HealthPrinter printer(host.console(), channels);
+
+  const auto started = Clock::now();
+  for (auto& camera : running) {
+    for (auto& video : camera.videos) video->Start();
+    for (auto& audio : camera.audios) audio->Start();
+    for (auto* adjuster : camera.adjusters)
+      adjuster->ApplySettings(&host.keep<SettingsReporter>(host.console(), camera.name));
+  }
+  const auto every = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.healthEvery));
+  const auto deadline = options.secondsGiven
+                            ? started + std::chrono::duration_cast<Clock::duration>(
+                                            std::chrono::duration<double>(options.seconds))
+                            : started + kForever;
+  auto nextTick = started + every;
+  while (!host.stopRequest().requested() && Clock::now() < deadline) {
+    const bool changed = board.waitForChange(std::min({nextTick, deadline, Clock::now() + kStopPoll}));
+    const auto now = Clock::now();
+    const bool tick = now >= nextTick;
+    if (tick) nextTick += every * (1 + (now - nextTick) / every);  // a slow round skips ticks, not lines
+    if (tick || changed) printer.print(now, tick);
+  }
+
+  for (auto& camera : running) {
+    for (auto& video : camera.videos) video->Stop();
+    for (auto& audio : camera.audios) audio->Stop();
+  }
+  const auto stopDeadline = Clock::now() + kStopDeadline;
+  while (!printer.allStopped() && board.waitForChange(stopDeadline)) {
+  }
+  if (!printer.allStopped()) host.console().message("qrmhost: some channels did not report Stopped within 5 s");
+  printer.print(Clock::now(), true);
+  std::vector<JsonObject> summaries;
+  for (const auto& camera : running) summaries.push_back(summaryLine(camera));
+  running.clear();  // channels, then devices
+  for (const auto& line : summaries) host.console().report(line);
+  return kExitOk;
+}
+
+}  // namespace
+
+void declareFleet(CLI::App& app, CommandRun& chosen) {
+  auto* command = app.add_subcommand(
+      "fleet",
+      "Runs every camera and live channel listed in FILE in this one process, as a host does.\n"
+      "FILE: [{\"camera\":URL,\"model\":M,\"live\":[{\"channel\":0,\"stream\":0,\"audio\":true}]}, ...]\n"
+      "(optional per camera: \"vendor\", \"firmware\"; per channel: \"settings\":{\"fps\":25,...},\n"
+      "applied to the video source after Start). Every S seconds and on every change of a\n"
+      "channel's state it prints one line per channel:\n"
+      "{\"kind\":\"health\",\"camera\":\"host:port\",\"channel\":C,\"stream\":S,\n"
+      " \"state\":\"streaming\"|\"failed\"|\"stopped\",\"fps\":F,\"kbps\":K,\"frames\":N,\n"
+      " \"last_frame_age_ms\":N,\"failures\":N,\"reconnects\":N,\"dropped_parts\":N}\n"
+      "(fps and kbps over the last S seconds), and at the end a summary line per camera.\n"
+      "Runs N seconds, or until Ctrl-C. A mistake in FILE: one line naming the entry, status 2.");
+  auto options = std::make_shared<FleetOptions>();
+  command->add_option("--config", options->config, "the camera list (JSON)")->type_name("FILE")->required();
+  auto* seconds = addSecondsOption(*command, options->seconds, "how long to run (default: until Ctrl-C)");
+  command->add_option("--health-every", options->healthEvery, "seconds between health rounds (default 5)")
+      ->type_name("S")
+      ->check(CLI::Range(0.1, 86400.0).description(""));
+  command->callback([&chosen, options, seconds] {
+    options->secondsGiven = seconds->count() > 0;
+    chosen = [options](Host& host) { return runFleet(host, *options); };
+  });
+}
+
+}  // namespace qrmhost
