@@ -19,6 +19,8 @@ void declareDetect(CLI::App& app, CommandRun& chosen);
 // Edge storage (CommandStorage.cpp).
 void declareRecordings(CLI::App& app, CommandRun& chosen);
 void declarePlayback(CLI::App& app, CommandRun& chosen);
+// The loudspeaker (CommandSpeak.cpp).
+void declareSpeak(CLI::App& app, CommandRun& chosen);
 
 const std::vector<CommandDeclaration>& commandDeclarations();
 
