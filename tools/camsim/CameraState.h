@@ -5,6 +5,7 @@
 
 #include "MessageSystem.h"
 #include "Models.h"
+#include "Speaker.h"
 #include "ThermalScene.h"
 
 #include <cstddef>
@@ -63,6 +64,9 @@ class CameraState {
   ThermalScene& thermal() { return thermal_; }
   const ThermalScene& thermal() const { return thermal_; }
 
+  // The loudspeaker that "/control/ddspeaker" calls play on (it locks itself).
+  Speaker& speaker() { return speaker_; }
+
   // JSON document served at an /api/json/ path: a stored one, else the event-variable log or
   // the RS-232 boxes' configuration, computed from the message system at their paths.
   std::optional<std::string> jsonDocument(const std::string& path) const;
@@ -93,6 +97,7 @@ class CameraState {
   std::map<std::string, std::optional<std::string>> identity_;
   MessageSystem messages_;
   ThermalScene thermal_;
+  Speaker speaker_;
 };
 
 inline constexpr const char* kEventVariablesPath = "/api/json/status/messagesystem/eventvariables/log";

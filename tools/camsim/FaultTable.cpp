@@ -25,6 +25,10 @@ const std::map<std::string, ActionRule>& actionRules() {
       {"garbage_part", {FaultAction::GarbagePart, 1, 1000000}},
       {"no_eoi", {FaultAction::NoEoi, 1, 1000000}},
       {"endless_part", {FaultAction::EndlessPart, 1, 1000000}},
+      {"no_read", {FaultAction::NoRead, 1, 1}},
+      {"drop_mid_part", {FaultAction::DropMidPart, 1, 1000000}},
+      {"trickle_bytes", {FaultAction::Trickle, 1, 1000000}},
+      {"refuse_ms", {FaultAction::Refuse, 1, 600000}},
   };
   return rules;
 }
@@ -74,6 +78,8 @@ bool isStreamAction(FaultAction action) {
     case FaultAction::GarbagePart:
     case FaultAction::NoEoi:
     case FaultAction::EndlessPart:
+    case FaultAction::DropMidPart:
+    case FaultAction::Trickle:
       return true;
     default:
       return false;
@@ -101,6 +107,22 @@ void FaultTable::install(const Fault& fault) {
   faults_.swap(live);
   if (faults_.size() == kMaxFaults) faults_.erase(faults_.begin());
   faults_.push_back(fault);
+}
+
+void FaultTable::onRefuse(RefuseHandler handler) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  refuse_ = std::move(handler);
+}
+
+bool FaultTable::refuse(long milliseconds) {
+  RefuseHandler handler;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    handler = refuse_;
+  }
+  if (!handler) return false;
+  handler(milliseconds);
+  return true;
 }
 
 void FaultTable::clear() {

@@ -4,6 +4,7 @@
 
 #include "Query.h"
 
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -23,6 +24,10 @@ enum class FaultAction {
   GarbagePart,      // stream: part number value carries random bytes
   NoEoi,            // stream: picture number value lacks its final FF D9
   EndlessPart,      // stream: part number value never ends
+  NoRead,           // loudspeaker: take the call, never read its audio
+  DropMidPart,      // stream: part number value is cut in its middle, then the connection closes
+  Trickle,          // stream: every part is written value bytes at a time, kTricklePause apart
+  Refuse,           // no connection is taken for value milliseconds (not a per-request fault)
 };
 
 // True for the actions that only make sense on /control/faststream.jpg.
@@ -54,12 +59,20 @@ class FaultTable {
 
   static constexpr std::size_t kMaxFaults = 100;
 
+  // Refusing connections is the server's: it registers how, once, before it listens.
+  using RefuseHandler = std::function<void(long milliseconds)>;
+  void onRefuse(RefuseHandler handler);
+  // Stops taking connections for `milliseconds`; false when no server listens for it.
+  bool refuse(long milliseconds);
+
  private:
   std::mutex mutex_;
   std::vector<Fault> faults_;
+  RefuseHandler refuse_;
 };
 
 inline constexpr const char* kFastStreamPath = "/control/faststream.jpg";
 inline constexpr const char* kEventStreamPath = "/control/eventstream.jpg";
+inline constexpr const char* kSpeakerPath = "/control/ddspeaker";
 
 }  // namespace camsim

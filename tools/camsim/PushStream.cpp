@@ -2,12 +2,15 @@
 
 #include <boost/asio/write.hpp>
 
+#include <algorithm>
+
 namespace camsim {
 
 namespace {
 
-// Endless parts trickle filler at about 1 MB/s: 64 KiB every 64 ms.
-constexpr std::size_t kFillerChunk = 64 * 1024;
+// Endless parts send filler at about 8 MB/s: 512 KiB every 64 ms (a part reaches a client's cap
+// of some ten megabytes within seconds).
+constexpr std::size_t kFillerChunk = 512 * 1024;
 constexpr std::chrono::milliseconds kFillerPause{64};
 
 }  // namespace
@@ -19,6 +22,7 @@ PushStream<Stream>::PushStream(Stream&& stream, const SimContext& ctx, StreamReq
       timer_(stream_.get_executor()),
       unthrottled_(ctx.unthrottled),
       interval_(std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::seconds(1)) / request.fps),
+      trickleBytes_(fault && fault->action == FaultAction::Trickle ? static_cast<std::size_t>(fault->value) : 0),
       maker_(ctx.pictures, ctx.state, request, std::move(fault)) {}
 
 template <class Stream>
@@ -77,11 +81,21 @@ void PushStream<Stream>::sendNext() {
       return;
     case StepKind::Stall:
       return;  // watchForClose() keeps the connection until the client leaves
+    case StepKind::PartThenDrop:
+      out_ = std::move(step.bytes);
+      net::async_write(stream_, net::buffer(out_),
+                       [self = this->shared_from_this()](error_code, std::size_t) { self->finish(); });
+      return;
     case StepKind::EndlessStart:
     case StepKind::Part:
       break;
   }
   out_ = std::move(step.bytes);
+  if (trickleBytes_ > 0 && step.kind == StepKind::Part) {
+    written_ = 0;
+    sendTrickle();
+    return;
+  }
   const bool endless = step.kind == StepKind::EndlessStart;
   net::async_write(stream_, net::buffer(out_), [self = this->shared_from_this(), endless](error_code ec, std::size_t) {
     if (endless && !ec) {
@@ -90,6 +104,21 @@ void PushStream<Stream>::sendNext() {
     }
     self->onPartWritten(ec);
   });
+}
+
+// A slow link: the part goes out trickleBytes_ at a time, kTricklePause apart.
+template <class Stream>
+void PushStream<Stream>::sendTrickle() {
+  const std::size_t size = std::min(trickleBytes_, out_.size() - written_);
+  net::async_write(stream_, net::buffer(out_.data() + written_, size),
+                   [self = this->shared_from_this()](error_code ec, std::size_t n) {
+                     self->written_ += n;
+                     if (ec || self->finished_ || self->written_ == self->out_.size()) return self->onPartWritten(ec);
+                     self->timer_.expires_after(kTricklePause);
+                     self->timer_.async_wait([self](error_code waitError) {
+                       if (!waitError && !self->finished_) self->sendTrickle();
+                     });
+                   });
 }
 
 template <class Stream>

@@ -28,12 +28,15 @@ class PushStream : public std::enable_shared_from_this<PushStream<Stream>> {
 
   void start();
 
+  static constexpr std::chrono::milliseconds kTricklePause{100};
+
  private:
   void watchForClose();
   void sendNext();
   void onPartWritten(error_code ec);
   void waitForNextPicture();
   void sendFiller();
+  void sendTrickle();
   void finish();
 
   Stream stream_;
@@ -41,6 +44,8 @@ class PushStream : public std::enable_shared_from_this<PushStream<Stream>> {
   const bool unthrottled_;
   const std::chrono::steady_clock::duration interval_;
   std::chrono::steady_clock::time_point nextPictureAt_;
+  const std::size_t trickleBytes_;  // 0: parts go out whole
+  std::size_t written_ = 0;         // of out_, while it trickles
   StreamPartMaker maker_;
   std::string out_;                     // the bytes being written; one write at a time
   std::array<char, 4096> readScratch_;  // client bytes are read and dropped

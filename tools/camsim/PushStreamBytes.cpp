@@ -63,6 +63,11 @@ StreamStep StreamPartMaker::next() {
   if (faultHits(FaultAction::EndlessPart, index + 1)) {
     return {StepKind::EndlessStart, "Content-Type: image/jpeg\r\n\r\n\xFF\xD8\xFF\xE0"};
   }
+  if (faultHits(FaultAction::DropMidPart, index + 1)) {
+    std::string part = wrapPart(pictureBody(index));
+    part.resize(part.size() / 2);
+    return {StepKind::PartThenDrop, std::move(part)};
+  }
   if (faultHits(FaultAction::GarbagePart, index + 1)) {
     return {StepKind::Part, wrapPart(garbageBody(index))};
   }

@@ -43,6 +43,7 @@ enum class StepKind {
   Part,          // bytes: one whole part, boundary line included
   EndlessStart,  // bytes: a part head and the picture start; then filler forever
   Drop,          // close the connection now
+  PartThenDrop,  // bytes: the start of a part; close the connection once they are written
   Stall,         // send nothing more, keep the connection open
 };
 

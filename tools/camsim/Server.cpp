@@ -5,6 +5,7 @@
 #include "StreamOps.h"
 
 #include <csignal>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -19,7 +20,18 @@ Server::Server(const Options& options, const SimContext& ctx)
       control_(net::make_strand(io_)),
       httpAcceptor_(control_),
       httpsAcceptor_(control_),
-      signals_(control_, SIGINT, SIGTERM) {
+      signals_(control_, SIGINT, SIGTERM),
+      refuseTimer_(control_) {
+  // The control request is answered only once the refusal is in force (bounded wait: the other
+  // pool thread runs the control strand).
+  ctx.faults.onRefuse([this](long milliseconds) {
+    auto closed = std::make_shared<std::promise<void>>();
+    net::post(control_, [this, milliseconds, closed] {
+      refuseFor(milliseconds);
+      closed->set_value();
+    });
+    closed->get_future().wait_for(std::chrono::seconds(2));
+  });
   if (options.httpsEnabled) {
     tls_.emplace(net::ssl::context::tls_server);
     tls_->set_options(net::ssl::context::default_workarounds | net::ssl::context::no_sslv2 |
@@ -28,7 +40,7 @@ Server::Server(const Options& options, const SimContext& ctx)
   }
 }
 
-Server::~Server() = default;
+Server::~Server() { ctx_.faults.onRefuse(nullptr); }
 
 void Server::openAcceptor(tcp::acceptor& acceptor, std::uint16_t port) {
   const tcp::endpoint endpoint(net::ip::make_address(options_.bindAddress), port);
@@ -48,7 +60,28 @@ Ports Server::listen() {
     ports.https = httpsAcceptor_.local_endpoint().port();
     accept<TlsStream>(httpsAcceptor_);
   }
+  ports_ = ports;
   return ports;
+}
+
+void Server::refuseFor(long milliseconds) {
+  error_code ignored;
+  httpAcceptor_.close(ignored);
+  httpsAcceptor_.close(ignored);
+  refuseTimer_.expires_after(std::chrono::milliseconds(milliseconds));
+  refuseTimer_.async_wait([this](error_code ec) {
+    if (ec) return;  // a newer refusal or the end of the server
+    try {
+      openAcceptor(httpAcceptor_, ports_.http);
+      accept<TcpStream>(httpAcceptor_);
+      if (tls_) {
+        openAcceptor(httpsAcceptor_, ports_.https);
+        accept<TlsStream>(httpsAcceptor_);
+      }
+    } catch (const boost::system::system_error&) {
+      refuseFor(100);  // the port is still held by a closing socket: try again shortly
+    }
+  });
 }
 
 template <class Stream>
@@ -71,6 +104,7 @@ void Server::stop() {
   error_code ignored;
   httpAcceptor_.close(ignored);
   httpsAcceptor_.close(ignored);
+  refuseTimer_.cancel();
   io_.stop();
 }
 

@@ -11,6 +11,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/signal_set.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/ssl/context.hpp>
 #include <boost/asio/strand.hpp>
 
@@ -42,6 +43,9 @@ class Server {
   void accept(boost::asio::ip::tcp::acceptor& acceptor);
   void openAcceptor(boost::asio::ip::tcp::acceptor& acceptor, std::uint16_t port);
   void stop();
+  // Closes the listening sockets for `milliseconds` (the "refuse_ms" fault), then listens again
+  // on the same ports. On the control strand.
+  void refuseFor(long milliseconds);
 
   const Options& options_;
   const SimContext& ctx_;
@@ -54,6 +58,8 @@ class Server {
   boost::asio::ip::tcp::acceptor httpAcceptor_;
   boost::asio::ip::tcp::acceptor httpsAcceptor_;
   boost::asio::signal_set signals_;
+  boost::asio::steady_timer refuseTimer_;
+  Ports ports_;  // where listen() listens, for listening again after a refusal
 };
 
 }  // namespace camsim

@@ -3,6 +3,7 @@
 #include "EventStream.h"
 #include "PushStream.h"
 #include "RecordingStream.h"
+#include "SpeakerSession.h"
 #include "Query.h"
 
 #include <boost/asio/write.hpp>
@@ -121,6 +122,10 @@ void ServerSession<Stream>::serveCamera(std::optional<Fault> fault) {
     serveRecordings(parseTarget(target));
     return;
   }
+  if (pathOf(target) == kSpeakerPath && request_.method() == http::verb::post) {
+    serveSpeaker(fault);
+    return;
+  }
   answer(ctx_.api.handle(parseTarget(target), queryOf(target), request_.body()));
 }
 
@@ -193,6 +198,18 @@ void ServerSession<Stream>::serveEventStream(std::optional<Fault> fault) {
   auto events = std::make_shared<EventStream<Stream>>(std::move(stream_), ctx_, *parsed.fps, std::move(bodyStart),
                                                       std::move(fault));
   events->start();
+}
+
+// A loudspeaker call: the body has no length and never ends; everything after the head is audio,
+// including what the head's read has buffered already.
+template <class Stream>
+void ServerSession<Stream>::serveSpeaker(std::optional<Fault> fault) {
+  noteAnswer(200);
+  std::string bodyStart = request_.body() + beast::buffers_to_string(buffer_.data());
+  buffer_.consume(buffer_.size());
+  const bool reads = !(fault && fault->action == FaultAction::NoRead);
+  std::make_shared<SpeakerSession<Stream>>(std::move(stream_), ctx_.state.speaker(), std::move(bodyStart), reads)
+      ->start();
 }
 
 template <class Stream>

@@ -45,6 +45,7 @@ class ServerSession : public std::enable_shared_from_this<ServerSession<Stream>>
   void serveStream(std::optional<Fault> fault);
   void serveEventStream(std::optional<Fault> fault);
   void serveRecordings(const Target& target);
+  void serveSpeaker(std::optional<Fault> fault);
   void answer(const Reply& reply);
   void writeRaw(std::string bytes, bool thenStall);
   void drainUntilClosed();

@@ -33,6 +33,7 @@ Reply SimControl::handle(const Target& target) {
   }
   if (path == "/sim/action") return action(target);
   if (path == "/sim/thermal") return thermalControl(state_.thermal(), target);
+  if (path == "/sim/speaker") return speakerControl(state_.speaker(), target);
   return Reply::notFound();
 }
 
@@ -50,6 +51,8 @@ Reply SimControl::fault(const Target& target) {
   }
   const FaultParse parsed = parseFault(target);
   if (!parsed.fault) return Reply::text(400, parsed.error + "\r\n");
+  if (parsed.fault->action == FaultAction::Refuse)
+    return faults_.refuse(parsed.fault->value) ? Reply::ok() : Reply::text(409, "Nothing listens\r\n");
   faults_.install(*parsed.fault);
   return Reply::ok();
 }

@@ -4,6 +4,7 @@
 
 #include <boost/asio/io_context.hpp>
 
+#include "AudioDestination.h"
 #include "AudioSource.h"
 #include "IODevice.h"
 #include "IODeviceProfileBasedClassic.h"
@@ -102,8 +103,9 @@ int32_t Device::getFromCamera(const std::string& path, Talvo::ILogger* logger) c
 
 Talvo::GDRV::ITelemetry* Device::makeTelemetry(uint32_t index) { return new TelemetryChannel(index, this); }
 
-Talvo::GDRV::IAudioDestination* Device::makeAudioDestination(Talvo::GDRV::IAudioDestinationHandler*, uint32_t) {
-  return nullptr;
+Talvo::GDRV::IAudioDestination* Device::makeAudioDestination(Talvo::GDRV::IAudioDestinationHandler* handler,
+                                                             uint32_t channel) {
+  return new AudioDestination(handler, channel, this);
 }
 
 // The detector of the detection type (the temperatures detector is not offered yet).

@@ -116,19 +116,6 @@ TEST_F(CamsimVideoTest, StreamsKeyAndDeltaPicturesAlsoWithEventSections) {
   EXPECT_TRUE(logger.contains(" All "));
 }
 
-TEST_F(CamsimVideoTest, OneFailedPerOutageThenTheStreamHeals) {
-  startCamera("VX-S10", "VX-S10");
-  camera->fault("path=/control/faststream.jpg&drop_after_parts=3&count=1");
-  camera->fault("path=/control/faststream.jpg&close=1&count=3");
-  ASSERT_TRUE(startVideo());
-  ASSERT_TRUE(handler.waitForFrames(8, 30s)) << "pictures flow again after the outage";
-  video->Stop();
-  const auto reported = failures();
-  ASSERT_EQ(reported.size(), 1u);
-  EXPECT_NE(reported[0], 0);
-  EXPECT_GE(camera->requestTargets().size(), 5u) << "one stream, three refused attempts, the healed stream";
-}
-
 // Runs `call` on another thread; false when it has not returned within `guard` (a hang guard,
 // far above the bound the call promises).
 template <class Call>

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 
 #include "CamsimProcess.h"
+#include "ScratchFolder.h"
 #include "TestSupport.h"
 
 namespace qrmhost_test {
@@ -224,6 +226,33 @@ TEST_F(QrmhostCamsimTest, IoOfABoardFollowsTheBackgroundStream) {
   EXPECT_EQ(std::count_if(targets.begin(), targets.end(),
                           [](const std::string& t) { return t.rfind("/control/faststream.jpg", 0) == 0; }),
             1);
+}
+
+// The loudspeaker: the file's bytes reach the camera in 20 ms buffers, the level is set first, and
+// the call's two lines frame the run. A model without a destination is a usage error.
+TEST_F(QrmhostCamsimTest, SpeakSendsTheFileToTheLoudspeaker) {
+  ScratchFolder folder;
+  std::string audio(1000, '\0');
+  for (size_t i = 0; i < audio.size(); ++i) audio[i] = static_cast<char>(i * 7);
+  std::ofstream(folder.file("audio.raw"), std::ios::binary) << audio;
+  const auto result = run(against({"speak", "--file", folder.file("audio.raw"), "--set", "volume=80"}));
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  const auto lines = result.outLines();
+  EXPECT_EQ(linesOfKind(lines, "call"), (std::vector<std::string>{R"({"kind":"call","state":"established","code":0})",
+                                                                  R"({"kind":"call","state":"ended","code":0})"}))
+      << result.out;
+  EXPECT_EQ(countContaining(lines, R"({"kind":"settings","code":0})"), 1u) << result.out;
+  EXPECT_EQ(countContaining(lines, R"({"kind":"sent","buffers":7,"bytes":1000})"), 1u) << result.out;
+  const std::string speaker = camera.get("/sim/speaker");
+  EXPECT_EQ(numberField(speaker, "calls"), 1);
+  EXPECT_LE(numberField(speaker, "bytes"), 1000) << speaker;
+  EXPECT_GT(numberField(speaker, "bytes"), 0) << "the hang-up may come before the last 20 ms are out";
+  EXPECT_NE(std::find(camera.requestTargets().begin(), camera.requestTargets().end(),
+                      "/control/control?set&section=audio&SPEAKERLEVEL=80"),
+            camera.requestTargets().end());
+
+  const auto none = runQrmhost(against("VX-IO60", {"speak"}));
+  EXPECT_EQ(none.exitStatus, 2) << none.out;
 }
 
 }  // namespace

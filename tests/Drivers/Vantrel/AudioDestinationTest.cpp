@@ -1,0 +1,244 @@
+// The loudspeaker channel as the host drives it, through the device against the camera simulator:
+// what arrives at the camera's loudspeaker, a camera that stops reading, the cap on the waiting
+// buffers, the loudspeaker level.
+#include <chrono>
+#include <thread>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <openssl/sha.h>
+
+#include "AudioDestination.h"
+#include "CamsimProcess.h"
+#include "CapturingLogger.h"
+#include "Recorder.h"
+#include "ShippedDevice.h"
+#include "TestChannels.h"
+#include "host/Nuvlet/GlobalService.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// What the host hears of its calls.
+class CallHandler : public Talvo::GDRV::IAudioDestinationHandler, public Recorder {
+ public:
+  void* Cast(const char* typeName) override { return QueryContract(typeName); }
+  void* QueryContract(const char* typeName) override {
+    return Talvo::isContractName<Talvo::GDRV::IAudioDestinationHandler>(typeName) ? this : nullptr;
+  }
+  void Failed(Talvo::IContract*, int32_t code) override {
+    record([&] { failures.push_back(code); });
+  }
+  void Started(Talvo::IContract*) override {
+    record([&] { ++established; });
+  }
+  void Stopped(Talvo::IContract*) override {
+    record([&] { ++ended; });
+  }
+  void StatisticUpdated(Talvo::IContract*, const char*, const char*) override {}
+
+  // True when call number `n` is established; false when a call ended or failed first.
+  bool waitEstablished(std::chrono::milliseconds deadline, int n = 1) const {
+    return waitUntil([&] { return established >= n || ended >= n || !failures.empty(); }, deadline) && established >= n;
+  }
+  bool waitEnded(std::chrono::milliseconds deadline, int n = 1) const {
+    return waitUntil([&] { return ended >= n; }, deadline);
+  }
+  bool waitFailed(std::chrono::milliseconds deadline) const {
+    return waitUntil([&] { return !failures.empty(); }, deadline);
+  }
+  template <class T>
+  T snapshot(T CallHandler::*member) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return this->*member;
+  }
+
+  int established = 0;
+  int ended = 0;
+  std::vector<int> failures;
+};
+
+// A host audio buffer of the host's making (the driver copies it and leaves it to the host).
+class HostAudio : public Talvo::MFF::IAudioBuffer {
+ public:
+  HostAudio(std::vector<uint8_t> bytes, int32_t bitRate) : bytes_(std::move(bytes)), bitRate_(bitRate) {}
+  void* Cast(const char*) override { return nullptr; }
+  void* QueryContract(const char*) override { return nullptr; }
+  void Destroy() override {}
+  uint8_t* GetBuffer() override { return bytes_.data(); }
+  size_t GetSize() override { return bytes_.size(); }
+  void SetTimeStamp(uint64_t) override {}
+  uint64_t GetTimeStamp() override { return 0; }
+  const char* GetFormat() override { return "G.711"; }
+  int32_t GetBitRate() override { return bitRate_; }
+  int32_t GetEncoding() override { return Talvo::MFF::AUDIO_G7XX_ENCODING_ULAW; }
+
+ private:
+  std::vector<uint8_t> bytes_;
+  int32_t bitRate_;
+};
+
+// 20 ms of audio, every byte telling the buffer's number.
+std::vector<uint8_t> numbered(size_t number, size_t size = 160) {
+  return std::vector<uint8_t>(size, static_cast<uint8_t>(number));
+}
+
+std::string hex(const uint8_t* data, size_t size) {
+  static const char digits[] = "0123456789abcdef";
+  std::string text;
+  for (size_t i = 0; i < size; ++i) text += {digits[data[i] >> 4], digits[data[i] & 15]};
+  return text;
+}
+
+std::string sha256Hex(const std::vector<uint8_t>& bytes) {
+  unsigned char digest[SHA256_DIGEST_LENGTH];
+  SHA256(bytes.data(), bytes.size(), digest);
+  return hex(digest, sizeof digest);
+}
+
+class SpeakerTest : public ::testing::Test {
+ protected:
+  // The simulator's user is "admin" with the password "s3cr@t", which no log line may show.
+  void startCamera(const std::string& model, const std::string& password = "s3cr%40t") {
+    camera = std::make_unique<CamsimProcess>(
+        std::vector<std::string>{"--model", model, "--user", "admin", "--password", "s3cr@t"});
+    device = makeShippedDevice(model, nullptr, &logger);
+    device->Connect(("http://admin:" + password + "@127.0.0.1:" + std::to_string(camera->httpPort()) + "/").c_str());
+    destination = device->CreateAudioDestination(&handler, 0);
+    ASSERT_NE(destination, nullptr);
+  }
+  Vantrel::AudioDestination& ours() { return dynamic_cast<Vantrel::AudioDestination&>(*destination); }
+  void send(const std::vector<uint8_t>& bytes, int32_t bitRate = 64000) {
+    HostAudio buffer(bytes, bitRate);
+    destination->SendAudio(&buffer);
+  }
+  nlohmann::json speaker() const { return nlohmann::json::parse(camera->get("/sim/speaker")); }
+  // Waits until the loudspeaker of the latest call has `bytes` bytes.
+  bool waitForSpeakerBytes(uint64_t bytes, std::chrono::milliseconds deadline) const {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    while (speaker()["bytes"].get<uint64_t>() < bytes) {
+      if (std::chrono::steady_clock::now() >= end) return false;
+      std::this_thread::sleep_for(10ms);  // polling the simulator, not synchronising
+    }
+    return true;
+  }
+  void TearDown() override {
+    if (destination) destination->Destroy();
+    device.reset();
+    for (const auto& line : logger.messages()) EXPECT_EQ(line.find("s3cr"), std::string::npos) << line;
+  }
+
+  std::shared_ptr<Talvo::Utility::GlobalService> service = Talvo::Utility::GlobalService::instance();
+  CapturingLogger logger;
+  CallHandler handler;
+  std::unique_ptr<CamsimProcess> camera;
+  std::unique_ptr<Vantrel::Device> device;
+  Talvo::GDRV::IAudioDestination* destination = nullptr;
+};
+
+// Every buffer reaches the loudspeaker once, in order, whether or not the camera answers the call
+// first (VX-D20 does); the call is the camera's POST with the camera's credentials.
+class CallTest : public SpeakerTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(CallTest, BuffersArriveInOrderAndComplete) {
+  startCamera(GetParam());
+  destination->Call();
+  ASSERT_TRUE(handler.waitEstablished(10s)) << logger.dump();
+  std::vector<uint8_t> sent;
+  for (size_t i = 0; i < 90; ++i) {  // 1.8 s of audio: below the cap, nothing may be dropped
+    const auto bytes = numbered(i);
+    sent.insert(sent.end(), bytes.begin(), bytes.end());
+    send(bytes);
+  }
+  ASSERT_TRUE(waitForSpeakerBytes(sent.size(), 10s)) << speaker().dump();
+  destination->HangUp();
+  ASSERT_TRUE(handler.waitEnded(5s));
+  const auto heard = speaker();
+  EXPECT_EQ(heard["bytes"], sent.size());
+  EXPECT_EQ(heard["calls"], 1);
+  EXPECT_EQ(heard["sha256_first_64k"], sha256Hex(sent));
+  EXPECT_EQ(ours().droppedBuffers(), 0u);
+  EXPECT_EQ(camera->requestTargets("/control/ddspeaker"), std::vector<std::string>{"/control/ddspeaker"});
+  EXPECT_EQ(handler.snapshot(&CallHandler::failures), std::vector<int>{});
+  EXPECT_EQ(handler.snapshot(&CallHandler::ended), 1) << "one end for one call";
+}
+
+INSTANTIATE_TEST_SUITE_P(WithAndWithoutAnswer, CallTest, ::testing::Values("VX-S10", "VX-D20"));
+
+// A camera that answers the call refuses a wrong password with its status; one that does not
+// answer leaves the call to fail when it drops the connection.
+TEST_F(SpeakerTest, AnsweringCameraRefusesAWrongPasswordWithItsStatus) {
+  startCamera("VX-D20", "wrong");
+  destination->Call();
+  ASSERT_TRUE(handler.waitFailed(10s)) << logger.dump();
+  EXPECT_EQ(handler.snapshot(&CallHandler::failures), std::vector<int>{401});
+  EXPECT_EQ(handler.snapshot(&CallHandler::established), 0);
+}
+
+// The camera takes the call but stops reading: the guarded write times out and ends the call.
+// Meanwhile the host sends far faster than anyone plays: the waiting buffers stay capped.
+TEST_F(SpeakerTest, ACameraThatStopsReadingEndsTheCallWithTheTimeOut) {
+  startCamera("VX-S10");
+  camera->fault("path=/control/ddspeaker&no_read=1&count=1");
+  ours().setWriteTimeout(boost::posix_time::milliseconds(300));
+  destination->Call();
+  ASSERT_TRUE(handler.waitEstablished(10s)) << logger.dump();
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  for (size_t i = 0; handler.snapshot(&CallHandler::ended) == 0 && std::chrono::steady_clock::now() < deadline; ++i)
+    send(numbered(i, 256 * 1024));  // fills the connection's buffers within a few dozen sends
+  ASSERT_TRUE(handler.waitEnded(1s)) << logger.dump();
+  EXPECT_TRUE(logger.contains(" Timeout in audio destination"));
+  EXPECT_GT(ours().droppedBuffers(), 0u);
+  EXPECT_EQ(logger.count(" Dropped "), 1u) << "one line for the call";
+}
+
+// The cap drops the oldest waiting buffers and keeps the newest 2 s: buffers sent while an
+// answering camera has not answered yet wait, 200 of them where 100 fit.
+TEST_F(SpeakerTest, TheCapDropsTheOldestAndLogsOncePerCall) {
+  startCamera("VX-D20");
+  camera->fault("path=/control/ddspeaker&delay_ms=1500&count=1");
+  destination->Call();
+  ASSERT_TRUE(camera->waitForRequest("/control/ddspeaker", 1, 10s));
+  for (size_t i = 0; i < 200; ++i) send(numbered(i));
+  ASSERT_EQ(handler.snapshot(&CallHandler::established), 0) << "the camera answers after 1.5 s";
+  ASSERT_TRUE(handler.waitEstablished(10s)) << logger.dump();
+  ASSERT_TRUE(waitForSpeakerBytes(100 * 160, 10s)) << speaker().dump();
+  destination->HangUp();
+  ASSERT_TRUE(handler.waitEnded(5s));
+  const auto heard = speaker();
+  EXPECT_EQ(heard["bytes"], 100 * 160);
+  EXPECT_EQ(heard["first"], hex(numbered(100).data(), 16)) << "the oldest hundred are gone";
+  EXPECT_EQ(heard["last"], hex(numbered(199).data(), 16));
+  EXPECT_EQ(ours().droppedBuffers(), 100u);
+  EXPECT_EQ(logger.count(" Dropped 100 audio buffers"), 1u) << logger.dump();
+
+  destination->Call();  // a second call starts its own count
+  ASSERT_TRUE(handler.waitEstablished(10s, 2));
+  destination->HangUp();
+  ASSERT_TRUE(handler.waitEnded(5s, 2));
+  EXPECT_EQ(logger.count(" Dropped "), 1u);
+}
+
+// The loudspeaker level is a set of its own; a value that is no number is refused with 4.
+TEST_F(SpeakerTest, VolumeBecomesTheSpeakerLevelRequest) {
+  startCamera("VX-S10");
+  auto* adjuster = Talvo::contract_cast<Talvo::IAsyncAdjuster>(destination);
+  ASSERT_NE(adjuster, nullptr);
+  RecordingActionHandler done;
+  adjuster->SetValue("volume", 80);
+  adjuster->ApplySettings(&done);
+  ASSERT_TRUE(done.waitForResults(1, 10s));
+  adjuster->SetValue("volume", "loud");
+  adjuster->ApplySettings(&done);
+  ASSERT_TRUE(done.waitForResults(2, 10s));
+  EXPECT_EQ(done.results(), (std::vector<int>{0, 4}));
+  EXPECT_EQ(camera->requestTargets("/control/control?set&section=audio"),
+            std::vector<std::string>{"/control/control?set&section=audio&SPEAKERLEVEL=80"});
+  EXPECT_NE(camera->get("/sim/state?section=audio&SPEAKERLEVEL").find("SPEAKERLEVEL=80"), std::string::npos);
+}
+
+}  // namespace
