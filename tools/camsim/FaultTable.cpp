@@ -25,6 +25,7 @@ const std::map<std::string, ActionRule>& actionRules() {
       {"garbage_part", {FaultAction::GarbagePart, 1, 1000000}},
       {"no_eoi", {FaultAction::NoEoi, 1, 1000000}},
       {"endless_part", {FaultAction::EndlessPart, 1, 1000000}},
+      {"no_thermal_after_parts", {FaultAction::NoThermalAfterParts, 0, 1000000}},
   };
   return rules;
 }
@@ -74,6 +75,7 @@ bool isStreamAction(FaultAction action) {
     case FaultAction::GarbagePart:
     case FaultAction::NoEoi:
     case FaultAction::EndlessPart:
+    case FaultAction::NoThermalAfterParts:
       return true;
     default:
       return false;

@@ -23,6 +23,7 @@ enum class FaultAction {
   GarbagePart,      // stream: part number value carries random bytes
   NoEoi,            // stream: picture number value lacks its final FF D9
   EndlessPart,      // stream: part number value never ends
+  NoThermalAfterParts,  // event stream: after value pictures, pictures carry no thermal data
 };
 
 // True for the actions that only make sense on /control/faststream.jpg.

@@ -5,7 +5,7 @@ namespace qrmhost {
 const std::vector<CommandDeclaration>& commandDeclarations() {
   static const std::vector<CommandDeclaration> declarations = {
       declareModels, declareDevice,   declareLive,       declarePtz,      declareIo,
-      declareAutodetect, declareDetect, declareDiscover, declareRecordings, declarePlayback};
+      declareAutodetect, declareDetect, declareThermal, declareDiscover, declareRecordings, declarePlayback};
   return declarations;
 }
 
