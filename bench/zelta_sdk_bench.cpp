@@ -3,8 +3,12 @@
 //   receives, as a socket delivers them) and the packetizer, against one memchr pass;
 // - a 640 × 480 thermal frame, LZ4-compressed in ZLT blocks, to a vector of Celsius values,
 //   against LZ4_decompress_safe alone on the same block.
+// - the same frame as a thermal camera sends it inside a picture, from the wire to the host's
+//   event: the SDK's picture copy and decoder, decompression, the 16-bit pixels, the driver's
+//   conversion to °C, the float matrix and the periodical event to a host handler.
 // Ratios: bytes/s of the parser over bytes/s of memchr (goal at least 0.5); time of the thermal
-// path over time of the decompression (goal at most 2).
+// path over time of the decompression (goal at most 2); time of the wire-to-event path over time
+// of the decompression (goal at most 3).
 #include <benchmark/benchmark.h>
 #include <lz4.h>
 
@@ -17,7 +21,12 @@
 #include "Zelta_PacketizerEventstream.h"
 #include "Zelta_Print.h"
 #include "Zelta_SourceESEventStream.h"
+#include "EventStream.h"
+#include "Zelta_Decoder.h"
+#include "Zelta_ImageImpl_SDK.h"
 #include "Zelta_ThermalFrameCollector.h"
+#include "host/Nuvlet/Analytics.h"
+#include "host/Nuvlet/EventRaiser.h"
 #include "tests/sdk/ScriptedConnection.h"
 #include "tests/sdk/StreamBuilder.h"
 
@@ -33,8 +42,8 @@ const std::string& recordedStream() {
   static const std::string stream = [] {
     std::string s = "HTTP/1.0 200 OK\r\n\r\n" + sb::control("{\"id\":0,\"result\":\"eventstream\"}");
     for (int i = 0; i < kPictures; ++i) {
-      s += sb::picture({"#:R9IMG\nSECTION IMAGE\nW=1920\nH=1080\nENDSECTION IMAGE\n", sb::zlf(1000000ull * i)},
-                       400000, i + 1);
+      s += sb::picture({"#:R9IMG\nSECTION IMAGE\nW=1920\nH=1080\nENDSECTION IMAGE\n", sb::zlf(1000000ull * i)}, 400000,
+                       i + 1);
       if (i % 4 == 0) s += sb::control("{\"id\":" + std::to_string(i) + ",\"result\":true}");
     }
     return s;
@@ -97,6 +106,7 @@ std::vector<uint16_t> thermalScene() {
 struct ThermalInput {
   std::vector<std::string> segments;  // the ZLT blocks
   std::string compressed;             // their data joined: the whole LZ4 block
+  std::string picture;                // a picture carrying the blocks
 };
 
 const ThermalInput& thermalInput() {
@@ -107,7 +117,12 @@ const ThermalInput& thermalInput() {
     header.height = 480;
     header.compressed = true;
     in.segments = sb::thermalSegments(header, thermalScene(), 3);
-    for (const auto& s : in.segments) in.compressed += s.substr(12);
+    std::vector<std::string> payloads;
+    for (const auto& s : in.segments) {
+      in.compressed += s.substr(12);
+      payloads.push_back(s.substr(4));  // the COM payload from "ZLT\0" on
+    }
+    in.picture = sb::picture(payloads, 20000, 7);
     return in;
   }();
   return input;
@@ -124,6 +139,50 @@ void BM_ThermalToCelsius(benchmark::State& state) {
       state.SkipWithError("no temperatures");
     benchmark::DoNotOptimize(celsius.data());
   }
+}
+
+// Takes the periodical event as a host does, reading the matrix.
+class MatrixHost : public Talvo::GDRV::IVideoAnalyticsHandler, public Talvo::Analytics::IPeriodicalEventHandler {
+ public:
+  void* Cast(const char* typeName) override { return QueryContract(typeName); }
+  void* QueryContract(const char* typeName) override {
+    if (Talvo::isContractName<Talvo::Analytics::IPeriodicalEventHandler>(typeName))
+      return static_cast<Talvo::Analytics::IPeriodicalEventHandler*>(this);
+    return Talvo::isContractName<Talvo::GDRV::IVideoAnalyticsHandler>(typeName) ? this : nullptr;
+  }
+  void Failed(Talvo::IContract*, int32_t) override {}
+  void Started(Talvo::IContract*) override {}
+  void Stopped(Talvo::IContract*) override {}
+  void Event(Talvo::IContract*, const char*, Talvo::GDRV::EventPhase, uint64_t, const char*, const char*) override {}
+  void Data(Talvo::IContract*, const char*, uint64_t, const char*) override {}
+  void PeriodicalEvent(Talvo::IContract*, const char*, uint64_t, const char*,
+                       Talvo::Analytics::IEventPropertySet* properties) override {
+    last = properties->GetBuffer(0)->GetBuffer()[0];
+  }
+  uint8_t last = 0;
+};
+
+void BM_ThermalWireToEvent(benchmark::State& state) {
+  Zelta::Zelta_Print::setSink([](Zelta::Zelta_PrintKind, const std::string&) {});
+  const ThermalInput& input = thermalInput();
+  MatrixHost host;
+  const Talvo::Utility::Detector::EventFactory events(nullptr, &host);
+  Zelta::Zelta_Decoder decoder;
+  for (auto _ : state) {
+    Zelta::Zelta_ImageImpl_SDK image(reinterpret_cast<const uint8_t*>(input.picture.data()), input.picture.size());
+    const auto data = decoder.decode(image) ? image.thermalRawData(0) : nullptr;
+    const uint16_t* raw = data ? data->data() : nullptr;
+    std::vector<float> temperatures;
+    if (!raw || Vantrel::ThermalConversion::convert(raw, 640 * 480, temperatures) >= 0) {
+      state.SkipWithError("no temperatures");
+      break;
+    }
+    auto matrix = Talvo::Utility::FloatMatrix::create(1700000000000, std::move(temperatures), 640, 480);
+    events.RaisePeriodicalEvent("TemperatureMatrix", matrix->timeMs(), "temperatures")
+        ->set("TemperatureMatrix", matrix);
+    benchmark::DoNotOptimize(host.last);
+  }
+  Zelta::Zelta_Print::setSink(nullptr);
 }
 
 void BM_Lz4DecompressFloor(benchmark::State& state) {
@@ -143,4 +202,5 @@ BENCHMARK(BM_SegmentParsing)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MemchrFloor)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ThermalToCelsius)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Lz4DecompressFloor)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ThermalWireToEvent)->Unit(benchmark::kMicrosecond);
 BENCHMARK_MAIN();

@@ -103,12 +103,17 @@ class HandlerHolderVideoAnalytic {
 };
 
 namespace Detector {
+class EventRaiser;
 // Raises the host's detector events. Thread: any; the handler is called on the caller's thread.
 class EventFactory {
  public:
   EventFactory(IContract* detector, GDRV::IVideoAnalyticsHandler* handler) : detector_(detector), handler_(handler) {}
   void RaiseTwoPhaseEvent(const std::string& name, bool begin, uint64_t timeMs, const std::string& text,
                           const std::string& detectorId) const;
+  // A periodical event at `timeMs`: the caller sets its properties on the raiser and releases
+  // it, which delivers the event (host/Nuvlet/EventRaiser.h).
+  std::shared_ptr<EventRaiser> RaisePeriodicalEvent(const std::string& name, uint64_t timeMs,
+                                                    const std::string& detectorId) const;
 
  private:
   IContract* detector_;

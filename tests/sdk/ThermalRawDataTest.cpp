@@ -172,6 +172,27 @@ TEST(ThermalRawData, RawValuesToTemperatures) {
   }
 }
 
+// The whole-frame conversion is single precision; it must give exactly the float of the double
+// formula of the single pixel for every raw value, both gains, planes and pairs.
+TEST(ThermalRawData, EveryRawValueConvertsExactlyAsASinglePixel) {
+  std::vector<uint16_t> raw(128 * 128);
+  for (size_t v = 0; v < raw.size(); ++v) raw[v] = static_cast<uint16_t>(v | (v % 3 == 0 ? 0xC000 : 0));
+  for (const bool gainFlag : {true, false})
+    for (const bool compressed : {true, false}) {
+      auto block = header(128, 128, compressed);
+      block.gainFlag = gainFlag;
+      const auto data = loaded(sb::thermalSegments(block, raw)[0]);
+      const double step = gainFlag ? 0.04 : 0.4;
+      const std::vector<float> all = data->getTemperatures(ZLT_Celsius);
+      ASSERT_EQ(all.size(), raw.size());
+      for (unsigned v = 0; v < raw.size(); ++v) {
+        const float expected = static_cast<float>(v * step - 273.15);
+        ASSERT_EQ(all[v], expected) << "raw " << v << " gain flag " << gainFlag << " compressed " << compressed;
+        ASSERT_EQ(data->getTemperature(v % 128, v / 128, ZLT_Celsius), expected) << "raw " << v;
+      }
+    }
+}
+
 TEST(ThermalRawData, PixelsWithoutATemperature) {
   PrintCapture capture;
   auto block = header(4, 4, false);

@@ -1,5 +1,7 @@
 #include "CameraApi.h"
 
+#include <chrono>
+
 namespace camsim {
 
 namespace {
@@ -44,7 +46,8 @@ Reply CameraApi::handle(const Target& target, const std::string& rawQuery, const
 // The serial port: "action=rs232sigin" answers the signal lines, "sigouthigh"/"sigoutlow"
 // switch the signal output; I/O boards: "sigout&name=<profile>" fires a signal-output profile,
 // "message&name=<message>" sends a message to the boxes (404 when nothing takes either); other
-// actions are taken without effect.
+// actions are taken without effect; "getText&message=..." answers the message with the
+// device temperatures filled in (thermal models).
 Reply CameraApi::remoteControl(const Target& target) {
   const std::string action = target.valueOr("action", "");
   SignalState signals = state_.signals();
@@ -58,6 +61,11 @@ Reply CameraApi::remoteControl(const Target& target) {
     const bool taken =
         action == "sigout" ? state_.messages().triggerSignalOut(name) : state_.messages().receiveMessage(name);
     return taken ? Reply::ok() : Reply::notFound();
+  }
+  if (action == "getText") {
+    const auto now = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch());
+    return Reply::text(200, deviceTemperatureText(state_.thermal().settings(), target.valueOr("message", ""),
+                                                  static_cast<std::uint64_t>(now.count())));
   }
   if (action == "sigouthigh" || action == "sigoutlow") {
     signals.output = action == "sigouthigh";

@@ -165,7 +165,9 @@ std::string EventStreamMaker::picture(std::uint64_t index) {
   if (events.enabled) text += "SECTION EVENT\r\nEST=" + events.est + "\r\nENDSECTION EVENT\r\n";
   blocks += commentSegment(text);
   blocks += commentSegment(zlfBlock(nowUs()));
-  if (thermalRaw_ && state_.model().thermal) {
+  const bool withheld = fault_ && fault_->action == FaultAction::NoThermalAfterParts &&
+                        index >= static_cast<std::uint64_t>(fault_->value);
+  if (thermalRaw_ && state_.model().thermal && !withheld) {
     const ThermalSettings scene = thermal_.settings();
     for (int sensor = 0; sensor < scene.sensors; ++sensor)
       for (const std::string& block : thermalSegments(scene, sensor)) blocks += block;

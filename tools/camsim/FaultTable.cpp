@@ -29,6 +29,7 @@ const std::map<std::string, ActionRule>& actionRules() {
       {"drop_mid_part", {FaultAction::DropMidPart, 1, 1000000}},
       {"trickle_bytes", {FaultAction::Trickle, 1, 1000000}},
       {"refuse_ms", {FaultAction::Refuse, 1, 600000}},
+      {"no_thermal_after_parts", {FaultAction::NoThermalAfterParts, 0, 1000000}},
   };
   return rules;
 }
@@ -80,6 +81,7 @@ bool isStreamAction(FaultAction action) {
     case FaultAction::EndlessPart:
     case FaultAction::DropMidPart:
     case FaultAction::Trickle:
+    case FaultAction::NoThermalAfterParts:
       return true;
     default:
       return false;

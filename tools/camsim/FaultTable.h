@@ -28,6 +28,7 @@ enum class FaultAction {
   DropMidPart,      // stream: part number value is cut in its middle, then the connection closes
   Trickle,          // stream: every part is written value bytes at a time, kTricklePause apart
   Refuse,           // no connection is taken for value milliseconds (not a per-request fault)
+  NoThermalAfterParts,  // event stream: after value pictures, pictures carry no thermal data
 };
 
 // True for the actions that only make sense on /control/faststream.jpg.

@@ -99,7 +99,7 @@ void addModelExtras(const ModelInfo& model, SectionMap& sections) {
   if (model.name == "VX-H30") {
     sections["h264"] = {{"enabled", "on"}, {"bitrate", "4000"}, {"gop", "50"}};
   } else if (model.name == "VX-T40") {
-    sections["thermal"] = {{"palette", "iron"}, {"range_min", "-20"}, {"range_max", "120"}};
+    sections["thermal"] = {{"palette", "iron"}, {"range_min", "-20"}, {"range_max", "120"}, {"uhu_raw_data", "disable"}};
   } else if (model.name == "VX-P50") {
     sections["ptz"] = {{"pan", "0"}, {"tilt", "0"}, {"zoom", "100"}};
   } else if (model.name == "VX-IO60") {

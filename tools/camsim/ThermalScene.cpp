@@ -83,6 +83,7 @@ std::string pixelBytes(const std::vector<std::uint16_t>& raw, bool compressed) {
 }  // namespace
 
 ThermalSettingsParse parseThermalSettings(const Target& target, ThermalSettings settings) {
+  if (target.has("tin") || target.has("tou")) settings.tin = settings.tou = std::nullopt;
   for (const QueryItem& item : target.query) {
     if (item.name == "celsius") {
       const auto celsius = parseCelsius(item.value);
@@ -107,8 +108,13 @@ ThermalSettingsParse parseThermalSettings(const Target& target, ThermalSettings 
       const auto blocks = parseNumber(item.value, 1, kMaxBlocks);
       if (!blocks) return {std::nullopt, "blocks is 1 to 16"};
       settings.blocks = static_cast<int>(*blocks);
+    } else if (item.name == "tin" || item.name == "tou") {
+      if (item.value.empty()) continue;
+      const auto celsius = parseCelsius(item.value);
+      if (!celsius) return {std::nullopt, item.name + " must be a temperature from -273.15 to 380"};
+      (item.name == "tin" ? settings.tin : settings.tou) = *celsius;
     } else {
-      return {std::nullopt, "celsius, hot, sensors, compressed or blocks expected"};
+      return {std::nullopt, "celsius, hot, sensors, compressed, blocks, tin or tou expected"};
     }
   }
   return {settings, ""};
@@ -122,7 +128,46 @@ std::string thermalSettingsJson(const ThermalSettings& settings) {
     const HotSpot& hot = *settings.hot;
     answer["hot"] = {{"celsius", hot.celsius}, {"x", hot.x}, {"y", hot.y}, {"w", hot.width}, {"h", hot.height}};
   }
+  if (settings.tin) answer["tin"] = *settings.tin;
+  if (settings.tou) answer["tou"] = *settings.tou;
   return answer.dump() + "\n";
+}
+
+std::string deviceTemperatureText(const ThermalSettings& settings, const std::string& message,
+                                  std::uint64_t nowSeconds) {
+  const auto number = [](double value) {
+    std::ostringstream text;
+    text << value;
+    return text.str();
+  };
+  const std::pair<std::string, std::optional<std::string>> variables[] = {
+      {"$(FPR.TIT)", std::to_string(nowSeconds)},
+      {"$(SEN.TIN.CELSIUS)", settings.tin ? std::optional<std::string>(number(*settings.tin)) : std::nullopt},
+      {"$(SEN.TOU.CELSIUS)", settings.tou ? std::optional<std::string>(number(*settings.tou)) : std::nullopt},
+  };
+  std::string answer;
+  std::string line;
+  const auto takeLine = [&] {
+    bool missing = false;
+    for (const auto& variable : variables) {
+      const std::size_t at = line.find(variable.first);
+      if (at == std::string::npos) continue;
+      if (variable.second)
+        line.replace(at, variable.first.size(), *variable.second);
+      else
+        missing = true;
+    }
+    if (!missing && !line.empty()) answer += line + "\r\n";
+    line.clear();
+  };
+  for (const char c : message) {
+    if (c == '\r' || c == '\n')
+      takeLine();
+    else
+      line += c;
+  }
+  takeLine();
+  return answer;
 }
 
 ThermalSettings ThermalScene::settings() const {

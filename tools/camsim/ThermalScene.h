@@ -27,6 +27,9 @@ struct ThermalSettings {
   int sensors = 1;  // 1 or 2
   bool compressed = true;
   int blocks = 2;  // 1..16; more when a block would not fit one segment
+  // The device temperatures the camera reports (TIN, TOU lines of getText); none: no line.
+  std::optional<double> tin = 35.0;
+  std::optional<double> tou = 25.0;
 };
 
 struct ThermalSettingsParse {
@@ -34,7 +37,8 @@ struct ThermalSettingsParse {
   std::string error;
 };
 
-// Reads celsius=, hot=t,x,y,w,h, sensors=, compressed=, blocks= over the current settings.
+// Reads celsius=, hot=t,x,y,w,h, sensors=, compressed=, blocks= over the current settings, and
+// the device temperatures tin=, tou= as a pair: a query naming one of them drops the other.
 ThermalSettingsParse parseThermalSettings(const Target& target, ThermalSettings current);
 std::string thermalSettingsJson(const ThermalSettings& settings);
 
@@ -54,6 +58,13 @@ class ThermalScene {
 // /sim/thermal: sets the scene from the query and answers it as JSON (400 with the reason for a
 // bad query, the scene unchanged).
 Reply thermalControl(ThermalScene& scene, const Target& target);
+
+// The answer to "/control/rcontrol?action=getText&message=...": the message's lines (separated by
+// CR or LF) with "$(FPR.TIT)" replaced by `nowSeconds`, "$(SEN.TIN.CELSIUS)" and
+// "$(SEN.TOU.CELSIUS)" by the device temperatures; a line naming a temperature the camera does
+// not have is left out. Lines end with CR LF.
+std::string deviceTemperatureText(const ThermalSettings& settings, const std::string& message,
+                                  std::uint64_t nowSeconds);
 
 // The raw values of one sensor's picture, row by row.
 std::vector<std::uint16_t> thermalRawValues(const ThermalSettings& settings);

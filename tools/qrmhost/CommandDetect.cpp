@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "DetectorSession.h"
 #include "ContractObject.h"
 #include "ExitError.h"
 #include "Handlers.h"
@@ -20,61 +21,6 @@ namespace {
 // How long the detector may take to clean up after Stop before qrmhost destroys it anyway.
 constexpr auto kStopDeadline = std::chrono::seconds(10);
 constexpr auto kForever = std::chrono::hours(24 * 365);
-
-struct DetectOptions {
-  uint32_t channel = 0;
-  std::string detector;
-  double seconds = 0;
-  bool secondsGiven = false;
-  std::vector<std::string> settings;
-  std::vector<std::string> windows;
-  std::vector<std::string> polylines;
-};
-
-// The detector's reports as lines: started, stopped, failed, event. Module threads call it.
-class DetectorReporter : public Talvo::GDRV::IVideoAnalyticsHandler {
- public:
-  explicit DetectorReporter(Console& console) : console_(console) {}
-
-  void* Cast(const char* typeName) override { return QueryContract(typeName); }
-  void* QueryContract(const char* typeName) override {
-    return answerCast<DetectorReporter, Talvo::GDRV::IVideoAnalyticsHandler, Talvo::IContract>(this, typeName);
-  }
-  void Failed(Talvo::IContract*, int32_t code) override {
-    auto line = kindLine("failed");
-    line["code"] = code;
-    console_.report(line);
-  }
-  void Started(Talvo::IContract*) override { console_.report(kindLine("started")); }
-  void Stopped(Talvo::IContract*) override {
-    console_.report(kindLine("stopped"));
-    std::lock_guard<std::mutex> lock(mutex_);
-    stopped_ = true;
-    changed_.notify_all();
-  }
-  void Event(Talvo::IContract*, const char* name, Talvo::GDRV::EventPhase phase, uint64_t time, const char*,
-             const char*) override {
-    auto line = kindLine("event");
-    line["name"] = name ? name : "";
-    line["phase"] = phase == Talvo::GDRV::EVENT_BEGIN ? "begin"
-                    : phase == Talvo::GDRV::EVENT_END ? "end"
-                                                      : "periodical";
-    line["time"] = time;
-    console_.report(line);
-  }
-  void Data(Talvo::IContract*, const char*, uint64_t, const char*) override {}
-
-  bool waitStopped(Clock::time_point deadline) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_until(lock, deadline, [this] { return stopped_; });
-  }
-
- private:
-  Console& console_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool stopped_ = false;
-};
 
 struct Areas {
   std::vector<Window> windows;
@@ -104,12 +50,46 @@ void setAreas(Talvo::GDRV::IVideoAnalytics& detector, const Areas& areas) {
   }
 }
 
-int runDetect(Host& host, const DetectOptions& options) {
+}  // namespace
+
+void* DetectorReporter::QueryContract(const char* typeName) {
+  return answerCast<DetectorReporter, Talvo::GDRV::IVideoAnalyticsHandler, Talvo::IContract>(this, typeName);
+}
+
+void DetectorReporter::Failed(Talvo::IContract*, int32_t code) {
+  auto line = kindLine("failed");
+  line["code"] = code;
+  console_.report(line);
+}
+
+void DetectorReporter::Started(Talvo::IContract*) { console_.report(kindLine("started")); }
+
+void DetectorReporter::Stopped(Talvo::IContract*) {
+  console_.report(kindLine("stopped"));
+  std::lock_guard<std::mutex> lock(mutex_);
+  stopped_ = true;
+  changed_.notify_all();
+}
+
+void DetectorReporter::Event(Talvo::IContract*, const char* name, Talvo::GDRV::EventPhase phase, uint64_t time,
+                             const char*, const char*) {
+  auto line = kindLine("event");
+  line["name"] = name ? name : "";
+  line["phase"] = phase == Talvo::GDRV::EVENT_BEGIN ? "begin" : phase == Talvo::GDRV::EVENT_END ? "end" : "periodical";
+  line["time"] = time;
+  console_.report(line);
+}
+
+bool DetectorReporter::waitStopped(Clock::time_point deadline) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_until(lock, deadline, [this] { return stopped_; });
+}
+
+int runDetectorSession(Host& host, const DetectOptions& options, DetectorReporter& reporter) {
   std::vector<SettingValue> settings;
   for (const auto& text : options.settings) settings.push_back(parseSetting(text));
   const Areas areas = readAreas(options);
   auto& deviceReporter = host.keep<DeviceReporter>(host.console());
-  auto& reporter = host.keep<DetectorReporter>(host.console());
   auto& settingsReporter = host.keep<SettingsReporter>(host.console());
 
   auto device = host.createDevice(deviceReporter);
@@ -144,7 +124,20 @@ int runDetect(Host& host, const DetectOptions& options) {
   return kExitOk;
 }
 
-}  // namespace
+CLI::Option* addDetectorOptions(CLI::App& command, DetectOptions& options) {
+  command.add_option("--channel", options.channel, "video channel index (default 0)")->type_name("C");
+  command.add_option("--detector", options.detector, "detector identifier of the repository (see models --details)")
+      ->type_name("ID")
+      ->required();
+  auto* seconds = addSecondsOption(command, options.seconds, "how long to run (default: until Ctrl-C)");
+  command
+      .add_option("--set", options.settings,
+                  "a detector setting applied after Start (may be repeated); VALUE as for live")
+      ->type_name("NAME=VALUE")
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  return seconds;
+}
 
 void declareDetect(CLI::App& app, CommandRun& chosen) {
   auto* command = app.add_subcommand(
@@ -155,11 +148,7 @@ void declareDetect(CLI::App& app, CommandRun& chosen) {
       "\"time\":MS} per begin and end of its events, and {\"kind\":\"stopped\"} once the camera\n"
       "is as it was. Runs N seconds, or until Ctrl-C.");
   auto options = std::make_shared<DetectOptions>();
-  command->add_option("--channel", options->channel, "video channel index (default 0)")->type_name("C");
-  command->add_option("--detector", options->detector, "detector identifier of the repository (see models --details)")
-      ->type_name("ID")
-      ->required();
-  auto* seconds = addSecondsOption(*command, options->seconds, "how long to run (default: until Ctrl-C)");
+  auto* seconds = addDetectorOptions(*command, *options);
   const auto repeated = [command](const char* name, std::vector<std::string>& values, const char* help,
                                   const char* typeName) {
     command->add_option(name, values, help)
@@ -167,15 +156,15 @@ void declareDetect(CLI::App& app, CommandRun& chosen) {
         ->expected(1)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   };
-  repeated("--set", options->settings, "a detector setting applied after Start (may be repeated); VALUE as for live",
-           "NAME=VALUE");
   repeated("--window", options->windows, "a rectangle of the \"window\" element, relative 0..1 (may be repeated)",
            "X,Y,W,H");
   repeated("--polyline", options->polylines, "a line of the \"polyline\" element, relative 0..1 (may be repeated)",
            "X1,Y1;X2,Y2;...");
   command->callback([&chosen, options, seconds] {
     options->secondsGiven = seconds->count() > 0;
-    chosen = [options](Host& host) { return runDetect(host, *options); };
+    chosen = [options](Host& host) {
+      return runDetectorSession(host, *options, host.keep<DetectorReporter>(host.console()));
+    };
   });
 }
 

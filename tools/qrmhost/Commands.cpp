@@ -5,8 +5,8 @@ namespace qrmhost {
 const std::vector<CommandDeclaration>& commandDeclarations() {
   static const std::vector<CommandDeclaration> declarations = {
       declareModels, declareDevice,   declareLive,       declarePtz,      declareIo,
-      declareAutodetect, declareDetect, declareDiscover, declareRecordings, declarePlayback,
-      declareSpeak, declareFleet};
+      declareAutodetect, declareDetect, declareThermal, declareDiscover, declareRecordings,
+      declarePlayback, declareSpeak, declareFleet};
   return declarations;
 }
 

@@ -16,6 +16,7 @@ void declareIo(CLI::App& app, CommandRun& chosen);
 void declareLive(CLI::App& app, CommandRun& chosen);
 void declarePtz(CLI::App& app, CommandRun& chosen);
 void declareDetect(CLI::App& app, CommandRun& chosen);
+void declareThermal(CLI::App& app, CommandRun& chosen);
 // Edge storage (CommandStorage.cpp).
 void declareRecordings(CLI::App& app, CommandRun& chosen);
 void declarePlayback(CLI::App& app, CommandRun& chosen);

@@ -12,6 +12,7 @@
 #include "TelemetryChannel.h"
 #include "MotionDetection.h"
 #include "SituationDetection.h"
+#include "TemperaturesDetection.h"
 #include "ThermalDetection.h"
 #include "VideoSource.h"
 #include "VideoSourceVer2.h"
@@ -108,7 +109,7 @@ Talvo::GDRV::IAudioDestination* Device::makeAudioDestination(Talvo::GDRV::IAudio
   return new AudioDestination(handler, channel, this);
 }
 
-// The detector of the detection type (the temperatures detector is not offered yet).
+// The detector of the detection type.
 Talvo::GDRV::IVideoAnalytics* Device::makeVideoAnalytics(Talvo::GDRV::IVideoAnalyticsHandler* handler, uint32_t channel,
                                                          const std::string& detectorId) {
   switch (chooseDetector(detectionTypeOf(driverInfo(), detectorId))) {
@@ -121,6 +122,7 @@ Talvo::GDRV::IVideoAnalytics* Device::makeVideoAnalytics(Talvo::GDRV::IVideoAnal
     case DetectorKind::Thermal:
       return BaseDetection::create<ThermalDetection>(handler, channel, detectorId, this);
     case DetectorKind::Temperatures:
+      return TemperaturesDetection::create(handler, channel, detectorId, this);
     case DetectorKind::None:
       break;
   }

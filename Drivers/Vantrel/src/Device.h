@@ -19,6 +19,7 @@
 #include "ChannelChoice.h"
 #include "DetectorMngr.h"
 #include "DeviceData.h"
+#include "EventStream.h"
 #include "IODeviceProfileBasedMngr.h"
 #include "RecordingList.h"
 #include "ResponseCheck.h"
@@ -83,6 +84,8 @@ class Device : public Talvo::Utility::Device<boost::shared_ptr<DeviceData>, Talv
 
   // The detectors' manager; its operations run on the connection thread.
   DetectorMngr& detectorManager() { return detectorMngr_; }
+  // The camera's event stream, shared by the temperatures channels.
+  EventStreamHolder& eventStreams() { return eventStreams_; }
   // The profile-based I/O boards' manager.
   IODeviceProfileBasedMngr& ioManager() { return ioMngr_; }
 
@@ -121,6 +124,7 @@ class Device : public Talvo::Utility::Device<boost::shared_ptr<DeviceData>, Talv
   Talvo::http::AsyncOperationPtr armingRequest_;
   DetectorMngr detectorMngr_{*this};
   IODeviceProfileBasedMngr ioMngr_{*this};
+  EventStreamHolder eventStreams_{*this};  // its stream stops (joined) before the I/O service goes
 };
 
 }  // namespace Vantrel

@@ -1,0 +1,371 @@
+#include "EventStream.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include <boost/asio/post.hpp>
+#include <boost/date_time/posix_time/posix_time.hpp>
+
+#include "Device.h"
+#include "ZL_ThermalRawData.h"
+#include "Zelta_NetworkConnectionImpl.h"
+#include "Zelta_Print.h"
+#include "Zelta_SDK.h"
+#include "Zelta_SourceAsyncNet.h"
+
+namespace Vantrel {
+
+namespace {
+
+using boost::posix_time::microsec_clock;
+using boost::posix_time::ptime;
+
+constexpr uint16_t kMaxRaw = 16383;  // 14 bits
+
+int64_t nowUs() {
+  static const ptime epoch(boost::gregorian::date(1970, 1, 1));
+  return (microsec_clock::universal_time() - epoch).total_microseconds();
+}
+
+ptime fromUs(int64_t us) {
+  static const ptime epoch(boost::gregorian::date(1970, 1, 1));
+  return epoch + boost::posix_time::microseconds(us);
+}
+
+// ---- The SDK's messages: each worker names its logger and its password for its own thread; the
+// process-wide sink (installed once) forwards there, with the password taken out. Messages of
+// SDK users without such a logger (the recording playback's parser) are dropped as before.
+struct SdkLogTarget {
+  const Talvo::LoggerOwner* logger = nullptr;
+  std::string password;
+};
+thread_local SdkLogTarget t_sdkTarget;
+
+std::string withoutPassword(std::string text, const std::string& password) {
+  if (password.empty()) return text;
+  for (size_t at = text.find(password); at != std::string::npos; at = text.find(password, at))
+    text.replace(at, password.size(), "***");
+  return text;
+}
+
+void installSdkSink() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    Zelta::Zelta_Print::setSink([](Zelta::Zelta_PrintKind kind, const std::string& text) {
+      const SdkLogTarget& target = t_sdkTarget;
+      if (!target.logger) return;
+      // Authorisation headers only appear in traces, which carry the request text.
+      if (kind == Zelta::Zelta_PrintKind::Trace && text.find("Authorization:") != std::string::npos) return;
+      NLOG(*target.logger, kind == Zelta::Zelta_PrintKind::Trace ? 0 : 1,
+           " sdk:" << withoutPassword(text, target.password));
+    });
+  });
+}
+
+class SdkLogScope {
+ public:
+  SdkLogScope(const Talvo::LoggerOwner& logger, const std::string& password) {
+    installSdkSink();
+    t_sdkTarget.logger = &logger;
+    t_sdkTarget.password = password;
+  }
+  ~SdkLogScope() { t_sdkTarget = SdkLogTarget(); }
+};
+
+// ---- The SDK's client objects.
+
+class SinkAudio : public Zelta::Zelta_SinkAudio {
+ public:
+  int consume(std::shared_ptr<Zelta::Zelta_Audio>) override { return 1; }  // the stream's audio is not used
+};
+
+class NotificationListener : public Zelta::Zelta_EventNotificationListener {
+ public:
+  explicit NotificationListener(const Talvo::LoggerOwner& logger) : logger_(logger) {}
+  void notifyEvent(int32_t id, const char* text) override {
+    NLOG(logger_, 0, " event: " << id << ": " << (text ? text : ""));
+  }
+
+ private:
+  const Talvo::LoggerOwner& logger_;
+};
+
+class AuthorizationHandler : public Zelta::Zelta_AuthorizationHandler {
+ public:
+  AuthorizationHandler(const Talvo::LoggerOwner& logger, std::string user, std::string password)
+      : logger_(logger), user_(std::move(user)), password_(std::move(password)) {}
+  bool getUserName(char* buffer, size_t size) override { return copy(user_, buffer, size); }
+  bool getPassword(char* buffer, size_t size) override { return copy(password_, buffer, size); }
+  bool needsAuthorization(const char*) override { return true; }
+  void authenticationFailed() override { NLOG(logger_, 3, " Authentication failed"); }
+  void connectionAborted() override { NLOG(logger_, 3, " Connection aborted"); }
+  int maxAuthorizationAttempts() override { return 3; }
+  bool reconnectAfterAuthFailure() override { return false; }
+
+ private:
+  static bool copy(const std::string& text, char* buffer, size_t size) {
+    if (size == 0) return false;
+    const size_t length = std::min(text.size(), size - 1);
+    std::memcpy(buffer, text.data(), length);
+    buffer[length] = '\0';
+    return true;
+  }
+  const Talvo::LoggerOwner& logger_;
+  std::string user_;
+  std::string password_;
+};
+
+// The camera's event stream URL; the SDK speaks plain HTTP only.
+std::string streamUrl(const Talvo::asio::ConnectionInfo& camera) {
+  Talvo::asio::ConnectionInfo plain = camera;
+  if (plain.secure()) plain.port = 80;
+  return "http://" + plain.hostAndPort() + "/control/eventstream.jpg";
+}
+
+}  // namespace
+
+// ---- Conversion: v × 0.04 − 273.15 written as (v − 6828.75) / 25 in single precision: v and
+// 6828.75 are exact floats, so the one correctly rounded division gives the float of the double
+// formula for every 14-bit value (the SDK's own conversion relies on the same), eight values
+// per instruction. Values above 16383 are collected in `over` on the way.
+#if defined(__x86_64__) && !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
+#define VANTREL_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define VANTREL_VECTOR_CLONES
+#endif
+
+namespace {
+VANTREL_VECTOR_CLONES uint16_t rawToCelsius(const uint16_t* raw, float* out, size_t count) {
+  uint16_t over = 0;
+  for (size_t i = 0; i < count; ++i) {
+    over |= raw[i];
+    out[i] = (static_cast<float>(raw[i] & kMaxRaw) - 6828.75f) / 25.0f;
+  }
+  return over & static_cast<uint16_t>(~kMaxRaw);
+}
+}  // namespace
+
+long ThermalConversion::convert(const uint16_t* raw, size_t count, std::vector<float>& out) {
+  out.resize(count);
+  if (!rawToCelsius(raw, out.data(), count)) return -1;
+  return static_cast<long>(std::find_if(raw, raw + count, [](uint16_t v) { return v > kMaxRaw; }) - raw);
+}
+
+// The video sink: every picture's thermal raw data, sensor 1 first.
+class EventStream::PictureSink : public Zelta::Zelta_SinkVideo {
+ public:
+  explicit PictureSink(EventStream& stream) : stream_(stream) {}
+  int consume(std::unique_ptr<Zelta::Zelta_Image> image) override {
+    const Zelta::Zelta_ImageTime time = image->frameTime();
+    const uint64_t timeMs = static_cast<uint64_t>(time.seconds * 1000 + time.microseconds / 1000);
+    for (int sensor = 1; sensor >= 0; --sensor)
+      if (const auto data = image->thermalRawData(sensor)) stream_.processThermalRawData(timeMs, *data);
+    return 1;
+  }
+
+ private:
+  EventStream& stream_;
+};
+
+EventStream::EventStream(Device& owner, boost::posix_time::time_duration watchdogPeriod)
+    : owner_(&owner),
+      logger_(owner.deviceLogger().logger(), owner.deviceLogger().prefix() + "[es]"),
+      io_(owner.ioContext()),
+      watchdogPeriod_(watchdogPeriod),
+      watchdog_(owner.ioContext()) {}
+
+EventStream::~EventStream() {
+  std::lock_guard<std::mutex> lock(controlMutex_);
+  stopWorker();
+  boost::system::error_code ignored;
+  watchdog_.cancel(ignored);
+}
+
+EventStream::UserId EventStream::start(Callback callback) {
+  UserId id;
+  bool first;
+  {
+    std::lock_guard<std::mutex> lock(usersMutex_);
+    id = nextUser_++;
+    first = users_.empty();
+    users_.emplace(id, std::move(callback));
+  }
+  if (first) {
+    std::lock_guard<std::mutex> lock(controlMutex_);
+    startWorker();
+  }
+  return id;
+}
+
+void EventStream::stop(UserId user) {
+  bool last;
+  {
+    std::lock_guard<std::mutex> lock(usersMutex_);
+    if (!users_.erase(user)) return;
+    last = users_.empty();
+  }
+  if (!last) return;
+  std::lock_guard<std::mutex> lock(controlMutex_);
+  stopWorker();
+  auto self = shared_from_this();
+  boost::asio::post(io_, [self] {
+    boost::system::error_code ignored;
+    self->watchdog_.cancel(ignored);
+  });
+}
+
+bool EventStream::running() const {
+  std::lock_guard<std::mutex> lock(controlMutex_);
+  return worker_.joinable();
+}
+
+void EventStream::startWorker() {
+  if (worker_.joinable()) return;
+  Talvo::asio::ConnectionInfo camera;
+  try {
+    camera = owner_->cameraConnection();
+  } catch (const std::exception& e) {
+    NLOG(logger_, 3, " Camera connection unknown: " << e.what());
+    return;
+  }
+  stopFlag_.store(0);
+  ++starts_;
+  const int64_t started = nowUs();
+  lastDataUs_.store(started);
+  worker_ = boost::thread([this, camera] { run(camera); });
+  std::weak_ptr<EventStream> weak = weak_from_this();
+  const ptime deadline = fromUs(started) + watchdogPeriod_;
+  boost::asio::post(io_, [weak, deadline] {
+    if (auto self = weak.lock()) self->armWatchdog(deadline);
+  });
+}
+
+void EventStream::stopWorker() {
+  if (!worker_.joinable()) return;
+  NLOG(logger_, 0, " Stoping");
+  int running = 0;
+  stopFlag_.compare_exchange_strong(running, 1);
+  idleWake_.notify_all();
+  worker_.join();
+  worker_ = boost::thread();
+  NLOG(logger_, 0, " Stoped");
+}
+
+void EventStream::idle() {
+  std::unique_lock<std::mutex> lock(idleMutex_);
+  idleWake_.wait_for(lock, std::chrono::milliseconds(Zelta::Zelta_NetworkConnectionImpl::kReceiveWaitMs),
+                     [this] { return stopFlag_.load() != 0; });
+}
+
+void EventStream::run(const Talvo::asio::ConnectionInfo& camera) {
+  NLOG(logger_, 0, " Start thread");
+  SdkLogScope sdkLog(logger_, camera.password);
+  try {
+    auto sdk = Zelta::Zelta_SDK::create(
+        std::make_shared<SinkAudio>(), std::make_shared<PictureSink>(*this), 0,
+        std::make_shared<AuthorizationHandler>(logger_, camera.user, camera.password),
+        std::make_shared<NotificationListener>(logger_),
+        std::make_shared<Zelta::Zelta_NetworkConnectionImpl>(std::chrono::milliseconds(kConnectTimeoutMs)));
+    const std::string url = streamUrl(camera);
+    if (sdk->stream_setup(url) != 1) {
+      NLOG(logger_, 3, " Cannot set up the event stream " << url);
+    } else {
+      sdk->audioOutput(false);
+      sdk->videoEnable(true);
+      sdk->size(1, 1, false);
+      sdk->thermalRaw(true);
+      sdk->live();
+      while (stopFlag_.load() == 0) {
+        sdk->stepLoop();
+        const int status = sdk->networkStatus();
+        if (status == Zelta::eNetStatus_Closed || status == Zelta::eNetStatus_Error) idle();
+      }
+    }
+    sdk->close(false);
+  } catch (const std::exception& e) {
+    NLOG(logger_, 3, " Event stream failed: " << e.what());
+  }
+  NLOG(logger_, 0, " Exit thread");
+}
+
+void EventStream::processThermalRawData(uint64_t timeMs, Zelta::ZL_ThermalRawData& data) {
+  if (!data.advancedRadiometry()) return;
+  const uint32_t width = data.width();
+  const uint32_t height = data.height();
+  if (data.gain() != 0) NLOG(logger_, 3, " Unexpected gain value");
+  const uint16_t* raw = data.data();
+  const size_t count = static_cast<size_t>(width) * height;
+  if (!raw || data.dataSize() < count * sizeof(uint16_t)) return;  // the SDK said why
+  std::vector<float> temperatures;                                 // handed on: the matrix takes it over
+  const long broken = ThermalConversion::convert(raw, count, temperatures);
+  if (broken >= 0) {
+    const uint16_t v = raw[broken];
+    const unsigned x = static_cast<unsigned>(broken % width);
+    const unsigned y = static_cast<unsigned>(broken / width);
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "%04x", static_cast<unsigned>(v));
+    NLOG(logger_, 3,
+         " Broken frame: Temp(" << broken << ": " << x << "," << y << ")= " << data.getTemperature(x, y, 0)
+                                << "!=" << -1000.0 << ", code=" << v << "(" << hex << ")");
+    return;
+  }
+  deliver(timeMs, width, height, std::move(temperatures));
+  lastDataUs_.store(nowUs());
+}
+
+void EventStream::deliver(uint64_t timeMs, uint32_t width, uint32_t height, std::vector<float> temperatures) {
+  std::vector<Callback> callbacks;
+  {
+    std::lock_guard<std::mutex> lock(usersMutex_);
+    for (const auto& user : users_) callbacks.push_back(user.second);
+  }
+  for (size_t i = 0; i < callbacks.size(); ++i) {
+    if (i + 1 == callbacks.size())
+      callbacks[i](timeMs, width, height, std::move(temperatures));
+    else
+      callbacks[i](timeMs, width, height, temperatures);
+  }
+}
+
+void EventStream::armWatchdog(ptime deadline) {
+  watchdog_.expires_at(deadline);
+  std::weak_ptr<EventStream> weak = weak_from_this();
+  watchdog_.async_wait([weak](const boost::system::error_code& error) {
+    if (auto self = weak.lock()) self->onWatchdog(error);
+  });
+}
+
+// Re-armed at the last data's time + the period while data comes; past it, the worker restarts.
+void EventStream::onWatchdog(const boost::system::error_code& error) {
+  if (error) return;  // cancelled
+  const ptime dueAt = fromUs(lastDataUs_.load()) + watchdogPeriod_;
+  if (microsec_clock::universal_time() < dueAt) {
+    armWatchdog(dueAt);
+    return;
+  }
+  std::lock_guard<std::mutex> lock(controlMutex_);
+  if (!worker_.joinable()) return;
+  NLOG(logger_, 0, " No temperature data too long, trying to reconect");
+  stopWorker();
+  startWorker();
+}
+
+std::shared_ptr<EventStream> EventStreamHolder::get() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!stream_) stream_ = std::make_shared<EventStream>(owner_, period_);
+  return stream_;
+}
+
+void EventStreamHolder::setWatchdogPeriod(boost::posix_time::time_duration period) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  period_ = period;
+}
+
+std::shared_ptr<EventStream> EventStreamHolder::current() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return stream_;
+}
+
+}  // namespace Vantrel

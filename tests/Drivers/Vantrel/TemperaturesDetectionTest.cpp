@@ -1,0 +1,313 @@
+// The temperatures detector end to end against the simulator's thermal stream: the matrices the
+// host receives for a scene, the device temperatures, the raw-data switch, the shared event
+// stream, its watchdog and a stalled camera on Stop.
+#include <cmath>
+#include <map>
+
+#include "DetectorFixture.h"
+#include "EventStream.h"
+#include "TemperaturesDetection.h"
+#include "host/Nuvlet/EventRaiser.h"
+
+namespace {
+
+constexpr int kWidth = 160;  // the simulator's thermal sensor
+constexpr int kHeight = 120;
+constexpr float kRawStep = 0.04f;
+
+const char kRawDataDisable[] = "/control/control?set&section=thermal&uhu_raw_data=disable";
+const char kRawDataEnable[] = "/control/control?set&section=thermal&uhu_raw_data=enable";
+const char kEventStream[] = "/control/eventstream.jpg";
+
+struct Matrix {
+  uint64_t time = 0;
+  uint32_t width = 0;
+  uint32_t height = 0;
+  std::vector<float> values;
+  float at(int x, int y) const { return values[static_cast<size_t>(y) * width + x]; }
+};
+
+struct Level {
+  std::string name;
+  uint64_t time;
+  double value;
+};
+
+// A host handler that takes periodical events with their properties.
+class ThermalRecorder : public RecordingAnalyticsHandler, public Talvo::Analytics::IPeriodicalEventHandler {
+ public:
+  void* Cast(const char* typeName) override { return QueryContract(typeName); }
+  void* QueryContract(const char* typeName) override {
+    if (Talvo::isContractName<Talvo::Analytics::IPeriodicalEventHandler>(typeName))
+      return static_cast<Talvo::Analytics::IPeriodicalEventHandler*>(this);
+    return RecordingAnalyticsHandler::QueryContract(typeName);
+  }
+  void PeriodicalEvent(Talvo::IContract*, const char* name, uint64_t time, const char*,
+                       Talvo::Analytics::IEventPropertySet* properties) override {
+    const std::string event = name;
+    for (uint32_t i = 0; i < properties->GetCount(); ++i) {
+      if (auto* buffer = properties->GetBuffer(i)) {
+        auto* matrix = Talvo::contract_cast<Talvo::Analytics::IFloatMatrix>(buffer);
+        ASSERT_NE(matrix, nullptr);
+        Matrix copy{
+            time, matrix->GetWidth(), matrix->GetHeight(),
+            std::vector<float>(matrix->GetValues(), matrix->GetValues() + matrix->GetWidth() * matrix->GetHeight())};
+        record([&] { matrices_.push_back(std::move(copy)); });
+      } else {
+        double value = 0;
+        ASSERT_TRUE(properties->GetNumber(i, &value));
+        record([&] { levels_.push_back({event, time, value}); });
+      }
+    }
+  }
+  bool waitMatrices(size_t n) const {
+    return waitUntil([&] { return matrices_.size() >= n; }, 10s);
+  }
+  bool waitLevels(size_t n) const {
+    return waitUntil([&] { return levels_.size() >= n; }, 10s);
+  }
+  std::vector<Matrix> matrices() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return matrices_;
+  }
+  std::vector<Level> levels() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return levels_;
+  }
+
+ private:
+  std::vector<Matrix> matrices_;
+  std::vector<Level> levels_;
+};
+
+class TemperaturesDetectionTest : public DetectorTest {
+ protected:
+  void startThermalCamera() { startCamera("VX-T40"); }
+  void scene(const std::string& query) { ASSERT_EQ(camera->request("/sim/thermal?" + query).status, 200); }
+  // A started temperatures detector reporting to `recorder`; its device temperatures are read
+  // every `pollSeconds`.
+  Talvo::GDRV::IVideoAnalytics* startDetector(ThermalRecorder& recorder, int pollSeconds = 60) {
+    auto* detector = device->CreateVideoAnalytics(&recorder, 0, "temperatures");
+    EXPECT_NE(detector, nullptr);
+    if (!detector) return nullptr;
+    detectors.push_back({detector, &recorder});
+    EXPECT_EQ(apply(detector, {{"deviceTemperatureUpdateTimeout", pollSeconds}}), 0);
+    detector->Start();
+    EXPECT_TRUE(recorder.waitStarted());
+    return detector;
+  }
+  std::string rawDataOnCamera() const {
+    return camera->request("/control/control?read&section=thermal&uhu_raw_data", kAuth).body;
+  }
+  ThermalRecorder recorder;
+  std::deque<ThermalRecorder> extraRecorders;
+};
+
+void expectEverywhere(const Matrix& matrix, float celsius) {
+  ASSERT_EQ(matrix.values.size(), static_cast<size_t>(kWidth) * kHeight);
+  for (size_t i = 0; i < matrix.values.size(); ++i) ASSERT_NEAR(matrix.values[i], celsius, kRawStep) << "pixel " << i;
+}
+
+TEST_F(TemperaturesDetectionTest, ScenesArriveAsMatricesInCelsius) {
+  startThermalCamera();
+  struct Case {
+    const char* scene;
+    float background;
+    bool hot;  // 55 °C at 40,30 (20x10)
+  };
+  const Case cases[] = {
+      {"celsius=21.5&hot=&sensors=1&compressed=1&blocks=2", 21.5f, false},
+      {"celsius=-10&hot=55,40,30,20,10&compressed=1&blocks=3", -10.f, true},
+      {"celsius=-10&hot=55,40,30,20,10&compressed=0&blocks=1", -10.f, true},
+  };
+  std::vector<Matrix> firsts;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scene);
+    scene(c.scene);
+    ThermalRecorder& reporter = extraRecorders.emplace_back();
+    auto* detector = startDetector(reporter);
+    ASSERT_TRUE(reporter.waitMatrices(1)) << logger.dump();
+    const Matrix matrix = reporter.matrices().front();
+    EXPECT_EQ(matrix.width, static_cast<uint32_t>(kWidth));
+    EXPECT_EQ(matrix.height, static_cast<uint32_t>(kHeight));
+    EXPECT_GT(matrix.time, 1600000000000u);
+    if (!c.hot) {
+      expectEverywhere(matrix, c.background);
+    } else {
+      for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) {
+          const bool inside = x >= 40 && x < 60 && y >= 30 && y < 40;
+          ASSERT_NEAR(matrix.at(x, y), inside ? 55.f : c.background, kRawStep) << x << "," << y;
+        }
+    }
+    firsts.push_back(matrix);
+    stop(detector, reporter);
+  }
+  EXPECT_EQ(firsts[1].values, firsts[2].values) << "compressed and uncompressed give the same matrix";
+  EXPECT_TRUE(logger.contains(" Raw termal data frame 1, "));
+  EXPECT_TRUE(logger.contains(": 160x120 min=-9.99, max=55.01"));
+}
+
+TEST_F(TemperaturesDetectionTest, BothSensorsGiveTwoMatricesPerPicture) {
+  startThermalCamera();
+  scene("celsius=30&sensors=2");
+  startDetector(recorder);
+  ASSERT_TRUE(recorder.waitMatrices(6)) << logger.dump();
+  std::map<uint64_t, int> perPicture;
+  for (const Matrix& matrix : recorder.matrices()) ++perPicture[matrix.time];
+  const int last = perPicture.rbegin()->second;  // the newest picture may still be coming in
+  perPicture.erase(std::prev(perPicture.end()));
+  for (const auto& picture : perPicture) EXPECT_EQ(picture.second, 2) << picture.first;
+  EXPECT_LE(last, 2);
+}
+
+TEST_F(TemperaturesDetectionTest, TheRawDataSwitchIsUndoneOnlyWhenThisChannelSetIt) {
+  startThermalCamera();
+  for (const bool enabledBefore : {false, true}) {
+    SCOPED_TRACE(enabledBefore ? "enabled before" : "disabled before");
+    ASSERT_EQ(camera->request(enabledBefore ? kRawDataEnable : kRawDataDisable, kAuth).status, 200);
+    const size_t enables = count(kRawDataEnable);
+    const size_t disables = count(kRawDataDisable);
+    ThermalRecorder& reporter = extraRecorders.emplace_back();
+    auto* detector = startDetector(reporter);
+    ASSERT_TRUE(reporter.waitMatrices(1)) << logger.dump();
+    EXPECT_NE(rawDataOnCamera().find("uhu_raw_data=enable"), std::string::npos);
+    EXPECT_EQ(count(kRawDataEnable), enables + (enabledBefore ? 0 : 1));
+    stop(detector, reporter);
+    EXPECT_EQ(count(kRawDataDisable), disables + (enabledBefore ? 0 : 1));
+    EXPECT_NE(rawDataOnCamera().find(enabledBefore ? "uhu_raw_data=enable" : "uhu_raw_data=disable"),
+              std::string::npos);
+  }
+  EXPECT_TRUE(logger.contains(" Raw termal data was enabled on camera"));
+  EXPECT_TRUE(logger.contains(" Disable raw termal data on camera"));
+  EXPECT_TRUE(logger.contains(" Raw termal data has been already enabled on camera"));
+  EXPECT_TRUE(logger.contains(" Driver has not enabled raw termal data on camera, so skip disabling"));
+}
+
+TEST_F(TemperaturesDetectionTest, DeviceTemperaturesBecomeLevelEvents) {
+  startThermalCamera();
+  scene("tin=35.5");                            // no TOU line
+  auto* detector = startDetector(recorder, 0);  // 0: read again as soon as the camera answered
+  ASSERT_TRUE(recorder.waitLevels(2)) << logger.dump();
+  for (const Level& level : recorder.levels()) {
+    EXPECT_EQ(level.name, "Level1");
+    EXPECT_DOUBLE_EQ(level.value, 35.5);
+    EXPECT_EQ(level.time % 1000, 0u);
+  }
+  EXPECT_GE(camera
+                ->requestTargets("/control/rcontrol?action=getText&message=TIT=$(FPR.TIT)%0DTIN=$(SEN.TIN."
+                                 "CELSIUS)%0DTOU=$(SEN.TOU.CELSIUS)")
+                .size(),
+            2u);
+  EXPECT_TRUE(logger.contains(", TOU=none"));
+
+  scene("tin=36&tou=24.25");
+  const size_t seen = recorder.levels().size();
+  ASSERT_TRUE(recorder.waitLevels(seen + 4)) << logger.dump();
+  const auto levels = recorder.levels();
+  std::map<std::string, double> last;
+  for (size_t i = seen; i < levels.size(); ++i) last[levels[i].name] = levels[i].value;
+  EXPECT_DOUBLE_EQ(last["Level1"], 36);
+  EXPECT_DOUBLE_EQ(last["Level2"], 24.25);
+  stop(detector, recorder);
+}
+
+TEST_F(TemperaturesDetectionTest, SettingsGoToTheThermalSection) {
+  startThermalCamera();
+  auto* detector = startDetector(recorder);
+  const char kFixed[] =
+      "/control/control?set&section=thermal&uhu_tcomp_configure=1+1&uhu_gain_mode=2+2&uhu_spec_auto=enable+enable"
+      "&uhu_update_speed=2+2&uhu_temp_spread=2+2";
+  struct Case {
+    std::vector<std::pair<std::string, boost::any>> set;
+    int code;
+    std::string tail;  // empty: nothing sent
+  };
+  const Case cases[] = {
+      {{{"ambientTemperature", 20}}, 0, "&uhu_tcomp_atm_temp=20+20"},
+      {{{"objectEmissivity", 95}, {"atmosphericTransmission", 80}},
+       0,
+       "&uhu_tcomp_scn_emis=95+95&uhu_tcomp_atm_trns=80+80"},
+      {{{"deviceTemperatureUpdateTimeout", 30}}, 0, ""},
+      {{{"ambientTemperature", std::string("warm")}}, 7, ""},
+  };
+  for (const Case& c : cases) {
+    const size_t sent = count(kFixed);
+    EXPECT_EQ(apply(detector, c.set), c.code);
+    if (c.tail.empty()) {
+      EXPECT_EQ(count(kFixed), sent);
+    } else {
+      EXPECT_GE(indexOf(kFixed + c.tail), 0) << camera->get("/sim/requests");
+    }
+  }
+  stop(detector, recorder);
+}
+
+TEST_F(TemperaturesDetectionTest, ChannelsOfOneDeviceShareOneEventStream) {
+  startThermalCamera();
+  ThermalRecorder& second = extraRecorders.emplace_back();
+  auto* first = startDetector(recorder);
+  auto* other = startDetector(second);
+  ASSERT_TRUE(recorder.waitMatrices(1));
+  ASSERT_TRUE(second.waitMatrices(1));
+  stop(first, recorder);
+  const size_t before = second.matrices().size();
+  ASSERT_TRUE(second.waitMatrices(before + 3)) << "the stream goes on for the other channel";
+  EXPECT_EQ(count(kEventStream), 1u);
+  stop(other, second);
+  EXPECT_FALSE(device->eventStreams().current()->running());
+}
+
+TEST_F(TemperaturesDetectionTest, TheWatchdogRestartsAStreamWithoutThermalData) {
+  startThermalCamera();
+  device->eventStreams().setWatchdogPeriod(boost::posix_time::milliseconds(700));
+  camera->fault("path=/control/eventstream.jpg&no_thermal_after_parts=2");
+  auto* detector = startDetector(recorder);
+  ASSERT_TRUE(camera->waitForRequest(kEventStream, 3, 10s)) << logger.dump();
+  stop(detector, recorder);
+  const size_t restarts = logger.count(" No temperature data too long, trying to reconect");
+  EXPECT_GE(restarts, 2u);
+  EXPECT_EQ(device->eventStreams().current()->startCount(), restarts + 1) << "one restart per period";
+  EXPECT_LE(count(kEventStream), restarts + 1);
+  EXPECT_GE(recorder.matrices().size(), 2 * restarts) << "each stream gave its two pictures' matrices";
+}
+
+TEST_F(TemperaturesDetectionTest, AStalledCameraDoesNotHoldStop) {
+  startThermalCamera();
+  camera->fault("path=/control/eventstream.jpg&stall_after_parts=1");
+  auto* detector = startDetector(recorder);
+  ASSERT_TRUE(camera->waitForRequest(kEventStream, 1, 10s));
+  ASSERT_TRUE(recorder.waitMatrices(1)) << logger.dump();
+  detector->Stop();
+  EXPECT_TRUE(recorder.waitStopped()) << logger.dump();
+  EXPECT_TRUE(logger.contains(" Stoped"));
+  EXPECT_TRUE(logger.contains(" Exit thread"));
+}
+
+TEST(ThermalConversionTest, RawValuesToCelsius) {
+  std::vector<uint16_t> every(16384);
+  for (size_t v = 0; v < every.size(); ++v) every[v] = static_cast<uint16_t>(v);
+  std::vector<float> out;
+  ASSERT_EQ(Vantrel::ThermalConversion::convert(every.data(), every.size(), out), -1);
+  for (size_t v = 0; v < every.size(); ++v)
+    ASSERT_EQ(out[v], static_cast<float>(v * 0.04 - 273.15)) << "raw " << v << ": the double formula, exactly";
+  EXPECT_FLOAT_EQ(out[6829], 0.01f);
+  EXPECT_FLOAT_EQ(out[0], -273.15f);
+  EXPECT_FLOAT_EQ(out[7315], 19.45f);
+
+  struct Broken {
+    std::vector<uint16_t> raw;
+    long index;
+  };
+  const Broken cases[] = {{{16384, 7315}, 0}, {{7315, 7315, 0xFFFF}, 2}, {{7315, 0x8000}, 1}};
+  for (const Broken& c : cases)
+    EXPECT_EQ(Vantrel::ThermalConversion::convert(c.raw.data(), c.raw.size(), out), c.index);
+}
+
+TEST(AnswerValueTest, TextAfterTheKeyToTheLineEnd) {
+  EXPECT_EQ(Vantrel::answerValue("a=1\r\nuhu_raw_data=enable\r\n", "uhu_raw_data").value_or("?"), "enable");
+  EXPECT_EQ(Vantrel::answerValue("TIT=17\nTIN=3", "TIN").value_or("?"), "3");
+  EXPECT_FALSE(Vantrel::answerValue("TIT=17\r\n", "TOU"));
+}
+
+}  // namespace

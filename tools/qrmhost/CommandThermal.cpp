@@ -1,0 +1,199 @@
+// `thermal`: runs a thermal camera's temperatures detector and prints every temperature matrix
+// (size, minimum, maximum, mean) and every device temperature; with --heatmap it writes the
+// matrices as heat-map pictures.
+#include <algorithm>
+#include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "Commands.h"
+#include "ContractObject.h"
+#include "DetectorSession.h"
+#include "ExitError.h"
+#include "HeatMap.h"
+#include "host/Analytics.h"
+
+namespace qrmhost {
+namespace {
+
+struct ThermalOptions {
+  DetectOptions detect;
+  std::string heatMapFolder;  // empty: no pictures
+  uint32_t every = 1;
+};
+
+double rounded(double value) { return std::round(value * 100.0) / 100.0; }
+
+struct MatrixCopy {
+  uint64_t time;
+  uint32_t width;
+  uint32_t height;
+  std::vector<float> values;
+};
+
+// Writes heat maps on a thread of its own, so that the module's thread that reports the
+// matrices is not held up; at most kMaxWaiting wait, later ones are skipped and counted.
+class HeatMapWriter {
+ public:
+  static constexpr size_t kMaxWaiting = 8;
+  HeatMapWriter(Console& console, std::string folder)
+      : console_(console), folder_(std::move(folder)), thread_([this] { run(); }) {}
+  ~HeatMapWriter() { finish(); }
+
+  void add(MatrixCopy matrix) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (finishing_) return;
+    if (waiting_.size() >= kMaxWaiting) {
+      ++skipped_;
+      return;
+    }
+    waiting_.push_back(std::move(matrix));
+    changed_.notify_all();
+  }
+  // Writes what waits, then ends the thread.
+  void finish() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (finishing_) return;
+      finishing_ = true;
+      changed_.notify_all();
+    }
+    thread_.join();
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (skipped_) console_.message("qrmhost: " + std::to_string(skipped_) + " heat maps skipped (writing too slow)");
+  }
+
+ private:
+  void run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [this] { return finishing_ || !waiting_.empty(); });
+      if (waiting_.empty()) return;
+      MatrixCopy matrix = std::move(waiting_.front());
+      waiting_.pop_front();
+      lock.unlock();
+      write(matrix);
+      lock.lock();
+    }
+  }
+  // "heatmap-<frame time ms>.png"; a second matrix of the same time (second sensor) gets "-2".
+  void write(const MatrixCopy& matrix) {
+    const int seen = ++namesTaken_[matrix.time];
+    std::string name = "heatmap-" + std::to_string(matrix.time);
+    if (seen > 1) name += "-" + std::to_string(seen);
+    const std::string path = (std::filesystem::path(folder_) / (name + ".png")).string();
+    const std::string error = writeHeatMap(path, matrix.values.data(), matrix.width, matrix.height);
+    if (!error.empty()) console_.message("qrmhost: " + error);
+  }
+
+  Console& console_;
+  std::string folder_;
+  std::map<uint64_t, int> namesTaken_;  // writer thread
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<MatrixCopy> waiting_;
+  size_t skipped_ = 0;
+  bool finishing_ = false;
+  std::thread thread_;  // last: starts when the rest is ready
+};
+
+// Matrices and device temperatures as lines; every K-th matrix to the heat-map writer.
+class ThermalReporter : public DetectorReporter, public Talvo::Analytics::IPeriodicalEventHandler {
+ public:
+  ThermalReporter(Console& console, HeatMapWriter* writer, uint32_t every)
+      : DetectorReporter(console), writer_(writer), every_(every) {}
+
+  void* Cast(const char* typeName) override { return QueryContract(typeName); }
+  void* QueryContract(const char* typeName) override {
+    if (Talvo::isContractName<Talvo::Analytics::IPeriodicalEventHandler>(typeName))
+      return static_cast<Talvo::Analytics::IPeriodicalEventHandler*>(this);
+    return DetectorReporter::QueryContract(typeName);
+  }
+  void PeriodicalEvent(Talvo::IContract*, const char* name, uint64_t time, const char*,
+                       Talvo::Analytics::IEventPropertySet* properties) override {
+    for (uint32_t i = 0; properties && i < properties->GetCount(); ++i) {
+      double value = 0;
+      if (properties->GetNumber(i, &value)) {
+        auto line = kindLine("level");
+        line["name"] = name ? name : "";
+        line["time"] = time;
+        line["value"] = value;
+        console_.report(line);
+      } else if (auto* matrix = Talvo::contract_cast<Talvo::Analytics::IFloatMatrix>(properties->GetBuffer(i))) {
+        reportMatrix(time, *matrix);
+      }
+    }
+  }
+
+ private:
+  void reportMatrix(uint64_t time, Talvo::Analytics::IFloatMatrix& matrix) {
+    const uint32_t width = matrix.GetWidth(), height = matrix.GetHeight();
+    const float* values = matrix.GetValues();
+    const size_t count = size_t(width) * height;
+    auto line = kindLine("matrix");
+    line["time"] = time;
+    line["width"] = width;
+    line["height"] = height;
+    if (count > 0) {
+      const auto [low, high] = std::minmax_element(values, values + count);
+      double sum = 0;
+      for (size_t i = 0; i < count; ++i) sum += values[i];
+      line["min"] = rounded(*low);
+      line["max"] = rounded(*high);
+      line["mean"] = rounded(sum / double(count));
+    }
+    console_.report(line);
+    if (writer_ && count > 0 && matrices_++ % every_ == 0)
+      writer_->add({time, width, height, std::vector<float>(values, values + count)});
+  }
+
+  HeatMapWriter* writer_;
+  const uint32_t every_;
+  uint64_t matrices_ = 0;  // the module reports on one thread
+};
+
+int runThermal(Host& host, const ThermalOptions& options) {
+  HeatMapWriter* writer = nullptr;  // kept by the host as long as the reporter that uses it
+  if (!options.heatMapFolder.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(options.heatMapFolder, ec);
+    if (ec) throw ExitError(kExitUsage, "--heatmap: cannot create " + options.heatMapFolder + ": " + ec.message());
+    writer = &host.keep<HeatMapWriter>(host.console(), options.heatMapFolder);
+  }
+  auto& reporter = host.keep<ThermalReporter>(host.console(), writer, options.every);
+  const int status = runDetectorSession(host, options.detect, reporter);
+  if (writer) writer->finish();
+  return status;
+}
+
+}  // namespace
+
+void declareThermal(CLI::App& app, CommandRun& chosen) {
+  auto* command = app.add_subcommand(
+      "thermal",
+      "Connects (needs --camera URL --model M), starts the temperatures detector ID of channel C\n"
+      "and prints {\"kind\":\"started\"}, {\"kind\":\"settings\",\"code\":N}, per temperature matrix\n"
+      "{\"kind\":\"matrix\",\"time\":MS,\"width\":W,\"height\":H,\"min\":C,\"max\":C,\"mean\":C}, per\n"
+      "device temperature {\"kind\":\"level\",\"name\":\"Level1\"|\"Level2\",\"time\":MS,\"value\":C}, and\n"
+      "{\"kind\":\"stopped\"}. With --heatmap DIR every K-th matrix is written as DIR/heatmap-<MS>.png:\n"
+      "the inferno colour scale (black, purple, red, orange, pale yellow) from the matrix's minimum\n"
+      "to its maximum, with a scale bar below showing both temperatures. Runs N seconds, or until Ctrl-C.");
+  auto options = std::make_shared<ThermalOptions>();
+  auto* seconds = addDetectorOptions(*command, options->detect);
+  command->add_option("--heatmap", options->heatMapFolder, "write heat maps (PNG, inferno scale) into this folder")
+      ->type_name("DIR");
+  command->add_option("--every", options->every, "write every K-th matrix as a heat map (default 1)")
+      ->type_name("K")
+      ->check(CLI::Range(1u, 1000000u));
+  command->callback([&chosen, options, seconds] {
+    options->detect.secondsGiven = seconds->count() > 0;
+    chosen = [options](Host& host) { return runThermal(host, *options); };
+  });
+}
+
+}  // namespace qrmhost
