@@ -168,8 +168,8 @@ class RTSPClient::Session : public std::enable_shared_from_this<RTSPClient::Sess
     keepAliveTimer_.cancel(ignored);
     socket_->close(ignored);
     if (error && error != boost::asio::error::operation_aborted)
-      NLOG(logger_, 3, " RTSP session ended: " << error.category().name() << ":" << error.value() << " "
-                                               << error.message());
+      NLOG(logger_, 3,
+           " RTSP session ended: " << error.category().name() << ":" << error.value() << " " << error.message());
     else
       NLOG(logger_, 0, " RTSP session ended");
     boost::asio::post(io_, [completion = std::move(completion_), error] {
@@ -186,8 +186,8 @@ class RTSPClient::Session : public std::enable_shared_from_this<RTSPClient::Sess
   // ---- requests ----
 
   std::string requestText(const std::string& method, const std::string& uri, const std::string& headers) {
-    std::string text = method + " " + uri + " RTSP/1.0\r\nCSeq: " + std::to_string(++cseq_) +
-                       "\r\nUser-Agent: Nuvlet RTSP\r\n";
+    std::string text =
+        method + " " + uri + " RTSP/1.0\r\nCSeq: " + std::to_string(++cseq_) + "\r\nUser-Agent: Nuvlet RTSP\r\n";
     const std::string authorization = auth_.header(method, uri);
     if (!authorization.empty()) text += "Authorization: " + authorization + "\r\n";
     if (!sessionId_.empty()) text += "Session: " + sessionId_ + "\r\n";
@@ -246,8 +246,8 @@ class RTSPClient::Session : public std::enable_shared_from_this<RTSPClient::Sess
     payloadType_ = sdp.video.payloadType;
     assembler_.setParameterSets(sdp.video.parameterSets);
     playUrl_ = rtsp::resolveControl(base, sdp.control);
-    send({"SETUP", rtsp::resolveControl(base, sdp.video.control),
-          "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n", &Session::onSetup});
+    send({"SETUP", rtsp::resolveControl(base, sdp.video.control), "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n",
+          &Session::onSetup});
   }
 
   void onSetup(const rtsp::RtspAnswer& answer) {
@@ -442,8 +442,8 @@ RTSPClient::~RTSPClient() = default;
 void RTSPClient::start(const asio::ConnectionInfo& info, const std::string& path, Completion completion,
                        SocketPtr socket) {
   teardown(boost::asio::error::operation_aborted);
-  session_ = std::make_shared<Session>(io_, logger_, sink_, timeouts_, info, path, std::move(completion),
-                                       std::move(socket));
+  session_ =
+      std::make_shared<Session>(io_, logger_, sink_, timeouts_, info, path, std::move(completion), std::move(socket));
   auto session = session_;
   // Never inside this call: the first step runs from the io_context.
   boost::asio::post(io_, [session] { session->begin(); });

@@ -58,7 +58,9 @@ bool H264Assembler::push(const RtpPacket& packet) {
       // Packets were lost: the unit they belonged to cannot be decoded (the open one, or the one
       // this packet opens), and no delta frame after it until the next key frame.
       waitForKey_ = true;
-      if (unitOpen_ && packet.timestamp != unitTimestamp_) {
+      if (!unitOpen_) {
+        dropUnit();  // lost between units: at least one unit is gone (counted, never seen)
+      } else if (packet.timestamp != unitTimestamp_) {
         unitBroken_ = true;
         closeUnit();
       }

@@ -98,8 +98,8 @@ std::string RtspAuthorization::header(const std::string& method, const std::stri
   if (qopAuth_) {
     char count[9];
     std::snprintf(count, sizeof count, "%08x", ++nonceCount_);
-    text += md5Hex(ha1 + ":" + nonce_ + ":" + count + ":" + clientNonce_ + ":auth:" + ha2) + "\", qop=auth, nc=" +
-            count + ", cnonce=\"" + clientNonce_ + "\"";
+    text += md5Hex(ha1 + ":" + nonce_ + ":" + count + ":" + clientNonce_ + ":auth:" + ha2) +
+            "\", qop=auth, nc=" + count + ", cnonce=\"" + clientNonce_ + "\"";
   } else {
     text += md5Hex(ha1 + ":" + nonce_ + ":" + ha2) + "\"";
   }

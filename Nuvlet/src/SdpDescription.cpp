@@ -71,6 +71,7 @@ bool parseSdp(std::string_view text, SdpDescription& description) {
   bool inVideo = false;  // inside the chosen medium
   bool chosen = false;
   bool h264 = false;
+  bool sessionLevel = true;  // before the first medium
   while (!text.empty()) {
     const size_t end = std::min(text.find('\n'), text.size());
     std::string_view line = text.substr(0, end);
@@ -78,6 +79,7 @@ bool parseSdp(std::string_view text, SdpDescription& description) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (startsWith(line, "m=")) {
       inVideo = false;
+      sessionLevel = false;
       if (chosen) continue;  // the first H.264 medium wins; later ones are skipped
       const int type = videoPayloadType(line);
       if (type >= 0) {
@@ -88,8 +90,7 @@ bool parseSdp(std::string_view text, SdpDescription& description) {
       continue;
     }
     if (!inVideo) {
-      if (!chosen && found.video.payloadType < 0 && startsWith(line, "a=control:"))
-        found.control = std::string(line.substr(10));
+      if (sessionLevel && startsWith(line, "a=control:")) found.control = std::string(line.substr(10));
       continue;
     }
     if (isH264Map(line, found.video.payloadType)) {

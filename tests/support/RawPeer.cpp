@@ -1,5 +1,7 @@
 #include "RawPeer.h"
 
+#include "LoopbackListener.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -15,28 +17,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int openListener(std::uint16_t& port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw std::runtime_error("RawPeer: socket() failed");
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 16) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    ::close(fd);
-    throw std::runtime_error("RawPeer: cannot listen on 127.0.0.1");
-  }
-  port = ntohs(address.sin_port);
-  return fd;
-}
-
 }  // namespace
 
 RawPeer::RawPeer(std::vector<Step> script) : RawPeer(Chooser([script](const std::string&) { return script; })) {}
 
 RawPeer::RawPeer(Chooser chooser) : chooser_(std::move(chooser)) {
-  listenFd_ = openListener(port_);
+  listenFd_ = openLoopbackListener(port_, "RawPeer");
   if (::pipe2(wakeFds_, O_CLOEXEC) != 0) {
     ::close(listenFd_);
     throw std::runtime_error("RawPeer: pipe2 failed");
