@@ -1,5 +1,5 @@
 // RTP packets of an H.264 stream: the input is a list of packets, each preceded by a two-byte
-// length. Every delivered unit is Annex-B and within the cap.
+// length. Every delivered unit is Annex-B and within the cap; a key frame begins with its SPS.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -13,6 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       [](const Talvo::rtsp::AccessUnit& unit) {
         if (unit.size < 5 || unit.size > H264Assembler::kMaxAccessUnit) std::abort();
         if (std::memcmp(unit.data, "\0\0\0\1", 4) != 0) std::abort();
+        if (unit.key && (unit.data[4] & 0x1f) != 7) std::abort();  // a key frame begins with its SPS
       },
       [] {});
   size_t at = 0;

@@ -1,8 +1,8 @@
 // RTP packets carrying H.264 (RFC 6184) turned into whole access units in Annex-B form: single
 // NAL units, STAP-A and FU-A are taken apart, units are closed by the marker bit or a new time
-// stamp, every key frame gets its SPS and PPS in front. A lost packet (a gap in the sequence
-// numbers) drops the broken unit and every delta frame after it until the next key frame, so
-// nothing undecodable leaves the assembler.
+// stamp, every key frame begins with its SPS and PPS (the stream's latest, else the SDP's). A lost packet (a gap in the
+// sequence numbers) drops the broken unit and every delta frame after it until the next key frame, so nothing
+// undecodable leaves the assembler.
 //
 // Pure, no I/O: the RTSP client feeds it; tests and the fuzz target feed it bytes directly.
 // Threads: one owner thread calls every member. Declarations only; implemented in libNuvlet.
@@ -78,8 +78,6 @@ class H264Assembler {
   bool unitBroken_ = false;
   bool unitKey_ = false;
   bool unitHasSlice_ = false;  // a coded picture, not only parameter sets
-  bool unitHasSps_ = false;
-  bool unitHasPps_ = false;
   uint32_t unitTimestamp_ = 0;
   bool haveSequence_ = false;
   uint16_t lastSequence_ = 0;

@@ -142,15 +142,16 @@ bool H264Assembler::addNal(const uint8_t* nal, size_t size) {
   if (size == 0) return true;
   if (size > kMaxNalUnit || unit_.size() + size + sizeof kStartCode > kMaxAccessUnit) return false;
   const uint8_t type = nalType(nal[0]);
+  // Parameter sets are kept, not copied: every key frame gets the latest ones in front.
   if (type == kSps) {
     sps_.assign(reinterpret_cast<const char*>(nal), size);
-    unitHasSps_ = true;
-  } else if (type == kPps) {
-    pps_.assign(reinterpret_cast<const char*>(nal), size);
-    unitHasPps_ = true;
-  } else if (type == kIdr) {
-    unitKey_ = true;
+    return true;
   }
+  if (type == kPps) {
+    pps_.assign(reinterpret_cast<const char*>(nal), size);
+    return true;
+  }
+  if (type == kIdr) unitKey_ = true;
   if (type >= 1 && type <= kIdr) unitHasSlice_ = true;
   appendAnnexB(unit_, nal, size);
   return true;
@@ -179,7 +180,7 @@ void H264Assembler::closeUnit() {
   if (broken) waitForKey_ = true;
   if (hadPicture && decodable) {
     output_.clear();
-    if (key && !(unitHasSps_ && unitHasPps_)) {
+    if (key) {
       appendAnnexB(output_, reinterpret_cast<const uint8_t*>(sps_.data()), sps_.size());
       appendAnnexB(output_, reinterpret_cast<const uint8_t*>(pps_.data()), pps_.size());
     }
@@ -191,7 +192,7 @@ void H264Assembler::closeUnit() {
     dropUnit();
   }
   unit_.clear();
-  unitOpen_ = unitBroken_ = unitKey_ = unitHasSlice_ = unitHasSps_ = unitHasPps_ = false;
+  unitOpen_ = unitBroken_ = unitKey_ = unitHasSlice_ = false;
 }
 
 }  // namespace rtsp

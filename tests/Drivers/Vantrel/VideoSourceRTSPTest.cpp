@@ -59,7 +59,7 @@ TEST_F(VideoSourceRTSPTest, CamsimsStreamArrivesKeyFrameFirstWithItsParameterSet
   EXPECT_TRUE(failures().empty());
   EXPECT_EQ(handler.snapshot(&RecordingVideoHandler::started), 1);
   EXPECT_EQ(lineWith(" Connecting to rtsp://").message,
-            " Connecting to rtsp://127.0.0.1:" + std::to_string(camera->rtspPort()) + "/vantrel.h264");
+            "vs 0.0 Connecting to rtsp://127.0.0.1:" + std::to_string(camera->rtspPort()) + "/vantrel.h264");
 }
 
 TEST_F(VideoSourceRTSPTest, AStalledStreamIsReportedOnceAndPlayedAgain) {
@@ -75,7 +75,10 @@ TEST_F(VideoSourceRTSPTest, AStalledStreamIsReportedOnceAndPlayedAgain) {
   ASSERT_TRUE(handler.waitForFrames(20, 20s)) << logger.dump();
   EXPECT_EQ(failures(), std::vector<int>({110}));
   EXPECT_EQ(camera->requestTargets("/vantrel").size(), 2u) << "reconnected at once after the working period";
-  EXPECT_TRUE(frames()[10].key) << "the new session begins with a key frame";
+  // At most 10 frames came before the stall (the server may encode some before PLAY).
+  EXPECT_EQ(logger.count(" First frame of the session (key)"), 2u) << "each session begins with a key frame";
+  const auto received = frames();
+  EXPECT_GE(std::count_if(received.begin(), received.begin() + 20, [](const ReceivedFrame& f) { return f.key; }), 2);
 }
 
 TEST_F(VideoSourceRTSPTest, AWrongPasswordGivesOneFailedAndRetriesOnItsDelay) {
