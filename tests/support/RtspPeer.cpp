@@ -123,25 +123,14 @@ std::vector<std::string> unitPayloads(bool key, size_t keySize) {
 }
 
 RtspPeer::RtspPeer(Script script) : script_(std::move(script)) {
-  listenFd_ = openLoopbackListener(port_, "RtspPeer");
-  if (::pipe2(wakeFds_, O_CLOEXEC) != 0) {
-    ::close(listenFd_);
-    throw std::runtime_error("RtspPeer: pipe2 failed");
-  }
   thread_ = std::thread([this] { run(); });
 }
 
-RtspPeer::~RtspPeer() {
-  stop();
-  ::close(listenFd_);
-  ::close(wakeFds_[0]);
-  ::close(wakeFds_[1]);
-}
+RtspPeer::~RtspPeer() { stop(); }
 
 void RtspPeer::stop() {
   if (!thread_.joinable()) return;
-  const char wake = 1;
-  (void)!::write(wakeFds_[1], &wake, 1);
+  listener_.wake();
   thread_.join();
 }
 
@@ -172,7 +161,7 @@ bool RtspPeer::waitForRequests(const std::string& method, size_t count, std::chr
 }
 
 int RtspPeer::waitReadable(int fd, int timeoutMs) const {
-  pollfd entries[2] = {{fd, POLLIN, 0}, {wakeFds_[0], POLLIN, 0}};
+  pollfd entries[2] = {{fd, POLLIN, 0}, {listener_.wakeFd(), POLLIN, 0}};
   for (;;) {
     const int ready = ::poll(entries, 2, timeoutMs);
     if (ready < 0 && errno == EINTR) continue;
@@ -182,8 +171,8 @@ int RtspPeer::waitReadable(int fd, int timeoutMs) const {
 }
 
 void RtspPeer::run() {
-  while (waitReadable(listenFd_, -1) == 1) {
-    const int connection = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+  while (waitReadable(listener_.listenFd(), -1) == 1) {
+    const int connection = ::accept4(listener_.listenFd(), nullptr, nullptr, SOCK_CLOEXEC);
     if (connection < 0) continue;
     {
       std::lock_guard<std::mutex> lock(mutex_);

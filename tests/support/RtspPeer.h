@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "LoopbackListener.h"
+
 namespace rtsptest {
 
 // An RTP packet (version 2, payload type 96) carrying `payload`.
@@ -57,7 +59,7 @@ class RtspPeer {
   RtspPeer(const RtspPeer&) = delete;
   RtspPeer& operator=(const RtspPeer&) = delete;
 
-  uint16_t port() const { return port_; }
+  uint16_t port() const { return listener_.port(); }
   // Request heads received, oldest first.
   std::vector<std::string> requests() const;
   // How many requests of `method` came.
@@ -79,9 +81,7 @@ class RtspPeer {
   int waitReadable(int fd, int timeoutMs) const;  // 1 readable, 0 timeout, -1 stop
 
   const Script script_;
-  int listenFd_ = -1;
-  int wakeFds_[2] = {-1, -1};
-  uint16_t port_ = 0;
+  LoopbackListener listener_{"RtspPeer"};  // every wait also watches its wake pipe
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
   std::vector<std::string> requests_;
