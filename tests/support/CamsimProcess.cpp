@@ -125,6 +125,8 @@ CamsimProcess::CamsimProcess(const std::vector<std::string>& extraArgs, bool wit
   }
   httpPort_ = portFromLine(child_->outSoFar(), "http_port");
   httpsPort_ = portFromLine(child_->outSoFar(), "https_port");
+  if (child_->outSoFar().find("\"rtsp_port\":") != std::string::npos)
+    rtspPort_ = portFromLine(child_->outSoFar(), "rtsp_port");
 }
 
 CamsimProcess::~CamsimProcess() { stop(); }

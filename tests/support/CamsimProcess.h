@@ -32,6 +32,7 @@ class CamsimProcess {
 
   std::uint16_t httpPort() const { return httpPort_; }
   std::uint16_t httpsPort() const { return httpsPort_; }  // 0 without HTTPS
+  std::uint16_t rtspPort() const { return rtspPort_; }    // 0 unless an H.264 model
 
   // SIGTERM, wait; returns the exit status (-1 when it had to be killed). Idempotent.
   int stop();
@@ -63,4 +64,5 @@ class CamsimProcess {
   int exitStatus_ = -1;
   std::uint16_t httpPort_ = 0;
   std::uint16_t httpsPort_ = 0;
+  std::uint16_t rtspPort_ = 0;
 };

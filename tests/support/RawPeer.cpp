@@ -1,5 +1,7 @@
 #include "RawPeer.h"
 
+#include "LoopbackListener.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -15,46 +17,19 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int openListener(std::uint16_t& port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw std::runtime_error("RawPeer: socket() failed");
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 16) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    ::close(fd);
-    throw std::runtime_error("RawPeer: cannot listen on 127.0.0.1");
-  }
-  port = ntohs(address.sin_port);
-  return fd;
-}
-
 }  // namespace
 
 RawPeer::RawPeer(std::vector<Step> script) : RawPeer(Chooser([script](const std::string&) { return script; })) {}
 
 RawPeer::RawPeer(Chooser chooser) : chooser_(std::move(chooser)) {
-  listenFd_ = openListener(port_);
-  if (::pipe2(wakeFds_, O_CLOEXEC) != 0) {
-    ::close(listenFd_);
-    throw std::runtime_error("RawPeer: pipe2 failed");
-  }
   thread_ = std::thread([this] { run(); });
 }
 
-RawPeer::~RawPeer() {
-  stop();
-  ::close(listenFd_);
-  ::close(wakeFds_[0]);
-  ::close(wakeFds_[1]);
-}
+RawPeer::~RawPeer() { stop(); }
 
 void RawPeer::stop() {
   if (!thread_.joinable()) return;
-  const char wake = 1;
-  (void)!::write(wakeFds_[1], &wake, 1);
+  listener_.wake();
   thread_.join();
 }
 
@@ -81,7 +56,7 @@ bool RawPeer::waitForConnections(std::size_t count, std::chrono::milliseconds de
 // Waits until fd is ready for events; false when stop() was called or the timeout (-1: none)
 // passed.
 bool RawPeer::waitFor(int fd, short events, int timeoutMs) const {
-  pollfd entries[2] = {{fd, events, 0}, {wakeFds_[0], POLLIN, 0}};
+  pollfd entries[2] = {{fd, events, 0}, {listener_.wakeFd(), POLLIN, 0}};
   for (;;) {
     const int ready = ::poll(entries, 2, timeoutMs);
     if (ready < 0 && errno == EINTR) continue;
@@ -91,8 +66,8 @@ bool RawPeer::waitFor(int fd, short events, int timeoutMs) const {
 }
 
 void RawPeer::run() {
-  while (waitFor(listenFd_, POLLIN, -1)) {
-    const int connection = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+  while (waitFor(listener_.listenFd(), POLLIN, -1)) {
+    const int connection = ::accept4(listener_.listenFd(), nullptr, nullptr, SOCK_CLOEXEC);
     if (connection < 0) continue;
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -148,7 +123,7 @@ bool RawPeer::play(int connection, const Step& step) {
       // Only the stop pipe is watched, so client bytes do not cut the pause short.
       while (Clock::now() < until) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
-        pollfd wake{wakeFds_[0], POLLIN, 0};
+        pollfd wake{listener_.wakeFd(), POLLIN, 0};
         if (::poll(&wake, 1, static_cast<int>(left.count()) + 1) > 0) return false;
       }
       return true;
@@ -156,7 +131,7 @@ bool RawPeer::play(int connection, const Step& step) {
     case Step::Kind::Close:
       return false;
     case Step::Kind::StallUntilStopped: {
-      pollfd wake{wakeFds_[0], POLLIN, 0};
+      pollfd wake{listener_.wakeFd(), POLLIN, 0};
       while (::poll(&wake, 1, -1) < 0 && errno == EINTR) {
       }
       return false;

@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "LoopbackListener.h"
+
 class RawPeer {
  public:
   struct Step {
@@ -47,7 +49,7 @@ class RawPeer {
   RawPeer(const RawPeer&) = delete;
   RawPeer& operator=(const RawPeer&) = delete;
 
-  std::uint16_t port() const { return port_; }
+  std::uint16_t port() const { return listener_.port(); }
 
   // Request heads received so far, oldest first; lastRequest() is "" before the first.
   std::vector<std::string> requests() const;
@@ -68,9 +70,7 @@ class RawPeer {
   bool waitFor(int fd, short events, int timeoutMs) const;
 
   const Chooser chooser_;
-  int listenFd_ = -1;
-  int wakeFds_[2] = {-1, -1};  // stop() writes to [1]; every wait also watches [0]
-  std::uint16_t port_ = 0;
+  LoopbackListener listener_{"RawPeer"};  // every wait also watches its wake pipe
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
   std::vector<std::string> requests_;

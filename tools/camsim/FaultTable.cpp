@@ -40,7 +40,8 @@ bool startsWith(const std::string& text, const std::string& prefix) {
 
 bool matches(const Fault& fault, const std::string& target) {
   if (fault.remaining == 0) return false;
-  if (isStreamAction(fault.action) && !startsWith(target, kFastStreamPath) && !startsWith(target, kEventStreamPath))
+  if (isStreamAction(fault.action) && !startsWith(target, kFastStreamPath) && !startsWith(target, kEventStreamPath) &&
+      !startsWith(target, kRtspStreamPath))
     return false;
   return startsWith(target, fault.pathPrefix);
 }

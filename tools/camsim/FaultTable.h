@@ -75,5 +75,7 @@ class FaultTable {
 inline constexpr const char* kFastStreamPath = "/control/faststream.jpg";
 inline constexpr const char* kEventStreamPath = "/control/eventstream.jpg";
 inline constexpr const char* kSpeakerPath = "/control/ddspeaker";
+// The H.264 stream of the RTSP server (drop_after_parts and stall_after_parts count its frames).
+inline constexpr const char* kRtspStreamPath = "/vantrel.h264";
 
 }  // namespace camsim

@@ -7,7 +7,7 @@ namespace {
 const std::vector<ModelInfo>& allModels() {
   static const std::vector<ModelInfo> models = {
       {"VX-S10", "4.2.1", 1, false},  {"VX-D20", "4.3.0", 2, false}, {"VX-D21", "5.0.2", 1, false},
-      {"VX-H30", "4.4.3", 1, false},  {"VX-T40", "4.5.1", 2, true},  {"VX-P50", "4.2.7", 1, false},
+      {"VX-H30", "4.4.3", 1, false, true},  {"VX-T40", "4.5.1", 2, true},  {"VX-P50", "4.2.7", 1, false},
       {"VX-IO60", "4.2.4", 1, false}, {"VX-M70", "4.6.0", 1, false},
   };
   return models;

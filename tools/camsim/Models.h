@@ -18,6 +18,7 @@ struct ModelInfo {
   std::string firmware;  // sent in the SWV header
   int lensCount = 1;     // 1 or 2; dual-lens per-lens values read "first+second"
   bool thermal = false;  // only VX-T40; its pictures carry a TSL header
+  bool h264 = false;     // only VX-H30: serves its H.264 stream over RTSP
 };
 
 // Known model by name, or nothing.

@@ -30,7 +30,8 @@ std::string modelList() {
 }
 
 const char* const kPathsHelp =
-    "At start one JSON line goes to stdout: {\"http_port\":N,\"https_port\":M}.\n"
+    "At start one JSON line goes to stdout: {\"http_port\":N,\"https_port\":M}\n"
+    "(H.264 models add \"rtsp_port\":R: their stream is rtsp://HOST:R/vantrel.h264).\n"
     "Runs until SIGINT or SIGTERM. Bad arguments: exit status 2.\n"
     "\n"
     "Camera paths (GET; Basic authentication when --user is given):\n"
@@ -87,6 +88,9 @@ void declareOptions(CLI::App& app, Options& options) {
   app.add_option("--recordings", options.recordings, "event sequences on the edge storage (default 0)")
       ->type_name("N")
       ->check(CLI::Range(0, 100000));
+  app.add_option("--rtsp-port", options.rtspPort, "RTSP port of H.264 models (default 0 picks a free port)")
+      ->type_name("P")
+      ->check(port);
   app.add_flag("--verbose", options.verbose, "log every request to stderr (never credentials)");
   app.add_flag("--announce", options.announce,
                "announce the camera over DNS-SD (_http._tcp with its model and firmware)\n"

@@ -23,6 +23,7 @@ struct Options {
   bool verbose = false;
   bool announce = false;  // publish the camera over DNS-SD through the local Avahi daemon
   int recordings = 0;  // event sequences on the edge storage
+  std::uint16_t rtspPort = 0;  // H.264 models: the RTSP port (0 picks a free one)
 };
 
 struct OptionsParse {

@@ -1,9 +1,11 @@
 // vantrel-camsim: the simulated Vantrel camera. See docs/camsim.md and --help.
 #include "Announcer.h"
 #include "Options.h"
+#include "RtspServer.h"
 #include "Server.h"
 
 #include <exception>
+#include <memory>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -17,8 +19,26 @@ namespace {
 constexpr int kExitBadArguments = 2;
 constexpr int kExitStartFailed = 1;
 
-void announcePorts(const Ports& ports) {
-  std::cout << nlohmann::ordered_json{{"http_port", ports.http}, {"https_port", ports.https}}.dump() << std::endl;
+void announcePorts(const Ports& ports, std::optional<std::uint16_t> rtspPort) {
+  nlohmann::ordered_json line{{"http_port", ports.http}, {"https_port", ports.https}};
+  if (rtspPort) line["rtsp_port"] = *rtspPort;
+  std::cout << line.dump() << std::endl;
+}
+
+// H.264 models serve their stream over RTSP; nothing for the others.
+std::unique_ptr<RtspServer> startRtsp(const ModelInfo& model, const Options& options, FaultTable& faults,
+                                      RequestLog& log, std::optional<std::uint16_t>& port) {
+  if (!model.h264) return nullptr;
+  RtspSettings settings;
+  settings.bindAddress = options.bindAddress;
+  settings.port = options.rtspPort;
+  settings.user = options.user;
+  settings.password = options.password;
+  settings.width = options.pictureWidth;
+  settings.height = options.pictureHeight;
+  auto server = std::make_unique<RtspServer>(settings, faults, log);
+  port = server->start();
+  return server;
 }
 
 int runSimulator(const Options& options) {
@@ -41,7 +61,9 @@ int runSimulator(const Options& options) {
 
   Server server(options, ctx);
   const Ports ports = server.listen();
-  announcePorts(ports);
+  std::optional<std::uint16_t> rtspPort;
+  const std::unique_ptr<RtspServer> rtsp = startRtsp(model, options, faults, log, rtspPort);
+  announcePorts(ports, rtspPort);
   std::optional<Announcer> announcer;
   if (options.announce) announcer.emplace(model.name, model.firmware, ports.http);
   server.run();

@@ -45,11 +45,29 @@ PictureSaver::PictureSaver(const std::filesystem::path& directory, Console& cons
 
 void PictureSaver::save(uint64_t number, const std::string& codec, bool keyFrame, const uint8_t* bytes, size_t size) {
   if (failed_.load()) return;
+  if (lowerCase(codec) == "h264") {
+    if (!appendToStream(bytes, size)) reportFailure(directory_ / kStreamFileName);
+    return;
+  }
   const auto path = directory_ / pictureFileName(number, codec, keyFrame);
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   file.write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(size));
   file.close();
   if (file) return;
+  reportFailure(path);
+}
+
+// The frames are Annex-B access units, each key frame with its parameter sets: one after the
+// other they make a stream a player reads.
+bool PictureSaver::appendToStream(const uint8_t* bytes, size_t size) {
+  std::lock_guard<std::mutex> lock(streamMutex_);
+  if (!stream_.is_open()) stream_.open(directory_ / kStreamFileName, std::ios::binary | std::ios::trunc);
+  stream_.write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(size));
+  stream_.flush();
+  return static_cast<bool>(stream_);
+}
+
+void PictureSaver::reportFailure(const std::filesystem::path& path) {
   if (!failed_.exchange(true)) console_.message("qrmhost: cannot write " + path.string() + "; saving stopped");
 }
 

@@ -1,10 +1,13 @@
-// --save DIR of `live`: every picture in its own file, numbered in arrival order.
+// --save DIR of `live`: every picture in its own file, numbered in arrival order; an H.264
+// stream goes whole, in arrival order, into one Annex-B file "stream.h264" that players read.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <mutex>
 #include <string>
 
 #include "Console.h"
@@ -23,10 +26,17 @@ class PictureSaver {
 
   void save(uint64_t number, const std::string& codec, bool keyFrame, const uint8_t* bytes, size_t size);
 
+  static constexpr const char* kStreamFileName = "stream.h264";
+
  private:
+  bool appendToStream(const uint8_t* bytes, size_t size);
+  void reportFailure(const std::filesystem::path& path);
+
   const std::filesystem::path directory_;
   Console& console_;
   std::atomic<bool> failed_{false};
+  std::mutex streamMutex_;  // the stream file
+  std::ofstream stream_;
 };
 
 }  // namespace qrmhost

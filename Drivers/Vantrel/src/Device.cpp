@@ -15,6 +15,7 @@
 #include "TemperaturesDetection.h"
 #include "ThermalDetection.h"
 #include "VideoSource.h"
+#include "VideoSourceRTSP.h"
 #include "VideoSourceVer2.h"
 #include "Nuvlet/include/Contract.h"
 #include "Nuvlet/include/ThreadCheck.h"
@@ -64,7 +65,8 @@ Talvo::GDRV::IVideoSource* Device::CreateVideoSource(Talvo::GDRV::IVideoSourceHa
       return new VideoSource(handler, stream, channel, factory, this);
     case VideoSourceKind::Ver2:
       return new VideoSourceVer2(handler, stream, channel, factory, this);
-    case VideoSourceKind::Rtsp:  // the RTSP source is not offered yet
+    case VideoSourceKind::Rtsp:
+      return new VideoSourceRTSP(handler, stream, channel, factory, this);
     case VideoSourceKind::None:
       break;
   }

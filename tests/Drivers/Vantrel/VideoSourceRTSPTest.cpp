@@ -1,0 +1,131 @@
+// The H.264 channel end to end: through the device against camsim's RTSP server, and against
+// a scripted RTSP server for what a real one will not do on request.
+#include "VideoSourceRTSP.h"
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "RtspPeer.h"
+#include "VideoFixture.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using rtsptest::RtspPeer;
+
+class VideoSourceRTSPTest : public CamsimVideoTest {
+ protected:
+  // A device of the repository's H.264 model whose connection text names `rtspPort`.
+  void makeRtspDevice(uint16_t httpPort, uint16_t rtspPort, const std::string& credentials = "admin:s3cr%40t@") {
+    device = makeShippedDevice("VX-H30", nullptr, &logger);
+    device->Connect(
+        ("http://" + credentials + "127.0.0.1:" + std::to_string(httpPort) + "/?rtsp_port=" + std::to_string(rtspPort))
+            .c_str());
+  }
+  Vantrel::VideoSourceRTSP* createRtsp() {
+    createVideo(0, 0);
+    auto* rtsp = dynamic_cast<Vantrel::VideoSourceRTSP*>(video);
+    EXPECT_NE(rtsp, nullptr) << "the stream's codecs name H264";
+    if (rtsp) rtsp->setReconnectDelay(boost::posix_time::milliseconds(200));
+    return rtsp;
+  }
+  void startCamsim(const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args = {"--model",    "VX-H30", "--user",    "admin",
+                                     "--password", "s3cr@t", "--picture", "320x240"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    camera = std::make_unique<CamsimProcess>(args);
+    ASSERT_NE(camera->rtspPort(), 0) << "an H.264 model serves RTSP";
+  }
+};
+
+TEST_F(VideoSourceRTSPTest, CamsimsStreamArrivesKeyFrameFirstWithItsParameterSets) {
+  startCamsim();
+  makeRtspDevice(camera->httpPort(), camera->rtspPort());
+  ASSERT_NE(createRtsp(), nullptr);
+  video->Start();
+  ASSERT_TRUE(handler.waitForFrames(30, 20s)) << logger.dump();
+  const auto received = frames();
+  EXPECT_EQ(received[0].codec, "H264");
+  ASSERT_TRUE(received[0].key);
+  const std::vector<uint8_t> start = {0, 0, 0, 1, 0x67};
+  ASSERT_GE(received[0].bytes.size(), 5u);
+  EXPECT_TRUE(std::equal(start.begin(), start.end(), received[0].bytes.begin())) << "SPS in front, Annex-B";
+  EXPECT_EQ(std::count_if(received.begin(), received.begin() + 25, [](const ReceivedFrame& f) { return f.key; }), 1)
+      << "one key frame per 25";
+  EXPECT_EQ(camera->requestTargets("/vantrel"), std::vector<std::string>({"/vantrel.h264"}));
+  EXPECT_TRUE(failures().empty());
+  EXPECT_EQ(handler.snapshot(&RecordingVideoHandler::started), 1);
+  EXPECT_EQ(lineWith(" Connecting to rtsp://").message,
+            "vs 0.0 Connecting to rtsp://127.0.0.1:" + std::to_string(camera->rtspPort()) + "/vantrel.h264");
+}
+
+TEST_F(VideoSourceRTSPTest, AStalledStreamIsReportedOnceAndPlayedAgain) {
+  startCamsim();
+  camera->fault("path=/vantrel.h264&count=1&stall_after_parts=10");
+  makeRtspDevice(camera->httpPort(), camera->rtspPort());
+  auto* rtsp = createRtsp();
+  ASSERT_NE(rtsp, nullptr);
+  Talvo::Utility::RtspTimeouts timeouts;
+  timeouts.silence = boost::posix_time::milliseconds(500);
+  rtsp->setRtspTimeouts(timeouts);
+  video->Start();
+  ASSERT_TRUE(handler.waitForFrames(20, 20s)) << logger.dump();
+  EXPECT_EQ(failures(), std::vector<int>({110}));
+  EXPECT_EQ(camera->requestTargets("/vantrel").size(), 2u) << "reconnected at once after the working period";
+  // At most 10 frames came before the stall (the server may encode some before PLAY).
+  EXPECT_EQ(logger.count(" First frame of the session (key)"), 2u) << "each session begins with a key frame";
+  const auto received = frames();
+  EXPECT_GE(std::count_if(received.begin(), received.begin() + 20, [](const ReceivedFrame& f) { return f.key; }), 2);
+}
+
+TEST_F(VideoSourceRTSPTest, AWrongPasswordGivesOneFailedAndRetriesOnItsDelay) {
+  RtspPeer::Script script;
+  script.auth = RtspPeer::Auth::Digest;
+  RtspPeer peer(script);
+  makeRtspDevice(1, peer.port(), "admin:wrong@");
+  ASSERT_NE(createRtsp(), nullptr);
+  video->Start();
+  ASSERT_TRUE(peer.waitForRequests("OPTIONS", 10, 10s)) << "5 attempts, each answering the challenge once";
+  EXPECT_EQ(failures(), std::vector<int>({401}));
+  EXPECT_EQ(peer.countOf("DESCRIBE"), 0u);
+}
+
+TEST_F(VideoSourceRTSPTest, AnUnreadableConnectionTextFailsWithCode10) {
+  device = makeShippedDevice("VX-H30", nullptr, &logger);
+  device->Connect("not a connection text");
+  ASSERT_NE(createRtsp(), nullptr);
+  video->Start();
+  ASSERT_TRUE(handler.waitForFailures(1, 5s));
+  EXPECT_EQ(failures(), std::vector<int>({10}));
+}
+
+TEST_F(VideoSourceRTSPTest, StartAndStopTwiceAreSkippedWithTheirNotes) {
+  RtspPeer peer(RtspPeer::Script{});
+  makeRtspDevice(1, peer.port());
+  ASSERT_NE(createRtsp(), nullptr);
+  video->Stop();
+  EXPECT_TRUE(handler.waitForStopped(5s));
+  EXPECT_EQ(lineWith(" Skip stopping, as not started").level, 3);
+  video->Start();
+  video->Start();
+  EXPECT_EQ(lineWith(" Skip starting, as already started").level, 3);
+  EXPECT_EQ(logger.count(" Starting"), 1u);
+  EXPECT_EQ(lineWith(" Skip starting").file, "Nuvlet/include/AsyncSource");
+}
+
+TEST_F(VideoSourceRTSPTest, SettingsAreAnsweredAtOnceWithoutARequest) {
+  RtspPeer peer(RtspPeer::Script{});
+  makeRtspDevice(1, peer.port());
+  ASSERT_NE(createRtsp(), nullptr);
+  RecordingActionHandler done;
+  setValues(adjuster(), {{"fps", 5}, {"resolution", "640x360"}});
+  adjuster()->ApplySettings(&done);
+  ASSERT_TRUE(done.waitForResults(1, 1s));
+  EXPECT_EQ(done.results(), std::vector<int>({0}));
+  EXPECT_EQ(peer.connectionCount(), 0u);
+}
+
+}  // namespace

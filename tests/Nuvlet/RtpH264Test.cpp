@@ -1,0 +1,195 @@
+#include "Nuvlet/include/RtpH264.h"
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "RtspPeer.h"
+
+namespace {
+
+using rtsptest::fuA;
+using rtsptest::nal;
+using rtsptest::rtpPacket;
+using rtsptest::stapA;
+using Talvo::rtsp::H264Assembler;
+
+const std::string kStart("\0\0\0\1", 4);
+const std::string kSps = nal(7, 10);
+const std::string kPps = nal(8, 4);
+
+struct Frame {
+  std::string bytes;
+  bool key;
+  uint32_t timestamp;
+};
+
+// Feeds packets into an assembler and keeps what comes out.
+struct Feeder {
+  Feeder()
+      : assembler(
+            [this](const Talvo::rtsp::AccessUnit& unit) {
+              frames.push_back(
+                  {std::string(reinterpret_cast<const char*>(unit.data), unit.size), unit.key, unit.rtpTimestamp});
+            },
+            [this] { ++dropped; }) {}
+
+  // One unit's payloads, one packet each, the marker on the last; `skip` leaves packets out.
+  bool unit(const std::vector<std::string>& payloads, const std::set<size_t>& skip = {}) {
+    bool fine = true;
+    for (size_t i = 0; i < payloads.size(); ++i, ++sequence) {
+      if (skip.count(i)) continue;
+      fine = push(rtpPacket(sequence, timestamp, i + 1 == payloads.size(), payloads[i])) && fine;
+    }
+    timestamp += 3600;
+    return fine;
+  }
+  bool push(const std::string& bytes) {
+    Talvo::rtsp::RtpPacket packet;
+    EXPECT_TRUE(Talvo::rtsp::parseRtpPacket(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), packet));
+    return assembler.push(packet);
+  }
+
+  H264Assembler assembler;
+  std::vector<Frame> frames;
+  int dropped = 0;
+  uint16_t sequence = 65530;  // the sequence numbers wrap during the tests
+  uint32_t timestamp = 0xfffff000;
+};
+
+std::vector<std::string> keyUnit(size_t size = 5000) { return rtsptest::unitPayloads(true, size); }
+std::vector<std::string> deltaUnit() { return rtsptest::unitPayloads(false); }
+
+TEST(RtpPacket, HeaderFieldsCsrcExtensionAndPadding) {
+  std::string packet = rtpPacket(0x1234, 0x01020304, true, "abc");
+  packet[0] = static_cast<char>(0x80 | 0x20 | 0x10 | 1);  // padding, extension, one CSRC
+  packet.insert(12, std::string("CSRC") + std::string("\xbe\xde\x00\x01", 4) + "EXT1");
+  packet += std::string("\0\0\3", 3);  // three bytes of padding
+  Talvo::rtsp::RtpPacket parsed;
+  ASSERT_TRUE(Talvo::rtsp::parseRtpPacket(reinterpret_cast<const uint8_t*>(packet.data()), packet.size(), parsed));
+  EXPECT_TRUE(parsed.marker);
+  EXPECT_EQ(parsed.payloadType, 96);
+  EXPECT_EQ(parsed.sequence, 0x1234);
+  EXPECT_EQ(parsed.timestamp, 0x01020304u);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(parsed.payload), parsed.payloadSize), "abc");
+}
+
+TEST(RtpPacket, LengthsPastTheEndRefused) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+  };
+  const std::string good = rtpPacket(1, 1, false, "x");
+  for (const Case& c :
+       {Case{"short", good.substr(0, 11)}, Case{"version 1", "\x40" + good.substr(1)},
+        Case{"csrc past end", "\x8f" + good.substr(1)}, Case{"extension past end", "\x90" + good.substr(1)},
+        Case{"padding past end", "\xa0" + good.substr(1, 11) + "\xff"},
+        Case{"zero padding", "\xa0" + good.substr(1, 11) + std::string(1, '\0')}}) {
+    Talvo::rtsp::RtpPacket parsed;
+    EXPECT_FALSE(Talvo::rtsp::parseRtpPacket(reinterpret_cast<const uint8_t*>(c.bytes.data()), c.bytes.size(), parsed))
+        << c.name;
+  }
+}
+
+TEST(H264Assembler, KeyFrameFromStapAAndManyFuAPiecesComesWholeInAnnexB) {
+  Feeder feeder;
+  ASSERT_TRUE(feeder.unit(keyUnit(200000)));  // about 140 FU-A pieces
+  ASSERT_TRUE(feeder.unit(deltaUnit()));
+  ASSERT_EQ(feeder.frames.size(), 2u);
+  EXPECT_TRUE(feeder.frames[0].key);
+  EXPECT_EQ(feeder.frames[0].bytes, kStart + kSps + kStart + kPps + kStart + nal(5, 200000));
+  EXPECT_EQ(feeder.frames[0].timestamp, 0xfffff000u);
+  EXPECT_FALSE(feeder.frames[1].key);
+  EXPECT_EQ(feeder.frames[1].bytes, kStart + nal(1, 300));
+  EXPECT_EQ(feeder.dropped, 0);
+}
+
+TEST(H264Assembler, ParameterSetsFromTheDescriptionGoInFrontOfABareKeyFrame) {
+  Feeder feeder;
+  feeder.assembler.setParameterSets({kSps, kPps});
+  ASSERT_TRUE(feeder.unit({nal(5, 100)}));
+  ASSERT_EQ(feeder.frames.size(), 1u);
+  EXPECT_EQ(feeder.frames[0].bytes, kStart + kSps + kStart + kPps + kStart + nal(5, 100));
+}
+
+TEST(H264Assembler, UnitsEndAtANewTimeStampWhenTheMarkerIsMissing) {
+  Feeder feeder;
+  feeder.assembler.setParameterSets({kSps, kPps});
+  ASSERT_TRUE(feeder.push(rtpPacket(1, 100, false, nal(5, 10))));
+  ASSERT_TRUE(feeder.push(rtpPacket(2, 200, false, nal(1, 10))));
+  ASSERT_EQ(feeder.frames.size(), 1u);
+  EXPECT_EQ(feeder.frames[0].timestamp, 100u);
+}
+
+// Every way of losing packets: nothing undecodable comes out, what is lost is counted, and
+// the stream recovers at the next key frame.
+TEST(H264Assembler, LostPacketsDropUnitsUntilTheNextKeyFrame) {
+  struct Case {
+    const char* name;
+    std::vector<std::set<size_t>> skips;  // per unit of key, delta, delta, key, delta
+    std::vector<bool> delivered;          // which units come out
+  };
+  const std::vector<Case> cases = {
+      {"none", {{}, {}, {}, {}, {}}, {true, true, true, true, true}},
+      {"middle of key frame", {{2}, {}, {}, {}, {}}, {false, false, false, true, true}},
+      {"last piece of key frame", {{4}, {}, {}, {}, {}}, {false, false, false, true, true}},
+      {"whole delta frame", {{}, {0}, {}, {}, {}}, {true, false, false, true, true}},
+      {"parameter sets of key frame", {{0}, {}, {}, {}, {}}, {false, false, false, true, true}},
+  };
+  for (const Case& c : cases) {
+    Feeder feeder;
+    std::vector<std::vector<std::string>> units = {keyUnit(), deltaUnit(), deltaUnit(), keyUnit(), deltaUnit()};
+    std::vector<std::string> expected;
+    for (size_t i = 0; i < units.size(); ++i) {
+      ASSERT_TRUE(feeder.unit(units[i], c.skips[i])) << c.name;
+      if (c.delivered[i]) expected.push_back(i == 0 || i == 3 ? "key" : "delta");
+    }
+    std::vector<std::string> got;
+    for (const Frame& frame : feeder.frames) got.push_back(frame.key ? "key" : "delta");
+    EXPECT_EQ(got, expected) << c.name;
+    const int lost = static_cast<int>(std::count(c.delivered.begin(), c.delivered.end(), false));
+    EXPECT_EQ(feeder.dropped, lost) << c.name;
+  }
+}
+
+TEST(H264Assembler, DamagedAggregatesAndFragmentsAreNeverDelivered) {
+  struct Case {
+    const char* name;
+    std::string payload;
+  };
+  const std::string goodStap = stapA({kSps, kPps, nal(5, 20)});
+  for (const Case& c : {Case{"stap length past end", goodStap.substr(0, goodStap.size() - 5)},
+                        Case{"fu-a end without start", fuA(nal(5, 3000), 1400).back()}}) {
+    Feeder feeder;
+    feeder.assembler.setParameterSets({kSps, kPps});
+    ASSERT_TRUE(feeder.unit({c.payload})) << c.name;
+    EXPECT_TRUE(feeder.frames.empty()) << c.name;
+    EXPECT_EQ(feeder.dropped, 1) << c.name;
+  }
+}
+
+TEST(H264Assembler, ANalUnitOverItsCapEndsTheStream) {
+  Feeder feeder;
+  const auto pieces = fuA(nal(5, H264Assembler::kMaxNalUnit + 10), 60000);
+  bool fine = true;
+  for (size_t i = 0; i < pieces.size() && fine; ++i)
+    fine = feeder.push(rtpPacket(static_cast<uint16_t>(i), 1, false, pieces[i]));
+  EXPECT_FALSE(fine);
+  EXPECT_TRUE(feeder.frames.empty());
+}
+
+TEST(H264Assembler, AnAccessUnitOverItsCapEndsTheStream) {
+  Feeder feeder;
+  const std::string slice = nal(5, 1000000);
+  bool fine = true;
+  for (uint16_t i = 0; i < 10 && fine; ++i) {
+    for (const auto& piece : fuA(slice, 60000))
+      fine = fine && feeder.push(rtpPacket(feeder.sequence++, 1, false, piece));
+  }
+  EXPECT_FALSE(fine);
+  EXPECT_TRUE(feeder.frames.empty());
+}
+
+}  // namespace
