@@ -1,9 +1,11 @@
 // Picture header blocks: the R9IMG text header, the ZLF time block and its records, found in
 // whole pictures as the camera sends them, including the malformed cases.
 #include "Zelta_R9ImageInfo.h"
+#include "Zelta_StreamInfo.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 #include "PrintCapture.h"
@@ -189,4 +191,17 @@ TEST(R9ImageInfo, BlocksThatAreNotThereOrCutShort) {
     EXPECT_EQ(parse(info, c.picture), c.result) << c.name;
     EXPECT_TRUE(capture.has(c.message)) << c.name;
   }
+}
+
+// The frame rate follows the pictures' times; times a camera sends beyond 64-bit microseconds
+// (or far apart) are left out instead of overflowing.
+TEST(StreamInfo, FrameRateFromTimesAndTimesBeyondRange) {
+  Zelta_StreamInfo info;
+  for (int64_t frame = 0; frame < 5; ++frame) info.addFrameTime(1765000000, frame * 40000);
+  EXPECT_EQ(info.getValue(Zelta_StreamInfo::kFrameRate), 25);
+  info.addFrameTime(18376386479671, 0);
+  info.addFrameTime(INT64_MIN / 1000000, -999999);
+  EXPECT_EQ(info.getValue(Zelta_StreamInfo::kFrameRate), 25);
+  info.addFrameTime(INT64_MAX / 1000000, 0);  // fits, far ahead: a rate near 0, no overflow
+  EXPECT_GE(info.getValue(Zelta_StreamInfo::kFrameRate), 0);
 }
