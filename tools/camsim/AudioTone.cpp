@@ -3,12 +3,12 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "host/Nuvlet/G711.h"
+
 namespace camsim {
 
 namespace {
 
-constexpr int kUlawBias = 0x84;
-constexpr int kUlawClip = 32635;
 constexpr double kToneHz = 1000.0;
 constexpr double kAmplitude = 8000.0;
 
@@ -18,18 +18,6 @@ void putBigEndian32(std::string& out, std::uint32_t value) {
 
 }  // namespace
 
-std::uint8_t linearToUlaw(std::int16_t sample) {
-  int value = sample;
-  const int sign = value < 0 ? 0x80 : 0;
-  if (value < 0) value = -value;
-  if (value > kUlawClip) value = kUlawClip;
-  value += kUlawBias;
-  int exponent = 7;
-  for (int mask = 0x4000; (value & mask) == 0 && exponent > 0; mask >>= 1) --exponent;
-  const int mantissa = (value >> (exponent + 3)) & 0x0F;
-  return static_cast<std::uint8_t>(~(sign | (exponent << 4) | mantissa));
-}
-
 std::string ToneGenerator::nextSamples(std::size_t count) {
   std::string samples;
   samples.reserve(count);
@@ -38,7 +26,7 @@ std::string ToneGenerator::nextSamples(std::size_t count) {
     // The tone repeats every 8 samples; the modulo keeps the phase exact forever.
     const double phase = step * static_cast<double>(sampleIndex_ % 8);
     const auto linear = static_cast<std::int16_t>(std::lround(kAmplitude * std::sin(phase)));
-    samples.push_back(static_cast<char>(linearToUlaw(linear)));
+    samples.push_back(static_cast<char>(Talvo::Utility::linearToUlaw(linear)));
   }
   return samples;
 }

@@ -16,9 +16,6 @@
 
 namespace camsim {
 
-// G.711 u-law byte for a 16-bit linear sample.
-std::uint8_t linearToUlaw(std::int16_t sample);
-
 // Continues the tone from where the previous call stopped. One per stream; not thread-safe.
 class ToneGenerator {
  public:

@@ -18,6 +18,7 @@
 #include "Handlers.h"
 #include "Host.h"
 #include "SettingValue.h"
+#include "host/Nuvlet/G711.h"
 
 namespace qrmhost {
 namespace {
@@ -37,21 +38,6 @@ struct SpeakOptions {
   std::vector<std::string> settings;
 };
 
-// One sample of linear 16-bit audio as G.711 u-law.
-uint8_t muLaw(int16_t linear) {
-  constexpr int kBias = 0x84;
-  constexpr int kClip = 32635;
-  int sample = linear;
-  const uint8_t sign = sample < 0 ? 0x80 : 0x00;
-  if (sample < 0) sample = -sample;
-  if (sample > kClip) sample = kClip;
-  sample += kBias;
-  int exponent = 7;
-  for (int mask = 0x4000; (sample & mask) == 0 && exponent > 0; mask >>= 1) --exponent;
-  const int mantissa = (sample >> (exponent + 3)) & 0x0F;
-  return static_cast<uint8_t>(~(sign | (exponent << 4) | mantissa));
-}
-
 // The audio of the call: the file's bytes as they are, or a u-law sine at half scale.
 class AudioPlan {
  public:
@@ -70,7 +56,7 @@ class AudioPlan {
     }
     for (auto& byte : bytes) {
       const double phase = 2 * M_PI * toneHz_ * static_cast<double>(sample_++) / kSampleRate;
-      byte = muLaw(static_cast<int16_t>(16000 * std::sin(phase)));
+      byte = Talvo::Utility::linearToUlaw(static_cast<int16_t>(16000 * std::sin(phase)));
     }
     return bytes;
   }
