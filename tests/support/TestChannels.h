@@ -144,8 +144,8 @@ class RecordingChannelHandler : public Handler, public Recorder {
   bool waitForFailures(size_t n, std::chrono::milliseconds deadline) const {
     return waitUntil([&] { return failures.size() >= n; }, deadline);
   }
-  bool waitForStopped(std::chrono::milliseconds deadline) const {
-    return waitUntil([&] { return stopped > 0; }, deadline);
+  bool waitForStopped(std::chrono::milliseconds deadline, int n = 1) const {
+    return waitUntil([&] { return stopped >= n; }, deadline);
   }
   bool waitForStarts(int n, std::chrono::milliseconds deadline) const {
     return waitUntil([&] { return started >= n; }, deadline);

@@ -32,6 +32,16 @@ class VideoSourceRTSPTest : public CamsimVideoTest {
     if (rtsp) rtsp->setReconnectDelay(boost::posix_time::milliseconds(200));
     return rtsp;
   }
+  // Every Stop of the RTSP source reports Stopped once, started or not, and the report may still
+  // be on its way when Destroy returns: stop first and wait for it, so the handler outlives it.
+  void TearDown() override {
+    if (video) {
+      const int before = handler.snapshot(&RecordingVideoHandler::stopped);
+      video->Stop();
+      EXPECT_TRUE(handler.waitForStopped(10s, before + 1));
+    }
+    CamsimVideoTest::TearDown();
+  }
   void startCamsim(const std::vector<std::string>& extra = {}) {
     std::vector<std::string> args = {"--model",    "VX-H30", "--user",    "admin",
                                      "--password", "s3cr@t", "--picture", "320x240"};
