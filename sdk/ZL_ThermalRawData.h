@@ -33,10 +33,18 @@ class ZL_ThermalRawData {
   // The same into the caller's vector (its storage reused frame after frame); false and `out`
   // emptied when the data yields none.
   bool getTemperatures(int unit, std::vector<float>& out);
+  // Celsius as getTemperatures(ZLT_Celsius, out) gives them, and whether any raw value had bits
+  // set above the 14 (masked off in `out`; a sensor sends none, so they mark a broken frame).
+  bool getCelsius(std::vector<float>& out, bool& valuesAbove14Bits);
 
  protected:
-  // Resizes `out` to width × height temperatures; false when there are none.
-  virtual bool fillTemperatures(int unit, std::vector<float>& out) = 0;
+  // Resizes `out` to width × height temperatures (its earlier values overwritten, not cleared);
+  // false when there are none. `above`: the bits above the 14 of all raw values when Celsius
+  // were computed from them, else 0.
+  virtual bool fillTemperatures(int unit, std::vector<float>& out, uint16_t& above) = 0;
+
+ private:
+  bool fill(int unit, std::vector<float>& out, bool& valuesAbove14Bits);
 };
 
 }  // namespace Zelta

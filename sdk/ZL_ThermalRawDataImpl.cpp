@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "Zelta_Print.h"
+#include "Zelta_ThermalKernels.h"
 
 namespace Zelta {
 namespace {
@@ -41,31 +42,6 @@ ZELTA_VECTOR_CLONES void planesToFahrenheit(const uint8_t* low, const uint8_t* h
     out[i] = static_cast<float>((((low[i] | high[i] << 8) & kRawMask) * step - kKelvinOffset) * 1.8 + 32);
 }
 
-// Celsius in single precision, eight pixels per instruction: raw × step − 273.15 is written as
-// (raw − 273.15 / step) / (1 / step). For both gains the offset (6828.75, 682.875) and the raw
-// value are exact floats, so one correctly rounded division gives the float of the double
-// formula, for every one of the 16384 raw values (a test checks them all).
-struct CelsiusDivision {
-  float offset;
-  float divisor;
-};
-CelsiusDivision celsiusDivision(int gain) {
-  return gain == 0 ? CelsiusDivision{6828.75f, 25.0f} : CelsiusDivision{682.875f, 2.5f};
-}
-
-// Planes (stride 1) or little-endian pairs (stride 2) to Celsius: the re-interleave fused with
-// the conversion.
-ZELTA_VECTOR_CLONES void bytesToCelsius(const uint8_t* low, const uint8_t* high, size_t stride, float* out, size_t n,
-                                        CelsiusDivision division) {
-  if (stride == 1) {
-    for (size_t i = 0; i < n; ++i)
-      out[i] = (static_cast<float>((low[i] | high[i] << 8) & kRawMask) - division.offset) / division.divisor;
-  } else {
-    for (size_t i = 0; i < n; ++i)
-      out[i] = (static_cast<float>((low[2 * i] | high[2 * i] << 8) & kRawMask) - division.offset) / division.divisor;
-  }
-}
-
 }  // namespace
 
 int ZL_ThermalRawDataImpl::readBitDepth(const uint8_t* header) {
@@ -89,7 +65,10 @@ ZL_ThermalRawDataImpl::Fields ZL_ThermalRawDataImpl::readFields(const uint8_t* h
   return f;
 }
 
-ZL_ThermalRawDataImpl::ZL_ThermalRawDataImpl(const uint8_t* header) {
+ZL_ThermalRawDataImpl::ZL_ThermalRawDataImpl(const uint8_t* header, std::shared_ptr<Zelta_FrameBuffers> buffers)
+    : m_buffers(buffers ? std::move(buffers) : std::make_shared<Zelta_FrameBuffers>()),
+      m_data(m_buffers->bytes.take()),
+      m_pixels(m_buffers->pixels.take()) {
   const Fields f = readFields(header);
   m_bitDepth = f.bitDepth;
   m_sensor = f.sensor;
@@ -104,6 +83,11 @@ ZL_ThermalRawDataImpl::ZL_ThermalRawDataImpl(const uint8_t* header) {
   else
     Zelta_Print::message("Failed to calculate expected data size");
   m_data.reserve(m_expectedSize);
+}
+
+ZL_ThermalRawDataImpl::~ZL_ThermalRawDataImpl() {
+  m_buffers->bytes.give(std::move(m_data));
+  m_buffers->pixels.give(std::move(m_pixels));
 }
 
 bool ZL_ThermalRawDataImpl::headerMatches(const Fields& block) const {
@@ -154,27 +138,29 @@ bool ZL_ThermalRawDataImpl::appendBlock(const uint8_t* header, const uint8_t* da
         "Invalid thermal data - header does not match expected type. dropping header block index ", block.index));
     return false;
   }
-  if (length > 0) m_data.insert(m_data.end(), data, data + length);
+  appendTo(m_data, data, length);
   ++m_expectedIndex;
   return true;
 }
 
 void ZL_ThermalRawDataImpl::decompress() {
-  // Decompressed into a buffer of this thread that then changes places with the collected bytes:
-  // frame after frame the same two allocations serve (at most 2 MiB each: 1023 × 1023 × 2).
-  thread_local std::vector<uint8_t> planes;
-  if (planes.size() < m_expectedSize) planes.resize(m_expectedSize);
+  // Into a second buffer of the pool (its bytes not cleared: LZ4 writes what is read later),
+  // which then changes places with the collected bytes; those go back to the pool.
+  Zelta_RawBuffer<uint8_t> planes = m_buffers->bytes.take();
+  planes.resize(m_expectedSize);
   const int result =
       LZ4_decompress_safe(reinterpret_cast<const char*>(m_data.data()), reinterpret_cast<char*>(planes.data()),
                           static_cast<int>(m_data.size()), static_cast<int>(m_expectedSize));
   if (result < 0) {
     Zelta_Print::message(concat("Decompression failed after reading ", -result, " bytes"));
+    m_buffers->bytes.give(std::move(planes));
     return;  // the collected bytes stay as they were
   }
   if (static_cast<size_t>(result) != m_expectedSize)
     Zelta_Print::message(
         concat("Decompression extracted an unexpected amount of bytes ", result, " expected: ", m_expectedSize));
   m_data.swap(planes);
+  m_buffers->bytes.give(std::move(planes));
   // The camera sends all low bytes, then all high bytes: pixel i is low[i] + 256 × high[i].
   m_pixelCount = static_cast<size_t>(result) / 2;
   m_planar = true;
@@ -237,7 +223,8 @@ float ZL_ThermalRawDataImpl::getTemperature(unsigned x, unsigned y, int unit) {
   return celsiusToUnit((rawAt(static_cast<size_t>(y) * m_width + x) & kRawMask) * step - kKelvinOffset, unit);
 }
 
-bool ZL_ThermalRawDataImpl::fillTemperatures(int unit, std::vector<float>& out) {
+bool ZL_ThermalRawDataImpl::fillTemperatures(int unit, std::vector<float>& out, uint16_t& above) {
+  above = 0;
   if (!m_advancedRadiometry) {
     Zelta_Print::message(
         "Conversion to absolute temperatures only supported for sensors with advanced radiometry support");
@@ -252,8 +239,10 @@ bool ZL_ThermalRawDataImpl::fillTemperatures(int unit, std::vector<float>& out) 
   }
   const uint8_t* low = m_data.data();
   const uint8_t* high = m_planar ? low + m_pixelCount : low + 1;
-  if (unit != ZLT_Fahrenheit)
-    bytesToCelsius(low, high, m_planar ? 1 : 2, out.data(), pixels, celsiusDivision(m_gain));
+  if (unit != ZLT_Fahrenheit && m_planar)
+    above = celsiusKernel().fromPlanes(low, high, out.data(), pixels, celsiusScale(m_gain));
+  else if (unit != ZLT_Fahrenheit)
+    above = celsiusKernel().fromPairs(low, out.data(), pixels, celsiusScale(m_gain));
   else if (m_planar)
     planesToFahrenheit(low, high, out.data(), pixels, stepFor(m_gain));
   else

@@ -3,14 +3,17 @@
 // access (LZ4 block, safe variant) and reads pixel i as low plane byte i + 256 × high plane byte i
 // (re-interleaved into 16-bit values when data() is asked for). Data shorter than
 // width × height × 2 yields no temperatures (one message). The collected bytes are bounded by the
-// 16 block indices a header can name.
+// 16 block indices a header can name. Its buffers come from the decoder's pool and go back there
+// when the object ends, on the thread that releases it last.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "ZL_ThermalRawData.h"
+#include "Zelta_BufferPool.h"
 
 namespace Zelta {
 
@@ -19,8 +22,12 @@ class ZL_ThermalRawDataImpl : public ZL_ThermalRawData {
   // Header bytes of a block: offsets 0-11 of the COM segment (0xFF 0xFE, length, "ZLT\0", fields).
   static constexpr size_t kHeaderSize = 12;
 
-  // Reads the fields from the first block's header (kHeaderSize bytes).
-  explicit ZL_ThermalRawDataImpl(const uint8_t* header);
+  // Reads the fields from the first block's header (kHeaderSize bytes). Buffers come from
+  // `buffers` (from a pool of this object's own when null).
+  explicit ZL_ThermalRawDataImpl(const uint8_t* header, std::shared_ptr<Zelta_FrameBuffers> buffers = nullptr);
+  ~ZL_ThermalRawDataImpl() override;
+  ZL_ThermalRawDataImpl(const ZL_ThermalRawDataImpl&) = delete;
+  ZL_ThermalRawDataImpl& operator=(const ZL_ThermalRawDataImpl&) = delete;
 
   // Appends the block's pixel data when its header continues this object; false (and the block
   // dropped) otherwise.
@@ -44,7 +51,7 @@ class ZL_ThermalRawDataImpl : public ZL_ThermalRawData {
   static int readBitDepth(const uint8_t* header);
 
  protected:
-  bool fillTemperatures(int unit, std::vector<float>& out) override;
+  bool fillTemperatures(int unit, std::vector<float>& out, uint16_t& above) override;
 
  private:
   struct Fields {
@@ -59,6 +66,7 @@ class ZL_ThermalRawDataImpl : public ZL_ThermalRawData {
   void decompress();
   uint16_t rawAt(size_t i) const;
 
+  std::shared_ptr<Zelta_FrameBuffers> m_buffers;
   int m_expectedIndex = 0;
   size_t m_expectedSize = 0;
   int m_bitDepth = 0;
@@ -69,10 +77,10 @@ class ZL_ThermalRawDataImpl : public ZL_ThermalRawData {
   unsigned m_width = 0;
   unsigned m_height = 0;
   // As collected (compressed, or little-endian pairs); after decompression the two byte planes.
-  std::vector<uint8_t> m_data;
+  Zelta_RawBuffer<uint8_t> m_data;
   bool m_planar = false;
-  size_t m_pixelCount = 0;         // pixel values in m_data once decoded
-  std::vector<uint16_t> m_pixels;  // built for data() only
+  size_t m_pixelCount = 0;             // pixel values in m_data once decoded
+  Zelta_RawBuffer<uint16_t> m_pixels;  // built for data() only
   bool m_decoded = false;
   bool m_usable = false;
 };

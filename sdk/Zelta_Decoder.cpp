@@ -26,6 +26,8 @@ std::string printable(const uint8_t* payload, size_t length) {
 
 }  // namespace
 
+Zelta_Decoder::Zelta_Decoder() : m_buffers(std::make_shared<Zelta_FrameBuffers>()), m_thermal(m_buffers) {}
+
 bool Zelta_Decoder::decode(Zelta_ImageInternal& image, int imageMode) {
   m_thermal.discard();  // leftovers of a picture that was not finished
   const uint8_t* data = image.jpegData();
@@ -97,10 +99,14 @@ size_t Zelta_Decoder::decodeSegment(const uint8_t* data, size_t available, Zelta
   return segmentLength;
 }
 
-// The entropy-coded scan runs to the end-of-image pair; it is not decoded.
+// The entropy-coded scan runs to the end-of-image pair; it is not decoded. Only the 0xFF bytes
+// are looked at (memchr), the scan's other bytes are skipped.
 size_t Zelta_Decoder::scanToEnd(const uint8_t* data, size_t available, size_t headerLength, bool& end) {
   for (size_t i = headerLength; i + 1 < available; ++i) {
-    if (data[i] == 0xFF && data[i + 1] == kEOI) {
+    const void* mark = std::memchr(data + i, 0xFF, available - 1 - i);
+    if (!mark) break;
+    i = static_cast<size_t>(static_cast<const uint8_t*>(mark) - data);
+    if (data[i + 1] == kEOI) {
       end = true;
       return i + 2;
     }

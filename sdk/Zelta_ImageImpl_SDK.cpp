@@ -2,8 +2,16 @@
 
 namespace Zelta {
 
-Zelta_ImageImpl_SDK::Zelta_ImageImpl_SDK(const uint8_t* jpeg, size_t length, int imageMode)
-    : m_jpeg(jpeg, jpeg + length), m_imageMode(imageMode) {}
+Zelta_ImageImpl_SDK::Zelta_ImageImpl_SDK(const uint8_t* jpeg, size_t length, int imageMode,
+                                         std::shared_ptr<Zelta_FrameBuffers> buffers)
+    : m_buffers(std::move(buffers)), m_imageMode(imageMode) {
+  if (m_buffers) m_jpeg = m_buffers->bytes.take();
+  appendTo(m_jpeg, jpeg, length);
+}
+
+Zelta_ImageImpl_SDK::~Zelta_ImageImpl_SDK() {
+  if (m_buffers) m_buffers->bytes.give(std::move(m_jpeg));
+}
 
 std::shared_ptr<ZL_ThermalRawData> Zelta_ImageImpl_SDK::thermalRawData(int sensor) const {
   return sensor == 0 || sensor == 1 ? m_thermal[sensor] : nullptr;

@@ -1,9 +1,12 @@
 // A picture built by the renderer: owns a copy of the JPEG bytes (the packetizer's frame is only
 // valid until its next call), the located blocks point into that copy. Pixel planes are not
-// decoded (image mode 0).
+// decoded (image mode 0). The copy's buffer comes from the decoder's pool and goes back there
+// when the image ends, on the thread of its last owner.
 #pragma once
 
-#include <vector>
+#include <memory>
+
+#include "Zelta_BufferPool.h"
 
 #include "Zelta_ImageInternal.h"
 
@@ -13,7 +16,12 @@ enum Zelta_ImageMode : int { Zelta_ImageMode_Jpeg = 0 };
 
 class Zelta_ImageImpl_SDK : public Zelta_ImageInternal {
  public:
-  Zelta_ImageImpl_SDK(const uint8_t* jpeg, size_t length, int imageMode = Zelta_ImageMode_Jpeg);
+  // The buffer comes from `buffers` (a fresh one when null).
+  Zelta_ImageImpl_SDK(const uint8_t* jpeg, size_t length, int imageMode = Zelta_ImageMode_Jpeg,
+                      std::shared_ptr<Zelta_FrameBuffers> buffers = nullptr);
+  ~Zelta_ImageImpl_SDK() override;
+  Zelta_ImageImpl_SDK(const Zelta_ImageImpl_SDK&) = delete;
+  Zelta_ImageImpl_SDK& operator=(const Zelta_ImageImpl_SDK&) = delete;
 
   const uint8_t* jpegData() const override { return m_jpeg.data(); }
   size_t jpegSize() const override { return m_jpeg.size(); }
@@ -36,7 +44,8 @@ class Zelta_ImageImpl_SDK : public Zelta_ImageInternal {
   int imageMode() const { return m_imageMode; }
 
  private:
-  std::vector<uint8_t> m_jpeg;
+  std::shared_ptr<Zelta_FrameBuffers> m_buffers;
+  Zelta_RawBuffer<uint8_t> m_jpeg;
   int m_imageMode;
   unsigned m_width = 0;
   unsigned m_height = 0;

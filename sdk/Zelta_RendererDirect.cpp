@@ -45,7 +45,7 @@ void Zelta_RendererDirect::renderAudio() {
 bool Zelta_RendererDirect::renderPicture() {
   Zelta_Frame frame;
   if (m_packetizer->nextFrame(&frame) != 0 || frame.length == 0) return false;
-  auto image = std::make_unique<Zelta_ImageImpl_SDK>(frame.data, frame.length, m_imageMode);
+  auto image = std::make_unique<Zelta_ImageImpl_SDK>(frame.data, frame.length, m_imageMode, m_decoder.buffers());
   if (!m_decoder.decode(*image, m_imageMode)) return true;  // dropped; the next picture may be whole
   if (image->width() != 0) {
     m_streamInfo->setValue(Zelta_StreamInfo::kImageWidth, static_cast<int>(image->width()));

@@ -4,6 +4,9 @@
 
 namespace Zelta {
 
+Zelta_ThermalFrameCollector::Zelta_ThermalFrameCollector(std::shared_ptr<Zelta_FrameBuffers> buffers)
+    : m_buffers(buffers ? std::move(buffers) : std::make_shared<Zelta_FrameBuffers>()) {}
+
 bool Zelta_ThermalFrameCollector::isThermalSegment(const uint8_t* segment, size_t length) {
   return segment && length >= ZL_ThermalRawDataImpl::kHeaderSize && segment[0] == 0xFF && segment[1] == 0xFE &&
          std::memcmp(segment + 4, "ZLT\0", 4) == 0;
@@ -16,7 +19,7 @@ bool Zelta_ThermalFrameCollector::addSegment(const uint8_t* segment, size_t leng
   if (declared < ZL_ThermalRawDataImpl::kHeaderSize) return false;
   const size_t end = declared < length ? declared : length;
   auto& slot = m_slots[segment[8] >> 7];
-  if (!slot) slot = std::make_shared<ZL_ThermalRawDataImpl>(segment);
+  if (!slot) slot = std::make_shared<ZL_ThermalRawDataImpl>(segment, m_buffers);
   return slot->appendBlock(segment, segment + ZL_ThermalRawDataImpl::kHeaderSize,
                            end - ZL_ThermalRawDataImpl::kHeaderSize);
 }

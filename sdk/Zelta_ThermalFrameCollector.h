@@ -1,6 +1,7 @@
 // The picture decoder's two thermal slots: "ZLT" COM segments of one picture go to the object of
 // their sensor (built from the first block seen), and the finished objects are taken at the end
-// of the picture, sensor 0 first. Used on the SDK's thread.
+// of the picture, sensor 0 first. The objects take their buffers from the collector's pool.
+// Used on the SDK's thread.
 #pragma once
 
 #include <cstddef>
@@ -14,6 +15,9 @@ namespace Zelta {
 
 class Zelta_ThermalFrameCollector {
  public:
+  // Buffers from `buffers` (from a pool of the collector's own when null).
+  explicit Zelta_ThermalFrameCollector(std::shared_ptr<Zelta_FrameBuffers> buffers = nullptr);
+
   // True when `segment` (length bytes from its 0xFF) is a COM segment carrying "ZLT\0".
   static bool isThermalSegment(const uint8_t* segment, size_t length);
 
@@ -25,6 +29,7 @@ class Zelta_ThermalFrameCollector {
   void discard();
 
  private:
+  std::shared_ptr<Zelta_FrameBuffers> m_buffers;
   std::shared_ptr<ZL_ThermalRawDataImpl> m_slots[2];
 };
 

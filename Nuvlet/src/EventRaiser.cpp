@@ -11,11 +11,15 @@
 namespace Talvo {
 namespace Utility {
 
+void FloatMatrix::checkSize(size_t count, uint32_t width, uint32_t height) {
+  if (count != static_cast<size_t>(width) * height)
+    throw std::invalid_argument("float matrix: " + std::to_string(count) + " values for " + std::to_string(width) +
+                                "x" + std::to_string(height));
+}
+
 std::shared_ptr<FloatMatrix> FloatMatrix::create(uint64_t timeMs, std::vector<float> values, uint32_t width,
                                                  uint32_t height) {
-  if (values.size() != static_cast<size_t>(width) * height)
-    throw std::invalid_argument("float matrix: " + std::to_string(values.size()) + " values for " +
-                                std::to_string(width) + "x" + std::to_string(height));
+  checkSize(values.size(), width, height);
   return std::shared_ptr<FloatMatrix>(new FloatMatrix(timeMs, std::move(values), width, height));
 }
 

@@ -15,6 +15,7 @@ namespace Talvo {
 namespace Utility {
 
 // Width × height floats in row order with the time of their frame. Immutable after create.
+// (FloatMatrixPool makes matrices whose storage serves again once they are released.)
 class FloatMatrix : public Analytics::IFloatMatrix {
  public:
   // Throws std::invalid_argument when `values` does not hold width × height floats.
@@ -38,8 +39,11 @@ class FloatMatrix : public Analytics::IFloatMatrix {
   const std::vector<float>& values() const { return values_; }
 
  private:
+  friend class FloatMatrixPool;
   FloatMatrix(uint64_t timeMs, std::vector<float> values, uint32_t width, uint32_t height)
       : timeMs_(timeMs), values_(std::move(values)), width_(width), height_(height) {}
+  // Throws std::invalid_argument unless count is width × height.
+  static void checkSize(size_t count, uint32_t width, uint32_t height);
   uint64_t timeMs_;
   std::vector<float> values_;
   uint32_t width_;

@@ -13,6 +13,8 @@
 
 #include "PrintCapture.h"
 #include "StreamBuilder.h"
+#include "Zelta_Decoder.h"
+#include "Zelta_ImageImpl_SDK.h"
 #include "Zelta_ThermalFrameCollector.h"
 
 using namespace Zelta;
@@ -220,4 +222,66 @@ TEST(ThermalRawData, SegmentsThatAreNotThermalBlocks) {
   EXPECT_FALSE(collector.addSegment(bytes(notThermal), notThermal.size()));
   EXPECT_FALSE(collector.addSegment(nullptr, 0));
   EXPECT_TRUE(collector.finish().empty());
+}
+
+// One decoder, picture after picture, as the renderer uses it: the pictures and their thermal data
+// take their buffers from the decoder's pool. A frame still held by its reader keeps its bytes
+// while later frames are decoded (also broken and short ones, which leave stale bytes in the
+// buffers they return), and every later frame reads only its own bytes.
+TEST(ThermalRawData, PooledBuffersServeFrameAfterFrameWithoutMixingThem) {
+  struct Frame {
+    const char* name;
+    double celsius;  // the scene's background
+    bool compressed;
+    size_t pixels;  // of the 64 × 48 the header announces
+    bool corrupt;   // LZ4 data that does not decompress
+    bool expectValues;
+  };
+  const Frame frames[] = {
+      {"first", 20.0, true, 64 * 48, false, true},
+      {"cut short", 31.0, true, 1000, false, false},
+      {"corrupt", 32.0, true, 64 * 48, true, false},
+      {"after the broken ones", -5.0, true, 64 * 48, false, true},
+      {"uncompressed", 40.0, false, 64 * 48, false, true},
+      {"uncompressed, short", 41.0, false, 100, false, false},
+      {"compressed again", 12.5, true, 64 * 48, false, true},
+  };
+  PrintCapture capture;
+  Zelta_Decoder decoder;
+  std::vector<std::shared_ptr<ZL_ThermalRawData>> held;  // every frame's data, kept to the end
+  std::vector<std::vector<float>> heldCelsius;
+  for (const Frame& f : frames) {
+    SCOPED_TRACE(f.name);
+    const auto raw = scene(64, 48, f.celsius);
+    auto segments = sb::thermalSegments(header(64, 48, f.compressed), {raw.begin(), raw.begin() + f.pixels}, 3);
+    if (f.corrupt) segments[0].replace(12, 3, "\x00\xFF\xFF", 3);  // a first match 65535 bytes back
+    std::vector<std::string> payloads;
+    for (const auto& segment : segments) payloads.push_back(segment.substr(4));
+    const std::string picture = sb::picture(payloads, 3000);
+    auto image =
+        std::make_unique<Zelta_ImageImpl_SDK>(bytes(picture), picture.size(), Zelta_ImageMode_Jpeg, decoder.buffers());
+    ASSERT_TRUE(decoder.decode(*image));
+    const auto data = image->thermalRawData(0);
+    ASSERT_TRUE(data);
+    image.reset();  // the picture's buffer goes back; the raw data lives on
+    std::vector<float> celsius;
+    ASSERT_EQ(data->getTemperatures(ZLT_Celsius, celsius), f.expectValues);
+    if (f.expectValues) {
+      EXPECT_EQ(celsius, expectedCelsius(raw));
+      EXPECT_TRUE(std::equal(raw.begin(), raw.end(), data->data()));
+      held.push_back(data);
+      heldCelsius.push_back(celsius);
+    }
+  }
+  EXPECT_TRUE(capture.has("Thermal data too short, no temperatures: got 2000 bytes, expected 6144"));
+  EXPECT_TRUE(capture.has("Decompression failed after reading 4 bytes"));
+  EXPECT_TRUE(capture.has("Thermal data too short, no temperatures: got 200 bytes, expected 6144"));
+  for (size_t i = 0; i < held.size(); ++i) {
+    std::vector<float> again;
+    ASSERT_TRUE(held[i]->getTemperatures(ZLT_Celsius, again));
+    EXPECT_EQ(again, heldCelsius[i]) << "frame " << i << " was written while held";
+  }
+  held.clear();
+  EXPECT_LE(decoder.buffers()->bytes.waiting(), Zelta_FrameBuffers::kKeptBytes);
+  EXPECT_GT(decoder.buffers()->bytes.waiting(), 0u) << "released frames give their buffers back";
 }

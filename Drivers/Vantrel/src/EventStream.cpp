@@ -14,6 +14,7 @@
 #include "Zelta_Print.h"
 #include "Zelta_SDK.h"
 #include "Zelta_SourceAsyncNet.h"
+#include "Zelta_ThermalKernels.h"
 
 namespace Vantrel {
 
@@ -126,31 +127,27 @@ std::string streamUrl(const Talvo::asio::ConnectionInfo& camera) {
 
 }  // namespace
 
-// ---- Conversion: v × 0.04 − 273.15 written as (v − 6828.75) / 25 in single precision: v and
-// 6828.75 are exact floats, so the one correctly rounded division gives the float of the double
-// formula for every 14-bit value (the SDK's own conversion relies on the same), eight values
-// per instruction. Values above 16383 are collected in `over` on the way.
-#if defined(__x86_64__) && !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
-#define VANTREL_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define VANTREL_VECTOR_CLONES
-#endif
-
-namespace {
-VANTREL_VECTOR_CLONES uint16_t rawToCelsius(const uint16_t* raw, float* out, size_t count) {
-  uint16_t over = 0;
-  for (size_t i = 0; i < count; ++i) {
-    over |= raw[i];
-    out[i] = (static_cast<float>(raw[i] & kMaxRaw) - 6828.75f) / 25.0f;
-  }
-  return over & static_cast<uint16_t>(~kMaxRaw);
-}
-}  // namespace
-
+// ---- Conversion: the SDK's exact single-precision loops (gain 0: 0.04 K per step), which also
+// tell whether any value had bits above the 14; only then is the first such value looked for.
 long ThermalConversion::convert(const uint16_t* raw, size_t count, std::vector<float>& out) {
   out.resize(count);
-  if (!rawToCelsius(raw, out.data(), count)) return -1;
+  if (!Zelta::celsiusKernel().fromValues(raw, out.data(), count, Zelta::celsiusScale(0))) return kConverted;
   return static_cast<long>(std::find_if(raw, raw + count, [](uint16_t v) { return v > kMaxRaw; }) - raw);
+}
+
+// The sensor's own gain (0.04 K per step): the SDK converts straight from the camera's byte
+// planes with the same formula and tells whether any value was above 16383. Such a frame, and
+// any other gain, goes through the 16-bit values (which the SDK builds on request).
+long ThermalConversion::convert(Zelta::ZL_ThermalRawData& data, std::vector<float>& out) {
+  if (data.gain() == 0 && data.bitDepth() == Zelta::ZLT_BitDepth_14) {
+    bool aboveRange = false;
+    if (!data.getCelsius(out, aboveRange)) return kNoData;
+    if (!aboveRange) return kConverted;
+  }
+  const size_t count = static_cast<size_t>(data.width()) * data.height();
+  const uint16_t* raw = data.data();
+  if (!raw || data.dataSize() < count * sizeof(uint16_t)) return kNoData;
+  return convert(raw, count, out);
 }
 
 // The video sink: every picture's thermal raw data, sensor 1 first.
@@ -295,38 +292,35 @@ void EventStream::processThermalRawData(uint64_t timeMs, Zelta::ZL_ThermalRawDat
   const uint32_t width = data.width();
   const uint32_t height = data.height();
   if (data.gain() != 0) NLOG(logger_, 3, " Unexpected gain value");
-  const uint16_t* raw = data.data();
-  const size_t count = static_cast<size_t>(width) * height;
-  if (!raw || data.dataSize() < count * sizeof(uint16_t)) return;  // the SDK said why
-  std::vector<float> temperatures;                                 // handed on: the matrix takes it over
-  const long broken = ThermalConversion::convert(raw, count, temperatures);
-  if (broken >= 0) {
-    const uint16_t v = raw[broken];
-    const unsigned x = static_cast<unsigned>(broken % width);
-    const unsigned y = static_cast<unsigned>(broken / width);
-    char hex[8];
-    std::snprintf(hex, sizeof hex, "%04x", static_cast<unsigned>(v));
-    NLOG(logger_, 3,
-         " Broken frame: Temp(" << broken << ": " << x << "," << y << ")= " << data.getTemperature(x, y, 0)
-                                << "!=" << -1000.0 << ", code=" << v << "(" << hex << ")");
+  std::vector<float> temperatures = matrices_->take(static_cast<size_t>(width) * height);  // the matrix takes it over
+  const long result = ThermalConversion::convert(data, temperatures);
+  if (result != ThermalConversion::kConverted) {
+    matrices_->giveBack(std::move(temperatures));
+    if (result >= 0) reportBrokenFrame(data, static_cast<size_t>(result));
     return;
   }
-  deliver(timeMs, width, height, std::move(temperatures));
+  deliver(matrices_->matrix(timeMs, std::move(temperatures), width, height));
   lastDataUs_.store(nowUs());
 }
 
-void EventStream::deliver(uint64_t timeMs, uint32_t width, uint32_t height, std::vector<float> temperatures) {
+void EventStream::reportBrokenFrame(Zelta::ZL_ThermalRawData& data, size_t index) {
+  const uint16_t v = data.data()[index];
+  const unsigned x = static_cast<unsigned>(index % data.width());
+  const unsigned y = static_cast<unsigned>(index / data.width());
+  char hex[8];
+  std::snprintf(hex, sizeof hex, "%04x", static_cast<unsigned>(v));
+  NLOG(logger_, 3,
+       " Broken frame: Temp(" << index << ": " << x << "," << y << ")= " << data.getTemperature(x, y, 0)
+                              << "!=" << -1000.0 << ", code=" << v << "(" << hex << ")");
+}
+
+void EventStream::deliver(const Talvo::Utility::FloatMatrixPtr& matrix) {
   std::vector<Callback> callbacks;
   {
     std::lock_guard<std::mutex> lock(usersMutex_);
     for (const auto& user : users_) callbacks.push_back(user.second);
   }
-  for (size_t i = 0; i < callbacks.size(); ++i) {
-    if (i + 1 == callbacks.size())
-      callbacks[i](timeMs, width, height, std::move(temperatures));
-    else
-      callbacks[i](timeMs, width, height, temperatures);
-  }
+  for (const auto& callback : callbacks) callback(matrix);
 }
 
 void EventStream::armWatchdog(ptime deadline) {

@@ -1,10 +1,11 @@
 // Vantrel::EventStream: the camera's event stream ("/control/eventstream.jpg") read with the Zelta
 // stream SDK on a worker thread of its own. It asks the camera for a minimal video stream with
-// thermal raw data, turns every sensor's raw data of every picture into temperatures in °C and
-// hands them to its users' callbacks. A watchdog on the device's I/O service restarts the worker
-// when no temperatures came for a period (20 s). One stream per device (EventStreamHolder),
-// shared by the device's temperatures channels: the first user starts the worker, the last one
-// leaving stops it.
+// thermal raw data, turns every sensor's raw data of every picture into a matrix of temperatures
+// in °C and hands it to its users' callbacks. The matrices' values come from a small pool and
+// go back there when the last holder of a matrix releases it (see FloatMatrixPool). A watchdog
+// on the device's I/O service restarts the worker when no temperatures came for a period (20 s).
+// One stream per device (EventStreamHolder), shared by the device's temperatures channels: the
+// first user starts the worker, the last one leaving stops it.
 //
 // Threads: start/stop on any thread but the worker (in practice the device's thread); callbacks
 // run on the worker and must not call stop; the watchdog runs on the device's thread. The
@@ -28,6 +29,7 @@
 #include <boost/thread/thread.hpp>
 
 #include "host/Nuvlet/Connection.h"
+#include "host/Nuvlet/FloatMatrixPool.h"
 #include "host/Nuvlet/Logging.h"
 
 namespace Zelta {
@@ -41,14 +43,20 @@ class Device;
 // Raw sensor values (0.04 K per step from 0 K) to °C in row order, or the frame is broken (a
 // value above 16383).
 struct ThermalConversion {
-  // The index of the first broken value, or -1 when every value converted into `out`.
+  static constexpr long kConverted = -1;
+  static constexpr long kNoData = -2;  // the SDK printed why
+
+  // The index of the first broken value, or kConverted when every value converted into `out`
+  // (resized to count; its earlier values are overwritten, not cleared first).
   static long convert(const uint16_t* raw, size_t count, std::vector<float>& out);
+  // The same for one sensor's raw data of a picture (width × height values), or kNoData.
+  static long convert(Zelta::ZL_ThermalRawData& data, std::vector<float>& out);
 };
 
 class EventStream : public std::enable_shared_from_this<EventStream> {
  public:
-  // (frame time ms, width, height, temperatures in row order)
-  using Callback = std::function<void(uint64_t, uint64_t, uint64_t, std::vector<float>)>;
+  // The frame's matrix (time ms, width, height, temperatures in row order), shared by all users.
+  using Callback = std::function<void(const Talvo::Utility::FloatMatrixPtr&)>;
   using UserId = uint64_t;
 
   static constexpr long kDefaultWatchdogSeconds = 20;
@@ -76,13 +84,14 @@ class EventStream : public std::enable_shared_from_this<EventStream> {
   void startWorker();
   void stopWorker();
   void run(const Talvo::asio::ConnectionInfo& camera);
-  void deliver(uint64_t timeMs, uint32_t width, uint32_t height, std::vector<float> temperatures);
+  void deliver(const Talvo::Utility::FloatMatrixPtr& matrix);
   // Device's thread.
   void armWatchdog(boost::posix_time::ptime deadline);
   void onWatchdog(const boost::system::error_code& error);
   // Worker: waits a step's time when the connection is down (the SDK would not wait).
   void idle();
   void processThermalRawData(uint64_t timeMs, Zelta::ZL_ThermalRawData& data);
+  void reportBrokenFrame(Zelta::ZL_ThermalRawData& data, size_t index);
 
   Device* owner_;
   Talvo::LoggerOwner logger_;
@@ -99,6 +108,9 @@ class EventStream : public std::enable_shared_from_this<EventStream> {
   std::mutex usersMutex_;  // never held while calling a callback
   std::map<UserId, Callback> users_;
   UserId nextUser_ = 1;
+
+  // Worker takes, any thread gives back.
+  const std::shared_ptr<Talvo::Utility::FloatMatrixPool> matrices_ = Talvo::Utility::FloatMatrixPool::create();
 
   boost::asio::deadline_timer watchdog_;  // device's thread
   std::atomic<int64_t> lastDataUs_{0};    // microseconds since the epoch of the last matrix or start

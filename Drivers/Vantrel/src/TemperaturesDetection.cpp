@@ -150,15 +150,12 @@ void TemperaturesDetection::startStreaming() {
   std::weak_ptr<TemperaturesDetection> weak = shared_from_this();
   Holder holder = holder_;
   boost::asio::io_context& io = device_->ioContext();
-  streamUser_ = stream_->start(
-      [weak, holder, &io](uint64_t timeMs, uint64_t width, uint64_t height, std::vector<float> temperatures) {
-        auto matrix = Talvo::Utility::FloatMatrix::create(timeMs, std::move(temperatures), static_cast<uint32_t>(width),
-                                                          static_cast<uint32_t>(height));
-        boost::asio::post(io, [weak, holder, matrix] {
-          const auto self = weak.lock();
-          if (self && holder.isActive()) self->handleMatrix(matrix);
-        });
-      });
+  streamUser_ = stream_->start([weak, holder, &io](const Talvo::Utility::FloatMatrixPtr& matrix) {
+    boost::asio::post(io, [weak, holder, matrix] {
+      const auto self = weak.lock();
+      if (self && holder.isActive()) self->handleMatrix(matrix);
+    });
+  });
 }
 
 void TemperaturesDetection::handleMatrix(const Talvo::Utility::FloatMatrixPtr& matrix) {

@@ -7,7 +7,9 @@
 #include "DetectorFixture.h"
 #include "EventStream.h"
 #include "TemperaturesDetection.h"
+#include "ZL_ThermalRawDataImpl.h"
 #include "host/Nuvlet/EventRaiser.h"
+#include "tests/sdk/StreamBuilder.h"
 
 namespace {
 
@@ -302,6 +304,50 @@ TEST(ThermalConversionTest, RawValuesToCelsius) {
   const Broken cases[] = {{{16384, 7315}, 0}, {{7315, 7315, 0xFFFF}, 2}, {{7315, 0x8000}, 1}};
   for (const Broken& c : cases)
     EXPECT_EQ(Vantrel::ThermalConversion::convert(c.raw.data(), c.raw.size(), out), c.index);
+}
+
+// A sensor's raw data as the SDK hands it over: converted straight from the planes for gain 0,
+// through the 16-bit values otherwise; a value above 16383 anywhere breaks the frame at its
+// first place whichever way the data came.
+TEST(ThermalConversionTest, RawDataOfAPicture) {
+  namespace sb = streambuilder;
+  struct Case {
+    const char* name;
+    bool compressed;
+    bool gainFlag;  // set: gain 0
+    size_t pixels;  // of the 16 × 8 the header announces
+    long brokenAt;  // a value above 16383 there; -1: none
+    long expected;
+  };
+  const Case cases[] = {
+      {"planes", true, true, 128, -1, Vantrel::ThermalConversion::kConverted},
+      {"pairs", false, true, 128, -1, Vantrel::ThermalConversion::kConverted},
+      {"another gain", true, false, 128, -1, Vantrel::ThermalConversion::kConverted},
+      {"planes, broken", true, true, 128, 77, 77},
+      {"pairs, broken", false, true, 128, 3, 3},
+      {"another gain, broken", true, false, 128, 100, 100},
+      {"too short", true, true, 100, -1, Vantrel::ThermalConversion::kNoData},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint16_t> raw(c.pixels);
+    for (size_t i = 0; i < raw.size(); ++i) raw[i] = static_cast<uint16_t>(5000 + 37 * i);
+    if (c.brokenAt >= 0) raw[c.brokenAt] = 0x4000 | 7315;
+    sb::ThermalBlock header;
+    header.width = 16;
+    header.height = 8;
+    header.compressed = c.compressed;
+    header.gainFlag = c.gainFlag;
+    const std::string segment = sb::thermalSegments(header, raw)[0];
+    const auto* bytes = reinterpret_cast<const uint8_t*>(segment.data());
+    Zelta::ZL_ThermalRawDataImpl data(bytes);
+    ASSERT_TRUE(data.appendBlock(bytes, bytes + 12, segment.size() - 12)) << c.name;
+    std::vector<float> out(500, -1.0f);  // a pooled vector of another frame size
+    ASSERT_EQ(Vantrel::ThermalConversion::convert(data, out), c.expected) << c.name;
+    if (c.expected != Vantrel::ThermalConversion::kConverted) continue;
+    ASSERT_EQ(out.size(), 128u) << c.name;
+    for (size_t i = 0; i < out.size(); ++i)
+      ASSERT_EQ(out[i], static_cast<float>(raw[i] * 0.04 - 273.15)) << c.name << ", pixel " << i;
+  }
 }
 
 TEST(AnswerValueTest, TextAfterTheKeyToTheLineEnd) {
