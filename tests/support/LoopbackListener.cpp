@@ -8,6 +8,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 LoopbackListener::LoopbackListener(const char* who) {
   listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -29,12 +30,17 @@ LoopbackListener::LoopbackListener(const char* who) {
 }
 
 LoopbackListener::~LoopbackListener() {
+  stop();
   ::close(listenFd_);
   ::close(wakeFds_[0]);
   ::close(wakeFds_[1]);
 }
 
-void LoopbackListener::wake() const {
+void LoopbackListener::start(std::function<void()> peer) { thread_ = std::thread(std::move(peer)); }
+
+void LoopbackListener::stop() {
+  if (!thread_.joinable()) return;
   const char wake = 1;
   (void)!::write(wakeFds_[1], &wake, 1);
+  thread_.join();
 }

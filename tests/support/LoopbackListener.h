@@ -1,10 +1,13 @@
-// What a scripted peer listens with: a TCP socket on 127.0.0.1 at an ephemeral port, and a wake
-// pipe that stop() writes to so that every wait of the peer's thread ends promptly.
-// Contract: built and destroyed on the test thread (after the peer's thread was joined); wake()
-// from any thread.
+// What a scripted peer listens and runs with: a TCP socket on 127.0.0.1 at an ephemeral port, the
+// peer's thread, and a wake pipe that stop() writes to so that every wait of that thread ends
+// promptly.
+// Contract: built, started, stopped and destroyed on the test thread; the peer calls stop() in
+// its own destructor, before its members go (the destructor here stops too, as a last resort).
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <thread>
 
 class LoopbackListener {
  public:
@@ -18,10 +21,15 @@ class LoopbackListener {
   std::uint16_t port() const { return port_; }
   // The read end of the wake pipe: readable once wake() was called.
   int wakeFd() const { return wakeFds_[0]; }
-  void wake() const;
+
+  // Runs `peer` on the peer's thread.
+  void start(std::function<void()> peer);
+  // Wakes the peer's thread and joins it; does nothing when it is not running.
+  void stop();
 
  private:
   int listenFd_ = -1;
   int wakeFds_[2] = {-1, -1};
   std::uint16_t port_ = 0;
+  std::thread thread_;
 };

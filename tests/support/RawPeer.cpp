@@ -22,16 +22,12 @@ using Clock = std::chrono::steady_clock;
 RawPeer::RawPeer(std::vector<Step> script) : RawPeer(Chooser([script](const std::string&) { return script; })) {}
 
 RawPeer::RawPeer(Chooser chooser) : chooser_(std::move(chooser)) {
-  thread_ = std::thread([this] { run(); });
+  listener_.start([this] { run(); });
 }
 
 RawPeer::~RawPeer() { stop(); }
 
-void RawPeer::stop() {
-  if (!thread_.joinable()) return;
-  listener_.wake();
-  thread_.join();
-}
+void RawPeer::stop() { listener_.stop(); }
 
 std::vector<std::string> RawPeer::requests() const {
   std::lock_guard<std::mutex> lock(mutex_);

@@ -75,5 +75,4 @@ class RawPeer {
   mutable std::condition_variable changed_;
   std::vector<std::string> requests_;
   std::size_t connections_ = 0;
-  std::thread thread_;
 };

@@ -123,16 +123,12 @@ std::vector<std::string> unitPayloads(bool key, size_t keySize) {
 }
 
 RtspPeer::RtspPeer(Script script) : script_(std::move(script)) {
-  thread_ = std::thread([this] { run(); });
+  listener_.start([this] { run(); });
 }
 
 RtspPeer::~RtspPeer() { stop(); }
 
-void RtspPeer::stop() {
-  if (!thread_.joinable()) return;
-  listener_.wake();
-  thread_.join();
-}
+void RtspPeer::stop() { listener_.stop(); }
 
 std::vector<std::string> RtspPeer::requests() const {
   std::lock_guard<std::mutex> lock(mutex_);

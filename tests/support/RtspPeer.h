@@ -86,7 +86,6 @@ class RtspPeer {
   mutable std::condition_variable changed_;
   std::vector<std::string> requests_;
   size_t connections_ = 0;
-  std::thread thread_;
 };
 
 }  // namespace rtsptest
