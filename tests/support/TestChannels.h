@@ -57,6 +57,7 @@ class TestFrameFactory : public Talvo::MFF::IMultimediaFrameFactory, public Reco
     return Talvo::isContractName<Talvo::MFF::IMultimediaFrameFactory>(typeName) ? this : nullptr;
   }
   Talvo::MFF::ICompressedBuffer* AllocateCompressedBuffer(const char* codec, size_t size, int, bool key) override {
+    record([&] { ++videoAllocations; });
     return new VideoBuffer(codec ? codec : "", size, key);
   }
   Talvo::MFF::IAudioBuffer* AllocateAudioBuffer(const char* format, size_t size, uint64_t timeStamp, int32_t bitRate,
@@ -76,7 +77,13 @@ class TestFrameFactory : public Talvo::MFF::IMultimediaFrameFactory, public Reco
     return audioAllocations;
   }
 
+  size_t videoCount() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return videoAllocations;
+  }
+
   bool giveAudioBuffers = true;  // false: the host has no buffer to give
+  size_t videoAllocations = 0;
   size_t audioAllocations = 0;
   size_t lastAudioSize = 0;
   uint64_t lastAudioTimeStamp = 0;

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cstring>
+
+#include "Nuvlet/include/HttpAnswerHead.h"
 
 namespace Vantrel {
 
@@ -11,8 +14,6 @@ namespace {
 
 const size_t kBoundaryLength = sizeof(ServerPushReader::kBoundary) - 1;
 const char kHeadEnd[] = "\r\n\r\n";
-// The bytes that follow a body in its part: CR LF and the boundary.
-const size_t kBodyTrailer = 2 + kBoundaryLength;
 const char kEventSectionEnd[] = "ENDSECTION EVENT\r\n";
 const size_t kEventSectionEndLength = sizeof(kEventSectionEnd) - 1;
 const uint8_t kAudioMarker[] = {0xFF, 0xD9, 0xFF, 0xED};
@@ -21,7 +22,25 @@ const size_t kSmallestBody = 4;  // shorter bodies hold nothing worth a look
 
 Needle needleOf(const char* text, size_t length) { return Needle{reinterpret_cast<const uint8_t*>(text), length}; }
 
+bool isBodyTrailer(const uint8_t* next, size_t nextSize) {
+  return nextSize >= ServerPushReader::kBodyTrailer && next[0] == '\r' && next[1] == '\n' &&
+         std::memcmp(next + 2, ServerPushReader::kBoundary, kBoundaryLength) == 0;
+}
+
+// Whether the first boundary across the end of `body` and its trailer `next` is the trailer's.
+bool trailerHoldsFirstBoundary(const uint8_t* body, size_t size, const uint8_t* next) {
+  uint8_t seam[kBoundaryLength - 1 + ServerPushReader::kBodyTrailer];
+  const size_t tail = std::min(size, kBoundaryLength - 1);
+  std::memcpy(seam, body + size - tail, tail);
+  std::memcpy(seam + tail, next, ServerPushReader::kBodyTrailer);
+  Needle boundary = needleOf(ServerPushReader::kBoundary, kBoundaryLength);
+  findNeedles(seam, 0, tail + ServerPushReader::kBodyTrailer, &boundary, 1);
+  return boundary.at == tail + 2;
+}
+
 }  // namespace
+
+const size_t ServerPushReader::kBodyTrailer = 2 + kBoundaryLength;
 
 void ServerPushReader::restart() { begin(Stage::AnswerHead); }
 
@@ -57,6 +76,34 @@ ServerPushReader::Step ServerPushReader::feed(const uint8_t* data, size_t size) 
   }
   begin(stage_ == Stage::PartHead ? Stage::Body : Stage::PartHead);
   return step;
+}
+
+void ServerPushReader::bodyCutElsewhere() {
+  assert(stage_ == Stage::Body && "no part head came before");
+  begin(Stage::PartHead);
+}
+
+std::optional<size_t> ServerPushReader::announcedLength(const uint8_t* head, size_t size) {
+  Talvo::http::HttpResponse part;
+  part.status = 200;  // a part always has a body
+  const char* begin = reinterpret_cast<const char*>(head);
+  if (Talvo::http::parseHeaders(begin, begin + size, part.headers) != size) return std::nullopt;
+  Talvo::http::detail::BodyFraming framing;
+  size_t length = 0;
+  if (Talvo::http::detail::bodyFraming(part, kMaxPartSize - kBodyTrailer, framing, length) ||
+      framing != Talvo::http::detail::BodyFraming::ContentLength)
+    return std::nullopt;
+  return length;
+}
+
+std::optional<PartPieces> ServerPushReader::cutAnnouncedBody(const uint8_t* body, size_t size, const uint8_t* next,
+                                                             size_t nextSize) {
+  if (!isBodyTrailer(next, nextSize) || !trailerHoldsFirstBoundary(body, size, next)) return std::nullopt;
+  Needle marks[3] = {needleOf(kBoundary, kBoundaryLength), needleOf(kEventSectionEnd, kEventSectionEndLength),
+                     Needle{kAudioMarker, sizeof(kAudioMarker)}};
+  findNeedles(body, 0, size, marks, 3);
+  if (marks[0].at != Needle::kNotFound) return std::nullopt;  // the part ends before its announced end
+  return cutBody(body, size, marks[1].at, marks[2].at);
 }
 
 // The marks were looked for in all that was scanned; only those wholly inside the body count

@@ -11,11 +11,17 @@
 // answer head, a part head, a body); then it drops the stage's bytes from the front and goes on
 // with the next stage. Each byte is scanned once, for the boundary, the end of the event section
 // and the audio marker together. Safe on any input; a stage longer than kMaxPartSize is refused.
+//
+// A part head may announce its body's length (Content-Length). A caller may then read the body
+// into a place of its own and have it cut by cutAnnouncedBody, which gives the same pieces as the
+// scan would, or none when the announcement is not true to the stream (then the caller feeds the
+// bytes as usual).
 // Threads: one thread uses a reader.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "ByteSearch.h"
 
@@ -41,6 +47,8 @@ class ServerPushReader {
   // The most one stage may hold. A camera that sends more without its end has a broken stream.
   static constexpr size_t kMaxPartSize = 32u * 1024 * 1024;
   static const char kBoundary[];  // "--VANTREL_Fast_Serverpush\r\n"
+  // The bytes that follow a body: CR LF and the boundary.
+  static const size_t kBodyTrailer;
 
   enum class Status {
     NeedMore,   // the stage goes on: receive more and feed again
@@ -63,6 +71,19 @@ class ServerPushReader {
   // as at the last call, and maybe more, unless that call ended a stage; then the caller has
   // dropped its `consume` bytes from the front.
   Step feed(const uint8_t* data, size_t size);
+
+  // The body length that the part head `head` (its `size` bytes as the PartHead stage consumed
+  // them) announces; none without a single readable Content-Length or above the cap.
+  static std::optional<size_t> announcedLength(const uint8_t* head, size_t size);
+  // `body` holds the `size` bytes a part head announced, `next` the `nextSize` bytes received
+  // after them. The pieces of the body when the stream confirms it (`next` begins with its
+  // trailer, and no boundary comes earlier); none otherwise, and also while `nextSize` is shorter
+  // than kBodyTrailer.
+  static std::optional<PartPieces> cutAnnouncedBody(const uint8_t* body, size_t size, const uint8_t* next,
+                                                    size_t nextSize);
+  // The body after the last part head was cut by cutAnnouncedBody and its trailer consumed: a
+  // part head comes next. Precondition: the reader waits for a body.
+  void bodyCutElsewhere();
 
  private:
   enum class Stage { AnswerHead, PartHead, Body };

@@ -38,6 +38,14 @@ std::chrono::milliseconds silenceGuard() {
 }
 // The most one read takes from the socket.
 const size_t kReadChunk = 256 * 1024;
+// While bodies go straight to the host, reads into the receive buffer take little more than a
+// trailer and a part head, so that the next body is left in the socket.
+const size_t kHeadReadChunk = 4 * 1024;
+// Bodies up to this size may go straight to the host (a wrong length puts the body back in
+// front of the receive buffer, which must then still have room).
+const size_t kMaxDirectBody = ServerPushReader::kMaxPartSize / 2;
+// The first bytes of a picture that tell a key picture from a delta picture, as a rule.
+const size_t kKindBytes = 1024;
 // The answer head of the stream is short; more without its end is no camera's answer.
 const size_t kMaxAnswerHead = 16 * 1024;
 // A per-part warning is written once for this many of its kind.
@@ -262,17 +270,7 @@ void VideoSource::grabFrame(const std::string& codec) {
         statistics_->resetFrameCounter(frameReportInterval(), 90);
         init(reader);
       }
-      const Clock::time_point partDeadline = Clock::now() + kMaxPartTime;
-      buffer_->consume(readStage(reader, partDeadline).consume);  // the part head is not needed
-      const ServerPushReader::Step body = readStage(reader, partDeadline);
-      bool delivered = false;
-      try {
-        delivered = deliverPart(body.pieces, codec);
-      } catch (...) {
-        buffer_->consume(body.consume);
-        throw;
-      }
-      buffer_->consume(body.consume);
+      const bool delivered = receivePart(reader, codec);
       trimBuffer();
       if (delivered) {
         lastPicture_ = Clock::now();
@@ -334,18 +332,88 @@ void VideoSource::init(ServerPushReader& reader) {
   trimBuffer();
   buffer_->consume(buffer_->size());  // nothing of an earlier connection belongs to this one
   reader.restart();
+  directReads_ = false;  // until a part shows how this camera sends them
+  lowWatermark_ = 1;
   Talvo::asio::connectHTTP(socket_, *buffer_, path, info, Talvo::asio::DEFAULT_CONNECT_TIMEOUT);
   const Clock::time_point deadline = Clock::now() + kMaxPartTime;
   checkAnswerStatus(deadline);
-  buffer_->consume(readStage(reader, deadline).consume);  // the answer head
+  buffer_->consume(readStage(reader, deadline, kReadChunk).consume);  // the answer head
 }
+
+bool VideoSource::receivePart(ServerPushReader& reader, const std::string& codec) {
+  const Clock::time_point partDeadline = Clock::now() + kMaxPartTime;
+  const ServerPushReader::Step head = readStage(reader, partDeadline, directReads_ ? kHeadReadChunk : kReadChunk);
+  const std::optional<size_t> length = ServerPushReader::announcedLength(bufferBytes(), head.consume);
+  buffer_->consume(head.consume);
+  if (length && directReads_ && *length <= kMaxDirectBody) {
+    if (const std::optional<bool> delivered = receiveAnnouncedBody(reader, *length, codec, partDeadline))
+      return *delivered;
+  }
+  const ServerPushReader::Step body = readStage(reader, partDeadline, kReadChunk);
+  directReads_ = length && *length > 0 && body.pieces.picture.size == *length &&
+                 body.consume == *length + ServerPushReader::kBodyTrailer;
+  bool delivered = false;
+  try {
+    delivered = deliverPart(body.pieces, codec);
+  } catch (...) {
+    buffer_->consume(body.consume);
+    throw;
+  }
+  buffer_->consume(body.consume);
+  return delivered;
+}
+
+std::optional<bool> VideoSource::receiveAnnouncedBody(ServerPushReader& reader, size_t length, const std::string& codec,
+                                                      Clock::time_point partDeadline) {
+  if (!factory_ || !handler_) return std::nullopt;
+  // The host buffer's key flag is chosen now, from the first bytes; a wrong guess costs a copy.
+  while (buffer_->size() < std::min(length, kKindBytes)) readSome(partDeadline, kHeadReadChunk);
+  const size_t received = std::min(buffer_->size(), length);
+  const bool key = codec != "Zelta" || zeltaFrameKind(bufferBytes(), received) != ZeltaFrameKind::WithoutTables;
+  HostFrame frame(factory_->AllocateCompressedBuffer(codec.c_str(), length, 0, key));
+  if (!frame) return std::nullopt;
+  uint8_t* body = frame->GetBuffer();
+  std::memcpy(body, bufferBytes(), received);
+  buffer_->consume(received);
+  for (size_t have = received; have < length;) {
+    setLowWatermark(std::min(length - have, kReadChunk));  // one wake-up for the rest of the picture
+    have += readSomeInto(boost::asio::buffer(body + have, length - have), partDeadline);
+  }
+  setLowWatermark(1);
+  while (buffer_->size() < ServerPushReader::kBodyTrailer) readSome(partDeadline, kHeadReadChunk);
+  const std::optional<PartPieces> pieces =
+      ServerPushReader::cutAnnouncedBody(body, length, bufferBytes(), buffer_->size());
+  if (!pieces) {  // the announced length is not the stream's: the scan cuts this part
+    putBack(body, length);
+    directReads_ = false;
+    return std::nullopt;
+  }
+  buffer_->consume(ServerPushReader::kBodyTrailer);
+  reader.bodyCutElsewhere();
+  if (pieces->picture.size != length) {  // audio follows the picture: it goes on as a copy
+    directReads_ = false;
+    return deliverPart(*pieces, codec);
+  }
+  return deliverPart(*pieces, codec, std::move(frame), key);
+}
+
+void VideoSource::putBack(const uint8_t* data, size_t size) {
+  const std::vector<uint8_t> rest(bufferBytes(), bufferBytes() + buffer_->size());
+  buffer_->consume(rest.size());
+  uint8_t* front = static_cast<uint8_t*>(buffer_->prepare(size + rest.size()).data());
+  std::memcpy(front, data, size);
+  if (!rest.empty()) std::memcpy(front + size, rest.data(), rest.size());
+  buffer_->commit(size + rest.size());
+}
+
+const uint8_t* VideoSource::bufferBytes() const { return static_cast<const uint8_t*>(buffer_->data().data()); }
 
 void VideoSource::checkAnswerStatus(Clock::time_point deadline) {
   const auto begin = [&] { return static_cast<const char*>(buffer_->data().data()); };
   while (Talvo::http::detail::headEnd(begin(), begin() + buffer_->size()) == 0) {
     if (buffer_->size() > kMaxAnswerHead)
       throw boost::system::system_error(boost::system::error_code(256, Talvo::get_talvo_category()));
-    readSome(deadline);
+    readSome(deadline, kReadChunk);
   }
   Talvo::http::HttpResponse response;
   if (Talvo::http::parseStatusLine(begin(), begin() + buffer_->size(), response) == 0)
@@ -368,52 +436,67 @@ void VideoSource::trimBuffer() {
   bufferCapacity_ = buffer_->capacity();
 }
 
-void VideoSource::readSome(Clock::time_point partDeadline) {
+void VideoSource::setLowWatermark(size_t bytes) {
+  if (bytes == lowWatermark_) return;
+  boost::system::error_code ignored;  // without it the socket only wakes the reader more often
+  socket_.set_option(boost::asio::socket_base::receive_low_watermark(static_cast<int>(bytes)), ignored);
+  lowWatermark_ = bytes;
+}
+
+void VideoSource::readSome(Clock::time_point partDeadline, size_t chunk) {
+  const size_t room = std::min(chunk, buffer_->max_size() - buffer_->size());
+  buffer_->commit(readSomeInto(buffer_->prepare(room), partDeadline));
+}
+
+size_t VideoSource::readSomeInto(boost::asio::mutable_buffer target, Clock::time_point partDeadline) {
   bool timedOut = false;
   bool guardDone = false;
   boost::asio::steady_timer guard(io_, std::min<Clock::time_point>(Clock::now() + silenceGuard(), partDeadline));
   guard.async_wait([&](const boost::system::error_code& error) {
     guardDone = true;
     if (error == boost::asio::error::operation_aborted) return;
-    timedOut = true;
     boost::system::error_code ignored;
+    if (lowWatermark_ > 1 && socket_.available(ignored) > 0) {
+      setLowWatermark(1);  // bytes came, fewer than the reader waits for: a slow link, no silence
+      return;
+    }
+    timedOut = true;
     socket_.close(ignored);  // ends the read
   });
   boost::system::error_code readError;
   size_t read = 0;
   bool readDone = false;
-  socket_.async_read_some(buffer_->prepare(std::min(kReadChunk, buffer_->max_size() - buffer_->size())),
-                          [&](const boost::system::error_code& error, size_t n) {
-                            readError = error;
-                            read = n;
-                            readDone = true;
-                            guard.cancel();
-                          });
+  socket_.async_read_some(target, [&](const boost::system::error_code& error, size_t n) {
+    readError = error;
+    read = n;
+    readDone = true;
+    guard.cancel();
+  });
   waitingForCamera_ = true;
   io_.restart();
   while (!readDone || !guardDone) io_.run_one();  // both handlers use this frame
   waitingForCamera_ = false;
-  buffer_->commit(read);
   if (timedOut) throw boost::system::system_error(boost::system::error_code(110, boost::system::system_category()));
   if (readError) throw boost::system::system_error(readError);
+  return read;
 }
 
-ServerPushReader::Step VideoSource::readStage(ServerPushReader& reader, Clock::time_point partDeadline) {
+ServerPushReader::Step VideoSource::readStage(ServerPushReader& reader, Clock::time_point partDeadline, size_t chunk) {
   assert(buffer_->max_size() >= ServerPushReader::kMaxPartSize && "a read must always find room");
   const auto feed = [&] { return reader.feed(static_cast<const uint8_t*>(buffer_->data().data()), buffer_->size()); };
   for (ServerPushReader::Step step = feed();; step = feed()) {
     if (step.status == ServerPushReader::Status::StageDone) return step;
     if (step.status == ServerPushReader::Status::TooLarge)
       throw boost::system::system_error(boost::asio::error::not_found, "part larger than the limit");
-    readSome(partDeadline);
+    readSome(partDeadline, chunk);
   }
 }
 
-bool VideoSource::deliverPart(const PartPieces& pieces, const std::string& codec) {
+bool VideoSource::deliverPart(const PartPieces& pieces, const std::string& codec, HostFrame filled, bool filledKey) {
   if (pieces.hasEvents)
     device_->processEventFrame(channel_,
                                std::string(reinterpret_cast<const char*>(pieces.events.data), pieces.events.size));
-  const bool delivered = !pieces.picture.empty() && sendVideoFrame(pieces.picture, codec);
+  const bool delivered = !pieces.picture.empty() && sendVideoFrame(pieces.picture, codec, std::move(filled), filledKey);
   if (!pieces.audio.empty()) device_->routeAudio(channel_, pieces.audio.data, pieces.audio.size);
   return delivered;
 }
@@ -423,31 +506,38 @@ void VideoSource::warnCollapsed(const char* key, const std::string& text) {
     NLOG(*this, 2, text);
 }
 
-bool VideoSource::sendVideoFrame(const ByteRange& picture, const std::string& codec) {
-  NUVLET_DCHECK_CALLED_ON(onWorkerThread());
-  assert(statistics_ && "grab creates the statistics before the first part");
+std::optional<bool> VideoSource::acceptPicture(const ByteRange& picture, const std::string& codec) {
   const PictureVerdict verdict = checkPicture(picture.data, picture.size, codec);
   if (verdict == PictureVerdict::Malformed) {
     warnCollapsed("malformed", " Skip incorrect frame");
     statistics_->onPartDropped();
-    return false;
+    return std::nullopt;
   }
   if (verdict == PictureVerdict::Invalid) {
     warnCollapsed("invalid", " Warning: invalid \"" + codec + "\" frame received.");
     statistics_->onPartDropped();
-    return false;
+    return std::nullopt;
   }
-  const bool key = verdict == PictureVerdict::Key;
-  if (!factory_) return false;
-  Talvo::MFF::ICompressedBuffer* buffer = factory_->AllocateCompressedBuffer(codec.c_str(), picture.size, 0, key);
-  if (!buffer) return false;
-  statistics_->onFrame(picture.size, key);
-  std::memcpy(buffer->GetBuffer(), picture.data, picture.size);
-  buffer->SetTimeStamp(Talvo::Utility::timeStamp());
-  if (handler_)
-    handler_->MultimediaFrame(contract(), buffer);
-  else
-    buffer->Destroy();
+  return verdict == PictureVerdict::Key;
+}
+
+bool VideoSource::sendVideoFrame(const ByteRange& picture, const std::string& codec, HostFrame filled, bool filledKey) {
+  NUVLET_DCHECK_CALLED_ON(onWorkerThread());
+  assert(statistics_ && "grab creates the statistics before the first part");
+  const std::optional<bool> key = acceptPicture(picture, codec);
+  if (!key || !factory_) return false;
+  HostFrame frame = std::move(filled);
+  const bool holdsPicture =
+      frame && filledKey == *key && frame->GetBuffer() == picture.data && frame->GetSize() == picture.size;
+  if (!holdsPicture) {
+    HostFrame copy(factory_->AllocateCompressedBuffer(codec.c_str(), picture.size, 0, *key));
+    if (!copy) return false;
+    std::memcpy(copy->GetBuffer(), picture.data, picture.size);  // before `frame`, which may hold it, goes
+    frame = std::move(copy);
+  }
+  statistics_->onFrame(picture.size, *key);
+  frame->SetTimeStamp(Talvo::Utility::timeStamp());
+  if (handler_) handler_->MultimediaFrame(contract(), frame.release());
   return true;
 }
 

@@ -3,7 +3,8 @@
 // reads it part by part (ServerPushReader cuts the parts), hands each accepted picture to the host
 // (PictureCheck decides), routes the audio blocks and event sections found in the stream to the
 // device, and sends the camera requests that the host's image settings become (VideoSettings
-// builds them).
+// builds them). When the camera announces each part's length and its parts hold nothing but the
+// picture, a body is read from the socket straight into the host's frame buffer.
 //
 // Threads: one worker per channel owns the socket, the private io_context, the statistics and
 // every camera request of the settings step; it runs one session (grab: Started ... Stopped)
@@ -131,18 +132,47 @@ class VideoSource : public Talvo::GDRV::IVideoSource, public Talvo::Utility::Sim
   // Reads until `reader` ends its current stage. Precondition: the buffer can grow to
   // ServerPushReader::kMaxPartSize bytes (the reader refuses a stage of that size, so a read always
   // finds room).
-  ServerPushReader::Step readStage(ServerPushReader& reader, Clock::time_point partDeadline);
-  // One read from the socket into the buffer under the silence guard and `partDeadline`.
-  // Throws boost::system::system_error (110 when a guard fires).
-  void readSome(Clock::time_point partDeadline);
+  // Reads of at most `chunk` bytes.
+  ServerPushReader::Step readStage(ServerPushReader& reader, Clock::time_point partDeadline, size_t chunk);
+  // One read of at most `chunk` bytes from the socket into the buffer.
+  void readSome(Clock::time_point partDeadline, size_t chunk);
+  // One read from the socket into `target` under the silence guard and `partDeadline`; returns
+  // the bytes read. Throws boost::system::system_error (110 when a guard fires).
+  size_t readSomeInto(boost::asio::mutable_buffer target, Clock::time_point partDeadline);
+  // Worker: the socket wakes the reader once `bytes` are there (or the stream ends).
+  void setLowWatermark(size_t bytes);
+  // Receives one part; returns true when its picture reached the host.
+  bool receivePart(ServerPushReader& reader, const std::string& codec);
+  // Reads the `length` bytes of body a part head announced straight into a host frame buffer
+  // and hands them on. Returns whether a picture reached the host; nothing when the body was
+  // not read that way (no host buffer, or the stream does not confirm the length: then its bytes
+  // are back in front of the receive buffer).
+  std::optional<bool> receiveAnnouncedBody(ServerPushReader& reader, size_t length, const std::string& codec,
+                                           Clock::time_point partDeadline);
+  // Puts `size` bytes in front of the receive buffer's bytes.
+  void putBack(const uint8_t* data, size_t size);
   // Reads the answer head; throws the status as an http error when it is no success.
   void checkAnswerStatus(Clock::time_point deadline);
   // Worker: a buffer with its normal capacity when a big part has grown it, keeping its bytes.
   void trimBuffer();
   void reportOutage(int code);
-  // Returns true when a picture reached the host.
-  bool deliverPart(const PartPieces& pieces, const std::string& codec);
-  bool sendVideoFrame(const ByteRange& picture, const std::string& codec);
+  // A host frame buffer the driver holds: destroyed unless handed on.
+  struct DestroyFrame {
+    void operator()(Talvo::MFF::ICompressedBuffer* buffer) const { buffer->Destroy(); }
+  };
+  using HostFrame = std::unique_ptr<Talvo::MFF::ICompressedBuffer, DestroyFrame>;
+
+  // Hands on what a part's body held; returns true when a picture reached the host. `filled`,
+  // allocated with the key flag `filledKey`, may hold the picture already (the body was read into
+  // it); it goes to the host as it is when it holds exactly the accepted picture.
+  bool deliverPart(const PartPieces& pieces, const std::string& codec, HostFrame filled = nullptr,
+                   bool filledKey = false);
+  bool sendVideoFrame(const ByteRange& picture, const std::string& codec, HostFrame filled, bool filledKey);
+  // Checks a picture: its key flag when the host may have it; nothing when it is dropped (logged
+  // and counted).
+  std::optional<bool> acceptPicture(const ByteRange& picture, const std::string& codec);
+  // The bytes received and not consumed yet.
+  const uint8_t* bufferBytes() const;
   void warnCollapsed(const char* key, const std::string& text);
   void sendSettingsRequest(Talvo::http::HttpSession& session, const std::string& path, int& result);
   std::string statisticsLine() const;
@@ -180,6 +210,10 @@ class VideoSource : public Talvo::GDRV::IVideoSource, public Talvo::Utility::Sim
   const std::string collapseKey_;
   Talvo::Utility::ThreadBinding workerThread_;  // bound while grab runs
   bool useCameraFps_ = false;
+  // Worker: whether the next announced body may go straight into a host buffer (the camera's
+  // last part held nothing but a picture of the length it announced).
+  bool directReads_ = false;
+  size_t lowWatermark_ = 1;  // the socket's SO_RCVLOWAT
   std::unique_ptr<FrameStatisticReporter> statistics_;
 };
 

@@ -34,6 +34,18 @@ std::string streamHead() {
          kBoundary;
 }
 std::string part(const std::string& body) { return "Content-Type: image/jpeg\r\n\r\n" + body + "\r\n" + kBoundary; }
+// A part whose head announces `length` bytes of body.
+std::string announcedPart(const std::string& body, size_t length) {
+  return "Content-Type: image/jpeg\r\nContent-Length: " + std::to_string(length) + "\r\n\r\n" + body + "\r\n" +
+         kBoundary;
+}
+std::string announcedPart(const std::string& body) { return announcedPart(body, body.size()); }
+// A picture far longer than a part head's read, whose first bytes tell key from delta; `fill`
+// tells pictures apart.
+std::string bigPicture(bool key, char fill) {
+  const std::string start = key ? kKeyPicture.substr(0, 13) : kDeltaPicture.substr(0, 8);
+  return start + "\xFF\xDA\x00\x02" + std::string(64 * 1024, fill) + "\xFF\xD9";
+}
 
 // A camera that plays `stream` on its server-push path and answers anything else (the device's
 // connection check) with a short good answer.
@@ -74,6 +86,36 @@ TEST_F(VideoTest, PicturesReachTheHostByteExactlyAndRefusedOnesAreLogged) {
   EXPECT_TRUE(
       logger.contains(" Init Zelta stream with url /control/faststream.jpg?stream=Zelta&iframerefresh=10&fps=20"));
   EXPECT_TRUE(failures().empty());
+}
+
+// Once a part showed that the camera announces true lengths, bodies are read straight into the
+// host's buffer: one allocation per picture. A length the stream does not confirm costs that
+// part a second buffer, and the next parts are cut by the scan until one confirms its length.
+TEST_F(VideoTest, AnnouncedBodiesGoStraightToTheHostAndWrongLengthsAreCaughtByTheScan) {
+  const std::vector<std::string> pictures = {bigPicture(true, 'a'), bigPicture(true, 'b'), bigPicture(false, 'c'),
+                                             bigPicture(true, 'd'), bigPicture(true, 'e'), bigPicture(false, 'f'),
+                                             bigPicture(true, 'g'), bigPicture(false, 'h')};
+  std::string stream = streamHead();
+  for (size_t n = 0; n < pictures.size(); ++n) {
+    size_t announced = pictures[n].size();
+    if (n == 3) announced += 40;  // the read runs into the next part
+    if (n == 5) announced -= 40;  // the trailer is not where the head says
+    stream += announcedPart(pictures[n], announced);
+  }
+  auto peer = streamPeer({RawPeer::send(stream), RawPeer::stall()});
+  makeDevice("VX-S10", peer->port());
+  ASSERT_TRUE(startVideo());
+  ASSERT_TRUE(handler.waitForFrames(pictures.size(), 10s));
+  const auto received = frames();
+  for (size_t n = 0; n < pictures.size(); ++n) {
+    EXPECT_EQ(std::string(received[n].bytes.begin(), received[n].bytes.end()), pictures[n]) << "picture " << n;
+    EXPECT_EQ(received[n].key, pictures[n][9] == '\xDB') << "picture " << n;
+  }
+  // The first part and those after a wrong length are scanned (one buffer each, the picture
+  // copied); the two wrong lengths were read straight first (one buffer more each).
+  EXPECT_EQ(factory.videoCount(), pictures.size() + 2);
+  EXPECT_TRUE(failures().empty());
+  EXPECT_EQ(streamRequests(*peer), 1u);
 }
 
 TEST_F(VideoTest, MjpegStreamsAskForFullPicturesThatAreAllKey) {
@@ -229,26 +271,39 @@ INSTANTIATE_TEST_SUITE_P(FromTheWorker, LifetimeTest,
                                            CallbackAction::DestroyFromFailed));
 
 // A slow link is no outage: the picture trickles in for longer than the silence guard, with
-// shorter gaps, and arrives.
-TEST_F(VideoTest, APictureSlowerThanTheSilenceGuardArrives) {
-  std::vector<RawPeer::Step> stream = {RawPeer::send(streamHead() + "Content-Type: image/jpeg\r\n\r\n")};
+// shorter gaps, and arrives; also when its announced body is read straight into the host's
+// buffer (after a first part that shows the camera's lengths are true).
+class SlowLinkTest : public VideoTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(SlowLinkTest, APictureSlowerThanTheSilenceGuardArrives) {
+  const bool announced = GetParam();
+  const std::string picture = bigPicture(true, 's');
+  std::string start = streamHead();
+  if (announced)
+    start += announcedPart(bigPicture(true, 'f')) +
+             "Content-Type: image/jpeg\r\nContent-Length: " + std::to_string(picture.size()) + "\r\n\r\n";
+  else
+    start += "Content-Type: image/jpeg\r\n\r\n";
+  std::vector<RawPeer::Step> stream = {RawPeer::send(start)};
   const size_t pieces = 5;
   for (size_t n = 0; n < pieces; ++n) {
-    const size_t begin = n * kKeyPicture.size() / pieces, end = (n + 1) * kKeyPicture.size() / pieces;
+    const size_t begin = n * picture.size() / pieces, end = (n + 1) * picture.size() / pieces;
     stream.push_back(RawPeer::pause(1400ms));
-    stream.push_back(RawPeer::send(kKeyPicture.substr(begin, end - begin)));
+    stream.push_back(RawPeer::send(picture.substr(begin, end - begin)));
   }
   stream.push_back(RawPeer::send("\r\n" + kBoundary));
   stream.push_back(RawPeer::stall());
   auto peer = streamPeer(stream);
   makeDevice("VX-S10", peer->port());
   ASSERT_TRUE(startVideo());
-  ASSERT_TRUE(handler.waitForFrames(1, 20s)) << logger.dump();
+  ASSERT_TRUE(handler.waitForFrames(announced ? 2 : 1, 20s)) << logger.dump();
   const auto received = frames();
-  EXPECT_EQ(std::string(received[0].bytes.begin(), received[0].bytes.end()), kKeyPicture);
+  EXPECT_EQ(std::string(received.back().bytes.begin(), received.back().bytes.end()), picture);
   EXPECT_TRUE(failures().empty());
   EXPECT_EQ(streamRequests(*peer), 1u) << "one stream, never broken";
 }
+
+INSTANTIATE_TEST_SUITE_P(ScannedOrAnnounced, SlowLinkTest, ::testing::Bool());
 
 // One big part does not leave its memory with the channel.
 TEST_F(VideoTest, TheBufferGivesBackTheMemoryOfABigPart) {
