@@ -24,7 +24,15 @@ float celsiusToUnit(double celsius, int unit) {
 
 // Plain pointer loops, so that the compiler vectorises them; built twice, for AVX2 (four doubles
 // per instruction) and for the baseline x86-64, the loader picking the one the processor runs.
-#if defined(__x86_64__) && !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
+// Not under a sanitizer: the loader runs the picking code before the sanitizer's runtime is up.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+#define ZELTA_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer)
+#define ZELTA_SANITIZED 1
+#endif
+#endif
+#if defined(__x86_64__) && !defined(ZELTA_SANITIZED)
 #define ZELTA_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define ZELTA_VECTOR_CLONES
