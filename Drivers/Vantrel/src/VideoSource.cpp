@@ -41,11 +41,12 @@ const size_t kReadChunk = 256 * 1024;
 // While bodies go straight to the host, reads into the receive buffer take little more than a
 // trailer and a part head, so that the next body is left in the socket.
 const size_t kHeadReadChunk = 4 * 1024;
+// The first bytes of a picture that tell a key picture from a delta picture, as a rule. Shorter
+// bodies are copied: that costs next to nothing.
+const size_t kKindBytes = 1024;
 // Bodies up to this size may go straight to the host (a wrong length puts the body back in
 // front of the receive buffer, which must then still have room).
 const size_t kMaxDirectBody = ServerPushReader::kMaxPartSize / 2;
-// The first bytes of a picture that tell a key picture from a delta picture, as a rule.
-const size_t kKindBytes = 1024;
 // The answer head of the stream is short; more without its end is no camera's answer.
 const size_t kMaxAnswerHead = 16 * 1024;
 // A per-part warning is written once for this many of its kind.
@@ -345,7 +346,7 @@ bool VideoSource::receivePart(ServerPushReader& reader, const std::string& codec
   const ServerPushReader::Step head = readStage(reader, partDeadline, directReads_ ? kHeadReadChunk : kReadChunk);
   const std::optional<size_t> length = ServerPushReader::announcedLength(bufferBytes(), head.consume);
   buffer_->consume(head.consume);
-  if (length && directReads_ && *length <= kMaxDirectBody) {
+  if (length && directReads_ && *length >= kKindBytes && *length <= kMaxDirectBody) {
     if (const std::optional<bool> delivered = receiveAnnouncedBody(reader, *length, codec, partDeadline))
       return *delivered;
   }
