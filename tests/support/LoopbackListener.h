@@ -19,7 +19,7 @@ class LoopbackListener {
 
   int listenFd() const { return listenFd_; }
   std::uint16_t port() const { return port_; }
-  // The read end of the wake pipe: readable once wake() was called.
+  // The read end of the wake pipe: readable once stop() was called.
   int wakeFd() const { return wakeFds_[0]; }
 
   // Runs `peer` on the peer's thread.

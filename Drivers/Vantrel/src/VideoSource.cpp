@@ -484,7 +484,7 @@ size_t VideoSource::readSomeInto(boost::asio::mutable_buffer target, Clock::time
 
 ServerPushReader::Step VideoSource::readStage(ServerPushReader& reader, Clock::time_point partDeadline, size_t chunk) {
   assert(buffer_->max_size() >= ServerPushReader::kMaxPartSize && "a read must always find room");
-  const auto feed = [&] { return reader.feed(static_cast<const uint8_t*>(buffer_->data().data()), buffer_->size()); };
+  const auto feed = [&] { return reader.feed(bufferBytes(), buffer_->size()); };
   for (ServerPushReader::Step step = feed();; step = feed()) {
     if (step.status == ServerPushReader::Status::StageDone) return step;
     if (step.status == ServerPushReader::Status::TooLarge)

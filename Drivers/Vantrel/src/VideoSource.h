@@ -129,10 +129,9 @@ class VideoSource : public Talvo::GDRV::IVideoSource, public Talvo::Utility::Sim
   void grabFrame(const std::string& codec);
   void init(ServerPushReader& reader);
   std::string streamPath(const std::string& codec) const;
-  // Reads until `reader` ends its current stage. Precondition: the buffer can grow to
-  // ServerPushReader::kMaxPartSize bytes (the reader refuses a stage of that size, so a read always
-  // finds room).
-  // Reads of at most `chunk` bytes.
+  // Reads until `reader` ends its current stage, at most `chunk` bytes a read. Precondition: the
+  // buffer can grow to ServerPushReader::kMaxPartSize bytes (the reader refuses a stage of that
+  // size, so a read always finds room).
   ServerPushReader::Step readStage(ServerPushReader& reader, Clock::time_point partDeadline, size_t chunk);
   // One read of at most `chunk` bytes from the socket into the buffer.
   void readSome(Clock::time_point partDeadline, size_t chunk);
