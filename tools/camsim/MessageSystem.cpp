@@ -40,6 +40,31 @@ std::string withField(const std::string& definition, const std::string& key, con
   return definition.substr(0, at) + marker + value + (end == std::string::npos ? "" : definition.substr(end));
 }
 
+// The commands of the rules in a box's message table whose event is `evt` with `key` equal to
+// `keyValue` (and, when given, "Value" equal to `value`). A table of another shape has none.
+bool textIs(const nlohmann::json& object, const char* key, const std::string& text) {
+  const auto found = object.find(key);
+  return found != object.end() && found->is_string() && found->get<std::string>() == text;
+}
+
+template <class Key>
+std::vector<nlohmann::json> matchingCommands(const std::string& table, const char* evt, const char* key,
+                                             const Key& keyValue, std::optional<int> value = std::nullopt) {
+  std::vector<nlohmann::json> commands;
+  const nlohmann::json config = nlohmann::json::parse(table, nullptr, false);
+  if (!config.is_object() || !config.contains("STM") || !config["STM"].is_object()) return commands;
+  const auto rules = config["STM"].find("Rules");
+  if (rules == config["STM"].end() || !rules->is_array()) return commands;
+  for (const auto& rule : *rules) {
+    if (!rule.is_object() || !rule.contains("Event") || !rule.contains("Cmd")) continue;
+    const auto& event = rule["Event"];
+    if (!event.is_object() || !textIs(event, "Evt", evt) || !event.contains(key) || event[key] != keyValue) continue;
+    if (value && (!event.contains("Value") || event["Value"] != *value)) continue;
+    if (rule["Cmd"].is_object()) commands.push_back(rule["Cmd"]);
+  }
+  return commands;
+}
+
 std::int64_t nowSeconds() {
   return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
@@ -243,10 +268,12 @@ bool MessageSystem::setBoardInput(const std::string& board, int input, bool on) 
   const auto found = boards_.find(board);
   if (found == boards_.end() || input < 0 || static_cast<size_t>(input) >= found->second.inputs.size()) return false;
   found->second.inputs[input] = on;
-  if (found->second.inputPins.empty() && boxConfigs_.count(board)) {
-    // A configured box: its state machine sends the edge message.
-    const std::string input1 = board + "_i" + std::to_string(input + 1);
-    heldMessages_[input1] = input1 + (on ? "_H" : "_L");
+  const auto config = boxConfigs_.find(board);
+  if (found->second.inputPins.empty() && config != boxConfigs_.end()) {
+    // A configured box: its state machine sends what its rule for this edge says, if any.
+    for (const auto& command : matchingCommands(config->second, "evtInputChanged", "Input", input, on ? 1 : 0))
+      if (textIs(command, "Cmd", "cmdSendMessage") && command.contains("Message") && command["Message"].is_string())
+        heldMessages_[board + "_i" + std::to_string(input + 1)] = command["Message"].get<std::string>();
   }
   return true;
 }
@@ -275,18 +302,24 @@ bool MessageSystem::triggerSignalOut(const std::string& name) {
 
 bool MessageSystem::receiveMessage(const std::string& name) {
   std::lock_guard<std::mutex> lock(mutex_);
+  bool taken = false;
   for (auto& board : boards_) {
-    if (!board.second.inputPins.empty() || boxConfigs_.count(board.first) == 0)
-      continue;  // unconfigured boxes ignore it
-    for (size_t i = 0; i < board.second.outputs.size(); ++i) {
-      const std::string output = board.first + "_o" + std::to_string(i + 1);
-      if (name == output + "_on" || name == output + "_off") {
-        board.second.outputs[i] = name == output + "_on";
-        return true;
-      }
+    const auto config = boxConfigs_.find(board.first);
+    if (!board.second.inputPins.empty() || config == boxConfigs_.end()) continue;  // unconfigured boxes ignore it
+    // The box's state machine switches what its rules for this message say.
+    for (const auto& command : matchingCommands(config->second, "evtMessageReceived", "Message", name)) {
+      if (!textIs(command, "Cmd", "cmdSetOutputV2") && !textIs(command, "Cmd", "cmdSetOutputTimedV2")) continue;
+      const auto output = command.find("Output");
+      const auto value = command.find("Value");
+      if (output == command.end() || value == command.end() || !output->is_number_unsigned() || !value->is_number())
+        continue;
+      const auto pin = output->get<std::size_t>();
+      if (pin >= board.second.outputs.size()) continue;
+      board.second.outputs[pin] = value->get<double>() != 0;  // a timed "on" stays on here
+      taken = true;
     }
   }
-  return false;
+  return taken;
 }
 
 std::vector<std::string> MessageSystem::activeBoardEvents() const {

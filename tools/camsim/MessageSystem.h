@@ -58,8 +58,9 @@ class MessageSystem {
   bool setBoardInput(const std::string& board, int input, bool on);
   // Fires signal-output profile `name` (switches its pin); false when there is none.
   bool triggerSignalOut(const std::string& name);
-  // A message sent to the camera ("<serial>_o1_on" switches a box's output); false when no box
-  // takes it.
+  // A message sent to the camera: a configured box switches the outputs its message table's
+  // rules name for it ("evtMessageReceived" -> "cmdSetOutputV2"/"cmdSetOutputTimedV2"); false
+  // when no rule takes it. An input edge of a box sends the message its "evtInputChanged" rule names.
   bool receiveMessage(const std::string& name);
   // The active board events, and whether the stream carries an event section for them at all
   // (some board event profile is defined).

@@ -113,8 +113,11 @@ ThermalSettingsParse parseThermalSettings(const Target& target, ThermalSettings 
       const auto celsius = parseCelsius(item.value);
       if (!celsius) return {std::nullopt, item.name + " must be a temperature from -273.15 to 380"};
       (item.name == "tin" ? settings.tin : settings.tou) = *celsius;
+    } else if (item.name == "tit") {
+      if (item.value.find_first_of("\r\n") != std::string::npos) return {std::nullopt, "tit must be one line"};
+      settings.tit = item.value.empty() ? std::nullopt : std::optional<std::string>(item.value);
     } else {
-      return {std::nullopt, "celsius, hot, sensors, compressed, blocks, tin or tou expected"};
+      return {std::nullopt, "celsius, hot, sensors, compressed, blocks, tin, tou or tit expected"};
     }
   }
   return {settings, ""};
@@ -130,6 +133,7 @@ std::string thermalSettingsJson(const ThermalSettings& settings) {
   }
   if (settings.tin) answer["tin"] = *settings.tin;
   if (settings.tou) answer["tou"] = *settings.tou;
+  if (settings.tit) answer["tit"] = *settings.tit;
   return answer.dump() + "\n";
 }
 
@@ -141,7 +145,7 @@ std::string deviceTemperatureText(const ThermalSettings& settings, const std::st
     return text.str();
   };
   const std::pair<std::string, std::optional<std::string>> variables[] = {
-      {"$(FPR.TIT)", std::to_string(nowSeconds)},
+      {"$(FPR.TIT)", settings.tit ? *settings.tit : std::to_string(nowSeconds)},
       {"$(SEN.TIN.CELSIUS)", settings.tin ? std::optional<std::string>(number(*settings.tin)) : std::nullopt},
       {"$(SEN.TOU.CELSIUS)", settings.tou ? std::optional<std::string>(number(*settings.tou)) : std::nullopt},
   };

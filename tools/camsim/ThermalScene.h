@@ -30,6 +30,8 @@ struct ThermalSettings {
   // The device temperatures the camera reports (TIN, TOU lines of getText); none: no line.
   std::optional<double> tin = 35.0;
   std::optional<double> tou = 25.0;
+  // The camera time of getText ("TIT") as written; none: the current time in seconds.
+  std::optional<std::string> tit;
 };
 
 struct ThermalSettingsParse {
@@ -38,7 +40,8 @@ struct ThermalSettingsParse {
 };
 
 // Reads celsius=, hot=t,x,y,w,h, sensors=, compressed=, blocks= over the current settings, and
-// the device temperatures tin=, tou= as a pair: a query naming one of them drops the other.
+// the device temperatures tin=, tou= as a pair: a query naming one of them drops the other; tit=
+// fixes the camera time of getText (empty: the current time again).
 ThermalSettingsParse parseThermalSettings(const Target& target, ThermalSettings current);
 std::string thermalSettingsJson(const ThermalSettings& settings);
 

@@ -70,15 +70,47 @@ void BaseDetection::Destroy() {
 void BaseDetection::Start() {
   auto self = shared_from_this();
   holder_.start([self] {
-    self->profilesReady_ = false;
     self->device().enableArming();
-    self->checkAndCreateEventProfiles(false);
+    self->enqueueStep(Step::Provision);
   });
 }
 
 void BaseDetection::Stop() {
   auto self = shared_from_this();
-  holder_.stop([self](Holder) { self->cleanupCreatedProfiles(); });
+  holder_.stop([self](Holder) {
+    self->cancelPreparation();
+    self->enqueueStep(Step::Cleanup);
+  });
+}
+
+void BaseDetection::enqueueStep(Step step) {
+  if (step == Step::Cleanup && stepRunning_)
+    NLOG(log(), 0, " Clearing profiles for '" << name_ << "' is postponed until working creating is fully finished");
+  steps_.push_back(step);
+  if (!stepRunning_) runNextStep();
+}
+
+void BaseDetection::runNextStep() {
+  if (steps_.empty()) {
+    // Idle again: the settings that waited go out now, in the order they came.
+    for (; deferredSettings_ > 0 && !stepRunning_ && steps_.empty(); --deferredSettings_) applyPendingSet();
+    return;
+  }
+  const Step step = steps_.front();
+  steps_.pop_front();
+  stepRunning_ = true;
+  auto self = shared_from_this();
+  if (step == Step::Cleanup)
+    cleanupCreatedProfiles();
+  else if (step == Step::Recheck)
+    checkAndCreateEventProfiles(true);
+  else
+    prepareRun([self] { self->checkAndCreateEventProfiles(false); });
+}
+
+void BaseDetection::stepFinished() {
+  stepRunning_ = false;
+  runNextStep();
 }
 
 std::string BaseDetection::getDetectorName() const {
@@ -97,9 +129,9 @@ std::shared_ptr<Talvo::Utility::AsyncMultiRequest> BaseDetection::makeBatch() {
 }
 
 void BaseDetection::checkAndCreateEventProfiles(bool again) {
-  checking_ = true;
   const std::string before = name_;
   if (!again) {
+    profilesReady_ = false;
     baselineTaken_ = false;
     lastChange_ = 0;
     if (name_.empty()) name_ = kDefaultName;
@@ -111,7 +143,7 @@ void BaseDetection::checkAndCreateEventProfiles(bool again) {
   NLOG(log(), 0, " Checking profiles" << (name_ != before ? ", after change from '" + before + "'" : std::string()));
   const Batch batch = makeBatch();
   if (!batch) {
-    checking_ = false;
+    stepFinished();
     return;
   }
   const std::string type = eventType();
@@ -127,8 +159,7 @@ void BaseDetection::checkAndCreateEventProfiles(bool again) {
          " Checking profiles for '" << self->name_ << "' is finished with result "
                                     << Talvo::Utility::translateSystemError(error));
     self->profilesReady_ = true;
-    self->checking_ = false;
-    if (self->cleanupPending_) self->cleanupCreatedProfiles();
+    self->stepFinished();
   });
 }
 
@@ -217,12 +248,6 @@ void BaseDetection::handleReadAction(const Batch& batch, const std::string& slot
 }
 
 void BaseDetection::cleanupCreatedProfiles() {
-  if (checking_) {
-    cleanupPending_ = true;
-    NLOG(log(), 0, " Clearing profiles for '" << name_ << "' is postponed until working creating is fully finished");
-    return;
-  }
-  cleanupPending_ = false;
   profilesReady_ = false;
   NLOG(log(), 0, " Clearing profiles for '" << name_ << "'");
   const Batch batch = makeBatch();
@@ -244,11 +269,13 @@ void BaseDetection::cleanupCreatedProfiles() {
   }
   eventProfileCreated_ = false;
   device_->detectorManager().unregisterDetector(*this);
+  // An event begun is ended before the host hears Stopped: it would keep an alarm open forever.
   boost::system::error_code ignored;
   endTimer_.cancel(ignored);
-  endArmed_ = false;
+  endEvent();
   if (!batch) {
     holder_.reportStopped();
+    stepFinished();
     return;
   }
   auto self = shared_from_this();
@@ -257,6 +284,7 @@ void BaseDetection::cleanupCreatedProfiles() {
          " Clearing profiles for '" << self->name_ << "' is finished with result "
                                     << Talvo::Utility::translateSystemError(error));
     self->holder_.reportStopped();
+    self->stepFinished();
   });
 }
 
@@ -299,15 +327,25 @@ void BaseDetection::endEvent() {
 
 // A camera that was away may have been reset: check again and create what is missing.
 void BaseDetection::onCameraBack() {
-  if (!holder_.isActive() || checking_ || !profilesReady_) return;
+  if (!holder_.isActive() || stepRunning_ || !steps_.empty() || !profilesReady_) return;
   NLOG(log(), 1, " Camera answers again: checking profiles of '" << name_ << "'");
-  checkAndCreateEventProfiles(true);
+  enqueueStep(Step::Recheck);
 }
 
 void BaseDetection::ApplySettings(Talvo::IAsyncActionHandler* handler) {
   SimpleAdjuster::ApplySettings(handler);
   auto self = shared_from_this();
-  boost::asio::post(device_->ioContext(), [self] { self->applyPendingSet(); });
+  boost::asio::post(device_->ioContext(), [self] { self->applyOrDefer(); });
+}
+
+// Settings for a profile still being made would reach the camera before it, and the create
+// request would replace them: they wait for the run, and their code is the camera's answer.
+void BaseDetection::applyOrDefer() {
+  if (holder_.isActive() && (stepRunning_ || !steps_.empty())) {
+    ++deferredSettings_;
+    return;
+  }
+  applyPendingSet();
 }
 
 void BaseDetection::applyPendingSet() {

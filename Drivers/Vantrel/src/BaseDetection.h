@@ -11,9 +11,14 @@
 // Threads: Start, Stop, Destroy, SetValue, ApplySettings and the visual setters on host threads;
 // everything else (provisioning, manager calls, settings, the end timer) on the device's
 // connection thread. The handler holder tells late steps that the detector was stopped.
+// The detector's runs on the camera (provisioning, a re-check, the cleanup after Stop) go one at
+// a time in call order, so that a Start right after a Stop finds the camera as the cleanup left
+// it; settings applied while a run is under way wait until it is finished.
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -67,6 +72,10 @@ class BaseDetection : public Talvo::Utility::VideoAnalyticsBase,
   virtual std::string sensorParameters() = 0;
   // Connection thread: sends `set` to the camera and ends with `done`.
   virtual void applySettings(const Talvo::Utility::ParamsMap& set, Talvo::Utility::ActionCompletion done) = 0;
+  // Connection thread: what a run asks the camera before its profiles are checked; `then` goes
+  // on with the run (exactly once). cancelPreparation ends such a question early (Stop).
+  virtual void prepareRun(std::function<void()> then) { then(); }
+  virtual void cancelPreparation() {}
 
   Device& device() const { return *device_; }
   uint32_t channel() const { return channel_; }
@@ -79,6 +88,12 @@ class BaseDetection : public Talvo::Utility::VideoAnalyticsBase,
  private:
   using Batch = std::shared_ptr<Talvo::Utility::AsyncMultiRequest>;
   using Holder = Talvo::Utility::HandlerHolderVideoAnalytic;
+  enum class Step { Provision, Recheck, Cleanup };
+
+  // Connection thread: runs `step` after those queued; stepFinished runs the next.
+  void enqueueStep(Step step);
+  void runNextStep();
+  void stepFinished();
 
   // Connection thread. `again`: a re-check of a running detector (its name and what it created
   // so far stay).
@@ -93,6 +108,7 @@ class BaseDetection : public Talvo::Utility::VideoAnalyticsBase,
   void addSet(const Batch& batch, const std::string& uri);
   // Removes what this detector created; Stopped goes to the host when the camera answered.
   void cleanupCreatedProfiles();
+  void applyOrDefer();
   void applyPendingSet();
   void endEvent();
   void rebuildLogger();
@@ -111,8 +127,9 @@ class BaseDetection : public Talvo::Utility::VideoAnalyticsBase,
   bool messageProfileCreated_ = false;
   std::string actionSlot_;  // the group this detector created
   bool profilesReady_ = false;
-  bool checking_ = false;
-  bool cleanupPending_ = false;
+  std::deque<Step> steps_;
+  bool stepRunning_ = false;
+  size_t deferredSettings_ = 0;  // ApplySettings calls waiting for the running step
   boost::asio::deadline_timer endTimer_;
   bool endArmed_ = false;
   uint64_t eventTime_ = 0;   // camera time of the last begin, ms

@@ -39,6 +39,7 @@ bool DetectorMngr::onConnectionThread(const char* function) const {
 
 std::string DetectorMngr::registerDetector(PolledDetector& detector) {
   if (!onConnectionThread("registerDetector")) return detector.detectorName();
+  if (detectors_.count(&detector)) return detector.detectorName();  // registered once, named once
   const std::string name = selectDetectorName(detector.detectorName());
   NLOG(logger(), 0, " Add detector: " << name);
   if (detectors_.insert(&detector).second && detectors_.size() == 1) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
 
 #include "AudioDestination.h"
 #include "AudioSource.h"
@@ -31,6 +32,13 @@ namespace {
 const char* const kArmingRequest = "/control/control?set&section=eventcontrol&edactiv=enable";
 const char* const kLensQuery = "/control/control?read&section=imagecontrol&camera";
 const int kRequestTimeoutSeconds = 30;
+
+bool bothLensesIn(const boost::system::error_code& error, const Talvo::http::Body& body,
+                  const Talvo::http::HttpResponse& response, const Talvo::LoggerOwner& logger) {
+  if (!isDeviceResponseOk(error, body, response, logger, "sending settings", "operator()")) return false;
+  static const char kBoth[] = "camera=both";
+  return std::search(body.begin(), body.end(), kBoth, kBoth + sizeof(kBoth) - 1) != body.end();
+}
 }  // namespace
 
 Device::Device(Talvo::GDRV::IDeviceHandler* handler, const ModelEntry& model, const std::string& modelName,
@@ -188,17 +196,29 @@ bool Device::isBothLensDisplayed() {
     Talvo::http::asyncGetEx(
         info, kLensQuery, context, kRequestTimeoutSeconds,
         [&](const boost::system::error_code& error, const Talvo::http::Body& body,
-            const Talvo::http::HttpResponse& response) {
-          if (!isDeviceResponseOk(error, body, response, logger, "sending settings", "operator()")) return;
-          static const char kBoth[] = "camera=both";
-          both = std::search(body.begin(), body.end(), kBoth, kBoth + sizeof(kBoth) - 1) != body.end();
-        },
+            const Talvo::http::HttpResponse& response) { both = bothLensesIn(error, body, response, logger); },
         operation, rawLogger());
     context.run();
     return both;
   } catch (const std::exception& e) {
     NLOG(logger, 3, " Lens query failed: " << e.what());
     return false;
+  }
+}
+
+void Device::queryBothLensDisplayed(Talvo::http::AsyncOperationPtr& operation, std::function<void(bool)> done) {
+  const Talvo::LoggerOwner logger = deviceLogger();
+  try {
+    Talvo::http::asyncGetEx(
+        connectionInfo(), kLensQuery, ioContext(), kRequestTimeoutSeconds,
+        [done, logger](const boost::system::error_code& error, const Talvo::http::Body& body,
+                       const Talvo::http::HttpResponse& response) {
+          done(bothLensesIn(error, body, response, logger));
+        },
+        operation, rawLogger());
+  } catch (const std::exception& e) {
+    NLOG(logger, 3, " Lens query failed: " << e.what());
+    boost::asio::post(ioContext(), [done] { done(false); });
   }
 }
 

@@ -61,6 +61,9 @@ class Device : public Talvo::Utility::Device<boost::shared_ptr<DeviceData>, Talv
   void enableArming();
   // Blocking: true when the camera shows both lenses. Any thread but the connection thread.
   bool isBothLensDisplayed();
+  // The same question without blocking: `done` gets the answer on the connection thread (false
+  // when the camera cannot tell or the request was cancelled through `operation`).
+  void queryBothLensDisplayed(Talvo::http::AsyncOperationPtr& operation, std::function<void(bool)> done);
 
   // Audio routing for the video workers. The map lock is held only for the lookup.
   void routeAudio(uint32_t channel, const uint8_t* data, size_t size);

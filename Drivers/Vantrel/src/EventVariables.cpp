@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include <nlohmann/json.hpp>
+#include "CameraJson.h"
 
 namespace Vantrel {
 
@@ -15,12 +15,16 @@ struct TreeError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// A record's member as text; a missing member (or a record that is no object) is a tree error.
+// A record's member as text: a text as it is, a whole number in decimal. A missing member, a
+// record that is no object or a member of another kind is a tree error (the camera's value is
+// never written out: it may nest deeper than a writer can go).
 std::string memberText(const nlohmann::json& record, const char* name) {
   if (!record.is_object()) throw TreeError("a record is not an object");
   const auto value = record.find(name);
   if (value == record.end()) throw TreeError(std::string("no such node (") + name + ")");
-  return value->is_string() ? value->get<std::string>() : value->dump();
+  if (value->is_string()) return value->get<std::string>();
+  if (value->is_number_unsigned()) return std::to_string(value->get<uint64_t>());
+  throw TreeError(std::string("node (") + name + ") is neither a text nor a whole number");
 }
 
 // Whole-string unsigned decimal; std::invalid_argument or std::out_of_range otherwise.
@@ -45,12 +49,14 @@ void readRecord(const nlohmann::json& record, EventVariables& out) {
 
 void parseEventVariables(const Talvo::LoggerOwner& logger, const std::string& body, EventVariables& out) {
   try {
-    const nlohmann::json root = nlohmann::json::parse(body);
+    const nlohmann::json root = parseCameraJson(body);
     if (!root.is_array() && !root.is_object()) throw TreeError("the root holds no records");
     for (const auto& record : root) readRecord(record, out);
   } catch (const nlohmann::json::exception& e) {
     NLOG(logger, 3, " Can not get tree from JSON: " << e.what());
   } catch (const TreeError& e) {
+    NLOG(logger, 3, " Can not get tree from JSON: " << e.what());
+  } catch (const CameraJsonTooDeep& e) {
     NLOG(logger, 3, " Can not get tree from JSON: " << e.what());
   } catch (const std::logic_error& e) {
     NLOG(logger, 3, " JSON parameters is bad: " << e.what() << ", data=" << Talvo::prepareBuffer("\t\t", body));

@@ -16,6 +16,7 @@ namespace Vantrel {
 namespace {
 
 const int32_t kOutOfLimits = 6;
+const int32_t kNotRunning = 12;
 const int32_t kNoAnswer = 256;
 const uint64_t kMismatchLogInterval = 30000;  // ms
 
@@ -75,7 +76,9 @@ void IODevice::Stop() {
     std::lock_guard<std::mutex> lock(mutex_);
     timerIdle_ = true;
     stopping_ = true;
-    boost::asio::post(io_, [this] { timer_.cancel(); });
+    // Only a running worker may take the cancel: queued without one, it would run first on the
+    // next Start and cancel the poll that Start arms.
+    if (worker_.joinable()) boost::asio::post(io_, [this] { timer_.cancel(); });
     if (poll_) poll_->cancel();  // a poll in progress ends at once
     if (worker_.get_id() == std::this_thread::get_id()) {
       NLOG(*this, 3,
@@ -86,9 +89,8 @@ void IODevice::Stop() {
     }
     finished = std::move(worker_);
   }
-  if (!finished.joinable()) return;  // not started: no Stopped either
-  finished.join();
-  Talvo::Utility::reportStop(handler_, contract());
+  if (finished.joinable()) finished.join();
+  Talvo::Utility::reportStop(handler_, contract());  // also when it was not running
 }
 
 void IODevice::Destroy() {
@@ -108,7 +110,16 @@ void IODevice::Destroy() {
 }
 
 void IODevice::SetOutput(Talvo::GDRV::IDigitalOutputHandler* handler, int32_t output, bool active) {
-  boost::asio::post(io_, [this, handler, output, active] { switchOutput(handler, output, active); });
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // A running worker takes the switch before it can end (Stop needs this lock first).
+    if (worker_.joinable() && !stopping_) {
+      boost::asio::post(io_, [this, handler, output, active] { switchOutput(handler, output, active); });
+      return;
+    }
+  }
+  // No worker would ever run it (not started, stopped, or about to be destroyed): answered now.
+  if (handler) handler->OutputChanged(contract(), kNotRunning);
 }
 
 // ---- Worker thread ----

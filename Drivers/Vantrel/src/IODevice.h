@@ -6,7 +6,7 @@
 // Threads: Start, Stop, SetOutput and Destroy on any host thread, also from the handler's calls
 // (on the worker, Stop does not wait for the worker and Destroy deletes the channel when the
 // worker ends). The handler is called on the worker, Stopped on the process-wide service; none
-// after Stopped.
+// after Stopped. Every Stop is answered with Stopped, also on a channel that was not running.
 #pragma once
 
 #include <atomic>
@@ -46,7 +46,7 @@ class IODevice : public Talvo::GDRV::IIODevice, public Talvo::LoggerOwner {
   void Stop() override;
   // Switches output `output` (the camera has one signal output: any index below the model's
   // output count switches it); the result goes to `handler` from the worker, 6 for an index
-  // outside the output count.
+  // outside the output count; 12 at once (on the caller's thread) while the channel is not running.
   void SetOutput(Talvo::GDRV::IDigitalOutputHandler* handler, int32_t output, bool active) override;
 
   static constexpr std::chrono::milliseconds kPollPeriod{500};

@@ -84,9 +84,13 @@ void IODeviceProfileBased::Start() {
 // The flag changes at once, so that a Start right after it starts again; the board leaves the
 // manager on the connection thread, after any step queued before.
 void IODeviceProfileBased::Stop() {
-  int running = 1;
-  if (!started_.compare_exchange_strong(running, 0)) return;
   auto self = shared_from_this();
+  int running = 1;
+  if (!started_.compare_exchange_strong(running, 0)) {
+    // Not running: the host still hears Stopped, after the steps queued before.
+    boost::asio::post(device_->ioContext(), [self] { Talvo::Utility::reportStop(self->handler_, self->contract()); });
+    return;
+  }
   boost::asio::post(device_->ioContext(), [self] {
     self->manager().unregisterBoard(self.get());
     std::vector<HeldOutput> held;

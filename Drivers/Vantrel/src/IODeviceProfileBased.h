@@ -8,7 +8,8 @@
 // Ownership: the host owns the channel until Destroy; every asynchronous step holds a shared
 // reference. Threads: Start, Stop, SetOutput and Destroy on host threads; everything else on the
 // device's connection thread, where the host is called too (Stopped on the process-wide
-// service). Nothing reaches the host after Stopped but the answers to SetOutput calls.
+// service). Nothing reaches the host after Stopped but the answers to SetOutput calls. Every
+// Stop is answered with Stopped, also on a channel that was not running.
 #pragma once
 
 #include <atomic>

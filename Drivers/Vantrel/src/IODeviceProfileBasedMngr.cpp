@@ -6,6 +6,7 @@
 #include <boost/asio/post.hpp>
 #include <nlohmann/json.hpp>
 
+#include "CameraJson.h"
 #include "Device.h"
 #include "EventSection.h"
 #include "ProfileAnswers.h"
@@ -133,16 +134,20 @@ void IODeviceProfileBasedMngr::getBoardDesc(std::function<void()> done) {
   });
 }
 
-// The answer is one JSON object, one member per board, named by the board's serial.
+std::vector<IODeviceProfileBasedMngr::BoardDescription> IODeviceProfileBasedMngr::parseBoards(const std::string& body) {
+  const nlohmann::json boards = parseCameraJson(body);
+  if (!boards.is_object()) throw std::runtime_error("the boards answer is not an object");
+  std::vector<BoardDescription> found;
+  for (auto member = boards.begin(); member != boards.end(); ++member)
+    found.push_back({member.key(), holdsTextEndingWith(member.value(), kInitializedMark)});
+  return found;
+}
+
 void IODeviceProfileBasedMngr::readBoardDescriptions(const std::string& body) {
   try {
-    const nlohmann::json boards = nlohmann::json::parse(body);
-    if (!boards.is_object()) throw std::runtime_error("the boards answer is not an object");
-    uint32_t position = 0;
-    for (auto member = boards.begin(); member != boards.end(); ++member, ++position) {
-      BoardDescription& board = boardDescriptions_[position];
-      board.serial = member.key();
-      board.initialized = holdsTextEndingWith(member.value(), kInitializedMark);
+    const std::vector<BoardDescription> boards = parseBoards(body);
+    for (uint32_t position = 0; position < boards.size(); ++position) {
+      const BoardDescription& board = boardDescriptions_[position] = boards[position];
       NLOG(logger(), 0,
            " Board " << position + 1 << " found on device, serial = '" << board.serial
                      << "', initialized=" << board.initialized);

@@ -55,6 +55,10 @@ class IODeviceProfileBasedMngr {
 
   static constexpr const char* kBoardsPath = "/api/json/config/ZL_232_IO_Box";
 
+  // The camera's boards answer: one JSON object, one member per board, named by the board's
+  // serial, in answer order. std::exception for an answer that is no object or nests too deep.
+  static std::vector<BoardDescription> parseBoards(const std::string& body);
+
   // `owner` outlives the manager.
   explicit IODeviceProfileBasedMngr(Device& owner);
   ~IODeviceProfileBasedMngr();

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Device.h"
+#include "host/Nuvlet/PercentEncoding.h"
 
 namespace Vantrel {
 
@@ -13,6 +14,10 @@ namespace {
 const uint32_t kPins = 2;  // the box has two inputs and two outputs
 
 using Json = nlohmann::ordered_json;
+
+// The box's serial comes from the camera: in a request it is encoded like any value, so that no
+// '&', '?' or '/' in it reshapes the request.
+std::string encoded(const std::string& text) { return Talvo::Utility::percentEncode(text); }
 
 Json message(const std::string& name) { return {{"Dir", "BI"}, {"Name", name}, {"Sig", ""}, {"Range", "global"}}; }
 
@@ -64,8 +69,8 @@ std::string IODeviceZl232Gen::inputMessage(uint32_t input, bool rising) const {
 }
 
 std::string IODeviceZl232Gen::relayUrl(uint32_t output, bool active) const {
-  return "/control/rcontrol?action=message&name=" + messagePrefix_ + "_o" + std::to_string(output + 1) +
-         (active ? "_on" : "_off");
+  return "/control/rcontrol?action=message&name=" +
+         encoded(messagePrefix_ + "_o" + std::to_string(output + 1) + (active ? "_on" : "_off"));
 }
 
 void IODeviceZl232Gen::startProfileDefines() {
@@ -111,15 +116,15 @@ void IODeviceZl232Gen::onBoardDescriptions() {
 
 void IODeviceZl232Gen::defineBoardSettings(const std::function<void()>& then) {
   auto self = std::static_pointer_cast<IODeviceZl232Gen>(shared_from_this());
-  manager().postJson(std::string(IODeviceProfileBasedMngr::kBoardsPath) + "/" + messagePrefix_ + "/MessageConfig",
-                     boardMessageConfig(messagePrefix_), prefix() + " Board settings",
-                     [self, then](int32_t code, const std::string&) {
-                       if (code == 0)
-                         NLOG(self->log(), 0,
-                              " Board " << self->boardIndex_ << " initialization"
-                                        << " was finished successfully");
-                       then();
-                     });
+  manager().postJson(
+      std::string(IODeviceProfileBasedMngr::kBoardsPath) + "/" + encoded(messagePrefix_) + "/MessageConfig",
+      boardMessageConfig(messagePrefix_), prefix() + " Board settings", [self, then](int32_t code, const std::string&) {
+        if (code == 0)
+          NLOG(self->log(), 0,
+               " Board " << self->boardIndex_ << " initialization"
+                         << " was finished successfully");
+        then();
+      });
 }
 
 void IODeviceZl232Gen::defineEventProfiles() {
@@ -136,7 +141,7 @@ void IODeviceZl232Gen::defineEventProfiles() {
         }
         self->manager().sendRequest(
             "/control/control?set&section=event_msg&msg=" + profile + ":_profilename=" + profile +
-                ":msg_dead=5:msg_sens=ms:match=strcmp:case=0:message=:sender=:ev_name=" + message +
+                ":msg_dead=5:msg_sens=ms:match=strcmp:case=0:message=:sender=:ev_name=" + encoded(message) +
                 ":ev_range=global:ev_match=none:ev_data=",
             self->prefix() + " Define event", nullptr);
       }

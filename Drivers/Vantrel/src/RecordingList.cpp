@@ -8,6 +8,8 @@
 #include <boost/algorithm/string.hpp>
 #include <nlohmann/json.hpp>
 
+#include "CameraJson.h"
+
 #include "host/Nuvlet/NumberText.h"
 
 namespace Vantrel {
@@ -72,7 +74,7 @@ bool isEmptyAlarmList(const std::string& body) { return body.empty() || body.com
 std::vector<Recording> parseAlarmList(const std::string& body) {
   // The answer is wrapped as the camera's own clients read it, so that an answer that is no
   // array still parses as far as it goes and fails on the missing array.
-  const nlohmann::json wrapped = nlohmann::json::parse("{ \"obj\":" + body + "}");
+  const nlohmann::json wrapped = parseCameraJson("{ \"obj\":" + body + "}");
   const nlohmann::json& events = wrapped.at("obj");
   if (!events.is_array()) throw std::invalid_argument("the event list is not an array");
   std::vector<Recording> recordings;

@@ -1,6 +1,8 @@
 #include "TemperaturesDetection.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 
 #include <boost/any.hpp>
 #include <boost/asio/post.hpp>
@@ -27,6 +29,10 @@ const char kSettingsBase[] =
     "/control/control?set&section=thermal&uhu_tcomp_configure=1+1&uhu_gain_mode=2+2&uhu_spec_auto=enable+enable"
     "&uhu_update_speed=2+2&uhu_temp_spread=2+2";
 const char kMatrixEvent[] = "TemperatureMatrix";
+// "Poll again at once" still leaves the camera this long between two polls.
+constexpr std::chrono::milliseconds kShortestPollInterval{200};
+const int32_t kConnectionUnknown = 10;
+const int32_t kEmptyAnswer = 1;
 
 // The measurement settings the camera takes, each written "<value>+<value>".
 const std::pair<const char*, const char*> kMeasurementKeys[] = {
@@ -105,13 +111,15 @@ void TemperaturesDetection::Stop() {
   });
 }
 
-void TemperaturesDetection::get(const std::string& uri, Talvo::http::AsyncOperationPtr& operation,
+bool TemperaturesDetection::get(const std::string& uri, Talvo::http::AsyncOperationPtr& operation,
                                 Talvo::http::Callback callback) {
   try {
     Talvo::http::asyncGetEx(device_->connectionInfo(), uri, device_->ioContext(), 0, std::move(callback), operation,
                             logger());
+    return true;
   } catch (const std::exception& e) {
     NLOG(*this, 3, " Camera connection unknown: " << e.what());
+    return false;
   }
 }
 
@@ -201,9 +209,10 @@ void TemperaturesDetection::disableRawData(const Holder& holder) {
 
 void TemperaturesDetection::scheduleTemperaturePoll() {
   const int seconds = Talvo::Utility::anyOr<int>(parameters().getPersistentParam("deviceTemperatureUpdateTimeout"), 0);
+  const int64_t milliseconds = std::max<int64_t>(int64_t{seconds} * 1000, kShortestPollInterval.count());
   boost::system::error_code ignored;
   temperatureTimer_.cancel(ignored);
-  temperatureTimer_.expires_from_now(boost::posix_time::seconds(std::max(0, seconds)));
+  temperatureTimer_.expires_from_now(boost::posix_time::milliseconds(milliseconds));
   auto self = shared_from_this();
   temperatureTimer_.async_wait([self](const boost::system::error_code& error) {
     if (!error && self->holder_.isActive()) self->pollTemperatures();
@@ -212,19 +221,25 @@ void TemperaturesDetection::scheduleTemperaturePoll() {
 
 void TemperaturesDetection::pollTemperatures() {
   auto self = shared_from_this();
-  get(kTemperaturesRead, temperatureRequest_,
-      [self](const boost::system::error_code& error, const Talvo::http::Body& body,
-             const Talvo::http::HttpResponse& response) {
-        if (!self->holder_.isActive()) return;
-        if (isDeviceResponseOk(error, body, response, *self, "get device temperatures", "operator()"))
-          self->handleTemperatures(bodyText(body));
-        self->scheduleTemperaturePoll();
-      });
+  const bool sent = get(kTemperaturesRead, temperatureRequest_,
+                        [self](const boost::system::error_code& error, const Talvo::http::Body& body,
+                               const Talvo::http::HttpResponse& response) {
+                          if (!self->holder_.isActive()) return;
+                          if (isDeviceResponseOk(error, body, response, *self, "get device temperatures", "operator()"))
+                            self->handleTemperatures(bodyText(body));
+                          self->scheduleTemperaturePoll();
+                        });
+  if (!sent) scheduleTemperaturePoll();  // the connection text may be mended: the chain goes on
 }
 
 void TemperaturesDetection::handleTemperatures(const std::string& body) {
   const auto tit = answerNumber(body, "TIT");
   if (!tit) return;
+  // Milliseconds since 1970 in 64 bits; anything else is no camera time.
+  if (!std::isfinite(*tit) || *tit < 0 || *tit * 1000 >= 18446744073709551615.0) {
+    NLOG(*this, 3, " Device temperatures: TIT out of range: " << answerValue(body, "TIT").value_or(""));
+    return;
+  }
   const auto tin = answerNumber(body, "TIN");
   const auto tou = answerNumber(body, "TOU");
   const uint64_t timeMs = static_cast<uint64_t>(*tit * 1000);
@@ -269,18 +284,19 @@ void TemperaturesDetection::applyPendingSet() {
   }
   NLOG(*this, 0, " Send parameters: " << uri);
   auto self = shared_from_this();
-  get(uri, settingsRequest_,
-      [self, done](const boost::system::error_code& error, const Talvo::http::Body& body,
-                   const Talvo::http::HttpResponse& response) mutable {
-        if (isDeviceResponseOk(error, body, response, *self, "send settings to device", "operator()"))
-          done(0);
-        else if (response.status != 0 && !response.isSuccess())
-          done(Talvo::http::translateResponseError(response));
-        else if (error)
-          done(Talvo::Utility::translateSystemError(error));
-        else
-          done(1);  // an empty answer
-      });
+  const bool sent = get(uri, settingsRequest_,
+                        [self, done](const boost::system::error_code& error, const Talvo::http::Body& body,
+                                     const Talvo::http::HttpResponse& response) mutable {
+                          if (isDeviceResponseOk(error, body, response, *self, "send settings to device", "operator()"))
+                            done(0);
+                          else if (response.status != 0 && !response.isSuccess())
+                            done(Talvo::http::translateResponseError(response));
+                          else if (error)
+                            done(Talvo::Utility::translateSystemError(error));
+                          else
+                            done(kEmptyAnswer);
+                        });
+  if (!sent) done(kConnectionUnknown);
 }
 
 }  // namespace Vantrel

@@ -2,7 +2,8 @@
 // whole temperature pictures and the camera's device temperatures instead of alarms. While
 // started it switches the camera's thermal raw data on (section "thermal", "uhu_raw_data"),
 // raises a periodical "TemperatureMatrix" event per picture of the device's shared event stream,
-// and polls the device temperatures ("Level1": TIN, "Level2": TOU). Stop switches the raw data
+// and polls the device temperatures ("Level1": TIN, "Level2": TOU; never more often than every
+// 200 ms). Stop switches the raw data
 // off again only when this channel switched it on; Stopped follows the camera's answer.
 //
 // Ownership: the host owns the detector until Destroy; asynchronous steps hold a shared
@@ -50,7 +51,8 @@ class TemperaturesDetection : public Talvo::Utility::VideoAnalyticsBase,
   TemperaturesDetection(Talvo::GDRV::IVideoAnalyticsHandler* handler, uint32_t channel, const std::string& detectorId,
                         Device* device);
   // Device's thread from here on.
-  void get(const std::string& uri, Talvo::http::AsyncOperationPtr& operation, Talvo::http::Callback callback);
+  // False (logged) when the connection text cannot be read: then `callback` is never called.
+  bool get(const std::string& uri, Talvo::http::AsyncOperationPtr& operation, Talvo::http::Callback callback);
   void enableRawData();
   void startStreaming();
   void handleMatrix(const Talvo::Utility::FloatMatrixPtr& matrix);

@@ -14,6 +14,8 @@ namespace Vantrel {
 
 namespace {
 
+const int32_t kEmptyAnswer = 1;
+
 enum class Kind { Text, Number1, Millipercent, Integer, Flag, Fixed };
 
 struct Parameter {
@@ -83,9 +85,17 @@ ThermalDetection::ThermalDetection(Talvo::GDRV::IVideoAnalyticsHandler* handler,
                                    const std::string& detectorId, Device* device)
     : BaseDetection(handler, channel, detectorId, "onThermal", "", device) {}
 
-void ThermalDetection::Start() {
-  lensScale_.store(device().isBothLensDisplayed() ? 2 : 1);
-  BaseDetection::Start();
+void ThermalDetection::prepareRun(std::function<void()> then) {
+  auto self = std::static_pointer_cast<ThermalDetection>(shared_from_this());
+  device().queryBothLensDisplayed(lensRequest_, [self, then](bool both) {
+    self->lensRequest_.reset();
+    self->lensScale_.store(both ? 2 : 1);
+    then();
+  });
+}
+
+void ThermalDetection::cancelPreparation() {
+  if (lensRequest_) lensRequest_->cancel();
 }
 
 int32_t ThermalDetection::SetPolylineArray(const char* element, Talvo::Analytics::IVisualEnumerator* polylines) {
@@ -156,10 +166,14 @@ void ThermalDetection::applySettings(const Talvo::Utility::ParamsMap& set, Talvo
         device().connectionInfo(), uri, device().ioContext(), 0,
         [done, logger](const boost::system::error_code& error, const Talvo::http::Body& body,
                        const Talvo::http::HttpResponse& response) mutable {
-          const bool good = isDeviceResponseOk(error, body, response, logger, "sending settings");
-          done(good ? 0
-                    : (error ? Talvo::Utility::translateSystemError(error)
-                             : Talvo::http::translateResponseError(response)));
+          if (isDeviceResponseOk(error, body, response, logger, "sending settings"))
+            done(0);
+          else if (error)
+            done(Talvo::Utility::translateSystemError(error));
+          else if (!response.isSuccess())
+            done(Talvo::http::translateResponseError(response));
+          else
+            done(kEmptyAnswer);  // a good status without a body is no answer either
         },
         request_, logger.logger());
   } catch (const std::exception& e) {

@@ -2,8 +2,8 @@
 // below a level, or inside or outside a range, in one polyline area of the thermal image. Its
 // event profile (section "event_env", sensor "ara") carries every "ara_" parameter.
 //
-// Threads: SetPolylineArray and Start on host threads (Start asks the camera, blocking, whether
-// both lenses are shown; the area's x scale follows from it), the rest on the device's thread.
+// Threads: SetPolylineArray and Start on host threads, the rest on the device's thread. Each run
+// first asks the camera whether both lenses are shown (the area's x scale follows from it).
 #pragma once
 
 #include <atomic>
@@ -23,7 +23,6 @@ std::string decimalText(double value, int decimals);
 
 class ThermalDetection : public BaseDetection {
  public:
-  void Start() override;
   int32_t SetPolylineArray(const char* element, Talvo::Analytics::IVisualEnumerator* polylines) override;
 
  protected:
@@ -31,6 +30,8 @@ class ThermalDetection : public BaseDetection {
   std::string sensorType() const override { return "ara"; }
   std::string sensorParameters() override;
   void applySettings(const Talvo::Utility::ParamsMap& set, Talvo::Utility::ActionCompletion done) override;
+  void prepareRun(std::function<void()> then) override;
+  void cancelPreparation() override;
 
  private:
   friend class BaseDetection;
@@ -44,7 +45,8 @@ class ThermalDetection : public BaseDetection {
   std::mutex polylinesMutex_;
   std::vector<Talvo::Utility::Polyline> polylines_;
   std::atomic<int> lensScale_{1};
-  Talvo::http::AsyncOperationPtr request_;  // connection thread
+  Talvo::http::AsyncOperationPtr request_;      // connection thread
+  Talvo::http::AsyncOperationPtr lensRequest_;  // connection thread
 };
 
 }  // namespace Vantrel

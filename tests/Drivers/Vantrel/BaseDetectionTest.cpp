@@ -1,6 +1,11 @@
 // Provisioning of camera-side detectors, seen through a motion detector against the simulator:
 // the exact requests, reuse of what the camera has, the two-phase events, the cleanup of only
 // what was created, a Stop during the check, and a camera that forgot its profiles.
+#include <algorithm>
+#include <cstring>
+#include <sstream>
+
+#include <boost/algorithm/string/replace.hpp>
 #include <nlohmann/json.hpp>
 
 #include "DetectorFixture.h"
@@ -70,8 +75,9 @@ TEST_F(BaseDetectionTest, ProvisionsRaisesEveryChangeAndRemovesWhatItCreated) {
   EXPECT_TRUE(logger.contains(" Stop polling detector events"));
 }
 
+// The product's timings: the log is read once a second, the end comes 5 s after the last change.
 TEST_F(BaseDetectionTest, TheEndComesFiveSecondsAfterTheLastChangeByDefault) {
-  startCamera("VX-D20", Vantrel::DetectorMngr::kPollInterval, Vantrel::DetectorMngr::kEventEndDelay);
+  startCamera("VX-D20", 0ms);
   auto* motion = create("motion");
   startAndWait(motion);
   waitPolls(1);
@@ -80,21 +86,124 @@ TEST_F(BaseDetectionTest, TheEndComesFiveSecondsAfterTheLastChangeByDefault) {
   const auto events = handler.happenings();
   EXPECT_EQ(events[1].phase, Talvo::GDRV::EVENT_END);
   EXPECT_GE(events[1].time - events[0].time, 5000u);
+  std::vector<int64_t> polls;
+  std::istringstream lines(camera->get("/sim/requests"));
+  for (std::string line; std::getline(lines, line);)
+    if (!line.empty() && nlohmann::json::parse(line)["target"] == kPoll)
+      polls.push_back(nlohmann::json::parse(line)["time"]);
+  ASSERT_GE(polls.size(), 3u);
+  for (size_t i = 1; i < polls.size(); ++i) EXPECT_GE(polls[i] - polls[i - 1], 999) << "a second between two reads";
 }
 
-TEST_F(BaseDetectionTest, AnExistingGroupInAh4IsReusedAndNeverDeleted) {
+// The user's own profiles, found by the detector's shown name: the event profile's key names the
+// message and the group, nothing of them is created, and Stop leaves them all.
+TEST_F(BaseDetectionTest, ExistingProfilesAreReusedAndNeverDeleted) {
   startCamera("VX-D20");
-  ASSERT_EQ(camera->request("/sim/action?slot=4&name=orbexMD").status, 200);
+  ASSERT_EQ(camera
+                ->request("/control/control?set&section=event_ima&ima=Hall:_profilename=orbexMD:ima_dead=0"
+                          ":ima_sens=vm:vm_list=",
+                          kAuth)
+                .status,
+            200);
+  ASSERT_EQ(camera
+                ->request("/admin/control?set&section=msgsysprofiles&profile=Hall:_profilename=Hall:message=Hall"
+                          ":range=local:with_data=0:data=",
+                          kAuth)
+                .status,
+            200);
+  ASSERT_EQ(camera->request("/sim/action?slot=4&name=Hall").status, 200);
+  const auto before = profiles();
   auto* motion = create("motion");
   startAndWait(motion);
-  EXPECT_TRUE(logger.contains(" 'orbexMD' action profile on camera exists"));
+  EXPECT_TRUE(logger.contains(" 'orbexMD' event profile on camera already exists with profilename = Hall"));
+  EXPECT_TRUE(logger.contains(" 'Hall' message profile on camera exists"));
+  EXPECT_TRUE(logger.contains(" 'Hall' action profile on camera exists"));
   EXPECT_GE(indexOf("/control/control?read&section=actions&ah4_subactions"), 0);
-  EXPECT_GE(indexOf("/control/control?set&section=actions&ah4_subactions=0000:action=MS,orbexMD:timeout=0"), 0)
+  EXPECT_GE(indexOf("/control/control?set&section=actions&ah4_subactions=0000:action=MS,Hall:timeout=0"), 0)
       << "the group did not send the message yet";
+  EXPECT_EQ(count("/control/control?set&section=event_ima&ima="), 1u) << "only the test's own";
+  EXPECT_EQ(count("/admin/control?set&section=msgsysprofiles"), 1u);
   EXPECT_EQ(count("/control/control?set&section=actions&ah1_"), 0u) << "the free ah1 is left alone";
+  waitPolls(1);
+  ASSERT_EQ(trigger("Hall"), 200);
+  ASSERT_TRUE(handler.waitEvents(1)) << "the message of the profile found";
   stop(motion, handler);
   EXPECT_EQ(count("/control/control?section=actions&"), 0u) << "a group found on the camera stays";
-  EXPECT_EQ(profiles()["action_groups"]["ah4"]["name"], "orbexMD");
+  EXPECT_EQ(count("/control/control?section=event_ima&delete_profile"), 0u);
+  EXPECT_EQ(count("/admin/control?section=msgsysprofiles&delete_profile"), 0u);
+  auto after = profiles();
+  after["action_groups"]["ah4"].erase("subactions");
+  EXPECT_EQ(after, before);
+}
+
+// Start and Stop while the previous run still talks to the camera (one of its requests answered
+// late): one registration under one name, and the camera's profiles as the last call wants them.
+TEST_F(BaseDetectionTest, RunsFollowEachOtherInCallOrder) {
+  struct Case {
+    const char* what;
+    bool settledFirst;  // the first run's check is over before the calls
+    const char* slow;   // the request answered late (and awaited before the calls)
+    const char* calls;  // after the first Start: '-' Stop, '+' Start
+  };
+  const char* const kCheckRead = "/control/control?read&section=actions";
+  const char* const kCleanupDelete = "/control/control?section=event_ima&delete_profile";
+  const Case cases[] = {
+      {"Stop and Start during the check", false, kCheckRead, "-+"},
+      {"Stop and Start during the cleanup", true, kCleanupDelete, "-+"},
+      {"Stop, Start and Stop during the check", false, kCheckRead, "-+-"},
+  };
+  startCamera("VX-D20");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RecordingAnalyticsHandler& reporter = newHandler();
+    auto* motion = create("motion", &reporter);
+    const size_t checks = logger.count(kChecked);
+    if (c.settledFirst) startAndWait(motion, checks + 1);
+    std::string path = c.slow;
+    boost::replace_all(path, "?", "%3F");
+    boost::replace_all(path, "&", "%26");
+    camera->fault("path=" + path + "&count=1&delay_ms=1500");
+    const size_t seen = count(c.slow);
+    const char* call = c.calls;
+    if (c.settledFirst)
+      motion->Stop(), ++call;
+    else
+      motion->Start();
+    ASSERT_TRUE(camera->waitForRequest(c.slow, seen + 1, 10s));
+    for (; *call; ++call) *call == '+' ? motion->Start() : motion->Stop();
+    const bool running = c.calls[std::strlen(c.calls) - 1] == '+';
+    const int stops = static_cast<int>(std::count(c.calls, c.calls + std::strlen(c.calls), '-'));
+    ASSERT_TRUE(reporter.waitStopped(stops)) << logger.dump();
+    if (running) ASSERT_TRUE(waitUntilLogged(kChecked, checks + 2)) << logger.dump();
+    const auto left = profiles();
+    EXPECT_EQ(left["event_profiles"]["event_ima"].size(), running ? 1u : 0u) << left;
+    EXPECT_EQ(left["message_profiles"].size(), running ? 1u : 0u) << left;
+    EXPECT_EQ(left["action_groups"].size(), running ? 1u : 0u) << left;
+    EXPECT_EQ(logger.count(" Add detector: orbexMD2"), 0u) << "never a second name";
+    EXPECT_EQ(logger.count(" Add detector: orbexMD") - logger.count(" Remove detector: orbexMD"), running ? 1u : 0u);
+    if (running) {
+      waitPolls(1);
+      ASSERT_EQ(trigger("orbexMD"), 200);
+      EXPECT_TRUE(reporter.waitEvents(1)) << "the running detector is polled";
+      motion->Stop();
+      ASSERT_TRUE(reporter.waitStopped(stops + 1));
+    }
+  }
+}
+
+// An event begun when the detector stops is ended before Stopped: the host's alarm closes.
+TEST_F(BaseDetectionTest, StopEndsAnOpenEventBeforeStopped) {
+  startCamera("VX-D20", 200ms, 60s);
+  auto* motion = create("motion");
+  startAndWait(motion);
+  waitPolls(1);
+  ASSERT_EQ(trigger("orbexMD"), 200);
+  ASSERT_TRUE(handler.waitEvents(1)) << logger.dump();
+  stop(motion, handler);
+  const auto events = handler.happenings();  // all that came before Stopped
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[1].phase, Talvo::GDRV::EVENT_END);
+  EXPECT_GE(events[1].time, events[0].time);
 }
 
 TEST_F(BaseDetectionTest, WithEveryActionSlotTakenTheDetectorRunsWithoutNotifications) {

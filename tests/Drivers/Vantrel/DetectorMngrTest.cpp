@@ -63,7 +63,7 @@ TEST_F(DetectorMngrTest, OperationsFromAnotherThreadDoNothing) {
 TEST_F(DetectorMngrTest, EventVariableAnswers) {
   struct Case {
     const char* what;
-    const char* body;
+    std::string body;
     const char* logged;  // "" : nothing at level 3
   };
   const Case cases[] = {
@@ -79,6 +79,8 @@ TEST_F(DetectorMngrTest, EventVariableAnswers) {
        R"([{"path":"messages.local.orbexMD","tv_sec":"100","type":"changed"},)"
        R"({"path":"messages.local.x","tv_sec":"12ab","type":"changed"}])",
        " JSON parameters is bad: "},
+      {"an answer nested too deep", std::string(40, '[') + std::string(40, ']'),
+       " Can not get tree from JSON: nesting deeper than 32 levels"},
   };
   startCamera("VX-D20");
   serveLog(cases[0].body);

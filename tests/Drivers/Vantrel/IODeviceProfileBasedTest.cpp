@@ -112,10 +112,12 @@ TEST_F(IOTest, InputsAndOutputsFromTheLiveStreamsEventSection) {
   EXPECT_EQ(logger.count(" Event ZL232_SI1, Ray 1 changed value to 1"), 1u);
 }
 
-// A second Start warns and answers Started again; the profiles are not read twice. An output
-// asked for at once waits for its profile.
+// A Stop before the first Start is answered with Stopped. A second Start warns and answers
+// Started again; the profiles are not read twice. An output asked for at once waits for its profile.
 TEST_F(IOTest, ASecondStartWarnsAndAnEarlyOutputWaitsForItsProfile) {
   ASSERT_NE(createChannel(kBusIO), nullptr);
+  io->Stop();
+  ASSERT_TRUE(handler.waitForReport("stopped"));
   io->Start();
   io->SetOutput(&handler, 3, true);
   io->Start();

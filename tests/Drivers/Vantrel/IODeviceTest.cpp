@@ -26,9 +26,10 @@ class IODeviceTest : public ::testing::Test {
     ASSERT_NE(io, nullptr);
   }
   void TearDown() override {
+    // Destroy stops, and Stopped arrives on the process-wide service: the handler must outlive it.
+    const auto before = handler.reports();
     if (io) io->Destroy();
-    // Stopped arrives on the process-wide service: the handler must outlive it.
-    handler.waitFor(expectedReports);
+    if (io) EXPECT_TRUE(handler.waitForReport("stopped", std::count(before.begin(), before.end(), "stopped") + 1));
     device.reset();
     for (const auto& line : logger.messages()) EXPECT_EQ(line.find("s3cr"), std::string::npos) << line;
   }
@@ -45,7 +46,6 @@ class IODeviceTest : public ::testing::Test {
   RecordingIOHandler handler;
   std::unique_ptr<Vantrel::Device> device;
   Talvo::GDRV::IIODevice* io = nullptr;
-  size_t expectedReports = 0;
 };
 
 TEST_F(IODeviceTest, InputsAsTheyChangeOneFailurePerOutageAndTheFullReportAfterIt) {
@@ -65,22 +65,51 @@ TEST_F(IODeviceTest, InputsAsTheyChangeOneFailurePerOutageAndTheFullReportAfterI
 
   io->Stop();
   EXPECT_EQ(handler.waitFor(9).back(), "stopped");
-  expectedReports = 9;
 }
 
-TEST_F(IODeviceTest, OutputsWithinTheCountReachTheCameraOthersGive6) {
-  io->SetOutput(&handler, 0, true);   // runs once the channel runs
-  io->SetOutput(&handler, 1, false);  // VX-IO60's classic channel has one output
+// Switches while running reach the camera (6 beyond the one output); one asked while the
+// channel does not run is answered 12 at once, since no worker would ever take it.
+TEST_F(IODeviceTest, OutputsWithinTheCountReachTheCameraOthersGive6AndStoppedOnesGive12) {
+  io->SetOutput(&handler, 0, true);
+  EXPECT_EQ(handler.reports(), std::vector<std::string>{"output 12"}) << "before the first Start";
   io->Start();
-  const auto reports = handler.waitFor(3);
-  EXPECT_EQ(std::count(reports.begin(), reports.end(), "output 0"), 1);
-  EXPECT_EQ(std::count(reports.begin(), reports.end(), "output 6"), 1);
+  io->SetOutput(&handler, 0, true);
+  io->SetOutput(&handler, 1, false);  // VX-IO60's classic channel has one output
+  EXPECT_EQ(handler.waitFor(4), (std::vector<std::string>{"output 12", "started", "output 0", "output 6"}));
   EXPECT_NE(camera.get("/sim/io").find("\"output\":true"), std::string::npos);
   const auto targets = camera.requestTargets();
   EXPECT_EQ(std::count(targets.begin(), targets.end(), "/control/rcontrol?action=sigouthigh"), 1);
   EXPECT_EQ(std::count(targets.begin(), targets.end(), "/control/rcontrol?action=sigoutlow"), 0);
   io->Stop();
-  expectedReports = 4;
+  io->SetOutput(&handler, 0, false);
+  EXPECT_EQ(handler.waitFor(6),
+            (std::vector<std::string>{"output 12", "started", "output 0", "output 6", "stopped", "output 12"}));
+}
+
+// A Stop without a running worker (before the first Start, a second Stop) is answered with
+// Stopped and leaves the next Start polling.
+TEST_F(IODeviceTest, AStopWithoutAWorkerIsAnsweredAndTheNextStartPolls) {
+  setLines("rxd=1");
+  io->Stop();
+  EXPECT_EQ(handler.waitFor(1), std::vector<std::string>{"stopped"});
+  io->Start();
+  EXPECT_EQ(handler.waitFor(3), (std::vector<std::string>{"stopped", "started", "input 0 on"}));
+  io->Stop();
+  io->Stop();
+  EXPECT_EQ(handler.waitFor(5), (std::vector<std::string>{"stopped", "started", "input 0 on", "stopped", "stopped"}));
+  setLines("rxd=0");
+  io->Start();
+  EXPECT_EQ(handler.waitFor(7), (std::vector<std::string>{"stopped", "started", "input 0 on", "stopped", "stopped",
+                                                          "started", "input 0 off"}));
+}
+
+// Any value but "0" makes a line active; a poll the camera never answers fails with 256.
+TEST_F(IODeviceTest, ALineIsActiveUnlessItIsZeroAndNoAnswerIs256) {
+  camera.get("/sim/io?raw=RXD%20%3D2%0D%0ACTS%20%3D00%0D%0ADSR%20%3D0%0D%0A");
+  io->Start();
+  EXPECT_EQ(handler.waitFor(3), (std::vector<std::string>{"started", "input 0 on", "input 1 on"}));
+  camera.fault("path=/control/rcontrol&close=1&count=2");
+  EXPECT_EQ(handler.waitFor(4).back(), "failed 256");
 }
 
 // A camera whose answer does not hold the lines changes nothing and is logged once per 30 s.
@@ -91,7 +120,6 @@ TEST_F(IODeviceTest, AnswersWithoutTheLinesChangeNothing) {
   io->Stop();
   EXPECT_EQ(handler.waitFor(2), (std::vector<std::string>{"started", "stopped"}));
   EXPECT_EQ(logger.count(" Input data does not match the specified structure"), 1u);
-  expectedReports = 2;
 }
 
 // Stop and Destroy from the channel's own input report: nothing more reaches the host after
@@ -106,7 +134,6 @@ TEST_F(IODeviceTest, StopAndDestroyFromAnInputReport) {
   auto* running = io;
   running->Start();
   EXPECT_EQ(handler.waitFor(3), (std::vector<std::string>{"started", "input 0 on", "stopped"}));
-  expectedReports = 3;
 }
 
 // The camera's answer names three lines: a model listing four inputs gets the three, and a

@@ -55,13 +55,17 @@ TEST_F(IOTest, GenericBoxGetsItsMessageTableAndProfilesAndReportsItsInputs) {
   ASSERT_TRUE(handler.waitForReport("input 1 on"));
   camera.get("/sim/io?board=zl0012345&input=1&state=0");
   ASSERT_TRUE(handler.waitForReport("input 1 off"));
+  camera.get("/sim/io?board=zl0012345&input=0&state=1");
+  ASSERT_TRUE(handler.waitForReport("input 0 on"));
+  // The simulated box runs the table's rules: the outputs move only as the rules say.
   io->SetOutput(&handler, 0, true);
   io->SetOutput(&handler, 2, true);
   ASSERT_TRUE(handler.waitForReport("output 6"));
   ASSERT_TRUE(handler.waitForReport("output 0"));
   EXPECT_TRUE(camera.waitForRequest("/control/rcontrol?action=message&name=zl0012345_o1_on", 1, 1s));
-  EXPECT_NE(camera.get("/sim/io").find("\"zl0012345\":{\"inputs\":[false,false],\"outputs\":[true,false]}"),
-            std::string::npos);
+  EXPECT_NE(camera.get("/sim/io").find("\"zl0012345\":{\"inputs\":[true,false],\"outputs\":[true,false]}"),
+            std::string::npos)
+      << camera.get("/sim/io");
 
   // A later start finds the box initialized and the profiles defined.
   io->Stop();
@@ -71,6 +75,18 @@ TEST_F(IOTest, GenericBoxGetsItsMessageTableAndProfilesAndReportsItsInputs) {
   EXPECT_TRUE(logger.contains(" Event AN12L for message zl0012345_i2_L already defined"));
   EXPECT_EQ(count("/control/control?set&section=event_msg"), 4u);
   EXPECT_EQ(count("/api/json/config/ZL_232_IO_Box/"), 1u) << "the table is written once";
+}
+
+// The serial comes from the camera: with '/', '&' and '?' in it, it stays inside its value.
+TEST_F(IOTest, GenericBoxSerialIsEncodedInEveryRequest) {
+  camera.get("/sim/json?path=/api/json/config/ZL_232_IO_Box&body=%7B%22a%2Fb%26c%3Fd%22%3A%7B%7D%7D");
+  ASSERT_NE(createChannel(kGeneric), nullptr);
+  startChannel();
+  const std::string serial = "a%2Fb%26c%3Fd";
+  waitForRequests({"/api/json/config/ZL_232_IO_Box/" + serial + "/MessageConfig",
+                   messageProfile("AN11H", serial + "_i1_H"), messageProfile("AN12L", serial + "_i2_L")});
+  io->SetOutput(&handler, 0, true);
+  EXPECT_TRUE(camera.waitForRequest("/control/rcontrol?action=message&name=" + serial + "_o1_on", 1, 10s));
 }
 
 struct StoppedStart {

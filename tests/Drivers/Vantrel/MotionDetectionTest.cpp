@@ -1,5 +1,7 @@
 // The motion detector: its area text in the camera's 1280 x 960 syntax, and the two requests
 // that carry areas and settings, end to end against the simulator.
+#include <nlohmann/json.hpp>
+
 #include "DetectorFixture.h"
 #include "MotionDetection.h"
 
@@ -105,9 +107,36 @@ TEST_F(MotionDetectionTest, AreasAndSettingsGoOutAsProfileAndMotionRequests) {
                              "&motionwintype=grid&motionduallens=1&ima_as_fast_motion_stabilizer=0&ima_as_use_v2=1"
                              "&ima_as_min_obj_size=10%2C20&motion_area=,320,240,640,480,col=green,id=1");
 
+  EXPECT_EQ(apply(motion, {{"perspectiveCompensation", true},
+                           {"nearObjectSize", std::string("1,2")},
+                           {"farObjectSize", std::string("30,40")}}),
+            0);
+  EXPECT_EQ(eventImaRequests().back(), std::string(kMotion) +
+                                           "&ima_as_use_perspective=1&ima_as_near_obj_size=1%2C2"
+                                           "&ima_as_far_obj_size=30%2C40&motion_area=,320,240,640,480,col=green,id=1");
+
   EXPECT_EQ(apply(motion, {{"activityLevel", std::string("high")}}), 7);
   EXPECT_EQ(levelOf(" Bad param type, error:"), 3);
-  EXPECT_EQ(eventImaRequests().size(), 5u) << "nothing is sent for a wrong type";
+  EXPECT_EQ(eventImaRequests().size(), 6u) << "nothing is sent for a wrong type";
+  stop(motion, handler);
+}
+
+// A host applies its settings right after Start: they go out once the profile was created, and
+// the camera's profile holds them when success is reported.
+TEST_F(MotionDetectionTest, SettingsAppliedRightAfterStartEndUpInTheProfile) {
+  startCamera("VX-D20");
+  auto* motion = create("motion");
+  motion->Start();
+  EXPECT_EQ(apply(motion, {{"eventSensorType", std::string("as")}, {"activityLevel", 3}}), 0);
+  const std::string created =
+      "/control/control?set&section=event_ima&ima=orbexMD:_profilename=orbexMD:ima_dead=0:ima_sens=vm:vm_list=";
+  EXPECT_LT(indexOf(created), indexOf("/control/control?section=event_ima&set_profile=ima:orbexMD&ima_sens=as"
+                                      "&activity_level=3"));
+  const auto profiles = nlohmann::json::parse(camera->get("/sim/profiles"))["event_profiles"]["event_ima"];
+  ASSERT_EQ(profiles.size(), 1u);
+  const std::string profile = profiles[0];
+  EXPECT_NE(profile.find(":ima_sens=as"), std::string::npos) << profile;
+  EXPECT_NE(profile.find(":activity_level=3"), std::string::npos) << profile;
   stop(motion, handler);
 }
 

@@ -3,6 +3,9 @@
 // stream, its watchdog and a stalled camera on Stop.
 #include <cmath>
 #include <map>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
 
 #include "DetectorFixture.h"
 #include "EventStream.h"
@@ -20,6 +23,8 @@ constexpr float kRawStep = 0.04f;
 const char kRawDataDisable[] = "/control/control?set&section=thermal&uhu_raw_data=disable";
 const char kRawDataEnable[] = "/control/control?set&section=thermal&uhu_raw_data=enable";
 const char kEventStream[] = "/control/eventstream.jpg";
+const char kTemperaturesRead[] =
+    "/control/rcontrol?action=getText&message=TIT=$(FPR.TIT)%0DTIN=$(SEN.TIN.CELSIUS)%0DTOU=$(SEN.TOU.CELSIUS)";
 
 struct Matrix {
   uint64_t time = 0;
@@ -97,6 +102,17 @@ class TemperaturesDetectionTest : public DetectorTest {
     detector->Start();
     EXPECT_TRUE(recorder.waitStarted());
     return detector;
+  }
+  // Arrival times (ms) of the camera's device-temperature reads.
+  std::vector<int64_t> temperatureReadTimes() const {
+    std::vector<int64_t> times;
+    std::istringstream lines(camera->get("/sim/requests"));
+    for (std::string line; std::getline(lines, line);) {
+      if (line.empty()) continue;
+      const auto entry = nlohmann::json::parse(line);
+      if (entry["target"].get<std::string>().rfind(kTemperaturesRead, 0) == 0) times.push_back(entry["time"]);
+    }
+    return times;
   }
   std::string rawDataOnCamera() const {
     return camera->request("/control/control?read&section=thermal&uhu_raw_data", kAuth).body;
@@ -196,11 +212,10 @@ TEST_F(TemperaturesDetectionTest, DeviceTemperaturesBecomeLevelEvents) {
     EXPECT_DOUBLE_EQ(level.value, 35.5);
     EXPECT_EQ(level.time % 1000, 0u);
   }
-  EXPECT_GE(camera
-                ->requestTargets("/control/rcontrol?action=getText&message=TIT=$(FPR.TIT)%0DTIN=$(SEN.TIN."
-                                 "CELSIUS)%0DTOU=$(SEN.TOU.CELSIUS)")
-                .size(),
-            2u);
+  const auto times = temperatureReadTimes();
+  ASSERT_GE(times.size(), 2u);
+  for (size_t i = 1; i < times.size(); ++i)
+    EXPECT_GE(times[i] - times[i - 1], 199) << "again at once, but never within 200 ms of the last read";
   EXPECT_TRUE(logger.contains(", TOU=none"));
 
   scene("tin=36&tou=24.25");
@@ -212,6 +227,35 @@ TEST_F(TemperaturesDetectionTest, DeviceTemperaturesBecomeLevelEvents) {
   EXPECT_DOUBLE_EQ(last["Level1"], 36);
   EXPECT_DOUBLE_EQ(last["Level2"], 24.25);
   stop(detector, recorder);
+}
+
+// A camera time that is none in milliseconds since 1970 (negative, beyond 64 bits) raises
+// nothing and is logged.
+TEST_F(TemperaturesDetectionTest, ACameraTimeOutOfRangeRaisesNothing) {
+  startThermalCamera();
+  auto* detector = startDetector(recorder, 0);
+  ASSERT_TRUE(recorder.waitLevels(2)) << logger.dump();
+  for (const std::string tit : {"-5", "1e300"}) {
+    scene("tit=" + tit);
+    ASSERT_TRUE(logger.waitFor(" Device temperatures: TIT out of range: " + tit, 10s)) << logger.dump();
+    EXPECT_EQ(levelOf(" Device temperatures: TIT out of range: " + tit), 3);
+  }
+  for (const Level& level : recorder.levels()) EXPECT_LT(level.time, 10000000000000u) << level.name;
+  stop(detector, recorder);
+}
+
+// An unreadable connection text: settings are answered with 10 and the temperature reads go on
+// trying (three failed tries would end the chain of a channel that gave up).
+TEST_F(TemperaturesDetectionTest, AnUnreadableConnectionTextIsReported) {
+  startThermalCamera();
+  device->Connect("ftp://somewhere/");
+  auto* detector = create("temperatures");
+  ASSERT_NE(detector, nullptr);
+  detector->Start();
+  ASSERT_TRUE(handler.waitStarted());
+  EXPECT_EQ(apply(detector, {{"ambientTemperature", 20}}), 10);
+  EXPECT_TRUE(waitUntilLogged(" Camera connection unknown", 6)) << logger.dump();
+  stop(detector, handler);
 }
 
 TEST_F(TemperaturesDetectionTest, SettingsGoToTheThermalSection) {

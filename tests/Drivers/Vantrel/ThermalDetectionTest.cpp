@@ -1,5 +1,8 @@
 // The thermal detector: its parameter text in the created profile, the settings it sends with
 // their number formats, the lens-aware area and a wrong-typed setting.
+#include <atomic>
+#include <thread>
+
 #include "DetectorFixture.h"
 #include "ThermalDetection.h"
 
@@ -67,6 +70,28 @@ TEST_F(ThermalDetectionTest, TheProfileCarriesAreaAndEveryParameter) {
   }
   EXPECT_EQ(levelOf(" Bad param type, error:"), 3);
   EXPECT_TRUE(logger.contains(" Send parameters: /control/control?section=event_env&set_profile=env:AN&"));
+  camera->fault("path=/control/control%3Fsection%3Devent_env%26set_profile&empty=1&count=1");
+  EXPECT_EQ(apply(thermal, {{"level", 41}}), 1) << "an empty answer is no success";
+  stop(thermal, handler);
+}
+
+// The lens query of a run goes out from the device's thread: Start returns while the camera
+// holds the answer back, and Stop cuts the wait short.
+TEST_F(ThermalDetectionTest, StartDoesNotWaitForTheLensQuery) {
+  startCamera("VX-T40");
+  camera->fault("path=/control/control%3Fread%26section%3Dimagecontrol&count=1&delay_ms=20000");
+  auto* thermal = create("thermal");
+  std::atomic<bool> returned{false};
+  std::thread host([&] {
+    thermal->Start();
+    returned = true;
+  });
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (!returned && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
+  EXPECT_TRUE(returned) << "Start waited for the camera";
+  host.join();
+  ASSERT_TRUE(handler.waitStarted());
+  ASSERT_TRUE(camera->waitForRequest("/control/control?read&section=imagecontrol&camera", 1, 10s));
   stop(thermal, handler);
 }
 
