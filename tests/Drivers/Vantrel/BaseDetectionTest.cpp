@@ -111,7 +111,8 @@ TEST_F(BaseDetectionTest, ExistingProfilesAreReusedAndNeverDeleted) {
                           kAuth)
                 .status,
             200);
-  ASSERT_EQ(camera->request("/sim/action?slot=4&name=Hall").status, 200);
+  ASSERT_EQ(camera->request("/control/control?set&section=actions&ah4_name=Hall&ah4_events=IMA,Hall", kAuth).status,
+            200);
   const auto before = profiles();
   auto* motion = create("motion");
   startAndWait(motion);
@@ -174,7 +175,9 @@ TEST_F(BaseDetectionTest, RunsFollowEachOtherInCallOrder) {
     const bool running = c.calls[std::strlen(c.calls) - 1] == '+';
     const int stops = static_cast<int>(std::count(c.calls, c.calls + std::strlen(c.calls), '-'));
     ASSERT_TRUE(reporter.waitStopped(stops)) << logger.dump();
-    if (running) ASSERT_TRUE(waitUntilLogged(kChecked, checks + 2)) << logger.dump();
+    if (running) {
+      ASSERT_TRUE(waitUntilLogged(kChecked, checks + 2)) << logger.dump();
+    }
     const auto left = profiles();
     EXPECT_EQ(left["event_profiles"]["event_ima"].size(), running ? 1u : 0u) << left;
     EXPECT_EQ(left["message_profiles"].size(), running ? 1u : 0u) << left;

@@ -251,6 +251,7 @@ TEST_F(TemperaturesDetectionTest, AnUnreadableConnectionTextIsReported) {
   device->Connect("ftp://somewhere/");
   auto* detector = create("temperatures");
   ASSERT_NE(detector, nullptr);
+  EXPECT_EQ(apply(detector, {{"deviceTemperatureUpdateTimeout", 0}}), 0);  // nothing to send
   detector->Start();
   ASSERT_TRUE(handler.waitStarted());
   EXPECT_EQ(apply(detector, {{"ambientTemperature", 20}}), 10);
