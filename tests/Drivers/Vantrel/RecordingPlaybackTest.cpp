@@ -356,15 +356,15 @@ TEST_F(RecordingPlaybackTest, AnAudioRateBeyondTheHostsRangeGivesTheLargestBitRa
     sequence.replace(at + 8, 4, std::string("\x10\x00\x00\x00", 4));
     ++patched;
   }
-  ASSERT_EQ(patched, 3u);
+  ASSERT_GE(patched, 3u);
   RawPeer peer([&](const std::string& request) {
     if (request.find("output=zlg&searchbytime_start=") != std::string::npos)
       return std::vector<RawPeer::Step>{RawPeer::send("HTTP/1.0 200 OK\r\n\r\n" + sequence)};
     return std::vector<RawPeer::Step>{RawPeer::send(kShortAnswer)};
   });
   playAgainst(peer, handler);
-  ASSERT_TRUE(handler.waitForFrames(6)) << logger.dump();
-  EXPECT_EQ(factory.audioCount(), 3u);
+  EXPECT_EQ(handler.waitForEnd(), "finished 104") << logger.dump();
+  EXPECT_GE(factory.audioCount(), 3u);
   EXPECT_EQ(factory.lastAudioBitRate, 2147483647);
   peer.stop();
 }
