@@ -153,7 +153,9 @@ class IAudioDestination : public IDeviceChannel {
  public:
   virtual void Call() = 0;
   virtual void HangUp() = 0;
-  virtual void SendAudio(MFF::IAudioBuffer* buffer) = 0;  // the driver does not take `buffer`
+  // The channel takes `buffer` and ends it with its Destroy exactly once: when it was written, or
+  // when it is dropped (the waiting audio is capped, no call is up) or abandoned (hang-up, Destroy).
+  virtual void SendAudio(MFF::IAudioBuffer* buffer) = 0;
 };
 
 class IIODevice : public IDeviceChannel {

@@ -2,7 +2,10 @@
 // NAL units, STAP-A and FU-A are taken apart, units are closed by the marker bit or a new time
 // stamp, every key frame begins with its SPS and PPS (the stream's latest, else the SDP's). A lost packet (a gap in the
 // sequence numbers) drops the broken unit and every delta frame after it until the next key frame, so nothing
-// undecodable leaves the assembler.
+// undecodable leaves the assembler. A packet up to kMaxMisorder behind the last one is late and
+// ignored; a jump of the sequence number (forwards by 32768 or more, backwards further than that,
+// or more than kMaxMisorder "late" packets in a row, as after a server restart or a new SSRC)
+// starts the count again from that packet, like a loss.
 //
 // Pure, no I/O: the RTSP client feeds it; tests and the fuzz target feed it bytes directly.
 // Threads: one owner thread calls every member. Declarations only; implemented in libNuvlet.
@@ -42,6 +45,8 @@ class H264Assembler {
   // A NAL unit and an access unit are capped; a larger one is a stream error.
   static constexpr size_t kMaxNalUnit = 4u * 1024 * 1024;
   static constexpr size_t kMaxAccessUnit = 8u * 1024 * 1024;
+  // How far behind the last packet a packet counts as late rather than as a jump back.
+  static constexpr uint16_t kMaxMisorder = 100;
 
   using FrameCallback = std::function<void(const AccessUnit& unit)>;
   // Called once for each access unit that is dropped (broken, or a delta frame without its key frame).
@@ -58,6 +63,9 @@ class H264Assembler {
   uint64_t deliveredUnits() const { return delivered_; }
 
  private:
+  // The sequence number of `packet` against the last one: false for a late packet to ignore;
+  // after a loss or a jump, the open unit is broken and no delta frame follows until a key frame.
+  bool takeSequence(const RtpPacket& packet);
   bool takeSingle(const uint8_t* nal, size_t size);
   bool takeAggregate(const uint8_t* payload, size_t size);
   bool takeFragment(const uint8_t* payload, size_t size);
@@ -81,6 +89,7 @@ class H264Assembler {
   uint32_t unitTimestamp_ = 0;
   bool haveSequence_ = false;
   uint16_t lastSequence_ = 0;
+  uint16_t lateInARow_ = 0;
   bool waitForKey_ = true;  // nothing decodes before the first key frame
   uint64_t dropped_ = 0;
   uint64_t delivered_ = 0;

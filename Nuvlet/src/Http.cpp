@@ -40,10 +40,11 @@ void asyncGetEx(const asio::ConnectionInfo& info, const std::string& uri, boost:
 }
 
 void asyncGetStream(const asio::ConnectionInfo& info, const std::string& uri, boost::asio::io_context& io,
-                    int timeoutSeconds, StreamSink sink, Callback callback, AsyncOperationPtr& operation,
-                    ILogger* logger) {
-  createAndStart<StreamOperation>(io, StreamGetContext(info, uri, std::move(sink)), std::move(callback), logger,
-                                  boost::posix_time::seconds(timeoutSeconds), operation);
+                    int timeoutSeconds, int silenceMilliseconds, StreamSink sink, Callback callback,
+                    AsyncOperationPtr& operation, ILogger* logger) {
+  createAndStart<StreamOperation>(
+      io, StreamGetContext(info, uri, std::move(sink), boost::posix_time::milliseconds(silenceMilliseconds)),
+      std::move(callback), logger, boost::posix_time::seconds(timeoutSeconds), operation);
 }
 
 void asyncPostEx(const asio::ConnectionInfo& info, const std::string& uri, const std::string& body,

@@ -263,7 +263,7 @@ class RTSPClient::Session : public std::enable_shared_from_this<RTSPClient::Sess
   void onPlay(const rtsp::RtspAnswer&) {
     NLOG(logger_, 0, " RTSP stream playing, keep-alive every " << keepAliveInterval_.total_milliseconds() << " ms");
     playing_ = true;
-    lastRtp_ = Clock::now();
+    lastFrame_ = Clock::now();
     armSilenceTimer();
     armKeepAlive();
   }
@@ -280,16 +280,17 @@ class RTSPClient::Session : public std::enable_shared_from_this<RTSPClient::Sess
     });
   }
 
-  // The silence guard looks at the time of the last packet a few times per period, so that a
-  // packet costs no timer operation.
+  // The silence guard looks at the time of the last delivered access unit a few times per
+  // period, so that a frame costs no timer operation. Packets that deliver nothing (late ones,
+  // units dropped until a key frame) do not count: such a stream shows the host nothing.
   void armSilenceTimer() {
     silenceTimer_.expires_from_now(timeouts_.silence / 4);
     auto self = shared_from_this();
     silenceTimer_.async_wait([this, self](const error_code& error) {
       if (error || finished_) return;
-      if (Clock::now() - lastRtp_ >= toChrono(timeouts_.silence))
+      if (Clock::now() - lastFrame_ >= toChrono(timeouts_.silence))
         return fail(boost::asio::error::timed_out,
-                    "No RTP for " + std::to_string(timeouts_.silence.total_milliseconds()) + " ms");
+                    "No frame for " + std::to_string(timeouts_.silence.total_milliseconds()) + " ms");
       armSilenceTimer();
     });
   }
@@ -371,7 +372,6 @@ class RTSPClient::Session : public std::enable_shared_from_this<RTSPClient::Sess
     if (channel != rtpChannel_ || payloadType_ < 0) return;  // RTCP and unknown channels
     rtsp::RtpPacket packet;
     if (!rtsp::parseRtpPacket(data, size, packet) || packet.payloadType != payloadType_) return;
-    lastRtp_ = Clock::now();
     if (!assembler_.push(packet))
       fail(error::make_error_code(error::response_too_large), "H.264 unit larger than the limit");
   }
@@ -389,6 +389,7 @@ class RTSPClient::Session : public std::enable_shared_from_this<RTSPClient::Sess
   }
 
   void deliver(const rtsp::AccessUnit& unit) {
+    lastFrame_ = Clock::now();
     if (!firstFrame_) {
       firstFrame_ = true;
       NLOG(logger_, 0, " First frame of the session (" << (unit.key ? "key" : "delta") << ")");
@@ -427,7 +428,7 @@ class RTSPClient::Session : public std::enable_shared_from_this<RTSPClient::Sess
   bool playing_ = false;
   bool finished_ = false;
   bool firstFrame_ = false;
-  Clock::time_point lastRtp_;
+  Clock::time_point lastFrame_;  // of the last delivered access unit
   bool haveTime_ = false;
   uint64_t firstWallMs_ = 0;
   uint32_t lastRtpTimestamp_ = 0;

@@ -50,25 +50,30 @@ void H264Assembler::setParameterSets(const std::vector<std::string>& nalUnits) {
   }
 }
 
-bool H264Assembler::push(const RtpPacket& packet) {
-  if (haveSequence_) {
-    const auto step = static_cast<int16_t>(packet.sequence - lastSequence_);
-    if (step <= 0) return true;  // a duplicate or a late packet: its unit is gone already
-    if (step != 1) {
-      // Packets were lost: the unit they belonged to cannot be decoded (the open one, or the one
-      // this packet opens), and no delta frame after it until the next key frame.
-      waitForKey_ = true;
-      if (!unitOpen_) {
-        dropUnit();  // lost between units: at least one unit is gone (counted, never seen)
-      } else if (packet.timestamp != unitTimestamp_) {
-        unitBroken_ = true;
-        closeUnit();
-      }
-      unitBroken_ = true;
-      inFragment_ = false;
-      fragment_.clear();
-    }
+bool H264Assembler::takeSequence(const RtpPacket& packet) {
+  if (!haveSequence_) return true;
+  const auto ahead = static_cast<uint16_t>(packet.sequence - lastSequence_);
+  const bool late = ahead == 0 || ahead > 0xFFFF - kMaxMisorder;
+  if (late && ++lateInARow_ <= kMaxMisorder) return false;  // a duplicate or a late packet: its unit is gone
+  lateInARow_ = 0;
+  if (ahead == 1) return true;
+  // Packets were lost, or the numbering jumped: the unit they belonged to cannot be decoded (the
+  // open one, or the one this packet opens), and no delta frame after it until the next key frame.
+  waitForKey_ = true;
+  if (!unitOpen_) {
+    dropUnit();  // lost between units: at least one unit is gone (counted, never seen)
+  } else if (packet.timestamp != unitTimestamp_) {
+    unitBroken_ = true;
+    closeUnit();
   }
+  unitBroken_ = true;
+  inFragment_ = false;
+  fragment_.clear();
+  return true;
+}
+
+bool H264Assembler::push(const RtpPacket& packet) {
+  if (!takeSequence(packet)) return true;
   haveSequence_ = true;
   lastSequence_ = packet.sequence;
   if (unitOpen_ && packet.timestamp != unitTimestamp_) closeUnit();  // the marker was lost or not set

@@ -19,12 +19,13 @@ namespace http {
 using StreamSink = std::function<boost::system::error_code(const uint8_t* data, size_t size)>;
 
 // As asyncGetEx, for an answer body that is a stream (Nuvlet/include/AsyncHttpStream.h): the
-// bytes go to `sink` on `io` as they arrive; the callback's body is always empty. The request
-// ends with eof when the camera closed the stream or the announced length has passed.
-// `timeoutSeconds` covers the whole stream.
+// bytes go to `sink` on `io` as they arrive (the chunk data of a chunked answer); the callback's
+// body is always empty. The request ends with eof when the camera closed the stream, the
+// announced length has passed or the last chunk came. `timeoutSeconds` covers the whole stream;
+// `silenceMilliseconds` (not positive: none) ends it with timed_out when no byte came for as long.
 void asyncGetStream(const asio::ConnectionInfo& info, const std::string& uri, boost::asio::io_context& io,
-                    int timeoutSeconds, StreamSink sink, Callback callback, AsyncOperationPtr& operation,
-                    ILogger* logger = nullptr);
+                    int timeoutSeconds, int silenceMilliseconds, StreamSink sink, Callback callback,
+                    AsyncOperationPtr& operation, ILogger* logger = nullptr);
 
 }  // namespace http
 }  // namespace Talvo

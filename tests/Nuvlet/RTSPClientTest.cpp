@@ -24,9 +24,8 @@ using namespace std::chrono_literals;
 using rtsptest::RtspPeer;
 
 // `frames` access units as a camera sends them, 40 ms apart: a key frame every `keyEvery`.
-std::vector<std::string> stream(size_t frames, size_t keyEvery = 25, size_t keySize = 5000) {
+std::vector<std::string> stream(size_t frames, size_t keyEvery = 25, size_t keySize = 5000, uint16_t sequence = 100) {
   std::vector<std::string> packets;
-  uint16_t sequence = 100;
   for (size_t i = 0; i < frames; ++i) {
     const auto payloads = rtsptest::unitPayloads(i % keyEvery == 0, keySize);
     for (size_t p = 0; p < payloads.size(); ++p)
@@ -181,7 +180,7 @@ TEST_F(RTSPClientTest, AServerThatStopsSendingIsDetected) {
   ASSERT_TRUE(error.has_value());
   EXPECT_EQ(*error, boost::asio::error::timed_out);
   EXPECT_EQ(handler.snapshot(&RecordingVideoHandler::frames).size(), 5u);
-  EXPECT_EQ(logger.count(" No RTP for 300 ms"), 1u) << logger.dump();
+  EXPECT_EQ(logger.count(" No frame for 300 ms"), 1u) << logger.dump();
 }
 
 TEST_F(RTSPClientTest, KeepAlivesAtHalfTheSessionTimeOut) {
@@ -211,6 +210,53 @@ TEST_F(RTSPClientTest, ALostPacketDropsTheBrokenUnitAndTheDeltaFramesAfterIt) {
   ASSERT_TRUE(waitForEnd().has_value());
   EXPECT_EQ(statistic.totalOutOfSync(), 5u);
   EXPECT_TRUE(peer.waitForRequests("TEARDOWN", 1, 5s));
+}
+
+// The sequence numbers jump (a server restarted behind the kept session, a new SSRC): the
+// client starts counting again and shows pictures from the next key frame on.
+TEST_F(RTSPClientTest, ASequenceNumberJumpResumesAtTheNextKeyFrame) {
+  struct Case {
+    const char* what;
+    uint16_t after;  // the first sequence number after the jump (the first run ends at 10 frames' packets)
+  };
+  for (const Case& c :
+       {Case{"forwards by 40000", 40100}, Case{"backwards by 1000", static_cast<uint16_t>(100 - 1000)}}) {
+    RtspPeer::Script script;
+    script.packets = stream(10, 5);
+    for (const std::string& packet : stream(10, 5, 5000, c.after)) script.packets.push_back(packet);
+    RtspPeer peer(script);
+    RecordingVideoHandler played;
+    sink.handler = &played;
+    start(peer);
+    // 10 before; after it the first unit is lost as broken, then delta frames wait for the key frame.
+    ASSERT_TRUE(played.waitForFrames(15, 10s)) << c.what << "\n" << logger.dump();
+    const auto frames = played.snapshot(&RecordingVideoHandler::frames);
+    EXPECT_TRUE(frames[10].key) << c.what;
+    boost::asio::post(io, [this] { client.teardown({}); });
+    ASSERT_TRUE(waitForEnd().has_value());
+    std::lock_guard<std::mutex> lock(mutex);
+    ended.reset();
+  }
+}
+
+// Packets keep coming but none makes a picture (delta frames after a loss, no key frame): the
+// session ends with the silence guard, long before the packets stop.
+TEST_F(RTSPClientTest, PacketsThatDeliverNothingEndTheSessionAtTheSilenceGuard) {
+  RtspPeer::Script script;
+  script.packets = stream(5, 5);
+  auto undecodable = stream(2000, 100000, 5000, 200);  // 4 s of packets at the pace below
+  undecodable.erase(undecodable.begin(),
+                    undecodable.begin() + static_cast<std::ptrdiff_t>(rtsptest::unitPayloads(true).size()));
+  script.packets.insert(script.packets.end(), undecodable.begin(), undecodable.end());
+  script.pace = 2ms;
+  RtspPeer peer(script);
+  timeouts.silence = boost::posix_time::milliseconds(300);
+  start(peer);
+  const auto error = waitForEnd(3s);
+  ASSERT_TRUE(error.has_value()) << logger.dump();
+  EXPECT_EQ(*error, boost::asio::error::timed_out);
+  EXPECT_EQ(handler.snapshot(&RecordingVideoHandler::frames).size(), 5u);
+  EXPECT_EQ(logger.count(" No frame for 300 ms"), 1u);
 }
 
 }  // namespace

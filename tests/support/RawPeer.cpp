@@ -127,10 +127,17 @@ bool RawPeer::play(int connection, const Step& step) {
     case Step::Kind::Close:
       return false;
     case Step::Kind::StallUntilStopped: {
-      pollfd wake{listener_.wakeFd(), POLLIN, 0};
-      while (::poll(&wake, 1, -1) < 0 && errno == EINTR) {
+      // Silent until stop() or until the client is gone; what the client still sends is ignored.
+      char ignored[4096];
+      for (;;) {
+        pollfd fds[2] = {{listener_.wakeFd(), POLLIN, 0}, {connection, POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
+          if (errno == EINTR) continue;
+          return false;
+        }
+        if (fds[0].revents != 0) return false;
+        if (fds[1].revents != 0 && ::recv(connection, ignored, sizeof ignored, 0) <= 0) return false;
       }
-      return false;
     }
   }
   return false;

@@ -30,7 +30,8 @@ std::vector<std::string> fuA(const std::string& nal, size_t fragmentSize);
 std::string stapA(const std::vector<std::string>& nals);
 // "$", channel, length, packet.
 std::string interleaved(uint8_t channel, const std::string& packet);
-// A NAL unit of `type` (header byte 0x60 | type) followed by `size` filler bytes.
+// A NAL unit of `type` (header byte 0x60 | type) followed by `size` filler bytes, every
+// stretch of them distinct from every other (so that FU-A fragments differ).
 std::string nal(uint8_t type, size_t size);
 
 // The payloads of access unit `frame` as a camera sends them: a key frame (SPS, PPS and an IDR

@@ -139,7 +139,7 @@ Sent sendInRealTime(Host& host, Talvo::GDRV::IAudioDestination& destination, Cal
         "G.711", bytes.size(), 0, kBitRate, Talvo::MFF::AUDIO_G7XX_ENCODING_ULAW));
     if (!buffer) throw ExitError(kExitFailure, "no audio buffer for " + std::to_string(bytes.size()) + " bytes");
     std::copy(bytes.begin(), bytes.end(), buffer->GetBuffer());
-    destination.SendAudio(buffer.get());  // the module copies what it keeps
+    destination.SendAudio(buffer.release());  // the channel takes the buffer and ends it
     ++sent.buffers;
     sent.bytes += bytes.size();
   }

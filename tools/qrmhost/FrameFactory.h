@@ -14,7 +14,8 @@ namespace qrmhost {
 constexpr size_t kMaxBufferSize = 64u * 1024u * 1024u;
 
 // Any module thread may allocate. A buffer belongs to whoever holds it: the module until it hands
-// it over with MultimediaFrame (or ends it with Destroy), then qrmhost. Destroy() deletes it.
+// it over with MultimediaFrame (or ends it with Destroy), then qrmhost; a buffer qrmhost hands to
+// the loudspeaker with SendAudio belongs to the module from then on. Destroy() deletes it.
 // The factory outlives the module, so a buffer may be destroyed at any time before that.
 class FrameFactory : public Talvo::MFF::IMultimediaFrameFactory {
  public:

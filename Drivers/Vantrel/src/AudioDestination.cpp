@@ -79,33 +79,52 @@ void AudioDestination::Call() {
 }
 
 void AudioDestination::HangUp() {
-  boost::asio::post(io_, [this] { endCall(true); });
+  boost::asio::post(io_, [this] { hangUp(); });
+}
+
+// The host that hangs up waits for the call's end: it hears it once even when no call was up.
+void AudioDestination::hangUp() {
+  bool callUp = socket_.is_open();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    callUp = callUp || phase_ != Phase::Idle;
+  }
+  if (callUp) return endCall(true);
+  NLOG(*this, 0, " No call to end");
+  if (notifying()) handler_->Stopped(contract());
+}
+
+AudioDestination::HostBuffer AudioDestination::take(Talvo::MFF::IAudioBuffer* buffer) {
+  return HostBuffer(buffer, [](Talvo::MFF::IAudioBuffer* ended) { ended->Destroy(); });
 }
 
 void AudioDestination::SendAudio(Talvo::MFF::IAudioBuffer* buffer) {
-  if (buffer == nullptr || buffer->GetSize() == 0) return;
+  if (buffer == nullptr) return;
+  HostBuffer taken = take(buffer);
+  if (buffer->GetSize() == 0) return;  // nothing to play: ended at once
   const int32_t bitRate = buffer->GetBitRate() > 0 ? buffer->GetBitRate() : kDefaultBitRate;
   const size_t capBytes = static_cast<size_t>(bitRate) / 8 * kQueuedMilliseconds / 1000;
   bool startWriting = false;
+  Released dropped;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (phase_ == Phase::Idle) return;  // no call: nothing to play the audio on
-    queue_.push_back(
-        std::make_shared<const std::vector<uint8_t>>(buffer->GetBuffer(), buffer->GetBuffer() + buffer->GetSize()));
-    queuedBytes_ += queue_.back()->size();
-    capQueue(capBytes);
+    if (phase_ == Phase::Idle) return;  // no call: nothing to play the audio on; ended at once
+    queuedBytes_ += buffer->GetSize();
+    queue_.push_back(std::move(taken));
+    capQueue(capBytes, dropped);
     startWriting = phase_ == Phase::Established && !writing_;
     if (startWriting) writing_ = true;
   }
   if (startWriting) boost::asio::post(io_, [this] { writeNext(); });
 }
 
-// Drops the oldest waiting buffers (never the one being written, never the newest).
-void AudioDestination::capQueue(size_t capBytes) {
+// Drops the oldest waiting buffers (never the one being written, never the newest) into `dropped`.
+void AudioDestination::capQueue(size_t capBytes, Released& dropped) {
   const size_t inFlight = writing_ ? 1 : 0;
   while (queuedBytes_ > capBytes && queue_.size() > inFlight + 1) {
     const auto oldest = queue_.begin() + static_cast<std::ptrdiff_t>(inFlight);
-    queuedBytes_ -= (*oldest)->size();
+    queuedBytes_ -= (*oldest)->GetSize();
+    dropped.push_back(std::move(*oldest));
     queue_.erase(oldest);
     ++droppedThisCall_;
     ++droppedTotal_;
@@ -221,7 +240,7 @@ void AudioDestination::establish() {
 
 // Writes the front buffer; writing_ is set.
 void AudioDestination::writeNext() {
-  Bytes front;
+  HostBuffer front;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (queue_.empty() || phase_ != Phase::Established) {
@@ -233,7 +252,7 @@ void AudioDestination::writeNext() {
   const uint64_t call = call_;
   armGuard(call);
   boost::asio::async_write(
-      socket_, boost::asio::buffer(*front),
+      socket_, boost::asio::buffer(front->GetBuffer(), front->GetSize()),
       [this, call, front](const boost::system::error_code& e, size_t) { handleWritePacket(call, e); });
 }
 
@@ -244,9 +263,11 @@ void AudioDestination::handleWritePacket(uint64_t call, const boost::system::err
     return endCall(true);
   }
   bool more = false;
+  HostBuffer written;  // ended once the write's own hold is gone too
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    queuedBytes_ -= queue_.front()->size();
+    queuedBytes_ -= queue_.front()->GetSize();
+    written = std::move(queue_.front());
     queue_.pop_front();
     more = !queue_.empty();
     writing_ = more;
@@ -281,11 +302,12 @@ void AudioDestination::endCall(bool notify) {
   socket_.close(ignored);
   answer_.consume(answer_.size());
   uint64_t dropped = 0;
+  std::deque<HostBuffer> left;  // ended after the mutex is released
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (phase_ == Phase::Idle && !wasOn) return;  // no call to end
     phase_ = Phase::Idle;
-    queue_.clear();
+    left.swap(queue_);
     queuedBytes_ = 0;
     writing_ = false;
     std::swap(dropped, droppedThisCall_);

@@ -12,12 +12,15 @@
 // timer, the settings request and every host notification run on the object's own worker thread
 // (its private io_context). SendAudio only touches the queue under its mutex; no lock is held
 // while the host is called. Host notifications: Started = the call is established, Stopped = the
-// call ended (time-out, write error, failed connect, hang-up), Failed(code) = the call could not
-// be set up (10 unreadable connection text, 4 request not buildable, the translated error of the
-// request's write or of the camera's answer).
-// Ownership: the host owns the object until Destroy; the bytes of a sent buffer are copied, the
-// host keeps its buffer. Destroy from the worker (inside a notification) leaves the deletion to the
-// worker as it ends.
+// call ended (time-out, write error, failed connect, hang-up; a hang-up with no call up is
+// answered with it too), Failed(code) = the call could not be set up (10 unreadable connection
+// text, 4 request not buildable, the translated error of the request's write or of the camera's
+// answer).
+// Ownership: the host owns the object until Destroy. SendAudio takes the host's buffer: it is
+// written from the host's own bytes and ended with its Destroy exactly once, on whichever thread
+// lets go of it last (never under the mutex): once written, when the cap drops it, when no call
+// is up, when the call ends, or at Destroy. Destroy from the worker (inside a notification)
+// leaves the deletion to the worker as it ends.
 #pragma once
 
 #include <atomic>
@@ -80,10 +83,15 @@ class AudioDestination : public Talvo::GDRV::IAudioDestination,
 
  private:
   enum class Phase { Idle, Connecting, Established };
+  // A host buffer; the last holder ends it (a write in progress holds its own).
+  using HostBuffer = std::shared_ptr<Talvo::MFF::IAudioBuffer>;
+  using Released = std::vector<HostBuffer>;  // let go of after the mutex is released
+  static HostBuffer take(Talvo::MFF::IAudioBuffer* buffer);
 
   void workerMain();
   // ---- worker thread ----
   void startCall();
+  void hangUp();
   void connectTo(const boost::asio::ip::tcp::endpoint& endpoint);
   void handleConnect(uint64_t call, const boost::system::error_code& error);
   void handleRequestWritten(uint64_t call, const boost::system::error_code& error);
@@ -101,7 +109,7 @@ class AudioDestination : public Talvo::GDRV::IAudioDestination,
   void finishSettings(Talvo::IAsyncActionHandler* handler, const boost::system::error_code& error,
                       const Talvo::http::HttpResponse& response);
   // ---- any thread, mutex_ held ----
-  void capQueue(size_t capBytes);
+  void capQueue(size_t capBytes, Released& dropped);
 
   std::string speakerRequest(const Talvo::asio::ConnectionInfo& info) const;
   bool notifying() const { return handler_ != nullptr && !destroying_.load(); }
@@ -125,8 +133,7 @@ class AudioDestination : public Talvo::GDRV::IAudioDestination,
 
   mutable std::mutex mutex_;  // guards the members below; never held while calling the host
   Phase phase_ = Phase::Idle;
-  using Bytes = std::shared_ptr<const std::vector<uint8_t>>;  // a write in progress holds its own
-  std::deque<Bytes> queue_;                                   // the front is being written while writing_
+  std::deque<HostBuffer> queue_;  // the front is being written while writing_
   size_t queuedBytes_ = 0;
   bool writing_ = false;
   uint64_t droppedThisCall_ = 0;

@@ -59,7 +59,7 @@ void Device::requestRecordings(const std::string& path, RecordingsCallback callb
     NUVLET_DCHECK_CALLED_ON(isCalledFromConnectionThread());
     const Talvo::LoggerOwner logger = deviceLogger();
     if (error) {
-      logAs(logger, 3, __LINE__, "handleFindRecording", " " + error.message());
+      logAs(logger, 3, __LINE__, "handleFindRecording", " Failed to get record, error:" + error.message());
       return callback(Talvo::Utility::translateSystemError(error), {});
     }
     const std::string text(body.begin(), body.end());

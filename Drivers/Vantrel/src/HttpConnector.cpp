@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <optional>
 
@@ -53,7 +54,8 @@ std::string hexPreview(const uint8_t* data, size_t size) {
 
 std::optional<PlaybackAudioFormat> audioFormatOf(const uint8_t* tag, uint32_t rate) {
   PlaybackAudioFormat format;
-  format.sampleRate = static_cast<int32_t>(rate);
+  // The block's rate is unsigned 32-bit; whatever the camera names stays within the host's int.
+  format.sampleRate = static_cast<int32_t>(std::min<uint32_t>(rate, std::numeric_limits<int32_t>::max()));
   if (std::memcmp(tag, "ULAW", 4) == 0) {
     format.encoding = Talvo::MFF::AUDIO_G7XX_ENCODING_ULAW;
   } else if (std::memcmp(tag, "ALAW", 4) == 0) {

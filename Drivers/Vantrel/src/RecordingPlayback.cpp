@@ -1,6 +1,8 @@
 #include "RecordingPlayback.h"
 
+#include <algorithm>
 #include <cstring>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -25,6 +27,13 @@ bool isEndOfStream(const boost::system::error_code& error) { return error == boo
 
 std::string errorText(const boost::system::error_code& error) {
   return std::to_string(error.value()) + "." + error.message();
+}
+
+// Bits per second of the samples, in 64 bits: a camera's rate times the unit size may not fit the
+// host's int, which then gets its largest value.
+int32_t bitRateOf(const PlaybackAudioFormat& format) {
+  const int64_t bits = static_cast<int64_t>(format.sampleRate) * 8 * static_cast<int64_t>(format.unitSize);
+  return static_cast<int32_t>(std::min<int64_t>(bits, std::numeric_limits<int32_t>::max()));
 }
 
 }  // namespace
@@ -172,7 +181,7 @@ void RecordingPlayback::startRequest(HttpConnector::Kind kind, const std::string
   HttpConnector* connector = connector_.get();
   const int seconds = kind == HttpConnector::Kind::Stream ? kStreamTimeoutSeconds : kSeekTimeoutSeconds;
   Talvo::http::asyncGetStream(
-      info, path, io_, seconds,
+      info, path, io_, seconds, silenceMilliseconds_.load(),
       [connector](const uint8_t* data, size_t size) { return connector->process(data, size); },
       [this](const boost::system::error_code& error, const Talvo::http::Body&, const Talvo::http::HttpResponse&) {
         handleGrab(error);
@@ -251,7 +260,7 @@ void RecordingPlayback::audioFrame(const uint8_t* data, size_t size, const Playb
                                    uint64_t timeStamp) {
   if (!handler_ || !factory_) return;
   Talvo::Utility::AudioBufferG7xxSendingFilter sender(factory_, format.encoding);
-  sender.setBitRate(format.sampleRate * 8 * static_cast<int32_t>(format.unitSize));
+  sender.setBitRate(bitRateOf(format));
   sender.setConvertLEToBE(format.littleEndian);
   sender.setTimeStamp(timeStamp);
   Talvo::MFF::IAudioBuffer* buffer = sender.allocate(size);

@@ -35,6 +35,9 @@ class RecordingPlayback : public Talvo::GDRV::IRecordingPlayback, public Talvo::
   // The time a stream request may take at most (a sequence as long as the camera records).
   static constexpr int kStreamTimeoutSeconds = 3600;
   static constexpr int kSeekTimeoutSeconds = 30;
+  // A camera that sends no byte for this long has stalled: the request ends with a failure, as
+  // on the live stream.
+  static constexpr int kSilenceMilliseconds = 5000;
 
   // Starts the worker. `tracks` is read here only (null: video and audio).
   RecordingPlayback(std::string recordingId, Device* device, Talvo::MFF::IMultimediaFrameFactory* factory,
@@ -55,6 +58,8 @@ class RecordingPlayback : public Talvo::GDRV::IRecordingPlayback, public Talvo::
 
   // Tests: the cap of one block of the camera's answers (HttpConnector::kMaxBlockSize).
   void setMaxBlockSize(size_t size) { maxBlockSize_ = size; }
+  // Tests: the silence guard (kSilenceMilliseconds).
+  void setSilenceGuard(int milliseconds) { silenceMilliseconds_ = milliseconds; }
 
  private:
   void doSeek(uint64_t milliseconds, Talvo::IAsyncActionHandler* handler);
@@ -78,6 +83,7 @@ class RecordingPlayback : public Talvo::GDRV::IRecordingPlayback, public Talvo::
   bool video_ = true;
   bool audio_ = true;
   std::atomic<size_t> maxBlockSize_{HttpConnector::kMaxBlockSize};
+  std::atomic<int> silenceMilliseconds_{kSilenceMilliseconds};
 
   // Declared before what the worker owns, so that it is destroyed after them.
   boost::asio::io_context io_;

@@ -5,6 +5,7 @@
 
 #include "Nuvlet/include/Contract.h"
 #include "Nuvlet/include/StorageRecords.h"
+#include "host/Nuvlet/ErrorCodes.h"
 #include "host/Nuvlet/Time.h"
 
 namespace Vantrel {
@@ -41,6 +42,7 @@ void RecordingSearch::FindRecordings(const Talvo::GDRV::DateTimeRange& range, ui
   range_ = range;
   handler_ = handler;
   reported_ = 0;
+  listed_.clear();
   device_->requestRecordings(upToPath(range.end), [this](int32_t code, const std::vector<Device::recording_t>& batch) {
     handleFindRecordings(code, batch);
   });
@@ -55,6 +57,10 @@ void RecordingSearch::handleFindRecordings(int32_t code, const std::vector<Devic
   if (stop_.load() != 0) return complete(12);
   if (code != 0) return complete(code);
   NLOG(*this, 0, " Records found:" << batch.size());
+  if (!listed_.empty() && !movesOn(batch)) {
+    NLOG(*this, 3, " The camera listed sequences it had listed before, the search ends after " << reported_);
+    return complete(Talvo::error::bad_response);
+  }
   if (reportBatch(batch)) {
     NLOG(*this, 0, " " << reported_ << " Records reprted, stop as reached start of range.");
     return complete(0);
@@ -69,10 +75,15 @@ void RecordingSearch::handleFindRecordings(int32_t code, const std::vector<Devic
   complete(0);
 }
 
+bool RecordingSearch::movesOn(const std::vector<Device::recording_t>& batch) const {
+  return batch.empty() || listed_.count(batch.back().id) == 0;
+}
+
 bool RecordingSearch::reportBatch(const std::vector<Device::recording_t>& batch) {
   for (const Device::recording_t& recording : batch) {
     const uint64_t end = recording.end();
     if (range_.begin > end) return true;
+    if (!listed_.insert(recording.id).second) continue;
     if (recording.start >= range_.end) continue;
     NLOG(*this, 0,
          " Record found id=" << recording.id << " start=" << timeText(recording.start) << ","

@@ -1,7 +1,9 @@
 // Vantrel::RecordingSearch: finds the camera's event sequences inside a time range. The camera
 // lists its sequences newest first, 50 at a time: the search asks for those up to the range's
 // end, then for the 50 before the oldest of each full batch, and reports every sequence that
-// overlaps the range until it reaches one that ended before the range's begin.
+// overlaps the range until it reaches one that ended before the range's begin. A follow-up batch
+// must move past the sequences already listed (its oldest one is new); a camera that lists the
+// same sequences again ends the search with 256, and no sequence is reported twice.
 //
 // Ownership: the host owns the search until Destroy. The host stops a running search and waits
 // for its completion call before it destroys it, so a pending batch always finds it alive.
@@ -11,6 +13,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -41,8 +44,11 @@ class RecordingSearch : public Talvo::GDRV::IRecordingSearch, public Talvo::Logg
  private:
   // Connection thread: one batch of the camera's list.
   void handleFindRecordings(int32_t code, const std::vector<Device::recording_t>& batch);
-  // Reports what lies in the range; true when the walk reached the range's begin.
+  // Reports what lies in the range and was not listed before; true when the walk reached the
+  // range's begin.
   bool reportBatch(const std::vector<Device::recording_t>& batch);
+  // A follow-up batch whose oldest sequence was listed already brings the search no further.
+  bool movesOn(const std::vector<Device::recording_t>& batch) const;
   void complete(int32_t code);
 
   const std::string recordingId_;
@@ -52,6 +58,7 @@ class RecordingSearch : public Talvo::GDRV::IRecordingSearch, public Talvo::Logg
   Talvo::GDRV::DateTimeRange range_;
   Talvo::GDRV::IRecordingSearchHandler* handler_ = nullptr;
   uint64_t reported_ = 0;
+  std::set<std::string> listed_;  // identifiers of the sequences the camera listed so far
 };
 
 }  // namespace Vantrel

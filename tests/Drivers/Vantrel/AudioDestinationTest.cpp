@@ -62,13 +62,37 @@ class CallHandler : public Talvo::GDRV::IAudioDestinationHandler, public Recorde
   std::vector<int> failures;
 };
 
-// A host audio buffer of the host's making (the driver copies it and leaves it to the host).
+// How often each host buffer was ended, by the order it was sent in.
+class BufferLedger : public Recorder {
+ public:
+  size_t issue() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ends_.push_back(0);
+    return ends_.size() - 1;
+  }
+  void end(size_t number) {
+    record([&] { ++ends_[number]; });
+  }
+  std::vector<int> ends() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ends_;
+  }
+
+ private:
+  std::vector<int> ends_;
+};
+
+// A host audio buffer of the host's making: the channel takes it and ends it with Destroy.
 class HostAudio : public Talvo::MFF::IAudioBuffer {
  public:
-  HostAudio(std::vector<uint8_t> bytes, int32_t bitRate) : bytes_(std::move(bytes)), bitRate_(bitRate) {}
+  HostAudio(std::vector<uint8_t> bytes, int32_t bitRate, BufferLedger& ledger)
+      : bytes_(std::move(bytes)), bitRate_(bitRate), ledger_(ledger), number_(ledger.issue()) {}
   void* Cast(const char*) override { return nullptr; }
   void* QueryContract(const char*) override { return nullptr; }
-  void Destroy() override {}
+  void Destroy() override {
+    ledger_.end(number_);
+    delete this;
+  }
   uint8_t* GetBuffer() override { return bytes_.data(); }
   size_t GetSize() override { return bytes_.size(); }
   void SetTimeStamp(uint64_t) override {}
@@ -80,6 +104,8 @@ class HostAudio : public Talvo::MFF::IAudioBuffer {
  private:
   std::vector<uint8_t> bytes_;
   int32_t bitRate_;
+  BufferLedger& ledger_;
+  const size_t number_;
 };
 
 // 20 ms of audio, every byte telling the buffer's number.
@@ -113,8 +139,7 @@ class SpeakerTest : public ::testing::Test {
   }
   Vantrel::AudioDestination& ours() { return dynamic_cast<Vantrel::AudioDestination&>(*destination); }
   void send(const std::vector<uint8_t>& bytes, int32_t bitRate = 64000) {
-    HostAudio buffer(bytes, bitRate);
-    destination->SendAudio(&buffer);
+    destination->SendAudio(new HostAudio(bytes, bitRate, ledger));
   }
   nlohmann::json speaker() const { return nlohmann::json::parse(camera->get("/sim/speaker")); }
   // Waits until the loudspeaker of the latest call has `bytes` bytes.
@@ -126,14 +151,18 @@ class SpeakerTest : public ::testing::Test {
     }
     return true;
   }
+  // Every buffer the host sent was ended once, whether written, dropped or left at the call's end.
   void TearDown() override {
     if (destination) destination->Destroy();
+    const auto ends = ledger.ends();
+    EXPECT_EQ(ends, std::vector<int>(ends.size(), 1));
     device.reset();
     for (const auto& line : logger.messages()) EXPECT_EQ(line.find("s3cr"), std::string::npos) << line;
   }
 
   std::shared_ptr<Talvo::Utility::GlobalService> service = Talvo::Utility::GlobalService::instance();
   CapturingLogger logger;
+  BufferLedger ledger;
   CallHandler handler;
   std::unique_ptr<CamsimProcess> camera;
   std::unique_ptr<Vantrel::Device> device;
@@ -221,6 +250,26 @@ TEST_F(SpeakerTest, TheCapDropsTheOldestAndLogsOncePerCall) {
   destination->HangUp();
   ASSERT_TRUE(handler.waitEnded(5s, 2));
   EXPECT_EQ(logger.count(" Dropped "), 1u);
+}
+
+// With no call up, buffers are ended at once and a hang-up is answered with one call end; buffers
+// waiting for a call that is still being set up are ended when the host destroys the channel.
+TEST_F(SpeakerTest, WithoutACallBuffersEndAtOnceAndAHangUpEndsOnceAndDestroyEndsWhatWaits) {
+  startCamera("VX-D20");
+  for (size_t i = 0; i < 3; ++i) send(numbered(i));
+  EXPECT_EQ(ledger.ends(), std::vector<int>(3, 1));
+  destination->HangUp();
+  ASSERT_TRUE(handler.waitEnded(5s)) << "the host waits for the end of what it hung up";
+  EXPECT_TRUE(logger.contains(" No call to end"));
+  camera->fault("path=/control/ddspeaker&delay_ms=1500&count=1");
+  destination->Call();
+  ASSERT_TRUE(camera->waitForRequest("/control/ddspeaker", 1, 10s));
+  for (size_t i = 0; i < 5; ++i) send(numbered(i));
+  EXPECT_EQ(ledger.ends(), (std::vector<int>{1, 1, 1, 0, 0, 0, 0, 0})) << "waiting for the camera's answer";
+  destination->Destroy();
+  destination = nullptr;
+  EXPECT_EQ(ledger.ends(), std::vector<int>(8, 1));
+  EXPECT_EQ(handler.snapshot(&CallHandler::ended), 1);
 }
 
 // The loudspeaker level is a set of its own; a value that is no number is refused with 4.

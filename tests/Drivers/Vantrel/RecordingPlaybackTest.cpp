@@ -1,7 +1,8 @@
 // Playing the camera's recordings, against the camera simulator's timeline (three sequences of
 // three pictures, a second apart) and scripted peers: seeking, playing across sequences,
 // pausing, the operations a running play refuses, terminating, streams that begin with delta
-// pictures and pictures that never end.
+// pictures and pictures that never end, chunked answers on kept-alive connections, and streams
+// that stall.
 #include "RecordingPlayback.h"
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include <boost/format.hpp>
 #include <gtest/gtest.h>
 
 #include "CamsimProcess.h"
@@ -94,10 +96,10 @@ class RecordingPlaybackTest : public ::testing::Test {
     if (playback) playback->Destroy();
     device.reset();
   }
-  void connect(uint16_t port) {
+  void connect(uint16_t port, PlaybackHandler* played = nullptr) {
     device = makeShippedDevice("VX-S10", nullptr, &logger);
     device->Connect(("http://127.0.0.1:" + std::to_string(port) + "/").c_str());
-    playback = device->CreateRecordingPlayback("0", &factory, nullptr, &handler);
+    playback = device->CreateRecordingPlayback("0", &factory, nullptr, played ? played : &handler);
   }
   void timeline(const std::string& query) {
     camera.get("/sim/recordings?" + query);
@@ -109,6 +111,31 @@ class RecordingPlaybackTest : public ::testing::Test {
     return action.results().front();
   }
   std::vector<std::string> streamRequests() const { return camera.requestTargets(kStream); }
+  // Plays against `peer`, reporting to `played`.
+  void playAgainst(RawPeer& peer, PlaybackHandler& played, int silenceMilliseconds = 5000) {
+    if (playback) playback->Destroy();
+    connect(peer.port(), &played);
+    static_cast<Vantrel::RecordingPlayback*>(playback)->setSilenceGuard(silenceMilliseconds);
+    playback->Play(nullptr, 1.0);
+  }
+  // The camera's first sequence as it sends it, and what the reader takes from it.
+  std::string firstSequence() const { return camera.request(kStream + "&searchbytime_start=1500000000").body; }
+  std::vector<size_t> pictureSizes(const std::string& bytes) const {
+    struct Sizes : Vantrel::PlaybackSink {
+      void videoFrame(const uint8_t*, size_t size, bool, uint64_t) override { sizes.push_back(size); }
+      void audioFrame(const uint8_t*, size_t, const Vantrel::PlaybackAudioFormat&, uint64_t) override {}
+      std::vector<size_t> sizes;
+    } sink;
+    Vantrel::HttpConnector reader(Vantrel::HttpConnector::Kind::Stream,
+                                  Talvo::LoggerOwner(static_cast<Talvo::ILogger*>(nullptr), ""), &sink, true, true);
+    reader.process(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    return sink.sizes;
+  }
+  std::vector<size_t> playedSizes() const {
+    std::vector<size_t> sizes;
+    for (const PlayedFrame& frame : handler.frames("video")) sizes.push_back(frame.size);
+    return sizes;
+  }
 
   std::shared_ptr<Talvo::Utility::GlobalService> service = Talvo::Utility::GlobalService::instance();
   CamsimProcess camera;
@@ -197,6 +224,16 @@ TEST_F(RecordingPlaybackTest, WhilePlayingAPauseIsAnsweredWhenTheRequestEndedAnd
   EXPECT_EQ(streamRequests()[1], kStream + "&searchbytime_start=" + std::to_string(pausedAt));
 }
 
+TEST_F(RecordingPlaybackTest, APlayWhileTheSeekPictureIsAwaitedGets9) {
+  RecordingActionHandler seek, play;
+  playback->Seek(1500000000000, &seek);
+  playback->Play(&play, 1.0);
+  EXPECT_EQ(resultOf(play), 9);
+  EXPECT_EQ(resultOf(seek), 0);
+  EXPECT_TRUE(logger.contains(" not supported second play call or play before seek is fully finished"));
+  EXPECT_TRUE(streamRequests().empty());
+}
+
 TEST_F(RecordingPlaybackTest, AfterTerminateNothingIsReportedAndEveryOperationGets12) {
   timeline("pace=150");
   RecordingActionHandler play, seek, step;
@@ -249,6 +286,86 @@ TEST_F(RecordingPlaybackTest, APictureThatNeverEndsIsCutAtTheCapAndEndsThePlay) 
                                  [](const std::string& line) { return line.find(" TRACE: Drop 300 bytes: ") == 0; });
   ASSERT_NE(drop, lines.end());
   EXPECT_EQ(*drop, " TRACE: Drop 300 bytes: " + std::string(128, '1') + "...") << "at most 64 bytes are shown";
+  peer.stop();
+}
+
+// A camera (or a proxy) that answers chunked and keeps the connection: the pictures are the
+// chunks' data, and the last chunk ends the sequence, so that the next one is asked for.
+TEST_F(RecordingPlaybackTest, AChunkedAnswerGivesWholePicturesAndItsLastChunkEndsTheSequence) {
+  const std::string sequence = firstSequence();
+  const std::vector<size_t> expected = pictureSizes(sequence);
+  ASSERT_EQ(expected.size(), 3u);
+  std::string chunked;
+  for (size_t at = 0; at < sequence.size(); at += 1000) {
+    const std::string piece = sequence.substr(at, 1000);
+    chunked += (boost::format("%x\r\n") % piece.size()).str() + piece + "\r\n";
+  }
+  const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  RawPeer peer([&](const std::string& request) {
+    if (request.find("output=zlg&searchbytime_start=") != std::string::npos)
+      return std::vector<RawPeer::Step>{RawPeer::send(head + chunked + "0\r\n\r\n"), RawPeer::stall()};
+    if (request.find("output=zlg&sequence=1000&offset=1 ") != std::string::npos)
+      return std::vector<RawPeer::Step>{RawPeer::send(head + "0\r\n\r\n"), RawPeer::stall()};
+    return std::vector<RawPeer::Step>{RawPeer::send(kShortAnswer)};
+  });
+  playAgainst(peer, handler);
+  EXPECT_EQ(handler.waitForEnd(), "finished 104") << logger.dump();
+  EXPECT_EQ(playedSizes(), expected);
+  EXPECT_EQ(handler.frames("audio").size(), 3u);
+  EXPECT_EQ(logger.count(" TRACE: Drop "), 0u) << "no chunk line reaches the reader";
+  EXPECT_TRUE(logger.contains(" Next url='" + kStream + "&sequence=1000&offset=1'"));
+  peer.stop();
+}
+
+// A camera that stops sending, before its answer or within the stream, ends the play with a
+// failure once the silence guard has passed, not after the hour the whole stream may take.
+TEST_F(RecordingPlaybackTest, AStreamThatStallsEndsThePlayWithTheTimeOut) {
+  const std::string sequence = firstSequence();
+  struct Case {
+    const char* what;
+    std::string before;  // what the camera sends before it falls silent
+    size_t pictures;
+  };
+  for (const Case& c :
+       {Case{"before the answer", "", 0}, Case{"within the stream", "HTTP/1.0 200 OK\r\n\r\n" + sequence, 3}}) {
+    RawPeer peer([&](const std::string& request) {
+      if (request.find("output=zlg") == std::string::npos)
+        return std::vector<RawPeer::Step>{RawPeer::send(kShortAnswer)};
+      return std::vector<RawPeer::Step>{RawPeer::send(c.before), RawPeer::stall()};
+    });
+    PlaybackHandler played;
+    playAgainst(peer, played, 300);
+    EXPECT_EQ(played.waitForEnd(), "failed 110") << c.what;
+    EXPECT_EQ(played.frames("video").size(), c.pictures) << c.what;
+    playback->Destroy();
+    playback = nullptr;
+    peer.stop();
+  }
+  EXPECT_EQ(logger.count(" Stop playing, because of 110."), 2u) << logger.dump();
+}
+
+// An audio block naming a sample rate of 2^28: its bit rate does not fit the host's int and
+// becomes the largest one, not whatever the overflow gives.
+TEST_F(RecordingPlaybackTest, AnAudioRateBeyondTheHostsRangeGivesTheLargestBitRate) {
+  std::string sequence = firstSequence();
+  size_t patched = 0;
+  for (size_t at = sequence.find("\xFF\xED"); at != std::string::npos && at + 12 <= sequence.size();
+       at = sequence.find("\xFF\xED", at + 2)) {
+    const std::string tag = sequence.substr(at + 4, 4);
+    if (tag != "ULAW" && tag != "ALAW" && tag != "L16 ") continue;
+    sequence.replace(at + 8, 4, std::string("\x10\x00\x00\x00", 4));
+    ++patched;
+  }
+  ASSERT_GE(patched, 3u);
+  RawPeer peer([&](const std::string& request) {
+    if (request.find("output=zlg&searchbytime_start=") != std::string::npos)
+      return std::vector<RawPeer::Step>{RawPeer::send("HTTP/1.0 200 OK\r\n\r\n" + sequence)};
+    return std::vector<RawPeer::Step>{RawPeer::send(kShortAnswer)};
+  });
+  playAgainst(peer, handler);
+  EXPECT_EQ(handler.waitForEnd(), "finished 104") << logger.dump();
+  EXPECT_GE(factory.audioCount(), 3u);
+  EXPECT_EQ(factory.lastAudioBitRate, 2147483647);
   peer.stop();
 }
 

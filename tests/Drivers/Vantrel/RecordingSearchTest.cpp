@@ -164,7 +164,8 @@ TEST_F(RecordingSearchTest, StorageSpanIsOneRecordingWithBothTracksAndNoneWhenTh
     EXPECT_EQ(one.waitForReport(), c.one) << c.count;
     EXPECT_EQ(storageRequests(), std::vector<std::string>(2, "/control/event.jpg?output=evtinfo"));
   }
-  EXPECT_TRUE(logger.contains("] in range [2017-07-14T02:40:00.500Z=1500000000500,2017-07-14T02:40:40.500Z=1500000040500]"))
+  EXPECT_TRUE(
+      logger.contains("] in range [2017-07-14T02:40:00.500Z=1500000000500,2017-07-14T02:40:40.500Z=1500000040500]"))
       << logger.dump();
 }
 
@@ -240,6 +241,50 @@ TEST_F(RecordingSearchTest, AnswersThatListNothingCompleteWith0) {
     own->Destroy();
     device.reset();
   }
+}
+
+// A camera that drops every connection unanswered: the search and both storage queries report
+// the failure, none of them success.
+TEST_F(RecordingSearchTest, ATransportFailureIsReportedNotSuccess) {
+  RawPeer peer({RawPeer::close()});
+  connect(peer.port());
+  InfoHandler list, one;
+  device->RequestRecordingsInfo(&list);
+  device->RequestRecordingInfo("0", &one);
+  for (const InfoHandler* info : {&list, &one}) {
+    const std::string report = info->waitForReport();
+    EXPECT_EQ(report.rfind("failed ", 0), 0u) << report;
+    EXPECT_NE(report, "failed 0");
+  }
+  const int code = find(1000, 2000000);
+  EXPECT_NE(code, 0);
+  EXPECT_NE(code, -1) << "completed";
+  EXPECT_TRUE(handler.ranges().empty());
+  EXPECT_TRUE(logger.contains("] Failed to get record, error:")) << logger.dump();
+  peer.stop();
+}
+
+// A camera (or a proxy's cache) that answers every follow-up with the same batch: the search
+// ends once with 256, and each sequence is reported once.
+TEST_F(RecordingSearchTest, ACameraThatListsTheSameBatchAgainEndsTheSearchWith256) {
+  std::string body = "[";
+  for (int i = 49; i >= 0; --i)
+    body += "{\"alarmimage\":\"" + std::to_string(1000 + i) + "\",\"timestamp\":" + std::to_string(kStart + 20 * i) +
+            ",\"seqinfo\":{\"length_sec\":10}}" + (i != 0 ? "," : "]");
+  RawPeer peer(
+      {RawPeer::send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body)});
+  connect(peer.port());
+  EXPECT_EQ(find(kStart * 1000, (kStart + 5000) * 1000), 256);
+  const auto ranges = handler.ranges();
+  ASSERT_EQ(ranges.size(), 50u);
+  EXPECT_EQ(ranges.front().id, "1049");
+  EXPECT_EQ(ranges.back().id, "1000");
+  const auto heads = peer.requests();
+  EXPECT_EQ(
+      std::count_if(heads.begin(), heads.end(), [](const std::string& head) { return head.find("GET " + kList) == 0; }),
+      2);
+  EXPECT_EQ(handler.completions(), 1u);
+  peer.stop();
 }
 
 }  // namespace

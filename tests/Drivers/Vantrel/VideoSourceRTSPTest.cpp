@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "RawPeer.h"
 #include "RtspPeer.h"
 #include "VideoFixture.h"
 
@@ -101,6 +102,21 @@ TEST_F(VideoSourceRTSPTest, AWrongPasswordGivesOneFailedAndRetriesOnItsDelay) {
   ASSERT_TRUE(peer.waitForRequests("OPTIONS", 10, 10s)) << "5 attempts, each answering the challenge once";
   EXPECT_EQ(failures(), std::vector<int>({401}));
   EXPECT_EQ(peer.countOf("DESCRIBE"), 0u);
+}
+
+// With the source's own delay: a server that drops every connection is tried at once, again at
+// once after the reported failure, then every 3 s; so a window of 4 s after the start holds no
+// fourth attempt, and the third still comes.
+TEST_F(VideoSourceRTSPTest, WithoutDeliveryTheRetriesComeEveryThreeSeconds) {
+  RawPeer peer({RawPeer::close()});
+  makeRtspDevice(1, peer.port());
+  createVideo(0, 0);
+  video->Start();
+  ASSERT_TRUE(peer.waitForConnections(2, 10s));
+  EXPECT_FALSE(peer.waitForConnections(4, 4s)) << "a delay below 3 s tries again and again";
+  EXPECT_TRUE(peer.waitForConnections(3, 10s));
+  EXPECT_EQ(failures().size(), 1u) << "one failure for the outage";
+  peer.stop();
 }
 
 TEST_F(VideoSourceRTSPTest, AnUnreadableConnectionTextFailsWithCode10) {
