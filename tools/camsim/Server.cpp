@@ -4,6 +4,8 @@
 #include "SelfSignedCert.h"
 #include "StreamOps.h"
 
+#include <boost/asio/ip/v6_only.hpp>
+
 #include <csignal>
 #include <future>
 #include <thread>
