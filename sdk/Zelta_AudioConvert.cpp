@@ -31,6 +31,11 @@ Zelta_AudioConvert::Zelta_AudioConvert(const Zelta_AudioFormat* source, const Ze
         concat("unsupported sample format conversion from ", source->sampleFormat(), " to ", target->sampleFormat()));
     return;
   }
+  if (static_cast<uint64_t>(from) * kMaxRateRatio < to || static_cast<uint64_t>(to) * kMaxRateRatio < from) {
+    Zelta_Print::message(concat("unsupported sample rate conversion from ", from, " Hz to ", to, " Hz"));
+    return;
+  }
+  m_sourceRate = from;
   if ((to >= from && to % from == 0) || (from > to && from % to == 0))
     m_resampler = std::make_unique<Zelta_ResampleFix>(from, to);
   else
@@ -44,6 +49,15 @@ std::shared_ptr<Zelta_AudioVector> Zelta_AudioConvert::convert(const Zelta_Audio
     return Zelta_AudioVector::make(audio.format(), audio.time(), audio.packetType(), audio.data(), audio.size());
   }
   if (!supported()) return nullptr;
+  const uint64_t channels = audio.format().channels() ? audio.format().channels() : 1;
+  const uint64_t frames = audio.size() / m_reader->bytesPerSample() / channels;
+  const uint64_t outBytes =
+      (frames * m_target.sampleRate() / m_sourceRate + 1) * channels * m_writer->bytesPerSample();
+  if (outBytes > kMaxConvertedBytes) {
+    Zelta_Print::message(concat("audio packet of ", audio.size(), " bytes would convert into ", outBytes,
+                                " bytes, dropped"));
+    return nullptr;
+  }
   auto bytes = std::make_shared<std::vector<uint8_t>>(AUD_BUF_PREFIX_SIZE);
   Zelta_AudioInternal::createPrefix(bytes->data(), bytes->size(), m_target, audio.time(), audio.packetType());
   m_resampler->resample(audio, m_reader.get(), *bytes, m_writer.get());

@@ -12,6 +12,22 @@ Zelta_AudioVector::Zelta_AudioVector(std::shared_ptr<std::vector<uint8_t>> vecto
   parsePrefix(mVector->data(), mVector->size(), &m_format, &m_time, &m_type);
 }
 
+namespace {
+
+std::shared_ptr<std::vector<uint8_t>> held(std::vector<uint8_t>* vector, bool owns) {
+  if (owns) return std::shared_ptr<std::vector<uint8_t>>(vector);
+  return std::shared_ptr<std::vector<uint8_t>>(vector, [](std::vector<uint8_t>*) {});  // the caller's
+}
+
+}  // namespace
+
+Zelta_AudioVector::Zelta_AudioVector(std::vector<uint8_t>* vector, bool owns)
+    : Zelta_AudioVector(held(vector, owns)) {}
+
+std::shared_ptr<Zelta_AudioVector> Zelta_AudioVector::clone() const {
+  return std::make_shared<Zelta_AudioVector>(std::make_shared<std::vector<uint8_t>>(*mVector));
+}
+
 std::shared_ptr<Zelta_AudioVector> Zelta_AudioVector::make(const Zelta_AudioFormat& format, Zelta_AudioTime time,
                                                            uint32_t type, const uint8_t* samples, size_t count) {
   auto bytes = std::make_shared<std::vector<uint8_t>>(AUD_BUF_PREFIX_SIZE);

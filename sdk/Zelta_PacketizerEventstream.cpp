@@ -98,6 +98,14 @@ bool Zelta_PacketizerEventstream::takeMarkedFrame(Zelta_Frame& frame) {
     m_buffer.consume(length);
     return false;
   }
+  // A whole picture ends with its end-of-image pair; without it the source lost its last
+  // pieces (full queue, new connection) and ended it with an empty mark.
+  if (length - start < 4 || data[length - 2] != 0xFF || data[length - 1] != kEOI) {
+    Zelta_Print::message(concat("picture cut short, dropping ", length - start, " bytes"));
+    m_streamInfo->addValue(Zelta_StreamInfo::kBytesDropped, static_cast<int>(length - start));
+    m_buffer.consume(length);
+    return false;
+  }
   frame.data = data + start;
   frame.length = length - start;
   m_buffer.peek(length);

@@ -18,8 +18,9 @@ uint8_t linearToALaw(int16_t sample) {
     sign = 0;
     value = -value - 1;
   }
+  // Segment s holds the magnitudes up to (0x20 << s) - 1: 31, 63, 127, ..., 4095.
   int segment = 0;
-  while (segment < 8 && value > (0x1F << segment)) ++segment;
+  while (segment < 8 && value > (0x20 << segment) - 1) ++segment;
   const uint8_t code =
       segment >= 8 ? 0x7F : static_cast<uint8_t>((segment << 4) | ((segment ? value >> segment : value >> 1) & 0x0F));
   return static_cast<uint8_t>((code | sign) ^ 0x55);

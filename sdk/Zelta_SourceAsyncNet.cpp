@@ -75,6 +75,9 @@ void Zelta_SourceAsyncNet::setStatus(int status) {
 
 int Zelta_SourceAsyncNet::connect_remote() {
   ZELTA_CHECK(externalConnect);
+  // A connection still open is closed first: its socket would be lost (and never closed) when
+  // the new one takes its place.
+  if (m_socket > 0) close_remote(false);
   setStatus(eNetStatus_Opening);
   const NetworkResult result = m_connection->setupConnectionToRemoteHost(m_host, m_port, m_secure, &m_socket);
   if (result != kNetworkSuccess) {

@@ -77,6 +77,14 @@ bool Zelta_SourceESEventStream::Zelta_BufferQueue::push(std::unique_ptr<Zelta_Bu
   return true;
 }
 
+void Zelta_SourceESEventStream::Zelta_BufferQueue::pushEndMark() {
+  auto mark = std::make_unique<Zelta_Buffer>(1);
+  mark->setMarker(true);
+  m_queuedBytes += mark->capacity();
+  m_buffers.push_back(std::move(mark));
+  m_streamInfo->setValue(m_id, static_cast<int>(m_buffers.size()));
+}
+
 std::unique_ptr<Zelta_Buffer> Zelta_SourceESEventStream::Zelta_BufferQueue::removeFront() {
   auto front = std::move(m_buffers.front());
   m_buffers.pop_front();
@@ -113,6 +121,7 @@ int Zelta_SourceESEventStream::Zelta_BufferQueue::readInto(Zelta_Buffer* target,
     removeFront();
     if (marked && markedDrained) {
       *markedDrained = true;
+      copied = true;  // an empty end mark is news too
       break;
     }
   }
@@ -148,7 +157,21 @@ bool Zelta_SourceESEventStream::deliversMore() const {
   return getStatus() != eNetStatus_Closed && getStatus() != eNetStatus_Error;
 }
 
-void Zelta_SourceESEventStream::onConnectionOpened() { sendPostRequest(); }
+void Zelta_SourceESEventStream::onConnectionOpened() {
+  forgetConnection();  // a reconnect starts with the new connection's first byte
+  sendPostRequest();
+}
+
+void Zelta_SourceESEventStream::forgetConnection() {
+  if (imageInProgress() && !m_droppingPicture) m_videoQueue.pushEndMark();
+  m_droppingPicture = false;
+  m_receiveBuffer->clear();
+  m_receiveBuffer->setMarker(false);
+  m_lastType = Zelta_Segment_Unknown;
+  m_lastMarker = kNoMarker;
+  m_resumeOffset = 0;
+  m_resumePending = false;
+}
 
 void Zelta_SourceESEventStream::onDataAvailable(int socket) {
   Zelta_Buffer& buffer = *m_receiveBuffer;
@@ -338,6 +361,15 @@ bool Zelta_SourceESEventStream::handOn(const Zelta_Segment& segment) {
     Zelta_Print::message("segment length must never exceed buffer size");
     return false;
   }
+  const bool pictureEnd = segment.type == Zelta_Segment_Image && segment.complete;
+  const bool pictureStart = segment.length >= 2 && segment.start[0] == 0xFF && segment.start[1] == kSOI;
+  if (segment.type == Zelta_Segment_Image && m_droppingPicture) {
+    // The rest of a picture that lost a piece is of no use.
+    buffer.consume(segment.length);
+    m_droppingPicture = !pictureEnd;
+    m_streamInfo->addValue(Zelta_StreamInfo::kSegmentsDropped, 1);
+    return true;
+  }
   std::unique_ptr<Zelta_Buffer> queued;
   if (segment.length == unread) {
     // The segment fills the receive buffer: queue the buffer itself, receive into a fresh one.
@@ -349,8 +381,13 @@ bool Zelta_SourceESEventStream::handOn(const Zelta_Segment& segment) {
     buffer.consume(segment.length);
   }
   // The packetizer takes a picture as complete at this piece instead of scanning it again.
-  queued->setMarker(segment.type == Zelta_Segment_Image && segment.complete);
-  queueFor(segment.type).push(std::move(queued));
+  queued->setMarker(pictureEnd);
+  if (!queueFor(segment.type).push(std::move(queued)) && segment.type == Zelta_Segment_Image) {
+    // A picture without this piece would be joined to the next one: the packetizer drops what
+    // it has of it at the end mark, and its further pieces are not queued.
+    if (!pictureStart) m_videoQueue.pushEndMark();
+    m_droppingPicture = !pictureEnd;
+  }
   return true;
 }
 

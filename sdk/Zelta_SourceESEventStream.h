@@ -55,6 +55,9 @@ class Zelta_SourceESEventStream : public Zelta_SourceHTTP,
     Zelta_BufferQueue(int id, size_t limit, std::shared_ptr<Zelta_StreamInfo> streamInfo);
     // Appends, or drops the buffer when the limit would be passed; false when dropped.
     bool push(std::unique_ptr<Zelta_Buffer> buffer);
+    // Appends an empty marked buffer whatever the limit: the picture read so far ends there
+    // without its end (the packetizer drops it).
+    void pushEndMark();
     // Copies queued bytes into target's free space: 0 copied, 1 nothing queued, 2 target full,
     // -1 no target. With `markedDrained`, stops after draining a buffer whose marker is set and
     // reports it there.
@@ -113,6 +116,9 @@ class Zelta_SourceESEventStream : public Zelta_SourceHTTP,
   int scanImage(const uint8_t* data, size_t length, Zelta_Segment& out);
   int findUnknown(const uint8_t* data, size_t length, Zelta_Segment& out);
   bool imageInProgress() const;
+  // Scan state and unread bytes of a connection that ended; a picture it left unfinished is
+  // ended in the video queue.
+  void forgetConnection();
   // False when the segment could not be taken (the receive loop must stop).
   bool handOn(const Zelta_Segment& segment);
   Zelta_BufferQueue& queueFor(int type);
@@ -129,6 +135,8 @@ class Zelta_SourceESEventStream : public Zelta_SourceHTTP,
   int m_lastMarker;
   size_t m_resumeOffset = 0;
   bool m_resumePending = false;
+  // A piece of the current picture was dropped (video queue full): its other pieces are too.
+  bool m_droppingPicture = false;
   std::shared_ptr<Zelta_SinkAudio> m_audioSink;
 };
 

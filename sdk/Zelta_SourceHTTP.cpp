@@ -108,15 +108,27 @@ int Zelta_SourceHTTP::parseUrl(std::string url) {
     return -1;
   }
   const size_t slash = rest.find('/');
-  const size_t colon = rest.find(':');
+  const std::string authority = rest.substr(0, slash);
   std::string host;
-  int port = defaultPort;
-  if (colon != std::string::npos && (slash == std::string::npos || colon < slash)) {
-    host = rest.substr(0, colon);
-    const long parsed = leadingNumber(rest.substr(colon + 1));
-    port = parsed >= 1 && parsed <= 65536 ? static_cast<int>(parsed) : defaultPort;
+  size_t portColon = std::string::npos;
+  if (!authority.empty() && authority[0] == '[') {
+    // An IPv6 literal: "[addr]" or "[addr]:port"; its own colons are no port separators.
+    const size_t close = authority.find(']');
+    if (close == std::string::npos || close == 1 ||
+        (close + 1 < authority.size() && authority[close + 1] != ':')) {
+      Zelta_Print::message("Error invalid url: " + url);
+      return -1;
+    }
+    host = authority.substr(1, close - 1);
+    if (close + 1 < authority.size()) portColon = close + 1;
   } else {
-    host = rest.substr(0, slash);
+    portColon = authority.find(':');
+    host = authority.substr(0, portColon);
+  }
+  int port = defaultPort;
+  if (portColon != std::string::npos) {
+    const long parsed = leadingNumber(authority.substr(portColon + 1));
+    port = parsed >= 1 && parsed <= 65536 ? static_cast<int>(parsed) : defaultPort;
   }
   m_path = slash == std::string::npos ? "/" : rest.substr(slash);
   ZELTA_TRACE(kTraceSetup, "remote name: ", host);
@@ -158,21 +170,22 @@ std::string Zelta_SourceHTTP::authorizationPart() {
   return part;
 }
 
-std::string Zelta_SourceHTTP::buildGetRequest() {
+std::string Zelta_SourceHTTP::hostHeaderName() {
   char* host = getHost();
-  const std::string request = concat("GET /", m_path.substr(1), " HTTP/1.0\r\nHost: ", host ? host : "",
-                                     "\r\nUser-Agent: ", kUserAgent, authorizationPart(), "\r\n\r\n");
+  std::string name = host ? host : "";
   std::free(host);
-  return request;
+  // An IPv6 literal keeps its brackets in the Host header.
+  return name.find(':') == std::string::npos ? name : "[" + name + "]";
+}
+
+std::string Zelta_SourceHTTP::buildGetRequest() {
+  return concat("GET /", m_path.substr(1), " HTTP/1.0\r\nHost: ", hostHeaderName(), "\r\nUser-Agent: ", kUserAgent,
+                authorizationPart(), "\r\n\r\n");
 }
 
 std::string Zelta_SourceHTTP::buildPostRequest() {
-  char* host = getHost();
-  const std::string request =
-      concat("POST /", m_path.substr(1), " HTTP/1.0\r\nHost: ", host ? host : "",
-             "\r\nConnection: close\r\nUser-Agent: ", kUserAgent, authorizationPart(), "\r\n\r\n");
-  std::free(host);
-  return request;
+  return concat("POST /", m_path.substr(1), " HTTP/1.0\r\nHost: ", hostHeaderName(),
+                "\r\nConnection: close\r\nUser-Agent: ", kUserAgent, authorizationPart(), "\r\n\r\n");
 }
 
 int Zelta_SourceHTTP::sendGetRequest() {

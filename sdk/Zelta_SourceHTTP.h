@@ -37,7 +37,8 @@ class Zelta_SourceHTTP : public Zelta_SourceAsyncNet {
                    std::shared_ptr<Zelta_NetworkConnection> connection);
   ~Zelta_SourceHTTP() override;
 
-  // 1, or -1 for a URL that is neither http:// nor https:// with a host.
+  // 1, or -1 for a URL that is neither http:// nor https:// with a host. The host may be an
+  // IPv6 literal in brackets ("http://[::1]:8080/..."), stored without them.
   int parseUrl(std::string url);
   const char* getPath() const { return m_path.c_str(); }
 
@@ -58,6 +59,7 @@ class Zelta_SourceHTTP : public Zelta_SourceAsyncNet {
 
  private:
   std::string authorizationPart();
+  std::string hostHeaderName();
   int sendRequest(const std::string& request, const char* kind);
 
   std::string m_path;

@@ -3,9 +3,11 @@
 // packetizer and the setup object of one SDK instance; used on that instance's thread only.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <limits>
 #include <map>
 
 namespace Zelta {
@@ -31,7 +33,12 @@ class Zelta_StreamInfo {
   void setValue(int key, int value) { m_values[key] = value; }
   // A missing key is inserted with 0.
   int getValue(int key) { return m_values[key]; }
-  void addValue(int key, int delta) { setValue(key, getValue(key) + delta); }
+  // Counters stop at the int range instead of overflowing (a long stream drops many bytes).
+  void addValue(int key, int delta) {
+    const int64_t sum = static_cast<int64_t>(getValue(key)) + delta;
+    setValue(key, static_cast<int>(std::clamp<int64_t>(sum, std::numeric_limits<int>::min(),
+                                                        std::numeric_limits<int>::max())));
+  }
   // Records a frame time and recomputes the frame rate (key 13) over the recent ones.
   void addFrameTime(int64_t seconds, int64_t microseconds);
   void reset();

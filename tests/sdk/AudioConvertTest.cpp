@@ -85,6 +85,40 @@ TEST(AudioConvert, SamplesAndRates) {
   EXPECT_TRUE(capture.messages().empty());
 }
 
+// The stream chooses the source rate: rates more than 24 times apart are refused, and a packet
+// that would convert into more than 4 MiB is dropped (a 1 Hz stream against 16 kHz would ask for
+// gigabytes per packet).
+TEST(AudioConvert, RateRatiosAndConvertedSizesAreCapped) {
+  struct Case {
+    Zelta_AudioFormat from, to;
+    size_t bytes;
+    const char* message;  // empty: converted
+  };
+  const Case cases[] = {
+      {Zelta_AudioFormat(0, 1, 2, 1), kPcm16k, 4, "unsupported sample rate conversion from 1 Hz to 16000 Hz"},
+      {Zelta_AudioFormat(0, 16000, 2, 1), Zelta_AudioFormat(0, 666, 2, 1), 4,
+       "unsupported sample rate conversion from 16000 Hz to 666 Hz"},
+      {kALaw8k, Zelta_AudioFormat(0, 192000, 5, 1), 43690, ""},  // 43690 * 24 * 4 bytes: just below 4 MiB
+      {kALaw8k, Zelta_AudioFormat(0, 192000, 5, 1), 43691,
+       "audio packet of 43691 bytes would convert into 4194340 bytes, dropped"},
+      {Zelta_AudioFormat(1, 8000, 2, 200), Zelta_AudioFormat(0, 192000, 5, 1), 65400,
+       "audio packet of 65400 bytes would convert into 6279200 bytes, dropped"},  // 200 channels
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.bytes);
+    PrintCapture capture;
+    Zelta_AudioConvert convert(&c.from, &c.to);
+    const auto out = convert.convert(*packet(c.from, std::vector<uint8_t>(c.bytes, 0xD5)));
+    if (*c.message) {
+      EXPECT_EQ(out, nullptr);
+      EXPECT_TRUE(capture.has(c.message)) << capture.messages().size();
+    } else {
+      ASSERT_NE(out, nullptr);
+      EXPECT_LE(out->size(), 4194304u);
+    }
+  }
+}
+
 TEST(AudioConvert, PassthroughAndRefusals) {
   const Zelta_AudioFormat alawTarget(Zelta_Codec_ALaw, 8000, 2, 1);
   struct Case {

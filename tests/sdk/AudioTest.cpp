@@ -130,3 +130,32 @@ TEST(Audio, SinkWrapperFollowsTheStreamHeaderAndConverts) {
   EXPECT_EQ(wrapper.consume(packet(sb::audio(std::string("ZLO\0\0\0\0\0", 8)))), 0);
   EXPECT_EQ(sink->received.size(), 1u);
 }
+
+// A vector the packet only reads stays its caller's; one it owns is deleted with it, also when
+// the vector turns out to hold no samples (the sanitizer builds see leaks and second deletes).
+TEST(Audio, VectorPacketsOwnTheirVectorOnlyWhenTold) {
+  PrintCapture capture;
+  std::vector<uint8_t> callers(AUD_BUF_PREFIX_SIZE + 2, 0);
+  callers[4] = 0x40;  // 64 Hz
+  {
+    Zelta_AudioVector borrowed(&callers, false);
+    EXPECT_EQ(borrowed.format().sampleRate(), 64u);
+    const auto copy = borrowed.clone();
+    callers[AUD_BUF_PREFIX_SIZE] = 9;
+    EXPECT_EQ(copy->data()[0], 0) << "the clone has its own bytes";
+  }
+  EXPECT_EQ(callers.size(), AUD_BUF_PREFIX_SIZE + 2) << "still the caller's";
+  Zelta_AudioVector owned(new std::vector<uint8_t>(callers), true);
+  EXPECT_EQ(owned.size(), 2u);
+  const std::pair<std::vector<uint8_t>*, const char*> bad[] = {
+      {new std::vector<uint8_t>(AUD_BUF_PREFIX_SIZE), " failed check: (mVector->size()-AUD_BUF_PREFIX_SIZE > 0)"},
+      {nullptr, " failed check: (mVector != nullptr)"}};
+  for (const auto& [vector, expected] : bad) {
+    try {
+      Zelta_AudioVector packet(vector, true);
+      ADD_FAILURE() << expected;
+    } catch (const std::runtime_error& e) {
+      EXPECT_NE(std::string(e.what()).find(expected), std::string::npos) << e.what();
+    }
+  }
+}

@@ -65,21 +65,26 @@ TEST_F(EventBrokerTest, CommandsWaitForTheGreetingThenGoOneByOneInOrder) {
   EXPECT_EQ(broker.sendCommand(Zelta_EventBroker::kVideoEnable, "true"), 2) << "the first id is 2";
   EXPECT_EQ(broker.sendCommand(Zelta_EventBroker::kSetThermalRaw, "true"), 3);
   EXPECT_EQ(broker.sendCommand(Zelta_EventBroker::kLive, ""), 4);
+  source->receive(sb::control("{\"id\":5,\"result\":true}"));  // an answer is no greeting
   broker.processControls();
   broker.processControls();
+  EXPECT_FALSE(broker.ready());
   EXPECT_TRUE(source->sent.empty()) << "not ready before the camera greets";
   source->receive(sb::control("{\"method\":\"eventstream\",\"params\":{\"version\":1}}"));
   broker.processControls();  // reads the greeting
   EXPECT_TRUE(broker.ready());
   EXPECT_TRUE(source->sent.empty());
-  for (int step = 0; step < 3; ++step) broker.processControls();
+  for (size_t step = 1; step <= 3; ++step) {
+    broker.processControls();
+    EXPECT_EQ(source->sent.size(), step) << "one command per step";
+  }
   EXPECT_EQ(source->sent, (std::vector<std::string>{
                               wire("{\"method\":\"video_enable\",\"id\":2,\"params\":[true]}"),
                               wire("{\"method\":\"setThermalRaw\",\"id\":3,\"params\":[true]}"),
                               wire("{\"method\":\"live\",\"id\":4,\"params\":[]}"),
                           }));
-  ASSERT_EQ(listener->events.size(), 1u);
-  EXPECT_EQ(listener->events[0].first, -1);
+  ASSERT_EQ(listener->events.size(), 2u);
+  EXPECT_EQ(listener->events[1].first, -1);
 }
 
 TEST_F(EventBrokerTest, AnswersReachTheListenerWithTheirIds) {

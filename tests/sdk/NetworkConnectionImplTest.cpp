@@ -10,8 +10,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
+#include <netdb.h>
 #include <memory>
 #include <string>
 #include <vector>
@@ -162,6 +166,57 @@ TEST(NetworkConnectionImpl, UnansweredConnectEndsAtTheTimeOut) {
   EXPECT_TRUE(capture.has("Connection failed: 110")) << "ETIMEDOUT";
   for (const int fd : fillers) ::close(fd);
   ::close(listener);
+}
+
+// A name server that does not answer: the connect gives the name up at its time-out, or at once
+// when its owner abandons it (stopping), while the lookup is still pending.
+TEST(NetworkConnectionImpl, AHungNameLookupDoesNotHoldTheConnect) {
+  struct Lookup {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool released = false;
+    int returned = 0;
+  };
+  auto lookup = std::make_shared<Lookup>();
+  const auto hungResolver = [lookup](const char*, const char*, const addrinfo*, addrinfo** out) {
+    std::unique_lock<std::mutex> lock(lookup->mutex);
+    lookup->changed.wait(lock, [&] { return lookup->released; });
+    *out = nullptr;
+    ++lookup->returned;
+    lookup->changed.notify_all();
+    return EAI_AGAIN;
+  };
+  struct Case {
+    std::chrono::milliseconds timeout;
+    bool abandon;
+  };
+  for (const Case& c : {Case{std::chrono::milliseconds(200), false}, Case{std::chrono::hours(1), true}}) {
+    PrintCapture capture;
+    Zelta_NetworkConnectionImpl connection(c.timeout, [&] { return c.abandon; }, hungResolver);
+    int socket = -1;
+    EXPECT_EQ(connection.setupConnectionToRemoteHost("camera.example", 80, false, &socket), kNetworkError);
+    EXPECT_TRUE(capture.has("Error resolving host camera.example"));
+  }
+  std::unique_lock<std::mutex> lock(lookup->mutex);
+  EXPECT_EQ(lookup->returned, 0) << "both connects returned while their lookups were pending";
+  lookup->released = true;
+  lookup->changed.notify_all();
+  EXPECT_TRUE(lookup->changed.wait_for(lock, std::chrono::seconds(10), [&] { return lookup->returned == 2; }));
+}
+
+// A camera that reads nothing fills the send buffer: the send reports what went out instead of
+// blocking the SDK's thread.
+TEST(NetworkConnectionImpl, AFullSendBufferEndsTheSend) {
+  int pair[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  Zelta_NetworkConnectionImpl connection;
+  const std::vector<uint8_t> data(64 << 20, 'a');
+  int sent = -1;
+  EXPECT_EQ(connection.sendData(pair[0], data.data(), data.size(), &sent), kNetworkError);
+  EXPECT_GT(sent, 0);
+  EXPECT_LT(static_cast<size_t>(sent), data.size());
+  ::close(pair[0]);
+  ::close(pair[1]);
 }
 
 // select() cannot wait on descriptors of 1024 and above; a process with many cameras has them.

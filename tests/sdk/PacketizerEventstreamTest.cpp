@@ -68,20 +68,25 @@ TEST(PacketizerEventstream, PicturesComeOutWholeWhateverThePieces) {
   }
 }
 
+// Pictures are skipped while the video queue holds more than 16 MiB.
 TEST(PacketizerEventstream, TooFullVideoQueueSkipsPictures) {
-  PrintCapture capture;
-  auto info = std::make_shared<Zelta_StreamInfo>();
-  auto source = std::make_shared<PiecesSource>();
   const std::string picture = sb::picture({}, 1000);
-  source->add(picture + picture, 512);
-  source->claimedQueue = Zelta_PacketizerEventstream::kMaxQueuedVideoBytes + 1;
-  Zelta_PacketizerEventstream packetizer(source, info);
-  Zelta_Frame frame;
-  EXPECT_EQ(packetizer.nextFrame(&frame), 0);
-  EXPECT_EQ(frame.length, 0u);
-  EXPECT_EQ(capture.count("input queue too large, skipping frame"), 2u);
-  EXPECT_EQ(info->getValue(Zelta_StreamInfo::kFramesSkipped), 2);
-  EXPECT_EQ(info->getValue(Zelta_StreamInfo::kBytesDropped), static_cast<int>(2 * picture.size()));
+  for (const size_t queued : {16777216u, 16777217u}) {
+    SCOPED_TRACE(queued);
+    PrintCapture capture;
+    auto info = std::make_shared<Zelta_StreamInfo>();
+    auto source = std::make_shared<PiecesSource>();
+    source->add(picture + picture, 512);
+    source->claimedQueue = queued;
+    Zelta_PacketizerEventstream packetizer(source, info);
+    Zelta_Frame frame;
+    EXPECT_EQ(packetizer.nextFrame(&frame), 0);
+    const int skipped = queued > 16777216u ? 2 : 0;
+    EXPECT_EQ(frame.length, skipped ? 0u : picture.size());
+    EXPECT_EQ(capture.count("input queue too large, skipping frame"), static_cast<size_t>(skipped));
+    EXPECT_EQ(info->getValue(Zelta_StreamInfo::kFramesSkipped), skipped);
+    EXPECT_EQ(info->getValue(Zelta_StreamInfo::kBytesDropped), static_cast<int>(skipped * picture.size()));
+  }
 }
 
 TEST(PacketizerEventstream, EightMegabytesWithoutAWholePictureAreDropped) {

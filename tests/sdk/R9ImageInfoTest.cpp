@@ -205,3 +205,12 @@ TEST(StreamInfo, FrameRateFromTimesAndTimesBeyondRange) {
   info.addFrameTime(INT64_MAX / 1000000, 0);  // fits, far ahead: a rate near 0, no overflow
   EXPECT_GE(info.getValue(Zelta_StreamInfo::kFrameRate), 0);
 }
+
+// Counters of a long stream stop at the int range instead of overflowing.
+TEST(StreamInfo, CountersStopAtTheIntRange) {
+  Zelta_StreamInfo info;
+  for (int i = 0; i < 300; ++i) info.addValue(Zelta_StreamInfo::kBytesDropped, 8388607);  // 2.5 GB dropped
+  EXPECT_EQ(info.getValue(Zelta_StreamInfo::kBytesDropped), 2147483647);
+  info.addValue(Zelta_StreamInfo::kBytesDropped, -5);
+  EXPECT_EQ(info.getValue(Zelta_StreamInfo::kBytesDropped), 2147483642);
+}

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "PrintCapture.h"
 #include "ScriptedConnection.h"
 #include "StreamBuilder.h"
+#include "Zelta_AudioReaderALaw.h"
 #include "Zelta_Decoder.h"
 #include "Zelta_ImageImpl_SDK.h"
 #include "Zelta_SendAudio.h"
@@ -306,6 +308,34 @@ TEST_F(SdkMainTest, AudioIsConvertedAndSent) {
       connection->sentBytes,
       Zelta_SendAudio::streamHeaderSegment(Zelta_AudioFormat(Zelta_Codec_ALaw, 8000, 0, 1)) +
           Zelta_SendAudio::dataSegment(reinterpret_cast<const uint8_t*>(std::string(80, '\xD5').data()), 80, 1000002));
+}
+
+// Every 16-bit sample sent as A-law comes back through the SDK's decoder within one quantisation
+// step of its segment (16 for magnitudes below 512, then doubling per segment up to 1024).
+TEST_F(SdkMainTest, EverySampleSentAsALawDecodesWithinOneStep) {
+  run("");
+  connection->sentBytes.clear();
+  sdk->setAudioSendCodec(Zelta_Codec_ALaw);
+  std::vector<uint8_t> pcm;
+  for (int v = -32768; v <= 32767; ++v) pcm.insert(pcm.end(), {static_cast<uint8_t>(v & 0xFF), static_cast<uint8_t>(v >> 8 & 0xFF)});
+  auto packet = Zelta_AudioVector::make(Zelta_AudioFormat(Zelta_Codec_PCM16, 8000, 2, 1), {1, 0},
+                                        Zelta_AudioPacket_Data, pcm.data(), pcm.size());
+  ASSERT_EQ(sdk->sendAudio(packet.get()), 65536u);
+  std::string alaw;  // the samples of the "ZLA" segments, after the "ZLS" header
+  const std::string& sent = connection->sentBytes;
+  for (size_t at = 0; at + 4 <= sent.size();) {
+    const size_t length = static_cast<uint8_t>(sent[at + 2]) * 256 + static_cast<uint8_t>(sent[at + 3]) + 2;
+    if (sent.compare(at + 4, 4, std::string("ZLA\0", 4)) == 0) alaw += sent.substr(at + 24, length - 24);
+    at += length;
+  }
+  ASSERT_EQ(alaw.size(), 65536u);
+  for (int v = -32768; v <= 32767; ++v) {
+    const int magnitude = std::min(std::abs(v), 32767);
+    int step = 16;
+    for (int top = 512; top <= magnitude; top <<= 1) step <<= 1;
+    const int back = Zelta_AudioReaderALaw::decode(static_cast<uint8_t>(alaw[v + 32768]));
+    ASSERT_LE(std::abs(back - v), step) << "sample " << v << " came back as " << back;
+  }
 }
 
 }  // namespace

@@ -57,6 +57,15 @@ TEST(SourceAsyncNet, ConnectStepAndCloseWalkTheStatesAndTellTheConnection) {
   EXPECT_EQ(f.connection->states, (std::vector<int>{2, 3, 0, 1}));
 }
 
+TEST(SourceAsyncNet, ConnectingAnOpenSourceClosesItsSocketFirst) {
+  PrintCapture capture;
+  Fixture f;
+  EXPECT_EQ(f.source.connect_remote(), 1);
+  EXPECT_EQ(f.source.connect_remote(), 1);
+  EXPECT_EQ(f.connection->connects, 2);
+  EXPECT_EQ(f.connection->closes, 1) << "the first socket is not left open";
+}
+
 TEST(SourceAsyncNet, ClosedMayOnlyBecomeOpeningOrOpen) {
   PrintCapture capture;
   Fixture f;

@@ -122,16 +122,19 @@ TEST(SourceESEventStream, QueueLimitsDropTheNewestSegment) {
     size_t limit;
     int streamInfoKey;
   };
-  for (const Case c : {Case{0xEB, 4194304, 1}, Case{0xEC, 1048576, 0}}) {
+  for (const Case c : {Case{0xEB, 4194304, 1}, Case{0xEC, 1048576, 0}, Case{0xD8, 33554432, 2}}) {
     PrintCapture capture;
     Pipeline p;
-    const std::string one = sb::segment(c.marker, std::string(60000, 'x'));
+    const std::string one =
+        c.marker == 0xD8 ? sb::picture({}, 100) : sb::segment(c.marker, std::string(60000, 'x'));
     std::string stream;
     const size_t count = c.limit / one.size() + 4;
     for (size_t i = 0; i < count; ++i) stream += one;
     p.connection->feed(stream, {one.size()});  // each receive holds one whole segment
     while (!p.connection->drained()) Zelta_SourceAsyncNet::async_network_loop(p.source.get());
-    const size_t queued = c.marker == 0xEB ? p.source->queuedAudioBytes() : p.source->queuedControlBytes();
+    const size_t queued = c.marker == 0xEB   ? p.source->queuedAudioBytes()
+                          : c.marker == 0xEC ? p.source->queuedControlBytes()
+                                             : p.source->queuedVideoBytes();
     EXPECT_LE(queued, c.limit);
     const int kept = p.info->getValue(c.streamInfoKey);
     const int dropped = p.info->getValue(Zelta_StreamInfo::kSegmentsDropped);
@@ -140,5 +143,56 @@ TEST(SourceESEventStream, QueueLimitsDropTheNewestSegment) {
     EXPECT_TRUE(capture.has("queue size exceeds limit of " + std::to_string(c.limit) + " dropping incoming data of " +
                             std::to_string(Zelta_SourceESEventStream::kReceiveBufferSize)))
         << "a whole receive buffer is queued and counted by its capacity";
+  }
+}
+
+// Video queue full (32 MiB of receive buffers): a picture that lost its last piece is dropped
+// whole instead of being joined to the next picture.
+TEST(SourceESEventStream, APictureCutByTheFullVideoQueueIsNotJoinedToTheNext) {
+  PrintCapture capture;
+  Pipeline p;
+  const std::string filler = sb::picture({}, 100);
+  const std::string cut = sb::picture({sb::zlf(1)}, 20000, 5);
+  const std::string next = sb::picture({sb::zlf(2)}, 300, 6);
+  // 503 receive buffers of 66 560 bytes leave room for one more: the cut picture's first piece.
+  std::string stream;
+  std::vector<size_t> receives(503, filler.size());
+  for (size_t i = 0; i < 503; ++i) stream += filler;
+  stream += cut;
+  receives.insert(receives.end(), {10000, cut.size() - 10000});
+  p.connection->feed(stream, receives);
+  while (!p.connection->drained()) Zelta_SourceAsyncNet::async_network_loop(p.source.get());
+  Output before;
+  p.collectPictures(before);
+  ASSERT_FALSE(before.pictures.empty());  // the first ones are skipped while the queue holds over 16 MiB
+  EXPECT_EQ(before.pictures.back(), filler);
+  EXPECT_EQ(p.run(next, {}).pictures, std::vector<std::string>{next});
+  EXPECT_TRUE(capture.has("queue size exceeds limit of 33554432 dropping incoming data of 66560"));
+  EXPECT_TRUE(capture.has("picture cut short, dropping 10000 bytes"));
+}
+
+// A reconnect starts from the new connection's first byte: the half picture and half control
+// segment of the old connection neither reach nor spoil what the new one sends.
+TEST(SourceESEventStream, AReconnectForgetsTheOldConnectionsBytes) {
+  PrintCapture capture;
+  const std::string head = "HTTP/1.0 200 OK\r\n\r\n";
+  const std::string greeting = sb::control("{\"id\":0}");
+  const std::string halfPicture = sb::picture({sb::zlf(1)}, 3000, 7).substr(0, 1500);
+  const std::string control = sb::control("{\"id\":5}");
+  const std::string picture = sb::picture({sb::zlf(2)}, 400, 8);
+  struct Case {
+    const char* name;
+    std::string cutOff;
+  };
+  for (const Case& c : {Case{"picture", halfPicture}, Case{"control", control.substr(0, 9)}}) {
+    SCOPED_TRACE(c.name);
+    Pipeline p;
+    p.connection->feed(head + greeting + c.cutOff, {});
+    while (!p.connection->drained()) Zelta_SourceAsyncNet::async_network_loop(p.source.get());
+    p.source->close_remote(true);  // the camera went away; auto reconnect
+    const Output out = p.run(head + picture + control, {});
+    EXPECT_EQ(out.pictures, std::vector<std::string>{picture});
+    EXPECT_EQ(out.controls, (std::vector<std::string>{greeting, control}));
+    EXPECT_EQ(p.connection->connects, 2);
   }
 }

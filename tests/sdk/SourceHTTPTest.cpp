@@ -56,6 +56,8 @@ TEST(SourceHTTP, UrlParsing) {
       {"https://cam/control/eventstream.jpg", "cam", 443, "/control/eventstream.jpg", true},
       {"http://cam:65537/x", "cam", 80, "/x", false},
       {"http://10.0.0.5/a/b?c=d:e", "10.0.0.5", 80, "/a/b?c=d:e", false},
+      {"http://[::1]:8080/control/eventstream.jpg", "::1", 8080, "/control/eventstream.jpg", false},
+      {"http://[2001:db8::7]", "2001:db8::7", 80, "/", false},
   };
   PrintCapture capture;
   for (const auto& c : cases) {
@@ -66,7 +68,7 @@ TEST(SourceHTTP, UrlParsing) {
     EXPECT_STREQ(source.getPath(), c.path) << c.url;
     EXPECT_EQ(source.getSecure(), c.secure) << c.url;
   }
-  for (const char* bad : {"ftp://cam/x", "http://", "cam/control"}) {
+  for (const char* bad : {"ftp://cam/x", "http://", "cam/control", "http://[::1/x", "http://[]:80/", "http://[::1]x/"}) {
     EXPECT_THROW(Zelta_SourceHTTP(bad, nullptr, std::make_shared<ScriptedConnection>()), std::runtime_error) << bad;
     EXPECT_TRUE(capture.has(std::string("Error invalid url: ") + bad)) << bad;
   }
@@ -89,6 +91,12 @@ TEST(SourceHTTP, RequestTextsWithBasicAuthorisation) {
     EXPECT_EQ(source.authorizationAttempts(), 2);
   }
   for (const auto& line : capture.messages()) EXPECT_EQ(line.find("secret"), std::string::npos) << line;
+}
+
+TEST(SourceHTTP, AnIPv6HostKeepsItsBracketsInTheHostHeader) {
+  Zelta_SourceHTTP source("http://[2001:db8::7]:8080/control/eventstream.jpg", nullptr,
+                          std::make_shared<ScriptedConnection>());
+  EXPECT_EQ(source.buildPostRequest(), postFor("/control/eventstream.jpg", "[2001:db8::7]", ""));
 }
 
 TEST(SourceHTTP, MissingCredentialsSendTheRequestWithoutAuthorisation) {

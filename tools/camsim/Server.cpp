@@ -4,6 +4,8 @@
 #include "SelfSignedCert.h"
 #include "StreamOps.h"
 
+#include <boost/asio/ip/v6_only.hpp>
+
 #include <csignal>
 #include <future>
 #include <thread>
@@ -46,6 +48,8 @@ void Server::openAcceptor(tcp::acceptor& acceptor, std::uint16_t port) {
   const tcp::endpoint endpoint(net::ip::make_address(options_.bindAddress), port);
   acceptor.open(endpoint.protocol());
   acceptor.set_option(net::socket_base::reuse_address(true));
+  // "::" takes IPv4 clients too, whatever the system's default.
+  if (endpoint.address().is_v6()) acceptor.set_option(net::ip::v6_only(false));
   acceptor.bind(endpoint);
   acceptor.listen(net::socket_base::max_listen_connections);
 }

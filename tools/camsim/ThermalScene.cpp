@@ -42,17 +42,17 @@ std::optional<HotSpot> parseHotSpot(const std::string& text) {
   return HotSpot{*celsius, static_cast<int>(*x), static_cast<int>(*y), static_cast<int>(*w), static_cast<int>(*h)};
 }
 
-std::uint16_t rawFor(double celsius) {
-  const long raw = std::lround((celsius + 273.15) / 0.04);
+std::uint16_t rawFor(double celsius, int gain) {
+  const long raw = std::lround((celsius + 273.15) / (gain == 0 ? 0.04 : 0.4));
   return static_cast<std::uint16_t>(std::clamp(raw, 0L, 16383L));
 }
 
 // Header bytes 8-11 of a ZLT segment: version 0, block index, compression, sensor; bit depth 0,
-// advanced radiometry, gain flag (gain 0), the 10-bit width and height.
-std::string blockHeader(int index, bool compressed, int sensor) {
+// advanced radiometry, gain flag (set: gain 0), the 10-bit width and height.
+std::string blockHeader(int index, bool compressed, int sensor, int gain) {
   const unsigned w = ThermalScene::kWidth, h = ThermalScene::kHeight;
   return {static_cast<char>((index & 15) << 2 | (compressed ? 0x40 : 0) | (sensor ? 0x80 : 0)),
-          static_cast<char>(0x04 | 0x08 | (w & 15) << 4), static_cast<char>((w >> 4 & 63) | (h & 3) << 6),
+          static_cast<char>(0x04 | (gain == 0 ? 0x08 : 0) | (w & 15) << 4), static_cast<char>((w >> 4 & 63) | (h & 3) << 6),
           static_cast<char>(h >> 2 & 0xFF)};
 }
 
@@ -89,6 +89,13 @@ ThermalSettingsParse parseThermalSettings(const Target& target, ThermalSettings 
       const auto celsius = parseCelsius(item.value);
       if (!celsius) return {std::nullopt, "celsius must be a temperature from -273.15 to 380"};
       settings.celsius = *celsius;
+    } else if (item.name == "sensor1") {
+      if (item.value.empty()) {
+        settings.sensor1Celsius.reset();
+        continue;
+      }
+      settings.sensor1Celsius = parseCelsius(item.value);
+      if (!settings.sensor1Celsius) return {std::nullopt, "sensor1 must be a temperature from -273.15 to 380"};
     } else if (item.name == "hot") {
       if (item.value.empty()) {
         settings.hot.reset();
@@ -108,6 +115,10 @@ ThermalSettingsParse parseThermalSettings(const Target& target, ThermalSettings 
       const auto blocks = parseNumber(item.value, 1, kMaxBlocks);
       if (!blocks) return {std::nullopt, "blocks is 1 to 16"};
       settings.blocks = static_cast<int>(*blocks);
+    } else if (item.name == "gain") {
+      const auto gain = parseNumber(item.value, 0, 1);
+      if (!gain) return {std::nullopt, "gain is 0 or 1"};
+      settings.gain = static_cast<int>(*gain);
     } else if (item.name == "tin" || item.name == "tou") {
       if (item.value.empty()) continue;
       const auto celsius = parseCelsius(item.value);
@@ -117,7 +128,7 @@ ThermalSettingsParse parseThermalSettings(const Target& target, ThermalSettings 
       if (item.value.find_first_of("\r\n") != std::string::npos) return {std::nullopt, "tit must be one line"};
       settings.tit = item.value.empty() ? std::nullopt : std::optional<std::string>(item.value);
     } else {
-      return {std::nullopt, "celsius, hot, sensors, compressed, blocks, tin, tou or tit expected"};
+      return {std::nullopt, "celsius, sensor1, hot, sensors, compressed, blocks, gain, tin, tou or tit expected"};
     }
   }
   return {settings, ""};
@@ -126,11 +137,13 @@ ThermalSettingsParse parseThermalSettings(const Target& target, ThermalSettings 
 std::string thermalSettingsJson(const ThermalSettings& settings) {
   nlohmann::ordered_json answer = {{"celsius", settings.celsius},       {"sensors", settings.sensors},
                                    {"compressed", settings.compressed}, {"blocks", settings.blocks},
+                                   {"gain", settings.gain},
                                    {"width", ThermalScene::kWidth},     {"height", ThermalScene::kHeight}};
   if (settings.hot) {
     const HotSpot& hot = *settings.hot;
     answer["hot"] = {{"celsius", hot.celsius}, {"x", hot.x}, {"y", hot.y}, {"w", hot.width}, {"h", hot.height}};
   }
+  if (settings.sensor1Celsius) answer["sensor1"] = *settings.sensor1Celsius;
   if (settings.tin) answer["tin"] = *settings.tin;
   if (settings.tou) answer["tou"] = *settings.tou;
   if (settings.tit) answer["tit"] = *settings.tit;
@@ -193,12 +206,13 @@ Reply thermalControl(ThermalScene& scene, const Target& target) {
   return reply;
 }
 
-std::vector<std::uint16_t> thermalRawValues(const ThermalSettings& settings) {
+std::vector<std::uint16_t> thermalRawValues(const ThermalSettings& settings, int sensor) {
+  const double background = sensor == 1 && settings.sensor1Celsius ? *settings.sensor1Celsius : settings.celsius;
   std::vector<std::uint16_t> raw(static_cast<std::size_t>(ThermalScene::kWidth) * ThermalScene::kHeight,
-                                 rawFor(settings.celsius));
+                                 rawFor(background, settings.gain));
   if (!settings.hot) return raw;
   const HotSpot& hot = *settings.hot;
-  const std::uint16_t hotRaw = rawFor(hot.celsius);
+  const std::uint16_t hotRaw = rawFor(hot.celsius, settings.gain);
   for (int y = hot.y; y < std::min(hot.y + hot.height, ThermalScene::kHeight); ++y)
     for (int x = hot.x; x < std::min(hot.x + hot.width, ThermalScene::kWidth); ++x)
       raw[static_cast<std::size_t>(y) * ThermalScene::kWidth + x] = hotRaw;
@@ -206,7 +220,7 @@ std::vector<std::uint16_t> thermalRawValues(const ThermalSettings& settings) {
 }
 
 std::vector<std::string> thermalSegments(const ThermalSettings& settings, int sensor) {
-  const std::string data = pixelBytes(thermalRawValues(settings), settings.compressed);
+  const std::string data = pixelBytes(thermalRawValues(settings, sensor), settings.compressed);
   const std::size_t needed = (data.size() + kMaxBlockData - 1) / kMaxBlockData;
   const std::size_t blocks = std::min<std::size_t>(kMaxBlocks, std::max<std::size_t>(settings.blocks, needed));
   const std::size_t piece = (data.size() + blocks - 1) / blocks;
@@ -214,7 +228,7 @@ std::vector<std::string> thermalSegments(const ThermalSettings& settings, int se
   for (std::size_t i = 0; i < blocks; ++i) {
     const std::size_t from = std::min(data.size(), i * piece);
     segments.push_back(comSegment(std::string("ZLT\0", 4) +
-                                  blockHeader(static_cast<int>(i), settings.compressed, sensor) +
+                                  blockHeader(static_cast<int>(i), settings.compressed, sensor, settings.gain) +
                                   data.substr(from, piece)));
   }
   return segments;

@@ -127,19 +127,19 @@ std::string streamUrl(const Talvo::asio::ConnectionInfo& camera) {
 
 }  // namespace
 
-// ---- Conversion: the SDK's exact single-precision loops (gain 0: 0.04 K per step), which also
-// tell whether any value had bits above the 14; only then is the first such value looked for.
-long ThermalConversion::convert(const uint16_t* raw, size_t count, std::vector<float>& out) {
+// ---- Conversion: the SDK's exact single-precision loops in the data's gain, which also tell
+// whether any value had bits above the 14; only then is the first such value looked for.
+long ThermalConversion::convert(const uint16_t* raw, size_t count, std::vector<float>& out, int gain) {
   out.resize(count);
-  if (!Zelta::celsiusKernel().fromValues(raw, out.data(), count, Zelta::celsiusScale(0))) return kConverted;
+  if (!Zelta::celsiusKernel().fromValues(raw, out.data(), count, Zelta::celsiusScale(gain))) return kConverted;
   return static_cast<long>(std::find_if(raw, raw + count, [](uint16_t v) { return v > kMaxRaw; }) - raw);
 }
 
-// The sensor's own gain (0.04 K per step): the SDK converts straight from the camera's byte
-// planes with the same formula and tells whether any value was above 16383. Such a frame, and
-// any other gain, goes through the 16-bit values (which the SDK builds on request).
+// The SDK converts straight from the camera's byte planes in the gain the blocks announce and
+// tells whether any value was above 16383; such a frame is searched for its first broken value
+// in the 16-bit values (which the SDK builds on request), as is data of another bit depth.
 long ThermalConversion::convert(Zelta::ZL_ThermalRawData& data, std::vector<float>& out) {
-  if (data.gain() == 0 && data.bitDepth() == Zelta::ZLT_BitDepth_14) {
+  if (data.bitDepth() == Zelta::ZLT_BitDepth_14) {
     bool aboveRange = false;
     if (!data.getCelsius(out, aboveRange)) return kNoData;
     if (!aboveRange) return kConverted;
@@ -147,7 +147,7 @@ long ThermalConversion::convert(Zelta::ZL_ThermalRawData& data, std::vector<floa
   const size_t count = static_cast<size_t>(data.width()) * data.height();
   const uint16_t* raw = data.data();
   if (!raw || data.dataSize() < count * sizeof(uint16_t)) return kNoData;
-  return convert(raw, count, out);
+  return convert(raw, count, out, data.gain());
 }
 
 // The video sink: every picture's thermal raw data, sensor 1 first.
@@ -228,10 +228,12 @@ void EventStream::startWorker() {
     return;
   }
   stopFlag_.store(0);
+  reconnectFlag_.store(0);
   ++starts_;
   const int64_t started = nowUs();
   lastDataUs_.store(started);
   worker_ = boost::thread([this, camera] { run(camera); });
+  workerRunning_.store(true);
   std::weak_ptr<EventStream> weak = weak_from_this();
   const ptime deadline = fromUs(started) + watchdogPeriod_;
   boost::asio::post(io_, [weak, deadline] {
@@ -242,29 +244,42 @@ void EventStream::startWorker() {
 void EventStream::stopWorker() {
   if (!worker_.joinable()) return;
   NLOG(logger_, 0, " Stoping");
-  int running = 0;
-  stopFlag_.compare_exchange_strong(running, 1);
+  {
+    std::lock_guard<std::mutex> lock(idleMutex_);  // the worker may be about to wait for it
+    int running = 0;
+    stopFlag_.compare_exchange_strong(running, 1);
+  }
   idleWake_.notify_all();
   worker_.join();
   worker_ = boost::thread();
+  workerRunning_.store(false);
   NLOG(logger_, 0, " Stoped");
 }
 
 void EventStream::idle() {
   std::unique_lock<std::mutex> lock(idleMutex_);
   idleWake_.wait_for(lock, std::chrono::milliseconds(Zelta::Zelta_NetworkConnectionImpl::kReceiveWaitMs),
-                     [this] { return stopFlag_.load() != 0; });
+                     [this] { return leaveSession(); });
 }
 
 void EventStream::run(const Talvo::asio::ConnectionInfo& camera) {
   NLOG(logger_, 0, " Start thread");
   SdkLogScope sdkLog(logger_, camera.password);
+  while (stopFlag_.load() == 0) {
+    reconnectFlag_.store(0);
+    session(camera);
+  }
+  NLOG(logger_, 0, " Exit thread");
+}
+
+void EventStream::session(const Talvo::asio::ConnectionInfo& camera) {
   try {
     auto sdk = Zelta::Zelta_SDK::create(
         std::make_shared<SinkAudio>(), std::make_shared<PictureSink>(*this), 0,
         std::make_shared<AuthorizationHandler>(logger_, camera.user, camera.password),
         std::make_shared<NotificationListener>(logger_),
-        std::make_shared<Zelta::Zelta_NetworkConnectionImpl>(std::chrono::milliseconds(kConnectTimeoutMs)));
+        std::make_shared<Zelta::Zelta_NetworkConnectionImpl>(std::chrono::milliseconds(kConnectTimeoutMs),
+                                                             [this] { return leaveSession(); }));
     const std::string url = streamUrl(camera);
     if (sdk->stream_setup(url) != 1) {
       NLOG(logger_, 3, " Cannot set up the event stream " << url);
@@ -274,7 +289,7 @@ void EventStream::run(const Talvo::asio::ConnectionInfo& camera) {
       sdk->size(1, 1, false);
       sdk->thermalRaw(true);
       sdk->live();
-      while (stopFlag_.load() == 0) {
+      while (!leaveSession()) {
         sdk->stepLoop();
         const int status = sdk->networkStatus();
         if (status == Zelta::eNetStatus_Closed || status == Zelta::eNetStatus_Error) idle();
@@ -284,7 +299,9 @@ void EventStream::run(const Talvo::asio::ConnectionInfo& camera) {
   } catch (const std::exception& e) {
     NLOG(logger_, 3, " Event stream failed: " << e.what());
   }
-  NLOG(logger_, 0, " Exit thread");
+  // A failed setup waits for the watchdog's reconnect (or stop) instead of retrying at once.
+  std::unique_lock<std::mutex> lock(idleMutex_);
+  idleWake_.wait(lock, [this] { return leaveSession(); });
 }
 
 void EventStream::processThermalRawData(uint64_t timeMs, Zelta::ZL_ThermalRawData& data) {
@@ -331,19 +348,25 @@ void EventStream::armWatchdog(ptime deadline) {
   });
 }
 
-// Re-armed at the last data's time + the period while data comes; past it, the worker restarts.
+// Re-armed at the last data's time + the period while data comes; past it, the worker is asked
+// to reconnect (it does so on its own thread: the device's thread never waits for it).
 void EventStream::onWatchdog(const boost::system::error_code& error) {
-  if (error) return;  // cancelled
+  if (error || !workerRunning_.load()) return;  // cancelled, or stopped meanwhile
   const ptime dueAt = fromUs(lastDataUs_.load()) + watchdogPeriod_;
-  if (microsec_clock::universal_time() < dueAt) {
+  const ptime now = microsec_clock::universal_time();
+  if (now < dueAt) {
     armWatchdog(dueAt);
     return;
   }
-  std::lock_guard<std::mutex> lock(controlMutex_);
-  if (!worker_.joinable()) return;
   NLOG(logger_, 0, " No temperature data too long, trying to reconect");
-  stopWorker();
-  startWorker();
+  lastDataUs_.store(nowUs());
+  ++starts_;
+  {
+    std::lock_guard<std::mutex> lock(idleMutex_);
+    reconnectFlag_.store(1);
+  }
+  idleWake_.notify_all();
+  armWatchdog(now + watchdogPeriod_);
 }
 
 std::shared_ptr<EventStream> EventStreamHolder::get() {

@@ -8,9 +8,11 @@
 // first user starts the worker, the last one leaving stops it.
 //
 // Threads: start/stop on any thread but the worker (in practice the device's thread); callbacks
-// run on the worker and must not call stop; the watchdog runs on the device's thread. The
-// worker is joined by stop (within about a second, also when the camera stalls or does not
-// answer: the connect is bounded by kConnectTimeout and every step waits at most 10 ms).
+// run on the worker and must not call stop; the watchdog runs on the device's thread and never
+// waits there: it asks the worker to reconnect (a new SDK session on the same thread). The
+// worker is joined by stop within about a second whatever the camera does: the name lookup and
+// the connect are bounded by kConnectTimeoutMs and given up at once when stopping, sends wait
+// at most 100 ms per try, and every step waits at most 10 ms.
 #pragma once
 
 #include <atomic>
@@ -40,16 +42,17 @@ namespace Vantrel {
 
 class Device;
 
-// Raw sensor values (0.04 K per step from 0 K) to °C in row order, or the frame is broken (a
-// value above 16383).
+// Raw sensor values (from 0 K; 0.04 K per step in gain 0, 0.4 K in gain 1) to °C in row order,
+// or the frame is broken (a value above 16383).
 struct ThermalConversion {
   static constexpr long kConverted = -1;
   static constexpr long kNoData = -2;  // the SDK printed why
 
   // The index of the first broken value, or kConverted when every value converted into `out`
   // (resized to count; its earlier values are overwritten, not cleared first).
-  static long convert(const uint16_t* raw, size_t count, std::vector<float>& out);
-  // The same for one sensor's raw data of a picture (width × height values), or kNoData.
+  static long convert(const uint16_t* raw, size_t count, std::vector<float>& out, int gain = 0);
+  // The same for one sensor's raw data of a picture (width × height values, in the gain the
+  // data reports), or kNoData.
   static long convert(Zelta::ZL_ThermalRawData& data, std::vector<float>& out);
 };
 
@@ -74,7 +77,7 @@ class EventStream : public std::enable_shared_from_this<EventStream> {
   // Removes the user; the last one stops the worker (joined, connection closed).
   void stop(UserId user);
   bool running() const;
-  // Worker starts so far (the watchdog's restarts included).
+  // Worker starts so far, the watchdog's reconnects included.
   uint64_t startCount() const { return starts_.load(); }
 
  private:
@@ -84,6 +87,9 @@ class EventStream : public std::enable_shared_from_this<EventStream> {
   void startWorker();
   void stopWorker();
   void run(const Talvo::asio::ConnectionInfo& camera);
+  // One SDK session, until stop or a reconnect is asked for.
+  void session(const Talvo::asio::ConnectionInfo& camera);
+  bool leaveSession() const { return stopFlag_.load() != 0 || reconnectFlag_.load() != 0; }
   void deliver(const Talvo::Utility::FloatMatrixPtr& matrix);
   // Device's thread.
   void armWatchdog(boost::posix_time::ptime deadline);
@@ -101,6 +107,8 @@ class EventStream : public std::enable_shared_from_this<EventStream> {
   mutable std::mutex controlMutex_;  // start/stop; never taken by the worker
   boost::thread worker_;
   std::atomic<int> stopFlag_{0};
+  std::atomic<int> reconnectFlag_{0};     // set by the watchdog, taken by the worker
+  std::atomic<bool> workerRunning_{false};  // what worker_.joinable() says, for the watchdog
   std::atomic<uint64_t> starts_{0};
   std::mutex idleMutex_;
   std::condition_variable idleWake_;

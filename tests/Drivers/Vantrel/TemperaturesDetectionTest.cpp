@@ -70,6 +70,11 @@ class ThermalRecorder : public RecordingAnalyticsHandler, public Talvo::Analytic
   bool waitMatrices(size_t n) const {
     return waitUntil([&] { return matrices_.size() >= n; }, 10s);
   }
+  // Until the matrices' frame times span `ms` milliseconds.
+  bool waitSpan(uint64_t ms, std::chrono::milliseconds deadline) const {
+    return waitUntil([&] { return !matrices_.empty() && matrices_.back().time - matrices_.front().time >= ms; },
+                     deadline);
+  }
   bool waitLevels(size_t n) const {
     return waitUntil([&] { return levels_.size() >= n; }, 10s);
   }
@@ -121,9 +126,9 @@ class TemperaturesDetectionTest : public DetectorTest {
   std::deque<ThermalRecorder> extraRecorders;
 };
 
-void expectEverywhere(const Matrix& matrix, float celsius) {
+void expectEverywhere(const Matrix& matrix, float celsius, float tolerance) {
   ASSERT_EQ(matrix.values.size(), static_cast<size_t>(kWidth) * kHeight);
-  for (size_t i = 0; i < matrix.values.size(); ++i) ASSERT_NEAR(matrix.values[i], celsius, kRawStep) << "pixel " << i;
+  for (size_t i = 0; i < matrix.values.size(); ++i) ASSERT_NEAR(matrix.values[i], celsius, tolerance) << "pixel " << i;
 }
 
 TEST_F(TemperaturesDetectionTest, ScenesArriveAsMatricesInCelsius) {
@@ -131,12 +136,15 @@ TEST_F(TemperaturesDetectionTest, ScenesArriveAsMatricesInCelsius) {
   struct Case {
     const char* scene;
     float background;
-    bool hot;  // 55 °C at 40,30 (20x10)
+    float hot;        // at 40,30 (20x10); 0: no hot spot
+    float tolerance;  // 0: exactly the raw value's temperature
   };
+  // Gain 1 (0.4 K per step): raw 750 is 26.85 °C, raw 675 is -3.15 °C.
   const Case cases[] = {
-      {"celsius=21.5&hot=&sensors=1&compressed=1&blocks=2", 21.5f, false},
-      {"celsius=-10&hot=55,40,30,20,10&compressed=1&blocks=3", -10.f, true},
-      {"celsius=-10&hot=55,40,30,20,10&compressed=0&blocks=1", -10.f, true},
+      {"celsius=21.5&hot=&sensors=1&compressed=1&blocks=2", 21.5f, 0, kRawStep},
+      {"celsius=-10&hot=55,40,30,20,10&compressed=1&blocks=3", -10.f, 55.f, kRawStep},
+      {"celsius=-10&hot=55,40,30,20,10&compressed=0&blocks=1", -10.f, 55.f, kRawStep},
+      {"celsius=26.85&hot=-3.15,40,30,20,10&compressed=1&blocks=2&gain=1", 26.85f, -3.15f, 0},
   };
   std::vector<Matrix> firsts;
   for (const Case& c : cases) {
@@ -149,13 +157,13 @@ TEST_F(TemperaturesDetectionTest, ScenesArriveAsMatricesInCelsius) {
     EXPECT_EQ(matrix.width, static_cast<uint32_t>(kWidth));
     EXPECT_EQ(matrix.height, static_cast<uint32_t>(kHeight));
     EXPECT_GT(matrix.time, 1600000000000u);
-    if (!c.hot) {
-      expectEverywhere(matrix, c.background);
+    if (c.hot == 0) {
+      expectEverywhere(matrix, c.background, c.tolerance);
     } else {
       for (int y = 0; y < kHeight; ++y)
         for (int x = 0; x < kWidth; ++x) {
           const bool inside = x >= 40 && x < 60 && y >= 30 && y < 40;
-          ASSERT_NEAR(matrix.at(x, y), inside ? 55.f : c.background, kRawStep) << x << "," << y;
+          ASSERT_NEAR(matrix.at(x, y), inside ? c.hot : c.background, c.tolerance) << x << "," << y;
         }
     }
     firsts.push_back(matrix);
@@ -164,19 +172,49 @@ TEST_F(TemperaturesDetectionTest, ScenesArriveAsMatricesInCelsius) {
   EXPECT_EQ(firsts[1].values, firsts[2].values) << "compressed and uncompressed give the same matrix";
   EXPECT_TRUE(logger.contains(" Raw termal data frame 1, "));
   EXPECT_TRUE(logger.contains(": 160x120 min=-9.99, max=55.01"));
+  EXPECT_TRUE(logger.contains(" Unexpected gain value")) << "gain 1 is still logged";
 }
 
-TEST_F(TemperaturesDetectionTest, BothSensorsGiveTwoMatricesPerPicture) {
+// The device's camera addressed over either family.
+class TemperaturesOverBothFamilies : public TemperaturesDetectionTest, public testing::WithParamInterface<const char*> {};
+
+TEST_P(TemperaturesOverBothFamilies, MatricesReachTheHost) {
+  startCamera("VX-T40", 200ms, 1000ms, GetParam());
+  scene("celsius=25.05");  // raw 7455
+  startDetector(recorder);
+  ASSERT_TRUE(recorder.waitMatrices(1)) << logger.dump();
+  expectEverywhere(recorder.matrices().front(), static_cast<float>(7455 * 0.04 - 273.15), 0);
+  EXPECT_FALSE(logger.contains("Error resolving host")) << logger.dump();
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, TemperaturesOverBothFamilies, testing::Values("127.0.0.1", "[::1]"));
+
+// Sensor 1 (40 °C) comes before sensor 0 (30 °C) in each picture; the frame time is the
+// camera's clock in milliseconds.
+TEST_F(TemperaturesDetectionTest, BothSensorsGiveTwoMatricesPerPictureSensorOneFirst) {
   startThermalCamera();
-  scene("celsius=30&sensors=2");
+  scene("celsius=30&sensor1=40&sensors=2");
+  const auto nowMs = [] {
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count());
+  };
+  const uint64_t before = nowMs();
   startDetector(recorder);
   ASSERT_TRUE(recorder.waitMatrices(6)) << logger.dump();
-  std::map<uint64_t, int> perPicture;
-  for (const Matrix& matrix : recorder.matrices()) ++perPicture[matrix.time];
-  const int last = perPicture.rbegin()->second;  // the newest picture may still be coming in
-  perPicture.erase(std::prev(perPicture.end()));
-  for (const auto& picture : perPicture) EXPECT_EQ(picture.second, 2) << picture.first;
-  EXPECT_LE(last, 2);
+  const uint64_t after = nowMs();
+  std::map<uint64_t, std::vector<float>> perPicture;  // the first pixel of each matrix in arrival order
+  for (const Matrix& matrix : recorder.matrices()) {
+    perPicture[matrix.time].push_back(matrix.values[0]);
+    EXPECT_GE(matrix.time + 5000, before);
+    EXPECT_LE(matrix.time, after + 5000);
+  }
+  perPicture.erase(std::prev(perPicture.end()));  // the newest picture may still be coming in
+  ASSERT_FALSE(perPicture.empty());
+  for (const auto& picture : perPicture)
+    EXPECT_EQ(picture.second, (std::vector<float>{static_cast<float>(7829 * 0.04 - 273.15),
+                                                  static_cast<float>(7579 * 0.04 - 273.15)}))
+        << picture.first;
 }
 
 TEST_F(TemperaturesDetectionTest, TheRawDataSwitchIsUndoneOnlyWhenThisChannelSetIt) {
@@ -315,8 +353,20 @@ TEST_F(TemperaturesDetectionTest, TheWatchdogRestartsAStreamWithoutThermalData) 
   const size_t restarts = logger.count(" No temperature data too long, trying to reconect");
   EXPECT_GE(restarts, 2u);
   EXPECT_EQ(device->eventStreams().current()->startCount(), restarts + 1) << "one restart per period";
+  EXPECT_EQ(logger.count(" Stoped"), 1u) << "a restart never waits for the worker on the device's thread";
   EXPECT_LE(count(kEventStream), restarts + 1);
   EXPECT_GE(recorder.matrices().size(), 2 * restarts) << "each stream gave its two pictures' matrices";
+}
+
+// While matrices keep coming the watchdog (1 s here) never restarts the stream.
+TEST_F(TemperaturesDetectionTest, TheWatchdogLeavesAStreamWithThermalDataAlone) {
+  startThermalCamera();
+  device->eventStreams().setWatchdogPeriod(boost::posix_time::seconds(1));
+  auto* detector = startDetector(recorder);
+  ASSERT_TRUE(recorder.waitSpan(3500, 20s)) << logger.dump();
+  stop(detector, recorder);
+  EXPECT_EQ(logger.count(" No temperature data too long, trying to reconect"), 0u);
+  EXPECT_EQ(count(kEventStream), 1u);
 }
 
 TEST_F(TemperaturesDetectionTest, AStalledCameraDoesNotHoldStop) {
@@ -351,9 +401,9 @@ TEST(ThermalConversionTest, RawValuesToCelsius) {
     EXPECT_EQ(Vantrel::ThermalConversion::convert(c.raw.data(), c.raw.size(), out), c.index);
 }
 
-// A sensor's raw data as the SDK hands it over: converted straight from the planes for gain 0,
-// through the 16-bit values otherwise; a value above 16383 anywhere breaks the frame at its
-// first place whichever way the data came.
+// A sensor's raw data as the SDK hands it over, in the gain its header announces (0.04 K per
+// step in gain 0, 0.4 K in gain 1); a value above 16383 anywhere breaks the frame at its first
+// place whichever way the data came.
 TEST(ThermalConversionTest, RawDataOfAPicture) {
   namespace sb = streambuilder;
   struct Case {
@@ -391,7 +441,7 @@ TEST(ThermalConversionTest, RawDataOfAPicture) {
     if (c.expected != Vantrel::ThermalConversion::kConverted) continue;
     ASSERT_EQ(out.size(), 128u) << c.name;
     for (size_t i = 0; i < out.size(); ++i)
-      ASSERT_EQ(out[i], static_cast<float>(raw[i] * 0.04 - 273.15)) << c.name << ", pixel " << i;
+      ASSERT_EQ(out[i], static_cast<float>(raw[i] * (c.gainFlag ? 0.04 : 0.4) - 273.15)) << c.name << ", pixel " << i;
   }
 }
 

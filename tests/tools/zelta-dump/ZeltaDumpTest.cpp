@@ -53,6 +53,17 @@ class ZeltaDump : public testing::Test {
   CamsimProcess camsim_{{"--model", "VX-T40", "--picture", "320x180", "--user", "admin", "--password", kPassword}};
 };
 
+// A camera addressed by an IPv6 literal in brackets.
+TEST(ZeltaDumpIPv6, ABracketedHostIsDumped) {
+  CamsimProcess camsim({"--model", "VX-T40", "--bind", "::", "--user", "admin", "--password", kPassword});
+  const ChildResult result = runDump({"http://admin:" + std::string(kPassword) + "@[::1]:" +
+                                          std::to_string(camsim.httpPort()) + "/control/eventstream.jpg?fps=50",
+                                      "--thermal", "--seconds", "0.8"});
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  EXPECT_FALSE(linesOf(result, "picture").empty()) << result.err;
+  EXPECT_FALSE(contains(result.err, "Error resolving host")) << result.err;
+}
+
 // Each scene's temperatures come back from every sensor: the scene as minimum, a hot spot's
 // temperature as maximum, whether the blocks are compressed and however they are split.
 TEST_F(ZeltaDump, ThermalScenesComeBackAsTemperatures) {
