@@ -13,12 +13,11 @@ namespace {
 constexpr std::size_t kFillerChunk = 512 * 1024;
 constexpr std::chrono::milliseconds kFillerPause{64};
 
-}  // namespace
-
-template <class Stream>
-static std::size_t trickleOf(const std::optional<Fault>& fault) {
+std::size_t trickleOf(const std::optional<Fault>& fault) {
   return fault && fault->action == FaultAction::Trickle ? static_cast<std::size_t>(fault->value) : 0;
 }
+
+}  // namespace
 
 template <class Stream>
 PushStream<Stream>::PushStream(Stream&& stream, const SimContext& ctx, std::string target, std::uint64_t logId,
