@@ -169,7 +169,7 @@ std::optional<Fault> FaultTable::take(const std::string& target) {
   if (startsWith(target, "/sim")) return std::nullopt;
   std::lock_guard<std::mutex> lock(mutex_);
   for (Fault& fault : faults_) {
-    if (!matches(fault, target)) continue;
+    if (fault.running || !matches(fault, target)) continue;
     if (fault.remaining > 0) --fault.remaining;
     return fault;
   }

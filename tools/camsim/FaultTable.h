@@ -40,8 +40,8 @@ struct Fault {
   long remaining = -1;     // -1: until cleared
   FaultAction action = FaultAction::Status;
   long value = 0;
-  // running=1: a server-push stream action that also reaches the streams running when it is
-  // installed, from their next part on, until the faults are cleared.
+  // running=1: a server-push stream action for the streams running when it is installed (from
+  // their next part on, until the faults are cleared), not for streams that start later.
   bool running = false;
   std::uint64_t id = 0;  // given by install, growing
 };
@@ -60,7 +60,7 @@ class FaultTable {
   void install(const Fault& fault);
   void clear();
   // The first installed fault matching this request target with count left; uses one of
-  // its count. Stream actions match only the server-push path.
+  // its count. Stream actions match only the server-push path; running=1 faults never match.
   std::optional<Fault> take(const std::string& target);
 
   // For a server-push stream that runs: the first fault installed since `seenId` with running=1

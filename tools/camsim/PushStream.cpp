@@ -31,15 +31,16 @@ PushStream<Stream>::PushStream(Stream&& stream, const SimContext& ctx, std::stri
       target_(std::move(target)),
       logId_(logId),
       seenFaultId_(ctx.faults.newestId()),  // what was installed before came with the request, or not at all
+      ownFault_(fault),
       trickleBytes_(trickleOf(fault)),
       maker_(ctx.pictures, ctx.state, request, std::move(fault)) {}
 
 template <class Stream>
 void PushStream<Stream>::followFaultTable() {
-  if (runningFault_ && faults_.clears() != clears_) {
+  if (runningFault_ && faults_.clears() != clears_) {  // the stream's own fault again, counted from here
     runningFault_ = false;
-    trickleBytes_ = 0;
-    maker_.attach(std::nullopt);
+    trickleBytes_ = trickleOf(ownFault_);
+    maker_.attach(ownFault_);
   }
   std::uint64_t clears = 0;
   if (auto fault = faults_.takeForRunningStream(target_, seenFaultId_, clears)) {

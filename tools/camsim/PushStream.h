@@ -41,7 +41,8 @@ class PushStream : public std::enable_shared_from_this<PushStream<Stream>> {
   void sendFiller();
   void sendTrickle();
   void finish();
-  // Before each part: a running=1 fault installed since takes over; clearing ends it.
+  // Before each part: a running=1 fault installed since takes over; clearing the faults gives
+  // the stream its own fault back.
   void followFaultTable();
 
   Stream stream_;
@@ -56,6 +57,7 @@ class PushStream : public std::enable_shared_from_this<PushStream<Stream>> {
   std::uint64_t seenFaultId_;           // the newest fault this stream has looked at
   std::uint64_t clears_ = 0;            // the table's clears when a running fault was taken
   bool runningFault_ = false;           // the stream's fault reached it while it ran
+  const std::optional<Fault> ownFault_;  // the fault the stream's request took
   std::size_t trickleBytes_;            // 0: parts go out whole
   std::size_t written_ = 0;         // of out_, while it trickles
   StreamPartMaker maker_;
