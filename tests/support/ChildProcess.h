@@ -36,6 +36,7 @@ class ChildProcess {
   bool waitForOut(const std::function<bool(const std::string& out)>& done,
                   std::chrono::steady_clock::time_point deadline);
   const std::string& outSoFar() const { return out_; }
+  const std::string& errSoFar() const { return err_; }
   void sendSignal(int signal);
   // Reads both streams to their end and reaps the child; kills it when `deadline` passes.
   ChildResult finish(std::chrono::steady_clock::time_point deadline);

@@ -54,6 +54,11 @@ std::string applyItem(const QueryItem& item, Fault& fault, bool& haveAction) {
     fault.pathPrefix = item.value;
     return "";
   }
+  if (item.name == "running") {
+    if (item.value != "1") return "running must be 1";
+    fault.running = true;
+    return "";
+  }
   if (item.name == "count") {
     const auto count = parseNumber(item.value, 1, 1000000000);
     if (!count) return "count must be a number from 1";
@@ -97,6 +102,7 @@ FaultParse parseFault(const Target& query) {
     if (!error.empty()) return {std::nullopt, error};
   }
   if (!haveAction) return {std::nullopt, "no action given"};
+  if (fault.running && !isStreamAction(fault.action)) return {std::nullopt, "running=1 needs a stream action"};
   return {fault, ""};
 }
 
@@ -110,6 +116,7 @@ void FaultTable::install(const Fault& fault) {
   faults_.swap(live);
   if (faults_.size() == kMaxFaults) faults_.erase(faults_.begin());
   faults_.push_back(fault);
+  faults_.back().id = ++newestId_;
 }
 
 void FaultTable::onRefuse(RefuseHandler handler) {
@@ -131,13 +138,38 @@ bool FaultTable::refuse(long milliseconds) {
 void FaultTable::clear() {
   std::lock_guard<std::mutex> lock(mutex_);
   faults_.clear();
+  ++clears_;
+}
+
+std::optional<Fault> FaultTable::takeForRunningStream(const std::string& target, std::uint64_t& seenId,
+                                                      std::uint64_t& clears) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const std::uint64_t seen = seenId;
+  seenId = newestId_;
+  clears = clears_;
+  for (Fault& fault : faults_) {
+    if (fault.id <= seen || !fault.running || !matches(fault, target)) continue;
+    if (fault.remaining > 0) --fault.remaining;
+    return fault;
+  }
+  return std::nullopt;
+}
+
+std::uint64_t FaultTable::newestId() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return newestId_;
+}
+
+std::uint64_t FaultTable::clears() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return clears_;
 }
 
 std::optional<Fault> FaultTable::take(const std::string& target) {
   if (startsWith(target, "/sim")) return std::nullopt;
   std::lock_guard<std::mutex> lock(mutex_);
   for (Fault& fault : faults_) {
-    if (!matches(fault, target)) continue;
+    if (fault.running || !matches(fault, target)) continue;
     if (fault.remaining > 0) --fault.remaining;
     return fault;
   }

@@ -4,6 +4,7 @@
 
 #include "Query.h"
 
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -39,6 +40,10 @@ struct Fault {
   long remaining = -1;     // -1: until cleared
   FaultAction action = FaultAction::Status;
   long value = 0;
+  // running=1: a server-push stream action for the streams running when it is installed (from
+  // their next part on, until the faults are cleared), not for streams that start later.
+  bool running = false;
+  std::uint64_t id = 0;  // given by install, growing
 };
 
 // Either a fault or the reason the query does not describe one.
@@ -55,8 +60,16 @@ class FaultTable {
   void install(const Fault& fault);
   void clear();
   // The first installed fault matching this request target with count left; uses one of
-  // its count. Stream actions match only the server-push path.
+  // its count. Stream actions match only the server-push path; running=1 faults never match.
   std::optional<Fault> take(const std::string& target);
+
+  // For a server-push stream that runs: the first fault installed since `seenId` with running=1
+  // and a stream action that matches `target`; uses one of its count. Sets `seenId` to the newest
+  // fault's id and `clears` to the number of clears so far (both as the stream's start reads them
+  // with newestId and clears).
+  std::optional<Fault> takeForRunningStream(const std::string& target, std::uint64_t& seenId, std::uint64_t& clears);
+  std::uint64_t newestId();
+  std::uint64_t clears();
 
   static constexpr std::size_t kMaxFaults = 100;
 
@@ -69,6 +82,8 @@ class FaultTable {
  private:
   std::mutex mutex_;
   std::vector<Fault> faults_;
+  std::uint64_t newestId_ = 0;
+  std::uint64_t clears_ = 0;
   RefuseHandler refuse_;
 };
 

@@ -13,17 +13,43 @@ namespace {
 constexpr std::size_t kFillerChunk = 512 * 1024;
 constexpr std::chrono::milliseconds kFillerPause{64};
 
+std::size_t trickleOf(const std::optional<Fault>& fault) {
+  return fault && fault->action == FaultAction::Trickle ? static_cast<std::size_t>(fault->value) : 0;
+}
+
 }  // namespace
 
 template <class Stream>
-PushStream<Stream>::PushStream(Stream&& stream, const SimContext& ctx, StreamRequest request,
-                               std::optional<Fault> fault)
+PushStream<Stream>::PushStream(Stream&& stream, const SimContext& ctx, std::string target, std::uint64_t logId,
+                               StreamRequest request, std::optional<Fault> fault)
     : stream_(std::move(stream)),
       timer_(stream_.get_executor()),
       unthrottled_(ctx.unthrottled),
       interval_(std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::seconds(1)) / request.fps),
-      trickleBytes_(fault && fault->action == FaultAction::Trickle ? static_cast<std::size_t>(fault->value) : 0),
+      faults_(ctx.faults),
+      log_(ctx.log),
+      target_(std::move(target)),
+      logId_(logId),
+      seenFaultId_(ctx.faults.newestId()),  // what was installed before came with the request, or not at all
+      ownFault_(fault),
+      trickleBytes_(trickleOf(fault)),
       maker_(ctx.pictures, ctx.state, request, std::move(fault)) {}
+
+template <class Stream>
+void PushStream<Stream>::followFaultTable() {
+  if (runningFault_ && faults_.clears() != clears_) {  // the stream's own fault again, counted from here
+    runningFault_ = false;
+    trickleBytes_ = trickleOf(ownFault_);
+    maker_.attach(ownFault_);
+  }
+  std::uint64_t clears = 0;
+  if (auto fault = faults_.takeForRunningStream(target_, seenFaultId_, clears)) {
+    runningFault_ = true;
+    clears_ = clears;
+    trickleBytes_ = trickleOf(fault);
+    maker_.attach(std::move(fault));
+  }
+}
 
 template <class Stream>
 void PushStream<Stream>::start() {
@@ -74,7 +100,9 @@ void PushStream<Stream>::waitForNextPicture() {
 
 template <class Stream>
 void PushStream<Stream>::sendNext() {
+  followFaultTable();
   StreamStep step = maker_.next();
+  if (step.kind == StepKind::Part && step.goodPicture) log_.pictureSent(logId_);
   switch (step.kind) {
     case StepKind::Drop:
       finish();

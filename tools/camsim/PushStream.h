@@ -6,6 +6,7 @@
 #pragma once
 
 #include "FaultTable.h"
+#include "RequestLog.h"
 #include "SimContext.h"
 #include "StreamOps.h"
 #include "PushStreamBytes.h"
@@ -24,7 +25,9 @@ template <class Stream>
 class PushStream : public std::enable_shared_from_this<PushStream<Stream>> {
  public:
   // Takes over the connection; ctx must outlive the server.
-  PushStream(Stream&& stream, const SimContext& ctx, StreamRequest request, std::optional<Fault> fault);
+  // `target` is the request's; `logId` its entry in the request log.
+  PushStream(Stream&& stream, const SimContext& ctx, std::string target, std::uint64_t logId, StreamRequest request,
+             std::optional<Fault> fault);
 
   void start();
 
@@ -38,13 +41,24 @@ class PushStream : public std::enable_shared_from_this<PushStream<Stream>> {
   void sendFiller();
   void sendTrickle();
   void finish();
+  // Before each part: a running=1 fault installed since takes over; clearing the faults gives
+  // the stream its own fault back.
+  void followFaultTable();
 
   Stream stream_;
   net::steady_timer timer_;
   const bool unthrottled_;
   const std::chrono::steady_clock::duration interval_;
   std::chrono::steady_clock::time_point nextPictureAt_;
-  const std::size_t trickleBytes_;  // 0: parts go out whole
+  FaultTable& faults_;
+  RequestLog& log_;
+  const std::string target_;
+  const std::uint64_t logId_;
+  std::uint64_t seenFaultId_;           // the newest fault this stream has looked at
+  std::uint64_t clears_ = 0;            // the table's clears when a running fault was taken
+  bool runningFault_ = false;           // the stream's fault reached it while it ran
+  const std::optional<Fault> ownFault_;  // the fault the stream's request took
+  std::size_t trickleBytes_;            // 0: parts go out whole
   std::size_t written_ = 0;         // of out_, while it trickles
   StreamPartMaker maker_;
   std::string out_;                     // the bytes being written; one write at a time

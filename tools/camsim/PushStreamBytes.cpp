@@ -56,9 +56,14 @@ std::optional<StreamStep> faultStopStep(const std::optional<Fault>& fault, std::
   return std::nullopt;
 }
 
+void StreamPartMaker::attach(std::optional<Fault> fault) {
+  fault_ = std::move(fault);
+  faultBase_ = partsMade_;
+}
+
 StreamStep StreamPartMaker::next() {
   const std::uint64_t index = partsMade_;
-  if (auto stop = faultStopStep(fault_, index)) return *stop;
+  if (auto stop = faultStopStep(fault_, index - faultBase_)) return *stop;
   ++partsMade_;
   if (faultHits(FaultAction::EndlessPart, index + 1)) {
     return {StepKind::EndlessStart, "Content-Type: image/jpeg\r\n\r\n\xFF\xD8\xFF\xE0"};
@@ -71,7 +76,8 @@ StreamStep StreamPartMaker::next() {
   if (faultHits(FaultAction::GarbagePart, index + 1)) {
     return {StepKind::Part, wrapPart(garbageBody(index))};
   }
-  return {StepKind::Part, wrapPart(pictureBody(index))};
+  const bool good = !faultHits(FaultAction::NoEoi, index + 1);
+  return {StepKind::Part, wrapPart(pictureBody(index)), good};
 }
 
 std::string StreamPartMaker::pictureBody(std::uint64_t index) {

@@ -50,6 +50,7 @@ enum class StepKind {
 struct StreamStep {
   StepKind kind = StepKind::Part;
   std::string bytes;
+  bool goodPicture = false;  // a Part holding a whole, well-formed picture
 };
 
 // True when the stream's fault is `action` for part (or picture) `number`.
@@ -66,6 +67,9 @@ class StreamPartMaker {
                   std::optional<Fault> fault);
 
   StreamStep next();
+  // Replaces the stream's fault (a fault that reached the running stream, or none once the
+  // faults were cleared); its part numbers count from the next part.
+  void attach(std::optional<Fault> fault);
 
   // Filler sent after EndlessStart: bytes that contain no boundary.
   static std::string endlessFiller(std::size_t size);
@@ -75,14 +79,16 @@ class StreamPartMaker {
   std::string garbageBody(std::uint64_t index) const;
   std::string eventComment() const;
   std::string wrapPart(const std::string& body) const;
+  // `partNumber` counts the stream's parts from 1; the fault counts from its attachment.
   bool faultHits(FaultAction action, std::uint64_t partNumber) const {
-    return streamFaultHits(fault_, action, partNumber);
+    return streamFaultHits(fault_, action, partNumber - faultBase_);
   }
 
   const PictureSource& pictures_;
   const CameraState& state_;
   const StreamRequest request_;
-  const std::optional<Fault> fault_;
+  std::optional<Fault> fault_;
+  std::uint64_t faultBase_ = 0;  // parts made before the fault was attached
   ToneGenerator tone_;
   std::uint32_t audioSequence_ = 0;
   std::uint64_t partsMade_ = 0;

@@ -19,8 +19,11 @@ class RequestLog {
   // Sets the status the request was answered with (0: no HTTP answer, e.g. closed).
   // Ignored when the entry was cleared or has fallen out of the log.
   void answered(std::uint64_t id, int status);
+  // A stream request's connection sent one more whole, good picture.
+  void pictureSent(std::uint64_t id);
 
-  // One JSON object per line: {"method":..,"target":..,"time":<ms>,"status":..}.
+  // One JSON object per line: {"method":..,"target":..,"time":<ms>,"status":..}, and for a
+  // stream that sent good pictures, "pictures":N.
   std::string jsonLines() const;
   void clear();
 
@@ -31,7 +34,9 @@ class RequestLog {
     std::string target;
     std::int64_t timeMs;
     int status;
+    std::uint64_t pictures = 0;
   };
+  Entry* find(std::uint64_t id);  // with mutex_ held; null when cleared or fallen out
 
   const std::size_t capacity_;
   mutable std::mutex mutex_;

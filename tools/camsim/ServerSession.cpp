@@ -179,7 +179,8 @@ void ServerSession<Stream>::serveStream(std::optional<Fault> fault) {
     return;
   }
   noteAnswer(200);
-  auto push = std::make_shared<PushStream<Stream>>(std::move(stream_), ctx_, *parsed.request, std::move(fault));
+  auto push = std::make_shared<PushStream<Stream>>(std::move(stream_), ctx_, std::string(request_.target()), logId_,
+                                                   *parsed.request, std::move(fault));
   push->start();
 }
 

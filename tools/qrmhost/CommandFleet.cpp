@@ -11,6 +11,8 @@
 #include "FleetHealth.h"
 #include "Handlers.h"
 #include "Host.h"
+#include "ModuleLoader.h"
+#include "Repository.h"
 #include "SettingValue.h"
 
 namespace qrmhost {
@@ -42,7 +44,33 @@ std::string channelName(const FleetChannel& channel) {
   return "channel " + std::to_string(channel.channel) + " stream " + std::to_string(channel.stream);
 }
 
-RunningCamera openCamera(Host& host, const FleetCamera& camera, FleetBoard& board) {
+// The rate `channel` asks the camera for: its own "fps" setting, else the model's default; 0
+// when unknown.
+double configuredFps(const FleetChannel& channel, const ModelSummary* model) {
+  for (const auto& setting : channel.settings) {
+    if (setting.name != "fps") continue;
+    if (const int* value = std::get_if<int>(&setting.value)) return *value;
+    if (const double* value = std::get_if<double>(&setting.value)) return *value;
+    return 0;
+  }
+  if (!model || channel.channel >= model->defaultFps.size()) return 0;
+  const auto& streams = model->defaultFps[channel.channel];
+  return channel.stream < streams.size() ? streams[channel.stream] : 0;
+}
+
+// The repository entry the module serves `model` from: the one naming it, else "generic".
+const ModelSummary* modelSummary(const std::vector<RepositoryModel>& models, const std::string& model) {
+  const RepositoryModel* generic = nullptr;
+  for (const auto& entry : models)
+    for (const auto& identity : entry.identities) {
+      if (identity.model == model) return &entry.summary;
+      if (identity.model == "generic" && !generic) generic = &entry;
+    }
+  return generic ? &generic->summary : nullptr;
+}
+
+RunningCamera openCamera(Host& host, const FleetCamera& camera, const std::vector<RepositoryModel>& models,
+                         FleetBoard& board) {
   RunningCamera running;
   running.name = camera.name;
   running.device =
@@ -51,7 +79,8 @@ RunningCamera openCamera(Host& host, const FleetCamera& camera, FleetBoard& boar
   host.logger().log(1, "connecting to " + camera.name + " as " + camera.model);
   running.device->Connect(camera.connection.c_str());
   for (const auto& channel : camera.live) {
-    auto& health = host.keep<ChannelHealth>(camera.name, channel, board);
+    auto& health =
+        host.keep<ChannelHealth>(camera.name, channel, configuredFps(channel, modelSummary(models, camera.model)), board);
     running.channels.push_back(&health);
     running.videos.emplace_back(running.device->CreateVideoSource(&host.keep<FleetVideoHandler>(health),
                                                                   channel.channel, channel.stream,
@@ -126,11 +155,12 @@ JsonObject summaryLine(const RunningCamera& camera) {
 
 int runFleet(Host& host, const FleetOptions& options) {
   const auto cameras = readFleetConfig(options.config);
+  const auto models = readRepository(repositoryPathOf(host.module().path()));
   auto& board = host.keep<FleetBoard>();
   std::vector<RunningCamera> running;
   std::vector<ChannelHealth*> channels;
   for (const auto& camera : cameras) {
-    running.push_back(openCamera(host, camera, board));
+    running.push_back(openCamera(host, camera, models, board));
     channels.insert(channels.end(), running.back().channels.begin(), running.back().channels.end());
   }
   HealthPrinter printer(host.console(), channels);
@@ -151,6 +181,7 @@ int runFleet(Host& host, const FleetOptions& options) {
   while (!host.stopRequest().requested() && Clock::now() < deadline) {
     const bool changed = board.waitForChange(std::min({nextTick, deadline, Clock::now() + kStopPoll}));
     const auto now = Clock::now();
+    for (auto* health : channels) health->judgeRate(now);  // a change shows in the next round
     const bool tick = now >= nextTick;
     if (tick) nextTick += every * (1 + (now - nextTick) / every);  // a slow round skips ticks, not lines
     if (tick || changed) printer.print(now, tick);
@@ -183,9 +214,10 @@ void declareFleet(CLI::App& app, CommandRun& chosen) {
       "applied to the video source after Start). Every S seconds and on every change of a\n"
       "channel's state it prints one line per channel:\n"
       "{\"kind\":\"health\",\"camera\":\"host:port\",\"channel\":C,\"stream\":S,\n"
-      " \"state\":\"streaming\"|\"failed\"|\"stopped\",\"fps\":F,\"kbps\":K,\"frames\":N,\n"
+      " \"state\":\"streaming\"|\"degraded\"|\"failed\"|\"stopped\",\"fps\":F,\"kbps\":K,\"frames\":N,\n"
       " \"last_frame_age_ms\":N,\"failures\":N,\"reconnects\":N,\"dropped_parts\":N}\n"
       "(fps and kbps over the last S seconds), and at the end a summary line per camera.\n"
+      "\"degraded\": for 10 s the pictures came at less than half the channel's configured rate.\n"
       "Runs N seconds, or until Ctrl-C. A mistake in FILE: one line naming the entry, status 2.");
   auto options = std::make_shared<FleetOptions>();
   command->add_option("--config", options->config, "the camera list (JSON)")->type_name("FILE")->required();

@@ -13,6 +13,8 @@ const char* stateName(ChannelHealth::State state) {
   switch (state) {
     case ChannelHealth::State::Streaming:
       return "streaming";
+    case ChannelHealth::State::Degraded:
+      return "degraded";
     case ChannelHealth::State::Failed:
       return "failed";
     case ChannelHealth::State::Stopped:
@@ -63,7 +65,19 @@ void ChannelHealth::frame(size_t bytes) {
   ++windowFrames_;
   windowBytes_ += bytes;
   lastFrame_ = Clock::now();
+  recentFrames_.push_back(*lastFrame_);
+  if (state_ == State::Streaming || state_ == State::Degraded) return;  // judgeRate moves between them
+  streamingSince_ = *lastFrame_;
   setState(State::Streaming);
+}
+
+void ChannelHealth::judgeRate(Clock::time_point now) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  while (!recentFrames_.empty() && now - recentFrames_.front() > kSlowWindow) recentFrames_.pop_front();
+  if (configuredFps_ <= 0) return;
+  const bool slow = recentFrames_.size() < configuredFps_ / 2 * kSlowWindow.count();
+  if (state_ == State::Streaming && slow && now - streamingSince_ >= kSlowWindow) setState(State::Degraded);
+  if (state_ == State::Degraded && !slow) setState(State::Streaming);
 }
 
 void ChannelHealth::audioFrame() {

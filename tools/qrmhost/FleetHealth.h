@@ -2,7 +2,9 @@
 // module (module threads) is counted here, and the main thread turns it into health lines.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -32,7 +34,10 @@ class FleetBoard {
 // One live channel: its video source (and audio source, when asked for) report here.
 class ChannelHealth {
  public:
-  enum class State { Stopped, Streaming, Failed };
+  // Degraded: streaming, but for kSlowWindow the pictures came at less than half the configured
+  // rate (a slow or congested link); the connection works, so it is no failure.
+  enum class State { Stopped, Streaming, Degraded, Failed };
+  static constexpr std::chrono::seconds kSlowWindow{10};
 
   struct Totals {
     uint64_t frames = 0;
@@ -44,8 +49,13 @@ class ChannelHealth {
     uint64_t droppedParts = 0;
   };
 
-  ChannelHealth(std::string camera, FleetChannel channel, FleetBoard& board)
-      : camera_(std::move(camera)), channel_(channel), board_(board), windowStart_(Clock::now()) {}
+  // `configuredFps`: the rate the channel asks the camera for; 0 when unknown (never degraded).
+  ChannelHealth(std::string camera, FleetChannel channel, double configuredFps, FleetBoard& board)
+      : camera_(std::move(camera)),
+        channel_(channel),
+        configuredFps_(configuredFps),
+        board_(board),
+        windowStart_(Clock::now()) {}
 
   // Module threads.
   void frame(size_t bytes);
@@ -55,6 +65,8 @@ class ChannelHealth {
   void stopped();
   void statistic(const std::string& name, const std::string& text);
 
+  // Main thread: judges the rate of the last kSlowWindow at `now` (streaming <-> degraded).
+  void judgeRate(Clock::time_point now);
   // Main thread: the health line at `now`. With `endWindow` (a periodic line) fps and kbps are
   // measured since the last periodic line; without (a change of state) they repeat that line's.
   JsonObject healthLine(Clock::time_point now, bool endWindow);
@@ -67,11 +79,14 @@ class ChannelHealth {
 
   const std::string camera_;
   const FleetChannel channel_;
+  const double configuredFps_;
   FleetBoard& board_;
   std::mutex mutex_;
   State state_ = State::Stopped;
   Totals totals_;
   std::optional<Clock::time_point> lastFrame_;
+  std::deque<Clock::time_point> recentFrames_;  // arrival times within kSlowWindow
+  Clock::time_point streamingSince_;            // the state last became Streaming
   Clock::time_point windowStart_;
   uint64_t windowFrames_ = 0;
   uint64_t windowBytes_ = 0;

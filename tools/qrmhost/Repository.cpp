@@ -87,13 +87,26 @@ std::string streamDescription(const Json& stream) {
   return stream.is_string() ? stream.get<std::string>() : stringOf(stream, "description");
 }
 
+// A number setting of `settings`; 0 when absent or no number.
+double numberOf(const Json& settings, const std::string& key) {
+  const Json& member = memberOrNull(settings, key);
+  return member.is_number() ? member.get<double>() : 0.0;
+}
+
 ModelSummary readSummary(const Json& entry, const SharedTables& tables) {
   ModelSummary summary;
   for (const auto& channel : arrayOrEmpty(memberOrNull(entry, "video"))) {
     std::vector<std::vector<std::string>> streams;
-    for (const auto& stream : arrayOrEmpty(memberOrNull(channel, "streams")))
+    std::vector<double> fps;
+    const bool cameraRate = numberOf(memberOrNull(channel, "parameters"), "useMaxFpsAsCameraSetting") > 0;
+    const double channelFps = numberOf(memberOrNull(channel, "settings"), "fps");
+    for (const auto& stream : arrayOrEmpty(memberOrNull(channel, "streams"))) {
       streams.push_back(codecNamesOf(streamDescription(stream), tables));
+      const double streamFps = numberOf(memberOrNull(stream, "settings"), "fps");
+      fps.push_back(cameraRate ? 0.0 : streamFps > 0 ? streamFps : channelFps);
+    }
     summary.videoChannels.push_back(std::move(streams));
+    summary.defaultFps.push_back(std::move(fps));
   }
   summary.audioSources = arrayOrEmpty(memberOrNull(entry, "audio_sources")).size();
   summary.audioDestinations = arrayOrEmpty(memberOrNull(entry, "audio_destinations")).size();

@@ -24,6 +24,10 @@ struct DetectorSummary {
 struct ModelSummary {
   // Per video channel, per stream, the stream's codec names in order.
   std::vector<std::vector<std::vector<std::string>>> videoChannels;
+  // Per video channel, per stream: the pictures per second the module asks for by default (the
+  // stream's "fps" setting over the channel's); 0 when none is set or the channel asks for the
+  // camera's own rate (parameter "useMaxFpsAsCameraSetting").
+  std::vector<std::vector<double>> defaultFps;
   size_t audioSources = 0;
   size_t audioDestinations = 0;
   std::vector<std::string> ioKinds;

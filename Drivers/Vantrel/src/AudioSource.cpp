@@ -67,6 +67,8 @@ void AudioSource::Start() {
     std::lock_guard<std::mutex> lock(mutex_);
     const bool stopAsked = state_ == State::StopAsked;
     state_ = stopAsked ? State::Idle : State::Running;
+    held_.clear();
+    fedBy_ = device_->nextLiveStream(channel_, std::nullopt);  // lock order: ours, then the device's
     if (!stopAsked) return;
   }
   reportStopped();
@@ -98,6 +100,7 @@ void AudioSource::Stop() {
     }
     if (state_ != State::Running) return;
     state_ = State::Idle;
+    held_.clear();
     // A Stop from inside a delivery cannot wait for itself; that delivery is the last one.
     if (deliveringSource != this) deliveriesDone_.wait(lock, [this] { return deliveries_ == 0; });
   }
@@ -109,11 +112,50 @@ void AudioSource::reportStopped() {
   Talvo::Utility::reportStop(handler_, contract());
 }
 
-void AudioSource::onAudioFrame(const uint8_t* data, size_t size) {
+namespace {
+// What a stream that does not feed the source keeps for a hand-over: its blocks since the feeding
+// stream's last one, normally one or two. A feeding stream that stalls must not let them pile up.
+const size_t kMaxHeldBytes = 256 * 1024;
+}  // namespace
+
+void AudioSource::hold(uint32_t stream, const uint8_t* data, size_t size) {
+  std::deque<Block>& blocks = held_[stream];
+  blocks.emplace_back(data, data + size);
+  size_t bytes = 0;
+  for (const Block& block : blocks) bytes += block.size();
+  while (bytes > kMaxHeldBytes) {
+    bytes -= blocks.front().size();
+    blocks.pop_front();
+  }
+}
+
+void AudioSource::streamEnded(uint32_t stream) {
+  std::optional<uint32_t> next;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const bool wasFeeding = fedBy_ == stream;
+    held_.erase(stream);
+    if (!wasFeeding) return;
+    // The stream's last block is out: the next stream's held blocks go first when it sends again.
+    fedBy_ = next = device_->nextLiveStream(channel_, stream);
+  }
+  if (next) NLOG(*this, 0, " Audio now from stream " << *next);
+}
+
+void AudioSource::onAudioFrame(uint32_t stream, const uint8_t* data, size_t size) {
   if (data == nullptr || size == 0 || factory_ == nullptr) return;
+  std::deque<Block> backlog;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (state_ != State::Running) return;
+    if (!fedBy_) fedBy_ = stream;  // no stream ran at Start, or the last one ended
+    if (*fedBy_ != stream) {
+      hold(stream, data, size);
+      return;
+    }
+    const auto own = held_.find(stream);
+    if (own != held_.end()) backlog = std::move(own->second);
+    held_.clear();  // the other streams' blocks so far carry what this block and its forerunners did
     ++deliveries_;
   }
   struct DeliveryEnd {
@@ -128,7 +170,16 @@ void AudioSource::onAudioFrame(const uint8_t* data, size_t size) {
     }
   } end{*this};
   deliveringSource = this;
+  for (const Block& block : backlog) {
+    deliver(block.data(), block.size());
+    if (!running()) return;  // stopped from inside that frame: nothing follows Stopped
+  }
   deliver(data, size);
+}
+
+bool AudioSource::running() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return state_ == State::Running;
 }
 
 // Called between the count-in and the count-out of onAudioFrame, without a lock.

@@ -4,8 +4,14 @@
 //
 // Ownership: the host owns the source until Destroy; the device's map holds a shared reference
 // while the source is registered, so a delivery in progress keeps it alive.
-// Threads: Start, Stop, Destroy and ApplySettings on host threads; onAudioFrame and
-// applyPendingSettings on the video worker of the channel. No lock is held while the host is
+// Every server-push stream of the channel carries the same microphone, so only one stream feeds
+// the source: the first running stream when the source starts (or the first to send audio when
+// none runs), and when that stream ends, the next running one. The new stream's blocks that came
+// after the old stream's last block are held meanwhile and go first, so the hand-over neither
+// skips nor repeats a block.
+//
+// Threads: Start, Stop, Destroy and ApplySettings on host threads; onAudioFrame, streamEnded and
+// applyPendingSettings on the video workers of the channel. No lock is held while the host is
 // called: a delivery counts itself in, and Stop waits until the deliveries in progress are out
 // (unless Stop comes from inside one), so that no frame reaches the handler after Stopped.
 #pragma once
@@ -14,7 +20,11 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <map>
 #include <mutex>
+#include <optional>
+#include <vector>
 
 #include <boost/enable_shared_from_this.hpp>
 #include <boost/shared_ptr.hpp>
@@ -43,8 +53,10 @@ class AudioSource : public Talvo::GDRV::IAudioSource, public Talvo::Utility::Sim
   void Start() override;
   void Stop() override;
 
-  // One audio payload of this channel's video stream.
-  void onAudioFrame(const uint8_t* data, size_t size);
+  // One audio payload of the channel's video stream `stream`.
+  void onAudioFrame(uint32_t stream, const uint8_t* data, size_t size);
+  // The worker of `stream` sends no more audio: the next running stream takes over if it was fed.
+  void streamEnded(uint32_t stream);
   // Applies the setting sets the host queued (microphone level).
   void applyPendingSettings();
 
@@ -62,8 +74,12 @@ class AudioSource : public Talvo::GDRV::IAudioSource, public Talvo::Utility::Sim
   void doApplySettings();
   // Sends the microphone request; blocking, called without any lock.
   int enableMicrophone();
+  using Block = std::vector<uint8_t>;
   void deliver(const uint8_t* data, size_t size);
+  // With mutex_ held: keeps a block of a stream that does not feed the source (yet).
+  void hold(uint32_t stream, const uint8_t* data, size_t size);
   void reportStopped();
+  bool running();
 
   uint32_t channel_;
   Talvo::GDRV::IAudioSourceHandler* handler_;
@@ -75,6 +91,9 @@ class AudioSource : public Talvo::GDRV::IAudioSource, public Talvo::Utility::Sim
   std::condition_variable deliveriesDone_;
   State state_ = State::Idle;
   int deliveries_ = 0;  // onAudioFrame calls between their state check and their return
+  std::optional<uint32_t> fedBy_;  // the stream whose blocks go to the host; guarded by mutex_
+  // Per other stream, its blocks since the feeding stream's last one, oldest first (mutex_).
+  std::map<uint32_t, std::deque<Block>> held_;
   Talvo::Utility::ParamsMap initialParameters_;
   boost::shared_ptr<AudioSource> self_;  // the host's ownership, released by Destroy
 };

@@ -229,8 +229,39 @@ boost::shared_ptr<AudioSource> Device::audioSourceOf(uint32_t channel) const {
   return found == data.audioSources.end() ? boost::shared_ptr<AudioSource>() : found->second;
 }
 
-void Device::routeAudio(uint32_t channel, const uint8_t* data, size_t size) {
-  if (const auto source = audioSourceOf(channel)) source->onAudioFrame(data, size);
+void Device::routeAudio(uint32_t channel, uint32_t stream, const uint8_t* data, size_t size) {
+  if (const auto source = audioSourceOf(channel)) source->onAudioFrame(stream, data, size);
+}
+
+void Device::audioStreamStarted(uint32_t channel, uint32_t stream) {
+  DeviceData& data = *deviceData();
+  boost::lock_guard<boost::recursive_mutex> lock(data.mutex);
+  data.liveStreams[channel].insert(stream);
+}
+
+void Device::audioStreamEnded(uint32_t channel, uint32_t stream) {
+  {
+    DeviceData& data = *deviceData();
+    boost::lock_guard<boost::recursive_mutex> lock(data.mutex);
+    auto& streams = data.liveStreams[channel];
+    const auto found = streams.find(stream);
+    if (found != streams.end()) streams.erase(found);
+  }
+  // Outside the lock: the source takes its own lock first and asks for the next stream.
+  if (const auto source = audioSourceOf(channel)) source->streamEnded(stream);
+}
+
+std::optional<uint32_t> Device::nextLiveStream(uint32_t channel, std::optional<uint32_t> after) const {
+  DeviceData& data = *deviceData();
+  boost::lock_guard<boost::recursive_mutex> lock(data.mutex);
+  const auto found = data.liveStreams.find(channel);
+  if (found == data.liveStreams.end() || found->second.empty()) return std::nullopt;
+  const std::multiset<uint32_t>& streams = found->second;
+  if (after) {
+    const auto next = streams.upper_bound(*after);
+    if (next != streams.end()) return *next;
+  }
+  return *streams.begin();
 }
 
 void Device::applyAudioSettings(uint32_t channel) {

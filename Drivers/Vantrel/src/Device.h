@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -65,8 +66,15 @@ class Device : public Talvo::Utility::Device<boost::shared_ptr<DeviceData>, Talv
   // when the camera cannot tell or the request was cancelled through `operation`).
   void queryBothLensDisplayed(Talvo::http::AsyncOperationPtr& operation, std::function<void(bool)> done);
 
-  // Audio routing for the video workers. The map lock is held only for the lookup.
-  void routeAudio(uint32_t channel, const uint8_t* data, size_t size);
+  // Audio routing for the video workers. The map lock is held only for the lookup. Each stream
+  // of a channel carries the camera's one microphone: the audio source takes the blocks of one.
+  void routeAudio(uint32_t channel, uint32_t stream, const uint8_t* data, size_t size);
+  // A video worker of `stream` begins or ends its session (between them it may route audio).
+  void audioStreamStarted(uint32_t channel, uint32_t stream);
+  void audioStreamEnded(uint32_t channel, uint32_t stream);
+  // The first running stream of `channel` after `after` (in stream order, wrapping round; the
+  // lowest without `after`); nothing when none runs. Any thread.
+  std::optional<uint32_t> nextLiveStream(uint32_t channel, std::optional<uint32_t> after) const;
   void applyAudioSettings(uint32_t channel);
   // Registers `source` under `channel` unless a source is registered there already.
   bool registerAudioSource(uint32_t channel, const boost::shared_ptr<AudioSource>& source);

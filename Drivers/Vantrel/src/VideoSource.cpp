@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <sstream>
 
@@ -223,7 +224,9 @@ void VideoSource::grab() {
   outageReported_ = false;
   lastPicture_ = Clock::now();
   authPause_ = kReconnectPause;
+  slowLinkLogged_ = false;
   device_->registerEventChannel(channel_);
+  device_->audioStreamStarted(channel_, stream_);
   statistics_.reset(new FrameStatisticReporter(*this, handler_, contract(), device_->ioContext()));
   if (handler_) handler_->Started(contract());
   NLOG(*this, 0, " Started");
@@ -241,12 +244,35 @@ void VideoSource::grab() {
     }
   }
   device_->unregisterEventChannel(channel_);
+  device_->audioStreamEnded(channel_, stream_);  // after the last audio block of this session
   if (statistics_) NLOG(*this, 1, " All " << statisticsLine());
   const std::unique_ptr<FrameStatisticReporter> statistics = std::move(statistics_);
   NLOG(*this, 0, " Stopped");
   workerThread_.reset();
   // Stopped queues behind the channel's statistics lines: nothing of the channel follows it.
   statistics->reportStopAfterLastLine();
+}
+
+void VideoSource::restartRateWindow() {
+  rateWindowStart_ = Clock::now();
+  rateWindowPictures_ = 0;
+}
+
+void VideoSource::watchRate(bool delivered) {
+  rateWindowPictures_ += delivered;
+  const Clock::time_point now = Clock::now();
+  if (now - rateWindowStart_ < kSlowLinkWindow) return;
+  // With the camera's own rate asked for, no rate is configured to compare with.
+  const int configured = useCameraFps_ ? 0 : anyOr<int>(parameters_.getPersistentParam("fps"), 20);
+  const double seconds = std::chrono::duration<double>(now - rateWindowStart_).count();
+  const double rate = rateWindowPictures_ / seconds;
+  const bool slow = configured > 0 && rate < configured / 2.0;
+  if (slow && !slowLinkLogged_)
+    NLOG(*this, 1,
+         " Slow link: " << std::round(rate * 10) / 10 << " pictures/s for " << kSlowLinkWindow.count()
+                        << " s, less than half of the configured " << configured);
+  slowLinkLogged_ = slow;
+  restartRateWindow();
 }
 
 void VideoSource::reportOutage(int code) {
@@ -273,6 +299,7 @@ void VideoSource::grabFrame(const std::string& codec) {
       }
       const bool delivered = receivePart(reader, codec);
       trimBuffer();
+      watchRate(delivered);
       if (delivered) {
         lastPicture_ = Clock::now();
         outageReported_ = false;  // the outage, if any, is over
@@ -339,6 +366,7 @@ void VideoSource::init(ServerPushReader& reader) {
   const Clock::time_point deadline = Clock::now() + kMaxPartTime;
   checkAnswerStatus(deadline);
   buffer_->consume(readStage(reader, deadline, kReadChunk).consume);  // the answer head
+  restartRateWindow();  // the rate of a connection counts from its stream
 }
 
 bool VideoSource::receivePart(ServerPushReader& reader, const std::string& codec) {
@@ -498,7 +526,7 @@ bool VideoSource::deliverPart(const PartPieces& pieces, const std::string& codec
     device_->processEventFrame(channel_,
                                std::string(reinterpret_cast<const char*>(pieces.events.data), pieces.events.size));
   const bool delivered = !pieces.picture.empty() && sendVideoFrame(pieces.picture, codec, std::move(filled), filledKey);
-  if (!pieces.audio.empty()) device_->routeAudio(channel_, pieces.audio.data, pieces.audio.size);
+  if (!pieces.audio.empty()) device_->routeAudio(channel_, stream_, pieces.audio.data, pieces.audio.size);
   return delivered;
 }
 

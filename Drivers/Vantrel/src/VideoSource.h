@@ -79,6 +79,9 @@ class VideoSource : public Talvo::GDRV::IVideoSource, public Talvo::Utility::Sim
   static constexpr std::chrono::seconds kMaxPartTime{60};
   // Without a deliverable picture for this long on a live stream, the camera's data is bad.
   static constexpr std::chrono::seconds kBadDataReport{10};
+  // A connection that delivers less than half the configured rate for this long is a slow link:
+  // logged once (level 1) until the rate recovers.
+  static constexpr std::chrono::seconds kSlowLinkWindow{10};
   // The receive buffer keeps at most this much memory between parts.
   static constexpr size_t kKeptBufferCapacity = 4u * 1024 * 1024;
 
@@ -155,6 +158,9 @@ class VideoSource : public Talvo::GDRV::IVideoSource, public Talvo::Utility::Sim
   // Worker: a buffer with its normal capacity when a big part has grown it, keeping its bytes.
   void trimBuffer();
   void reportOutage(int code);
+  // Worker, after each part: counts a delivered picture and judges the rate once a window ends.
+  void watchRate(bool delivered);
+  void restartRateWindow();
   // A host frame buffer the driver holds: destroyed unless handed on.
   struct DestroyFrame {
     void operator()(Talvo::MFF::ICompressedBuffer* buffer) const { buffer->Destroy(); }
@@ -206,6 +212,10 @@ class VideoSource : public Talvo::GDRV::IVideoSource, public Talvo::Utility::Sim
   bool outageReported_ = false;
   Clock::time_point lastPicture_;
   std::chrono::milliseconds authPause_;  // grows while the camera refuses the credentials
+  // Slow-link watch (worker): the current window and its pictures; whether this episode was told.
+  Clock::time_point rateWindowStart_;
+  uint64_t rateWindowPictures_ = 0;
+  bool slowLinkLogged_ = false;
   const std::string collapseKey_;
   Talvo::Utility::ThreadBinding workerThread_;  // bound while grab runs
   bool useCameraFps_ = false;

@@ -1,14 +1,17 @@
 // The microphone channel: switched on at Start, its level set through the settings, audio routed
 // to it by channel number through the device, and the registration rules of the device's map;
-// a slow microphone request never holds up the channel's video, and no frame follows Stopped.
+// a slow microphone request never holds up the channel's video, no frame follows Stopped, and
+// with two streams of the channel running the host hears the microphone once.
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "AudioTone.h"
 #include "VideoFixture.h"
 
 namespace {
@@ -29,9 +32,12 @@ class AudioSourceTest : public CamsimVideoTest {
     const auto targets = camera->requestTargets();
     return std::count(targets.begin(), targets.end(), target);
   }
+  void microphoneOn() {
+    ASSERT_EQ(camera->request("/admin/audio?setMicro=1", "Authorization: Basic YWRtaW46czNjckB0\r\n").status, 200);
+  }
   void routeOne(uint32_t channel) {
     const uint8_t payload[] = {1, 2, 3, 4, 5};
-    device->routeAudio(channel, payload, sizeof payload);
+    device->routeAudio(channel, 0, payload, sizeof payload);
   }
 
   RecordingAudioHandler first, second;
@@ -110,8 +116,7 @@ TEST_F(AudioSourceTest, TheFirstSourceOfAChannelStaysRegistered) {
 // The video worker hands every audio block to the source: a Start waiting for the camera's
 // answer to the microphone request must not hold it up.
 TEST_F(AudioSourceTest, VideoGoesOnWhileTheMicrophoneRequestWaits) {
-  // The microphone is on already, so every picture carries an audio block for the source.
-  ASSERT_EQ(camera->request("/admin/audio?setMicro=1", "Authorization: Basic YWRtaW46czNjckB0\r\n").status, 200);
+  microphoneOn();  // already: every picture carries an audio block for the source
   Talvo::GDRV::IAudioSource* audio = device->CreateAudioSource(&first, 0, &firstFactory);
   ASSERT_NE(audio, nullptr);
   ASSERT_TRUE(startVideo());
@@ -156,6 +161,100 @@ TEST_F(AudioSourceTest, NoFrameFollowsStoppedWhoeverStops) {
     EXPECT_EQ(strict.snapshot(&RecordingAudioHandler::afterStopped), 0);
     audio->Destroy();
   }
+}
+
+// The camera's VX-S10 entry: channel 0 has a main stream (20 pictures/s) and a sub-stream (10/s).
+class TwoStreamAudioTest : public AudioSourceTest {
+ protected:
+  void SetUp() override { startCamera("VX-S10", "VX-S10"); }
+
+  // What reached the host, in order: a picture of stream 0 or 1 ('0', '1') or an audio frame
+  // ('a'), with the thread it came on (each stream's worker delivers its own audio).
+  struct Event {
+    char kind;
+    std::thread::id thread;
+  };
+  void note(char kind) {
+    std::lock_guard<std::mutex> lock(eventsMutex);
+    events.push_back({kind, std::this_thread::get_id()});
+  }
+  // The kinds of the events on `thread` from the `from`th event on.
+  std::string kindsOn(std::thread::id thread, size_t from = 0) const {
+    std::string kinds;
+    for (size_t i = from; i < events.size(); ++i)
+      if (events[i].thread == thread) kinds += events[i].kind;
+    return kinds;
+  }
+
+  std::mutex eventsMutex;
+  std::vector<Event> events;
+};
+
+// Both streams carry the camera's one microphone. The audio source follows stream 0, the first
+// running one, every picture's block once; when stream 0 stops, stream 1 takes over from the block
+// after stream 0's last, and the host's bytes are the camera's tone throughout.
+TEST_F(TwoStreamAudioTest, OneStreamFeedsTheAudioAndTheNextTakesOverWhenItStops) {
+  microphoneOn();
+  RecordingVideoHandler subHandler;
+  handler.onFrame = [this](size_t) { note('0'); };
+  subHandler.onFrame = [this](size_t) { note('1'); };
+  first.onFrame = [this](size_t) { note('a'); };
+  ASSERT_TRUE(startVideo(0, 0));
+  Talvo::GDRV::IVideoSource* sub = device->CreateVideoSource(&subHandler, 0, 1, &factory);
+  ASSERT_NE(sub, nullptr);
+  sub->Start();
+  ASSERT_TRUE(handler.waitForFrames(2, 10s) && subHandler.waitForFrames(2, 10s)) << logger.dump();
+  Talvo::GDRV::IAudioSource* audio = device->CreateAudioSource(&first, 0, &firstFactory);
+  ASSERT_NE(audio, nullptr);
+  audio->Start();
+  ASSERT_TRUE(first.waitForFrames(20, 10s));
+  video->Stop();  // stream 0 sends nothing more once Stop returns
+  ASSERT_TRUE(first.waitForFrames(first.snapshot(&RecordingAudioHandler::frames).size() + 10, 10s))
+      << "stream 1 took over";
+  sub->Stop();
+  audio->Stop();
+  sub->Destroy();
+  EXPECT_TRUE(subHandler.waitForStopped(10s));
+
+  std::lock_guard<std::mutex> lock(eventsMutex);
+  const auto firstOf = [&](char kind) {
+    return std::find_if(events.begin(), events.end(), [&](const Event& e) { return e.kind == kind; });
+  };
+  ASSERT_TRUE(firstOf('0') != events.end() && firstOf('1') != events.end());
+  const std::thread::id mainThread = firstOf('0')->thread, subThread = firstOf('1')->thread;
+  std::string audioThreads;  // 'm' or 's' per audio frame
+  size_t lastMainAudio = 0;
+  for (size_t i = 0; i < events.size(); ++i) {
+    if (events[i].kind != 'a') continue;
+    audioThreads += events[i].thread == mainThread ? 'm' : events[i].thread == subThread ? 's' : '?';
+    if (events[i].thread == mainThread) lastMainAudio = i;
+  }
+  const size_t mainAudio = audioThreads.find_first_not_of('m');
+  ASSERT_NE(mainAudio, std::string::npos);
+  EXPECT_GE(mainAudio, 20u);
+  EXPECT_EQ(audioThreads.substr(mainAudio), std::string(audioThreads.size() - mainAudio, 's'))
+      << "audio from stream 0 only, then from stream 1 only: " << audioThreads;
+  // While stream 0 fed the source, each of its pictures brought exactly one audio frame.
+  const std::string mainKinds = kindsOn(mainThread);
+  ASSERT_NE(mainKinds.find("0a"), std::string::npos);
+  const std::string fed = mainKinds.substr(mainKinds.find("0a"));
+  std::string alternating;
+  for (size_t i = 0; i < fed.size(); ++i) alternating += i % 2 == 0 ? '0' : 'a';
+  EXPECT_EQ(fed, alternating);
+  // Every picture of stream 1 after stream 0's last audio brought its block, none twice (one
+  // picture may have come just before that last frame was recorded, its block just after).
+  const std::string subKinds = kindsOn(subThread, lastMainAudio + 1);
+  const size_t subPictures = std::count(subKinds.begin(), subKinds.end(), '1');
+  const size_t subAudio = audioThreads.size() - mainAudio;
+  EXPECT_GE(subAudio, subPictures);
+  EXPECT_LE(subAudio, subPictures + 1);
+  // The bytes: the camera's tone, block after block (each a whole number of its periods).
+  std::string heard;
+  for (const ReceivedFrame& frame : first.snapshot(&RecordingAudioHandler::frames))
+    heard.append(frame.bytes.begin(), frame.bytes.end());
+  EXPECT_EQ(heard.size(), mainAudio * 400 + subAudio * 800) << "8000 samples/s in blocks of 20 and 10 a second";
+  EXPECT_TRUE(heard == camsim::ToneGenerator().nextSamples(heard.size())) << "the camera's tone, unchanged";
+  audio->Destroy();
 }
 
 }  // namespace

@@ -3,6 +3,10 @@
 #include "StreamCapture.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <sstream>
+#include <thread>
 
 namespace {
 
@@ -118,6 +122,34 @@ TEST_F(CamsimFault, StreamStallAndEndlessPartKeepSendingNothingUseful) {
   const StreamCapture endless = stream(1);
   EXPECT_NE(endless.error, "") << "the endless part has no length and never reaches a boundary";
   EXPECT_TRUE(endless.pictures.empty());
+}
+
+// running=1: the fault reaches the stream that runs when it is installed (without it, the
+// stream's next reconnect would meet it); the request log counts the pictures each stream sent.
+TEST_F(CamsimFault, ARunningFaultReachesTheStreamThatRunsAlready) {
+  StreamCapture running;
+  std::thread reader([&] { running = stream(1000, std::chrono::seconds(30)); });
+  const auto picturesSent = [&] {
+    std::istringstream log(camsim_.get("/sim/requests"));
+    for (std::string line; std::getline(log, line);) {
+      const auto entry = nlohmann::json::parse(line);
+      if (entry["target"].get<std::string>().rfind("/control/faststream.jpg", 0) == 0)
+        return entry.value("pictures", size_t{0});
+    }
+    return size_t{0};
+  };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (picturesSent() < 3 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // polling the log, not synchronising
+  const size_t before = picturesSent();
+  camsim_.fault("path=/control/faststream.jpg&running=1&count=1&drop_after_parts=2");
+  reader.join();
+  EXPECT_EQ(running.error, "");
+  EXPECT_TRUE(running.closedByServer) << "the fault installed while the stream ran ended it";
+  EXPECT_GE(before, 3u);
+  EXPECT_LE(running.pictures.size(), before + 3);
+  EXPECT_EQ(picturesSent(), running.pictures.size());
+  EXPECT_EQ(camsim_.request("/sim/fault?close=1&running=1").status, 400) << "running=1 is for stream actions";
 }
 
 }  // namespace

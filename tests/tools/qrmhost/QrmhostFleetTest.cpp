@@ -35,11 +35,15 @@ class QrmhostFleetTest : public ::testing::Test {
     return std::make_unique<CamsimProcess>(
         std::vector<std::string>{"--user", "admin", "--password", kSimPassword, "--picture", "96x64"});
   }
-  // Runs the fleet until `until` holds for the lines so far (or 60 s pass), then interrupts it.
-  ChildResult runFleetUntil(const std::string& config, const std::function<bool(const std::string&)>& until) {
+  // Runs the fleet until `until` holds for its stdout and stderr so far (or 60 s pass), then
+  // interrupts it.
+  ChildResult runFleetUntil(const std::string& config,
+                            const std::function<bool(const std::string& out, const std::string& err)>& until,
+                            const std::string& logLevel = "3") {
     ChildProcess child(QRMHOST_PATH,
-                       withModule({"--log-level", "3", "fleet", "--config", config, "--health-every", "0.3"}));
-    EXPECT_TRUE(child.waitForOut(until, Clock::now() + std::chrono::seconds(60))) << child.outSoFar();
+                       withModule({"--log-level", logLevel, "fleet", "--config", config, "--health-every", "0.3"}));
+    const auto done = [&](const std::string& out) { return until(out, child.errSoFar()); };
+    EXPECT_TRUE(child.waitForOut(done, Clock::now() + std::chrono::seconds(60))) << child.outSoFar();
     child.sendSignal(SIGINT);
     auto result = child.finish(Clock::now() + std::chrono::seconds(30));
     EXPECT_FALSE(contains(result.out + result.err, kSimPassword));
@@ -103,7 +107,7 @@ TEST_F(QrmhostFleetTest, AStalledCameraShowsInItsHealthWhileTheOtherStreamsOn) {
   }).dump());
   // The stalled stream is given up after the module's silence guard, then comes back.
   const std::string stalledName = cameraName(*stalled);
-  const auto result = runFleetUntil(config, [&](const std::string& out) {
+  const auto result = runFleetUntil(config, [&](const std::string& out, const std::string&) {
     const auto failedAt = out.find("\"camera\":\"" + stalledName + "\",\"channel\":0,\"stream\":1,\"state\":\"failed\"");
     return failedAt != std::string::npos &&
            out.find("\"camera\":\"" + stalledName + "\",\"channel\":0,\"stream\":1,\"state\":\"streaming\"",
@@ -148,7 +152,7 @@ TEST_F(QrmhostFleetTest, TwentyChannelsEndWithASummaryPerCamera) {
                       {"live", {{{"channel", 0}, {"stream", 0}}, {{"channel", 0}, {"stream", 1}}}}});
   }
   // Until every channel has streamed: each reports its first picture with a change of state.
-  const auto result = runFleetUntil(writeConfig(config.dump()), [](const std::string& out) {
+  const auto result = runFleetUntil(writeConfig(config.dump()), [](const std::string& out, const std::string&) {
     size_t streaming = 0;
     for (size_t at = out.find("\"state\":\"streaming\""); at != std::string::npos;
          at = out.find("\"state\":\"streaming\"", at + 1))
@@ -164,6 +168,43 @@ TEST_F(QrmhostFleetTest, TwentyChannelsEndWithASummaryPerCamera) {
     EXPECT_GT(summaries[i]["frames"].get<int>(), 0) << summaries[i];
   }
   EXPECT_EQ(linesOfKind(result, "device").size(), 2 * cameras.size()) << result.out;  // connected, disconnected
+}
+
+// A link that crawls: the simulator trickles every part, so pictures come at a fraction of the
+// configured 20 a second while the connection works. The channel turns "degraded" (no failure),
+// the module says so once at level 1, and once the link is fast again the channel streams again.
+TEST_F(QrmhostFleetTest, ACrawlingLinkIsDegradedUntilItsRateRecovers) {
+  auto camera = startCamera();
+  const auto config =
+      writeConfig(Json::array({{{"camera", cameraUrl(*camera)}, {"model", "VX-S10"}, {"live", {{{"channel", 0}}}}}})
+                      .dump());
+  const std::string channel = "\"camera\":\"" + cameraName(*camera) + "\",\"channel\":0,\"stream\":0,\"state\":";
+  int phase = 0;  // 0 streaming fast, 1 crawling, 2 fast again
+  const auto result = runFleetUntil(
+      config,
+      [&](const std::string& out, const std::string& err) {
+        if (phase == 0 && contains(out, channel + "\"streaming\"")) {
+          camera->fault("path=/control/faststream.jpg&running=1&trickle_bytes=100");
+          phase = 1;
+        }
+        const auto degradedAt = out.find(channel + "\"degraded\"");
+        if (phase == 1 && degradedAt != std::string::npos && contains(err, " Slow link: ")) {
+          camera->request("/sim/fault?clear=1");
+          phase = 2;
+        }
+        return phase == 2 && out.find(channel + "\"streaming\"", degradedAt) != std::string::npos;
+      },
+      "1");
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  std::vector<std::string> states;  // the channel's states as its lines tell them, each once
+  for (const auto& line : linesOfKind(result, "health")) {
+    if (states.empty() || states.back() != line["state"]) states.push_back(line["state"]);
+    EXPECT_EQ(line["failures"], 0) << "a slow link is no failure: " << line;
+  }
+  if (!states.empty() && states.front() == "stopped") states.erase(states.begin());  // before the first picture
+  EXPECT_EQ(states, (std::vector<std::string>{"streaming", "degraded", "streaming", "stopped"})) << result.out;
+  EXPECT_EQ(countContaining(result.errLines(), " Slow link: "), 1u) << result.err;
+  EXPECT_TRUE(contains(result.err, "less than half of the configured 20")) << result.err;
 }
 
 }  // namespace
