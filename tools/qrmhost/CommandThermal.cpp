@@ -2,6 +2,7 @@
 // (size, minimum, maximum, mean) and every device temperature; with --heatmap it writes the
 // matrices as heat-map pictures.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <condition_variable>
 #include <deque>
@@ -88,8 +89,17 @@ class HeatMapWriter {
     if (seen > 1) name += "-" + std::to_string(seen);
     const std::string path = (std::filesystem::path(folder_) / (name + ".png")).string();
     const std::string error = writeHeatMap(path, matrix.values.data(), matrix.width, matrix.height);
-    if (!error.empty()) console_.message("qrmhost: " + error);
+    if (error.empty()) return;
+    console_.message("qrmhost: " + error);
+    failed_.store(true);
   }
+
+ public:
+  // True when a heat map could not be written (qrmhost then exits with the output status).
+  bool failed() const { return failed_.load(); }
+
+ private:
+  std::atomic<bool> failed_{false};
 
   Console& console_;
   std::string folder_;
@@ -108,6 +118,13 @@ class ThermalReporter : public DetectorReporter, public Talvo::Analytics::IPerio
   ThermalReporter(Console& console, HeatMapWriter* writer, uint32_t every)
       : DetectorReporter(console), writer_(writer), every_(every) {}
 
+  bool matrixReported() const { return matricesSeen_.load() > 0; }
+  void addCounts(JsonObject& line) const override {
+    line["matrices"] = matricesSeen_.load();
+    line["levels"] = levels_.load();
+    DetectorReporter::addCounts(line);
+  }
+
   void* Cast(const char* typeName) override { return QueryContract(typeName); }
   void* QueryContract(const char* typeName) override {
     if (Talvo::isContractName<Talvo::Analytics::IPeriodicalEventHandler>(typeName))
@@ -119,6 +136,7 @@ class ThermalReporter : public DetectorReporter, public Talvo::Analytics::IPerio
     for (uint32_t i = 0; properties && i < properties->GetCount(); ++i) {
       double value = 0;
       if (properties->GetNumber(i, &value)) {
+        ++levels_;
         auto line = kindLine("level");
         line["name"] = name ? name : "";
         line["time"] = time;
@@ -148,12 +166,15 @@ class ThermalReporter : public DetectorReporter, public Talvo::Analytics::IPerio
       line["mean"] = rounded(sum / double(count));
     }
     console_.report(line);
+    ++matricesSeen_;
     if (writer_ && count > 0 && matrices_++ % every_ == 0)
       writer_->add({time, width, height, std::vector<float>(values, values + count)});
   }
 
   HeatMapWriter* writer_;
   const uint32_t every_;
+  std::atomic<uint64_t> matricesSeen_{0};
+  std::atomic<uint64_t> levels_{0};
   uint64_t matrices_ = 0;  // the module reports on one thread
 };
 
@@ -162,13 +183,15 @@ int runThermal(Host& host, const ThermalOptions& options) {
   if (!options.heatMapFolder.empty()) {
     std::error_code ec;
     std::filesystem::create_directories(options.heatMapFolder, ec);
-    if (ec) throw ExitError(kExitUsage, "--heatmap: cannot create " + options.heatMapFolder + ": " + ec.message());
+    if (ec) throw ExitError(kExitOutput, "--heatmap: cannot create " + options.heatMapFolder + ": " + ec.message());
     writer = &host.keep<HeatMapWriter>(host.console(), options.heatMapFolder);
   }
   auto& reporter = host.keep<ThermalReporter>(host.console(), writer, options.every);
   const int status = runDetectorSession(host, options.detect, reporter);
   if (writer) writer->finish();
-  return status;
+  if (writer && writer->failed()) return kExitOutput;
+  if (status != kExitOk) return status;
+  return cameraOutcome(reporter.matrixReported());
 }
 
 }  // namespace

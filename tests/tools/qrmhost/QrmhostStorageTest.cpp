@@ -61,7 +61,7 @@ TEST_F(QrmhostStorageTest, PlaybackSeeksThenPlaysToTheEnd) {
       R"({"kind":"frame","codec":"Zelta","key":false,"time":1500000010000,"size":)",
       R"({"kind":"audio","size":800,"time":1500000010000})",
       R"({"kind":"finished","code":104})",
-      R"({"kind":"done"})",
+      R"({"kind":"done","frames":3,"audio_frames":2})",
   };
   for (size_t i = 0; i < starts.size(); ++i) EXPECT_EQ(lines[i].rfind(starts[i], 0), 0u) << lines[i];
 }
