@@ -186,6 +186,7 @@ TEST_F(QrmhostCamsimTest, ExitStatusesAndReasons) {
       {against({"live", "--seconds", "1", "--save", folder.file("plain") + "/pictures"}), 4, "cannot use --save"},
       {against({"live", "--seconds", "nan"}), 2, "--seconds"},
       {against({"recordings", "--from", "yesterday"}), 2, "--from"},
+      {against({"thermal", "--detector", "temperatures", "--range", "9:1"}), 2, "--range takes MIN:MAX"},
       {against({"device"}, "vx-s10"), 2, "did you mean VX-S10?"},
       {withModule({"fleet", "--config", folder.path().string()}), 2, "is a folder"},
       {withModule({"fleet", "--config", folder.file("fleet.json")}), 2, "entry 2 (127.0.0.1:2): unknown model vx-s10"},
