@@ -166,6 +166,9 @@ int runSpeak(Host& host, const SpeakOptions& options) {
     if (!adjuster) throw ExitError(kExitUsage, "the audio destination takes no settings (no adjuster)");
     storeSettings(*adjuster, settings, [&host](const std::string& text) { host.logger().log(1, text); });
     adjuster->ApplySettings(&settingsReporter);
+    // The level is set before the call, so that the first words come out at it.
+    if (!settingsReporter.waitFinished(Clock::now() + kCallDeadline))
+      host.console().message("qrmhost: the settings were not answered in time; calling anyway");
   }
 
   destination->Call();

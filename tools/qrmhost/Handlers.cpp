@@ -236,6 +236,16 @@ void SettingsReporter::Finished(Talvo::IContract*, int code) {
   if (!camera_.empty()) line["camera"] = camera_;
   line["code"] = code;
   console_.report(line);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    finished_ = true;
+  }
+  finishedChanged_.notify_all();
+}
+
+bool SettingsReporter::waitFinished(Clock::time_point deadline) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return finishedChanged_.wait_until(lock, deadline, [this] { return finished_; });
 }
 
 }  // namespace qrmhost

@@ -199,10 +199,15 @@ class SettingsReporter : public Talvo::IAsyncActionHandler {
   void* Cast(const char* typeName) override { return QueryContract(typeName); }
   void* QueryContract(const char* typeName) override;
   void Finished(Talvo::IContract* source, int code) override;
+  // True once a settings set finished, false when `deadline` passes first.
+  bool waitFinished(Clock::time_point deadline);
 
  private:
   Console& console_;
   const std::string camera_;
+  std::mutex mutex_;
+  std::condition_variable finishedChanged_;
+  bool finished_ = false;
 };
 
 }  // namespace qrmhost
