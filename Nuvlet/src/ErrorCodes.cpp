@@ -1,5 +1,6 @@
 // The library's own error category and the mapping of errors to the host's result codes.
 #include "host/Nuvlet/ErrorCodes.h"
+#include "host/Nuvlet/ResultText.h"
 
 #include <cerrno>
 #include <cstring>
@@ -142,7 +143,8 @@ const char* findText(const CodeText (&table)[N], int code) {
 std::string describeResultCode(int code) {
   if (code == 0) return "success";
   if (const char* text = findText(kModuleCodes, code)) return text;
-  if (code >= 100 && code <= 599) {
+  // Errors never carry an informational or success status, and errno values stay below 300.
+  if (code >= 300 && code <= 599) {
     const char* text = findText(kHttpStatuses, code);
     return "HTTP " + std::to_string(code) + (text ? std::string(" ") + text : std::string());
   }

@@ -2,8 +2,6 @@
 // host's result codes. Declarations only; implemented in libNuvlet.
 #pragma once
 
-#include <string>
-
 #include <boost/system/error_code.hpp>
 
 namespace Talvo {
@@ -15,11 +13,6 @@ namespace Utility {
 // gives ECONNRESET (104), an unknown host name EHOSTUNREACH (113), a truncated TLS stream
 // ECONNRESET, other TLS errors EPROTO (71). Never 0 for an error: unknown ones give 1.
 int translateSystemError(const boost::system::error_code& error);
-
-// A short English reason for a result code that the module reports to the host: the module's own
-// codes first (they overlap errno values: 4, 6, 8, 9, 10, 12), then the library's, HTTP statuses
-// (100-599) and errno values; "success" for 0. One table, so that logs and hosts say the same.
-std::string describeResultCode(int code);
 }  // namespace Utility
 
 // The library's own error category ("talvo"): 256 unparseable answer, 263 no open socket,

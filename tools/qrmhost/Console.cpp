@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "host/Nuvlet/ErrorCodes.h"
+#include "host/Nuvlet/ResultText.h"
 
 namespace qrmhost {
 

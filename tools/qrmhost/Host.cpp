@@ -14,7 +14,8 @@ std::string lowerCase(std::string text) {
   return text;
 }
 
-// Edits (insert, delete, replace) from one text to the other, compared without case.
+// Edits (insert, delete, replace) from one text to the other, compared without case. Model names
+// differ from each other in two characters (VX-S10, VX-D20), so one edit is "close".
 size_t editDistance(const std::string& a, const std::string& b) {
   const std::string x = lowerCase(a), y = lowerCase(b);
   std::vector<size_t> row(y.size() + 1);
@@ -36,7 +37,7 @@ size_t editDistance(const std::string& a, const std::string& b) {
 std::vector<std::string> closeModelNames(const std::string& model, const std::vector<std::string>& known) {
   std::vector<std::string> close;
   for (const auto& name : known)
-    if (editDistance(model, name) <= 2 && std::find(close.begin(), close.end(), name) == close.end())
+    if (editDistance(model, name) <= 1 && std::find(close.begin(), close.end(), name) == close.end())
       close.push_back(name);
   return close;
 }

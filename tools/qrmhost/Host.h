@@ -32,7 +32,7 @@ struct ModuleObjectDestroyer {
 template <class Object>
 using ModuleObject = std::unique_ptr<Object, ModuleObjectDestroyer>;
 
-// The names of `known` within two edits of `model`, case ignored (a mis-cased name is one).
+// The names of `known` within one edit of `model`, case ignored (a mis-cased name is one).
 std::vector<std::string> closeModelNames(const std::string& model, const std::vector<std::string>& known);
 
 // Lives on main()'s stack for the whole run; commands get it by reference on the main thread.
@@ -70,7 +70,7 @@ class Host {
   // Throws a usage error naming the close matches when the repository has no model `model`;
   // checks before anything connects.
   void checkModel(const std::string& model);
-  // "; did you mean A, B?" (names within two edits, case ignored), or a pointer to `models`.
+  // "; did you mean A, B?" (names within one edit, case ignored), or a pointer to `models`.
   std::string closeMatchesText(const std::string& model);
 
   // CreateDevice for the model named; the same errors.
