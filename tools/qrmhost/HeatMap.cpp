@@ -80,7 +80,7 @@ class Canvas {
 
 std::string celsiusText(float value) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.1f\x01C", static_cast<double>(value));
+  std::snprintf(text, sizeof text, "%.1f\x01" "C", static_cast<double>(value));
   return text;
 }
 
