@@ -1,5 +1,6 @@
 // The library's own error category and the mapping of errors to the host's result codes.
 #include "host/Nuvlet/ErrorCodes.h"
+#include "host/Nuvlet/ResultText.h"
 
 #include <cerrno>
 #include <cstring>
@@ -83,6 +84,73 @@ int translateSystemError(const boost::system::error_code& error) {
   }
   const int asio = translateAsioError(error);
   return asio != 0 ? asio : 1;
+}
+
+namespace {
+
+struct CodeText {
+  int code;
+  const char* text;
+};
+
+// Codes the module sets itself, and the library's own category.
+constexpr CodeText kModuleCodes[] = {
+    {1, "unexpected error"},
+    {4, "bad parameter, or a request that cannot be built"},
+    {6, "argument outside the model's limits"},
+    {8, "operation not supported"},
+    {9, "seek during play"},
+    {10, "connection failure (unreadable connection text or failed write)"},
+    {12, "already stopped or terminated"},
+    {error::bad_response, "unparseable answer from the camera"},
+    {error::no_socket, "no open socket"},
+    {error::response_too_large, "answer larger than the limit"},
+    {error::bad_request, "request could not be built"},
+    {769, "a header that autodetect needs is missing"},
+};
+
+// The HTTP statuses a camera answers with, and what they mean to a person.
+constexpr CodeText kHttpStatuses[] = {
+    {301, "moved permanently"}, {302, "found"}, {400, "bad request"},
+    {401, "wrong user name or password"}, {403, "forbidden"}, {404, "not found"},
+    {405, "method not allowed"}, {408, "request timeout"}, {413, "request too large"},
+    {429, "too many requests"}, {500, "internal server error"}, {501, "not implemented"},
+    {502, "bad gateway"}, {503, "service unavailable"}, {504, "gateway timeout"},
+};
+
+// errno values as the library maps network errors (the resolver's failures become EHOSTUNREACH).
+constexpr CodeText kSystemErrors[] = {
+    {ECONNREFUSED, "connection refused"},
+    {EHOSTUNREACH, "host not found"},
+    {ENETUNREACH, "network unreachable"},
+    {ETIMEDOUT, "timed out"},
+    {ECONNRESET, "connection closed by the camera"},
+    {ECANCELED, "cancelled"},
+    {EPROTO, "TLS error"},
+    {ENOENT, "not found in the answer"},
+    {EINVAL, "invalid argument"},
+};
+
+template <std::size_t N>
+const char* findText(const CodeText (&table)[N], int code) {
+  for (const CodeText& entry : table)
+    if (entry.code == code) return entry.text;
+  return nullptr;
+}
+
+}  // namespace
+
+std::string describeResultCode(int code) {
+  if (code == 0) return "success";
+  if (const char* text = findText(kModuleCodes, code)) return text;
+  // Errors never carry an informational or success status, and errno values stay below 300.
+  if (code >= 300 && code <= 599) {
+    const char* text = findText(kHttpStatuses, code);
+    return "HTTP " + std::to_string(code) + (text ? std::string(" ") + text : std::string());
+  }
+  if (const char* text = findText(kSystemErrors, code)) return text;
+  if (const char* text = strerrordesc_np(code)) return text;  // other errno values (thread-safe, unlike strerror)
+  return "error " + std::to_string(code);
 }
 
 }  // namespace Utility

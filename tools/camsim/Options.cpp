@@ -50,6 +50,13 @@ const char* const kPathsHelp =
     "  /sim/events?enable=0|1&est=LIST   event section in every stream picture\n"
     "  /sim/json?path=/api/json/...&body=JSON   replace a JSON document\n"
     "  /sim/state?section=S[&key...]     read a section without authentication\n"
+    "  /sim/io?[rxd=&cts=&dsr=0|1][&raw=TEXT]   serial signal lines; ?board=B&input=N&state=0|1\n"
+    "  /sim/identity?[SWV=F&CFL=M&TSL=T&omit=LIST]   identity headers of /record/current.jpg\n"
+    "  /sim/trigger?event=NAME           fire an event profile\n"
+    "  /sim/profiles  /sim/reset-profiles  /sim/action?slot=N&name=X   the message system\n"
+    "  /sim/speaker                      what the loudspeaker heard\n"
+    "  /sim/thermal?celsius=C&hot=T,X,Y,W,H&tin=T&tou=T...   the thermal scene\n"
+    "  /sim/recordings?count=N&...       the edge storage's sequences\n"
     "\n"
     "Details: docs/camsim.md";
 

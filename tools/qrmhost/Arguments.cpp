@@ -1,6 +1,7 @@
 #include "Arguments.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "Commands.h"
 #include "ExitError.h"
@@ -44,8 +45,21 @@ void declareGlobalOptions(CLI::App& app, GlobalOptions& global) {
 
 }  // namespace
 
+CLI::Validator finiteRange(double low, double high) {
+  return CLI::Validator(
+      [low, high](const std::string& text) -> std::string {
+        double value = 0;
+        if (!CLI::detail::lexical_cast(text, value) || !std::isfinite(value))
+          return "'" + text + "' is not a finite number";
+        if (value < low || value > high)
+          return "'" + text + "' is outside " + CLI::detail::to_string(low) + ".." + CLI::detail::to_string(high);
+        return std::string();
+      },
+      "");
+}
+
 CLI::Option* addSecondsOption(CLI::App& command, double& seconds, const std::string& help) {
-  return command.add_option("--seconds", seconds, help)->type_name("N")->check(CLI::Range(0.0, 1e6).description(""));
+  return command.add_option("--seconds", seconds, help)->type_name("N")->check(finiteRange(0.0, 1e6));
 }
 
 CommandLine parseCommandLine(int argc, const char* const* argv) {

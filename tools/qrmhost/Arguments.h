@@ -38,6 +38,9 @@ struct CommandLine {
 
 CommandLine parseCommandLine(int argc, const char* const* argv);
 
+// A decimal number from `low` to `high`; NaN and infinities are refused (CLI11's Range lets NaN by).
+CLI::Validator finiteRange(double low, double high);
+
 // "--seconds N" on `command`: a duration from 0 to 1e6 seconds, fractions allowed.
 CLI::Option* addSecondsOption(CLI::App& command, double& seconds, const std::string& help);
 

@@ -26,7 +26,7 @@ int runAutodetect(Host& host, const std::string& address) {
   if (!host.stopRequest().waitUntil(Clock::now() + kReportDeadline))
     host.console().message("qrmhost: the autodetect tool did not report within 40 s");
   tool->Stop();
-  return kExitOk;
+  return cameraOutcome(reporter.detected());
 }
 
 }  // namespace

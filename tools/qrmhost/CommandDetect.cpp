@@ -56,13 +56,31 @@ void* DetectorReporter::QueryContract(const char* typeName) {
   return answerCast<DetectorReporter, Talvo::GDRV::IVideoAnalyticsHandler, Talvo::IContract>(this, typeName);
 }
 
+void DetectorReporter::addCounts(JsonObject& line) const {
+  line["events"] = events_.load();
+  line["failures"] = failures_.load();
+}
+
+// "events 3  failures 0" from the summary's counts.
+std::string DetectorReporter::progressText() const {
+  JsonObject counts;
+  addCounts(counts);
+  std::string text;
+  for (const auto& [key, value] : counts.items()) text += (text.empty() ? "" : "  ") + key + " " + value.dump();
+  return text;
+}
+
 void DetectorReporter::Failed(Talvo::IContract*, int32_t code) {
+  ++failures_;
   auto line = kindLine("failed");
   line["code"] = code;
   console_.report(line);
 }
 
-void DetectorReporter::Started(Talvo::IContract*) { console_.report(kindLine("started")); }
+void DetectorReporter::Started(Talvo::IContract*) {
+  started_.store(true);
+  console_.report(kindLine("started"));
+}
 
 void DetectorReporter::Stopped(Talvo::IContract*) {
   console_.report(kindLine("stopped"));
@@ -73,6 +91,7 @@ void DetectorReporter::Stopped(Talvo::IContract*) {
 
 void DetectorReporter::Event(Talvo::IContract*, const char* name, Talvo::GDRV::EventPhase phase, uint64_t time,
                              const char*, const char*) {
+  ++events_;
   auto line = kindLine("event");
   line["name"] = name ? name : "";
   line["phase"] = phase == Talvo::GDRV::EVENT_BEGIN ? "begin" : phase == Talvo::GDRV::EVENT_END ? "end" : "periodical";
@@ -114,14 +133,18 @@ int runDetectorSession(Host& host, const DetectOptions& options, DetectorReporte
       options.secondsGiven
           ? started + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.seconds))
           : started + kForever;
-  host.stopRequest().waitUntil(deadline);
+  waitShowingProgress(host.console(), host.stopRequest(), started, deadline,
+                      [&reporter] { return reporter.progressText(); });
 
   detector->Stop();
   if (!reporter.waitStopped(Clock::now() + kStopDeadline))
     host.console().message("qrmhost: the detector did not report Stopped within 10 s");
   detector.reset();
   device.reset();
-  return kExitOk;
+  auto summary = kindLine("summary");
+  reporter.addCounts(summary);
+  host.console().report(summary);
+  return cameraOutcome(deviceReporter.everConnected() && reporter.everStarted());
 }
 
 CLI::Option* addDetectorOptions(CLI::App& command, DetectOptions& options) {

@@ -22,7 +22,7 @@ int runDevice(Host& host, double seconds) {
 
   host.stopRequest().waitUntil(Clock::now() + std::chrono::duration_cast<Clock::duration>(duration));
   device.reset();  // Disconnect, then Destroy
-  return kExitOk;
+  return cameraOutcome(reporter.everConnected());
 }
 
 }  // namespace

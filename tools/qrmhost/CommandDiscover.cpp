@@ -23,9 +23,11 @@ class DiscoverReporter : public Talvo::GDRV::IDeviceSearchHandler {
   void* QueryContract(const char* typeName) override {
     return answerCast<DiscoverReporter, Talvo::GDRV::IDeviceSearchHandler, Talvo::IContract>(this, typeName);
   }
+  bool failed() const { return failed_.load(); }
   void Failed(Talvo::IContract*, int32_t code) override {
+    failed_.store(true);
     auto line = kindLine("found");
-    line["error"] = code;
+    line["code"] = code;
     console_.report(line);
   }
   void Found(Talvo::IContract*, Talvo::GDRV::IDeviceSearchResult* result) override {
@@ -43,13 +45,14 @@ class DiscoverReporter : public Talvo::GDRV::IDeviceSearchHandler {
 
  private:
   Console& console_;
+  std::atomic<bool> failed_{false};
 };
 
-int runDiscover(Host& host, int seconds) {
+int runDiscover(Host& host, double seconds) {
   const std::string unreachable = Talvo::Utility::ServiceBrowser::daemonUnreachableReason();
   if (!unreachable.empty()) {
     host.console().message("qrmhost: no Avahi daemon reachable (" + unreachable + "); nothing to discover");
-    return kExitOk;
+    return kExitCamera;
   }
   auto& reporter = host.keep<DiscoverReporter>(host.console());
   std::unique_ptr<Talvo::GDRV::IDeviceSearch, void (*)(Talvo::GDRV::IDeviceSearch*)> search(
@@ -58,9 +61,10 @@ int runDiscover(Host& host, int seconds) {
       });
   if (!search) throw ExitError(kExitUsage, "the module has no device search");
   search->Start();
-  host.stopRequest().waitUntil(Clock::now() + std::chrono::seconds(seconds));
+  host.stopRequest().waitUntil(Clock::now() +
+                               std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds)));
   search->Stop();
-  return kExitOk;
+  return cameraOutcome(!reporter.failed());
 }
 
 }  // namespace
@@ -71,9 +75,9 @@ void declareDiscover(CLI::App& app, CommandRun& chosen) {
       "Listens N seconds (default 5) for cameras of the module's maker announcing themselves over\n"
       "DNS-SD and prints {\"kind\":\"found\",\"brand\":...,\"model\":...,\"firmware\":...,\"address\":...,\n"
       "\"port\":N,\"driver\":...} per camera found. Without a reachable Avahi daemon it says so on\n"
-      "stderr and exits 0.");
-  auto seconds = std::make_shared<int>(5);
-  command->add_option("--seconds", *seconds, "how long to listen")->check(CLI::Range(0, 3600));
+      "stderr and exits 3.");
+  auto seconds = std::make_shared<double>(5.0);
+  addSecondsOption(*command, *seconds, "how long to listen (default 5, may be a fraction)");
   command->callback([&chosen, seconds] { chosen = [seconds](Host& host) { return runDiscover(host, *seconds); }; });
 }
 

@@ -155,6 +155,15 @@ JsonObject summaryLine(const RunningCamera& camera) {
 
 int runFleet(Host& host, const FleetOptions& options) {
   const auto cameras = readFleetConfig(options.config);
+  // Every entry's model is checked before any camera is asked anything.
+  for (size_t i = 0; i < cameras.size(); ++i) {
+    try {
+      host.checkModel(cameras[i].model);
+    } catch (const ExitError& error) {
+      throw usageError("--config " + options.config + ": entry " + std::to_string(i + 1) + " (" +
+                       cameras[i].name + "): " + error.what());
+    }
+  }
   const auto models = readRepository(repositoryPathOf(host.module().path()));
   auto& board = host.keep<FleetBoard>();
   std::vector<RunningCamera> running;
@@ -196,11 +205,14 @@ int runFleet(Host& host, const FleetOptions& options) {
   }
   if (!printer.allStopped()) host.console().message("qrmhost: some channels did not report Stopped within 5 s");
   printer.print(Clock::now(), true);
+  // A fleet did what it was asked when every channel delivered pictures.
+  const bool everyChannelStreamed =
+      std::all_of(channels.begin(), channels.end(), [](ChannelHealth* channel) { return channel->totals().frames > 0; });
   std::vector<JsonObject> summaries;
   for (const auto& camera : running) summaries.push_back(summaryLine(camera));
   running.clear();  // channels, then devices
   for (const auto& line : summaries) host.console().report(line);
-  return kExitOk;
+  return cameraOutcome(everyChannelStreamed);
 }
 
 }  // namespace
@@ -224,7 +236,7 @@ void declareFleet(CLI::App& app, CommandRun& chosen) {
   auto* seconds = addSecondsOption(*command, options->seconds, "how long to run (default: until Ctrl-C)");
   command->add_option("--health-every", options->healthEvery, "seconds between health rounds (default 5)")
       ->type_name("S")
-      ->check(CLI::Range(0.1, 86400.0).description(""));
+      ->check(finiteRange(0.1, 86400.0));
   command->callback([&chosen, options, seconds] {
     options->secondsGiven = seconds->count() > 0;
     chosen = [options](Host& host) { return runFleet(host, *options); };

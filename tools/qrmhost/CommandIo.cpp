@@ -105,9 +105,14 @@ int runIo(Host& host, uint32_t index, double seconds, const std::vector<std::str
     reporter.expectOutput(output);
     io->SetOutput(&reporter, output, active);
   }
-  host.stopRequest().waitUntil(started +
-                               std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds)));
-  reporter.waitOutputs(Clock::now() + kStopDeadline);
+  waitShowingProgress(host.console(), host.stopRequest(), started,
+                      started + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds)),
+                      [&reporter] {
+                        JsonObject counts;
+                        reporter.addCounts(counts);
+                        return "inputs " + counts["inputs"].dump() + "  outputs " + counts["outputs"].dump();
+                      });
+  const bool outputsAnswered = reporter.waitOutputs(Clock::now() + kStopDeadline);
   io->Stop();
   if (!reporter.events().waitStopped(Clock::now() + kStopDeadline))
     host.console().message("qrmhost: the I/O channel did not report Stopped within 5 s");
@@ -119,7 +124,11 @@ int runIo(Host& host, uint32_t index, double seconds, const std::vector<std::str
     video.reset();
   }
   device.reset();
-  return kExitOk;
+  auto summary = kindLine("summary");
+  reporter.addCounts(summary);
+  summary["failures"] = tally.totals().failures;
+  host.console().report(summary);
+  return cameraOutcome(reporter.events().everStarted() && outputsAnswered && !reporter.outputFailed());
 }
 
 }  // namespace

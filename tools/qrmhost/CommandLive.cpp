@@ -18,7 +18,6 @@ namespace {
 
 // How long Stop may take before qrmhost goes on to Destroy anyway.
 constexpr auto kStopDeadline = std::chrono::seconds(5);
-constexpr auto kProgressInterval = std::chrono::milliseconds(250);
 // "No time limit": far enough away, yet small enough for the clock's arithmetic.
 constexpr auto kForever = std::chrono::hours(24 * 365);
 
@@ -56,9 +55,9 @@ LivePlan readPlan(const LiveOptions& options) {
   return plan;
 }
 
-std::string progressText(const LiveTally::Totals& totals, double seconds) {
+std::string progressText(const LiveTally::Totals& totals) {
   char text[160];
-  std::snprintf(text, sizeof text, "%.1f s  frames %llu (key %llu)  %llu bytes  audio %llu  failures %llu", seconds,
+  std::snprintf(text, sizeof text, "frames %llu (key %llu)  %llu bytes  audio %llu  failures %llu",
                 static_cast<unsigned long long>(totals.frames), static_cast<unsigned long long>(totals.keyFrames),
                 static_cast<unsigned long long>(totals.bytes), static_cast<unsigned long long>(totals.audioFrames),
                 static_cast<unsigned long long>(totals.failures));
@@ -69,20 +68,6 @@ double secondsBetween(Clock::time_point begin, Clock::time_point end) {
   return std::chrono::duration<double>(end - begin).count();
 }
 
-// Waits for the deadline, the frame goal or Ctrl-C, redrawing the progress line meanwhile.
-void waitWhileRunning(Host& host, LiveTally& tally, Clock::time_point started, Clock::time_point deadline) {
-  if (!host.console().showsProgress()) {
-    host.stopRequest().waitUntil(deadline);
-    return;
-  }
-  for (;;) {
-    const auto nextRedraw = std::min(deadline, Clock::now() + kProgressInterval);
-    const bool stopped = host.stopRequest().waitUntil(nextRedraw);
-    host.console().progress(progressText(tally.totals(), secondsBetween(started, Clock::now())));
-    if (stopped || Clock::now() >= deadline) break;
-  }
-  host.console().endProgress();
-}
 
 void awaitStopped(Host& host, ChannelEvents& events, const char* what) {
   if (!events.waitStopped(Clock::now() + kStopDeadline))
@@ -143,7 +128,8 @@ int runLive(Host& host, const LivePlan& plan) {
 
   const auto deadline =
       plan.duration ? started + std::chrono::duration_cast<Clock::duration>(*plan.duration) : started + kForever;
-  waitWhileRunning(host, tally, started, deadline);
+  waitShowingProgress(host.console(), host.stopRequest(), started, deadline,
+                      [&tally] { return progressText(tally.totals()); });
   const auto stopping = Clock::now();
 
   video->Stop();
@@ -155,7 +141,8 @@ int runLive(Host& host, const LivePlan& plan) {
   device.reset();
 
   host.console().report(summaryLine(tally.totals(), secondsBetween(started, stopping)));
-  return kExitOk;
+  if (saver && saver->failed()) return kExitOutput;
+  return cameraOutcome(tally.totals().frames > 0);
 }
 
 }  // namespace

@@ -31,7 +31,7 @@ int runPtz(Host& host, uint32_t index, const PtzCall& call) {
   JsonObject line = kindLine("ptz");
   line["code"] = code;
   host.console().report(line);
-  return kExitOk;
+  return cameraOutcome(code == 0);
 }
 
 // The point-click contract of a channel, or null (then the operation is not supported: 8).

@@ -166,6 +166,9 @@ int runSpeak(Host& host, const SpeakOptions& options) {
     if (!adjuster) throw ExitError(kExitUsage, "the audio destination takes no settings (no adjuster)");
     storeSettings(*adjuster, settings, [&host](const std::string& text) { host.logger().log(1, text); });
     adjuster->ApplySettings(&settingsReporter);
+    // The level is set before the call, so that the first words come out at it.
+    if (!settingsReporter.waitFinished(Clock::now() + kCallDeadline))
+      host.console().message("qrmhost: the settings were not answered in time; calling anyway");
   }
 
   destination->Call();
@@ -181,7 +184,7 @@ int runSpeak(Host& host, const SpeakOptions& options) {
   line["buffers"] = sent.buffers;
   line["bytes"] = sent.bytes;
   host.console().report(line);
-  return kExitOk;  // a camera that does not take the call is an outcome, not a fault of qrmhost
+  return cameraOutcome(established);
 }
 
 }  // namespace
@@ -199,7 +202,7 @@ void declareSpeak(CLI::App& app, CommandRun& chosen) {
                    ->type_name("RAW");
   command->add_option("--tone", options->toneHz, "a sine tone of HZ instead of a file (default 440)")
       ->type_name("HZ")
-      ->check(CLI::Range(1.0, 3999.0).description(""))
+      ->check(finiteRange(1.0, 3999.0))
       ->excludes(file);
   addSecondsOption(*command, options->seconds, "how long to send (default 5; a file may end sooner)");
   command

@@ -63,7 +63,7 @@ Talvo::GDRV::IStorageDevice* storageOf(Talvo::GDRV::IDevice* device) {
 
 int waitOrTimeout(Awaited& awaited, Host& host, const char* what) {
   const auto value = awaited.waitUntil(StorageClock::now() + kAnswerDeadline);
-  if (!value) throw ExitError(kExitFailure, std::string("no answer to the ") + what + " within 30 s");
+  if (!value) throw ExitError(kExitCamera, std::string("no answer to the ") + what + " within 30 s");
   return *value;
 }
 
@@ -73,7 +73,14 @@ struct RecordingsPlan {
   bool gaps = false;
 };
 
+// A time option read before anything connects, so that a bad one costs no camera request.
+std::optional<uint64_t> timeOption(const std::optional<std::string>& text, const char* option) {
+  return text ? std::optional<uint64_t>(parseTime(*text, option)) : std::nullopt;
+}
+
 int runRecordings(Host& host, const RecordingsPlan& plan) {
+  const auto fromOption = timeOption(plan.from, "--from");
+  const auto toOption = timeOption(plan.to, "--to");
   auto device = connectDevice(host);
   auto* storage = storageOf(device.get());
   auto& info = host.keep<StorageInfoReporter>(host.console());
@@ -83,10 +90,10 @@ int runRecordings(Host& host, const RecordingsPlan& plan) {
     auto line = kindLine("done");
     line["code"] = infoCode;
     host.console().report(line);
-    return kExitOk;
+    return kExitCamera;
   }
-  const uint64_t from = plan.from ? parseTime(*plan.from, "--from") : info.begin;
-  const uint64_t to = plan.to ? parseTime(*plan.to, "--to") : info.end;
+  const uint64_t from = fromOption.value_or(info.begin);
+  const uint64_t to = toOption.value_or(info.end);
   auto& reporter = host.keep<SearchReporter>(host.console());
   ModuleObject<Talvo::GDRV::IRecordingSearch> search(storage->CreateRecordingSearch("0"));
   if (!search) throw ExitError(kExitUsage, "the module offers no recording search");
@@ -99,7 +106,7 @@ int runRecordings(Host& host, const RecordingsPlan& plan) {
       break;
     }
   }
-  if (!code) throw ExitError(kExitFailure, "the search did not complete");
+  if (!code) throw ExitError(kExitCamera, "the search did not complete");
   if (plan.gaps) {
     for (const auto& [begin, end] : gapsBetween(reporter.ranges(), from, to)) {
       auto line = kindLine("gap");
@@ -113,7 +120,7 @@ int runRecordings(Host& host, const RecordingsPlan& plan) {
   host.console().report(line);
   search.reset();
   device.reset();
-  return kExitOk;
+  return cameraOutcome(*code == 0);
 }
 
 struct PlaybackPlan {
@@ -125,6 +132,7 @@ struct PlaybackPlan {
 };
 
 int runPlayback(Host& host, const PlaybackPlan& plan) {
+  const auto seekTime = timeOption(plan.seek, "--seek");
   auto device = connectDevice(host);
   auto* storage = storageOf(device.get());
   PictureSaver* saver = plan.saveDirectory ? &host.keep<PictureSaver>(*plan.saveDirectory, host.console()) : nullptr;
@@ -132,15 +140,16 @@ int runPlayback(Host& host, const PlaybackPlan& plan) {
   ModuleObject<Talvo::GDRV::IRecordingPlayback> playback(
       storage->CreateRecordingPlayback("0", &host.frameFactory(), nullptr, &reporter));
   if (!playback) throw ExitError(kExitUsage, "the module offers no recording playback");
+  bool answered = true;  // every seek and play the camera was asked for answered 0
   if (plan.seek) {
     auto& seek = host.keep<ActionReporter>(host.console(), "seek");
-    playback->Seek(parseTime(*plan.seek, "--seek"), &seek);
-    waitOrTimeout(seek.done, host, "seek");
+    playback->Seek(*seekTime, &seek);
+    answered = waitOrTimeout(seek.done, host, "seek") == 0 && answered;
   }
   if (plan.play) {
     auto& play = host.keep<ActionReporter>(host.console(), "play");
     playback->Play(&play, 1.0);
-    waitOrTimeout(play.done, host, "play");
+    answered = waitOrTimeout(play.done, host, "play") == 0 && answered;
     const auto started = StorageClock::now();
     const auto seconds = [](double s) {
       return std::chrono::duration_cast<StorageClock::duration>(std::chrono::duration<double>(s));
@@ -158,8 +167,11 @@ int runPlayback(Host& host, const PlaybackPlan& plan) {
   playback->Terminate();
   playback.reset();
   device.reset();
-  host.console().report(kindLine("done"));
-  return kExitOk;
+  auto done = kindLine("done");
+  reporter.addCounts(done);
+  host.console().report(done);
+  if (saver && saver->failed()) return kExitOutput;
+  return cameraOutcome(answered);
 }
 
 }  // namespace
@@ -194,7 +206,7 @@ void declarePlayback(CLI::App& app, CommandRun& chosen) {
   addSecondsOption(*command, plan->seconds, "how long to play at most (default 10)");
   command->add_option("--pause-after", plan->pauseAfter, "pause after N seconds of play")
       ->type_name("N")
-      ->check(CLI::Range(0.0, 1e6));
+      ->check(finiteRange(0.0, 1e6));
   command->add_option("--save", plan->saveDirectory, "write every picture into DIR, as live does")->type_name("DIR");
   command->callback([&chosen, plan] { chosen = [plan](Host& host) { return runPlayback(host, *plan); }; });
 }

@@ -2,10 +2,12 @@
 // write goes through here: one lock per stream, one whole line per write.
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <string>
 
 #include "JsonLine.h"
+#include "StopControl.h"
 
 namespace qrmhost {
 
@@ -25,15 +27,20 @@ class Console {
   // Ends the progress line so that later messages start on a fresh line.
   void endProgress();
 
-  bool showsProgress() const { return stderrIsTerminal_; }
+  bool showsProgress() const { return progressShowable_; }
 
  private:
   void clearProgressLocked();
 
-  const bool stderrIsTerminal_;
+  const bool progressShowable_;
   std::mutex stdoutMutex_;
   std::mutex stderrMutex_;
   bool progressShown_ = false;  // guarded by stderrMutex_
 };
+
+// Waits until `stop` is requested or `deadline` passes (true for a stop). For a person at a
+// terminal it redraws "<elapsed> s  <text()>" every 250 ms meanwhile and ends the line after.
+bool waitShowingProgress(Console& console, StopRequest& stop, Clock::time_point started, Clock::time_point deadline,
+                         const std::function<std::string()>& text);
 
 }  // namespace qrmhost

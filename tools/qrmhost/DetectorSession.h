@@ -3,6 +3,7 @@
 // and wait for Stopped. The reporter prints what the detector reports.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -41,6 +42,12 @@ class DetectorReporter : public Talvo::GDRV::IVideoAnalyticsHandler {
   void Data(Talvo::IContract*, const char*, uint64_t, const char*) override {}
 
   bool waitStopped(Clock::time_point deadline);
+  // True once the detector reported Started (any thread).
+  bool everStarted() const { return started_.load(); }
+
+  // What the run saw, for the progress line and the summary; a subclass adds its own counts.
+  virtual void addCounts(JsonObject& line) const;
+  std::string progressText() const;
 
  protected:
   Console& console_;
@@ -49,6 +56,9 @@ class DetectorReporter : public Talvo::GDRV::IVideoAnalyticsHandler {
   std::mutex mutex_;
   std::condition_variable changed_;
   bool stopped_ = false;
+  std::atomic<bool> started_{false};
+  std::atomic<uint64_t> events_{0};
+  std::atomic<uint64_t> failures_{0};
 };
 
 // Usage problems throw ExitError; returns the exit status.

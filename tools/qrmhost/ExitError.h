@@ -6,10 +6,15 @@
 
 namespace qrmhost {
 
-// Exit statuses of qrmhost.
-constexpr int kExitOk = 0;
-constexpr int kExitFailure = 1;  // a fault of qrmhost itself (cannot write a file, ...)
+// Exit statuses of qrmhost, the same for every command (docs/qrmhost.md has the table).
+constexpr int kExitOk = 0;       // the command did what it was asked (also when stopped by Ctrl-C)
+constexpr int kExitFailure = 1;  // a fault of qrmhost itself (an unexpected exception)
 constexpr int kExitUsage = 2;    // bad command line, module that will not load, unknown model
+constexpr int kExitCamera = 3;   // the camera failed it: refused, unreachable, wrong password, no picture
+constexpr int kExitOutput = 4;   // an output (picture, heat map, file) could not be written
+
+// kExitOk when the command's goal was reached, else kExitCamera.
+inline int cameraOutcome(bool reached) { return reached ? kExitOk : kExitCamera; }
 
 // Thrown on the main thread only; main() prints "qrmhost: <message>" on stderr and exits with
 // `status`. Never carries a password: build messages from display forms only.

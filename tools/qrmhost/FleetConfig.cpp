@@ -141,6 +141,8 @@ std::vector<FleetCamera> parseFleetConfig(const std::string& content, const std:
 }
 
 std::vector<FleetCamera> readFleetConfig(const std::filesystem::path& file) {
+  std::error_code error;
+  if (std::filesystem::is_directory(file, error)) throw usageError("--config " + file.string() + ": is a folder");
   std::ifstream in(file, std::ios::binary);
   if (!in) throw usageError("--config " + file.string() + ": cannot be read");
   const std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

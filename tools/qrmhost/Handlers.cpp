@@ -27,6 +27,7 @@ void* DeviceReporter::QueryContract(const char* typeName) {
 }
 
 void DeviceReporter::StateChanged(Talvo::IContract*, Talvo::GDRV::DeviceState state, int32_t code) {
+  if (state == Talvo::GDRV::DEVICE_CONNECTED) everConnected_.store(true);
   auto line = kindLine("device");
   if (!camera_.empty()) line["camera"] = camera_;
   line["state"] = stateName(state);
@@ -43,12 +44,13 @@ void* AutodetectReporter::QueryContract(const char* typeName) {
 
 void AutodetectReporter::Failed(Talvo::IContract*, int32_t code) {
   auto line = kindLine("autodetect");
-  line["error"] = code;
+  line["code"] = code;
   console_.report(line);
   stop_.request();
 }
 
 void AutodetectReporter::Detected(Talvo::IContract*, Talvo::GDRV::IIpDeviceSearchResult* result) {
+  detected_.store(true);
   auto line = kindLine("autodetect");
   auto text = [](const char* value) { return std::string(value ? value : ""); };
   line["brand"] = text(result->GetBrand());
@@ -104,7 +106,10 @@ void ChannelEvents::failed(int32_t code) {
   console_.report(failure);
 }
 
-void ChannelEvents::started() { console_.report(line("started")); }
+void ChannelEvents::started() {
+  everStarted_.store(true);
+  console_.report(line("started"));
+}
 
 void ChannelEvents::stopped() {
   console_.report(line("stopped"));
@@ -145,7 +150,13 @@ void IOReporter::reportState(const char* kind, int32_t index, bool active, uint6
   console_.report(line);
 }
 
+void IOReporter::addCounts(JsonObject& line) const {
+  line["inputs"] = inputChanges_.load();
+  line["outputs"] = outputsAnswered_.load();
+}
+
 void IOReporter::InputChanged(Talvo::IContract*, int32_t input, bool active, uint64_t time) {
+  ++inputChanges_;
   reportState("input", input, active, time);
 }
 
@@ -157,6 +168,8 @@ void IOReporter::OutputChanged(Talvo::IContract*, int32_t code) {
     if (!pendingOutputs_.empty()) pendingOutputs_.pop_front();
   }
   outputsChanged_.notify_all();
+  if (code != 0) outputFailed_.store(true);
+  ++outputsAnswered_;
   line["code"] = code;
   console_.report(line);
 }
@@ -223,6 +236,16 @@ void SettingsReporter::Finished(Talvo::IContract*, int code) {
   if (!camera_.empty()) line["camera"] = camera_;
   line["code"] = code;
   console_.report(line);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    finished_ = true;
+  }
+  finishedChanged_.notify_all();
+}
+
+bool SettingsReporter::waitFinished(Clock::time_point deadline) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return finishedChanged_.wait_until(lock, deadline, [this] { return finished_; });
 }
 
 }  // namespace qrmhost

@@ -2,6 +2,7 @@
 // at once; each turns what it hears into output lines. None calls back into the module.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -24,10 +25,13 @@ class DeviceReporter : public Talvo::GDRV::IDeviceHandler {
   void* Cast(const char* typeName) override { return QueryContract(typeName); }
   void* QueryContract(const char* typeName) override;
   void StateChanged(Talvo::IContract* device, Talvo::GDRV::DeviceState state, int32_t code) override;
+  // True once the device reported "connected" (any thread).
+  bool everConnected() const { return everConnected_.load(); }
 
  private:
   Console& console_;
   const std::string camera_;
+  std::atomic<bool> everConnected_{false};
 };
 
 // {"kind":"autodetect","brand":...,"model":...,"firmware":...} or {"kind":"autodetect","error":N};
@@ -39,8 +43,10 @@ class AutodetectReporter : public Talvo::GDRV::IAutodetectHandler {
   void* QueryContract(const char* typeName) override;
   void Failed(Talvo::IContract* autodetect, int32_t code) override;
   void Detected(Talvo::IContract* autodetect, Talvo::GDRV::IIpDeviceSearchResult* result) override;
+  bool detected() const { return detected_.load(); }
 
  private:
+  std::atomic<bool> detected_{false};
   Console& console_;
   StopRequest& stop_;
 };
@@ -85,6 +91,8 @@ class ChannelEvents {
   void statistic(const char* name, const char* text);
   // True once the channel reported Stopped, false when `deadline` passes first.
   bool waitStopped(Clock::time_point deadline);
+  // True once the channel reported Started.
+  bool everStarted() const { return everStarted_.load(); }
 
   JsonObject line(const char* kind) const;
 
@@ -95,6 +103,7 @@ class ChannelEvents {
   std::mutex mutex_;
   std::condition_variable stoppedChanged_;
   bool stopped_ = false;
+  std::atomic<bool> everStarted_{false};
 };
 
 // Forwards the channel notifications both live handlers share to their ChannelEvents.
@@ -164,6 +173,10 @@ class IOReporter : public ChannelReporter<Talvo::GDRV::IIODeviceHandler>, public
   void expectOutput(int32_t index);
   // True once every output asked for has finished, false when `deadline` passes first.
   bool waitOutputs(Clock::time_point deadline);
+  // True when an output was answered with a non-zero code.
+  bool outputFailed() const { return outputFailed_.load(); }
+  // "inputs" changes and "outputs" answered so far.
+  void addCounts(JsonObject& line) const;
 
  private:
   void reportState(const char* kind, int32_t index, bool active, uint64_t time);
@@ -172,6 +185,9 @@ class IOReporter : public ChannelReporter<Talvo::GDRV::IIODeviceHandler>, public
   std::mutex mutex_;
   std::condition_variable outputsChanged_;
   std::deque<int32_t> pendingOutputs_;
+  std::atomic<bool> outputFailed_{false};
+  std::atomic<uint64_t> inputChanges_{0};
+  std::atomic<uint64_t> outputsAnswered_{0};
 };
 
 // {"kind":"settings","code":N} when a settings set is finished; with a camera name (a run of
@@ -183,10 +199,15 @@ class SettingsReporter : public Talvo::IAsyncActionHandler {
   void* Cast(const char* typeName) override { return QueryContract(typeName); }
   void* QueryContract(const char* typeName) override;
   void Finished(Talvo::IContract* source, int code) override;
+  // True once a settings set finished, false when `deadline` passes first.
+  bool waitFinished(Clock::time_point deadline);
 
  private:
   Console& console_;
   const std::string camera_;
+  std::mutex mutex_;
+  std::condition_variable finishedChanged_;
+  bool finished_ = false;
 };
 
 }  // namespace qrmhost

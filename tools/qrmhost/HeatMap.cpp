@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "JsonLine.h"
+
 namespace qrmhost {
 
 namespace {
@@ -17,7 +19,8 @@ constexpr Rgb kInfernoAnchors[] = {{0x00, 0x00, 0x04}, {0x16, 0x0b, 0x39}, {0x42
                                    {0x93, 0x26, 0x67}, {0xbc, 0x37, 0x54}, {0xdd, 0x51, 0x3a}, {0xf3, 0x78, 0x19},
                                    {0xfc, 0xa5, 0x0a}, {0xf6, 0xd7, 0x46}, {0xfc, 0xff, 0xa4}};
 
-// Digits, minus, point and "C" in 3 × 5 dots (bit 2 is the left column), drawn twice as large.
+// Digits, minus, point, colon, "C", "T", "Z" and the degree sign (written '\x01') in 3 × 5 dots
+// (bit 2 is the left column), drawn twice as large.
 struct Glyph {
   char c;
   uint8_t rows[5];
@@ -26,8 +29,10 @@ constexpr Glyph kFont[] = {
     {'0', {7, 5, 5, 5, 7}}, {'1', {2, 6, 2, 2, 7}}, {'2', {7, 1, 7, 4, 7}}, {'3', {7, 1, 7, 1, 7}},
     {'4', {5, 5, 7, 1, 1}}, {'5', {7, 4, 7, 1, 7}}, {'6', {7, 4, 7, 5, 7}}, {'7', {7, 1, 1, 1, 1}},
     {'8', {7, 5, 7, 5, 7}}, {'9', {7, 5, 7, 1, 7}}, {'-', {0, 0, 7, 0, 0}}, {'.', {0, 0, 0, 0, 2}},
-    {'C', {7, 4, 4, 4, 7}},
+    {'C', {7, 4, 4, 4, 7}}, {':', {0, 2, 0, 2, 0}}, {'T', {7, 2, 2, 2, 2}}, {'Z', {7, 1, 2, 4, 7}},
+    {'\x01', {2, 5, 2, 0, 0}},
 };
+constexpr uint32_t kMinimumWidth = 480;  // a map people can read without zooming
 constexpr int kDot = 2;              // screen pixels per font dot
 constexpr int kAdvance = 4 * kDot;   // glyph width plus one dot of space
 constexpr uint32_t kStripRows = 10;  // colour strip at the top of the bar
@@ -75,8 +80,18 @@ class Canvas {
 
 std::string celsiusText(float value) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.1fC", static_cast<double>(value));
+  std::snprintf(text, sizeof text, "%.1f\x01" "C", static_cast<double>(value));
   return text;
+}
+
+// A cross of arm `arm` around pixel (x, y).
+void markPoint(Canvas& canvas, uint32_t x, uint32_t y, uint32_t arm) {
+  for (uint32_t d = 0; d <= arm; ++d) {
+    canvas.set(x + d, y, kHottestMark);
+    canvas.set(x, y + d, kHottestMark);
+    if (d <= x) canvas.set(x - d, y, kHottestMark);
+    if (d <= y) canvas.set(x, y - d, kHottestMark);
+  }
 }
 
 }  // namespace
@@ -98,35 +113,50 @@ const std::array<Rgb, 256>& infernoScale() {
   return scale;
 }
 
-HeatMapSize heatMapSize(uint32_t width, uint32_t height) { return {width, height + kScaleBarRows}; }
+uint32_t heatMapScale(uint32_t width, const HeatMapStyle& style) {
+  if (style.scale > 0) return style.scale;
+  return width == 0 ? 1 : std::max<uint32_t>(1, (kMinimumWidth + width - 1) / width);
+}
 
-std::vector<uint8_t> heatMapPixels(const float* values, uint32_t width, uint32_t height) {
-  const HeatMapSize size = heatMapSize(width, height);
+HeatMapSize heatMapSize(uint32_t width, uint32_t height, uint32_t scale) {
+  return {width * scale, height * scale + kScaleBarRows};
+}
+
+std::vector<uint8_t> heatMapPixels(const float* values, uint32_t width, uint32_t height, const HeatMapStyle& style) {
+  const uint32_t factor = heatMapScale(width, style);
+  const HeatMapSize size = heatMapSize(width, height, factor);
   Canvas canvas(size.width, size.height);
   const size_t count = size_t(width) * height;
   if (count == 0) return canvas.take();
   const auto [low, high] = std::minmax_element(values, values + count);
-  const float min = *low, max = *high;
+  const float min = style.fixedRange ? style.low : *low, max = style.fixedRange ? style.high : *high;
   const float span = max > min ? max - min : 1.0f;
   const auto& scale = infernoScale();
-  for (uint32_t y = 0; y < height; ++y)
-    for (uint32_t x = 0; x < width; ++x) {
-      const float relative = (values[size_t(y) * width + x] - min) / span;
+  for (uint32_t y = 0; y < size.height - kScaleBarRows; ++y)
+    for (uint32_t x = 0; x < size.width; ++x) {
+      const float relative = (values[size_t(y / factor) * width + x / factor] - min) / span;
       canvas.set(x, y, scale[static_cast<size_t>(std::lround(std::clamp(relative, 0.0f, 1.0f) * 255.0f))]);
     }
-  for (uint32_t x = 0; x < width; ++x) {
-    const Rgb colour = scale[width > 1 ? size_t(x) * 255 / (width - 1) : 255];
-    for (uint32_t row = 0; row < kStripRows; ++row) canvas.set(x, height + row, colour);
+  const size_t hottest = static_cast<size_t>(high - values);
+  markPoint(canvas, uint32_t(hottest % width) * factor + factor / 2, uint32_t(hottest / width) * factor + factor / 2,
+            std::max<uint32_t>(3, factor * 2));
+  const uint32_t top = size.height - kScaleBarRows;
+  for (uint32_t x = 0; x < size.width; ++x) {
+    const Rgb colour = scale[size.width > 1 ? size_t(x) * 255 / (size.width - 1) : 255];
+    for (uint32_t row = 0; row < kStripRows; ++row) canvas.set(x, top + row, colour);
   }
-  const std::string maxText = celsiusText(max);
-  canvas.text(0, height + kTextTop, celsiusText(min));
-  canvas.text(int(width) - int(maxText.size()) * kAdvance + kDot, height + kTextTop, maxText);
+  const std::string maxText = celsiusText(max), time = isoTime(style.time);
+  canvas.text(0, top + kTextTop, celsiusText(min));
+  canvas.text(int(size.width) - int(maxText.size()) * kAdvance + kDot, top + kTextTop, maxText);
+  if (time.size() * kAdvance + 2 * 10 * kAdvance < size.width)  // room between the two temperatures
+    canvas.text(int(size.width - time.size() * kAdvance) / 2, top + kTextTop, time);
   return canvas.take();
 }
 
-std::string writeHeatMap(const std::string& path, const float* values, uint32_t width, uint32_t height) {
-  const HeatMapSize size = heatMapSize(width, height);
-  const std::vector<uint8_t> pixels = heatMapPixels(values, width, height);
+std::string writeHeatMap(const std::string& path, const float* values, uint32_t width, uint32_t height,
+                         const HeatMapStyle& style) {
+  const HeatMapSize size = heatMapSize(width, height, heatMapScale(width, style));
+  const std::vector<uint8_t> pixels = heatMapPixels(values, width, height, style);
   std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "wb"), &std::fclose);
   if (!file) return "cannot create " + path;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);

@@ -32,6 +32,9 @@ struct ModuleObjectDestroyer {
 template <class Object>
 using ModuleObject = std::unique_ptr<Object, ModuleObjectDestroyer>;
 
+// The names of `known` within one edit of `model`, case ignored (a mis-cased name is one).
+std::vector<std::string> closeModelNames(const std::string& model, const std::vector<std::string>& known);
+
 // Lives on main()'s stack for the whole run; commands get it by reference on the main thread.
 // Members are declared so that destruction runs: module (finiModule, dlclose) first, then the
 // handlers it might have called until then, then factory, logger and console.
@@ -64,11 +67,19 @@ class Host {
   Talvo::asio::ConnectionInfo camera() const;
   // CreateDevice for --vendor/--model/--firmware; throws ExitError (status 2) for an unknown model.
   ModuleObject<Talvo::GDRV::IDevice> createDevice(Talvo::GDRV::IDeviceHandler& handler);
+  // Throws a usage error naming the close matches when the repository has no model `model`;
+  // checks before anything connects.
+  void checkModel(const std::string& model);
+  // "; did you mean A, B?" (names within one edit, case ignored), or a pointer to `models`.
+  std::string closeMatchesText(const std::string& model);
+
   // CreateDevice for the model named; the same errors.
   ModuleObject<Talvo::GDRV::IDevice> createDevice(Talvo::GDRV::IDeviceHandler& handler, const std::string& vendor,
                                                   const std::string& model, const std::string& firmware);
 
  private:
+  std::vector<std::string> modelNames();
+
   const GlobalOptions options_;
   Console& console_;
   StopRequest& stop_;

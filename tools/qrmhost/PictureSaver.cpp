@@ -39,7 +39,7 @@ PictureSaver::PictureSaver(const std::filesystem::path& directory, Console& cons
   std::error_code error;
   std::filesystem::create_directories(directory_, error);
   if (error || !std::filesystem::is_directory(directory_))
-    throw ExitError(kExitUsage, "cannot use --save folder " + directory_.string() + ": " +
+    throw ExitError(kExitOutput, "cannot use --save folder " + directory_.string() + ": " +
                                     (error ? error.message() : "not a folder"));
 }
 

@@ -21,10 +21,13 @@ std::string pictureFileName(uint64_t number, const std::string& codec, bool keyF
 // Any thread may save. After the first write error it reports once and saves nothing more.
 class PictureSaver {
  public:
-  // Creates `directory` if needed; throws ExitError (status 2) when it cannot.
+  // Creates `directory` if needed; throws ExitError (output status 4) when it cannot.
   PictureSaver(const std::filesystem::path& directory, Console& console);
 
   void save(uint64_t number, const std::string& codec, bool keyFrame, const uint8_t* bytes, size_t size);
+
+  // True after a write failed (qrmhost then exits with the output status).
+  bool failed() const { return failed_.load(); }
 
   static constexpr const char* kStreamFileName = "stream.h264";
 

@@ -112,6 +112,10 @@ void PlaybackReporter::MultimediaFrame(Talvo::GDRV::IRecordingPlayback*, const c
     }
     if (saver_) saver_->save(number, codec, picture->IsKeyFrame(), buffer->GetBuffer(), buffer->GetSize());
   } else {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++audioBlocks_;
+    }
     auto line = kindLine("audio");
     line["size"] = buffer->GetSize();
     line["time"] = buffer->GetTimeStamp();
@@ -119,6 +123,12 @@ void PlaybackReporter::MultimediaFrame(Talvo::GDRV::IRecordingPlayback*, const c
   }
   (void)trackId;
   buffer->Destroy();
+}
+
+void PlaybackReporter::addCounts(JsonObject& line) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  line["frames"] = pictures_;
+  line["audio_frames"] = audioBlocks_;
 }
 
 void* ActionReporter::QueryContract(const char* typeName) {

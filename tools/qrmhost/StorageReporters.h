@@ -84,12 +84,15 @@ class PlaybackReporter : public Talvo::GDRV::IRecordingPlaybackHandler {
                        Talvo::MFF::IMultimediaBuffer* buffer) override;
 
   Awaited ended;
+  // "frames" and "audio_frames" so far, for the progress line and the closing line.
+  void addCounts(JsonObject& line);
 
  private:
   Console& console_;
   PictureSaver* saver_;
   std::mutex mutex_;
   uint64_t pictures_ = 0;
+  uint64_t audioBlocks_ = 0;
 };
 
 // {"kind":<kind>,"code":N} for a seek or play answer.

@@ -83,10 +83,12 @@ void PictureLines::save(const Zelta::Zelta_Image& image) {
 }
 
 void ControlLines::notifyEvent(int32_t id, const char* text) {
+  ++m_messages;
   writeLine(m_out, Json{{"kind", "control"}, {"id", id}, {"text", text ? text : ""}});
 }
 
 int AudioLines::consume(std::shared_ptr<Zelta::Zelta_Audio> audio) {
+  ++m_packets;
   writeLine(m_out, Json{{"kind", "audio"}, {"bytes", audio ? audio->size() : 0}});
   return 1;
 }

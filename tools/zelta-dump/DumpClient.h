@@ -40,9 +40,11 @@ class ControlLines : public Zelta::Zelta_EventNotificationListener {
  public:
   explicit ControlLines(std::ostream& out) : m_out(out) {}
   void notifyEvent(int32_t id, const char* text) override;
+  uint64_t messages() const { return m_messages; }
 
  private:
   std::ostream& m_out;
+  uint64_t m_messages = 0;
 };
 
 // Audio packets: {"kind":"audio","bytes":N}, in the stream's own format.
@@ -50,9 +52,11 @@ class AudioLines : public Zelta::Zelta_SinkAudio {
  public:
   explicit AudioLines(std::ostream& out) : m_out(out) {}
   int consume(std::shared_ptr<Zelta::Zelta_Audio> audio) override;
+  uint64_t packets() const { return m_packets; }
 
  private:
   std::ostream& m_out;
+  uint64_t m_packets = 0;
 };
 
 // The URL's credentials on every request; after `kAttempts` refused ones the SDK gives up.

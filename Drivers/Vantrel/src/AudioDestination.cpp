@@ -1,4 +1,5 @@
 #include "AudioDestination.h"
+#include "ChannelLogger.h"
 
 #include <algorithm>
 #include <exception>
@@ -27,7 +28,7 @@ const int kSettingsTimeoutSeconds = 30;
 
 AudioDestination::AudioDestination(Talvo::GDRV::IAudioDestinationHandler* handler, uint32_t channel, Device* device)
     : Talvo::Utility::SimpleAdjuster(static_cast<Talvo::GDRV::IAudioDestination*>(this)),
-      Talvo::LoggerOwner(device->rawLogger(), (boost::format("ad %1%") % channel).str()),
+      Talvo::LoggerOwner(channelLogger(device, (boost::format("ad %1%") % channel).str())),
       channel_(channel),
       handler_(handler),
       device_(device),

@@ -1,4 +1,5 @@
 #include "AudioSource.h"
+#include "ChannelLogger.h"
 
 #include <cstring>
 
@@ -25,7 +26,7 @@ AudioSource* AudioSource::create(Talvo::GDRV::IAudioSourceHandler* handler, uint
 AudioSource::AudioSource(Talvo::GDRV::IAudioSourceHandler* handler, uint32_t channel,
                          Talvo::MFF::IMultimediaFrameFactory* factory, Device* device)
     : Talvo::Utility::SimpleAdjuster(static_cast<Talvo::GDRV::IAudioSource*>(this)),
-      Talvo::LoggerOwner(device->rawLogger(), (boost::format("as %1%") % channel).str()),
+      Talvo::LoggerOwner(channelLogger(device, (boost::format("as %1%") % channel).str())),
       channel_(channel),
       handler_(handler),
       factory_(factory),

@@ -1,4 +1,5 @@
 #include "IODevice.h"
+#include "ChannelLogger.h"
 
 #include <boost/asio/post.hpp>
 #include <boost/format.hpp>
@@ -23,7 +24,7 @@ const uint64_t kMismatchLogInterval = 30000;  // ms
 }  // namespace
 
 IODevice::IODevice(Talvo::GDRV::IIODeviceHandler* handler, uint32_t channel, Device* device)
-    : Talvo::LoggerOwner(device->rawLogger(), (boost::format("io: %1%") % channel).str()),
+    : Talvo::LoggerOwner(channelLogger(device, (boost::format("io: %1%") % channel).str())),
       handler_(handler),
       channel_(channel),
       device_(device),

@@ -1,4 +1,5 @@
 #include "IODeviceProfileBased.h"
+#include "ChannelLogger.h"
 
 #include <algorithm>
 
@@ -16,12 +17,6 @@ namespace {
 
 const int32_t kOutOfLimits = 6;
 const int32_t kStopped = 12;
-
-// The device's prefix (its address) followed by the channel's own.
-Talvo::LoggerOwner channelLogger(Device* device, const std::string& prefix) {
-  const Talvo::LoggerOwner parent = device->deviceLogger();
-  return Talvo::LoggerOwner(&parent, prefix);
-}
 
 }  // namespace
 

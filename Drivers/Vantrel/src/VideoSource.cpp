@@ -1,4 +1,5 @@
 #include "VideoSource.h"
+#include "ChannelLogger.h"
 
 #include <algorithm>
 #include <cassert>
@@ -72,7 +73,7 @@ bool isCredentialRefusal(const boost::system::error_code& error) {
 VideoSource::VideoSource(Talvo::GDRV::IVideoSourceHandler* handler, uint32_t stream, uint32_t channel,
                          Talvo::MFF::IMultimediaFrameFactory* factory, Device* device)
     : Talvo::Utility::SimpleAdjuster(static_cast<Talvo::GDRV::IVideoSource*>(this)),
-      Talvo::LoggerOwner(device->rawLogger(), (boost::format("vs %1%.%2%") % channel % stream).str()),
+      Talvo::LoggerOwner(channelLogger(device, (boost::format("vs %1%.%2%") % channel % stream).str())),
       device_(device),
       channel_(channel),
       stream_(stream),

@@ -1,4 +1,5 @@
 #include "VideoSourceRTSP.h"
+#include "ChannelLogger.h"
 
 #include <boost/format.hpp>
 
@@ -16,7 +17,7 @@ const int kUnreadableConnection = 10;
 
 VideoSourceRTSP::VideoSourceRTSP(Talvo::GDRV::IVideoSourceHandler* handler, uint32_t stream, uint32_t channel,
                                  Talvo::MFF::IMultimediaFrameFactory* factory, Device* device)
-    : Talvo::LoggerOwner(device->rawLogger(), (boost::format("vs %1%.%2%") % channel % stream).str()),
+    : Talvo::LoggerOwner(channelLogger(device, (boost::format("vs %1%.%2%") % channel % stream).str())),
       Base(handler, device, static_cast<Talvo::GDRV::IVideoSource*>(this)),
       device_(device),
       channel_(channel),

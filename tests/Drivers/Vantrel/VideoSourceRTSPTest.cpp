@@ -69,8 +69,10 @@ TEST_F(VideoSourceRTSPTest, CamsimsStreamArrivesKeyFrameFirstWithItsParameterSet
   EXPECT_EQ(camera->requestTargets("/vantrel"), std::vector<std::string>({"/vantrel.h264"}));
   EXPECT_TRUE(failures().empty());
   EXPECT_EQ(handler.snapshot(&RecordingVideoHandler::started), 1);
+  // The device's address names the channel's lines, for hosts with many cameras.
   EXPECT_EQ(lineWith(" Connecting to rtsp://").message,
-            "vs 0.0 Connecting to rtsp://127.0.0.1:" + std::to_string(camera->rtspPort()) + "/vantrel.h264");
+            "[addr http://127.0.0.1:" + std::to_string(camera->httpPort()) + "/] vs 0.0 Connecting to rtsp://127.0.0.1:" +
+                std::to_string(camera->rtspPort()) + "/vantrel.h264");
 }
 
 TEST_F(VideoSourceRTSPTest, AStalledStreamIsReportedOnceAndPlayedAgain) {

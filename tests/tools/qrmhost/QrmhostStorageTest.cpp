@@ -53,15 +53,15 @@ TEST_F(QrmhostStorageTest, PlaybackSeeksThenPlaysToTheEnd) {
   const auto lines = storageLines(result);
   ASSERT_EQ(lines.size(), 9u) << result.out;
   const std::vector<std::string> starts = {
-      R"({"kind":"frame","codec":"MJPEG","key":true,"time":1500000008500,"size":)",
+      R"({"kind":"frame","codec":"MJPEG","key":true,"time":1500000008500,"iso":"2017-07-14T02:40:08.500Z","size":)",
       R"({"kind":"seek","code":0})",
       R"({"kind":"play","code":0})",
-      R"({"kind":"frame","codec":"Zelta","key":true,"time":1500000008500,"size":)",
-      R"({"kind":"audio","size":800,"time":1500000008500})",
-      R"({"kind":"frame","codec":"Zelta","key":false,"time":1500000010000,"size":)",
-      R"({"kind":"audio","size":800,"time":1500000010000})",
-      R"({"kind":"finished","code":104})",
-      R"({"kind":"done"})",
+      R"({"kind":"frame","codec":"Zelta","key":true,"time":1500000008500,"iso":"2017-07-14T02:40:08.500Z","size":)",
+      R"({"kind":"audio","size":800,"time":1500000008500,"iso":"2017-07-14T02:40:08.500Z"})",
+      R"({"kind":"frame","codec":"Zelta","key":false,"time":1500000010000,"iso":"2017-07-14T02:40:10.000Z","size":)",
+      R"({"kind":"audio","size":800,"time":1500000010000,"iso":"2017-07-14T02:40:10.000Z"})",
+      R"({"kind":"finished","code":104,"error":"connection closed by the camera"})",
+      R"({"kind":"done","frames":3,"audio_frames":2})",
   };
   for (size_t i = 0; i < starts.size(); ++i) EXPECT_EQ(lines[i].rfind(starts[i], 0), 0u) << lines[i];
 }

@@ -86,17 +86,38 @@ TEST(QrmhostThermalTest, PrintsMatricesAndWritesHeatMaps) {
   EXPECT_EQ(pictures.size(), (matrices + 3) / 4) << "every fourth matrix";
   ASSERT_FALSE(pictures.empty());
   EXPECT_EQ(std::filesystem::path(pictures.front()).filename().string().rfind("heatmap-", 0), 0u);
+  // Three pixels a value (480 wide), the hottest point (in the hot block) marked with a cross.
   const Picture picture = readPng(pictures.front());
-  ASSERT_EQ(picture.width, 160u);
-  ASSERT_EQ(picture.height, 120u + qrmhost::kScaleBarRows);
+  ASSERT_EQ(picture.width, 480u);
+  ASSERT_EQ(picture.height, 360u + qrmhost::kScaleBarRows);
   const auto& scale = qrmhost::infernoScale();
-  for (uint32_t y = 0; y < 120; ++y)
-    for (uint32_t x = 0; x < 160; ++x) {
-      const bool hot = x >= 40 && x < 60 && y >= 30 && y < 40;
+  size_t marked = 0;
+  for (uint32_t y = 0; y < 360; ++y)
+    for (uint32_t x = 0; x < 480; ++x) {
+      if (picture.at(x, y) == qrmhost::kHottestMark) {
+        ++marked;
+        EXPECT_TRUE(x + 6 >= 120 && x < 186 && y + 6 >= 90 && y < 126) << "a mark outside the hot block " << x << "," << y;
+        continue;
+      }
+      const bool hot = x >= 120 && x < 180 && y >= 90 && y < 120;
       ASSERT_EQ(picture.at(x, y), hot ? scale[255] : scale[0]) << x << "," << y;
     }
-  EXPECT_EQ(picture.at(0, 121), scale[0]) << "the scale bar starts cold";
-  EXPECT_EQ(picture.at(159, 121), scale[255]) << "and ends hot";
+  EXPECT_EQ(marked, 25u) << "a cross of arm 6";
+  EXPECT_EQ(picture.at(0, 361), scale[0]) << "the scale bar starts cold";
+  EXPECT_EQ(picture.at(479, 361), scale[255]) << "and ends hot";
+}
+
+// A fixed range colours every map alike; without it each map spans its own minimum and maximum.
+TEST(QrmhostThermalTest, AFixedRangeKeepsColoursComparable) {
+  std::vector<float> values(100, 50.0f);
+  values[99] = 60.0f;
+  qrmhost::HeatMapStyle style;
+  style.scale = 1;
+  EXPECT_EQ(qrmhost::heatMapPixels(values.data(), 10, 10, style)[0], qrmhost::infernoScale()[0].r);
+  style.fixedRange = true;
+  style.high = 100.0f;
+  const auto pixels = qrmhost::heatMapPixels(values.data(), 10, 10, style);
+  EXPECT_EQ((qrmhost::Rgb{pixels[0], pixels[1], pixels[2]}), qrmhost::infernoScale()[128]);
 }
 
 TEST(QrmhostThermalTest, HelpNamesTheColourScale) {
