@@ -2,6 +2,7 @@
 // health line per channel every few seconds and on every change of state, a summary per camera.
 #include <algorithm>
 #include <chrono>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -117,6 +118,19 @@ class HealthPrinter {
       printed_[i] = state;
       console_.report(channels_[i]->healthLine(now, tick));
     }
+    if (tick) console_.report(roundLine());
+  }
+
+  // {"kind":"round","streaming":N,"degraded":N,"failed":N,"stopped":N}: the fleet at a glance.
+  JsonObject roundLine() const {
+    std::map<ChannelHealth::State, size_t> counts;
+    for (auto* health : channels_) ++counts[health->state()];
+    auto line = kindLine("round");
+    line["streaming"] = counts[ChannelHealth::State::Streaming];
+    line["degraded"] = counts[ChannelHealth::State::Degraded];
+    line["failed"] = counts[ChannelHealth::State::Failed];
+    line["stopped"] = counts[ChannelHealth::State::Stopped];
+    return line;
   }
 
   bool allStopped() const {
@@ -130,9 +144,10 @@ class HealthPrinter {
   std::vector<ChannelHealth::State> printed_;
 };
 
-JsonObject summaryLine(const RunningCamera& camera) {
+// The channels' totals added up, as members of `line`.
+void addTotals(JsonObject& line, const std::vector<ChannelHealth*>& channels) {
   ChannelHealth::Totals sum;
-  for (auto* health : camera.channels) {
+  for (auto* health : channels) {
     const auto totals = health->totals();
     sum.frames += totals.frames;
     sum.bytes += totals.bytes;
@@ -141,15 +156,19 @@ JsonObject summaryLine(const RunningCamera& camera) {
     sum.reconnects += totals.reconnects;
     sum.droppedParts += totals.droppedParts;
   }
-  auto line = kindLine("summary");
-  line["camera"] = camera.name;
-  line["channels"] = camera.channels.size();
+  line["channels"] = channels.size();
   line["frames"] = sum.frames;
   line["bytes"] = sum.bytes;
   line["audio_frames"] = sum.audioFrames;
   line["failures"] = sum.failures;
   line["reconnects"] = sum.reconnects;
   line["dropped_parts"] = sum.droppedParts;
+}
+
+JsonObject summaryLine(const RunningCamera& camera) {
+  auto line = kindLine("summary");
+  line["camera"] = camera.name;
+  addTotals(line, camera.channels);
   return line;
 }
 
@@ -212,6 +231,10 @@ int runFleet(Host& host, const FleetOptions& options) {
   for (const auto& camera : running) summaries.push_back(summaryLine(camera));
   running.clear();  // channels, then devices
   for (const auto& line : summaries) host.console().report(line);
+  auto total = kindLine("total");  // the whole fleet, last
+  total["cameras"] = cameras.size();
+  addTotals(total, channels);
+  host.console().report(total);
   return cameraOutcome(everyChannelStreamed);
 }
 

@@ -90,9 +90,10 @@ void ChannelHealth::audioFailed() {
   ++totals_.audioFailures;
 }
 
-void ChannelHealth::failed() {
+void ChannelHealth::failed(int32_t code) {
   std::lock_guard<std::mutex> lock(mutex_);
   ++totals_.failures;
+  lastFailureCode_ = code;
   setState(State::Failed);
 }
 
@@ -133,6 +134,7 @@ JsonObject ChannelHealth::healthLine(Clock::time_point now, bool endWindow) {
   else
     line["last_frame_age_ms"] = nullptr;  // no picture yet
   line["failures"] = totals_.failures;
+  if (totals_.failures > 0) line["code"] = lastFailureCode_;  // the last failure's, with its reason beside it
   line["reconnects"] = totals_.reconnects;
   line["dropped_parts"] = totals_.droppedParts;
   if (channel_.audio) {

@@ -61,7 +61,7 @@ class ChannelHealth {
   void frame(size_t bytes);
   void audioFrame();
   void audioFailed();
-  void failed();
+  void failed(int32_t code);
   void stopped();
   void statistic(const std::string& name, const std::string& text);
 
@@ -84,6 +84,7 @@ class ChannelHealth {
   std::mutex mutex_;
   State state_ = State::Stopped;
   Totals totals_;
+  int32_t lastFailureCode_ = 0;
   std::optional<Clock::time_point> lastFrame_;
   std::deque<Clock::time_point> recentFrames_;  // arrival times within kSlowWindow
   Clock::time_point streamingSince_;            // the state last became Streaming
@@ -100,7 +101,7 @@ class FleetVideoHandler : public Talvo::GDRV::IVideoSourceHandler {
   explicit FleetVideoHandler(ChannelHealth& health) : health_(health) {}
   void* Cast(const char* typeName) override { return QueryContract(typeName); }
   void* QueryContract(const char* typeName) override;
-  void Failed(Talvo::IContract*, int32_t) override { health_.failed(); }
+  void Failed(Talvo::IContract*, int32_t code) override { health_.failed(code); }
   void Started(Talvo::IContract*) override {}
   void Stopped(Talvo::IContract*) override { health_.stopped(); }
   void StatisticUpdated(Talvo::IContract*, const char* name, const char* text) override;

@@ -138,6 +138,8 @@ TEST_F(QrmhostFleetTest, AStalledCameraShowsInItsHealthWhileTheOtherStreamsOn) {
   EXPECT_GE(largestAge, 1000) << result.out;
   EXPECT_GE(failedLines, 1);
   EXPECT_EQ(troubled.back()["failures"], 1);
+  EXPECT_TRUE(troubled.back()["code"].is_number() && troubled.back()["error"].is_string())
+      << "the last failure's code and reason";
   EXPECT_GE(troubled.back()["reconnects"], 1);
   EXPECT_EQ(troubled.back()["state"], "stopped");
 }
@@ -168,6 +170,17 @@ TEST_F(QrmhostFleetTest, TwentyChannelsEndWithASummaryPerCamera) {
     EXPECT_GT(summaries[i]["frames"].get<int>(), 0) << summaries[i];
   }
   EXPECT_EQ(linesOfKind(result, "device").size(), 2 * cameras.size()) << result.out;  // connected, disconnected
+  // A line per round for the whole fleet, and a grand total last.
+  const auto rounds = linesOfKind(result, "round");
+  EXPECT_TRUE(std::any_of(rounds.begin(), rounds.end(), [](const Json& round) { return round["streaming"] == 20; }))
+      << result.out;
+  const auto total = Json::parse(result.outLines().back());
+  EXPECT_EQ(total["kind"], "total");
+  EXPECT_EQ(total["cameras"], 10);
+  EXPECT_EQ(total["channels"], 20);
+  int frames = 0;
+  for (const auto& summary : summaries) frames += summary["frames"].get<int>();
+  EXPECT_EQ(total["frames"], frames);
 }
 
 // A link that crawls: the simulator trickles every part, so pictures come at a fraction of the
