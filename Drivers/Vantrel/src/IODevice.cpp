@@ -71,7 +71,11 @@ void IODevice::Start() {
   handler_->Started(contract());
 }
 
-void IODevice::Stop() {
+void IODevice::Stop() { stopWorker(true); }
+
+// Every Stop is answered with Stopped; Destroy reports it only for a channel that ran, since the
+// host may let the handler go once Destroy returns.
+void IODevice::stopWorker(bool reportWhenIdle) {
   std::thread finished;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -90,8 +94,9 @@ void IODevice::Stop() {
     }
     finished = std::move(worker_);
   }
-  if (finished.joinable()) finished.join();
-  Talvo::Utility::reportStop(handler_, contract());  // also when it was not running
+  const bool wasRunning = finished.joinable();
+  if (wasRunning) finished.join();
+  if (wasRunning || reportWhenIdle) Talvo::Utility::reportStop(handler_, contract());
 }
 
 void IODevice::Destroy() {
@@ -106,7 +111,7 @@ void IODevice::Destroy() {
       return;           // deleted when the worker ends
     }
   }
-  Stop();
+  stopWorker(false);
   delete this;
 }
 

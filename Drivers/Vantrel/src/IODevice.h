@@ -54,6 +54,8 @@ class IODevice : public Talvo::GDRV::IIODevice, public Talvo::LoggerOwner {
   static constexpr uint32_t kSignalLines = 3;
 
  private:
+  // Stop, with Stopped also for a channel that was not running when `reportWhenIdle`.
+  void stopWorker(bool reportWhenIdle);
   ~IODevice() override;
   Talvo::IContract* contract() { return static_cast<Talvo::GDRV::IIODevice*>(this); }
   bool onWorker();

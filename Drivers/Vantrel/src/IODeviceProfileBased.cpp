@@ -54,7 +54,7 @@ const Talvo::GDRV::PropertyInt* IODeviceProfileBased::channelProperty(const std:
 }
 
 void IODeviceProfileBased::Destroy() {
-  Stop();
+  stopChannel(false);  // the host may let the handler go once Destroy returns
   std::shared_ptr<IODeviceProfileBased> last;
   last.swap(self_);  // the channel goes when the last step in progress lets it go
 }
@@ -78,10 +78,13 @@ void IODeviceProfileBased::Start() {
 
 // The flag changes at once, so that a Start right after it starts again; the board leaves the
 // manager on the connection thread, after any step queued before.
-void IODeviceProfileBased::Stop() {
+void IODeviceProfileBased::Stop() { stopChannel(true); }
+
+void IODeviceProfileBased::stopChannel(bool reportWhenIdle) {
   auto self = shared_from_this();
   int running = 1;
   if (!started_.compare_exchange_strong(running, 0)) {
+    if (!reportWhenIdle) return;
     // Not running: the host still hears Stopped, after the steps queued before.
     boost::asio::post(device_->ioContext(), [self] { Talvo::Utility::reportStop(self->handler_, self->contract()); });
     return;

@@ -82,6 +82,8 @@ class IODeviceProfileBased : public Talvo::GDRV::IIODevice,
   Talvo::IContract* contract() { return static_cast<Talvo::GDRV::IIODevice*>(this); }
 
  private:
+  // Stop, with Stopped also for a channel that was not running when `reportWhenIdle`.
+  void stopChannel(bool reportWhenIdle);
   // Connection thread.
   void switchOutput(Talvo::GDRV::IDigitalOutputHandler* handler, int32_t output, bool active);
   void sendOutput(Talvo::GDRV::IDigitalOutputHandler* handler, uint32_t output, bool active);
