@@ -4,6 +4,7 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "Commands.h"
@@ -174,16 +175,16 @@ JsonObject summaryLine(const RunningCamera& camera) {
 
 int runFleet(Host& host, const FleetOptions& options) {
   const auto cameras = readFleetConfig(options.config);
-  // Every entry's model is checked before any camera is asked anything.
-  for (size_t i = 0; i < cameras.size(); ++i) {
-    try {
-      host.checkModel(cameras[i].model);
-    } catch (const ExitError& error) {
-      throw usageError("--config " + options.config + ": entry " + std::to_string(i + 1) + " (" +
-                       cameras[i].name + "): " + error.what());
-    }
-  }
+  // The repository is read once; every entry's model is checked before any camera is asked anything.
   const auto models = readRepository(repositoryPathOf(host.module().path()));
+  std::set<std::string> known;
+  for (const auto& model : models)
+    for (const auto& identity : model.identities) known.insert(identity.model);
+  for (size_t i = 0; i < cameras.size(); ++i) {
+    if (known.count(cameras[i].model)) continue;
+    throw usageError("--config " + options.config + ": entry " + std::to_string(i + 1) + " (" + cameras[i].name +
+                     "): unknown model " + cameras[i].model + host.closeMatchesText(cameras[i].model));
+  }
   auto& board = host.keep<FleetBoard>();
   std::vector<RunningCamera> running;
   std::vector<ChannelHealth*> channels;

@@ -109,10 +109,4 @@ std::string Host::closeMatchesText(const std::string& model) {
   return text + "?";
 }
 
-void Host::checkModel(const std::string& model) {
-  const auto names = modelNames();
-  if (std::find(names.begin(), names.end(), model) == names.end())
-    throw usageError("unknown model " + model + closeMatchesText(model));
-}
-
 }  // namespace qrmhost

@@ -67,9 +67,6 @@ class Host {
   Talvo::asio::ConnectionInfo camera() const;
   // CreateDevice for --vendor/--model/--firmware; throws ExitError (status 2) for an unknown model.
   ModuleObject<Talvo::GDRV::IDevice> createDevice(Talvo::GDRV::IDeviceHandler& handler);
-  // Throws a usage error naming the close matches when the repository has no model `model`;
-  // checks before anything connects.
-  void checkModel(const std::string& model);
   // "; did you mean A, B?" (names within one edit, case ignored), or a pointer to `models`.
   std::string closeMatchesText(const std::string& model);
 
