@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <typeinfo>
 
 #include "Zelta_LittleEndian.h"
 #include "Zelta_Print.h"
@@ -68,6 +69,7 @@ std::string rstrip(std::string line) {
 void Zelta_R9ImageInfo::reset() {
   m_sections.clear();
   m_windows.clear();
+  m_fingerprintImageType.clear();
   m_frameTime = {};
   m_secondTime = {};
   m_recordValue = 0;
@@ -116,6 +118,18 @@ int Zelta_R9ImageInfo::parseBlocks(const uint8_t* textHeader, size_t textLength,
   return textHeader ? 1 : infoBlock ? 0 : 2;
 }
 
+namespace {
+
+// A plain window of a section that describes a PTZ view is that view's window.
+std::shared_ptr<Zelta_R9ImageWindowInfo> ptzViewOf(const std::shared_ptr<Zelta_R9ImageWindowInfo>& window,
+                                                   const Zelta_R9ImageInfo::Section& section) {
+  if (typeid(*window) != typeid(Zelta_R9ImageWindowInfo)) return window;
+  auto view = Zelta_PTZWindow::fromSection(*window, section);
+  return view ? view : window;
+}
+
+}  // namespace
+
 void Zelta_R9ImageInfo::parseTextHeader(const uint8_t* block, size_t length) {
   const std::string text(reinterpret_cast<const char*>(block), length);
   bool open = false;
@@ -133,6 +147,7 @@ void Zelta_R9ImageInfo::parseTextHeader(const uint8_t* block, size_t length) {
         Zelta_Print::message("invalid R9IMG header, found section end without start");
         continue;
       }
+      for (auto& window : windows) window = ptzViewOf(window, section);
       m_sections[name] = std::move(section);
       if (!windows.empty()) m_windows[name] = std::move(windows);
       section.clear();
@@ -156,6 +171,9 @@ void Zelta_R9ImageInfo::parseTextHeader(const uint8_t* block, size_t length) {
         section[key] = value;
     }
   }
+  const auto fingerprint = m_sections.find("FINGERPRINT");
+  if (fingerprint != m_sections.end() && fingerprint->second.count("IMT"))
+    m_fingerprintImageType = fingerprint->second.at("IMT");
 }
 
 void Zelta_R9ImageInfo::parseInfoBlock(const uint8_t* block, size_t length) {

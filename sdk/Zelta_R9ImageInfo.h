@@ -50,6 +50,8 @@ class Zelta_R9ImageInfo {
   const std::map<std::string, std::vector<std::shared_ptr<Zelta_R9ImageWindowInfo>>>& windows() const {
     return m_windows;
   }
+  // Section "FINGERPRINT", key "IMT" of the last text header; empty without one.
+  const std::string& fingerprintImageType() const { return m_fingerprintImageType; }
   const Zelta_ImageTime& frameTime() const { return m_frameTime; }
   const Zelta_ImageTime& secondTime() const { return m_secondTime; }
   uint64_t recordValue() const { return m_recordValue; }
@@ -65,6 +67,7 @@ class Zelta_R9ImageInfo {
 
   std::map<std::string, Section> m_sections;
   std::map<std::string, std::vector<std::shared_ptr<Zelta_R9ImageWindowInfo>>> m_windows;
+  std::string m_fingerprintImageType;
   Zelta_ImageTime m_frameTime;
   Zelta_ImageTime m_secondTime;
   uint64_t m_recordValue = 0;

@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cmath>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "PrintCapture.h"
@@ -42,13 +45,54 @@ TEST(R9ImageInfo, TextHeaderSectionsKeysAndWindows) {
   const auto& sections = info.sections();
   ASSERT_EQ(sections.size(), 2u);
   EXPECT_EQ(sections.at("IMAGE"), (Zelta_R9ImageInfo::Section{{"W", "1920"}, {"H", "1080"}}));
-  EXPECT_EQ(sections.at("FINGERPRINT").at("IMT"), "2026-12-06 23:00:00");
+  EXPECT_EQ(info.fingerprintImageType(), "2026-12-06 23:00:00");
   ASSERT_EQ(info.windows().at("IMAGE").size(), 1u);
   const auto& window = *info.windows().at("IMAGE")[0];
   EXPECT_EQ((std::array<int, 4>{window.left, window.top, window.right, window.bottom}),
             (std::array<int, 4>{10, 20, 300, 400}));
   EXPECT_EQ(window.flags, "visible");
   EXPECT_TRUE(capture.messages().empty());
+  ASSERT_EQ(parse(info, sb::picture({"#:R9IMG\nSECTION IMAGE\nW=1\nENDSECTION IMAGE\n"}, 50)), 1);
+  EXPECT_EQ(info.fingerprintImageType(), "") << "not kept from the picture before";
+}
+
+// The kinds of window and what their numbers can do: a PTZ section's window maps picture points
+// to the sensor, a deskewed one maps its fractions back to the picture; numbers beyond any
+// picture are clamped, and windows without area or points outside map nothing.
+TEST(R9ImageInfo, PtzAndDeskewWindowsWithOddNumbers) {
+  using Point = std::optional<Zelta_WindowPoint>;
+  const auto windowsOf = [](const std::string& body) {
+    Zelta_R9ImageInfo info;
+    EXPECT_EQ(parse(info, sb::picture({"#:R9IMG\nSECTION V\n" + body + "ENDSECTION V\n"}, 10)), 1);
+    return info.windows().count("V") ? info.windows().at("V") : decltype(info.windows().at("V")){};
+  };
+  const auto ptz = [&](const std::string& body) {
+    const auto windows = windowsOf(body);
+    return windows.empty() ? nullptr : std::dynamic_pointer_cast<Zelta_PTZWindow>(windows[0]);
+  };
+  const auto view = ptz("XTO=100\nYTO=50\nZOM=200\nPAX=10\nPAY=-5\nWIN=lt=0,0 rb=640,480 flags=view\n");
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view->sensorPoint(320, 240), (Point{{270, 165}}));
+  EXPECT_EQ(view->sensorPoint(641, 0), Point{});
+  EXPECT_EQ(view->sensorPoint(std::nan(""), 0), Point{});
+  EXPECT_EQ(ptz("WIN=lt=0,0 rb=640,480\nZOM=0\n")->sensorPoint(320, 240), (Point{{320, 240}})) << "no zoom: 100 %";
+  EXPECT_EQ(ptz("W=1\nWIN=lt=0,0 rb=640,480\n"), nullptr) << "no PTZ keys: a plain window";
+
+  const auto huge = ptz("XTO=99999999999999\nZOM=-7\nWIN=lt=-99999999999,0 rb=99999999999,10\n");
+  ASSERT_NE(huge, nullptr);
+  EXPECT_EQ((std::array<int, 3>{huge->left, huge->right, huge->offsetX}),
+            (std::array<int, 3>{-(1 << 20), 1 << 20, 1 << 20}));
+  EXPECT_EQ(huge->windowPoint(0, 5), (Point{{0.5, 0.5}}));
+
+  const auto deskew = [&](const std::string& win) {
+    const auto windows = windowsOf("WIN=" + win + " flags=deskew\n");
+    return windows.empty() ? nullptr : std::dynamic_pointer_cast<Zelta_DeskewWindow>(windows[0]);
+  };
+  ASSERT_NE(deskew("lt=100,100 rb=300,300"), nullptr);
+  EXPECT_EQ(deskew("lt=100,100 rb=300,300")->picturePoint(0.5, 0.25), (Point{{200, 150}}));
+  EXPECT_EQ(deskew("lt=100,100 rb=300,300")->picturePoint(1.5, 0), Point{});
+  EXPECT_EQ(deskew("lt=100,100 rb=100,300")->picturePoint(0.5, 0.5), Point{}) << "no width";
+  EXPECT_EQ(deskew("lt=300,300 rb=100,100")->windowPoint(200, 200), Point{}) << "corners swapped";
 }
 
 TEST(R9ImageInfo, MalformedTextHeaders) {

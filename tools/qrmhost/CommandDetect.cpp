@@ -112,8 +112,6 @@ int runDetectorSession(Host& host, const DetectOptions& options, DetectorReporte
   auto& settingsReporter = host.keep<SettingsReporter>(host.console());
 
   auto device = host.createDevice(deviceReporter);
-  host.logger().log(1, "connecting to " + host.camera().display() + " as " + host.options().model);
-  device->Connect(host.options().camera->c_str());
   ModuleObject<Talvo::GDRV::IVideoAnalytics> detector(
       device->CreateVideoAnalytics(&reporter, options.channel, options.detector.c_str()));
   if (!detector)
@@ -125,6 +123,7 @@ int runDetectorSession(Host& host, const DetectOptions& options, DetectorReporte
     storeSettings(*adjuster, settings, [&host](const std::string& text) { host.logger().log(1, text); });
   else if (!settings.empty())
     throw ExitError(kExitUsage, "the detector takes no settings (no adjuster)");
+  host.connect(*device);
 
   const auto started = Clock::now();
   detector->Start();

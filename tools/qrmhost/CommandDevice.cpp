@@ -17,8 +17,7 @@ int runDevice(Host& host, double seconds) {
 
   auto& reporter = host.keep<DeviceReporter>(host.console());
   auto device = host.createDevice(reporter);
-  host.logger().log(1, "connecting to " + camera.display() + " as " + host.options().model);
-  device->Connect(host.options().camera->c_str());
+  host.connect(*device);
 
   host.stopRequest().waitUntil(Clock::now() + std::chrono::duration_cast<Clock::duration>(duration));
   device.reset();  // Disconnect, then Destroy

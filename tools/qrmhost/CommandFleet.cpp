@@ -35,6 +35,7 @@ struct FleetOptions {
 // One camera of the run. Members end in reverse order: channels before their device.
 struct RunningCamera {
   std::string name;
+  const FleetCamera* entry = nullptr;  // its fleet entry, which outlives it
   ModuleObject<Talvo::GDRV::IDevice> device;
   std::vector<ChannelHealth*> channels;  // kept by the host
   std::vector<ModuleObject<Talvo::GDRV::IVideoSource>> videos;
@@ -78,8 +79,6 @@ RunningCamera openCamera(Host& host, const FleetCamera& camera, const std::vecto
   running.device =
       host.createDevice(host.keep<DeviceReporter>(host.console(), camera.name), camera.vendor, camera.model,
                         camera.firmware);
-  host.logger().log(1, "connecting to " + camera.name + " as " + camera.model);
-  running.device->Connect(camera.connection.c_str());
   for (const auto& channel : camera.live) {
     auto& health =
         host.keep<ChannelHealth>(camera.name, channel, configuredFps(channel, modelSummary(models, camera.model)), board);
@@ -103,7 +102,14 @@ RunningCamera openCamera(Host& host, const FleetCamera& camera, const std::vecto
       throw usageError(camera.name + ": the module has no audio source for channel " +
                        std::to_string(channel.channel) + " of " + camera.model);
   }
+  running.entry = &camera;
   return running;
+}
+
+// Once every entry's channels were created (and so checked), the cameras are connected.
+void connectCamera(Host& host, RunningCamera& camera) {
+  host.logger().log(1, "connecting to " + camera.name + " as " + camera.entry->model);
+  camera.device->Connect(camera.entry->connection.c_str());
 }
 
 // Prints every channel's line on a tick, else the lines of channels whose state changed.
@@ -192,6 +198,7 @@ int runFleet(Host& host, const FleetOptions& options) {
     running.push_back(openCamera(host, camera, models, board));
     channels.insert(channels.end(), running.back().channels.begin(), running.back().channels.end());
   }
+  for (auto& camera : running) connectCamera(host, camera);
   HealthPrinter printer(host.console(), channels);
 
   const auto started = Clock::now();

@@ -85,12 +85,11 @@ int runIo(Host& host, uint32_t index, double seconds, const std::vector<std::str
   auto& deviceReporter = host.keep<DeviceReporter>(host.console());
   auto& reporter = host.keep<IOReporter>(host.console(), tally);
   auto device = host.createDevice(deviceReporter);
-  host.logger().log(1, "connecting to " + host.camera().display() + " as " + host.options().model);
-  device->Connect(host.options().camera->c_str());
   ModuleObject<Talvo::GDRV::IIODevice> io(device->CreateIODevice(&reporter, index));
   if (!io)
     throw ExitError(kExitUsage,
                     "the module has no I/O channel " + std::to_string(index) + " for " + host.options().model);
+  host.connect(*device);
   // Profile-based boards see their inputs only in the live stream's event sections.
   ModuleObject<Talvo::GDRV::IVideoSource> video;
   auto& streamHandler = host.keep<BackgroundStream>(host.logger());

@@ -87,7 +87,7 @@ JsonObject summaryLine(const LiveTally::Totals& totals, double seconds) {
 }
 
 int runLive(Host& host, const LivePlan& plan) {
-  const auto camera = host.camera();
+  host.camera();  // --camera is checked before anything is made
   PictureSaver* saver = plan.saveDirectory ? &host.keep<PictureSaver>(*plan.saveDirectory, host.console()) : nullptr;
 
   auto& tally = host.keep<LiveTally>(host.stopRequest(), plan.frameGoal);
@@ -98,8 +98,6 @@ int runLive(Host& host, const LivePlan& plan) {
 
   // Declared in this order so that an early exit destroys channels before the device.
   auto device = host.createDevice(deviceReporter);
-  host.logger().log(1, "connecting to " + camera.display() + " as " + host.options().model);
-  device->Connect(host.options().camera->c_str());
 
   ModuleObject<Talvo::GDRV::IVideoSource> video(
       device->CreateVideoSource(&videoReporter, plan.channel, plan.stream, &host.frameFactory()));
@@ -120,6 +118,7 @@ int runLive(Host& host, const LivePlan& plan) {
     if (!audio)
       throw ExitError(kExitUsage, "the module has no audio source for channel " + std::to_string(plan.channel));
   }
+  host.connect(*device);
 
   const auto started = Clock::now();
   video->Start();

@@ -19,12 +19,11 @@ using PtzCall = std::function<int32_t(Talvo::GDRV::ITelemetry&)>;
 int runPtz(Host& host, uint32_t index, const PtzCall& call) {
   auto& reporter = host.keep<DeviceReporter>(host.console());
   auto device = host.createDevice(reporter);
-  host.logger().log(1, "connecting to " + host.camera().display() + " as " + host.options().model);
-  device->Connect(host.options().camera->c_str());
   ModuleObject<Talvo::GDRV::ITelemetry> telemetry(device->CreateTelemetry(index));
   if (!telemetry)
     throw ExitError(kExitUsage,
                     "the module has no telemetry channel " + std::to_string(index) + " for " + host.options().model);
+  host.connect(*device);
   const int32_t code = call(*telemetry);
   telemetry.reset();
   device.reset();

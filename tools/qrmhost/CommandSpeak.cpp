@@ -155,15 +155,15 @@ int runSpeak(Host& host, const SpeakOptions& options) {
   auto& settingsReporter = host.keep<SettingsReporter>(host.console());
 
   auto device = host.createDevice(deviceReporter);
-  host.logger().log(1, "connecting to " + host.camera().display() + " as " + host.options().model);
-  device->Connect(host.options().camera->c_str());
   ModuleObject<Talvo::GDRV::IAudioDestination> destination(device->CreateAudioDestination(&call, options.channel));
   if (!destination)
     throw ExitError(kExitUsage, "the module has no audio destination " + std::to_string(options.channel) + " for " +
                                     host.options().model);
+  auto* adjuster = Talvo::contract_cast<Talvo::IAsyncAdjuster>(destination.get());
+  if (!settings.empty() && !adjuster)
+    throw ExitError(kExitUsage, "the audio destination takes no settings (no adjuster)");
+  host.connect(*device);
   if (!settings.empty()) {
-    auto* adjuster = Talvo::contract_cast<Talvo::IAsyncAdjuster>(destination.get());
-    if (!adjuster) throw ExitError(kExitUsage, "the audio destination takes no settings (no adjuster)");
     storeSettings(*adjuster, settings, [&host](const std::string& text) { host.logger().log(1, text); });
     adjuster->ApplySettings(&settingsReporter);
     // The level is set before the call, so that the first words come out at it.

@@ -50,8 +50,7 @@ uint64_t parseTime(const std::string& text, const char* option) {
 ModuleObject<Talvo::GDRV::IDevice> connectDevice(Host& host) {
   auto& deviceReporter = host.keep<DeviceReporter>(host.console());
   auto device = host.createDevice(deviceReporter);
-  host.logger().log(1, "connecting to " + host.camera().display() + " as " + host.options().model);
-  device->Connect(host.options().camera->c_str());
+  host.connect(*device);
   return device;
 }
 

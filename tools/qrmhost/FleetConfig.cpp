@@ -56,6 +56,8 @@ std::vector<SettingValue> readSettings(const Json& settings, const std::string& 
       setting.value = value.get<std::string>();
     else
       throw EntryError{where + "setting '" + member.key() + "' must be a number, true/false or a text"};
+    const std::string tooLong = settingTooLong(setting);
+    if (!tooLong.empty()) throw EntryError{where + "setting '" + member.key().substr(0, 40) + "': " + tooLong};
     values.push_back(std::move(setting));
   }
   return values;

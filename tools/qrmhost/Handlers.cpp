@@ -38,6 +38,17 @@ void DeviceReporter::StateChanged(Talvo::IContract*, Talvo::GDRV::DeviceState st
 
 // ---------------------------------------------------------------------------------------------
 
+void* IdentityCheck::QueryContract(const char* typeName) {
+  return answerCast<IdentityCheck, Talvo::GDRV::IAutodetectHandler, Talvo::IContract>(this, typeName);
+}
+
+void IdentityCheck::Detected(Talvo::IContract*, Talvo::GDRV::IIpDeviceSearchResult* result) {
+  const std::string model = result->GetModel() ? result->GetModel() : "";
+  if (model.empty() || model == model_ || warned_.exchange(true)) return;
+  console_.message("qrmhost: the camera says it is a " + model + ", not the " + model_ +
+                   " of --model: it is driven as a " + model_ + " (see `qrmhost models`)");
+}
+
 void* AutodetectReporter::QueryContract(const char* typeName) {
   return answerCast<AutodetectReporter, Talvo::GDRV::IAutodetectHandler, Talvo::IContract>(this, typeName);
 }

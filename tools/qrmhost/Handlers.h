@@ -34,6 +34,23 @@ class DeviceReporter : public Talvo::GDRV::IDeviceHandler {
   std::atomic<bool> everConnected_{false};
 };
 
+// Warns once, on stderr, when the camera names another model than the one it is driven as
+// (--model): the module then asks for what that model has, which the camera may not have. A
+// camera that does not answer is the device's report, not this one's.
+class IdentityCheck : public Talvo::GDRV::IAutodetectHandler {
+ public:
+  IdentityCheck(Console& console, std::string model) : console_(console), model_(std::move(model)) {}
+  void* Cast(const char* typeName) override { return QueryContract(typeName); }
+  void* QueryContract(const char* typeName) override;
+  void Failed(Talvo::IContract*, int32_t) override {}
+  void Detected(Talvo::IContract* autodetect, Talvo::GDRV::IIpDeviceSearchResult* result) override;
+
+ private:
+  Console& console_;
+  const std::string model_;
+  std::atomic<bool> warned_{false};
+};
+
 // {"kind":"autodetect","brand":...,"model":...,"firmware":...} or {"kind":"autodetect","error":N};
 // the first report requests `stop`.
 class AutodetectReporter : public Talvo::GDRV::IAutodetectHandler {

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "ExitError.h"
+#include "Handlers.h"
 #include "Repository.h"
 
 namespace qrmhost {
@@ -45,7 +46,13 @@ std::vector<std::string> closeModelNames(const std::string& model, const std::ve
 Host::Host(const GlobalOptions& options, Console& console, StopRequest& stop)
     : options_(options), console_(console), stop_(stop), logger_(console, options.logLevel), moduleHost_(logger_) {}
 
+void Host::AutodetectEnd::operator()(Talvo::GDRV::IAutodetect* tool) const {
+  tool->Stop();
+  tool->Destroy();
+}
+
 Host::~Host() {
+  identityCheck_.reset();
   module_.reset();
   // Reverse order: a handler may use what was kept before it (a tally, a picture saver).
   while (!kept_.empty()) kept_.pop_back();
@@ -76,6 +83,14 @@ Talvo::asio::ConnectionInfo Host::camera() const {
 ModuleObject<Talvo::GDRV::IDevice> Host::createDevice(Talvo::GDRV::IDeviceHandler& handler) {
   if (options_.model.empty()) throw usageError("this command needs --model M");
   return createDevice(handler, options_.vendor, options_.model, options_.firmware);
+}
+
+void Host::connect(Talvo::GDRV::IDevice& device) {
+  logger_.log(1, "connecting to " + camera().display() + " as " + options_.model);
+  device.Connect(options_.camera->c_str());
+  if (identityCheck_) return;
+  identityCheck_.reset(module().module().CreateAutodetect(&keep<IdentityCheck>(console_, options_.model)));
+  if (identityCheck_) identityCheck_->Start(options_.camera->c_str());
 }
 
 ModuleObject<Talvo::GDRV::IDevice> Host::createDevice(Talvo::GDRV::IDeviceHandler& handler, const std::string& vendor,

@@ -36,8 +36,8 @@ using ModuleObject = std::unique_ptr<Object, ModuleObjectDestroyer>;
 std::vector<std::string> closeModelNames(const std::string& model, const std::vector<std::string>& known);
 
 // Lives on main()'s stack for the whole run; commands get it by reference on the main thread.
-// Members are declared so that destruction runs: module (finiModule, dlclose) first, then the
-// handlers it might have called until then, then factory, logger and console.
+// Members are declared so that destruction runs: the identity check, the module (finiModule,
+// dlclose), then the handlers it might have called until then, then factory, logger and console.
 class Host {
  public:
   Host(const GlobalOptions& options, Console& console, StopRequest& stop);
@@ -67,6 +67,9 @@ class Host {
   Talvo::asio::ConnectionInfo camera() const;
   // CreateDevice for --vendor/--model/--firmware; throws ExitError (status 2) for an unknown model.
   ModuleObject<Talvo::GDRV::IDevice> createDevice(Talvo::GDRV::IDeviceHandler& handler);
+  // Connects `device` to --camera; the first time also asks the camera which model it is, and
+  // warns once when it names another than --model.
+  void connect(Talvo::GDRV::IDevice& device);
   // "; did you mean A, B?" (names within one edit, case ignored), or a pointer to `models`.
   std::string closeMatchesText(const std::string& model);
 
@@ -84,7 +87,12 @@ class Host {
   ModuleHostObject moduleHost_;
   FrameFactory frameFactory_;
   std::vector<std::shared_ptr<void>> kept_;  // ended in reverse order of making
-  std::unique_ptr<LoadedModule> module_;     // last: unloaded first
+  std::unique_ptr<LoadedModule> module_;     // unloaded after the identity check ended
+  // The module's autodetect tool asking the --camera which model it is; stopped and destroyed first.
+  struct AutodetectEnd {
+    void operator()(Talvo::GDRV::IAutodetect* tool) const;
+  };
+  std::unique_ptr<Talvo::GDRV::IAutodetect, AutodetectEnd> identityCheck_;
 };
 
 }  // namespace qrmhost

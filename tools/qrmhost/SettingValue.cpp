@@ -1,5 +1,6 @@
 #include "SettingValue.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -98,7 +99,17 @@ SettingValue parseSetting(const std::string& text) {
   bool forced = false;
   setting.value = forcedValue(setting.name, text.substr(equals + 1), forced);
   if (!forced) setting.value = guessedValue(text.substr(equals + 1));
+  const std::string tooLong = settingTooLong(setting);
+  if (!tooLong.empty()) throw usageError("--set " + setting.name.substr(0, 40) + ": " + tooLong);
   return setting;
+}
+
+std::string settingTooLong(const SettingValue& setting) {
+  const auto* text = std::get_if<std::string>(&setting.value);
+  const size_t longest = std::max(setting.name.size(), text ? text->size() : 0);
+  if (longest <= kMaxSettingText) return "";
+  return "a text of " + std::to_string(longest) + " characters, a camera takes at most " +
+         std::to_string(kMaxSettingText);
 }
 
 std::string describeSetting(const SettingValue& setting) {

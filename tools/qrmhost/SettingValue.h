@@ -1,8 +1,9 @@
 // A --set NAME=VALUE argument of `live`, typed the way the video source's adjuster takes it.
 #pragma once
 
-#include <string>
+#include <cstddef>
 #include <functional>
+#include <string>
 #include <variant>
 #include <vector>
 
@@ -20,6 +21,13 @@ struct SettingValue {
 // ":string" suffix on VALUE forces the type. Throws ExitError (status 2) when the text is
 // malformed or a forced value does not fit its type.
 SettingValue parseSetting(const std::string& text);
+
+// The longest text (a setting's name or text value) qrmhost hands on: a camera takes a setting in
+// one request line, and none takes lines that long.
+constexpr size_t kMaxSettingText = 1024;
+
+// Why `setting` is refused ("a text of N characters, a camera takes at most 1024"), or "".
+std::string settingTooLong(const SettingValue& setting);
 
 // "name=value (type)" for notices.
 std::string describeSetting(const SettingValue& setting);

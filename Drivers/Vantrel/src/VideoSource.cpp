@@ -54,8 +54,8 @@ const size_t kMaxAnswerHead = 16 * 1024;
 // A per-part warning is written once for this many of its kind.
 const uint32_t kWarningCollapse = 100;
 
-std::unique_ptr<boost::asio::streambuf> freshBuffer() {
-  return std::make_unique<boost::asio::streambuf>(ServerPushReader::kMaxPartSize);
+std::unique_ptr<ReceiveBuffer> freshBuffer() {
+  return std::make_unique<ReceiveBuffer>(ServerPushReader::kMaxPartSize);
 }
 
 // Each channel object its own key, so that one channel's flood does not hide another's line.
@@ -363,7 +363,7 @@ void VideoSource::init(ServerPushReader& reader) {
   reader.restart();
   directReads_ = false;  // until a part shows how this camera sends them
   lowWatermark_ = 1;
-  Talvo::asio::connectHTTP(socket_, *buffer_, path, info, Talvo::asio::DEFAULT_CONNECT_TIMEOUT);
+  Talvo::asio::connectHTTP(socket_, request_, path, info, Talvo::asio::DEFAULT_CONNECT_TIMEOUT);
   const Clock::time_point deadline = Clock::now() + kMaxPartTime;
   checkAnswerStatus(deadline);
   buffer_->consume(readStage(reader, deadline, kReadChunk).consume);  // the answer head

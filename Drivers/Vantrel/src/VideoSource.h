@@ -31,6 +31,8 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/streambuf.hpp>
+
+#include "MappedBlockAllocator.h"
 #include <boost/shared_ptr.hpp>
 #include <boost/thread/thread.hpp>
 
@@ -47,6 +49,8 @@ namespace Vantrel {
 
 class Device;
 class FrameStatisticReporter;
+
+using ReceiveBuffer = boost::asio::basic_streambuf<MappedBlockAllocator<char>>;
 
 class VideoSource : public Talvo::GDRV::IVideoSource, public Talvo::Utility::SimpleAdjuster, public Talvo::LoggerOwner {
  public:
@@ -193,7 +197,10 @@ class VideoSource : public Talvo::GDRV::IVideoSource, public Talvo::Utility::Sim
   Talvo::Utility::ParamsMap initialParameters_;
   boost::asio::io_context io_;
   boost::asio::ip::tcp::socket socket_{io_};  // worker; others only post onto io_
-  std::unique_ptr<boost::asio::streambuf> buffer_;
+  // The request goes out through its own buffer; the receive buffer maps its large blocks itself,
+  // so that an endless part leaves no heap behind it (see MappedBlockAllocator.h).
+  boost::asio::streambuf request_;
+  std::unique_ptr<ReceiveBuffer> buffer_;
   std::atomic<size_t> bufferCapacity_{0};
   std::atomic<bool> waitingForCamera_{false};
   std::atomic<bool> stop_{true};

@@ -130,6 +130,17 @@ TEST_F(QrmhostCamsimTest, LiveVideoWithAudioSettingsAndSavedPictures) {
   EXPECT_NE(std::find(targets.begin(), targets.end(), "/admin/audio?setMicro=1"), targets.end());
 }
 
+// The camera names its model once asked; another --model streams, with one warning.
+TEST_F(QrmhostCamsimTest, AModelOtherThanTheCamerasIsNamedOnce) {
+  const auto other = run(against({"live", "--frames", "30"}, "VX-P50"));
+  EXPECT_EQ(other.exitStatus, 0) << other.err;
+  EXPECT_EQ(countContaining(other.errLines(), "qrmhost: the camera says it is a VX-S10, not the VX-P50 of --model"),
+            1u)
+      << other.err;
+  const auto same = run(against({"live", "--frames", "30"}));
+  EXPECT_FALSE(contains(same.err, "says it is")) << same.err;
+}
+
 TEST_F(QrmhostCamsimTest, UnknownStreamExitsTwo) {
   const auto result = run(against({"live", "--stream", "9"}));
   EXPECT_EQ(result.exitStatus, 2);

@@ -49,12 +49,39 @@ TEST(QrmhostCommandLine, UsageErrorsExitTwoWithOneLineAndNoPassword) {
        "unknown model VX-NONE (vendor Other"},
       {withCamera({"live", "--set", "fps=fast:int"}), "--set fps"},
       {withCamera({"live", "--set", "fps"}), "NAME=VALUE"},
+      {withCamera({"live", "--set", "title=" + std::string(1025, 't')}),
+       "--set title: a text of 1025 characters, a camera takes at most 1024"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.part);
     const auto result = runQrmhost(c.arguments);
     expectUsageExit(result, c.part);
     EXPECT_FALSE(contains(result.err, kPassword));
+  }
+}
+
+// A channel the model lacks is refused before the camera is asked anything (no "connecting" in
+// the log at level 1).
+TEST(QrmhostCommandLine, ChannelsTheModelLacksAreRefusedBeforeConnecting) {
+  const struct {
+    std::vector<std::string> command;
+    const char* part;
+  } cases[] = {
+      {{"live", "--channel", "7"}, "no video source for channel 7 stream 0 of VX-S10"},
+      {{"live", "--audio", "--channel", "0", "--stream", "9"}, "no video source for channel 0 stream 9"},
+      {{"speak", "--channel", "7"}, "no audio destination 7 for VX-S10"},
+      {{"io", "--index", "99"}, "no I/O channel 99 for VX-S10"},
+      {{"detect", "--detector", "nonesuch"}, "no detector 'nonesuch' on channel 0"},
+      {{"ptz", "--index", "5", "preset-go", "1"}, "no telemetry channel 5 for VX-S10"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.part);
+    std::vector<std::string> arguments = {"--log-level", "1", "--camera", kCamera, "--model", "VX-S10"};
+    arguments.insert(arguments.end(), c.command.begin(), c.command.end());
+    const auto result = runQrmhost(withModule(arguments));
+    EXPECT_EQ(result.exitStatus, 2);
+    EXPECT_TRUE(contains(result.err, c.part)) << result.err;
+    EXPECT_FALSE(contains(result.err, "connecting to")) << result.err;
   }
 }
 
