@@ -1,6 +1,7 @@
 #include "Zelta_Decoder.h"
 
 #include <cstring>
+#include <new>
 
 #include "Zelta_Print.h"
 
@@ -30,6 +31,21 @@ Zelta_Decoder::Zelta_Decoder() : m_buffers(std::make_shared<Zelta_FrameBuffers>(
 
 bool Zelta_Decoder::decode(Zelta_ImageInternal& image, int imageMode) {
   m_thermal.discard();  // leftovers of a picture that was not finished
+  if (image.jpegData() == nullptr || image.jpegSize() == 0) {
+    Zelta_Print::message("Critical: No decoding buffer, abort");
+    return false;
+  }
+  try {
+    return decodeSegments(image, imageMode);
+  } catch (const std::bad_alloc&) {
+    // Thermal data and the image's own blocks allocate; a picture that cannot be held is dropped.
+    Zelta_Print::message("Out-of-memory: Decoder failes");
+    m_thermal.discard();
+    return false;
+  }
+}
+
+bool Zelta_Decoder::decodeSegments(Zelta_ImageInternal& image, int imageMode) {
   const uint8_t* data = image.jpegData();
   const size_t length = image.jpegSize();
   if (length < 2 || data[0] != 0xFF || data[1] != kSOI) {

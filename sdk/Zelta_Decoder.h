@@ -22,7 +22,8 @@ class Zelta_Decoder {
   Zelta_Decoder();
 
   // Decodes the picture's own bytes (image.jpegData()) into the image: size, located blocks,
-  // thermal raw data (sensor 0, then 1). False when the picture is broken (and is to be dropped).
+  // thermal raw data (sensor 0, then 1). False when the picture is broken, empty or cannot be
+  // held in memory (and is to be dropped).
   bool decode(Zelta_ImageInternal& image, int imageMode = 0);
 
   // One marker segment at `data` with `available` bytes up to the picture's end: the bytes it
@@ -36,6 +37,7 @@ class Zelta_Decoder {
   const std::shared_ptr<Zelta_FrameBuffers>& buffers() const { return m_buffers; }
 
  private:
+  bool decodeSegments(Zelta_ImageInternal& image, int imageMode);
   size_t scanToEnd(const uint8_t* data, size_t available, size_t headerLength, bool& end);
   void decodeFrameHeader(const uint8_t* payload, size_t length, Zelta_ImageInternal& image);
   void decodeComment(const uint8_t* segment, size_t segmentLength, Zelta_ImageInternal& image);

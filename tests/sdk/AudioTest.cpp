@@ -2,6 +2,8 @@
 // an extension area (offsets that would leave the segment), conversion in the sink wrapper.
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -129,6 +131,49 @@ TEST(Audio, SinkWrapperFollowsTheStreamHeaderAndConverts) {
   EXPECT_EQ(sink->received[0]->format().sampleRate(), 16000u);
   EXPECT_EQ(wrapper.consume(packet(sb::audio(std::string("ZLO\0\0\0\0\0", 8)))), 0);
   EXPECT_EQ(sink->received.size(), 1u);
+}
+
+// The sink's four queries, each answered 0 once: what reaches it of two A-law packets, the second
+// after a stream header that doubles the rate.
+TEST(Audio, SinkWrapperAsksTheSinksFourQueries) {
+  class Sink : public Zelta_SinkAudio {
+   public:
+    explicit Sink(std::array<int, 4> answers) : answers(answers) {}
+    const Zelta_AudioFormat* targetFormat() const override { return &target; }
+    int consume(std::shared_ptr<Zelta_Audio> audio) override {
+      received.emplace_back(audio->size(), audio->format().sampleRate());
+      return 1;
+    }
+    int acceptsAudio() const override { return answers[0]; }
+    int acceptsFormatChanges() const override { return answers[1]; }
+    int wantsConversion() const override { return answers[2]; }
+    int allowsResampling() const override { return answers[3]; }
+    const std::array<int, 4> answers;
+    Zelta_AudioFormat target{Zelta_Codec_PCM16, 16000, 2, 1};
+    std::vector<std::pair<size_t, uint32_t>> received;  // bytes, rate
+  };
+  using Received = std::vector<std::pair<size_t, uint32_t>>;
+  const struct {
+    std::array<int, 4> answers;
+    Received received;
+  } cases[] = {
+      {{1, 1, 1, 1}, {{12, 16000}, {6, 16000}}},  // 3 samples at 8 kHz doubled, then at 16 kHz as they are
+      {{0, 1, 1, 1}, {}},
+      {{1, 0, 1, 1}, {{12, 16000}}},               // the second format is not followed
+      {{1, 1, 0, 1}, {{3, 8000}, {3, 16000}}},     // A-law bytes as carried
+      {{1, 1, 1, 0}, {{6, 8000}, {6, 16000}}},     // PCM16 at the stream's rate
+  };
+  PrintCapture capture;
+  for (const auto& c : cases) {
+    auto sink = std::make_shared<Sink>(c.answers);
+    Zelta_SinkAudioWrapper wrapper(sink);
+    const std::string samples("\xD5\xD5\xD5", 3);
+    wrapper.consume(packet(streamHeader(8000, "alaw", 1, 1)));
+    wrapper.consume(packet(dataPacket(1, samples)));
+    wrapper.consume(packet(streamHeader(16000, "alaw", 1, 1)));
+    wrapper.consume(packet(dataPacket(2, samples)));
+    EXPECT_EQ(sink->received, c.received) << c.answers[0] << c.answers[1] << c.answers[2] << c.answers[3];
+  }
 }
 
 // A vector the packet only reads stays its caller's; one it owns is deleted with it, also when

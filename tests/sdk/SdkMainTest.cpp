@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
+
 #include <algorithm>
 #include <cmath>
 #include <functional>
@@ -257,6 +259,7 @@ TEST(DecoderTest, BrokenSegmentsAreNamedAndDropped) {
       {"unknown marker", good.substr(0, dqt) + "\xFF\x42" + good.substr(dqt), "unknown marker: "},
       {"cut after a marker byte", good.substr(0, dqt + 1), "Error: No segment found in 1 bytes data"},
       {"scan without end", good.substr(0, good.size() - 2), "Error decoding segment"},
+      {"no bytes at all", "", "Critical: No decoding buffer, abort"},
   };
   for (const auto& c : cases) {
     PrintCapture capture;
@@ -269,6 +272,16 @@ TEST(DecoderTest, BrokenSegmentsAreNamedAndDropped) {
   Zelta_Decoder decoder;
   EXPECT_TRUE(decoder.decode(image));
   EXPECT_TRUE(image.infoBlock());
+
+  // A picture whose blocks cannot be held is dropped, and the decoder goes on with the next one.
+  struct Unholdable : Zelta_ImageImpl_SDK {
+    using Zelta_ImageImpl_SDK::Zelta_ImageImpl_SDK;
+    void setInfoBlock(Zelta_Block) override { throw std::bad_alloc(); }
+  } unholdable(reinterpret_cast<const uint8_t*>(good.data()), good.size());
+  PrintCapture capture;
+  EXPECT_FALSE(decoder.decode(unholdable));
+  EXPECT_TRUE(capture.has("Out-of-memory: Decoder failes"));
+  EXPECT_TRUE(decoder.decode(image));
 }
 
 // A thermal block cut by its own length is not read past, and a thermal frame of a picture that

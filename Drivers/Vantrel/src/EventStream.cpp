@@ -77,9 +77,15 @@ class SdkLogScope {
 
 // ---- The SDK's client objects.
 
+// The stream's audio is not used: the camera's audio output is switched off, and what still
+// arrives is taken as it comes and discarded (never resampled).
 class SinkAudio : public Zelta::Zelta_SinkAudio {
  public:
-  int consume(std::shared_ptr<Zelta::Zelta_Audio>) override { return 1; }  // the stream's audio is not used
+  int consume(std::shared_ptr<Zelta::Zelta_Audio>) override { return 1; }
+  int acceptsAudio() const override { return 1; }
+  int acceptsFormatChanges() const override { return 1; }
+  int wantsConversion() const override { return 1; }
+  int allowsResampling() const override { return 0; }
 };
 
 class NotificationListener : public Zelta::Zelta_EventNotificationListener {
