@@ -6,7 +6,7 @@
 #include <string>
 
 #include "Nuvlet/include/RtspAnswer.h"
-#include "Nuvlet/include/RtspAuthorization.h"
+#include "Nuvlet/include/HttpDigest.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const char* begin = reinterpret_cast<const char*>(data);
@@ -16,8 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (consumed > size || answer.body.size() > Talvo::rtsp::kMaxAnswerBody) std::abort();
   Talvo::rtsp::SessionHeader session;
   if (Talvo::rtsp::parseSessionHeader(answer.header("Session"), session) && session.timeoutSeconds < 1) std::abort();
-  Talvo::rtsp::RtspAuthorization auth("user", "password");
+  Talvo::http::DigestAuthorization auth("user", "password");
   auth.setClientNonce("00000000");
-  if (auth.accept(Talvo::rtsp::challengesOf(answer)) && auth.header("DESCRIBE", "rtsp://h/v").empty()) std::abort();
+  if (auth.accept(Talvo::http::challengesOf(answer.headers)) && auth.header("DESCRIBE", "rtsp://h/v").empty()) std::abort();
   return 0;
 }

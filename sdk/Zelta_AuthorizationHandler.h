@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 namespace Zelta {
 
@@ -17,6 +18,16 @@ class Zelta_AuthorizationHandler {
   virtual void connectionAborted() = 0;
   virtual int maxAuthorizationAttempts() = 0;
   virtual bool reconnectAfterAuthFailure() = 0;
+  // The owner's own Authorization value for `method` on `uri` (Digest, say; "" for none): true
+  // when it builds the header itself, false (the default) to let the SDK send Basic.
+  virtual bool authorization(const char* method, const char* uri, std::string& value) {
+    (void)method;
+    (void)uri;
+    (void)value;
+    return false;
+  }
+  // The head of a 401 answer, so that the owner can take the camera's challenges; once per 401.
+  virtual void challenged(const char* answerHead) { (void)answerHead; }
 };
 
 }  // namespace Zelta

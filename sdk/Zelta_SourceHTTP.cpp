@@ -140,8 +140,18 @@ int Zelta_SourceHTTP::parseUrl(std::string url) {
   return 1;
 }
 
-std::string Zelta_SourceHTTP::authorizationPart() {
+std::string Zelta_SourceHTTP::authorizationPart(const char* method) {
   if (!m_authHandler) return {};
+  std::string own;
+  if (m_authHandler->authorization(method, m_path.c_str(), own)) {
+    if (own.empty()) return {};
+    if (own.size() >= kAuthorizationBufferSize || own.find_first_of("\r\n") != std::string::npos) {
+      Zelta_Print::message("Error creating HTTP Auth header");
+      return {};
+    }
+    ++m_authAttempts;
+    return "\r\nAuthorization: " + own;
+  }
   char* host = getHost();
   const bool needed = m_credentialsRequired || m_authHandler->needsAuthorization(host ? host : "");
   std::free(host);
@@ -180,12 +190,12 @@ std::string Zelta_SourceHTTP::hostHeaderName() {
 
 std::string Zelta_SourceHTTP::buildGetRequest() {
   return concat("GET /", m_path.substr(1), " HTTP/1.0\r\nHost: ", hostHeaderName(), "\r\nUser-Agent: ", kUserAgent,
-                authorizationPart(), "\r\n\r\n");
+                authorizationPart("GET"), "\r\n\r\n");
 }
 
 std::string Zelta_SourceHTTP::buildPostRequest() {
   return concat("POST /", m_path.substr(1), " HTTP/1.0\r\nHost: ", hostHeaderName(),
-                "\r\nConnection: close\r\nUser-Agent: ", kUserAgent, authorizationPart(), "\r\n\r\n");
+                "\r\nConnection: close\r\nUser-Agent: ", kUserAgent, authorizationPart("POST"), "\r\n\r\n");
 }
 
 int Zelta_SourceHTTP::sendGetRequest() {
@@ -216,6 +226,7 @@ int Zelta_SourceHTTP::analyseHeader(const uint8_t* data, size_t length) {
   if (status == 401) {
     ZELTA_TRACE(kTraceNetwork, "Unauthorized, need credentials ");
     if (m_authHandler) {
+      m_authHandler->challenged(header.text());
       if (m_authAttempts >= m_authHandler->maxAuthorizationAttempts()) {
         Zelta_Print::message("Authorization required - Connection failed, try reconnecting");
         m_credentialsRequired = true;

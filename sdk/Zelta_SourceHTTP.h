@@ -58,7 +58,7 @@ class Zelta_SourceHTTP : public Zelta_SourceAsyncNet {
   bool credentialsRequired() const { return m_credentialsRequired; }
 
  private:
-  std::string authorizationPart();
+  std::string authorizationPart(const char* method);
   std::string hostHeaderName();
   int sendRequest(const std::string& request, const char* kind);
 

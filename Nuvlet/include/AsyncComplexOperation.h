@@ -94,6 +94,9 @@ class AsyncComplexOperation : public AsyncOperation,
 
  private:
   void finish(const boost::system::error_code& error);
+  // A 401 whose Digest challenge the camera's state took: the request starts over once, on
+  // fresh sockets, answering it. False when the request is to end.
+  bool askAgainWithDigest(const boost::system::error_code& error);
 
   boost::asio::io_context& io_;
   const Request request_;
@@ -110,6 +113,7 @@ class AsyncComplexOperation : public AsyncOperation,
   boost::system::error_code statusError_;
   bool finished_ = false;
   bool timedOut_ = false;
+  bool askedAgain_ = false;
 };
 
 }  // namespace http

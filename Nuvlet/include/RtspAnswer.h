@@ -1,5 +1,5 @@
 // Reading what an RTSP server says: an answer (status line, headers, body) at the front of the
-// bytes received, its Session header and its authentication challenges. Pure functions over
+// bytes received and its Session header (its challenges: HttpDigest.h). Pure functions over
 // bytes already received, any thread; the RTSP client (host/Nuvlet/RTSPClient.h) calls them.
 // Declarations only; implemented in libNuvlet.
 #pragma once
@@ -45,15 +45,6 @@ struct SessionHeader {
   int timeoutSeconds = 60;
 };
 bool parseSessionHeader(const std::string& value, SessionHeader& session);
-
-// One challenge of a WWW-Authenticate header: the scheme in lower case ("basic", "digest") and
-// its parameters with lower-case names and unquoted values.
-struct Challenge {
-  std::string scheme;
-  std::map<std::string, std::string> params;
-};
-// Every challenge the answer's WWW-Authenticate headers hold (one per header line).
-std::vector<Challenge> challengesOf(const RtspAnswer& answer);
 
 }  // namespace rtsp
 }  // namespace Talvo

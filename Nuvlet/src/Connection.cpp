@@ -2,6 +2,7 @@
 // repeat the text itself: it may hold a password.
 #include "host/Nuvlet/Connection.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "host/Nuvlet/PercentEncoding.h"
@@ -125,15 +126,40 @@ ConnectionInfo parseConnectionInfo(const std::string& original) {
   // The authority ends at the path. A raw '@' may appear in the password: the last '@' of the
   // authority ends the credentials. A '/' in credentials must be written %2F.
   const size_t authorityBegin = separator + 3;
-  const size_t pathBegin = text.find('/', authorityBegin);
+  size_t pathBegin = text.find('/', authorityBegin);
+  if (pathBegin == std::string::npos) {
+    // "http://host:80?auth=digest": the query starts at a '?' after the credentials (which may
+    // hold a raw '?').
+    const size_t credentialsEnd = text.rfind('@');
+    pathBegin = text.find('?', credentialsEnd == std::string::npos || credentialsEnd < authorityBegin
+                                   ? authorityBegin
+                                   : credentialsEnd);
+  }
   const std::string authority =
       text.substr(authorityBegin, pathBegin == std::string::npos ? std::string::npos : pathBegin - authorityBegin);
   info.path = pathBegin == std::string::npos ? "/" : text.substr(pathBegin);
+  if (info.path[0] == '?') info.path.insert(0, "/");
+  info.auth = connectionQueryItem(info.path, "auth");
+  if (!info.auth.empty() && info.auth != "basic" && info.auth != "digest")
+    throw ConnectionTextError("auth must be basic or digest");
 
   const size_t at = authority.rfind('@');
   if (at != std::string::npos) parseCredentials(authority.substr(0, at), info);
   parseHostAndPort(at == std::string::npos ? authority : authority.substr(at + 1), info);
   return info;
+}
+
+std::string connectionQueryItem(const std::string& path, const std::string& name) {
+  const size_t query = path.find('?');
+  if (query == std::string::npos) return {};
+  size_t at = query + 1;
+  while (at < path.size()) {
+    const size_t stop = std::min(path.find('&', at), path.size());
+    const std::string item = path.substr(at, stop - at);
+    if (item.compare(0, name.size() + 1, name + "=") == 0) return item.substr(name.size() + 1);
+    at = stop + 1;
+  }
+  return {};
 }
 
 std::string addressStringToDisplay(const std::string& text) {

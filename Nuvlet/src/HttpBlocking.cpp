@@ -12,7 +12,7 @@
 #include "Nuvlet/include/AsyncHttp.h"
 #include "Nuvlet/include/HttpRequestText.h"
 #include "Nuvlet/include/ThreadCheck.h"
-#include "host/Nuvlet/HttpAuthorization.h"
+#include "Nuvlet/include/HttpDigest.h"
 
 namespace Talvo {
 namespace http {
@@ -202,7 +202,7 @@ void connectHTTP(boost::asio::ip::tcp::socket& socket, boost::asio::streambuf& b
   std::ostream request(&buffer);
   request << "GET " << (path.empty() ? "/" : path) << " HTTP/1.0\r\n";
   request << "Host: " << info.hostAndPort() << "\r\n";
-  const std::string authorization = http::createDefaultAuthorizer()(info);
+  const std::string authorization = http::cameraAuthorization(info, "GET", path.empty() ? "/" : path);
   if (!authorization.empty()) request << "Authorization: " << authorization << "\r\n";
   request << "User-Agent: " << http::detail::kUserAgent << "\r\n\r\n";
   boost::asio::write(socket, buffer);  // consumes what it wrote; throws system_error

@@ -7,7 +7,7 @@
 
 #include "HttpCharacters.h"
 #include "host/Nuvlet/ErrorCodes.h"
-#include "host/Nuvlet/HttpAuthorization.h"
+#include "Nuvlet/include/HttpDigest.h"
 
 namespace Talvo {
 namespace http {
@@ -54,7 +54,7 @@ std::string OutgoingRequest::text() const {
   std::string text = request.method + " " + normalisedTarget(request.target) + " HTTP/1.1\r\n";
   text += "Host: " + info.hostAndPort() + "\r\n";
   text += "Connection: close\r\n";
-  const std::string authorization = createDefaultAuthorizer()(info);
+  const std::string authorization = cameraAuthorization(info, request.method, normalisedTarget(request.target));
   if (!authorization.empty()) text += "Authorization: " + authorization + "\r\n";
   text += std::string("User-Agent: ") + kUserAgent + "\r\n";
   for (const auto& header : request.headers)

@@ -15,7 +15,7 @@
 
 #include "Nuvlet/include/RtpH264.h"
 #include "Nuvlet/include/RtspAnswer.h"
-#include "Nuvlet/include/RtspAuthorization.h"
+#include "Nuvlet/include/HttpDigest.h"
 #include "Nuvlet/include/SdpDescription.h"
 #include "host/Nuvlet/ErrorCodes.h"
 #include "host/Nuvlet/HttpCategory.h"
@@ -37,20 +37,6 @@ constexpr uint32_t kRtpClockPerMs = 90;  // H.264 over RTP runs at 90 kHz
 
 std::chrono::milliseconds toChrono(const boost::posix_time::time_duration& duration) {
   return std::chrono::milliseconds(std::max<int64_t>(1, duration.total_milliseconds()));
-}
-
-// The query item `name` of a connection path "/?a=1&rtsp_port=8554", "" when absent.
-std::string queryItem(const std::string& path, const std::string& name) {
-  const size_t query = path.find('?');
-  if (query == std::string::npos) return {};
-  size_t at = query + 1;
-  while (at < path.size()) {
-    const size_t stop = std::min(path.find('&', at), path.size());
-    const std::string item = path.substr(at, stop - at);
-    if (item.compare(0, name.size() + 1, name + "=") == 0) return item.substr(name.size() + 1);
-    at = stop + 1;
-  }
-  return {};
 }
 
 bool parsePort(const std::string& text, uint16_t& port) {
@@ -76,7 +62,7 @@ int interleavedChannel(const std::string& transport) {
 
 void setDefaultRtspPort(asio::ConnectionInfo& info) {
   uint16_t port = kStandardRtspPort;
-  parsePort(percentDecode(queryItem(info.path, "rtsp_port")).value_or(""), port);
+  parsePort(percentDecode(asio::connectionQueryItem(info.path, "rtsp_port")).value_or(""), port);
   info.port = port;
 }
 
@@ -354,7 +340,7 @@ class RTSPClient::Session : public std::enable_shared_from_this<RTSPClient::Sess
     hasPending_ = false;
     NLOG(logger_, 0, " < " << answer.status << " " << answer.reason);
     if (answer.status == 401 && !pending_.authRetried && auth_.hasCredentials() &&
-        auth_.accept(rtsp::challengesOf(answer))) {
+        auth_.accept(http::challengesOf(answer.headers))) {
       Request again = pending_;
       again.authRetried = true;
       return send(std::move(again));
@@ -410,7 +396,7 @@ class RTSPClient::Session : public std::enable_shared_from_this<RTSPClient::Sess
   boost::asio::deadline_timer answerTimer_;  // connect, then each answer
   boost::asio::deadline_timer silenceTimer_;
   boost::asio::deadline_timer keepAliveTimer_;
-  rtsp::RtspAuthorization auth_;
+  http::DigestAuthorization auth_;
   rtsp::H264Assembler assembler_;
   std::vector<uint8_t> in_;
   size_t begin_ = 0;

@@ -46,37 +46,6 @@ long contentLength(const RtspAnswer& answer) {
   return value > static_cast<long>(kMaxAnswerBody) ? -2 : value;
 }
 
-void skipBlanks(const std::string& text, size_t& at) {
-  while (at < text.size() && (text[at] == ' ' || text[at] == '\t' || text[at] == ',')) ++at;
-}
-
-// Parameters "name=value" or name="quoted value", separated by commas.
-std::map<std::string, std::string> challengeParams(const std::string& text, size_t at) {
-  std::map<std::string, std::string> params;
-  for (skipBlanks(text, at); at < text.size(); skipBlanks(text, at)) {
-    const size_t equals = text.find('=', at);
-    if (equals == std::string::npos) break;
-    std::string name = text.substr(at, equals - at);
-    name.erase(std::remove_if(name.begin(), name.end(), [](char c) { return c == ' ' || c == '\t'; }), name.end());
-    at = equals + 1;
-    std::string value;
-    if (at < text.size() && text[at] == '"') {
-      for (++at; at < text.size() && text[at] != '"'; ++at) {
-        if (text[at] == '\\' && at + 1 < text.size()) ++at;
-        value += text[at];
-      }
-      ++at;  // the closing quote
-    } else {
-      const size_t stop = std::min(text.find(',', at), text.size());
-      value = text.substr(at, stop - at);
-      while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.pop_back();
-      at = stop;
-    }
-    params[lower(name)] = value;
-  }
-  return params;
-}
-
 }  // namespace
 
 std::string RtspAnswer::header(const std::string& name) const {
@@ -117,20 +86,6 @@ bool parseSessionHeader(const std::string& value, SessionHeader& session) {
     if (stop > digits) session.timeoutSeconds = std::max(1, std::stoi(value.substr(digits, stop - digits)));
   }
   return true;
-}
-
-std::vector<Challenge> challengesOf(const RtspAnswer& answer) {
-  std::vector<Challenge> found;
-  const auto range = answer.headers.equal_range("WWW-Authenticate");
-  for (auto it = range.first; it != range.second; ++it) {
-    const std::string& text = it->second;
-    const size_t blank = text.find(' ');
-    Challenge challenge;
-    challenge.scheme = lower(text.substr(0, blank));
-    if (blank != std::string::npos) challenge.params = challengeParams(text, blank + 1);
-    found.push_back(std::move(challenge));
-  }
-  return found;
 }
 
 }  // namespace rtsp

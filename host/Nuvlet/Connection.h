@@ -19,7 +19,10 @@ struct ConnectionInfo {
   uint16_t port = 0;
   std::string user;      // decoded
   std::string password;  // decoded; never logged
-  std::string path;      // "/" unless the text names another, kept for the caller
+  std::string path;      // "/" unless the text names another, kept for the caller (with its query)
+  // The query's "auth=": "basic" (never Digest), "digest" (never Basic: the password never
+  // crosses the network), or "" (Basic up front, Digest once the camera asks for it).
+  std::string auth;
 
   bool secure() const { return scheme == "https"; }
   // "host:port" ("[::1]:80" for IPv6): what log lines and Host headers show.
@@ -35,6 +38,10 @@ class ConnectionTextError : public std::invalid_argument {
 };
 
 ConnectionInfo parseConnectionInfo(const std::string& text);
+
+// The query item `name` of a connection path ("/?a=1&rtsp_port=8554"), still %-encoded; "" when
+// absent.
+std::string connectionQueryItem(const std::string& path, const std::string& name);
 
 // The display form of a connection text, without credentials; "<invalid address>" when the
 // text cannot be parsed (the text itself is never echoed: it may hold a password).

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include "Nuvlet/include/RtspAuthorization.h"
 
 namespace {
 
@@ -67,47 +66,6 @@ TEST(RtspSessionHeader, IdAndTimeOut) {
     EXPECT_EQ(session.id, c.id) << c.value;
     EXPECT_EQ(session.timeoutSeconds, c.timeout) << c.value;
   }
-}
-
-TEST(RtspChallenges, EveryHeaderLineWithQuotedAndPlainParameters) {
-  RtspAnswer answer;
-  answer.headers.emplace("WWW-Authenticate", "Basic realm=\"cam\"");
-  answer.headers.emplace("WWW-Authenticate",
-                         "Digest realm=\"cam, one\", nonce=\"ab\\\"c\", qop=\"auth,auth-int\", algorithm=MD5");
-  const auto challenges = Talvo::rtsp::challengesOf(answer);
-  ASSERT_EQ(challenges.size(), 2u);
-  EXPECT_EQ(challenges[0].scheme, "basic");
-  EXPECT_EQ(challenges[0].params.at("realm"), "cam");
-  EXPECT_EQ(challenges[1].scheme, "digest");
-  EXPECT_EQ(challenges[1].params.at("realm"), "cam, one");
-  EXPECT_EQ(challenges[1].params.at("nonce"), "ab\"c");
-  EXPECT_EQ(challenges[1].params.at("algorithm"), "MD5");
-}
-
-// The worked example of RFC 2617, section 3.5.
-TEST(RtspAuthorization, DigestAnswersAsTheRfcExample) {
-  Talvo::rtsp::RtspAuthorization auth("Mufasa", "Circle Of Life");
-  auth.setClientNonce("0a4f113b");
-  Talvo::rtsp::Challenge digest{"digest",
-                                {{"realm", "testrealm@host.com"},
-                                 {"qop", "auth,auth-int"},
-                                 {"nonce", "dcd98b7102dd2f0e8b11d0f600bfb0c093"},
-                                 {"opaque", "5ccc069c403ebaf9f0171e9517f40e41"}}};
-  ASSERT_TRUE(auth.accept({Talvo::rtsp::Challenge{"basic", {{"realm", "x"}}}, digest}));
-  const std::string header = auth.header("GET", "/dir/index.html");
-  EXPECT_NE(header.find("response=\"6629fae49393a05397450978507c4ef1\""), std::string::npos) << header;
-  EXPECT_NE(header.find("nc=00000001"), std::string::npos) << header;
-  EXPECT_NE(header.find("opaque=\"5ccc069c403ebaf9f0171e9517f40e41\""), std::string::npos) << header;
-  EXPECT_NE(auth.header("GET", "/dir/index.html").find("nc=00000002"), std::string::npos);
-}
-
-TEST(RtspAuthorization, BasicWhenOnlyBasicAndNothingForUnknownSchemes) {
-  Talvo::rtsp::RtspAuthorization auth("admin", "s3cr@t");
-  EXPECT_FALSE(auth.accept({Talvo::rtsp::Challenge{"negotiate", {}},
-                            Talvo::rtsp::Challenge{"digest", {{"nonce", "n"}, {"algorithm", "SHA-256"}}}}));
-  EXPECT_EQ(auth.header("DESCRIBE", "rtsp://h/x"), "");
-  ASSERT_TRUE(auth.accept({Talvo::rtsp::Challenge{"basic", {{"realm", "x"}}}}));
-  EXPECT_EQ(auth.header("DESCRIBE", "rtsp://h/x"), "Basic YWRtaW46czNjckB0");
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ const char* const kPathsHelp =
     "(H.264 models add \"rtsp_port\":R: their stream is rtsp://HOST:R/vantrel.h264).\n"
     "Runs until SIGINT or SIGTERM. Bad arguments: exit status 2.\n"
     "\n"
-    "Camera paths (GET; Basic authentication when --user is given):\n"
+    "Camera paths (GET; authenticated as --auth says when --user is given):\n"
     "  /control/control?read&section=S[&key...]   read a section\n"
     "  /control/control?set&section=S&k=v...      store keys (also without 'set')\n"
     "  /control/faststream.jpg?stream=Zelta|full&fps=N[&iframerefresh=K]\n"
@@ -70,8 +70,16 @@ void declareOptions(CLI::App& app, Options& options) {
       ->type_name("P")
       ->check(port);
   app.add_option("--bind", options.bindAddress, "listen address (default 127.0.0.1)")->type_name("ADDR");
-  app.add_option("--user", options.user, "require Basic authentication with this user ...")->type_name("U");
+  app.add_option("--user", options.user, "require authentication with this user ...")->type_name("U");
   app.add_option("--password", options.password, "... and this password (both or neither)")->type_name("W");
+  app.add_option_function<std::string>(
+         "--auth",
+         [&options](const std::string& text) {
+           if (!parseAuthMode(text, options.authMode)) throw CLI::ValidationError("--auth takes basic, digest or both");
+         },
+         "with --user: basic (default), digest (Digest only: SHA-256 and MD5,\n"
+         "qop auth; Basic refused) or both")
+      ->type_name("MODE");
   app.add_option("--model", options.model, "camera model (default VX-S10):" + modelList())
       ->type_name("M")
       ->check([](const std::string& model) { return findModel(model) ? std::string() : "unknown model " + model; });

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "CameraAuth.h"
+
 namespace camsim {
 
 struct Options {
@@ -14,6 +16,7 @@ struct Options {
   std::string bindAddress = "127.0.0.1";
   std::string user;      // empty: no authentication
   std::string password;  // never printed
+  AuthMode authMode = AuthMode::Basic;
   std::string model = "VX-S10";
   bool unthrottled = false;
   bool preEncoded = false;  // the ring of pictures without --unthrottled: paced streams that cost little CPU

@@ -34,6 +34,11 @@ void RequestLog::answered(std::uint64_t id, int status) {
   if (Entry* entry = find(id)) entry->status = status;
 }
 
+void RequestLog::authorizedWith(std::uint64_t id, const char* scheme) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (Entry* entry = find(id)) entry->auth = scheme;
+}
+
 void RequestLog::pictureSent(std::uint64_t id) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (Entry* entry = find(id)) ++entry->pictures;
@@ -44,7 +49,8 @@ std::string RequestLog::jsonLines() const {
   std::string out;
   for (const Entry& entry : entries_) {
     nlohmann::ordered_json line = {
-        {"method", entry.method}, {"target", entry.target}, {"time", entry.timeMs}, {"status", entry.status}};
+        {"method", entry.method}, {"target", entry.target}, {"time", entry.timeMs}, {"status", entry.status},
+        {"auth", entry.auth}};
     if (entry.pictures > 0) line["pictures"] = entry.pictures;
     // Targets are raw client bytes: anything that is not UTF-8 becomes U+FFFD, escaped.
     out += line.dump(-1, ' ', true, nlohmann::ordered_json::error_handler_t::replace) + "\n";

@@ -19,11 +19,13 @@ class RequestLog {
   // Sets the status the request was answered with (0: no HTTP answer, e.g. closed).
   // Ignored when the entry was cleared or has fallen out of the log.
   void answered(std::uint64_t id, int status);
+  // The scheme of the request's Authorization header: "basic", "digest" or "none".
+  void authorizedWith(std::uint64_t id, const char* scheme);
   // A stream request's connection sent one more whole, good picture.
   void pictureSent(std::uint64_t id);
 
-  // One JSON object per line: {"method":..,"target":..,"time":<ms>,"status":..}, and for a
-  // stream that sent good pictures, "pictures":N.
+  // One JSON object per line: {"method":..,"target":..,"time":<ms>,"status":..,"auth":..},
+  // and for a stream that sent good pictures, "pictures":N.
   std::string jsonLines() const;
   void clear();
 
@@ -35,6 +37,7 @@ class RequestLog {
     std::int64_t timeMs;
     int status;
     std::uint64_t pictures = 0;
+    const char* auth = "none";
   };
   Entry* find(std::uint64_t id);  // with mutex_ held; null when cleared or fallen out
 

@@ -104,9 +104,12 @@ template <class Stream>
 void ServerSession<Stream>::serveCamera(std::optional<Fault> fault) {
   if (fault && !isStreamAction(fault->action) && applyFault(*fault)) return;
   const std::string target(request_.target());
-  if (!ctx_.auth.accepts(std::string(request_[http::field::authorization]))) {
+  const auto verdict = ctx_.auth.check(std::string(request_.method_string()), target,
+                                       std::string(request_[http::field::authorization]));
+  if (logId_ != 0) ctx_.log.authorizedWith(logId_, verdict.scheme);
+  if (!verdict.accepted) {
     Reply reply = Reply::text(401, "Unauthorized\r\n");
-    reply.headers.emplace_back("WWW-Authenticate", "Basic realm=\"Vantrel\"");
+    for (auto& challenge : ctx_.auth.challenges()) reply.headers.emplace_back("WWW-Authenticate", std::move(challenge));
     answer(reply);
     return;
   }

@@ -2,7 +2,7 @@
 // io threads. All members are thread-safe or immutable.
 #pragma once
 
-#include "BasicAuth.h"
+#include "CameraAuth.h"
 #include "CameraApi.h"
 #include "CameraState.h"
 #include "FaultTable.h"
@@ -21,7 +21,7 @@ struct SimContext {
   const PictureSource& pictures;
   CameraApi& api;
   SimControl& control;
-  const BasicAuth& auth;
+  CameraAuth& auth;
   const VerboseLog& verbose;
   bool unthrottled;
   Recordings& recordings;  // the edge storage

@@ -51,7 +51,7 @@ int runSimulator(const Options& options) {
                                options.unthrottled || options.preEncoded);
   CameraApi api(state, pictures);
   SimControl control(state, log, faults);
-  const BasicAuth auth(options.user, options.password);
+  CameraAuth auth(options.user, options.password, options.authMode);
   const VerboseLog verbose(options.verbose);
   Recordings recordings(pictures);
   TimelineSettings timeline;

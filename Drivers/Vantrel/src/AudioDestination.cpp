@@ -15,7 +15,7 @@
 #include "Nuvlet/include/Contract.h"
 #include "Nuvlet/include/HttpAnswerHead.h"
 #include "host/Nuvlet/ErrorCodes.h"
-#include "host/Nuvlet/HttpAuthorization.h"
+#include "Nuvlet/include/HttpDigest.h"
 #include "host/Nuvlet/HttpCategory.h"
 
 namespace Vantrel {
@@ -196,7 +196,7 @@ std::string AudioDestination::speakerRequest(const Talvo::asio::ConnectionInfo& 
   text += "Accept: multipart/x-mixed-replace,*/*\r\n";
   text += "User-Agent: Zelta-ActiveX\r\n";
   text += "Host: " + info.hostAndPort() + "\r\n";
-  const std::string authorization = Talvo::http::createDefaultAuthorizer()(info);
+  const std::string authorization = Talvo::http::cameraAuthorization(info, "POST", kSpeakerPath);
   if (!authorization.empty()) text += "Authorization: " + authorization + "\r\n";
   return text + "\r\n";
 }

@@ -9,6 +9,8 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 
 #include "Device.h"
+#include "Nuvlet/include/HttpAnswerHead.h"
+#include "Nuvlet/include/HttpDigest.h"
 #include "ZL_ThermalRawData.h"
 #include "Zelta_NetworkConnectionImpl.h"
 #include "Zelta_Print.h"
@@ -99,10 +101,24 @@ class NotificationListener : public Zelta::Zelta_EventNotificationListener {
   const Talvo::LoggerOwner& logger_;
 };
 
+// The camera's credentials, and its requests authorised as every other request to that camera
+// (Basic up front, Digest once the camera asked for it).
 class AuthorizationHandler : public Zelta::Zelta_AuthorizationHandler {
  public:
-  AuthorizationHandler(const Talvo::LoggerOwner& logger, std::string user, std::string password)
-      : logger_(logger), user_(std::move(user)), password_(std::move(password)) {}
+  AuthorizationHandler(const Talvo::LoggerOwner& logger, Talvo::asio::ConnectionInfo camera)
+      : logger_(logger), camera_(std::move(camera)), user_(camera_.user), password_(camera_.password) {}
+  bool authorization(const char* method, const char* uri, std::string& value) override {
+    value = Talvo::http::cameraAuthorization(camera_, method, uri);
+    return true;
+  }
+  void challenged(const char* answerHead) override {
+    const std::string head = answerHead ? answerHead : "";
+    Talvo::http::HttpResponse answer;
+    const size_t statusLine = Talvo::http::parseStatusLine(head.data(), head.data() + head.size(), answer);
+    if (statusLine == 0) return;
+    Talvo::http::parseHeaders(head.data() + statusLine, head.data() + head.size(), answer.headers);
+    Talvo::http::acceptCameraChallenges(camera_, answer.headers);
+  }
   bool getUserName(char* buffer, size_t size) override { return copy(user_, buffer, size); }
   bool getPassword(char* buffer, size_t size) override { return copy(password_, buffer, size); }
   bool needsAuthorization(const char*) override { return true; }
@@ -120,8 +136,9 @@ class AuthorizationHandler : public Zelta::Zelta_AuthorizationHandler {
     return true;
   }
   const Talvo::LoggerOwner& logger_;
-  std::string user_;
-  std::string password_;
+  const Talvo::asio::ConnectionInfo camera_;
+  const std::string user_;
+  const std::string password_;
 };
 
 // The camera's event stream URL; the SDK speaks plain HTTP only.
@@ -282,7 +299,7 @@ void EventStream::session(const Talvo::asio::ConnectionInfo& camera) {
   try {
     auto sdk = Zelta::Zelta_SDK::create(
         std::make_shared<SinkAudio>(), std::make_shared<PictureSink>(*this), 0,
-        std::make_shared<AuthorizationHandler>(logger_, camera.user, camera.password),
+        std::make_shared<AuthorizationHandler>(logger_, camera),
         std::make_shared<NotificationListener>(logger_),
         std::make_shared<Zelta::Zelta_NetworkConnectionImpl>(std::chrono::milliseconds(kConnectTimeoutMs),
                                                              [this] { return leaveSession(); }));

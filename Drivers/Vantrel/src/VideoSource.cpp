@@ -16,6 +16,7 @@
 #include "FrameStatisticReporter.h"
 #include "Nuvlet/include/Contract.h"
 #include "Nuvlet/include/HttpAnswerHead.h"
+#include "Nuvlet/include/HttpDigest.h"
 #include "PictureCheck.h"
 #include "host/Nuvlet/Connection.h"
 #include "host/Nuvlet/ErrorCodes.h"
@@ -363,9 +364,16 @@ void VideoSource::init(ServerPushReader& reader) {
   reader.restart();
   directReads_ = false;  // until a part shows how this camera sends them
   lowWatermark_ = 1;
-  Talvo::asio::connectHTTP(socket_, request_, path, info, Talvo::asio::DEFAULT_CONNECT_TIMEOUT);
-  const Clock::time_point deadline = Clock::now() + kMaxPartTime;
-  checkAnswerStatus(deadline);
+  Clock::time_point deadline;
+  for (bool mayAskAgain = true;; mayAskAgain = false) {
+    Talvo::asio::connectHTTP(socket_, request_, path, info, Talvo::asio::DEFAULT_CONNECT_TIMEOUT);
+    deadline = Clock::now() + kMaxPartTime;
+    if (checkAnswerStatus(deadline, info, mayAskAgain)) break;
+    // The camera asks for Digest: once more at once, answering its challenge (no outage).
+    boost::system::error_code ignored;
+    socket_.close(ignored);
+    buffer_->consume(buffer_->size());
+  }
   buffer_->consume(readStage(reader, deadline, kReadChunk).consume);  // the answer head
   restartRateWindow();  // the rate of a connection counts from its stream
 }
@@ -438,7 +446,8 @@ void VideoSource::putBack(const uint8_t* data, size_t size) {
 
 const uint8_t* VideoSource::bufferBytes() const { return static_cast<const uint8_t*>(buffer_->data().data()); }
 
-void VideoSource::checkAnswerStatus(Clock::time_point deadline) {
+bool VideoSource::checkAnswerStatus(Clock::time_point deadline, const Talvo::asio::ConnectionInfo& info,
+                                    bool mayAskAgain) {
   const auto begin = [&] { return static_cast<const char*>(buffer_->data().data()); };
   while (Talvo::http::detail::headEnd(begin(), begin() + buffer_->size()) == 0) {
     if (buffer_->size() > kMaxAnswerHead)
@@ -448,7 +457,12 @@ void VideoSource::checkAnswerStatus(Clock::time_point deadline) {
   Talvo::http::HttpResponse response;
   if (Talvo::http::parseStatusLine(begin(), begin() + buffer_->size(), response) == 0)
     throw boost::system::system_error(boost::system::error_code(256, Talvo::get_talvo_category()));
-  if (response.status >= 200 && response.status <= 299) return;
+  if (response.status >= 200 && response.status <= 299) return true;
+  if (response.status == 401 && mayAskAgain) {
+    const size_t statusLine = Talvo::http::parseStatusLine(begin(), begin() + buffer_->size(), response);
+    Talvo::http::parseHeaders(begin() + statusLine, begin() + buffer_->size(), response.headers);
+    if (Talvo::http::acceptCameraChallenges(info, response.headers)) return false;
+  }
   // The request path's code; a redirect, a success there, is no stream here: its status then.
   const int code = Talvo::http::translateResponseError(response);
   throw boost::system::system_error(

@@ -157,8 +157,10 @@ class VideoSource : public Talvo::GDRV::IVideoSource, public Talvo::Utility::Sim
                                            Clock::time_point partDeadline);
   // Puts `size` bytes in front of the receive buffer's bytes.
   void putBack(const uint8_t* data, size_t size);
-  // Reads the answer head; throws the status as an http error when it is no success.
-  void checkAnswerStatus(Clock::time_point deadline);
+  // Reads the answer head; throws the status as an http error when it is no success. False (and
+  // nothing thrown) for a 401 whose Digest challenge was taken while `mayAskAgain`: the stream is
+  // then to be asked for once more.
+  bool checkAnswerStatus(Clock::time_point deadline, const Talvo::asio::ConnectionInfo& info, bool mayAskAgain);
   // Worker: a buffer with its normal capacity when a big part has grown it, keeping its bytes.
   void trimBuffer();
   void reportOutage(int code);

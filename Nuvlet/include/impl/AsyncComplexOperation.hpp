@@ -7,6 +7,7 @@
 #include <boost/asio/post.hpp>
 #include <boost/format.hpp>
 
+#include "Nuvlet/include/HttpDigest.h"
 #include "Nuvlet/include/HttpTls.h"
 #include "Nuvlet/include/ThreadCheck.h"
 
@@ -102,8 +103,28 @@ void AsyncComplexOperation<Steps, Request, CodesMap>::completeStepLater(boost::s
 }
 
 template <class Steps, class Request, class CodesMap>
+bool AsyncComplexOperation<Steps, Request, CodesMap>::askAgainWithDigest(const boost::system::error_code& error) {
+  if (askedAgain_ || timedOut_ || error == boost::asio::error::operation_aborted || response_.status != 401)
+    return false;
+  if (!acceptCameraChallenges(request_.info, response_.headers)) return false;
+  askedAgain_ = true;
+  NLOG(log_, 0, " " << request_.describe() << ": the camera asks for Digest; asking again");
+  handleTimeout(*sockets_);
+  sockets_ = std::make_unique<SocketHolderContext>(io_, clientTlsSettings());
+  receive_.consume(receive_.size());
+  response_ = HttpResponse();
+  body_.clear();
+  statusError_.clear();
+  steps_ = Steps();
+  step_ = steps_.first();
+  steps_.run(step_, *this);  // the request's time-out goes on: it covers both attempts
+  return true;
+}
+
+template <class Steps, class Request, class CodesMap>
 void AsyncComplexOperation<Steps, Request, CodesMap>::finish(const boost::system::error_code& error) {
   NUVLET_DCHECK_CALLED_ON(onOwnThread());
+  if (askAgainWithDigest(error)) return;
   finished_ = true;
   timer_.cancel();
   handleTimeout(*sockets_);
