@@ -116,6 +116,25 @@ std::string ConnectionInfo::hostAndPort() const {
 
 std::string ConnectionInfo::display() const { return scheme + "://" + hostAndPort() + "/"; }
 
+namespace {
+
+// "AB:CD:..." or "abcd...", %-encoded or not, as 64 lower-case hex digits; "" for "".
+std::string pinnedFingerprint(const std::string& text) {
+  if (text.empty()) return {};
+  const auto decoded = Utility::percentDecode(text);
+  std::string digits;
+  for (char c : decoded.value_or(std::string())) {
+    if (c == ':') continue;
+    if (!std::isxdigit(static_cast<unsigned char>(c)) || digits.size() == 64)
+      throw ConnectionTextError("tls_fingerprint must be 64 hex digits (SHA-256)");
+    digits += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  if (digits.size() != 64) throw ConnectionTextError("tls_fingerprint must be 64 hex digits (SHA-256)");
+  return digits;
+}
+
+}  // namespace
+
 ConnectionInfo parseConnectionInfo(const std::string& original) {
   const std::string text = trimmed(original);
   const size_t separator = text.find("://");
@@ -142,6 +161,7 @@ ConnectionInfo parseConnectionInfo(const std::string& original) {
   info.auth = connectionQueryItem(info.path, "auth");
   if (!info.auth.empty() && info.auth != "basic" && info.auth != "digest")
     throw ConnectionTextError("auth must be basic or digest");
+  info.tlsFingerprint = pinnedFingerprint(connectionQueryItem(info.path, "tls_fingerprint"));
 
   const size_t at = authority.rfind('@');
   if (at != std::string::npos) parseCredentials(authority.substr(0, at), info);

@@ -25,6 +25,8 @@ class TalvoCategory : public boost::system::error_category {
         return "response larger than the limit";
       case error::bad_request:
         return "request could not be built";
+      case error::certificate_mismatch:
+        return "certificate is not the pinned one";
       default:
         return "talvo error " + std::to_string(value);
     }
@@ -106,6 +108,7 @@ constexpr CodeText kModuleCodes[] = {
     {error::no_socket, "no open socket"},
     {error::response_too_large, "answer larger than the limit"},
     {error::bad_request, "request could not be built"},
+    {error::certificate_mismatch, "the camera's certificate is not the one its tls_fingerprint pins"},
     {769, "a header that autodetect needs is missing"},
 };
 

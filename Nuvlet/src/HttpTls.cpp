@@ -1,7 +1,12 @@
 // The TLS settings of camera requests.
 #include "Nuvlet/include/HttpTls.h"
 
+#include <cctype>
 #include <cstdlib>
+
+#include <openssl/evp.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
 #include <cstring>
 
 namespace Talvo {
@@ -13,6 +18,32 @@ bool tlsVerificationEnabled() {
     return value != nullptr && std::strcmp(value, "1") == 0;
   }();
   return enabled;
+}
+
+std::string peerFingerprint(SSL* tls) {
+  X509* certificate = SSL_get1_peer_certificate(tls);
+  if (certificate == nullptr) return {};
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  const bool done = X509_digest(certificate, EVP_sha256(), digest, &size) == 1;
+  X509_free(certificate);
+  if (!done) return {};
+  static const char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (unsigned int i = 0; i < size; ++i) {
+    text += kDigits[digest[i] >> 4];
+    text += kDigits[digest[i] & 15];
+  }
+  return text;
+}
+
+std::string fingerprintText(const std::string& digits) {
+  std::string text;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && i % 2 == 0) text += ':';
+    text += static_cast<char>(std::toupper(static_cast<unsigned char>(digits[i])));
+  }
+  return text;
 }
 
 std::shared_ptr<boost::asio::ssl::context> clientTlsSettings() {

@@ -23,6 +23,9 @@ struct ConnectionInfo {
   // The query's "auth=": "basic" (never Digest), "digest" (never Basic: the password never
   // crosses the network), or "" (Basic up front, Digest once the camera asks for it).
   std::string auth;
+  // The query's "tls_fingerprint=": the SHA-256 fingerprint the camera's certificate must have
+  // (64 lower-case hex digits; written with or without colons), whatever signs it; "" when none.
+  std::string tlsFingerprint;
 
   bool secure() const { return scheme == "https"; }
   // "host:port" ("[::1]:80" for IPv6): what log lines and Host headers show.

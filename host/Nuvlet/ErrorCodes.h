@@ -16,7 +16,8 @@ int translateSystemError(const boost::system::error_code& error);
 }  // namespace Utility
 
 // The library's own error category ("talvo"): 256 unparseable answer, 263 no open socket,
-// 264 answer larger than the cap, 265 request could not be built.
+// 264 answer larger than the cap, 265 request could not be built, 266 the camera's TLS
+// certificate is not the one its connection text pins.
 const boost::system::error_category& get_talvo_category();
 
 namespace error {
@@ -25,6 +26,7 @@ enum TalvoError {
   no_socket = 263,
   response_too_large = 264,
   bad_request = 265,
+  certificate_mismatch = 266,
 };
 boost::system::error_code make_error_code(TalvoError e);
 }  // namespace error

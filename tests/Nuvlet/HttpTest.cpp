@@ -2,6 +2,7 @@
 // goes on the wire, how answers are framed and capped, time-outs and cancelling.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -335,6 +336,32 @@ TEST(HttpCamsim, PlainAndTlsRequestsWithAuthentication) {
   EXPECT_EQ(httpStatus(401), refused.error);
 
   EXPECT_TRUE(camsim.waitForRequest("/record/current.jpg?x=1", 1));
+}
+
+// A pinned certificate: its own fingerprint passes (written with colons or without), another
+// one ends the request with 266 before anything is sent: a digit changed, or the certificate
+// of a camera that made itself a new one (a simulator started afresh).
+TEST(HttpCamsim, OnlyThePinnedCertificatePasses) {
+  CamsimProcess camsim({}, true);
+  const std::string pinned = camsim.httpsFingerprint();
+  ASSERT_EQ(pinned.size(), 95u) << pinned;
+  const auto pinnedAt = [](const CamsimProcess& camera, const std::string& fingerprint) {
+    return Talvo::asio::parseConnectionInfo("https://127.0.0.1:" + std::to_string(camera.httpsPort()) +
+                                            "/?tls_fingerprint=" + fingerprint);
+  };
+  std::string bare = pinned;
+  bare.erase(std::remove(bare.begin(), bare.end(), ':'), bare.end());
+  for (const std::string& written : {pinned, bare}) {
+    const Outcome good = httptest::get(pinnedAt(camsim, written), "/record/current.jpg");
+    EXPECT_FALSE(good.error) << good.error.message();
+  }
+  std::string other = pinned;
+  other[0] = other[0] == 'A' ? 'B' : 'A';
+  EXPECT_EQ(httptest::get(pinnedAt(camsim, other), "/record/current.jpg").error, talvo(Talvo::error::certificate_mismatch));
+  CamsimProcess renewed({}, true);
+  EXPECT_EQ(httptest::get(pinnedAt(renewed, pinned), "/record/current.jpg").error,
+            talvo(Talvo::error::certificate_mismatch));
+  EXPECT_EQ(renewed.requestTargets().size(), 0u) << "nothing was sent to the other certificate";
 }
 
 }  // namespace

@@ -125,6 +125,11 @@ CamsimProcess::CamsimProcess(const std::vector<std::string>& extraArgs, bool wit
   }
   httpPort_ = portFromLine(child_->outSoFar(), "http_port");
   httpsPort_ = portFromLine(child_->outSoFar(), "https_port");
+  for (const std::string& line : splitLines(child_->outSoFar())) {
+    const auto announced = nlohmann::json::parse(line, nullptr, false);
+    if (announced.is_object() && announced.contains("https_fingerprint"))
+      httpsFingerprint_ = announced["https_fingerprint"].get<std::string>();
+  }
   if (child_->outSoFar().find("\"rtsp_port\":") != std::string::npos)
     rtspPort_ = portFromLine(child_->outSoFar(), "rtsp_port");
 }

@@ -32,6 +32,8 @@ class CamsimProcess {
 
   std::uint16_t httpPort() const { return httpPort_; }
   std::uint16_t httpsPort() const { return httpsPort_; }  // 0 without HTTPS
+  // The HTTPS certificate's SHA-256 fingerprint from the start line ("AB:CD:..."); "" without HTTPS.
+  std::string httpsFingerprint() const { return httpsFingerprint_; }
   std::uint16_t rtspPort() const { return rtspPort_; }    // 0 unless an H.264 model
 
   // SIGTERM, wait; returns the exit status (-1 when it had to be killed). Idempotent.
@@ -64,5 +66,6 @@ class CamsimProcess {
   int exitStatus_ = -1;
   std::uint16_t httpPort_ = 0;
   std::uint16_t httpsPort_ = 0;
+  std::string httpsFingerprint_;
   std::uint16_t rtspPort_ = 0;
 };

@@ -1,5 +1,6 @@
 #include "SelfSignedCert.h"
 
+#include <cstdio>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -58,7 +59,7 @@ std::string toPem(Write write) {
 
 }  // namespace
 
-void useSelfSignedCertificate(boost::asio::ssl::context& context) {
+std::string useSelfSignedCertificate(boost::asio::ssl::context& context) {
   KeyPtr key = makeKey();
   CertPtr cert = makeCertificate(key.get());
   const std::string certPem = toPem([&](BIO* bio) { return PEM_write_bio_X509(bio, cert.get()); });
@@ -66,6 +67,16 @@ void useSelfSignedCertificate(boost::asio::ssl::context& context) {
       toPem([&](BIO* bio) { return PEM_write_bio_PrivateKey(bio, key.get(), nullptr, nullptr, 0, nullptr, nullptr); });
   context.use_certificate_chain(boost::asio::buffer(certPem));
   context.use_private_key(boost::asio::buffer(keyPem), boost::asio::ssl::context::pem);
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  check(X509_digest(cert.get(), EVP_sha256(), digest, &size) == 1, "fingerprint");
+  std::string fingerprint;
+  char hex[4];
+  for (unsigned int i = 0; i < size; ++i) {
+    std::snprintf(hex, sizeof hex, i == 0 ? "%02X" : ":%02X", digest[i]);
+    fingerprint += hex;
+  }
+  return fingerprint;
 }
 
 }  // namespace camsim

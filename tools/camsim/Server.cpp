@@ -38,7 +38,7 @@ Server::Server(const Options& options, const SimContext& ctx)
     tls_.emplace(net::ssl::context::tls_server);
     tls_->set_options(net::ssl::context::default_workarounds | net::ssl::context::no_sslv2 |
                       net::ssl::context::no_sslv3);
-    useSelfSignedCertificate(*tls_);
+    httpsFingerprint_ = useSelfSignedCertificate(*tls_);
   }
 }
 
@@ -62,6 +62,7 @@ Ports Server::listen() {
   if (tls_) {
     openAcceptor(httpsAcceptor_, options_.httpsPort);
     ports.https = httpsAcceptor_.local_endpoint().port();
+    ports.httpsFingerprint = httpsFingerprint_;
     accept<TlsStream>(httpsAcceptor_);
   }
   ports_ = ports;

@@ -16,6 +16,7 @@
 #include <boost/asio/strand.hpp>
 
 #include <cstdint>
+#include <string>
 #include <memory>
 #include <optional>
 
@@ -24,6 +25,7 @@ namespace camsim {
 struct Ports {
   std::uint16_t http = 0;
   std::uint16_t https = 0;  // 0 when HTTPS is off
+  std::string httpsFingerprint;  // of the HTTPS certificate: "AB:CD:..."; "" when HTTPS is off
 };
 
 class Server {
@@ -51,6 +53,7 @@ class Server {
   const SimContext& ctx_;
   // Declared before io_ so it outlives the TLS connections io_ still holds at destruction.
   std::optional<boost::asio::ssl::context> tls_;
+  std::string httpsFingerprint_;
   boost::asio::io_context io_;
   // Acceptors and the signal handler share one strand: stop() closes the acceptors while an
   // accept handler may be starting the next accept.

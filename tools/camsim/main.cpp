@@ -21,6 +21,7 @@ constexpr int kExitStartFailed = 1;
 
 void announcePorts(const Ports& ports, std::optional<std::uint16_t> rtspPort) {
   nlohmann::ordered_json line{{"http_port", ports.http}, {"https_port", ports.https}};
+  if (!ports.httpsFingerprint.empty()) line["https_fingerprint"] = ports.httpsFingerprint;
   if (rtspPort) line["rtsp_port"] = *rtspPort;
   std::cout << line.dump() << std::endl;
 }

@@ -6,7 +6,7 @@ const std::vector<CommandDeclaration>& commandDeclarations() {
   static const std::vector<CommandDeclaration> declarations = {
       declareModels, declareDevice,   declareLive,       declarePtz,      declareIo,
       declareAutodetect, declareDetect, declareThermal, declareDiscover, declareRecordings,
-      declarePlayback, declareSpeak, declareFleet};
+      declarePlayback, declareSpeak, declareFleet, declareFingerprint};
   return declarations;
 }
 

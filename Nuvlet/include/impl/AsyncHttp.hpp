@@ -92,10 +92,25 @@ void AsyncRequestSteps::handshake(Op& op) {
   boost::system::error_code notAnAddress;
   boost::asio::ip::make_address(host, notAnAddress);
   if (notAnAddress) SSL_set_tlsext_host_name(stream.native_handle(), host.c_str());  // SNI names hosts only
-  if (tlsVerificationEnabled()) stream.set_verify_callback(boost::asio::ssl::host_name_verification(host));
-  stream.async_handshake(
-      boost::asio::ssl::stream_base::client,
-      [self = op.keepAlive()](const boost::system::error_code& error) { self->completeStep(error); });
+  const std::string& pinned = op.request().info.tlsFingerprint;
+  if (!pinned.empty())
+    stream.set_verify_mode(boost::asio::ssl::verify_none);  // the pin decides, whatever signs the certificate
+  else if (tlsVerificationEnabled())
+    stream.set_verify_callback(boost::asio::ssl::host_name_verification(host));
+  stream.async_handshake(boost::asio::ssl::stream_base::client,
+                         [self = op.keepAlive(), &stream, pinned](boost::system::error_code error) {
+                           if (!error && !pinned.empty()) {
+                             const std::string presented = peerFingerprint(stream.native_handle());
+                             if (presented != pinned) {
+                               NLOG(self->log(), 3,
+                                    " TLS certificate of " << self->request().info.hostAndPort() << " has fingerprint "
+                                                           << fingerprintText(presented) << ", pinned "
+                                                           << fingerprintText(pinned));
+                               error = error::make_error_code(error::certificate_mismatch);
+                             }
+                           }
+                           self->completeStep(error);
+                         });
 }
 
 template <class Op>

@@ -1,7 +1,8 @@
-// Cameras set to Digest only, end to end through the real module: every kind of request (the
+// Credentials and certificates end to end through the real module. Cameras set to Digest only: every kind of request (the
 // device's check, live video and audio, the loudspeaker, a detector, I/O, the storage search and
 // play, the thermal event stream, autodetect) answers the camera's challenge; with "?auth=digest"
-// no request carries Basic; a wrong password is refused once per request, as with Basic.
+// no request carries Basic; a wrong password is refused once per request, as with Basic. HTTPS
+// cameras: `fingerprint` shows the certificate, and a pinned one is the only one accepted.
 #include <algorithm>
 #include <fstream>
 #include <string>
@@ -37,7 +38,7 @@ Schemes schemesOf(const CamsimProcess& camera) {
   return seen;
 }
 
-TEST(QrmhostDigestTest, EveryRequestKindAnswersTheChallengeWithoutBasic) {
+TEST(QrmhostCredentialsTest, EveryRequestKindAnswersTheChallengeWithoutBasic) {
   ScratchFolder folder;
   const std::string audio = folder.file("audio.raw");
   {
@@ -79,7 +80,7 @@ TEST(QrmhostDigestTest, EveryRequestKindAnswersTheChallengeWithoutBasic) {
 
 // Without "?auth=": Basic up front, refused, then Digest. Autodetect too. A wrong password: one
 // failure report with 401, and each request asks twice at most (Basic, then Digest).
-TEST(QrmhostDigestTest, BasicUpFrontThenDigestAndAWrongPasswordStillGives401) {
+TEST(QrmhostCredentialsTest, BasicUpFrontThenDigestAndAWrongPasswordStillGives401) {
   CamsimProcess camera({"--user", "admin", "--password", kPassword, "--auth", "digest"});
   const std::string port = std::to_string(camera.httpPort());
   const auto live = runQrmhost(withModule(
@@ -96,6 +97,36 @@ TEST(QrmhostDigestTest, BasicUpFrontThenDigestAndAWrongPasswordStillGives401) {
        "--seconds", "1"}));
   EXPECT_EQ(wrong.exitStatus, 3) << wrong.err;
   EXPECT_EQ(countContaining(wrong.outLines(), R"({"kind":"device","state":"failed","code":401)"), 1u) << wrong.out;
+}
+
+TEST(QrmhostCredentialsTest, FingerprintShowsTheCertificateThatThePinThenRequires) {
+  CamsimProcess camera({}, true);
+  const std::string https = "https://127.0.0.1:" + std::to_string(camera.httpsPort()) + "/";
+  const auto shown = runQrmhost(withModule({"fingerprint", https}));
+  EXPECT_EQ(shown.exitStatus, 0) << shown.err;
+  EXPECT_EQ(shown.out, R"({"kind":"fingerprint","camera":"127.0.0.1:)" + std::to_string(camera.httpsPort()) +
+                           R"(","sha256":")" + camera.httpsFingerprint() + "\"}\n");
+  expectUsageExit(runQrmhost(withModule({"fingerprint", "http://127.0.0.1/"})), "an https:// address expected");
+  const auto nobody = runQrmhost(withModule({"fingerprint", "https://127.0.0.1:1/"}));
+  EXPECT_EQ(nobody.exitStatus, 3);
+  EXPECT_TRUE(contains(nobody.out, R"("code":111,"error":"connection refused")")) << nobody.out;
+
+  std::string other = camera.httpsFingerprint();
+  other[0] = other[0] == 'A' ? 'B' : 'A';
+  const struct {
+    std::string pin;
+    int status;
+    const char* line;
+  } cases[] = {
+      {camera.httpsFingerprint(), 0, R"({"kind":"device","state":"connected","code":0})"},
+      {other, 3, R"({"kind":"device","state":"failed","code":266,"error":"the camera's certificate is not the one)"},
+  };
+  for (const auto& c : cases) {
+    const auto result = runQrmhost(withModule({"--camera", https + "?tls_fingerprint=" + c.pin, "--model", "VX-S10",
+                                               "device", "--seconds", "0.5"}));
+    EXPECT_EQ(result.exitStatus, c.status) << result.err;
+    EXPECT_EQ(countContaining(result.outLines(), c.line), 1u) << result.out;
+  }
 }
 
 }  // namespace
