@@ -2,9 +2,10 @@
 #pragma once
 
 #include <memory>
-#include <string>
 
 #include <boost/asio/ssl/context.hpp>
+
+#include "host/Nuvlet/TlsFingerprint.h"
 
 namespace Talvo {
 namespace http {
@@ -15,11 +16,6 @@ namespace http {
 std::shared_ptr<boost::asio::ssl::context> clientTlsSettings();
 // True when ORSEL_VANTREL_TLS_VERIFY=1 asked for certificate and host name checks.
 bool tlsVerificationEnabled();
-// The SHA-256 fingerprint of the certificate the peer of `tls` presented, as 64 lower-case hex
-// digits; "" when there is none.
-std::string peerFingerprint(SSL* tls);
-// "ab12..." as "AB:12:..." (the way `openssl x509 -fingerprint -sha256` prints it).
-std::string fingerprintText(const std::string& digits);
 
 }  // namespace http
 }  // namespace Talvo

@@ -20,7 +20,7 @@ bool tlsVerificationEnabled() {
   return enabled;
 }
 
-std::string peerFingerprint(SSL* tls) {
+std::string peerFingerprint(ssl_st* tls) {
   X509* certificate = SSL_get1_peer_certificate(tls);
   if (certificate == nullptr) return {};
   unsigned char digest[EVP_MAX_MD_SIZE];

@@ -1,12 +1,7 @@
 // `fingerprint URL`: the SHA-256 fingerprint of an HTTPS camera's certificate, to pin it with
 // "?tls_fingerprint=" in the camera's connection text. The certificate is not judged: whoever
 // answers is shown, so compare the fingerprint with the camera's own display before pinning.
-#include <openssl/evp.h>
-#include <openssl/ssl.h>
-#include <openssl/x509.h>
-
 #include <chrono>
-#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -21,28 +16,13 @@
 #include "JsonLine.h"
 #include "host/Nuvlet/Connection.h"
 #include "host/Nuvlet/ErrorCodes.h"
+#include "host/Nuvlet/TlsFingerprint.h"
 
 namespace qrmhost {
 
 namespace {
 
 constexpr auto kDeadline = std::chrono::seconds(10);
-
-std::string fingerprintOf(SSL* tls) {
-  X509* certificate = SSL_get1_peer_certificate(tls);
-  if (certificate == nullptr) return {};
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int size = 0;
-  const bool done = X509_digest(certificate, EVP_sha256(), digest, &size) == 1;
-  X509_free(certificate);
-  std::string text;
-  char hex[4];
-  for (unsigned int i = 0; done && i < size; ++i) {
-    std::snprintf(hex, sizeof hex, i == 0 ? "%02X" : ":%02X", digest[i]);
-    text += hex;
-  }
-  return text;
-}
 
 // Connects and shakes hands within kDeadline; the certificate's fingerprint, or the error.
 std::string presentedFingerprint(const Talvo::asio::ConnectionInfo& camera, boost::system::error_code& error) {
@@ -63,7 +43,7 @@ std::string presentedFingerprint(const Talvo::asio::ConnectionInfo& camera, boos
       if (connectError) return void(error = connectError);
       stream.async_handshake(net::ssl::stream_base::client, [&](auto handshakeError) {
         error = handshakeError;
-        if (!handshakeError) fingerprint = fingerprintOf(stream.native_handle());
+        if (!handshakeError) fingerprint = Talvo::http::fingerprintText(Talvo::http::peerFingerprint(stream.native_handle()));
       });
     });
   });
