@@ -1,5 +1,7 @@
 #include "ChildProcess.h"
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -43,8 +45,15 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
   for (auto& text : argvText) argv.push_back(text.data());
   argv.push_back(nullptr);
 
+  // The extra variables replace the inherited ones of the same name (getenv finds the first).
+  const auto setHere = [&](const std::string& variable) {
+    const std::string name = variable.substr(0, variable.find('=') + 1);
+    return std::any_of(extraEnvironment.begin(), extraEnvironment.end(),
+                       [&](const std::string& extra) { return extra.compare(0, name.size(), name) == 0; });
+  };
   std::vector<std::string> envText;
-  for (char** variable = environ; *variable; ++variable) envText.emplace_back(*variable);
+  for (char** variable = environ; *variable; ++variable)
+    if (!setHere(*variable)) envText.emplace_back(*variable);
   envText.insert(envText.end(), extraEnvironment.begin(), extraEnvironment.end());
   std::vector<char*> envp;
   for (auto& text : envText) envp.push_back(text.data());

@@ -69,6 +69,10 @@ void declareOptions(CLI::App& app, Options& options) {
   app.add_option("--https-port", options.httpsPort, "also serve HTTPS with a self-signed certificate (0 picks a port)")
       ->type_name("P")
       ->check(port);
+  app.add_option("--cert-out", options.certificateOut,
+                 "with --https-port: write the certificate (PEM, no key) to FILE,\n"
+                 "for clients that are to trust it")
+      ->type_name("FILE");
   app.add_option("--bind", options.bindAddress, "listen address (default 127.0.0.1)")->type_name("ADDR");
   app.add_option("--user", options.user, "require authentication with this user ...")->type_name("U");
   app.add_option("--password", options.password, "... and this password (both or neither)")->type_name("W");

@@ -17,6 +17,7 @@ struct Options {
   std::string user;      // empty: no authentication
   std::string password;  // never printed
   AuthMode authMode = AuthMode::Basic;
+  std::string certificateOut;  // with HTTPS: where the certificate's PEM is written at start
   std::string model = "VX-S10";
   bool unthrottled = false;
   bool preEncoded = false;  // the ring of pictures without --unthrottled: paced streams that cost little CPU

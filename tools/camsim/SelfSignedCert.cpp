@@ -9,6 +9,7 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
 namespace camsim {
 
@@ -43,6 +44,15 @@ CertPtr makeCertificate(EVP_PKEY* key) {
                                    -1, -1, 0) == 1,
         "common name");
   check(X509_set_issuer_name(cert.get(), name) == 1, "issuer");
+  // The name "localhost" (not 127.0.0.1): clients that check host names accept the one and
+  // refuse the other.
+  X509V3_CTX extensionContext;
+  X509V3_set_ctx_nodb(&extensionContext);
+  X509V3_set_ctx(&extensionContext, cert.get(), cert.get(), nullptr, nullptr, 0);
+  X509_EXTENSION* altName =
+      X509V3_EXT_conf_nid(nullptr, &extensionContext, NID_subject_alt_name, const_cast<char*>("DNS:localhost"));
+  check(altName != nullptr && X509_add_ext(cert.get(), altName, -1) == 1, "subject alternative name");
+  X509_EXTENSION_free(altName);
   check(X509_sign(cert.get(), key, EVP_sha256()) > 0, "signing");
   return cert;
 }
@@ -59,7 +69,7 @@ std::string toPem(Write write) {
 
 }  // namespace
 
-std::string useSelfSignedCertificate(boost::asio::ssl::context& context) {
+Identity useSelfSignedCertificate(boost::asio::ssl::context& context) {
   KeyPtr key = makeKey();
   CertPtr cert = makeCertificate(key.get());
   const std::string certPem = toPem([&](BIO* bio) { return PEM_write_bio_X509(bio, cert.get()); });
@@ -70,13 +80,14 @@ std::string useSelfSignedCertificate(boost::asio::ssl::context& context) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int size = 0;
   check(X509_digest(cert.get(), EVP_sha256(), digest, &size) == 1, "fingerprint");
-  std::string fingerprint;
+  Identity identity;
+  identity.certificatePem = certPem;
   char hex[4];
   for (unsigned int i = 0; i < size; ++i) {
     std::snprintf(hex, sizeof hex, i == 0 ? "%02X" : ":%02X", digest[i]);
-    fingerprint += hex;
+    identity.fingerprint += hex;
   }
-  return fingerprint;
+  return identity;
 }
 
 }  // namespace camsim

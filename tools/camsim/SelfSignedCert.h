@@ -1,5 +1,6 @@
 // The HTTPS identity the simulator makes for itself at start: a fresh P-256 key and a
-// self-signed certificate with CN=vantrel-camsim, valid for a year. Nothing touches the disk.
+// self-signed certificate with CN=vantrel-camsim and the name "localhost", valid for a year.
+// Nothing touches the disk.
 #pragma once
 
 #include <string>
@@ -8,9 +9,12 @@
 
 namespace camsim {
 
-// Loads a new key and certificate into the context and returns the certificate's SHA-256
-// fingerprint ("AB:CD:...", as `openssl x509 -fingerprint -sha256` prints it). Throws
-// std::runtime_error on failure.
-std::string useSelfSignedCertificate(boost::asio::ssl::context& context);
+struct Identity {
+  std::string fingerprint;     // SHA-256, "AB:CD:..." as `openssl x509 -fingerprint -sha256` prints it
+  std::string certificatePem;  // the certificate alone (no key), for clients to trust it
+};
+
+// Loads a new key and certificate into the context. Throws std::runtime_error on failure.
+Identity useSelfSignedCertificate(boost::asio::ssl::context& context);
 
 }  // namespace camsim

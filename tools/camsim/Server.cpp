@@ -1,5 +1,8 @@
 #include "Server.h"
 
+#include <fstream>
+#include <stdexcept>
+
 #include "ServerSession.h"
 #include "SelfSignedCert.h"
 #include "StreamOps.h"
@@ -38,7 +41,13 @@ Server::Server(const Options& options, const SimContext& ctx)
     tls_.emplace(net::ssl::context::tls_server);
     tls_->set_options(net::ssl::context::default_workarounds | net::ssl::context::no_sslv2 |
                       net::ssl::context::no_sslv3);
-    httpsFingerprint_ = useSelfSignedCertificate(*tls_);
+    const Identity identity = useSelfSignedCertificate(*tls_);
+    httpsFingerprint_ = identity.fingerprint;
+    if (!options.certificateOut.empty()) {
+      std::ofstream out(options.certificateOut, std::ios::binary | std::ios::trunc);
+      out << identity.certificatePem;
+      if (!out) throw std::runtime_error("cannot write the certificate to " + options.certificateOut);
+    }
   }
 }
 

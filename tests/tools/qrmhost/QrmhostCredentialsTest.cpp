@@ -97,6 +97,13 @@ TEST(QrmhostCredentialsTest, BasicUpFrontThenDigestAndAWrongPasswordStillGives40
        "--seconds", "1"}));
   EXPECT_EQ(wrong.exitStatus, 3) << wrong.err;
   EXPECT_EQ(countContaining(wrong.outLines(), R"({"kind":"device","state":"failed","code":401)"), 1u) << wrong.out;
+
+  CamsimProcess either({"--user", "admin", "--password", kPassword, "--auth", "both"});
+  const auto basic = runQrmhost(withModule({"--camera", "http://admin:" + std::string(kPassword) + "@127.0.0.1:" +
+                                                std::to_string(either.httpPort()) + "/",
+                                            "--model", "VX-S10", "live", "--frames", "5"}));
+  EXPECT_EQ(basic.exitStatus, 0) << basic.err;
+  EXPECT_FALSE(contains(either.get("/sim/requests"), R"("status":401)")) << "Basic is taken: no challenge";
 }
 
 TEST(QrmhostCredentialsTest, FingerprintShowsTheCertificateThatThePinThenRequires) {
@@ -126,6 +133,31 @@ TEST(QrmhostCredentialsTest, FingerprintShowsTheCertificateThatThePinThenRequire
                                                "device", "--seconds", "0.5"}));
     EXPECT_EQ(result.exitStatus, c.status) << result.err;
     EXPECT_EQ(countContaining(result.outLines(), c.line), 1u) << result.out;
+  }
+}
+
+// With ORSEL_VANTREL_TLS_VERIFY=1 and the camera's certificate trusted (made for "localhost"),
+// the name the camera is addressed by is checked too: "localhost" passes, 127.0.0.1 does not.
+// Without the certificate trusted neither passes.
+TEST(QrmhostCredentialsTest, VerificationChecksTheHostNameNotOnlyTheChain) {
+  ScratchFolder folder;
+  const std::string certificate = folder.file("camera.pem");
+  CamsimProcess camera({"--cert-out", certificate}, true);
+  const std::string port = std::to_string(camera.httpsPort());
+  const struct {
+    std::string host;
+    bool trusted;
+    int status;
+  } cases[] = {{"localhost", true, 0}, {"127.0.0.1", true, 3}, {"localhost", false, 3}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.host + (c.trusted ? " trusted" : " untrusted"));
+    std::vector<std::string> environment = {"ORSEL_VANTREL_TLS_VERIFY=1"};
+    environment.push_back("SSL_CERT_FILE=" + (c.trusted ? certificate : folder.file("empty.pem")));
+    const auto result = runQrmhost(
+        withModule({"--camera", "https://" + c.host + ":" + port + "/", "--model", "VX-S10", "device", "--seconds",
+                    "0.5"}),
+        environment);
+    EXPECT_EQ(result.exitStatus, c.status) << result.out << result.err;
   }
 }
 
