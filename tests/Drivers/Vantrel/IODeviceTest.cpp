@@ -26,13 +26,7 @@ class IODeviceTest : public ::testing::Test {
     ASSERT_NE(io, nullptr);
   }
   void TearDown() override {
-    // Destroy stops a running channel, and its Stopped arrives on the process-wide service: the
-    // handler must outlive it.
-    const auto before = handler.reports();
-    if (io) io->Destroy();
-    const long stops = std::count(before.begin(), before.end(), "stopped");
-    if (io && std::count(before.begin(), before.end(), "started") > stops)
-      EXPECT_TRUE(handler.waitForReport("stopped", stops + 1));
+    if (io) handler.destroyAndWait(io);
     device.reset();
     for (const auto& line : logger.messages()) EXPECT_EQ(line.find("s3cr"), std::string::npos) << line;
   }

@@ -65,6 +65,18 @@ class RecordingIOHandler : public Talvo::GDRV::IIODeviceHandler,
     std::lock_guard<std::mutex> lock(mutex_);
     return reports_;
   }
+  // Destroys `io`; a channel still running (its last start or stop report is "started") sends
+  // Stopped on the process-wide service, which the handler must outlive: that is waited for.
+  // Extra Stops of a channel that was not running count in "stopped" too, so the count is
+  // taken, not compared with the starts.
+  void destroyAndWait(Talvo::GDRV::IIODevice* io) {
+    const auto before = reports();
+    const auto last = std::find_if(before.rbegin(), before.rend(),
+                                   [](const std::string& r) { return r == "started" || r == "stopped"; });
+    const bool running = last != before.rend() && *last == "started";
+    io->Destroy();
+    if (running) EXPECT_TRUE(waitForReport("stopped", std::count(before.begin(), before.end(), "stopped") + 1));
+  }
   uint64_t inputTime() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return lastInputTime;
@@ -143,12 +155,7 @@ class IOTest : public ::testing::Test {
     return camera.request(target, "Authorization: Basic YWRtaW46czNjckB0\r\n").body;
   }
   void TearDown() override {
-    // Destroy stops a running channel, and its Stopped arrives on the process-wide service.
-    const auto before = handler.reports();
-    if (io) io->Destroy();
-    const long stops = std::count(before.begin(), before.end(), "stopped");
-    if (io && std::count(before.begin(), before.end(), "started") > stops)
-      EXPECT_TRUE(handler.waitForReport("stopped", stops + 1));
+    if (io) handler.destroyAndWait(io);
     if (video) {
       video->Destroy();
       EXPECT_TRUE(videoHandler.waitForStopped(10s));
