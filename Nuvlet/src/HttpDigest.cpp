@@ -97,11 +97,33 @@ std::string algorithmOf(const Challenge& challenge) {
   return "";
 }
 
-// A Digest challenge we can answer with `algorithm`: it has a nonce, and a qop of "auth" if any.
+// Text that can stand in a header's quoted string: no line breaks or other control characters.
+bool quotable(const std::string& text) {
+  return std::all_of(text.begin(), text.end(), [](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u == '\t' || (u >= 0x20 && u != 0x7f);
+  });
+}
+
+// `text` as a quoted string: '"' and '\\' escaped. Precondition: quotable(text).
+std::string quoted(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+// A Digest challenge we can answer with `algorithm`: it has a nonce, a qop of "auth" if any, and
+// values that can go back in our header.
 const Challenge* findDigest(const std::vector<Challenge>& challenges, const std::string& algorithm) {
   for (const Challenge& challenge : challenges) {
     if (challenge.scheme != "digest" || algorithmOf(challenge) != algorithm) continue;
     if (challenge.params.count("nonce") == 0) continue;
+    if (!quotable(param(challenge, "realm")) || !quotable(param(challenge, "nonce")) ||
+        !quotable(param(challenge, "opaque")))
+      continue;
     if (challenge.params.count("qop") && !offersAuth(param(challenge, "qop"))) continue;
     return &challenge;
   }
@@ -159,11 +181,11 @@ bool DigestAuthorization::accept(const std::vector<Challenge>& challenges) {
 
 std::string DigestAuthorization::header(const std::string& method, const std::string& uri) {
   if (scheme_ == Scheme::Basic) return "Basic " + Utility::base64Encode(user_ + ":" + password_);
-  if (scheme_ != Scheme::Digest) return {};
+  if (scheme_ != Scheme::Digest || !quotable(user_) || !quotable(uri)) return {};
   const std::string ha1 = digestHex(algorithm_, user_ + ":" + realm_ + ":" + password_);
   const std::string ha2 = digestHex(algorithm_, method + ":" + uri);
-  std::string text = "Digest username=\"" + user_ + "\", realm=\"" + realm_ + "\", nonce=\"" + nonce_ + "\", uri=\"" +
-                     uri + "\", response=\"";
+  std::string text = "Digest username=" + quoted(user_) + ", realm=" + quoted(realm_) + ", nonce=" + quoted(nonce_) +
+                     ", uri=" + quoted(uri) + ", response=\"";
   if (qopAuth_) {
     char count[9];
     std::snprintf(count, sizeof count, "%08x", ++nonceCount_);
@@ -172,7 +194,7 @@ std::string DigestAuthorization::header(const std::string& method, const std::st
   } else {
     text += digestHex(algorithm_, ha1 + ":" + nonce_ + ":" + ha2) + "\"";
   }
-  if (!opaque_.empty()) text += ", opaque=\"" + opaque_ + "\"";
+  if (!opaque_.empty()) text += ", opaque=" + quoted(opaque_);
   return text + ", algorithm=" + algorithm_;
 }
 

@@ -79,6 +79,14 @@ TEST(DigestAuthorization, PrefersSha256AndAnswersNothingItCannot) {
   EXPECT_NE(auth.header("GET", "/").find("nonce=\"s\""), std::string::npos);
   ASSERT_TRUE(auth.accept({Challenge{"basic", {{"realm", "x"}}}}));
   EXPECT_EQ(auth.header("DESCRIBE", "rtsp://h/x"), "Basic YWRtaW46czNjckB0");
+
+  // Camera text goes back quoted, and text that would break the header is not answered.
+  EXPECT_FALSE(auth.accept({Challenge{"digest", {{"nonce", "n\r\nX-Injected: 1"}}}}));
+  ASSERT_TRUE(auth.accept({Challenge{"digest", {{"nonce", "n"}, {"realm", "a\"b\\c"}}}}));
+  EXPECT_NE(auth.header("GET", "/").find("realm=\"a\\\"b\\\\c\""), std::string::npos) << auth.header("GET", "/");
+  DigestAuthorization lineBreak("ad\r\nmin", "pw");
+  ASSERT_TRUE(lineBreak.accept({Challenge{"digest", {{"nonce", "n"}}}}));
+  EXPECT_EQ(lineBreak.header("GET", "/"), "");
 }
 
 // What a camera's requests carry: Basic up front unless "?auth=digest", Digest once the camera
