@@ -10,6 +10,7 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
+#include "HexText.h"
 #include "host/Nuvlet/Base64.h"
 
 namespace Talvo {
@@ -22,20 +23,12 @@ std::string lower(std::string text) {
   return text;
 }
 
-std::string hex(const unsigned char* bytes, size_t size) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string text;
-  for (size_t i = 0; i < size; ++i) {
-    text += kDigits[bytes[i] >> 4];
-    text += kDigits[bytes[i] & 15];
-  }
-  return text;
-}
+using text::lowerHex;
 
 std::string randomNonce() {
   unsigned char bytes[12] = {};
   if (RAND_bytes(bytes, sizeof bytes) != 1) return "0a4f113b5e6c7d8e9fa0b1c2";
-  return hex(bytes, sizeof bytes);
+  return lowerHex(bytes, sizeof bytes);
 }
 
 void skipSeparators(const std::string& text, size_t& at) {
@@ -154,7 +147,7 @@ std::string digestHex(const std::string& algorithm, const std::string& text) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int size = 0;
   if (EVP_Digest(text.data(), text.size(), digest, &size, md, nullptr) != 1) return {};
-  return hex(digest, size);
+  return lowerHex(digest, size);
 }
 
 bool DigestAuthorization::accept(const std::vector<Challenge>& challenges) {

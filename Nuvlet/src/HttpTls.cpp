@@ -1,6 +1,8 @@
 // The TLS settings of camera requests.
 #include "Nuvlet/include/HttpTls.h"
 
+#include "HexText.h"
+
 #include <cctype>
 #include <cstdlib>
 
@@ -27,14 +29,7 @@ std::string peerFingerprint(ssl_st* tls) {
   unsigned int size = 0;
   const bool done = X509_digest(certificate, EVP_sha256(), digest, &size) == 1;
   X509_free(certificate);
-  if (!done) return {};
-  static const char kDigits[] = "0123456789abcdef";
-  std::string text;
-  for (unsigned int i = 0; i < size; ++i) {
-    text += kDigits[digest[i] >> 4];
-    text += kDigits[digest[i] & 15];
-  }
-  return text;
+  return done ? text::lowerHex(digest, size) : std::string();
 }
 
 std::string fingerprintText(const std::string& digits) {
