@@ -11,6 +11,7 @@
 #include "ExitError.h"
 #include "FleetConfig.h"
 #include "FleetHealth.h"
+#include "FleetRun.h"
 #include "Handlers.h"
 #include "Host.h"
 #include "ModuleLoader.h"
@@ -24,13 +25,6 @@ constexpr auto kStopDeadline = std::chrono::seconds(5);
 // How often the main thread looks at Ctrl-C while it waits for the next line.
 constexpr auto kStopPoll = std::chrono::milliseconds(100);
 constexpr auto kForever = std::chrono::hours(24 * 365);
-
-struct FleetOptions {
-  std::string config;
-  double seconds = 0;
-  bool secondsGiven = false;
-  double healthEvery = 5;
-};
 
 // One camera of the run. Members end in reverse order: channels before their device.
 struct RunningCamera {
@@ -179,7 +173,9 @@ JsonObject summaryLine(const RunningCamera& camera) {
   return line;
 }
 
-int runFleet(Host& host, const FleetOptions& options) {
+}  // namespace
+
+int runFleet(Host& host, const FleetOptions& options, FleetExtension* extension) {
   const auto cameras = readFleetConfig(options.config);
   // The repository is read once; every entry's model is checked before any camera is asked anything.
   const auto models = readRepository(repositoryPathOf(host.module().path()));
@@ -194,10 +190,15 @@ int runFleet(Host& host, const FleetOptions& options) {
   auto& board = host.keep<FleetBoard>();
   std::vector<RunningCamera> running;
   std::vector<ChannelHealth*> channels;
+  std::vector<std::vector<ChannelHealth*>> channelsByCamera;
+  std::vector<Talvo::GDRV::IDevice*> devices;
   for (const auto& camera : cameras) {
     running.push_back(openCamera(host, camera, models, board));
     channels.insert(channels.end(), running.back().channels.begin(), running.back().channels.end());
+    channelsByCamera.push_back(running.back().channels);
+    devices.push_back(running.back().device.get());
   }
+  if (extension) extension->prepared(cameras, devices, channelsByCamera);
   for (auto& camera : running) connectCamera(host, camera);
   HealthPrinter printer(host.console(), channels);
 
@@ -208,6 +209,7 @@ int runFleet(Host& host, const FleetOptions& options) {
     for (auto* adjuster : camera.adjusters)
       adjuster->ApplySettings(&host.keep<SettingsReporter>(host.console(), camera.name));
   }
+  if (extension) extension->started();
   const auto every = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.healthEvery));
   const auto deadline = options.secondsGiven
                             ? started + std::chrono::duration_cast<Clock::duration>(
@@ -227,10 +229,12 @@ int runFleet(Host& host, const FleetOptions& options) {
     for (auto& video : camera.videos) video->Stop();
     for (auto& audio : camera.audios) audio->Stop();
   }
+  if (extension) extension->stopping();
   const auto stopDeadline = Clock::now() + kStopDeadline;
   while (!printer.allStopped() && board.waitForChange(stopDeadline)) {
   }
   if (!printer.allStopped()) host.console().message("qrmhost: some channels did not report Stopped within 5 s");
+  if (extension) extension->finishing();
   printer.print(Clock::now(), true);
   // A fleet did what it was asked when every channel delivered pictures.
   const bool everyChannelStreamed =
@@ -245,8 +249,6 @@ int runFleet(Host& host, const FleetOptions& options) {
   host.console().report(total);
   return cameraOutcome(everyChannelStreamed);
 }
-
-}  // namespace
 
 void declareFleet(CLI::App& app, CommandRun& chosen) {
   auto* command = app.add_subcommand(

@@ -22,6 +22,8 @@ void declareRecordings(CLI::App& app, CommandRun& chosen);
 void declarePlayback(CLI::App& app, CommandRun& chosen);
 // Many cameras in one process (CommandFleet.cpp).
 void declareFleet(CLI::App& app, CommandRun& chosen);
+// The fleet behind an HTTP server (CommandServe.cpp).
+void declareServe(CLI::App& app, CommandRun& chosen);
 // The certificate fingerprint of an HTTPS camera (CommandFingerprint.cpp).
 void declareFingerprint(CLI::App& app, CommandRun& chosen);
 // The loudspeaker (CommandSpeak.cpp).

@@ -1,5 +1,6 @@
 #include "FleetConfig.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -94,6 +95,44 @@ std::vector<FleetChannel> readLive(const Json& entry) {
   return channels;
 }
 
+// An optional list of channel numbers, each listed once.
+std::vector<uint32_t> readIndexes(const Json& entry, const std::string& key) {
+  const auto it = entry.find(key);
+  if (it == entry.end()) return {};
+  std::vector<uint32_t> indexes;
+  if (!it->is_array()) throw EntryError{"'" + key + "' must be a list of channel numbers"};
+  for (const auto& item : *it) {
+    if (!item.is_number_unsigned() || item.get<uint64_t>() > 0xFFFFFFFFu)
+      throw EntryError{"'" + key + "' must be a list of channel numbers"};
+    if (std::find(indexes.begin(), indexes.end(), item.get<uint32_t>()) != indexes.end())
+      throw EntryError{"'" + key + "': channel " + item.dump() + " is listed twice"};
+    indexes.push_back(item.get<uint32_t>());
+  }
+  return indexes;
+}
+
+std::vector<FleetDetector> readDetectors(const Json& entry) {
+  const auto it = entry.find("detectors");
+  if (it == entry.end()) return {};
+  if (!it->is_array()) throw EntryError{"'detectors' must be a list of {\"channel\":C,\"detector\":D}"};
+  std::vector<FleetDetector> detectors;
+  for (size_t i = 0; i < it->size(); ++i) {
+    const Json& item = (*it)[i];
+    const std::string where = "detectors[" + std::to_string(i) + "]: ";
+    if (!item.is_object()) throw EntryError{where + "must be an object"};
+    for (const auto& member : item.items())
+      if (member.key() != "channel" && member.key() != "detector")
+        throw EntryError{where + "unknown key '" + member.key() + "'"};
+    FleetDetector detector{wholeNumber(item, "channel", 0, where), text(item, "detector", true)};
+    if (detector.detector.empty()) throw EntryError{where + "'detector' is empty"};
+    for (const auto& other : detectors)
+      if (other.channel == detector.channel && other.detector == detector.detector)
+        throw EntryError{where + "is listed twice"};
+    detectors.push_back(std::move(detector));
+  }
+  return detectors;
+}
+
 FleetCamera readEntry(const Json& entry, std::string& name) {
   if (!entry.is_object()) throw EntryError{"must be an object"};
   FleetCamera camera;
@@ -105,7 +144,8 @@ FleetCamera readEntry(const Json& entry, std::string& name) {
     throw EntryError{std::string("'camera': ") + error.what()};
   }
   for (const auto& member : entry.items()) {
-    static const std::set<std::string> known{"camera", "model", "vendor", "firmware", "live"};
+    static const std::set<std::string> known{"camera",    "model", "vendor",   "firmware",
+                                             "live",      "telemetry", "io", "detectors"};
     if (!known.count(member.key())) throw EntryError{"unknown key '" + member.key() + "'"};
   }
   camera.model = text(entry, "model", true);
@@ -113,6 +153,9 @@ FleetCamera readEntry(const Json& entry, std::string& name) {
   camera.vendor = text(entry, "vendor", false, camera.vendor);
   camera.firmware = text(entry, "firmware", false);
   camera.live = readLive(entry);
+  camera.telemetry = readIndexes(entry, "telemetry");
+  camera.io = readIndexes(entry, "io");
+  camera.detectors = readDetectors(entry);
   return camera;
 }
 

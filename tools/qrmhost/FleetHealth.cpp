@@ -9,20 +9,6 @@
 namespace qrmhost {
 namespace {
 
-const char* stateName(ChannelHealth::State state) {
-  switch (state) {
-    case ChannelHealth::State::Streaming:
-      return "streaming";
-    case ChannelHealth::State::Degraded:
-      return "degraded";
-    case ChannelHealth::State::Failed:
-      return "failed";
-    case ChannelHealth::State::Stopped:
-      break;
-  }
-  return "stopped";
-}
-
 // The N of a statistics text "key=N", if it has one.
 std::optional<uint64_t> countIn(const std::string& text, const char* key) {
   unsigned long long value = 0;
@@ -52,10 +38,29 @@ bool FleetBoard::waitForChange(Clock::time_point deadline) {
 
 // ---------------------------------------------------------------------------------------------
 
+const char* ChannelHealth::stateName(State state) {
+  switch (state) {
+    case State::Streaming:
+      return "streaming";
+    case State::Degraded:
+      return "degraded";
+    case State::Failed:
+      return "failed";
+    case State::Stopped:
+      break;
+  }
+  return "stopped";
+}
+
 void ChannelHealth::setState(State state) {
   if (state_ == state) return;
   state_ = state;
+  if (taps_.stateChanged) taps_.stateChanged(state, lastFailureCode_);
   board_.changed();
+}
+
+void ChannelHealth::picture(const char* codec, bool key, const uint8_t* bytes, size_t size) {
+  if (taps_.picture) taps_.picture(codec ? codec : "", key, bytes, size);
 }
 
 void ChannelHealth::frame(size_t bytes) {
@@ -167,7 +172,9 @@ void FleetVideoHandler::StatisticUpdated(Talvo::IContract*, const char* name, co
 
 void FleetVideoHandler::MultimediaFrame(Talvo::IContract*, Talvo::MFF::ICompressedBuffer* buffer) {
   OwnedBuffer<Talvo::MFF::ICompressedBuffer> picture(buffer);
-  if (picture) health_.frame(picture->GetSize());
+  if (!picture) return;
+  health_.frame(picture->GetSize());
+  health_.picture(picture->GetCodecName(), picture->IsKeyFrame(), picture->GetBuffer(), picture->GetSize());
 }
 
 void* FleetAudioHandler::QueryContract(const char* typeName) {

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <deque>
 #include <cstddef>
+#include <functional>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -38,6 +39,17 @@ class ChannelHealth {
   // rate (a slow or congested link); the connection works, so it is no failure.
   enum class State { Stopped, Streaming, Degraded, Failed };
   static constexpr std::chrono::seconds kSlowWindow{10};
+  // "streaming", "degraded", "failed", "stopped".
+  static const char* stateName(State state);
+
+  // What a serving fleet takes from a channel beside its health; set before the channel starts.
+  struct Taps {
+    // Every picture, on the module's thread; the bytes are valid during the call only.
+    std::function<void(const char* codec, bool key, const uint8_t* bytes, size_t size)> picture;
+    // Every change of state with the last failure's code, with the channel's lock held: it must
+    // not call the channel back.
+    std::function<void(State state, int32_t code)> stateChanged;
+  };
 
   struct Totals {
     uint64_t frames = 0;
@@ -57,8 +69,12 @@ class ChannelHealth {
         board_(board),
         windowStart_(Clock::now()) {}
 
+  // Before the channel starts.
+  void setTaps(Taps taps) { taps_ = std::move(taps); }
+
   // Module threads.
   void frame(size_t bytes);
+  void picture(const char* codec, bool key, const uint8_t* bytes, size_t size);
   void audioFrame();
   void audioFailed();
   void failed(int32_t code);
@@ -73,6 +89,7 @@ class ChannelHealth {
   Totals totals();
   State state();
   const std::string& camera() const { return camera_; }
+  const FleetChannel& channel() const { return channel_; }
 
  private:
   void setState(State state);  // with mutex_ held
@@ -81,6 +98,7 @@ class ChannelHealth {
   const FleetChannel channel_;
   const double configuredFps_;
   FleetBoard& board_;
+  Taps taps_;
   std::mutex mutex_;
   State state_ = State::Stopped;
   Totals totals_;

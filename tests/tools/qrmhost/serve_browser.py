@@ -1,0 +1,69 @@
+#!/usr/bin/python3
+"""Drives qrmhost serve's console page in headless Chromium (selenium).
+
+Usage: serve_browser.py CONSOLE_URL CAMSIM_URL TILES [SCREENSHOT.png]
+Loads the page, waits until TILES tiles show a live picture, optionally saves a screenshot, clicks
+the middle of the first picture (the camera's point request), then breaks the camera's stream
+once (camsim fault) and waits until a tile tells the failure. Prints
+one JSON line with what it saw; exit 0 when everything showed within its deadline, 1 otherwise.
+"""
+import json
+import sys
+import time
+import urllib.request
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+
+
+def wait_for(what, deadline_seconds, condition):
+    deadline = time.monotonic() + deadline_seconds
+    while time.monotonic() < deadline:
+        value = condition()
+        if value:
+            return value
+        time.sleep(0.2)  # paces the polls of the page
+    raise TimeoutError(what)
+
+
+def main():
+    console, camsim, tiles = sys.argv[1], sys.argv[2], int(sys.argv[3])
+    screenshot = sys.argv[4] if len(sys.argv) > 4 else ""
+    options = webdriver.ChromeOptions()
+    options.binary_location = "/usr/bin/chromium"
+    for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                     "--window-size=1280,800"):
+        options.add_argument(argument)
+    seen = {"tiles": 0, "pictures": 0, "point_request": "", "failure_shown": False}
+    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    try:
+        driver.get(console)
+        count_pictures = ("return [...document.querySelectorAll('.tile img')]"
+                          ".filter(img => img.complete && img.naturalWidth > 0).length")
+        seen["pictures"] = wait_for("pictures", 30, lambda: (n := driver.execute_script(count_pictures)) >= tiles and n)
+        seen["tiles"] = driver.execute_script("return document.querySelectorAll('.tile').length")
+        if screenshot:  # once the facts show a rate
+            fps = "return [...document.querySelectorAll('[data-fact=\"fps\"]')].every(e => Number(e.textContent) > 0)"
+            wait_for("fps", 20, lambda: driver.execute_script(fps))
+            driver.save_screenshot(screenshot)
+        # A click in the middle of the picture centres the camera there.
+        urllib.request.urlopen(camsim + "/sim/requests?clear=1").read()
+        driver.find_element(By.CSS_SELECTOR, ".tile img").click()
+        clicks = lambda: [line for line in urllib.request.urlopen(camsim + "/sim/requests").read().decode().splitlines()
+                          if "click.cgi" in line]
+        seen["point_request"] = json.loads(wait_for("point request", 20, clicks)[0])["target"]
+        urllib.request.urlopen(camsim + "/sim/fault?path=/control/faststream.jpg&count=1&running=1&drop_after_parts=1")
+        events = "return [...document.querySelectorAll('[data-fact=\"last event\"]')].map(e => e.textContent).join('|')"
+        seen["failure_shown"] = bool(wait_for("failure", 20, lambda: "failed" in driver.execute_script(events)
+                                              or "recovered" in driver.execute_script(events)))
+    except TimeoutError as error:
+        seen["timeout"] = str(error)
+    finally:
+        driver.quit()
+    print(json.dumps(seen))
+    return 0 if "timeout" not in seen else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
