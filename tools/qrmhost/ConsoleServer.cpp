@@ -37,6 +37,7 @@ constexpr auto kIdle = std::chrono::seconds(30);
 // Server-Sent Events get a comment this often, so that a gone reader is noticed.
 constexpr auto kEventKeepAlive = std::chrono::seconds(15);
 constexpr char kBoundary[] = "qrmhostpicture";
+constexpr int kViewerSendBuffer = 256 * 1024;
 constexpr char kCookie[] = "qrmhost_token";
 
 // Compares without leaking where the texts differ.
@@ -278,6 +279,10 @@ class Session : public std::enable_shared_from_this<Session> {
                                                        : "the events have as many readers as they take";
       return reply(refusal(http::status::service_unavailable, reason), false);
     }
+    // The kernel's own buffer for a viewer stays small too: what a stalled viewer holds is bounded
+    // by it and the queue, and it falls behind (and loses pictures) within a few pictures.
+    beast::error_code ignored;
+    stream_.socket().set_option(asio::socket_base::send_buffer_size(kViewerSendBuffer), ignored);
     source_ = &source;
     streaming_ = kind;
     server_.streaming.insert(shared_from_this());

@@ -1,6 +1,10 @@
 // qrmhost serve against camera simulators, through real clients: curl for the API, the pictures
 // and the events, promtool and a Prometheus server for the metrics.
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -41,6 +45,30 @@ Fetched curl(const std::string& url, std::vector<std::string> arguments = {}) {
   return fetched;
 }
 
+// A viewer that asks for `target` and never reads: a tiny receive buffer, so that the server's
+// queue for it fills within a few pictures. (Close-on-exec: a child started later must not keep
+// the connection open.)
+class StalledViewer {
+ public:
+  StalledViewer(uint16_t port, const std::string& target) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    const int size = 4096;
+    setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    EXPECT_EQ(connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(send(fd_, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+  }
+  ~StalledViewer() { close(fd_); }
+  StalledViewer(const StalledViewer&) = delete;
+  StalledViewer& operator=(const StalledViewer&) = delete;
+
+ private:
+  const int fd_;
+};
+
 bool hasProgram(const std::string& name) { return runChild({"sh", "-c", "command -v " + name}).exitStatus == 0; }
 
 // Three simulated cameras served by `qrmhost serve` on a free port, for the whole suite: a PTZ
@@ -49,9 +77,10 @@ bool hasProgram(const std::string& name) { return runChild({"sh", "-c", "command
 class QrmhostServeTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
+    // The PTZ camera's pictures are big enough to fill a stalled viewer's buffers within a second.
     for (const char* model : {"VX-P50", "VX-IO60", "VX-D20"})
-      cameras.push_back(new CamsimProcess(
-          {"--model", model, "--user", "admin", "--password", kSimPassword, "--picture", "96x64"}));
+      cameras.push_back(new CamsimProcess({"--model", model, "--user", "admin", "--password", kSimPassword, "--picture",
+                                           cameras.empty() ? "640x360" : "96x64"}));
     camera = cameras[0];
     folder = new ScratchFolder;
     serve = startServe({"--listen", "127.0.0.1:0"}, &url);
@@ -279,6 +308,33 @@ TEST_F(QrmhostServeTest, InputsOutputsAndAlarmsAreEvents) {
   const auto channels = channelsWhen([](const Json& list) { return list.size() == 5 && !list[3]["inputs"].empty(); });
   EXPECT_EQ(channels[3]["inputs"]["1"], true);
   EXPECT_EQ(channels[3]["outputs"]["0"], true);
+}
+
+// 31 viewers that read nothing and one that reads: the stalled ones lose pictures (counted), the
+// reading one keeps getting them, and a 33rd viewer is turned away.
+TEST_F(QrmhostServeTest, StalledViewersSlowNoOneAndAreCapped) {
+  const uint16_t port = static_cast<uint16_t>(std::stoi(url.substr(url.rfind(':') + 1)));
+  std::vector<std::unique_ptr<StalledViewer>> stalled;
+  for (int i = 0; i < 31; ++i) stalled.push_back(std::make_unique<StalledViewer>(port, "/api/channels/0-0-0/live.mjpeg"));
+  ChildProcess reading("curl", {"-s", "-N", "--max-time", "60", url + "api/channels/0-0-0/live.mjpeg"});
+  channelsWhen([](const Json& list) { return list[0]["viewers"] == 32; });
+  const auto refused = curl(url + "api/channels/0-0-0/live.mjpeg");
+  EXPECT_EQ(refused.status, 503);
+  EXPECT_TRUE(contains(refused.body, "as many viewers as it takes")) << refused.body;
+
+  channelsWhen([](const Json& list) { return list[0]["viewer_dropped_pictures"] > 100; });
+  const auto parts = [](const std::string& out) {
+    size_t count = 0;
+    for (size_t at = out.find("--qrmhostpicture"); at != std::string::npos; at = out.find("--qrmhostpicture", at + 1))
+      ++count;
+    return count;
+  };
+  const size_t before = parts(reading.outSoFar());
+  EXPECT_TRUE(reading.waitForOut([&](const std::string& out) { return parts(out) >= before + 20; },
+                                 Clock::now() + std::chrono::seconds(10)))
+      << "the reading viewer goes on while the others stall";
+  stalled.clear();
+  channelsWhen([](const Json& list) { return list[0]["viewers"] == 1; });
 }
 
 TEST_F(QrmhostServeTest, EventsTellAFailureAndTheRecovery) {
