@@ -4,11 +4,14 @@
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <condition_variable>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include <boost/asio/ip/address.hpp>
 
@@ -18,6 +21,7 @@
 #include "FleetRun.h"
 #include "Host.h"
 #include "JpegTables.h"
+#include "KeyPicture.h"
 #include "ServedDevices.h"
 
 namespace qrmhost {
@@ -26,6 +30,8 @@ namespace {
 // How long a POST waits for an output's answer, and the I/O channels and detectors for Stopped.
 constexpr auto kAnswerDeadline = std::chrono::seconds(10);
 constexpr auto kStopDeadline = std::chrono::seconds(5);
+// H.264 channels show a key picture at most this often.
+constexpr auto kKeyPictureEvery = std::chrono::seconds(1);
 
 struct ServeOptions {
   FleetOptions fleet;
@@ -56,6 +62,7 @@ struct ServedChannel {
   std::mutex mutex;
   JsonObject lastEvent;                    // guarded by mutex
   std::string zeltaTables;                 // of the last Zelta key picture; guarded by mutex
+  std::optional<Clock::time_point> lastKeyPicture;  // H.264: the last one decoded; ServedFleet::keyMutex_
   ChannelHealth::State lastState = ChannelHealth::State::Stopped;  // the health's lock guards it
 };
 
@@ -110,6 +117,7 @@ class ServedFleet : public ServeContent, public FleetExtension {
       throw usageError("--listen " + options.listen + " is reachable from other machines: give a --token-file");
     server_ = std::make_unique<ConsoleServer>(*this, address, port, token);
   }
+  ~ServedFleet() override { endKeyPictures(); }
 
   // FleetExtension (main thread).
   void prepared(const std::vector<FleetCamera>& cameras, const std::vector<Talvo::GDRV::IDevice*>& devices,
@@ -149,11 +157,12 @@ class ServedFleet : public ServeContent, public FleetExtension {
         const std::string id =
             std::to_string(camera) + "-" + std::to_string(channel.channel) + "-" + std::to_string(channel.stream);
         auto& served = *channels_.emplace_back(std::make_unique<ServedChannel>(id, camera, *health));
-        health->setTaps({[&served](const char* codec, bool key, const uint8_t* bytes, size_t size) {
+        health->setTaps({[this, &served](const char* codec, bool key, const uint8_t* bytes, size_t size) {
                            takePicture(served, codec, key, bytes, size);
                          },
                          [this, &served](ChannelHealth::State state, int32_t code) { stateChanged(served, state, code); }});
       }
+    keyThread_ = std::thread([this] { decodeKeyPictures(); });
     server_->start();
     auto line = kindLine("listening");
     line["url"] = server_->url();
@@ -177,6 +186,7 @@ class ServedFleet : public ServeContent, public FleetExtension {
     for (auto& detector : detectors_)
       if (!detector.handler->waitStopped(deadline))
         host_.console().message("qrmhost: " + detector.handler->id() + " did not report Stopped within 5 s");
+    endKeyPictures();
     for (auto& channel : channels_) channel->pictures.close();
     events_.close();
     server_.reset();  // no PTZ or output call runs after it
@@ -250,10 +260,15 @@ class ServedFleet : public ServeContent, public FleetExtension {
   }
 
   // The module's thread. JPEG pictures go out as they are; Zelta delta pictures get the tables of
-  // the last key picture, so that each one shows on its own; other pictures are only counted.
-  static void takePicture(ServedChannel& channel, const char* codec, bool key, const uint8_t* bytes, size_t size) {
+  // the last key picture, so that each one shows on its own; an H.264 key picture goes to the
+  // decoding thread at most once a second; other pictures are only counted.
+  void takePicture(ServedChannel& channel, const char* codec, bool key, const uint8_t* bytes, size_t size) {
     const std::string kind = lowerCase(codec);
     std::optional<std::string> picture;
+    if (kind == "h264") {
+      if (key) offerKeyPicture(channel, bytes, size);
+      return;
+    }
     if (kind == "mjpeg" || kind == "jpeg") {
       picture.emplace(reinterpret_cast<const char*>(bytes), size);
     } else if (kind == "zelta") {
@@ -270,6 +285,46 @@ class ServedFleet : public ServeContent, public FleetExtension {
       return;
     }
     channel.pictures.publish(std::make_shared<const std::string>(std::move(*picture)));
+  }
+
+  void offerKeyPicture(ServedChannel& channel, const uint8_t* bytes, size_t size) {
+    const auto now = Clock::now();
+    {
+      std::lock_guard<std::mutex> lock(keyMutex_);
+      if (channel.lastKeyPicture && now - *channel.lastKeyPicture < kKeyPictureEvery) return;
+      channel.lastKeyPicture = now;
+      keyPictures_[&channel].assign(reinterpret_cast<const char*>(bytes), size);
+    }
+    keyChanged_.notify_one();
+  }
+
+  // The decoding thread: the latest key picture of each H.264 channel as a JPEG picture.
+  void decodeKeyPictures() {
+    std::unique_lock<std::mutex> lock(keyMutex_);
+    for (;;) {
+      keyChanged_.wait(lock, [this] { return keyEnd_ || !keyPictures_.empty(); });
+      if (keyEnd_) return;
+      auto next = keyPictures_.begin();
+      ServedChannel& channel = *next->first;
+      const std::string h264 = std::move(next->second);
+      keyPictures_.erase(next);
+      lock.unlock();
+      auto jpeg = jpegOfH264KeyPicture(reinterpret_cast<const uint8_t*>(h264.data()), h264.size());
+      if (jpeg)
+        channel.pictures.publish(std::make_shared<const std::string>(std::move(*jpeg)));
+      else
+        ++channel.otherPictures;
+      lock.lock();
+    }
+  }
+
+  void endKeyPictures() {
+    {
+      std::lock_guard<std::mutex> lock(keyMutex_);
+      keyEnd_ = true;
+    }
+    keyChanged_.notify_one();
+    if (keyThread_.joinable()) keyThread_.join();
   }
 
   // With the channel's health lock held (see ChannelHealth::Taps).
@@ -388,6 +443,12 @@ class ServedFleet : public ServeContent, public FleetExtension {
   std::vector<std::unique_ptr<ServedChannel>> channels_;  // made before the server starts
   Broadcast events_{256, 64};
   std::unique_ptr<ConsoleServer> server_;
+  // H.264 key pictures waiting for the decoding thread, the latest of each channel.
+  std::mutex keyMutex_;
+  std::condition_variable keyChanged_;
+  std::map<ServedChannel*, std::string> keyPictures_;
+  bool keyEnd_ = false;
+  std::thread keyThread_;
 };
 
 std::string ServedFleet::metricsText() {

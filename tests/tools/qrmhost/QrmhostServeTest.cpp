@@ -403,6 +403,33 @@ TEST_F(QrmhostServeTest, TheConsolePageShowsLivePicturesAndFailures) {
   EXPECT_TRUE(seen.value("failure_shown", false)) << result.out;
 }
 
+// An H.264 camera: its key pictures show as JPEG pictures (decoded at most once a second).
+TEST(QrmhostServeH264Test, KeyPicturesOfAnH264ChannelShowAsJpeg) {
+  CamsimProcess h264({"--model", "VX-H30", "--user", "admin", "--password", kSimPassword, "--picture", "320x240"});
+  ScratchFolder folder;
+  const std::string config = folder.file("h264.json");
+  std::ofstream(config) << R"([{"camera":"http://admin:)" << kSimPassword << "@127.0.0.1:" << h264.httpPort()
+                        << "/?rtsp_port=" << h264.rtspPort() << R"(","model":"VX-H30","live":[{"channel":0}]}])";
+  ChildProcess serve(QRMHOST_PATH, withModule({"--log-level", "3", "serve", "--config", config, "--listen", "127.0.0.1:0"}),
+                     {}, true);
+  ASSERT_TRUE(serve.waitForOutLine("\"kind\":\"listening\"", Clock::now() + std::chrono::seconds(30)));
+  const std::string url = Json::parse(splitLines(serve.outSoFar()).front()).value("url", "");
+  Fetched snapshot;
+  const auto deadline = Clock::now() + std::chrono::seconds(30);
+  while (Clock::now() < deadline && snapshot.status != 200) {
+    snapshot = curl(url + "api/channels/0-0-0/snapshot.jpg");
+    if (snapshot.status != 200) std::this_thread::sleep_for(std::chrono::milliseconds(200));  // paces the polls
+  }
+  ASSERT_EQ(snapshot.status, 200) << snapshot.head << snapshot.body;
+  EXPECT_EQ(snapshot.body.substr(0, 2), "\xFF\xD8");
+  // The frame header (SOF0, FF C0) holds the size: 240 rows, 320 columns.
+  const size_t frame = snapshot.body.find("\xFF\xC0");
+  ASSERT_NE(frame, std::string::npos);
+  EXPECT_EQ(snapshot.body.substr(frame + 5, 4), std::string("\x00\xF0\x01\x40", 4));
+  serve.sendSignal(SIGINT);
+  EXPECT_EQ(serve.finish(Clock::now() + std::chrono::seconds(30)).exitStatus, 0);
+}
+
 // A Prometheus server started here scrapes qrmhost, and its query API sees the pictures.
 TEST_F(QrmhostServeTest, PrometheusScrapesThePictureCount) {
   if (!hasProgram("prometheus")) GTEST_SKIP() << "prometheus (Debian package prometheus) is not installed";
