@@ -62,7 +62,7 @@ struct ServedChannel {
   std::mutex mutex;
   JsonObject lastEvent;                    // guarded by mutex
   std::string zeltaTables;                 // of the last Zelta key picture; guarded by mutex
-  std::optional<Clock::time_point> lastKeyPicture;  // H.264: the last one decoded; ServedFleet::keyMutex_
+  std::optional<Clock::time_point> lastKeyPicture;  // H.264: the last one decoded; ServedFleet::jobsMutex_
   ChannelHealth::State lastState = ChannelHealth::State::Stopped;  // the health's lock guards it
 };
 
@@ -117,7 +117,7 @@ class ServedFleet : public ServeContent, public FleetExtension {
       throw usageError("--listen " + options.listen + " is reachable from other machines: give a --token-file");
     server_ = std::make_unique<ConsoleServer>(*this, address, port, token);
   }
-  ~ServedFleet() override { endKeyPictures(); }
+  ~ServedFleet() override { endPictureJobs(); }
 
   // FleetExtension (main thread).
   void prepared(const std::vector<FleetCamera>& cameras, const std::vector<Talvo::GDRV::IDevice*>& devices,
@@ -141,6 +141,17 @@ class ServedFleet : public ServeContent, public FleetExtension {
           throw usageError(entry.name + ": the module has no I/O channel " + std::to_string(index) + " for " + entry.model);
         ios_.push_back({&handler, std::move(io)});
       }
+      for (const auto& wanted : entry.thermal) {
+        auto& handler = host_.keep<ServedThermal>(
+            entry.name, camera, wanted.channel, wanted.detector, sink,
+            [this](const void* who, std::function<void()> job) { queuePictureJob(who, std::move(job)); });
+        ModuleObject<Talvo::GDRV::IVideoAnalytics> detector(
+            devices[camera]->CreateVideoAnalytics(&handler, wanted.channel, wanted.detector.c_str()));
+        if (!detector)
+          throw usageError(entry.name + ": the module has no detector '" + wanted.detector + "' on channel " +
+                           std::to_string(wanted.channel) + " of " + entry.model);
+        thermals_.push_back({&handler, std::move(detector)});
+      }
       for (const auto& wanted : entry.detectors) {
         auto& handler = host_.keep<ServedDetector>(entry.name, camera, wanted.channel, wanted.detector, sink);
         ModuleObject<Talvo::GDRV::IVideoAnalytics> detector(
@@ -162,7 +173,7 @@ class ServedFleet : public ServeContent, public FleetExtension {
                          },
                          [this, &served](ChannelHealth::State state, int32_t code) { stateChanged(served, state, code); }});
       }
-    keyThread_ = std::thread([this] { decodeKeyPictures(); });
+    jobsThread_ = std::thread([this] { runPictureJobs(); });
     server_->start();
     auto line = kindLine("listening");
     line["url"] = server_->url();
@@ -172,28 +183,34 @@ class ServedFleet : public ServeContent, public FleetExtension {
   void started() override {
     for (auto& io : ios_) io.object->Start();
     for (auto& detector : detectors_) detector.object->Start();
+    for (auto& thermal : thermals_) thermal.object->Start();
   }
 
   void stopping() override {
     for (auto& io : ios_) io.object->Stop();
     for (auto& detector : detectors_) detector.object->Stop();
+    for (auto& thermal : thermals_) thermal.object->Stop();
   }
 
   void finishing() override {
     const auto deadline = Clock::now() + kStopDeadline;
-    for (auto& io : ios_)
-      if (!io.handler->waitStopped(deadline)) host_.console().message("qrmhost: " + io.handler->id() + " did not report Stopped within 5 s");
-    for (auto& detector : detectors_)
-      if (!detector.handler->waitStopped(deadline))
-        host_.console().message("qrmhost: " + detector.handler->id() + " did not report Stopped within 5 s");
-    endKeyPictures();
+    std::vector<ServedChannelState*> others;
+    for (auto& io : ios_) others.push_back(io.handler);
+    for (auto& detector : detectors_) others.push_back(detector.handler);
+    for (auto& thermal : thermals_) others.push_back(thermal.handler);
+    for (auto* other : others)
+      if (!other->waitStopped(deadline))
+        host_.console().message("qrmhost: " + other->id() + " did not report Stopped within 5 s");
+    endPictureJobs();
     for (auto& channel : channels_) channel->pictures.close();
+    for (auto& thermal : thermals_) thermal.handler->heatMaps().close();
     events_.close();
     server_.reset();  // no PTZ or output call runs after it
     // Before the devices.
     telemetries_.clear();
     ios_.clear();
     detectors_.clear();
+    thermals_.clear();
   }
 
   // ServeContent (the server's thread).
@@ -220,6 +237,7 @@ class ServedFleet : public ServeContent, public FleetExtension {
     }
     for (auto& io : ios_) list.push_back(io.handler->entry());
     for (auto& detector : detectors_) list.push_back(detector.handler->entry());
+    for (auto& thermal : thermals_) list.push_back(thermal.handler->entry());
     return lineText(list) + "\n";
   }
 
@@ -228,6 +246,8 @@ class ServedFleet : public ServeContent, public FleetExtension {
   std::optional<Pictures> pictures(const std::string& id) override {
     for (auto& channel : channels_)
       if (channel->id == id) return Pictures{&channel->pictures, pictureRefusal(*channel)};
+    for (auto& thermal : thermals_)
+      if (thermal.handler->id() == id) return Pictures{&thermal.handler->heatMaps(), ""};
     return std::nullopt;
   }
 
@@ -290,41 +310,54 @@ class ServedFleet : public ServeContent, public FleetExtension {
   void offerKeyPicture(ServedChannel& channel, const uint8_t* bytes, size_t size) {
     const auto now = Clock::now();
     {
-      std::lock_guard<std::mutex> lock(keyMutex_);
+      std::lock_guard<std::mutex> lock(jobsMutex_);
       if (channel.lastKeyPicture && now - *channel.lastKeyPicture < kKeyPictureEvery) return;
       channel.lastKeyPicture = now;
-      keyPictures_[&channel].assign(reinterpret_cast<const char*>(bytes), size);
     }
-    keyChanged_.notify_one();
-  }
-
-  // The decoding thread: the latest key picture of each H.264 channel as a JPEG picture.
-  void decodeKeyPictures() {
-    std::unique_lock<std::mutex> lock(keyMutex_);
-    for (;;) {
-      keyChanged_.wait(lock, [this] { return keyEnd_ || !keyPictures_.empty(); });
-      if (keyEnd_) return;
-      auto next = keyPictures_.begin();
-      ServedChannel& channel = *next->first;
-      const std::string h264 = std::move(next->second);
-      keyPictures_.erase(next);
-      lock.unlock();
-      auto jpeg = jpegOfH264KeyPicture(reinterpret_cast<const uint8_t*>(h264.data()), h264.size());
+    auto h264 = std::make_shared<const std::string>(reinterpret_cast<const char*>(bytes), size);
+    queuePictureJob(&channel, [&channel, h264] {
+      auto jpeg = jpegOfH264KeyPicture(reinterpret_cast<const uint8_t*>(h264->data()), h264->size());
       if (jpeg)
         channel.pictures.publish(std::make_shared<const std::string>(std::move(*jpeg)));
       else
         ++channel.otherPictures;
+    });
+  }
+
+  // Any thread: `job` makes a picture of `who` on the picture thread; it replaces a job of the same
+  // `who` still waiting (only the latest picture matters).
+  void queuePictureJob(const void* who, std::function<void()> job) {
+    {
+      std::lock_guard<std::mutex> lock(jobsMutex_);
+      if (jobsEnd_) return;
+      pictureJobs_[who] = std::move(job);
+    }
+    jobsChanged_.notify_one();
+  }
+
+  // The picture thread: H.264 key pictures decoded, heat maps drawn (milliseconds each, which the
+  // module's threads must not wait for).
+  void runPictureJobs() {
+    std::unique_lock<std::mutex> lock(jobsMutex_);
+    for (;;) {
+      jobsChanged_.wait(lock, [this] { return jobsEnd_ || !pictureJobs_.empty(); });
+      if (jobsEnd_) return;
+      auto job = std::move(pictureJobs_.begin()->second);
+      pictureJobs_.erase(pictureJobs_.begin());
+      lock.unlock();
+      job();
       lock.lock();
     }
   }
 
-  void endKeyPictures() {
+  void endPictureJobs() {
     {
-      std::lock_guard<std::mutex> lock(keyMutex_);
-      keyEnd_ = true;
+      std::lock_guard<std::mutex> lock(jobsMutex_);
+      jobsEnd_ = true;
+      pictureJobs_.clear();
     }
-    keyChanged_.notify_one();
-    if (keyThread_.joinable()) keyThread_.join();
+    jobsChanged_.notify_one();
+    if (jobsThread_.joinable()) jobsThread_.join();
   }
 
   // With the channel's health lock held (see ChannelHealth::Taps).
@@ -440,15 +473,16 @@ class ServedFleet : public ServeContent, public FleetExtension {
   std::vector<CameraTelemetry> telemetries_;
   std::vector<Served<ServedIO, Talvo::GDRV::IIODevice>> ios_;
   std::vector<Served<ServedDetector, Talvo::GDRV::IVideoAnalytics>> detectors_;
+  std::vector<Served<ServedThermal, Talvo::GDRV::IVideoAnalytics>> thermals_;
   std::vector<std::unique_ptr<ServedChannel>> channels_;  // made before the server starts
   Broadcast events_{256, 64};
   std::unique_ptr<ConsoleServer> server_;
-  // H.264 key pictures waiting for the decoding thread, the latest of each channel.
-  std::mutex keyMutex_;
-  std::condition_variable keyChanged_;
-  std::map<ServedChannel*, std::string> keyPictures_;
-  bool keyEnd_ = false;
-  std::thread keyThread_;
+  // Pictures waiting to be made (H.264 key pictures, heat maps), the latest of each source.
+  std::mutex jobsMutex_;
+  std::condition_variable jobsChanged_;
+  std::map<const void*, std::function<void()>> pictureJobs_;
+  bool jobsEnd_ = false;
+  std::thread jobsThread_;
 };
 
 std::string ServedFleet::metricsText() {

@@ -111,14 +111,15 @@ std::vector<uint32_t> readIndexes(const Json& entry, const std::string& key) {
   return indexes;
 }
 
-std::vector<FleetDetector> readDetectors(const Json& entry) {
-  const auto it = entry.find("detectors");
+// "detectors" or "thermal": [{"channel":C,"detector":D}, ...].
+std::vector<FleetDetector> readDetectors(const Json& entry, const std::string& key) {
+  const auto it = entry.find(key);
   if (it == entry.end()) return {};
-  if (!it->is_array()) throw EntryError{"'detectors' must be a list of {\"channel\":C,\"detector\":D}"};
+  if (!it->is_array()) throw EntryError{"'" + key + "' must be a list of {\"channel\":C,\"detector\":D}"};
   std::vector<FleetDetector> detectors;
   for (size_t i = 0; i < it->size(); ++i) {
     const Json& item = (*it)[i];
-    const std::string where = "detectors[" + std::to_string(i) + "]: ";
+    const std::string where = key + "[" + std::to_string(i) + "]: ";
     if (!item.is_object()) throw EntryError{where + "must be an object"};
     for (const auto& member : item.items())
       if (member.key() != "channel" && member.key() != "detector")
@@ -145,7 +146,7 @@ FleetCamera readEntry(const Json& entry, std::string& name) {
   }
   for (const auto& member : entry.items()) {
     static const std::set<std::string> known{"camera",    "model", "vendor",   "firmware",
-                                             "live",      "telemetry", "io", "detectors"};
+                                             "live",      "telemetry", "io",       "detectors", "thermal"};
     if (!known.count(member.key())) throw EntryError{"unknown key '" + member.key() + "'"};
   }
   camera.model = text(entry, "model", true);
@@ -155,7 +156,8 @@ FleetCamera readEntry(const Json& entry, std::string& name) {
   camera.live = readLive(entry);
   camera.telemetry = readIndexes(entry, "telemetry");
   camera.io = readIndexes(entry, "io");
-  camera.detectors = readDetectors(entry);
+  camera.detectors = readDetectors(entry, "detectors");
+  camera.thermal = readDetectors(entry, "thermal");
   return camera;
 }
 

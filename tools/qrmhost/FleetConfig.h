@@ -1,7 +1,8 @@
 // The camera list of `qrmhost fleet`: a JSON file
 //   [{"camera":URL,"model":M,["vendor":V,]["firmware":F,]
 //     "live":[{"channel":C,"stream":S,"audio":B,"settings":{NAME:VALUE,...}}],
-//     ["telemetry":[I,...],]["io":[I,...],]["detectors":[{"channel":C,"detector":D},...]]}, ...]
+//     ["telemetry":[I,...],]["io":[I,...],]["detectors":[{"channel":C,"detector":D},...],]
+//     ["thermal":[{"channel":C,"detector":D},...]]}, ...]
 // read and checked whole before anything starts. A mistake names its entry (from 1) and the
 // camera by host:port, never by the connection text: that carries the password.
 #pragma once
@@ -38,6 +39,7 @@ struct FleetCamera {
   std::vector<uint32_t> telemetry;  // PTZ by click
   std::vector<uint32_t> io;         // inputs as events, outputs switched
   std::vector<FleetDetector> detectors;
+  std::vector<FleetDetector> thermal;  // temperatures detectors: heat maps
 };
 
 // Throws ExitError (status 2) with "--config FILE: entry N (host:port): what is wrong".

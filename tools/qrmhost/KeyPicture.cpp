@@ -51,6 +51,19 @@ std::unique_ptr<AVFrame, FrameEnd> decode(const uint8_t* bytes, size_t size) {
   return frame;
 }
 
+// Runs `encode(compressor, &jpeg, &size)` (a TurboJPEG call, 0 for done) and takes its picture.
+template <class Encode>
+std::optional<std::string> compress(Encode encode) {
+  std::unique_ptr<void, CompressorEnd> compressor(tjInitCompress());
+  if (!compressor) return std::nullopt;
+  unsigned char* jpeg = nullptr;
+  unsigned long size = 0;
+  std::optional<std::string> picture;
+  if (encode(compressor.get(), &jpeg, &size) == 0) picture.emplace(reinterpret_cast<const char*>(jpeg), size);
+  tjFree(jpeg);
+  return picture;
+}
+
 }  // namespace
 
 std::optional<std::string> jpegOfH264KeyPicture(const uint8_t* bytes, size_t size, int quality) {
@@ -61,18 +74,20 @@ std::optional<std::string> jpegOfH264KeyPicture(const uint8_t* bytes, size_t siz
   if (frame->format == AV_PIX_FMT_YUV422P || frame->format == AV_PIX_FMT_YUVJ422P) subsampling = TJSAMP_422;
   if (frame->format == AV_PIX_FMT_YUV444P || frame->format == AV_PIX_FMT_YUVJ444P) subsampling = TJSAMP_444;
   if (subsampling < 0) return std::nullopt;  // 10-bit and other forms are not shown
-  std::unique_ptr<void, CompressorEnd> compressor(tjInitCompress());
-  if (!compressor) return std::nullopt;
   const unsigned char* planes[3] = {frame->data[0], frame->data[1], frame->data[2]};
   const int strides[3] = {frame->linesize[0], frame->linesize[1], frame->linesize[2]};
-  unsigned char* jpeg = nullptr;
-  unsigned long jpegSize = 0;
-  const int failed = tjCompressFromYUVPlanes(compressor.get(), planes, frame->width, strides, frame->height,
-                                             subsampling, &jpeg, &jpegSize, quality, TJFLAG_FASTDCT);
-  std::optional<std::string> picture;
-  if (!failed) picture.emplace(reinterpret_cast<const char*>(jpeg), jpegSize);
-  tjFree(jpeg);
-  return picture;
+  return compress([&](void* compressor, unsigned char** jpeg, unsigned long* size) {
+    return tjCompressFromYUVPlanes(compressor, planes, frame->width, strides, frame->height, subsampling, jpeg, size,
+                                   quality, TJFLAG_FASTDCT);
+  });
+}
+
+std::optional<std::string> jpegOfRgb(const uint8_t* rgb, uint32_t width, uint32_t height, int quality) {
+  if (width == 0 || height == 0 || width > 16384 || height > 16384) return std::nullopt;
+  return compress([&](void* compressor, unsigned char** jpeg, unsigned long* size) {
+    return tjCompress2(compressor, rgb, static_cast<int>(width), 0, static_cast<int>(height), TJPF_RGB, jpeg, size,
+                       TJSAMP_444, quality, TJFLAG_FASTDCT);
+  });
 }
 
 }  // namespace qrmhost

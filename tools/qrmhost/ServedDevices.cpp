@@ -1,6 +1,12 @@
 #include "ServedDevices.h"
 
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
 #include "ContractObject.h"
+#include "HeatMap.h"
+#include "KeyPicture.h"
 
 namespace qrmhost {
 
@@ -116,10 +122,11 @@ JsonObject ServedIO::entry() {
 // ---------------------------------------------------------------------------------------------
 
 ServedDetector::ServedDetector(std::string camera, size_t cameraIndex, uint32_t channel, std::string detector,
-                               EventSink sink)
+                               EventSink sink, const char* kind)
     : ServedChannelState(std::move(camera), cameraIndex,
-                         "detector-" + std::to_string(cameraIndex) + "-" + std::to_string(channel) + "-" + detector,
-                         "detector", std::move(sink)),
+                         std::string(kind) + "-" + std::to_string(cameraIndex) + "-" + std::to_string(channel) + "-" +
+                             detector,
+                         kind, std::move(sink)),
       channel_(channel),
       detector_(std::move(detector)) {}
 
@@ -157,6 +164,77 @@ JsonObject ServedDetector::entry() {
   for (const auto& [name, on] : active_) active.push_back(name);
   entry["active"] = active;
   entry["events"] = events_;
+  return entry;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+// A heat map about once a second of matrix time.
+constexpr uint64_t kHeatMapSpacingMs = 1000;
+
+double rounded(double value) { return std::round(value * 100.0) / 100.0; }
+
+}  // namespace
+
+ServedThermal::ServedThermal(std::string camera, size_t cameraIndex, uint32_t channel, std::string detector,
+                             EventSink sink, Render render)
+    : ServedDetector(std::move(camera), cameraIndex, channel, std::move(detector), std::move(sink), "thermal"),
+      render_(std::move(render)) {}
+
+void* ServedThermal::QueryContract(const char* typeName) {
+  if (Talvo::isContractName<Talvo::Analytics::IPeriodicalEventHandler>(typeName))
+    return static_cast<Talvo::Analytics::IPeriodicalEventHandler*>(this);
+  return ServedDetector::QueryContract(typeName);
+}
+
+void ServedThermal::PeriodicalEvent(Talvo::IContract*, const char* name, uint64_t time, const char*,
+                                    Talvo::Analytics::IEventPropertySet* properties) {
+  for (uint32_t i = 0; properties && i < properties->GetCount(); ++i) {
+    double value = 0;
+    if (properties->GetNumber(i, &value)) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      levels_[name ? name : ""] = rounded(value);
+    } else if (auto* matrix = Talvo::contract_cast<Talvo::Analytics::IFloatMatrix>(properties->GetBuffer(i))) {
+      takeMatrix(time, *matrix);
+    }
+  }
+}
+
+void ServedThermal::takeMatrix(uint64_t time, Talvo::Analytics::IFloatMatrix& matrix) {
+  const uint32_t width = matrix.GetWidth(), height = matrix.GetHeight();
+  const float* values = matrix.GetValues();
+  const size_t count = size_t(width) * height;
+  if (count == 0 || !values) return;
+  const auto [low, high] = std::minmax_element(values, values + count);
+  double sum = 0;
+  for (size_t i = 0; i < count; ++i) sum += values[i];
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    matrix_ = JsonObject{{"time", time},          {"width", width},           {"height", height},
+                         {"min", rounded(*low)}, {"max", rounded(*high)}, {"mean", rounded(sum / double(count))}};
+    if (lastHeatMap_ && time >= *lastHeatMap_ && time < *lastHeatMap_ + kHeatMapSpacingMs) return;
+    lastHeatMap_ = time;
+  }
+  auto copy = std::make_shared<std::vector<float>>(values, values + count);
+  render_(this, [this, copy, width, height, time] {
+    HeatMapStyle style;
+    style.time = time;
+    const auto size = heatMapSize(width, height, heatMapScale(width, style));
+    const auto pixels = heatMapPixels(copy->data(), width, height, style);
+    if (auto jpeg = jpegOfRgb(pixels.data(), size.width, size.height))
+      heatMaps_.publish(std::make_shared<const std::string>(std::move(*jpeg)));
+  });
+}
+
+JsonObject ServedThermal::entry() {
+  auto entry = ServedDetector::entry();
+  std::lock_guard<std::mutex> lock(mutex_);
+  entry["matrix"] = matrix_;
+  JsonObject levels = JsonObject::object();
+  for (const auto& [name, value] : levels_) levels[name] = value;
+  entry["levels"] = levels;
   return entry;
 }
 

@@ -11,8 +11,10 @@
 #include <optional>
 #include <string>
 
+#include "Broadcast.h"
 #include "JsonLine.h"
 #include "StopControl.h"
+#include "host/Analytics.h"
 #include "host/GDRV.h"
 
 namespace qrmhost {
@@ -89,9 +91,10 @@ class ServedIO final : public Talvo::GDRV::IIODeviceHandler,
 };
 
 // A detector: its events (begin, end, periodical) and whether one is active.
-class ServedDetector final : public Talvo::GDRV::IVideoAnalyticsHandler, public ServedChannelState {
+class ServedDetector : public Talvo::GDRV::IVideoAnalyticsHandler, public ServedChannelState {
  public:
-  ServedDetector(std::string camera, size_t cameraIndex, uint32_t channel, std::string detector, EventSink sink);
+  ServedDetector(std::string camera, size_t cameraIndex, uint32_t channel, std::string detector, EventSink sink,
+                 const char* kind = "detector");
 
   void* Cast(const char* typeName) override { return QueryContract(typeName); }
   void* QueryContract(const char* typeName) override;
@@ -105,7 +108,7 @@ class ServedDetector final : public Talvo::GDRV::IVideoAnalyticsHandler, public 
   uint32_t channel() const { return channel_; }
   const std::string& detector() const { return detector_; }
   // The API's entry: the head, "channel", "detector", "active" (names of open events), "events".
-  JsonObject entry();
+  virtual JsonObject entry();
 
  private:
   const uint32_t channel_;
@@ -113,6 +116,38 @@ class ServedDetector final : public Talvo::GDRV::IVideoAnalyticsHandler, public 
   std::mutex mutex_;
   std::map<std::string, bool> active_;
   uint64_t events_ = 0;
+};
+
+// A thermal camera's temperatures detector: about once a second a temperature matrix becomes a
+// heat map (a JPEG picture, made on the caller's worker) for its viewers, with its minimum,
+// maximum and mean; device temperatures (levels) are kept as they come.
+class ServedThermal final : public ServedDetector, public Talvo::Analytics::IPeriodicalEventHandler {
+ public:
+  // Hands a heat map's making to a worker thread: (who, the job); a later job of the same `who`
+  // replaces one still waiting.
+  using Render = std::function<void(const void* who, std::function<void()> job)>;
+
+  ServedThermal(std::string camera, size_t cameraIndex, uint32_t channel, std::string detector, EventSink sink,
+                Render render);
+
+  void* Cast(const char* typeName) override { return QueryContract(typeName); }
+  void* QueryContract(const char* typeName) override;
+  void PeriodicalEvent(Talvo::IContract*, const char* name, uint64_t time, const char*,
+                       Talvo::Analytics::IEventPropertySet* properties) override;
+
+  Broadcast& heatMaps() { return heatMaps_; }
+  // The detector's entry with "matrix" ({"time","width","height","min","max","mean"}) and "levels".
+  JsonObject entry() override;
+
+ private:
+  void takeMatrix(uint64_t time, Talvo::Analytics::IFloatMatrix& matrix);
+
+  const Render render_;
+  Broadcast heatMaps_{2, 32};
+  std::mutex mutex_;
+  JsonObject matrix_;                   // the last matrix's figures
+  std::map<std::string, double> levels_;
+  std::optional<uint64_t> lastHeatMap_;  // the last heat map's matrix time
 };
 
 }  // namespace qrmhost

@@ -403,31 +403,74 @@ TEST_F(QrmhostServeTest, TheConsolePageShowsLivePicturesAndFailures) {
   EXPECT_TRUE(seen.value("failure_shown", false)) << result.out;
 }
 
-// An H.264 camera: its key pictures show as JPEG pictures (decoded at most once a second).
-TEST(QrmhostServeH264Test, KeyPicturesOfAnH264ChannelShowAsJpeg) {
-  CamsimProcess h264({"--model", "VX-H30", "--user", "admin", "--password", kSimPassword, "--picture", "320x240"});
-  ScratchFolder folder;
-  const std::string config = folder.file("h264.json");
-  std::ofstream(config) << R"([{"camera":"http://admin:)" << kSimPassword << "@127.0.0.1:" << h264.httpPort()
-                        << "/?rtsp_port=" << h264.rtspPort() << R"(","model":"VX-H30","live":[{"channel":0}]}])";
-  ChildProcess serve(QRMHOST_PATH, withModule({"--log-level", "3", "serve", "--config", config, "--listen", "127.0.0.1:0"}),
-                     {}, true);
-  ASSERT_TRUE(serve.waitForOutLine("\"kind\":\"listening\"", Clock::now() + std::chrono::seconds(30)));
-  const std::string url = Json::parse(splitLines(serve.outSoFar()).front()).value("url", "");
-  Fetched snapshot;
-  const auto deadline = Clock::now() + std::chrono::seconds(30);
-  while (Clock::now() < deadline && snapshot.status != 200) {
-    snapshot = curl(url + "api/channels/0-0-0/snapshot.jpg");
-    if (snapshot.status != 200) std::this_thread::sleep_for(std::chrono::milliseconds(200));  // paces the polls
+// `qrmhost serve` of one camera entry (JSON after "camera": URL), until destroyed.
+class OneCameraServe {
+ public:
+  OneCameraServe(const CamsimProcess& camera, const std::string& query, const std::string& rest) {
+    std::ofstream(folder_.file("one.json")) << R"([{"camera":"http://admin:)" << kSimPassword << "@127.0.0.1:"
+                                            << camera.httpPort() << "/" << query << "\"," << rest << "}]";
+    serve_ = std::make_unique<ChildProcess>(
+        QRMHOST_PATH,
+        withModule({"--log-level", "3", "serve", "--config", folder_.file("one.json"), "--listen", "127.0.0.1:0"}),
+        std::vector<std::string>{}, true);
+    EXPECT_TRUE(serve_->waitForOutLine("\"kind\":\"listening\"", Clock::now() + std::chrono::seconds(30)));
+    url = Json::parse(splitLines(serve_->outSoFar()).front()).value("url", "");
   }
+  ~OneCameraServe() {
+    serve_->sendSignal(SIGINT);
+    EXPECT_EQ(serve_->finish(Clock::now() + std::chrono::seconds(30)).exitStatus, 0);
+  }
+  // GET `path` until it answers 200 (30 s at most).
+  Fetched whenThere(const std::string& path) const {
+    Fetched fetched;
+    for (const auto deadline = Clock::now() + std::chrono::seconds(30); Clock::now() < deadline;) {
+      fetched = curl(url + path);
+      if (fetched.status == 200) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));  // paces the polls
+    }
+    return fetched;
+  }
+
+  std::string url;
+
+ private:
+  ScratchFolder folder_;
+  std::unique_ptr<ChildProcess> serve_;
+};
+
+// The size in the frame header (SOF0) of a JPEG picture: {width, height}.
+std::pair<int, int> jpegSize(const std::string& jpeg) {
+  const size_t frame = jpeg.find("\xFF\xC0");
+  if (jpeg.substr(0, 2) != "\xFF\xD8" || frame == std::string::npos || frame + 9 > jpeg.size()) return {0, 0};
+  const auto byte = [&](size_t at) { return static_cast<unsigned char>(jpeg[at]); };
+  return {byte(frame + 7) << 8 | byte(frame + 8), byte(frame + 5) << 8 | byte(frame + 6)};
+}
+
+// An H.264 camera: its key pictures show as JPEG pictures (decoded at most once a second).
+TEST(QrmhostServeOtherPicturesTest, KeyPicturesOfAnH264ChannelShowAsJpeg) {
+  CamsimProcess h264({"--model", "VX-H30", "--user", "admin", "--password", kSimPassword, "--picture", "320x240"});
+  OneCameraServe serve(h264, "?rtsp_port=" + std::to_string(h264.rtspPort()),
+                       R"("model":"VX-H30","live":[{"channel":0}])");
+  const auto snapshot = serve.whenThere("api/channels/0-0-0/snapshot.jpg");
   ASSERT_EQ(snapshot.status, 200) << snapshot.head << snapshot.body;
-  EXPECT_EQ(snapshot.body.substr(0, 2), "\xFF\xD8");
-  // The frame header (SOF0, FF C0) holds the size: 240 rows, 320 columns.
-  const size_t frame = snapshot.body.find("\xFF\xC0");
-  ASSERT_NE(frame, std::string::npos);
-  EXPECT_EQ(snapshot.body.substr(frame + 5, 4), std::string("\x00\xF0\x01\x40", 4));
-  serve.sendSignal(SIGINT);
-  EXPECT_EQ(serve.finish(Clock::now() + std::chrono::seconds(30)).exitStatus, 0);
+  EXPECT_EQ(jpegSize(snapshot.body), std::make_pair(320, 240));
+}
+
+// A thermal camera: heat maps (at least 480 wide) and the matrix's figures.
+TEST(QrmhostServeOtherPicturesTest, ThermalChannelsShowHeatMapsAndTheirRange) {
+  CamsimProcess thermal({"--model", "VX-T40", "--user", "admin", "--password", kSimPassword, "--picture", "96x64"});
+  ASSERT_EQ(thermal.request("/sim/thermal?celsius=20&hot=60,40,30,20,10").status, 200);
+  OneCameraServe serve(thermal, "",
+                       R"("model":"VX-T40","live":[{"channel":0}],"thermal":[{"channel":0,"detector":"temperatures"}])");
+  const auto heatMap = serve.whenThere("api/channels/thermal-0-0-temperatures/snapshot.jpg");
+  ASSERT_EQ(heatMap.status, 200) << heatMap.head << heatMap.body;
+  EXPECT_GE(jpegSize(heatMap.body).first, 480);
+  const auto channels = Json::parse(curl(serve.url + "api/channels").body);
+  ASSERT_EQ(channels.size(), 2u);
+  const auto& matrix = channels[1]["matrix"];
+  EXPECT_EQ(channels[1]["kind"], "thermal");
+  EXPECT_NEAR(matrix.value("min", 0.0), 20, 0.5) << channels.dump();
+  EXPECT_NEAR(matrix.value("max", 0.0), 60, 0.5) << channels.dump();
 }
 
 // A Prometheus server started here scrapes qrmhost, and its query API sees the pictures.
