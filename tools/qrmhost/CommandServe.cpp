@@ -145,21 +145,11 @@ class ServedFleet : public ServeContent, public FleetExtension {
         auto& handler = host_.keep<ServedThermal>(
             entry.name, camera, wanted.channel, wanted.detector, sink,
             [this](const void* who, std::function<void()> job) { queuePictureJob(who, std::move(job)); });
-        ModuleObject<Talvo::GDRV::IVideoAnalytics> detector(
-            devices[camera]->CreateVideoAnalytics(&handler, wanted.channel, wanted.detector.c_str()));
-        if (!detector)
-          throw usageError(entry.name + ": the module has no detector '" + wanted.detector + "' on channel " +
-                           std::to_string(wanted.channel) + " of " + entry.model);
-        thermals_.push_back({&handler, std::move(detector)});
+        thermals_.push_back({&handler, createDetector(*devices[camera], handler, wanted, entry)});
       }
       for (const auto& wanted : entry.detectors) {
         auto& handler = host_.keep<ServedDetector>(entry.name, camera, wanted.channel, wanted.detector, sink);
-        ModuleObject<Talvo::GDRV::IVideoAnalytics> detector(
-            devices[camera]->CreateVideoAnalytics(&handler, wanted.channel, wanted.detector.c_str()));
-        if (!detector)
-          throw usageError(entry.name + ": the module has no detector '" + wanted.detector + "' on channel " +
-                           std::to_string(wanted.channel) + " of " + entry.model);
-        detectors_.push_back({&handler, std::move(detector)});
+        detectors_.push_back({&handler, createDetector(*devices[camera], handler, wanted, entry)});
       }
     }
     for (size_t camera = 0; camera < channels.size(); ++camera)
@@ -378,6 +368,19 @@ class ServedFleet : public ServeContent, public FleetExtension {
       channel.lastEvent = event;
     }
     events_.publish(std::make_shared<const std::string>("data: " + lineText(event) + "\n\n"));
+  }
+
+  // The detector `wanted` of `entry` reporting to `handler`; a usage error when the model has none.
+  static ModuleObject<Talvo::GDRV::IVideoAnalytics> createDetector(Talvo::GDRV::IDevice& device,
+                                                                   Talvo::GDRV::IVideoAnalyticsHandler& handler,
+                                                                   const FleetDetector& wanted,
+                                                                   const FleetCamera& entry) {
+    ModuleObject<Talvo::GDRV::IVideoAnalytics> detector(
+        device.CreateVideoAnalytics(&handler, wanted.channel, wanted.detector.c_str()));
+    if (!detector)
+      throw usageError(entry.name + ": the module has no detector '" + wanted.detector + "' on channel " +
+                       std::to_string(wanted.channel) + " of " + entry.model);
+    return detector;
   }
 
   static Outcome outcome(int status, const std::string& reason) {
