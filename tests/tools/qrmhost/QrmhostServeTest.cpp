@@ -244,7 +244,7 @@ TEST_F(QrmhostServeTest, PtzRequestsReachTheCamera) {
     std::string answer;  // the whole answer for 200, a part of the reason otherwise
     std::string cameraTarget;
   } cases[] = {
-      {R"({"telemetry":0,"point":[0.5,0.5]})", 200, R"({"code":0})", "/control/click.cgi?x=250&y=125"},
+      {R"({"telemetry":0,"point":[0.2,0.8]})", 200, R"({"code":0})", "/control/click.cgi?x=100&y=200"},
       {R"({"area":[0,0,1,1]})", 200, R"({"code":0})", "/control/click.cgi?rect=0,0,1279,959"},
       {R"({"preset":2})", 200, R"({"code":0})", "/control/click.cgi?loadview=2"},
       {R"({"preset":64})", 200, R"({"code":6,"error":"argument outside the model's limits"})", ""},
