@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <tuple>
-
 namespace {
 
 using namespace Talvo::Utility;
@@ -50,17 +48,17 @@ TEST(ParametersContainerTest, SetsArePoppedInOrderWithTheirHandlers) {
 
   ParamsMap values;
   Talvo::IAsyncActionHandler* handler = nullptr;
-  for (const auto& [expected, key, value] :
-       {std::tuple<Talvo::IAsyncActionHandler*, const char*, int>{&first, "fps", 12},
-        {&second, "volume", 5},
-        {nullptr, nullptr, 0}}) {
-    ASSERT_TRUE(parameters.popParameters(values, handler));
-    EXPECT_EQ(handler, expected);
-    EXPECT_EQ(values.size(), key ? 1u : 0u);
-    if (key) {
-      EXPECT_EQ(anyOr<int>(values[key], 0), value);
-    }
-  }
+  ASSERT_TRUE(parameters.popParameters(values, handler));
+  EXPECT_EQ(handler, &first);
+  ASSERT_EQ(values.size(), 1u);
+  EXPECT_EQ(anyOr<int>(values["fps"], 0), 12);
+  ASSERT_TRUE(parameters.popParameters(values, handler));
+  EXPECT_EQ(handler, &second);
+  ASSERT_EQ(values.size(), 1u);
+  EXPECT_EQ(anyOr<int>(values["volume"], 0), 5);
+  ASSERT_TRUE(parameters.popParameters(values, handler));
+  EXPECT_EQ(handler, nullptr);
+  EXPECT_TRUE(values.empty());
   EXPECT_FALSE(parameters.hasPending());
   EXPECT_FALSE(parameters.popParameters(values, handler));
 }
