@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -27,15 +26,6 @@ using Talvo::asio::LookupResults;
 using Talvo::asio::LookupThreads;
 
 namespace {
-
-std::size_t threadsOfProcess() {
-  std::size_t count = 0;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
-    (void)entry;
-    ++count;
-  }
-  return count;
-}
 
 // A lookup that answers only when the test lets it, and tells when it has begun.
 class HeldLookup {
@@ -80,7 +70,7 @@ TEST(NameLookup, RequestsOnManyIoContextsShareTheLookupThreads) {
   std::vector<std::unique_ptr<boost::asio::io_context>> contexts;
   std::vector<Outcome> outcomes(kContexts);
   std::vector<Talvo::http::AsyncOperationPtr> operations(kContexts);
-  const std::size_t before = threadsOfProcess();
+  const std::size_t before = httptest::threadCount();
   for (int i = 0; i < kContexts; ++i) {
     contexts.push_back(std::make_unique<boost::asio::io_context>());
     Talvo::http::asyncGetEx(namedCamera(peer.port(), "localhost"), "/x", *contexts.back(), 5,
@@ -90,7 +80,7 @@ TEST(NameLookup, RequestsOnManyIoContextsShareTheLookupThreads) {
   for (auto& context : contexts) runners.emplace_back([&context] { httptest::runToEnd(*context); });
   for (auto& runner : runners) runner.join();
   // The io_contexts are still alive: a resolver thread of each would still be there.
-  const std::size_t grown = threadsOfProcess() - before;
+  const std::size_t grown = httptest::threadCount() - before;
   for (int i = 0; i < kContexts; ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(outcomes[i].calls, 1);

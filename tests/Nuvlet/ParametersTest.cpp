@@ -1,5 +1,8 @@
-// Defaults, the queue of setting sets, stored values and the codec selection.
+// Defaults, the queue of setting sets, stored values and the codec selection; the settings adjuster:
+// typed values reach the queued set, a full queue and a blocked configuration are answered at once.
 #include "host/Nuvlet/Parameters.h"
+#include "host/Nuvlet/SimpleAdjuster.h"
+#include "TestChannels.h"
 
 #include <gtest/gtest.h>
 
@@ -141,24 +144,71 @@ Talvo::GDRV::DriverInfo codecInfo() {
 TEST(CodecSelectionTest, CodecParameterByIdentifierOrName) {
   const auto info = codecInfo();
   ParametersContainer parameters;
-  EXPECT_EQ(getCodecName(parameters, info, "Zelta"), "Zelta");
-  EXPECT_EQ(getCodecValue(parameters, info, "Zelta"), "0");
+  const auto codec = [&](const char* fallback) {
+    return getCodecName(parameters, info, fallback) + " " + getCodecValue(parameters, info, fallback);
+  };
+  EXPECT_EQ(codec("Zelta"), "Zelta 0");
   EXPECT_EQ(getCodecValue(parameters, info, "Unknown"), "");
-
   parameters.setDefaults({{"codec", std::string("h264")}});
-  EXPECT_EQ(getCodecName(parameters, info, "Zelta"), "H264");
-  EXPECT_EQ(getCodecValue(parameters, info, "Zelta"), "h264");
-
+  EXPECT_EQ(codec("Zelta"), "H264 h264");
   parameters.setPersistentParam("codec", std::string("MJPEG"));
-  EXPECT_EQ(getCodecName(parameters, info, "Zelta"), "MJPEG");
-  EXPECT_EQ(getCodecValue(parameters, info, "Zelta"), "1");
-
+  EXPECT_EQ(codec("Zelta"), "MJPEG 1");
   parameters.setPersistentParam("codec", std::string("nope"));
+  EXPECT_EQ(codec("MJPEG"), "MJPEG 1");
   EXPECT_EQ(getCodecName(parameters, info, "Zelta"), "Zelta");
-  EXPECT_EQ(getCodecValue(parameters, info, "MJPEG"), "1");
-
   parameters.setPersistentParam("codec", 1);
   EXPECT_EQ(getCodecName(parameters, info, "Zelta"), "Zelta");
+}
+
+class TestAdjuster : public SimpleAdjuster {
+ public:
+  TestAdjuster() : SimpleAdjuster(this) {}
+  void* Cast(const char* t) override { return QueryContract(t); }
+  void* QueryContract(const char*) override { return nullptr; }
+};
+
+TEST(SimpleAdjusterTest, SetValueStoresTypedValuesForTheNextSet) {
+  TestAdjuster adjuster;
+  adjuster.SetValue("flag", true);
+  adjuster.SetValue("fps", 12);
+  adjuster.SetValue("ratio", 0.5);
+  adjuster.SetValue("resolution", "640x360");
+  adjuster.SetValue("empty", static_cast<const char*>(nullptr));
+  adjuster.SetValue(nullptr, 3);
+  adjuster.SetValue(nullptr, "x");
+  RecordingActionHandler handler;
+  adjuster.ApplySettings(&handler);
+  EXPECT_TRUE(handler.results().empty()) << "the worker answers a queued set";
+
+  ParamsMap values;
+  Talvo::IAsyncActionHandler* popped = nullptr;
+  ASSERT_TRUE(adjuster.parameters().popParameters(values, popped));
+  EXPECT_EQ(popped, &handler);
+  EXPECT_EQ(values.size(), 5u);
+  EXPECT_EQ(anyOr<bool>(values["flag"], false), true);
+  EXPECT_EQ(anyOr<int>(values["fps"], 0), 12);
+  EXPECT_DOUBLE_EQ(anyOr<double>(values["ratio"], 0), 0.5);
+  EXPECT_EQ(anyOr<std::string>(values["resolution"], ""), "640x360");
+  EXPECT_EQ(anyOr<std::string>(values["empty"], "unset"), "");
+}
+
+TEST(SimpleAdjusterTest, FullQueueAndBlockedConfigurationAreAnsweredAtOnce) {
+  TestAdjuster adjuster;
+  RecordingActionHandler handler;
+  for (size_t i = 0; i < ParametersContainer::kMaxPendingSets; ++i) adjuster.ApplySettings(&handler);
+  EXPECT_TRUE(handler.results().empty());
+  adjuster.ApplySettings(&handler);
+  adjuster.ApplySettings(nullptr);  // nobody to answer
+  EXPECT_EQ(handler.results(), std::vector<int>{16});
+  EXPECT_EQ(handler.sources(), std::vector<Talvo::IContract*>{&adjuster});
+
+  EXPECT_FALSE(adjuster.processBlockingConfiguration({}, &handler));
+  adjuster.parameters().setPersistentParam("blockConfiguration", true);
+  EXPECT_TRUE(adjuster.processBlockingConfiguration({}, &handler));
+  EXPECT_TRUE(adjuster.processBlockingConfiguration({}, nullptr));
+  EXPECT_EQ(handler.results(), (std::vector<int>{16, 0}));
+  adjuster.parameters().setPersistentParam("blockConfiguration", std::string("true"));
+  EXPECT_FALSE(adjuster.processBlockingConfiguration({}, &handler)) << "only a bool blocks";
 }
 
 }  // namespace

@@ -69,6 +69,13 @@ class RTSPClientTest : public ::testing::Test {
     changed.wait_for(lock, deadline, [this] { return ended.has_value(); });
     return ended;
   }
+  // Ends the session and forgets its end, for the next one.
+  void restart() {
+    boost::asio::post(io, [this] { client.teardown({}); });
+    ASSERT_TRUE(waitForEnd().has_value());
+    std::lock_guard<std::mutex> lock(mutex);
+    ended.reset();
+  }
   bool hasEnded() {
     std::lock_guard<std::mutex> lock(mutex);
     return ended.has_value();
@@ -130,13 +137,8 @@ TEST_P(RTSPClientAuthTest, PlaysAfterAnsweringTheChallengeOnce) {
   const std::string base = url(peer) + "/vantrel.h264";
   EXPECT_EQ(requestLines(peer), std::vector<std::string>({"OPTIONS " + base, "OPTIONS " + base, "DESCRIBE " + base,
                                                           "SETUP " + base + "/track1", "PLAY " + base + "/"}));
-  const auto frames = handler.snapshot(&RecordingVideoHandler::frames);
-  EXPECT_EQ(frames[0].codec, "H264");
-  EXPECT_TRUE(frames[0].key);
-  ASSERT_GE(frames[0].bytes.size(), 5u);
-  EXPECT_EQ(frames[0].bytes[4], 0x67) << "a key frame begins with its SPS";
-  EXPECT_FALSE(frames[1].key);
-  EXPECT_TRUE(frames[25].key);
+  // (What the frames hold: tests/Drivers/Vantrel/VideoSourceRTSPTest.)
+  EXPECT_TRUE(handler.snapshot(&RecordingVideoHandler::frames)[0].key);
   EXPECT_TRUE(reportNextFailure) << "the first frame of a session sets the flag again";
   EXPECT_FALSE(hasEnded());
 }
@@ -151,11 +153,8 @@ TEST_F(RTSPClientTest, AWrongPasswordEndsWith401AfterOneRetry) {
   script.auth = RtspPeer::Auth::Digest;
   RtspPeer peer(script);
   start(peer, "admin:wrong@");
-  const auto error = waitForEnd();
-  ASSERT_TRUE(error.has_value());
-  EXPECT_EQ(*error, boost::system::error_code(401, Talvo::http::http_category()));
-  EXPECT_EQ(peer.countOf("OPTIONS"), 2u);
-  EXPECT_EQ(peer.countOf("DESCRIBE"), 0u);
+  EXPECT_EQ(waitForEnd(), boost::system::error_code(401, Talvo::http::http_category()));
+  EXPECT_EQ(requestLines(peer), std::vector<std::string>(2, "OPTIONS " + url(peer) + "/vantrel.h264"));
   EXPECT_TRUE(handler.snapshot(&RecordingVideoHandler::frames).empty());
 }
 
@@ -164,23 +163,27 @@ TEST_F(RTSPClientTest, ARedirectIsRefused) {
   script.describeStatus = "301 Moved Permanently";
   RtspPeer peer(script);
   start(peer);
-  const auto error = waitForEnd();
-  ASSERT_TRUE(error.has_value());
-  EXPECT_EQ(*error, boost::system::error_code(301, Talvo::http::http_category()));
+  EXPECT_EQ(waitForEnd(), boost::system::error_code(301, Talvo::http::http_category()));
   EXPECT_TRUE(logger.waitFor(" RTSP redirect to rtsp://10.0.0.9/elsewhere refused", 1s)) << logger.dump();
 }
 
-TEST_F(RTSPClientTest, AServerThatStopsSendingIsDetected) {
+// Packets keep coming but none makes a picture (delta frames after a loss, no key frame): the
+// session ends with the silence guard, long before the packets stop. (A server that stops sending:
+// tests/Drivers/Vantrel/VideoSourceRTSPTest.)
+TEST_F(RTSPClientTest, PacketsThatDeliverNothingEndTheSessionAtTheSilenceGuard) {
   RtspPeer::Script script;
-  script.packets = stream(5);
-  RtspPeer peer(script);  // then silent, the connection open
+  script.packets = stream(5, 5);
+  auto undecodable = stream(2000, 100000, 5000, 200);  // 4 s of packets at the pace below
+  undecodable.erase(undecodable.begin(),
+                    undecodable.begin() + static_cast<std::ptrdiff_t>(rtsptest::unitPayloads(true).size()));
+  script.packets.insert(script.packets.end(), undecodable.begin(), undecodable.end());
+  script.pace = 2ms;
+  RtspPeer peer(script);
   timeouts.silence = boost::posix_time::milliseconds(300);
   start(peer);
-  const auto error = waitForEnd();
-  ASSERT_TRUE(error.has_value());
-  EXPECT_EQ(*error, boost::asio::error::timed_out);
+  EXPECT_EQ(waitForEnd(3s), boost::system::error_code(boost::asio::error::timed_out)) << logger.dump();
   EXPECT_EQ(handler.snapshot(&RecordingVideoHandler::frames).size(), 5u);
-  EXPECT_EQ(logger.count(" No frame for 300 ms"), 1u) << logger.dump();
+  EXPECT_EQ(logger.count(" No frame for 300 ms"), 1u);
 }
 
 TEST_F(RTSPClientTest, KeepAlivesAtHalfTheSessionTimeOut) {
@@ -232,31 +235,8 @@ TEST_F(RTSPClientTest, ASequenceNumberJumpResumesAtTheNextKeyFrame) {
     ASSERT_TRUE(played.waitForFrames(15, 10s)) << c.what << "\n" << logger.dump();
     const auto frames = played.snapshot(&RecordingVideoHandler::frames);
     EXPECT_TRUE(frames[10].key) << c.what;
-    boost::asio::post(io, [this] { client.teardown({}); });
-    ASSERT_TRUE(waitForEnd().has_value());
-    std::lock_guard<std::mutex> lock(mutex);
-    ended.reset();
+    restart();
   }
-}
-
-// Packets keep coming but none makes a picture (delta frames after a loss, no key frame): the
-// session ends with the silence guard, long before the packets stop.
-TEST_F(RTSPClientTest, PacketsThatDeliverNothingEndTheSessionAtTheSilenceGuard) {
-  RtspPeer::Script script;
-  script.packets = stream(5, 5);
-  auto undecodable = stream(2000, 100000, 5000, 200);  // 4 s of packets at the pace below
-  undecodable.erase(undecodable.begin(),
-                    undecodable.begin() + static_cast<std::ptrdiff_t>(rtsptest::unitPayloads(true).size()));
-  script.packets.insert(script.packets.end(), undecodable.begin(), undecodable.end());
-  script.pace = 2ms;
-  RtspPeer peer(script);
-  timeouts.silence = boost::posix_time::milliseconds(300);
-  start(peer);
-  const auto error = waitForEnd(3s);
-  ASSERT_TRUE(error.has_value()) << logger.dump();
-  EXPECT_EQ(*error, boost::asio::error::timed_out);
-  EXPECT_EQ(handler.snapshot(&RecordingVideoHandler::frames).size(), 5u);
-  EXPECT_EQ(logger.count(" No frame for 300 ms"), 1u);
 }
 
 }  // namespace

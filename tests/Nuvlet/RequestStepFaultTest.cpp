@@ -4,6 +4,7 @@
 // sees, that its callback runs exactly once, that nothing is left running on the io_context and
 // that the operation is freed. The peer is in-process, on the same io_context: no thread, no
 // process, so a run is deterministic.
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -133,29 +134,14 @@ RequestRun runRequest(const std::string& scheme, const std::string& answer, size
   return run;
 }
 
-// The error a caller sees for `injected` at `step`: the end of the camera's stream is an unusable
-// answer (256) wherever it happens; other errors reach the caller as they are.
-boost::system::error_code seenByCaller(const boost::system::error_code& injected) {
-  return Talvo::http::AsyncRequestCodesMap::translate(Step::Resolve, injected);
-}
-
 // The error each step fails with in the first pass; every step also fails with the end of stream.
-boost::system::error_code typicalError(Step step) {
-  switch (step) {
-    case Step::Resolve:
-      return net::error::host_not_found;
-    case Step::Connect:
-      return net::error::connection_refused;
-    case Step::Handshake:
-      return net::ssl::error::stream_truncated;
-    case Step::Write:
-      return net::error::broken_pipe;
-    case Step::ReadHead:
-      return net::error::connection_reset;
-    default:
-      return net::error::timed_out;
-  }
-}
+const std::map<Step, boost::system::error_code> kTypicalError = {{Step::Resolve, net::error::host_not_found},
+                                                                 {Step::Connect, net::error::connection_refused},
+                                                                 {Step::Handshake, net::ssl::error::stream_truncated},
+                                                                 {Step::Write, net::error::broken_pipe},
+                                                                 {Step::ReadHead, net::error::connection_reset},
+                                                                 {Step::ReadBody, net::error::timed_out},
+                                                                 {Step::Done, net::error::timed_out}};
 
 struct Chain {
   const char* name;
@@ -174,7 +160,7 @@ TEST_P(StepFaultTest, EveryStepFailsWithItsErrorAndCallsBackOnce) {
     for (;; ++n) {
       SCOPED_TRACE("step " + std::to_string(n) + (endOfStream ? " fails with eof" : " fails with its error"));
       const Step failing = n <= chain.steps.size() ? chain.steps[n - 1] : Step::Done;
-      const boost::system::error_code injected = endOfStream ? net::error::eof : typicalError(failing);
+      const boost::system::error_code injected = endOfStream ? net::error::eof : kTypicalError.at(failing);
       const RequestRun run = runRequest(chain.scheme, chain.answer, n, injected);
       EXPECT_EQ(run.outcome.calls, 1);
       EXPECT_TRUE(run.ioIdle);
@@ -187,7 +173,10 @@ TEST_P(StepFaultTest, EveryStepFailsWithItsErrorAndCallsBackOnce) {
         break;
       }
       EXPECT_EQ(run.started.back(), failing);
-      EXPECT_EQ(run.outcome.error, seenByCaller(injected)) << run.outcome.error.message();
+      // The end of the camera's stream is an unusable answer (256) wherever it happens; other
+      // errors reach the caller as they are.
+      EXPECT_EQ(run.outcome.error, Talvo::http::AsyncRequestCodesMap::translate(Step::Resolve, injected))
+          << run.outcome.error.message();
       EXPECT_TRUE(run.outcome.body.empty()) << "a broken answer has no body";
     }
     EXPECT_EQ(n, chain.steps.size() + 1) << "every step was failed once";
@@ -198,20 +187,13 @@ const char* const kGood = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello";
 // A status error is kept while the body is read: a failing body read still wins.
 const char* const kServerError = "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 5\r\n\r\nhello";
 
-INSTANTIATE_TEST_SUITE_P(
-    PlainAndTls, StepFaultTest,
-    ::testing::Values(
-        Chain{"plain", "http", kGood, {Step::Resolve, Step::Connect, Step::Write, Step::ReadHead, Step::ReadBody}, 0},
-        Chain{"error_status",
-              "http",
-              kServerError,
-              {Step::Resolve, Step::Connect, Step::Write, Step::ReadHead, Step::ReadBody},
-              500},
-        Chain{"tls",
-              "https",
-              kGood,
-              {Step::Resolve, Step::Connect, Step::Handshake, Step::Write, Step::ReadHead, Step::ReadBody},
-              0}),
-    [](const ::testing::TestParamInfo<Chain>& info) { return std::string(info.param.name); });
+const std::vector<Step> kPlain{Step::Resolve, Step::Connect, Step::Write, Step::ReadHead, Step::ReadBody};
+const std::vector<Step> kTls{Step::Resolve, Step::Connect,  Step::Handshake,
+                             Step::Write,   Step::ReadHead, Step::ReadBody};
+INSTANTIATE_TEST_SUITE_P(PlainAndTls, StepFaultTest,
+                         ::testing::Values(Chain{"plain", "http", kGood, kPlain, 0},
+                                           Chain{"error_status", "http", kServerError, kPlain, 500},
+                                           Chain{"tls", "https", kGood, kTls, 0}),
+                         [](const ::testing::TestParamInfo<Chain>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -106,20 +106,15 @@ TEST(H264Assembler, KeyFrameFromStapAAndManyFuAPiecesComesWholeInAnnexB) {
   EXPECT_EQ(feeder.dropped, 0);
 }
 
-TEST(H264Assembler, ParameterSetsFromTheDescriptionGoInFrontOfABareKeyFrame) {
+// A bare key frame gets the description's parameter sets in front; without its marker a unit ends
+// at the next time stamp.
+TEST(H264Assembler, ParameterSetsFromTheDescriptionAndUnitsEndingAtANewTimeStamp) {
   Feeder feeder;
   feeder.assembler.setParameterSets({kSps, kPps});
-  ASSERT_TRUE(feeder.unit({nal(5, 100)}));
-  ASSERT_EQ(feeder.frames.size(), 1u);
-  EXPECT_EQ(feeder.frames[0].bytes, kStart + kSps + kStart + kPps + kStart + nal(5, 100));
-}
-
-TEST(H264Assembler, UnitsEndAtANewTimeStampWhenTheMarkerIsMissing) {
-  Feeder feeder;
-  feeder.assembler.setParameterSets({kSps, kPps});
-  ASSERT_TRUE(feeder.push(rtpPacket(1, 100, false, nal(5, 10))));
+  ASSERT_TRUE(feeder.push(rtpPacket(1, 100, false, nal(5, 100))));
   ASSERT_TRUE(feeder.push(rtpPacket(2, 200, false, nal(1, 10))));
   ASSERT_EQ(feeder.frames.size(), 1u);
+  EXPECT_EQ(feeder.frames[0].bytes, kStart + kSps + kStart + kPps + kStart + nal(5, 100));
   EXPECT_EQ(feeder.frames[0].timestamp, 100u);
 }
 
@@ -170,26 +165,17 @@ TEST(H264Assembler, DamagedAggregatesAndFragmentsAreNeverDelivered) {
   }
 }
 
-TEST(H264Assembler, ANalUnitOverItsCapEndsTheStream) {
-  Feeder feeder;
-  const auto pieces = fuA(nal(5, H264Assembler::kMaxNalUnit + 10), 60000);
-  bool fine = true;
-  for (size_t i = 0; i < pieces.size() && fine; ++i)
-    fine = feeder.push(rtpPacket(static_cast<uint16_t>(i), 1, false, pieces[i]));
-  EXPECT_FALSE(fine);
-  EXPECT_TRUE(feeder.frames.empty());
-}
-
-TEST(H264Assembler, AnAccessUnitOverItsCapEndsTheStream) {
-  Feeder feeder;
-  const std::string slice = nal(5, 1000000);
-  bool fine = true;
-  for (uint16_t i = 0; i < 10 && fine; ++i) {
-    for (const auto& piece : fuA(slice, 60000))
-      fine = fine && feeder.push(rtpPacket(feeder.sequence++, 1, false, piece));
+// A NAL unit over its cap, or an access unit of many slices over its cap, ends the stream.
+TEST(H264Assembler, UnitsOverTheirCapsEndTheStream) {
+  for (const auto& [slices, size] : {std::pair<int, size_t>{1, H264Assembler::kMaxNalUnit + 10}, {10, 1000000}}) {
+    Feeder feeder;
+    bool fine = true;
+    for (int i = 0; i < slices && fine; ++i)
+      for (const auto& piece : fuA(nal(5, size), 60000))
+        fine = fine && feeder.push(rtpPacket(feeder.sequence++, 1, false, piece));
+    EXPECT_FALSE(fine) << slices;
+    EXPECT_TRUE(feeder.frames.empty());
   }
-  EXPECT_FALSE(fine);
-  EXPECT_TRUE(feeder.frames.empty());
 }
 
 }  // namespace

@@ -1,15 +1,20 @@
-// Life cycle of the process-wide I/O service.
+// Life cycle of the process-wide I/O service, and the Stopped notification delivered on it: once,
+// never on the caller's thread, with or without the service, also when it ends right after posting.
+#include "host/Nuvlet/GlobalService.h"
+#include "host/Nuvlet/StopReport.h"
+#include "TestChannels.h"
+
 #include <gtest/gtest.h>
 
 #include <boost/asio/post.hpp>
+#include <chrono>
 #include <future>
 #include <memory>
-
-#include "host/Nuvlet/GlobalService.h"
+#include <thread>
 
 namespace {
 
-using Talvo::Utility::GlobalService;
+using namespace Talvo::Utility;
 
 // Runs `task` on the service and returns what it returned; fails the test past the deadline.
 template <class Task>
@@ -61,6 +66,37 @@ TEST(GlobalServiceTest, RunsTwoHandlersAtOnce) {
   });
   ASSERT_EQ(met.wait_for(std::chrono::seconds(20)), std::future_status::ready);
   EXPECT_TRUE(met.get());
+}
+
+// True when Stopped came once, from `source`, on another thread than the test's.
+bool deliveredOnceElsewhere(const RecordingNoteHandler& recorder, Talvo::IContract* source) {
+  if (!recorder.waitForStopped()) return false;
+  const auto notes = recorder.notes();
+  return notes.size() == 1 && notes[0].channel == source && notes[0].thread != std::this_thread::get_id();
+}
+
+TEST(ReportStopTest, DeliversOnAnotherThreadWithOrWithoutALiveService) {
+  RecordingActionHandler source;  // any contract
+  for (const bool live : {true, false}) {
+    const auto service = live ? GlobalService::instance() : nullptr;
+    ASSERT_EQ(GlobalService::current(), service);
+    RecordingNoteHandler recorder;
+    reportStop(&recorder, &source);
+    reportStop(nullptr, &source);
+    EXPECT_TRUE(deliveredOnceElsewhere(recorder, &source)) << live;
+  }
+}
+
+TEST(ReportStopTest, DeliversWhenTheServiceEndsRightAfterPosting) {
+  RecordingActionHandler source;
+  for (int round = 0; round < 20; ++round) {
+    RecordingNoteHandler recorder;
+    {
+      auto service = GlobalService::instance();
+      reportStop(&recorder, &source);
+    }  // the last reference: the service may end before the call ran
+    ASSERT_TRUE(deliveredOnceElsewhere(recorder, &source)) << "round " << round;
+  }
 }
 
 }  // namespace

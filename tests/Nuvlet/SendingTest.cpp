@@ -1,15 +1,19 @@
-// The buffer sender's handling of stream information: key frames and synchronisation, time
-// stamps, the capped user-data list and the collapsed out-of-sync line.
-#include <cstdint>
-#include <string>
-#include <vector>
-
-#include <boost/any.hpp>
-#include <gtest/gtest.h>
-
+// The sending side of a channel. The buffer sender's handling of stream information: key frames
+// and synchronisation, time stamps, the capped user-data list and the collapsed out-of-sync line.
+// The G.711 sending filter: the buffers it asks the host's factory for and the byte-order
+// conversion of linear samples.
 #include "CapturingLogger.h"
 #include "Nuvlet/include/BufferSender.h"
 #include "host/Nuvlet/Statistics.h"
+#include "Nuvlet/include/AudioSendingFilter.h"
+#include "TestChannels.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/any.hpp>
+#include <cstdint>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -40,57 +44,42 @@ class BufferSenderTest : public ::testing::Test {
 
 TEST_F(BufferSenderTest, KeyFrameEndsOutOfSyncTimeStampIsKeptOtherInformationIgnored) {
   sender.handleInfo(Info::StreamOutOfSync{});
-  EXPECT_TRUE(sender.outOfSync());
-  EXPECT_EQ(statistic.totalOutOfSync(), 1u);
   sender.handleInfo(Info::SetKeyFrame{false});
   EXPECT_TRUE(sender.outOfSync());
   EXPECT_FALSE(sender.waitForKeyFrame());
+  EXPECT_EQ(statistic.totalOutOfSync(), 1u);
   sender.handleInfo(Info::SetKeyFrame{true});
   EXPECT_FALSE(sender.outOfSync());
   EXPECT_TRUE(sender.waitForKeyFrame());
-
+  for (const boost::any& other : {boost::any(Info::SetBitrate{64000}), boost::any(std::string("x")), boost::any()})
+    sender.handleInfo(other);
   sender.handleInfo(Info::SetTimeStamp{1767225600123ull});
-  sender.handleInfo(Info::SetBitrate{64000});
-  sender.handleInfo(boost::any(std::string("not information")));
-  sender.handleInfo(boost::any());
   EXPECT_EQ(sender.timeStamp(), 1767225600123ull);
   EXPECT_FALSE(sender.outOfSync());
   EXPECT_TRUE(sender.pendingUserData().empty());
 }
 
+// A packet is capped at one mebibyte and the list at 1001 packets; an empty packet, or any while
+// user data is disabled, is not kept.
 TEST_F(BufferSenderTest, UserDataCapsPacketsAtOneMebibyteAndTheListAt1001) {
   userData(1048576);
   userData(1048577);
-  ASSERT_EQ(sender.pendingUserData().size(), 1u);
-  EXPECT_EQ(sender.pendingUserData().front().size(), 1048576u);
+  userData(0);
   EXPECT_EQ(droppedLines(), std::vector<std::string>{std::string(kDroppedText) + "1048577 container size = 1"});
-  EXPECT_EQ(sender.takePendingUserData().size(), 1u);
-
-  for (int i = 0; i < 1001; ++i) userData(3);
-  EXPECT_EQ(sender.pendingUserData().size(), 1001u);
-  EXPECT_EQ(droppedLines().size(), 1u);
-  userData(3);
+  const auto taken = sender.takePendingUserData();
+  ASSERT_EQ(taken.size(), 1u);
+  EXPECT_EQ(taken.front().size(), 1048576u);
+  for (int i = 0; i < 1002; ++i) userData(3);
   EXPECT_EQ(sender.pendingUserData().size(), 1001u);
   EXPECT_EQ(droppedLines().back(), std::string(kDroppedText) + "3 container size = 1001");
-
   // Once the playback path takes them, packets are accepted again.
   EXPECT_EQ(sender.takePendingUserData().size(), 1001u);
   userData(3);
   EXPECT_EQ(sender.pendingUserData().size(), 1u);
-}
-
-TEST_F(BufferSenderTest, UserDataIsNotKeptWhenDisabledNorWhenEmpty) {
   sender.setUserDataEnabled(false);
   for (int i = 0; i < 2000; ++i) userData(16);
-  EXPECT_TRUE(sender.pendingUserData().empty());
-  EXPECT_TRUE(droppedLines().empty());
-
-  sender.setUserDataEnabled(true);
-  userData(0);
-  EXPECT_TRUE(sender.pendingUserData().empty());
-  userData(2);
-  ASSERT_EQ(sender.pendingUserData().size(), 1u);
-  EXPECT_EQ(sender.pendingUserData().front(), (std::vector<uint8_t>{0x5a, 0x5a}));
+  EXPECT_EQ(sender.pendingUserData().size(), 1u);
+  EXPECT_EQ(droppedLines().size(), 2u);
 }
 
 // The collapser counts per message for the whole process, so the test first finds where its
@@ -99,39 +88,59 @@ TEST_F(BufferSenderTest, UserDataIsNotKeptWhenDisabledNorWhenEmpty) {
 TEST_F(BufferSenderTest, OutOfSyncLineIsWrittenOncePerThousandEvents) {
   const std::string collapsed = " [collapsed 1000]Stream out of sync.";
   int sent = 0;
-  while (logger.count(collapsed) == 0 && sent < 1000) {
-    sender.handleInfo(Info::StreamOutOfSync{});
-    ++sent;
-  }
+  for (; logger.count(collapsed) == 0 && sent < 1000; ++sent) sender.handleInfo(Info::StreamOutOfSync{});
   ASSERT_EQ(logger.count(collapsed), 1u) << "no line within 1000 events";
   for (int i = 0; i < 999; ++i) sender.handleInfo(Info::StreamOutOfSync{});
   EXPECT_EQ(logger.count(collapsed), 1u);
   sender.handleInfo(Info::StreamOutOfSync{});
   EXPECT_EQ(logger.count(collapsed), 2u);
-
-  for (const auto& line : logger.lines()) {
-    EXPECT_EQ(line.level, 0);
-    EXPECT_EQ(line.message, collapsed);
-    EXPECT_EQ(line.function, "handleInfo");
-    EXPECT_EQ(line.file, "Nuvlet/include/BufferSender");
-  }
+  for (const auto& line : logger.lines())
+    EXPECT_EQ(std::to_string(line.level) + " " + line.file + " " + line.function + line.message,
+              "0 Nuvlet/include/BufferSender handleInfo" + collapsed);
   EXPECT_EQ(statistic.totalOutOfSync(), static_cast<uint64_t>(sent + 1000));
   EXPECT_EQ(sender.outOfSyncEvents(), static_cast<uint64_t>(sent + 1000));
 }
 
 TEST_F(BufferSenderTest, OutOfSyncIsCountedWithoutLoggerOrStatistic) {
-  CapturingLogger quiet(3);  // level 0 not allowed: nothing is formed or written
-  BufferSender bare(Talvo::LoggerOwner(&quiet, ""), nullptr);
+  BufferSender bare(Talvo::LoggerOwner(static_cast<Talvo::ILogger*>(nullptr), ""), nullptr, true);
   for (int i = 0; i < 5; ++i) bare.handleInfo(Info::StreamOutOfSync{});
+  bare.handleInfo(Info::UserData{std::vector<uint8_t>(1048577)});
   EXPECT_TRUE(bare.outOfSync());
   EXPECT_EQ(bare.outOfSyncEvents(), 5u);
-  EXPECT_TRUE(quiet.lines().empty());
+  EXPECT_TRUE(bare.pendingUserData().empty());
+}
 
-  BufferSender noLogger(Talvo::LoggerOwner(static_cast<Talvo::ILogger*>(nullptr), ""), nullptr, true);
-  noLogger.handleInfo(Info::StreamOutOfSync{});
-  noLogger.handleInfo(Info::UserData{std::vector<uint8_t>(1048577)});
-  EXPECT_TRUE(noLogger.outOfSync());
-  EXPECT_TRUE(noLogger.pendingUserData().empty());
+using Talvo::Utility::AudioBufferG7xxSendingFilter;
+namespace MFF = Talvo::MFF;
+
+TEST(AudioBufferG7xxSendingFilter, AllocatesWithItsParameters) {
+  TestFrameFactory factory;
+  AudioBufferG7xxSendingFilter filter(&factory, MFF::AUDIO_G7XX_ENCODING_ULAW);
+  filter.setBitRate(64000);
+  filter.setTimeStamp(1767225600500ull);
+  MFF::IAudioBuffer* buffer = filter.allocate(320);
+  ASSERT_NE(buffer, nullptr);
+  EXPECT_EQ(buffer->GetSize(), 320u);
+  buffer->Destroy();
+  EXPECT_EQ(factory.lastAudioFormat, "G.711");
+  EXPECT_EQ(factory.lastAudioTimeStamp, 1767225600500ull);
+  EXPECT_EQ(factory.lastAudioBitRate, 64000);
+  EXPECT_EQ(factory.lastAudioEncoding, MFF::AUDIO_G7XX_ENCODING_ULAW);
+  factory.giveAudioBuffers = false;
+  EXPECT_EQ(filter.allocate(160), nullptr);
+}
+
+TEST(AudioBufferG7xxSendingFilter, SwapsSampleBytesOnlyWhenConverting) {
+  AudioBufferG7xxSendingFilter filter(static_cast<MFF::IMultimediaFrameFactory*>(nullptr),
+                                      MFF::AUDIO_G7XX_ENCODING_LINEAR);
+  EXPECT_EQ(filter.allocate(80), nullptr) << "no factory, no buffer";
+  const std::vector<uint8_t> samples{0x01, 0x02, 0x03, 0x04, 0x05};
+  std::vector<uint8_t> out(samples.size());
+  filter.copyPayload(samples.data(), samples.size(), out.data());
+  EXPECT_EQ(out, samples);
+  filter.setConvertLEToBE(true);
+  filter.copyPayload(samples.data(), samples.size(), out.data());
+  EXPECT_EQ(out, (std::vector<uint8_t>{0x02, 0x01, 0x04, 0x03, 0x05}));
 }
 
 }  // namespace
