@@ -24,27 +24,20 @@ namespace sb = streambuilder;
 
 namespace {
 
-class CollectingVideoSink : public Zelta_SinkVideo {
+// The client's three objects in one: pictures and events kept, audio bytes counted.
+class Client : public Zelta_SinkVideo, public Zelta_SinkAudio, public Zelta_EventNotificationListener {
  public:
   int consume(std::unique_ptr<Zelta_Image> image) override {
     images.push_back(std::move(image));
     return 1;
   }
-  std::vector<std::unique_ptr<Zelta_Image>> images;
-};
-
-class CountingAudioSink : public Zelta_SinkAudio {
- public:
   int consume(std::shared_ptr<Zelta_Audio> audio) override {
     bytes += audio->size();
     return 1;
   }
-  size_t bytes = 0;
-};
-
-class RecordingListener : public Zelta_EventNotificationListener {
- public:
   void notifyEvent(int32_t id, const char* text) override { events.emplace_back(id, text); }
+  std::vector<std::unique_ptr<Zelta_Image>> images;
+  size_t bytes = 0;
   std::vector<std::pair<int32_t, std::string>> events;
 };
 
@@ -58,7 +51,7 @@ std::vector<uint16_t> scene(unsigned width, unsigned height, double celsius) {
 class SdkMainTest : public testing::Test {
  protected:
   std::unique_ptr<Zelta_SDK> create() {
-    return Zelta_SDK::create(audio, video, 0, std::make_shared<FakeAuthorization>("admin", "pw", true), listener,
+    return Zelta_SDK::create(client, client, 0, std::make_shared<FakeAuthorization>("admin", "pw", true), client,
                              connection);
   }
   // Sets the stream up over the scripted connection and steps until its bytes are used up.
@@ -71,19 +64,17 @@ class SdkMainTest : public testing::Test {
   }
 
   PrintCapture capture;
-  std::shared_ptr<CollectingVideoSink> video = std::make_shared<CollectingVideoSink>();
-  std::shared_ptr<CountingAudioSink> audio = std::make_shared<CountingAudioSink>();
-  std::shared_ptr<RecordingListener> listener = std::make_shared<RecordingListener>();
+  std::shared_ptr<Client> client = std::make_shared<Client>();
   std::shared_ptr<ScriptedConnection> connection = std::make_shared<ScriptedConnection>();
   std::unique_ptr<Zelta_SDK> sdk;
 };
 
 TEST_F(SdkMainTest, CreationNeedsEveryClientObject) {
   auto auth = std::make_shared<FakeAuthorization>("u", "p");
-  EXPECT_THROW(Zelta_SDK::create(nullptr, video, 0, auth, listener), std::runtime_error);
-  EXPECT_THROW(Zelta_SDK::create(audio, video, 0, nullptr, listener), std::runtime_error);
-  EXPECT_THROW(Zelta_SDK::create(audio, video, 0, auth, nullptr), std::runtime_error);
-  EXPECT_THROW(Zelta_SDK::create(audio, nullptr, 0, auth, listener), std::runtime_error);
+  EXPECT_THROW(Zelta_SDK::create(nullptr, client, 0, auth, client), std::runtime_error);
+  EXPECT_THROW(Zelta_SDK::create(client, client, 0, nullptr, client), std::runtime_error);
+  EXPECT_THROW(Zelta_SDK::create(client, client, 0, auth, nullptr), std::runtime_error);
+  EXPECT_THROW(Zelta_SDK::create(client, nullptr, 0, auth, client), std::runtime_error);
 }
 
 // The POST head, then after the camera's greeting every command's wire text with its zero byte.
@@ -126,8 +117,8 @@ TEST_F(SdkMainTest, CommandsFollowThePostAndTheGreeting) {
   }
   for (int step = 0; step < 30; ++step) sdk->stepLoop();
   EXPECT_EQ(connection->sentBytes, expected);
-  ASSERT_EQ(listener->events.size(), 1u);
-  EXPECT_EQ(listener->events[0].first, 0);
+  ASSERT_EQ(client->events.size(), 1u);
+  EXPECT_EQ(client->events[0].first, 0);
   EXPECT_EQ(sdk->close(false), 1);
 }
 
@@ -148,10 +139,10 @@ TEST_F(SdkMainTest, PicturesCarryTimesSectionsAndThermalData) {
   const std::string stream = kGreeting + sb::picture(blocks, 3000, 1) + sb::picture({sb::zlf(2000000)}, 500, 2) +
                              broken + sb::picture({}, 200);
   for (std::vector<size_t> sizes : {std::vector<size_t>{}, {1}, {7, 300, 1}}) {
-    video->images.clear();
+    client->images.clear();
     run(stream, sizes);
-    ASSERT_EQ(video->images.size(), 3u);
-    const Zelta_Image& first = *video->images[0];
+    ASSERT_EQ(client->images.size(), 3u);
+    const Zelta_Image& first = *client->images[0];
     EXPECT_EQ(first.frameTime(), (Zelta_ImageTime{1700000000, 123456}));
     EXPECT_EQ(std::make_pair(first.width(), first.height()), std::make_pair(1920u, 1080u));
     ASSERT_TRUE(first.textHeader());
@@ -162,10 +153,10 @@ TEST_F(SdkMainTest, PicturesCarryTimesSectionsAndThermalData) {
     EXPECT_NEAR(t0->getTemperature(0, 5, ZLT_Celsius), 20.0, 0.05);
     EXPECT_EQ(t1->getTemperatures(ZLT_Celsius).size(), 12u);
     EXPECT_NEAR(t1->getTemperature(3, 2, ZLT_Celsius), -5.0, 0.05);
-    EXPECT_FALSE(video->images[1]->thermalRawData(0));
-    EXPECT_EQ(video->images[1]->frameTime(), (Zelta_ImageTime{2, 0}));
-    EXPECT_FALSE(video->images[2]->thermalRawData(0));
-    EXPECT_EQ(video->images[2]->frameTime(), (Zelta_ImageTime{0, 0}));
+    EXPECT_FALSE(client->images[1]->thermalRawData(0));
+    EXPECT_EQ(client->images[1]->frameTime(), (Zelta_ImageTime{2, 0}));
+    EXPECT_FALSE(client->images[2]->thermalRawData(0));
+    EXPECT_EQ(client->images[2]->frameTime(), (Zelta_ImageTime{0, 0}));
   }
   EXPECT_TRUE(capture.has("unknown marker: "));
   EXPECT_TRUE(capture.has("No ZLF header found in frame? Timestamps will be incorrect!"));
@@ -179,14 +170,14 @@ TEST_F(SdkMainTest, SecondSetupReplacesThePipeline) {
   EXPECT_EQ(sdk->live(), -2) << "no commands before a setup";
   EXPECT_EQ(sdk->close(false), -1);
   run(sb::picture({sb::zlf(1)}, 100));
-  ASSERT_EQ(video->images.size(), 1u);
+  ASSERT_EQ(client->images.size(), 1u);
   connection->feed(kHead + sb::picture({sb::zlf(2)}, 100));
   ASSERT_EQ(sdk->stream_setup("http://127.0.0.1/control/eventstream.jpg"), 1);
   for (int step = 0; step < 10; ++step) sdk->stepLoop();
   EXPECT_EQ(connection->connects, 2);
   EXPECT_EQ(connection->closes, 1);
-  ASSERT_EQ(video->images.size(), 2u);
-  EXPECT_EQ(video->images[1]->frameTime(), (Zelta_ImageTime{0, 2}));
+  ASSERT_EQ(client->images.size(), 2u);
+  EXPECT_EQ(client->images[1]->frameTime(), (Zelta_ImageTime{0, 2}));
 
   EXPECT_EQ(sdk->stream_setup("camera"), -1);
   EXPECT_TRUE(capture.has("Error invalid url: camera"));
@@ -244,7 +235,7 @@ TEST_F(SdkMainTest, AudioIsConvertedAndSent) {
   sb::putLE(header, 8, 8000, 4);
   run(sb::audio(header + " P16\x01\x01") +
       sb::audio(std::string("ZLA\0", 4) + std::string(16, '\0') + std::string(160, '\x10')));
-  EXPECT_EQ(audio->bytes, 160u);
+  EXPECT_EQ(client->bytes, 160u);
 
   connection->sentBytes.clear();
   sdk->setAudioSendCodec(Zelta_Codec_ALaw);
