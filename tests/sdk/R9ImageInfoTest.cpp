@@ -7,6 +7,7 @@
 #include <array>
 #include <cmath>
 #include <optional>
+#include <tuple>
 
 #include "PrintCapture.h"
 #include "StreamBuilder.h"
@@ -139,14 +140,12 @@ TEST(R9ImageInfo, PackedRecordsAndShortOnes) {
   parse(info, sb::picture({sb::zlf(1, {full14, full8, short8, short14})}, 10));
   ASSERT_EQ(info.records14().size(), 2u);
   ASSERT_EQ(info.records8().size(), 2u);
-  EXPECT_EQ(info.records14()[0]->present, 0x3Fu);
-  EXPECT_EQ(info.records14()[0]->fields[0], 5);
-  EXPECT_EQ(info.records14()[0]->fields[4], -3);
-  EXPECT_EQ(info.records8()[0]->present, 0x1Fu);
-  EXPECT_EQ(info.records8()[0]->fields[1], 9);
-  EXPECT_EQ(info.records8()[0]->fields[2], 0xA1B2C3D4);
-  EXPECT_EQ(info.records8()[1]->present, 0x5u) << "a short record yields only the fields it holds";
-  EXPECT_EQ(info.records14()[1]->present, 0x1u);
+  const auto& r14 = *info.records14()[0];
+  const auto& r8 = *info.records8()[0];
+  EXPECT_EQ(std::make_tuple(r14.present, r14.fields[0], r14.fields[4]), std::make_tuple(0x3Fu, 5, -3));
+  EXPECT_EQ(std::make_tuple(r8.present, r8.fields[1], r8.fields[2]), std::make_tuple(0x1Fu, 9, 0xA1B2C3D4));
+  // A short record yields only the fields it holds.
+  EXPECT_EQ(std::make_pair(info.records8()[1]->present, info.records14()[1]->present), std::make_pair(0x5u, 0x1u));
   EXPECT_TRUE(capture.messages().empty());
 }
 
