@@ -43,10 +43,6 @@ class PiecesSource : public Zelta_SourceVideo {
   size_t claimedQueue = 0;
 };
 
-std::string frameText(const Zelta_Frame& frame) {
-  return std::string(reinterpret_cast<const char*>(frame.data), frame.length);
-}
-
 }  // namespace
 
 TEST(PacketizerEventstream, PicturesComeOutWholeWhateverThePieces) {
@@ -60,11 +56,9 @@ TEST(PacketizerEventstream, PicturesComeOutWholeWhateverThePieces) {
     Zelta_Frame frame;
     for (int i = 0; i < 100000 && got.size() < 2; ++i) {
       ASSERT_EQ(packetizer.nextFrame(&frame), 0);
-      if (frame.length > 0) got.push_back(frameText(frame));
+      if (frame.length > 0) got.emplace_back(reinterpret_cast<const char*>(frame.data), frame.length);
     }
-    ASSERT_EQ(got.size(), 2u) << "pieces of " << piece;
-    EXPECT_EQ(got[0], first);
-    EXPECT_EQ(got[1], second);
+    EXPECT_EQ(got, (std::vector<std::string>{first, second})) << "pieces of " << piece;
   }
 }
 

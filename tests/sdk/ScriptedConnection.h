@@ -39,7 +39,6 @@ class ScriptedConnection : public Zelta::Zelta_NetworkConnection {
   }
   Zelta::NetworkResult receiveData(int socket, uint8_t* buffer, size_t capacity, size_t* received) override {
     *received = 0;
-    if (failReceive) return Zelta::kNetworkError;
     if (drained()) return Zelta::kNetworkNothingReceived;
     size_t size = sizes_[std::min(nextSize_, sizes_.size() - 1)];
     ++nextSize_;
@@ -73,7 +72,6 @@ class ScriptedConnection : public Zelta::Zelta_NetworkConnection {
   int closes = 0;
   int sendFailures = 0;
   bool failConnect = false;
-  bool failReceive = false;
 
  private:
   std::string owned_;

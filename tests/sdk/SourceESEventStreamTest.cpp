@@ -1,12 +1,10 @@
-// The event-stream source end to end over a scripted connection: the request it sends, how it
-// cuts a recorded stream into segments whatever the receive sizes, and its queue limits.
+// The event-stream source end to end over a scripted connection: how it cuts a recorded stream
+// into segments whatever the receive sizes, its queue limits, reconnects.
 #include "Zelta_SourceESEventStream.h"
 
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <string>
-#include <vector>
+#include <tuple>
 
 #include "PrintCapture.h"
 #include "ScriptedConnection.h"
@@ -21,13 +19,11 @@ namespace {
 const char* const kUrl = "http://cam.example/control/eventstream.jpg";
 
 // What came out of a stream: the control and audio segments in order, the pictures the
-// packetizer reassembled, and the bytes of the video queue.
+// packetizer reassembled.
 struct Output {
-  std::vector<std::string> controls;
-  std::vector<std::string> audios;
-  std::vector<std::string> pictures;
+  std::vector<std::string> controls, audios, pictures;
   bool operator==(const Output& o) const {
-    return controls == o.controls && audios == o.audios && pictures == o.pictures;
+    return std::tie(controls, audios, pictures) == std::tie(o.controls, o.audios, o.pictures);
   }
 };
 
@@ -42,14 +38,17 @@ struct Pipeline {
       std::make_shared<Zelta_SourceESEventStream>(kUrl, nullptr, connection, nullptr, info);
   Zelta_PacketizerEventstream packetizer{source, info};
 
-  // Steps the source until the stream is drained, reading pictures as the SDK loop does.
-  Output run(const std::string& stream, std::vector<size_t> receiveSizes) {
-    connection->feed(stream, std::move(receiveSizes));
-    Output out;
+  // Steps the source until the stream is drained, reading pictures as the SDK loop does (or not).
+  void drain(Output* out = nullptr) {
     for (int guard = 0; guard < 1000000 && !connection->drained(); ++guard) {
       Zelta_SourceAsyncNet::async_network_loop(source.get());
-      collectPictures(out);
+      if (out) collectPictures(*out);
     }
+  }
+  Output run(const std::string& stream, std::vector<size_t> receiveSizes = {}) {
+    connection->feed(stream, std::move(receiveSizes));
+    Output out;
+    drain(&out);
     collectPictures(out);
     while (auto segment = source->takeControlSegment()) out.controls.push_back(bytesOf(*segment));
     while (auto segment = source->takeAudioSegment()) out.audios.push_back(bytesOf(*segment));
@@ -96,10 +95,7 @@ TEST(SourceESEventStream, EverySplitPointGivesTheSameSegments) {
     SCOPED_TRACE("bytes after a picture: " + std::to_string(tail.size()));
     const Recorded recorded = smallStream(tail);
     PrintCapture capture;
-    {
-      Pipeline whole;
-      ASSERT_EQ(whole.run(recorded.stream, {}), recorded.expected) << "in one receive";
-    }
+    ASSERT_EQ(Pipeline().run(recorded.stream), recorded.expected) << "in one receive";
     for (size_t split = 1; split < recorded.stream.size(); ++split) {
       Pipeline p;
       ASSERT_EQ(p.run(recorded.stream, {split, recorded.stream.size()}), recorded.expected) << "split at " << split;
@@ -117,29 +113,27 @@ TEST(SourceESEventStream, EverySplitPointGivesTheSameSegments) {
 }
 
 TEST(SourceESEventStream, QueueLimitsDropTheNewestSegment) {
-  struct Case {
+  const struct {
     uint8_t marker;
     size_t limit;
     int streamInfoKey;
-  };
-  for (const Case c : {Case{0xEB, 4194304, 1}, Case{0xEC, 1048576, 0}, Case{0xD8, 33554432, 2}}) {
+    size_t (Zelta_SourceESEventStream::*queued)() const;
+  } cases[] = {{0xEB, 4194304, 1, &Zelta_SourceESEventStream::queuedAudioBytes},
+               {0xEC, 1048576, 0, &Zelta_SourceESEventStream::queuedControlBytes},
+               {0xD8, 33554432, 2, &Zelta_SourceESEventStream::queuedVideoBytes}};
+  for (const auto& c : cases) {
     PrintCapture capture;
     Pipeline p;
-    const std::string one =
-        c.marker == 0xD8 ? sb::picture({}, 100) : sb::segment(c.marker, std::string(60000, 'x'));
-    std::string stream;
+    const std::string one = c.marker == 0xD8 ? sb::picture({}, 100) : sb::segment(c.marker, std::string(60000, 'x'));
     const size_t count = c.limit / one.size() + 4;
+    std::string stream;
     for (size_t i = 0; i < count; ++i) stream += one;
     p.connection->feed(stream, {one.size()});  // each receive holds one whole segment
-    while (!p.connection->drained()) Zelta_SourceAsyncNet::async_network_loop(p.source.get());
-    const size_t queued = c.marker == 0xEB   ? p.source->queuedAudioBytes()
-                          : c.marker == 0xEC ? p.source->queuedControlBytes()
-                                             : p.source->queuedVideoBytes();
-    EXPECT_LE(queued, c.limit);
-    const int kept = p.info->getValue(c.streamInfoKey);
+    p.drain();
+    EXPECT_LE(((*p.source).*c.queued)(), c.limit);
     const int dropped = p.info->getValue(Zelta_StreamInfo::kSegmentsDropped);
     EXPECT_GT(dropped, 0);
-    EXPECT_EQ(static_cast<size_t>(kept + dropped), count);
+    EXPECT_EQ(static_cast<size_t>(p.info->getValue(c.streamInfoKey) + dropped), count);
     EXPECT_TRUE(capture.has("queue size exceeds limit of " + std::to_string(c.limit) + " dropping incoming data of " +
                             std::to_string(Zelta_SourceESEventStream::kReceiveBufferSize)))
         << "a whole receive buffer is queued and counted by its capacity";
@@ -161,12 +155,12 @@ TEST(SourceESEventStream, APictureCutByTheFullVideoQueueIsNotJoinedToTheNext) {
   stream += cut;
   receives.insert(receives.end(), {10000, cut.size() - 10000});
   p.connection->feed(stream, receives);
-  while (!p.connection->drained()) Zelta_SourceAsyncNet::async_network_loop(p.source.get());
+  p.drain();
   Output before;
   p.collectPictures(before);
   ASSERT_FALSE(before.pictures.empty());  // the first ones are skipped while the queue holds over 16 MiB
   EXPECT_EQ(before.pictures.back(), filler);
-  EXPECT_EQ(p.run(next, {}).pictures, std::vector<std::string>{next});
+  EXPECT_EQ(p.run(next).pictures, std::vector<std::string>{next});
   EXPECT_TRUE(capture.has("queue size exceeds limit of 33554432 dropping incoming data of 66560"));
   EXPECT_TRUE(capture.has("picture cut short, dropping 10000 bytes"));
 }
@@ -180,17 +174,13 @@ TEST(SourceESEventStream, AReconnectForgetsTheOldConnectionsBytes) {
   const std::string halfPicture = sb::picture({sb::zlf(1)}, 3000, 7).substr(0, 1500);
   const std::string control = sb::control("{\"id\":5}");
   const std::string picture = sb::picture({sb::zlf(2)}, 400, 8);
-  struct Case {
-    const char* name;
-    std::string cutOff;
-  };
-  for (const Case& c : {Case{"picture", halfPicture}, Case{"control", control.substr(0, 9)}}) {
-    SCOPED_TRACE(c.name);
+  for (const std::string& cutOff : {halfPicture, control.substr(0, 9)}) {
+    SCOPED_TRACE(cutOff.size());
     Pipeline p;
-    p.connection->feed(head + greeting + c.cutOff, {});
-    while (!p.connection->drained()) Zelta_SourceAsyncNet::async_network_loop(p.source.get());
+    p.connection->feed(head + greeting + cutOff);
+    p.drain();
     p.source->close_remote(true);  // the camera went away; auto reconnect
-    const Output out = p.run(head + picture + control, {});
+    const Output out = p.run(head + picture + control);
     EXPECT_EQ(out.pictures, std::vector<std::string>{picture});
     EXPECT_EQ(out.controls, (std::vector<std::string>{greeting, control}));
     EXPECT_EQ(p.connection->connects, 2);

@@ -5,7 +5,6 @@
 
 #include <lz4.h>
 
-#include <cstddef>
 #include <algorithm>
 #include <cstdint>
 #include <random>
@@ -80,22 +79,16 @@ inline std::string zlt(const ThermalBlock& b, const std::string& data) {
 // bytes, then all high bytes), LZ4-compressed when asked, split into `blocks` blocks numbered
 // from 0 (more when a block would not fit into one segment).
 inline std::vector<std::string> thermalSegments(ThermalBlock header, const std::vector<uint16_t>& raw, int blocks = 1) {
-  std::string planes(raw.size() * 2, '\0');
+  std::string planes(raw.size() * 2, '\0'), payload(raw.size() * 2, '\0');
   for (size_t i = 0; i < raw.size(); ++i) {
-    planes[i] = static_cast<char>(raw[i] & 0xFF);
-    planes[raw.size() + i] = static_cast<char>(raw[i] >> 8);
+    planes[i] = payload[2 * i] = static_cast<char>(raw[i] & 0xFF);
+    planes[raw.size() + i] = payload[2 * i + 1] = static_cast<char>(raw[i] >> 8);
   }
-  std::string payload;
   if (header.compressed) {
     payload.resize(LZ4_compressBound(static_cast<int>(planes.size())));
     const int size = LZ4_compress_default(planes.data(), &payload[0], static_cast<int>(planes.size()),
                                           static_cast<int>(payload.size()));
     payload.resize(size > 0 ? size : 0);
-  } else {
-    for (size_t i = 0; i < raw.size(); ++i) {
-      payload += static_cast<char>(raw[i] & 0xFF);
-      payload += static_cast<char>(raw[i] >> 8);
-    }
   }
   std::vector<std::string> segments;
   constexpr size_t kMaxBlockData = 65000;  // a COM segment holds at most 65 533 payload bytes

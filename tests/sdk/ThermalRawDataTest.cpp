@@ -1,5 +1,5 @@
-// Thermal raw data from ZLT blocks: blocks in and out of order, both sensors, compressed or not,
-// headers that do not belong, data too short, and the conversion to temperatures.
+// Thermal raw data from ZLT blocks: order, both sensors, compression, headers that do not belong,
+// data too short, and the conversion to temperatures.
 #include "ZL_ThermalRawDataImpl.h"
 
 #include <gtest/gtest.h>
@@ -7,9 +7,6 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "PrintCapture.h"
 #include "StreamBuilder.h"
@@ -33,12 +30,7 @@ std::vector<uint16_t> scene(unsigned width, unsigned height, double celsius) {
 }
 
 sb::ThermalBlock header(unsigned width, unsigned height, bool compressed, int sensor = 0) {
-  sb::ThermalBlock block;
-  block.width = width;
-  block.height = height;
-  block.compressed = compressed;
-  block.sensor = sensor;
-  return block;
+  return {.compressed = compressed, .sensor = sensor, .width = width, .height = height};
 }
 
 // The raw data of a frame held in one segment (header and data as the collector hands them over).
@@ -72,8 +64,7 @@ TEST(ThermalRawData, BothSensorsCompressedOrNotGiveTheSceneBack) {
       }
       const auto objects = collector.finish();
       ASSERT_EQ(objects.size(), 2u);
-      EXPECT_EQ(objects[0]->sensor(), 0);
-      EXPECT_EQ(objects[1]->sensor(), 1);
+      EXPECT_EQ(std::make_pair(objects[0]->sensor(), objects[1]->sensor()), std::make_pair(0, 1));
       EXPECT_EQ(objects[0]->getTemperatures(ZLT_Celsius), expectedCelsius(raw0));
       EXPECT_EQ(objects[1]->getTemperatures(ZLT_Celsius), expectedCelsius(raw1));
       EXPECT_TRUE(capture.messages().empty());
@@ -99,83 +90,47 @@ TEST(ThermalRawData, BlocksOutOfOrderAreDropped) {
 }
 
 TEST(ThermalRawData, BlocksThatDoNotBelongAreDropped) {
-  struct Case {
-    const char* name;
-    std::function<void(sb::ThermalBlock&)> change;
-    const char* message;
-  };
-  const Case cases[] = {
-      {"version", [](sb::ThermalBlock& b) { b.version = 2; },
+  const std::pair<std::function<void(sb::ThermalBlock&)>, const char*> cases[] = {
+      {[](sb::ThermalBlock& b) { b.version = 2; },
        "Unsupported thermal header version - please check for a more recent version of the SDK"},
-      {"radiometry", [](sb::ThermalBlock& b) { b.advancedRadiometry = false; },
+      {[](sb::ThermalBlock& b) { b.advancedRadiometry = false; },
        "Thermal header contains invalid ar raidiometry flag: got:0 !=  expected: 1"},
-      {"compression", [](sb::ThermalBlock& b) { b.compressed = true; },
+      {[](sb::ThermalBlock& b) { b.compressed = true; },
        "Thermal header contains invalid compression flag: got:1 !=  expected: 0"},
-      {"size", [](sb::ThermalBlock& b) { b.width = 17; },
-       "Thermal header contains invalid size: got:17x8 !=  expected: 16x8"},
+      {[](sb::ThermalBlock& b) { b.width = 17; }, "Thermal header contains invalid size: got:17x8 !=  expected: 16x8"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [change, message] : cases) {
+    SCOPED_TRACE(message);
     PrintCapture capture;
-    const std::string first = sb::com(sb::zlt(header(16, 8, false), std::string(100, '\1')));
     sb::ThermalBlock other = header(16, 8, false);
     other.index = 1;
-    c.change(other);
+    change(other);
     const std::string second = sb::com(sb::zlt(other, std::string(156, '\1')));
-    const auto data = loaded(first);
-    EXPECT_FALSE(data->appendBlock(bytes(second), bytes(second) + 12, second.size() - 12)) << c.name;
-    EXPECT_TRUE(capture.has(c.message)) << c.name;
-    EXPECT_EQ(data->expectedBlockIndex(), 1) << c.name;
+    const auto data = loaded(sb::com(sb::zlt(header(16, 8, false), std::string(100, '\1'))));
+    EXPECT_FALSE(data->appendBlock(bytes(second), bytes(second) + 12, second.size() - 12));
+    EXPECT_TRUE(capture.has(message));
+    EXPECT_EQ(data->expectedBlockIndex(), 1);
   }
 }
 
-// Data shorter than width × height × 2 must not be read past its end.
+// Data shorter than width × height × 2 (also after decompression) is not read past its end.
 TEST(ThermalRawData, ShortDataYieldsNoTemperaturesAndOneMessage) {
-  struct Case {
-    const char* name;
-    bool compressed;
-    size_t pixels;  // of the 32 × 24 the header announces
-  };
-  for (const Case c : {Case{"uncompressed", false, 100}, Case{"decompresses to fewer bytes", true, 500}}) {
+  for (const auto& [compressed, pixels] : {std::pair<bool, size_t>{false, 100}, {true, 500}}) {
     PrintCapture capture;
-    std::vector<uint16_t> raw(c.pixels, sb::rawFor(25.0));
-    const auto data = loaded(sb::thermalSegments(header(32, 24, c.compressed), raw)[0]);
-    EXPECT_TRUE(data->getTemperatures(ZLT_Celsius).empty()) << c.name;
-    EXPECT_TRUE(std::isnan(data->getTemperature(31, 23, ZLT_Celsius))) << c.name;
-    EXPECT_TRUE(data->getTemperatures(ZLT_Fahrenheit).empty()) << c.name;
-    EXPECT_EQ(data->data(), nullptr) << c.name;
-    const auto messages = capture.messages();
-    const auto shortMessages = std::count_if(messages.begin(), messages.end(), [](const std::string& m) {
-      return m.find("Thermal data too short") != std::string::npos;
-    });
-    EXPECT_EQ(shortMessages, 1) << c.name;
-  }
-}
-
-TEST(ThermalRawData, RawValuesToTemperatures) {
-  struct Case {
-    const char* name;
-    bool gainFlag;
-    uint16_t raw;
-    int unit;
-    double expected;
-  };
-  const Case cases[] = {
-      {"gain 0, Celsius", true, 7315, ZLT_Celsius, 19.45},
-      {"gain 0, Fahrenheit", true, 7315, ZLT_Fahrenheit, 67.01},
-      {"gain 1", false, 1000, ZLT_Celsius, 126.85},
-      {"high bits above 14 are ignored", true, 7315 | 0xC000, ZLT_Celsius, 19.45},
-  };
-  for (const auto& c : cases) {
-    auto block = header(2, 1, false);
-    block.gainFlag = c.gainFlag;
-    const auto data = loaded(sb::thermalSegments(block, {0, c.raw})[0]);
-    EXPECT_NEAR(data->getTemperature(1, 0, c.unit), c.expected, 0.005) << c.name;
-    EXPECT_NEAR(data->getTemperatures(c.unit)[1], c.expected, 0.005) << c.name;
+    const auto data = loaded(sb::thermalSegments(header(32, 24, compressed), std::vector<uint16_t>(pixels, 7315))[0]);
+    EXPECT_TRUE(data->getTemperatures(ZLT_Celsius).empty());
+    EXPECT_TRUE(std::isnan(data->getTemperature(31, 23, ZLT_Celsius)));
+    EXPECT_TRUE(data->getTemperatures(ZLT_Fahrenheit).empty());
+    EXPECT_EQ(data->data(), nullptr);
+    EXPECT_EQ(capture.count("Thermal data too short, no temperatures: got " + std::to_string(pixels * 2) +
+                            " bytes, expected 1536"),
+              1u);
   }
 }
 
 // The whole-frame conversion is single precision; it must give exactly the float of the double
-// formula of the single pixel for every raw value, both gains, planes and pairs.
+// formula of the single pixel for every raw value (bits above the 14 ignored), both gains, both
+// units, planes and pairs.
 TEST(ThermalRawData, EveryRawValueConvertsExactlyAsASinglePixel) {
   std::vector<uint16_t> raw(128 * 128);
   for (size_t v = 0; v < raw.size(); ++v) raw[v] = static_cast<uint16_t>(v | (v % 3 == 0 ? 0xC000 : 0));
@@ -185,12 +140,19 @@ TEST(ThermalRawData, EveryRawValueConvertsExactlyAsASinglePixel) {
       block.gainFlag = gainFlag;
       const auto data = loaded(sb::thermalSegments(block, raw)[0]);
       const double step = gainFlag ? 0.04 : 0.4;
-      const std::vector<float> all = data->getTemperatures(ZLT_Celsius);
-      ASSERT_EQ(all.size(), raw.size());
+      const std::vector<float> celsius = data->getTemperatures(ZLT_Celsius);
+      const std::vector<float> fahrenheit = data->getTemperatures(ZLT_Fahrenheit);
+      ASSERT_EQ(celsius.size(), raw.size());
+      ASSERT_EQ(fahrenheit.size(), raw.size());
       for (unsigned v = 0; v < raw.size(); ++v) {
+        SCOPED_TRACE("raw " + std::to_string(v) + " gain flag " + std::to_string(gainFlag) + " compressed " +
+                     std::to_string(compressed));
         const float expected = static_cast<float>(v * step - 273.15);
-        ASSERT_EQ(all[v], expected) << "raw " << v << " gain flag " << gainFlag << " compressed " << compressed;
-        ASSERT_EQ(data->getTemperature(v % 128, v / 128, ZLT_Celsius), expected) << "raw " << v;
+        const float expectedF = static_cast<float>((v * step - 273.15) * 1.8 + 32);
+        ASSERT_EQ(celsius[v], expected);
+        ASSERT_EQ(fahrenheit[v], expectedF);
+        ASSERT_EQ(data->getTemperature(v % 128, v / 128, ZLT_Celsius), expected);
+        ASSERT_EQ(data->getTemperature(v % 128, v / 128, ZLT_Fahrenheit), expectedF);
       }
     }
 }
@@ -198,11 +160,11 @@ TEST(ThermalRawData, EveryRawValueConvertsExactlyAsASinglePixel) {
 TEST(ThermalRawData, PixelsWithoutATemperature) {
   PrintCapture capture;
   auto block = header(4, 4, false);
-  EXPECT_TRUE(std::isnan(
-      loaded(sb::thermalSegments(block, std::vector<uint16_t>(16, 7315))[0])->getTemperature(4, 0, ZLT_Celsius)));
+  EXPECT_TRUE(
+      std::isnan(loaded(sb::thermalSegments(block, std::vector<uint16_t>(16))[0])->getTemperature(4, 0, ZLT_Celsius)));
   EXPECT_TRUE(capture.has("Invalid pixel coordinate 4x0"));
   block.advancedRadiometry = false;
-  const auto noRadiometry = loaded(sb::thermalSegments(block, std::vector<uint16_t>(16, 7315))[0]);
+  const auto noRadiometry = loaded(sb::thermalSegments(block, std::vector<uint16_t>(16))[0]);
   EXPECT_TRUE(std::isnan(noRadiometry->getTemperature(0, 0, ZLT_Celsius)));
   EXPECT_TRUE(noRadiometry->getTemperatures(ZLT_Celsius).empty());
   EXPECT_EQ(capture.count("Conversion to absolute temperatures only supported for sensors with advanced radiometry "
@@ -214,7 +176,6 @@ TEST(ThermalRawData, SegmentsThatAreNotThermalBlocks) {
   Zelta_ThermalFrameCollector collector;
   const std::string good = sb::thermalSegments(header(2, 2, false), {1, 2, 3, 4})[0];
   std::string lying = good;
-  lying[2] = 0;
   lying[3] = 5;  // claims fewer bytes than the header
   const std::string notThermal = sb::com(std::string("ZLF\0xxxxxxxx", 12));
   EXPECT_FALSE(collector.addSegment(bytes(good), 11));
@@ -230,28 +191,20 @@ TEST(ThermalRawData, SegmentsThatAreNotThermalBlocks) {
 // buffers they return), and every later frame reads only its own bytes.
 TEST(ThermalRawData, PooledBuffersServeFrameAfterFrameWithoutMixingThem) {
   struct Frame {
-    const char* name;
     double celsius;  // the scene's background
     bool compressed;
-    size_t pixels;  // of the 64 × 48 the header announces
+    size_t pixels;  // of the 64 × 48 the header announces; fewer: no temperatures
     bool corrupt;   // LZ4 data that does not decompress
-    bool expectValues;
   };
-  const Frame frames[] = {
-      {"first", 20.0, true, 64 * 48, false, true},
-      {"cut short", 31.0, true, 1000, false, false},
-      {"corrupt", 32.0, true, 64 * 48, true, false},
-      {"after the broken ones", -5.0, true, 64 * 48, false, true},
-      {"uncompressed", 40.0, false, 64 * 48, false, true},
-      {"uncompressed, short", 41.0, false, 100, false, false},
-      {"compressed again", 12.5, true, 64 * 48, false, true},
-  };
+  const Frame frames[] = {{20.0, true, 64 * 48, false}, {31.0, true, 1000, false},     {32.0, true, 64 * 48, true},
+                          {-5.0, true, 64 * 48, false}, {40.0, false, 64 * 48, false}, {41.0, false, 100, false},
+                          {12.5, true, 64 * 48, false}};
   PrintCapture capture;
   Zelta_Decoder decoder;
-  std::vector<std::shared_ptr<ZL_ThermalRawData>> held;  // every frame's data, kept to the end
-  std::vector<std::vector<float>> heldCelsius;
+  std::vector<std::pair<std::shared_ptr<ZL_ThermalRawData>, std::vector<float>>> held;  // kept to the end
   for (const Frame& f : frames) {
-    SCOPED_TRACE(f.name);
+    SCOPED_TRACE(f.celsius);
+    const bool expectValues = f.pixels == 64 * 48 && !f.corrupt;
     const auto raw = scene(64, 48, f.celsius);
     auto segments = sb::thermalSegments(header(64, 48, f.compressed), {raw.begin(), raw.begin() + f.pixels}, 3);
     if (f.corrupt) segments[0].replace(12, 3, "\x00\xFF\xFF", 3);  // a first match 65535 bytes back
@@ -265,21 +218,20 @@ TEST(ThermalRawData, PooledBuffersServeFrameAfterFrameWithoutMixingThem) {
     ASSERT_TRUE(data);
     image.reset();  // the picture's buffer goes back; the raw data lives on
     std::vector<float> celsius;
-    ASSERT_EQ(data->getTemperatures(ZLT_Celsius, celsius), f.expectValues);
-    if (f.expectValues) {
+    ASSERT_EQ(data->getTemperatures(ZLT_Celsius, celsius), expectValues);
+    if (expectValues) {
       EXPECT_EQ(celsius, expectedCelsius(raw));
       EXPECT_TRUE(std::equal(raw.begin(), raw.end(), data->data()));
-      held.push_back(data);
-      heldCelsius.push_back(celsius);
+      held.emplace_back(data, celsius);
     }
   }
   EXPECT_TRUE(capture.has("Thermal data too short, no temperatures: got 2000 bytes, expected 6144"));
   EXPECT_TRUE(capture.has("Decompression failed after reading 4 bytes"));
   EXPECT_TRUE(capture.has("Thermal data too short, no temperatures: got 200 bytes, expected 6144"));
-  for (size_t i = 0; i < held.size(); ++i) {
+  for (const auto& [data, celsius] : held) {
     std::vector<float> again;
-    ASSERT_TRUE(held[i]->getTemperatures(ZLT_Celsius, again));
-    EXPECT_EQ(again, heldCelsius[i]) << "frame " << i << " was written while held";
+    ASSERT_TRUE(data->getTemperatures(ZLT_Celsius, again));
+    EXPECT_EQ(again, celsius) << "a frame was written while held";
   }
   held.clear();
   EXPECT_LE(decoder.buffers()->bytes.waiting(), Zelta_FrameBuffers::kKeptBytes);
