@@ -3,13 +3,7 @@
 // a slow microphone request never holds up the channel's video, no frame follows Stopped, and
 // with two streams of the channel running the host hears the microphone once.
 #include <atomic>
-#include <chrono>
 #include <mutex>
-#include <string>
-#include <thread>
-#include <vector>
-
-#include <gtest/gtest.h>
 
 #include "AudioTone.h"
 #include "VideoFixture.h"
@@ -28,10 +22,7 @@ class AudioSourceTest : public CamsimVideoTest {
       }
     CamsimVideoTest::TearDown();
   }
-  size_t requestsTo(const std::string& target) const {
-    const auto targets = camera->requestTargets();
-    return std::count(targets.begin(), targets.end(), target);
-  }
+  size_t requestsTo(const std::string& target) const { return camera->requestTargets(target).size(); }
   void microphoneOn() {
     ASSERT_EQ(camera->request("/admin/audio?setMicro=1", "Authorization: Basic YWRtaW46czNjckB0\r\n").status, 200);
   }
@@ -44,16 +35,34 @@ class AudioSourceTest : public CamsimVideoTest {
   TestFrameFactory firstFactory, secondFactory;
 };
 
-TEST_F(AudioSourceTest, StartSwitchesTheMicrophoneOnOnce) {
+// Start switches the microphone on once; audio is delivered only while started, counted in the
+// log, and only to the first source of its channel, which stays registered when a later one goes.
+TEST_F(AudioSourceTest, StartsOnceAndDeliversWhileStartedToTheFirstSourceOfItsChannel) {
   Talvo::GDRV::IAudioSource* audio = device->CreateAudioSource(&first, 0, &firstFactory);
-  ASSERT_NE(audio, nullptr);
+  Talvo::GDRV::IAudioSource* newer = device->CreateAudioSource(&second, 0, &secondFactory);
+  ASSERT_TRUE(audio && newer);
+  routeOne(0);
+  EXPECT_EQ(firstFactory.audioCount(), 0u) << "stopped: nothing is allocated";
   audio->Start();
   audio->Start();
   EXPECT_EQ(logger.count("as 0 Already started"), 1u);
   EXPECT_EQ(requestsTo("/admin/audio?setMicro=1"), 1u);
   EXPECT_TRUE(logger.contains("as 0 Started, audio enabled on device with result= 0."));
   EXPECT_EQ(first.snapshot(&RecordingAudioHandler::started), 1);
+  newer->Start();
+  for (int i = 0; i < 2000; ++i) routeOne(0);
+  routeOne(5);  // no source for channel 5: ignored
+  EXPECT_EQ(first.snapshot(&RecordingAudioHandler::frames).size(), 2000u);
+  EXPECT_EQ(secondFactory.audioCount(), 0u) << "the second source of channel 0 is not registered";
+  for (const std::string count : {"1", "1000", "2000"})
+    EXPECT_TRUE(logger.contains("as 0 Reported " + count + " audio frames.")) << count;
+  EXPECT_EQ(logger.count(" audio frames."), 3u);
+  newer->Destroy();
+  routeOne(0);
+  EXPECT_EQ(firstFactory.audioCount(), 2001u) << "destroying the second leaves the first registered";
   audio->Destroy();
+  routeOne(0);
+  EXPECT_EQ(firstFactory.audioCount(), 2001u);
 }
 
 TEST_F(AudioSourceTest, VolumeSetsThePreamplifierOnTheVideoWorkersBehalf) {
@@ -76,41 +85,6 @@ TEST_F(AudioSourceTest, VolumeSetsThePreamplifierOnTheVideoWorkersBehalf) {
   EXPECT_EQ(done.results().back(), 1) << "a volume that is no number";
   EXPECT_TRUE(logger.contains("as 0 std::exception: "));
   audio->Destroy();
-}
-
-TEST_F(AudioSourceTest, AudioIsDeliveredOnlyWhileStartedAndCountedInTheLog) {
-  Talvo::GDRV::IAudioSource* audio = device->CreateAudioSource(&first, 0, &firstFactory);
-  ASSERT_NE(audio, nullptr);
-  routeOne(0);
-  EXPECT_EQ(firstFactory.audioCount(), 0u) << "stopped: nothing is allocated";
-  audio->Start();
-  for (int i = 0; i < 2000; ++i) routeOne(0);
-  routeOne(5);  // no source for channel 5: ignored
-  EXPECT_EQ(firstFactory.audioCount(), 2000u);
-  EXPECT_EQ(first.snapshot(&RecordingAudioHandler::frames).size(), 2000u);
-  EXPECT_TRUE(logger.contains("as 0 Reported 1 audio frames."));
-  EXPECT_TRUE(logger.contains("as 0 Reported 1000 audio frames."));
-  EXPECT_TRUE(logger.contains("as 0 Reported 2000 audio frames."));
-  EXPECT_EQ(logger.count(" audio frames."), 3u);
-  audio->Destroy();
-}
-
-TEST_F(AudioSourceTest, TheFirstSourceOfAChannelStaysRegistered) {
-  Talvo::GDRV::IAudioSource* older = device->CreateAudioSource(&first, 0, &firstFactory);
-  Talvo::GDRV::IAudioSource* newer = device->CreateAudioSource(&second, 0, &secondFactory);
-  ASSERT_NE(older, nullptr);
-  ASSERT_NE(newer, nullptr);
-  older->Start();
-  newer->Start();
-  routeOne(0);
-  EXPECT_EQ(firstFactory.audioCount(), 1u);
-  EXPECT_EQ(secondFactory.audioCount(), 0u) << "the second source of channel 0 is not registered";
-  newer->Destroy();
-  routeOne(0);
-  EXPECT_EQ(firstFactory.audioCount(), 2u) << "destroying the second leaves the first registered";
-  older->Destroy();
-  routeOne(0);
-  EXPECT_EQ(firstFactory.audioCount(), 2u);
 }
 
 // The video worker hands every audio block to the source: a Start waiting for the camera's
@@ -167,27 +141,20 @@ TEST_F(AudioSourceTest, NoFrameFollowsStoppedWhoeverStops) {
 class TwoStreamAudioTest : public AudioSourceTest {
  protected:
   void SetUp() override { startCamera("VX-S10", "VX-S10"); }
-
-  // What reached the host, in order: a picture of stream 0 or 1 ('0', '1') or an audio frame
-  // ('a'), with the thread it came on (each stream's worker delivers its own audio).
-  struct Event {
-    char kind;
-    std::thread::id thread;
-  };
+  // What reached the host, in order: a picture of stream 0 or 1 ('0', '1'), an audio frame on
+  // stream 0's thread ('m') or on stream 1's ('s') (each stream's worker delivers its own audio).
   void note(char kind) {
+    const auto thread = std::this_thread::get_id();
     std::lock_guard<std::mutex> lock(eventsMutex);
-    events.push_back({kind, std::this_thread::get_id()});
-  }
-  // The kinds of the events on `thread` from the `from`th event on.
-  std::string kindsOn(std::thread::id thread, size_t from = 0) const {
-    std::string kinds;
-    for (size_t i = from; i < events.size(); ++i)
-      if (events[i].thread == thread) kinds += events[i].kind;
-    return kinds;
+    if (kind == '0') mainThread = thread;
+    if (kind == '1') subThread = thread;
+    if (kind == 'a') kind = thread == mainThread ? 'm' : thread == subThread ? 's' : '?';
+    events += kind;
   }
 
   std::mutex eventsMutex;
-  std::vector<Event> events;
+  std::thread::id mainThread, subThread;
+  std::string events;
 };
 
 // Both streams carry the camera's one microphone. The audio source follows stream 0, the first
@@ -217,43 +184,37 @@ TEST_F(TwoStreamAudioTest, OneStreamFeedsTheAudioAndTheNextTakesOverWhenItStops)
   EXPECT_TRUE(subHandler.waitForStopped(10s));
 
   std::lock_guard<std::mutex> lock(eventsMutex);
-  const auto firstOf = [&](char kind) {
-    return std::find_if(events.begin(), events.end(), [&](const Event& e) { return e.kind == kind; });
-  };
-  ASSERT_TRUE(firstOf('0') != events.end() && firstOf('1') != events.end());
-  const std::thread::id mainThread = firstOf('0')->thread, subThread = firstOf('1')->thread;
   std::string audioThreads;  // 'm' or 's' per audio frame
-  size_t lastMainAudio = 0;
-  for (size_t i = 0; i < events.size(); ++i) {
-    if (events[i].kind != 'a') continue;
-    audioThreads += events[i].thread == mainThread ? 'm' : events[i].thread == subThread ? 's' : '?';
-    if (events[i].thread == mainThread) lastMainAudio = i;
-  }
+  std::copy_if(events.begin(), events.end(), std::back_inserter(audioThreads), [](char c) { return c > '1'; });
   const size_t mainAudio = audioThreads.find_first_not_of('m');
   ASSERT_NE(mainAudio, std::string::npos);
   EXPECT_GE(mainAudio, 20u);
   EXPECT_EQ(audioThreads.substr(mainAudio), std::string(audioThreads.size() - mainAudio, 's'))
-      << "audio from stream 0 only, then from stream 1 only: " << audioThreads;
+      << "audio from stream 0 only, then from stream 1 only: " << events;
   // While stream 0 fed the source, each of its pictures brought exactly one audio frame.
-  const std::string mainKinds = kindsOn(mainThread);
-  ASSERT_NE(mainKinds.find("0a"), std::string::npos);
-  const std::string fed = mainKinds.substr(mainKinds.find("0a"));
-  std::string alternating;
-  for (size_t i = 0; i < fed.size(); ++i) alternating += i % 2 == 0 ? '0' : 'a';
-  EXPECT_EQ(fed, alternating);
+  std::string mainKinds;
+  std::copy_if(events.begin(), events.end(), std::back_inserter(mainKinds),
+               [](char c) { return c == '0' || c == 'm'; });
+  const std::string fed = mainKinds.substr(mainKinds.find("0m"));
+  EXPECT_TRUE(fed.find("00") == std::string::npos && fed.find("mm") == std::string::npos) << fed;
   // Every picture of stream 1 after stream 0's last audio brought its block, none twice (one
   // picture may have come just before that last frame was recorded, its block just after).
-  const std::string subKinds = kindsOn(subThread, lastMainAudio + 1);
-  const size_t subPictures = std::count(subKinds.begin(), subKinds.end(), '1');
+  const std::string afterMain = events.substr(events.rfind('m') + 1);
+  const size_t subPictures = std::count(afterMain.begin(), afterMain.end(), '1');
   const size_t subAudio = audioThreads.size() - mainAudio;
   EXPECT_GE(subAudio, subPictures);
   EXPECT_LE(subAudio, subPictures + 1);
-  // The bytes: the camera's tone, block after block (each a whole number of its periods).
+  // The bytes: the camera's tone, block after block (each a whole number of its periods), as G.711.
   std::string heard;
   for (const ReceivedFrame& frame : first.snapshot(&RecordingAudioHandler::frames))
     heard.append(frame.bytes.begin(), frame.bytes.end());
   EXPECT_EQ(heard.size(), mainAudio * 400 + subAudio * 800) << "8000 samples/s in blocks of 20 and 10 a second";
   EXPECT_TRUE(heard == camsim::ToneGenerator().nextSamples(heard.size())) << "the camera's tone, unchanged";
+  EXPECT_EQ(firstFactory.lastAudioFormat + " " + std::to_string(firstFactory.lastAudioBitRate) + " " +
+                std::to_string(firstFactory.lastAudioEncoding),
+            "G.711 64000 0");
+  for (const auto& frame : handler.snapshot(&RecordingVideoHandler::frames))
+    EXPECT_EQ(frame.bytes.back(), 0xD9) << "the picture ends before the audio block";
   audio->Destroy();
 }
 

@@ -25,23 +25,13 @@ size_t reference(const std::vector<uint8_t>& data, size_t from, const std::strin
   return found == data.end() ? Needle::kNotFound : size_t(found - data.begin());
 }
 
-// A heap block of exactly the data's size, so that the address sanitizer sees any read past it.
-std::unique_ptr<uint8_t[]> exactCopy(const std::vector<uint8_t>& data) {
-  std::unique_ptr<uint8_t[]> copy(new uint8_t[std::max<size_t>(data.size(), 1)]);
-  std::copy(data.begin(), data.end(), copy.get());
-  return copy;
-}
-
-std::vector<Needle> needlesOf(const std::vector<std::string>& patterns) {
+// Checks one search: the first needle exactly, the others wherever they come before it. The data
+// is searched in a heap block of exactly its size, so that the address sanitizer sees any read past it.
+void expectLikeReference(const std::vector<uint8_t>& data, size_t from, const std::vector<std::string>& patterns) {
   std::vector<Needle> needles;
   for (const auto& p : patterns) needles.push_back({reinterpret_cast<const uint8_t*>(p.data()), p.size()});
-  return needles;
-}
-
-// Checks one search: the first needle exactly, the others wherever they come before it.
-void expectLikeReference(const std::vector<uint8_t>& data, size_t from, const std::vector<std::string>& patterns) {
-  auto needles = needlesOf(patterns);
-  const auto copy = exactCopy(data);
+  const std::unique_ptr<uint8_t[]> copy(new uint8_t[std::max<size_t>(data.size(), 1)]);
+  std::copy(data.begin(), data.end(), copy.get());
   Vantrel::findNeedles(copy.get(), from, data.size(), needles.data(), needles.size());
   const size_t first = reference(data, from, patterns[0]);
   ASSERT_EQ(needles[0].at, first) << "size " << data.size() << " from " << from;

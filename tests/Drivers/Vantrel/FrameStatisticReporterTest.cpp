@@ -2,18 +2,11 @@
 // channel handler through the device's io_context, not on the worker that counts, even when the
 // reporter is gone by then, and each is logged under the channel's prefix. Through a running
 // channel: a line every 90 pictures by default, and none after the channel's Stopped.
-#include <chrono>
 #include <condition_variable>
-#include <memory>
 #include <mutex>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include <boost/asio/io_context.hpp>
-#include <gtest/gtest.h>
 
-#include "CapturingLogger.h"
 #include "FrameStatisticReporter.h"
 #include "VideoFixture.h"
 
@@ -59,31 +52,23 @@ class ChannelStatisticsTest : public CamsimVideoTest {
         std::vector<std::string>{"--unthrottled", "--user", "admin", "--password", "s3cr@t"});
     makeDevice("generic", camera->httpPort(), "admin:s3cr%40t@");
   }
-  // Starts the channel with `strict` as its handler; `interval` > 0 sets the report interval.
+  // Starts the channel; `interval` > 0 sets the report interval.
   void startChannel(int interval) {
-    video = device->CreateVideoSource(&strict, 0, 0, &factory);
-    ASSERT_NE(video, nullptr);
+    ASSERT_NE(createVideo(), nullptr);
     if (interval > 0) {
       adjuster()->SetValue("frameReportInterval", interval);
       adjuster()->ApplySettings(&applied);
     }
     video->Start();
   }
-  void TearDown() override {
-    if (video) video->Destroy();
-    video = nullptr;
-    if (strict.snapshot(&RecordingVideoHandler::started) > 0) EXPECT_TRUE(strict.waitForStopped(10s));
-    CamsimVideoTest::TearDown();
-  }
 
   RecordingActionHandler applied;
-  RecordingVideoHandler strict;
 };
 
 TEST_F(ChannelStatisticsTest, ByDefaultAVideoLineFollowsEvery90Pictures) {
   startChannel(0);
-  ASSERT_TRUE(strict.waitForLines(2, 30s)) << logger.dump();
-  for (const std::string& line : strict.snapshot(&RecordingVideoHandler::lines))
+  ASSERT_TRUE(handler.waitForLines(2, 30s)) << logger.dump();
+  for (const std::string& line : handler.snapshot(&RecordingVideoHandler::lines))
     if (line.rfind("video ", 0) == 0) EXPECT_EQ(line.rfind("video frames=90 ", 0), 0u) << line;
 }
 
@@ -94,7 +79,7 @@ class StopAfterLinesTest : public ChannelStatisticsTest {
  protected:
   // Holds the first line (or stops the channel from it) while every picture queues another.
   void run(bool stopFromLine) {
-    strict.onLine = [this, stopFromLine] {
+    handler.onLine = [this, stopFromLine] {
       std::unique_lock<std::mutex> lock(mutex);
       if (inLine) return;  // only the first line is held
       inLine = true;
@@ -102,7 +87,7 @@ class StopAfterLinesTest : public ChannelStatisticsTest {
       if (stopFromLine) {
         lock.unlock();
         // Pictures that arrive meanwhile queue their lines behind this one.
-        EXPECT_TRUE(strict.waitForFrames(20, 20s));
+        EXPECT_TRUE(handler.waitForFrames(20, 20s));
         video->Stop();
         return;
       }
@@ -114,18 +99,18 @@ class StopAfterLinesTest : public ChannelStatisticsTest {
       ASSERT_TRUE(changed.wait_for(lock, 20s, [this] { return inLine; })) << logger.dump();
     }
     if (!stopFromLine) {
-      ASSERT_TRUE(strict.waitForFrames(20, 20s)) << "every picture queues a line behind the held one";
+      ASSERT_TRUE(handler.waitForFrames(20, 20s)) << "every picture queues a line behind the held one";
       video->Stop();
       // Stopped waits behind the held line; one that overtook it would be here by now.
-      (void)strict.waitForStopped(2s);
+      (void)handler.waitForStopped(2s);
       std::lock_guard<std::mutex> lock(mutex);
       released = true;
       changed.notify_all();
     }
-    ASSERT_TRUE(strict.waitForStopped(20s)) << logger.dump();
-    EXPECT_GT(strict.snapshot(&RecordingVideoHandler::lines).size(), 1u)
+    ASSERT_TRUE(handler.waitForStopped(20s)) << logger.dump();
+    EXPECT_GT(handler.snapshot(&RecordingVideoHandler::lines).size(), 1u)
         << "Stopped came before the lines queued ahead of it";
-    EXPECT_EQ(strict.snapshot(&RecordingVideoHandler::afterStopped), 0);
+    EXPECT_EQ(handler.snapshot(&RecordingVideoHandler::afterStopped), 0);
   }
 
   std::mutex mutex;

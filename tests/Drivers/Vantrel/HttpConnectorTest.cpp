@@ -72,11 +72,7 @@ TEST(HttpConnectorTest, BlocksWholeAndByteByByte) {
       {"no TIT", picture(header("ENO=7\n"), true), {}, " Cannot get timestamp, stream will be skipped"},
       {"no ENO", picture(header("TIT=5\n"), true), {}, " Cannot get eventId, stream will be skipped"},
       {"a comment longer than the picture", picture("\xFF\xFE\xFF\xF0#:R9IMG\n", true), {}, nullptr},
-      {"an audio length past the data",
-       "\xFF\xED\xFF\xFF"
-       "ULAW",
-       {},
-       " TRACE: Audio block size = 65537, left=65529"},
+      {"an audio length past the data", "\xFF\xED\xFF\xFFULAW", {}, " TRACE: Audio block size = 65537, left=65529"},
       {"a ZLF block after the header sets the time",
        picture(header(item) + comment(infoBlock(1500000000123456)), true),
        {"key 1500000000123"},

@@ -3,7 +3,9 @@
 // bytes are the fuzz target's (fuzz/server_push_reader_fuzzer.cpp).
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -27,23 +29,17 @@ std::string streamOf(const std::vector<std::string>& bodies) {
   return stream;
 }
 
+// A body as the reader cuts it.
 struct Cut {
-  Cut(std::string picture = {}, std::string audio = {}, const char* events = nullptr)
-      : picture(std::move(picture)),
-        hasEvents(events != nullptr),
-        events(events ? events : ""),
-        audio(std::move(audio)) {}
-  std::string picture;
-  bool hasEvents;
-  std::string events;
-  std::string audio;
+  std::string picture = {};
+  std::optional<std::string> events = {};  // none without an event section
+  std::string audio = {};
   bool operator==(const Cut& o) const {
-    return picture == o.picture && hasEvents == o.hasEvents && events == o.events && audio == o.audio;
+    return std::tie(picture, events, audio) == std::tie(o.picture, o.events, o.audio);
   }
 };
 void PrintTo(const Cut& c, std::ostream* os) {
-  *os << "{picture " << c.picture.size() << " B, events " << (c.hasEvents ? c.events : "-") << ", audio '" << c.audio
-      << "'}";
+  *os << ::testing::PrintToString(std::tie(c.picture, c.events, c.audio));
 }
 
 std::string text(const Vantrel::ByteRange& range) {
@@ -66,7 +62,7 @@ std::vector<Cut> cut(const std::string& stream, size_t chunk) {
       EXPECT_LE(step.consume, buffer.size());
       const auto& p = step.pieces;
       if (step.isBody)
-        cuts.push_back(Cut(text(p.picture), text(p.audio), p.hasEvents ? text(p.events).c_str() : nullptr));
+        cuts.push_back({text(p.picture), p.hasEvents ? std::optional(text(p.events)) : std::nullopt, text(p.audio)});
       buffer.erase(0, step.consume);
       continue;
     }
@@ -90,16 +86,16 @@ TEST(ServerPushReader, BodiesBecomePicturesEventsAndAudio) {
       {"1 to 3 bytes: nothing to look at", {"A", "ABC"}, {Cut{}, Cut{}}},
       {"4 and 5 bytes are pictures (the check refuses them)", {"ABCD", "ABCDE"}, {Cut{"ABCD"}, Cut{"ABCDE"}}},
       {"a picture", {kPicture}, {Cut{kPicture}}},
-      {"a picture followed by audio is split", {audio}, {Cut{kPicture, "audio!"}}},
+      {"a picture followed by audio is split", {audio}, {Cut{kPicture, {}, "audio!"}}},
       {"an audio block of only its header carries no payload", {kPicture + kBlockHeader}, {Cut{kPicture}}},
-      {"a payload of one byte", {kPicture + kBlockHeader + "a"}, {Cut{kPicture, "a"}}},
+      {"a payload of one byte", {kPicture + kBlockHeader + "a"}, {Cut{kPicture, {}, "a"}}},
       {"a block shorter than its header", {kPicture + "\xFF\xED" + "abc"}, {Cut{kPicture}}},
-      {"an event section stays part of the picture", {events}, {Cut{events, "", "IN1=1\r\n"}}},
+      {"an event section stays part of the picture", {events}, {Cut{events, "IN1=1\r\n", ""}}},
       {"an event end running into the trailer", {"xxENDSECTION EVENT"}, {Cut{"xxENDSECTION EVENT"}}},
       {"a boundary without its line end is data",
        {"a--VANTREL_Fast_Serverpush-b"},
        {Cut{"a--VANTREL_Fast_Serverpush-b"}}},
-      {"parts after parts", {kPicture, audio, ""}, {Cut{kPicture}, Cut{kPicture, "audio!"}, Cut{}}},
+      {"parts after parts", {kPicture, audio, ""}, {Cut{kPicture}, Cut{kPicture, {}, "audio!"}, Cut{}}},
   };
   for (const Case& c : cases)
     for (size_t chunk : {size_t(1), size_t(5), size_t(64), size_t(1) << 20})

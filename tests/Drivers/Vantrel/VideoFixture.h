@@ -1,6 +1,7 @@
 // The fixtures of the video channel tests: a device of a repository model, connected to a
-// scripted peer or to the camera simulator, and the host objects its channels report to.
-// Header-only.
+// scripted peer or to the camera simulator, and the host objects its channels report to; and the
+// helpers every camera simulator test of the module shares. Header-only; the files that include
+// it take the standard and support headers below from it.
 #pragma once
 
 #include <algorithm>
@@ -24,6 +25,30 @@
 #include "TestHost.h"
 #include "host/Nuvlet/GlobalService.h"
 #include "host/Nuvlet/Repository.h"
+
+// Polls `condition` (state without a notification of its own) until it holds or `deadline` passes.
+template <class Condition>
+bool pollUntil(Condition condition, std::chrono::milliseconds deadline,
+               std::chrono::milliseconds every = std::chrono::milliseconds(10)) {
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(every);
+  }
+  return true;
+}
+
+// The simulator's user is "admin" with the password "s3cr@t", which no log line may show.
+inline std::unique_ptr<CamsimProcess> startCamsim(const std::string& model, std::vector<std::string> extra = {}) {
+  extra.insert(extra.begin(), {"--model", model, "--user", "admin", "--password", "s3cr@t"});
+  return std::make_unique<CamsimProcess>(extra);
+}
+inline std::string camsimAddress(const CamsimProcess& camera, const std::string& password = "s3cr%40t") {
+  return "http://admin:" + password + "@127.0.0.1:" + std::to_string(camera.httpPort()) + "/";
+}
+inline void expectNoPassword(const CapturingLogger& logger) {
+  for (const auto& line : logger.messages()) EXPECT_EQ(line.find("s3cr"), std::string::npos) << line;
+}
 
 class VideoTest : public ::testing::Test {
  protected:
@@ -62,12 +87,10 @@ class VideoTest : public ::testing::Test {
   Talvo::GDRV::IVideoSource* video = nullptr;
 };
 
-// The simulator's user is "admin" with the password "s3cr@t", which no log line may show.
 class CamsimVideoTest : public VideoTest {
  protected:
   void startCamera(const std::string& cameraModel, const std::string& repositoryModel) {
-    camera = std::make_unique<CamsimProcess>(
-        std::vector<std::string>{"--model", cameraModel, "--user", "admin", "--password", "s3cr@t"});
+    camera = startCamsim(cameraModel);
     makeDevice(repositoryModel, camera->httpPort(), "admin:s3cr%40t@");
   }
   // Sets a camera value directly, as if changed on the camera itself.
@@ -113,19 +136,17 @@ class CamsimVideoTest : public VideoTest {
   // Waits until stream requests came for longer than `window` (at most `deadline`), then
   // counts those that came within `window` of the first.
   size_t streamAttemptsWithin(std::chrono::milliseconds window, std::chrono::milliseconds deadline) const {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    for (;;) {
-      const auto times = streamAttemptTimes();
-      if (!times.empty() && times.back() - times.front() > window.count())
-        return std::count_if(times.begin(), times.end(),
-                             [&](long long t) { return t - times.front() <= window.count(); });
-      if (std::chrono::steady_clock::now() >= end) return 0;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));  // polling the log, not synchronising
-    }
+    std::vector<long long> times;
+    const auto spanned = [&] {
+      times = streamAttemptTimes();
+      return !times.empty() && times.back() - times.front() > window.count();
+    };
+    if (!pollUntil(spanned, deadline, std::chrono::milliseconds(100))) return 0;
+    return std::count_if(times.begin(), times.end(), [&](long long t) { return t - times.front() <= window.count(); });
   }
   void TearDown() override {
     VideoTest::TearDown();
-    for (const auto& line : logger.messages()) EXPECT_EQ(line.find("s3cr"), std::string::npos) << line;
+    expectNoPassword(logger);
   }
 
   std::unique_ptr<CamsimProcess> camera;

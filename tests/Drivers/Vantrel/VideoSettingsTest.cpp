@@ -88,11 +88,22 @@ TEST(VideoSettings, ClassicCameras) {
       {"the requests before a wrong value still go",
        {{{"fps", 25}, {"flickerfree", "often"}}},
        {"/control/control?section=general&framerate100=2500", kBadValue}},
+      // A host's text is a value, never more of the request: "&", "=", "+" and blanks in it are
+      // percent-encoded, while the separators our own code writes ("+" between lenses, "," and
+      // "%0A" in obscure areas) stay as they are.
+      {"plain pairs, the tail and the exposure request",
+       {{{"resolution", "640x480&quality=1"}, {"displayMode", "dual view"}, {"cameraLens", "a+b"}},
+        {{"nightImprovement", "on&ca_exp_max=9"}}},
+       {kImage + "&size=640x480%26quality%3D1&display_mode=dual%20view&camera=a%2Bb",
+        kSet + "exposurecontrol&ca_night_improve=on%26ca_exp_max%3D9"},
+       std::nullopt,
+       true},
   };
   for (const Case& c : cases) EXPECT_EQ(sentFor(c, false), c.sent) << c.name;
 }
 
 TEST(VideoSettings, SectionedCameras) {
+  const LensPairs current = {{"brightness", {"30", "50"}}, {"ca_exp_corr", {"-2", "4"}}};
   const Case cases[] = {
       {"one request per section, in order",
        {{{"fps", 12},
@@ -114,18 +125,12 @@ TEST(VideoSettings, SectionedCameras) {
        {{{"whiteBalance", 2}, {"redGain", 7}, {"blueGain", -3}, {"autoSaturationControl", 40}}, {{"quality", 85}}},
        {kSet + "color&wb_profile=2+2&red=7+7&blue=-3+-3&color_dark_percent=40+40", kSet + "jpeg&quality=85"}},
       {"nothing to send", {{}}, {}},
-  };
-  for (const Case& c : cases) EXPECT_EQ(sentFor(c, true), c.sent) << c.name;
-}
-
-TEST(VideoSettings, OneLensOfTwoKeepsTheOthersCurrentValue) {
-  const LensPairs current = {{"brightness", {"30", "50"}}, {"ca_exp_corr", {"-2", "4"}}};
-  const Case cases[] = {
-      {"right",
+      // One lens of two: the other keeps its current value.
+      {"the right lens",
        {{{"cameraLens", "right"}, {"brightness", 40}}},
        {kSet + "general&camera=right", kRead + "exposure&brightness", kSet + "exposure&brightness=40+50"},
        current},
-      {"left, several keys",
+      {"the left lens, several keys",
        {{{"cameraLens", "left"}, {"brightness", 40}, {"exposure", 1}}},
        {kSet + "general&camera=left", kRead + "exposure&ca_exp_corr&brightness",
         kSet + "exposure&ca_exp_corr=-2+1&brightness=30+40"},
@@ -145,15 +150,9 @@ TEST(VideoSettings, OneLensOfTwoKeepsTheOthersCurrentValue) {
        {{{"cameraLens", "auto"}, {"brightness", 40}}},
        {kSet + "general&camera=auto", kSet + "exposure&brightness=40+40"},
        current},
-  };
-  for (const Case& c : cases) EXPECT_EQ(sentFor(c, true), c.sent) << c.name;
-}
-
-// The exposure window and the obscure settings go out whole, from the stored values, whenever
-// one part changes. Weights may be numbers or text holding one; obscure areas are entries
-// separated by ';' or line breaks, each six decimal numbers, sent as "x1,y1,x2,y2,a,b%0A" each.
-TEST(VideoSettings, DescriptionsAreSentWholeFromTheStoredValues) {
-  const Case cases[] = {
+      // The exposure window and the obscure settings go out whole, from the stored values, whenever
+      // one part changes. Weights may be numbers or text holding one; obscure areas are entries
+      // separated by ';' or line breaks, each six decimal numbers, sent as "x1,y1,x2,y2,a,b%0A" each.
       {"exposure window (a one-lens camera)",
        {{{"exposureWindows", "custom"}, {"exposureWindowsWeight", "70"}},
         {{"exposureWindowsDraw", "on"}, {"exposureMode", "manual"}},
@@ -176,25 +175,6 @@ TEST(VideoSettings, DescriptionsAreSentWholeFromTheStoredValues) {
                "&obscure_image_area=10,10,100,100,0,1%0A20,20,40,40,1,-1%0A",
         kSet + "general&obscure_image=on&obscure_image_area_color=000000", "malformed area '10,10,100,100,0'",
         kSet + "general&obscure_image=on&obscure_image_area_color=000000&obscure_image_area="}},
-  };
-  for (const Case& c : cases) EXPECT_EQ(sentFor(c, true), c.sent) << c.name;
-}
-
-// A host's text is a value, never more of the request: "&", "=", "+" and blanks in it are
-// percent-encoded, while the separators our own code writes ("+" between lenses, "," and
-// "%0A" in obscure areas) stay as they are.
-TEST(VideoSettings, HostTextsAreEncodedOurSeparatorsAreNot) {
-  const Case classic[] = {
-      {"plain pairs, the tail and the exposure request",
-       {{{"resolution", "640x480&quality=1"}, {"displayMode", "dual view"}, {"cameraLens", "a+b"}},
-        {{"nightImprovement", "on&ca_exp_max=9"}}},
-       {kImage + "&size=640x480%26quality%3D1&display_mode=dual%20view&camera=a%2Bb",
-        kSet + "exposurecontrol&ca_night_improve=on%26ca_exp_max%3D9"},
-       std::nullopt,
-       true},
-  };
-  for (const Case& c : classic) EXPECT_EQ(sentFor(c, false), c.sent) << c.name;
-  const Case sectioned[] = {
       {"lens items keep their '+'",
        {{{"imageMirror", "off&rotate=2"}, {"nightImprovement", "a b"}}},
        {kSet + "general&mirror=off%26rotate%3D2+off%26rotate%3D2", kSet + "exposure&ca_night_improve=a%20b+a%20b"}},
@@ -205,7 +185,7 @@ TEST(VideoSettings, HostTextsAreEncodedOurSeparatorsAreNot) {
        std::nullopt,
        true},
   };
-  for (const Case& c : sectioned) EXPECT_EQ(sentFor(c, true), c.sent) << c.name;
+  for (const Case& c : cases) EXPECT_EQ(sentFor(c, true), c.sent) << c.name;
 }
 
 TEST(VideoSettings, CurrentPairsAreFoundPerKey) {

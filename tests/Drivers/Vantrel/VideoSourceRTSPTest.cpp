@@ -2,12 +2,6 @@
 // a scripted RTSP server for what a real one will not do on request.
 #include "VideoSourceRTSP.h"
 
-#include <chrono>
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
-
 #include "RawPeer.h"
 #include "RtspPeer.h"
 #include "VideoFixture.h"
@@ -43,18 +37,16 @@ class VideoSourceRTSPTest : public CamsimVideoTest {
     }
     CamsimVideoTest::TearDown();
   }
-  void startCamsim(const std::vector<std::string>& extra = {}) {
-    std::vector<std::string> args = {"--model",    "VX-H30", "--user",    "admin",
-                                     "--password", "s3cr@t", "--picture", "320x240"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    camera = std::make_unique<CamsimProcess>(args);
+  // The simulated H.264 camera and a device connected to it.
+  void startH264Camera() {
+    camera = startCamsim("VX-H30", {"--picture", "320x240"});
     ASSERT_NE(camera->rtspPort(), 0) << "an H.264 model serves RTSP";
+    makeRtspDevice(camera->httpPort(), camera->rtspPort());
   }
 };
 
 TEST_F(VideoSourceRTSPTest, CamsimsStreamArrivesKeyFrameFirstWithItsParameterSets) {
-  startCamsim();
-  makeRtspDevice(camera->httpPort(), camera->rtspPort());
+  startH264Camera();
   ASSERT_NE(createRtsp(), nullptr);
   video->Start();
   ASSERT_TRUE(handler.waitForFrames(30, 20s)) << logger.dump();
@@ -71,14 +63,13 @@ TEST_F(VideoSourceRTSPTest, CamsimsStreamArrivesKeyFrameFirstWithItsParameterSet
   EXPECT_EQ(handler.snapshot(&RecordingVideoHandler::started), 1);
   // The device's address names the channel's lines, for hosts with many cameras.
   EXPECT_EQ(lineWith(" Connecting to rtsp://").message,
-            "[addr http://127.0.0.1:" + std::to_string(camera->httpPort()) + "/] vs 0.0 Connecting to rtsp://127.0.0.1:" +
-                std::to_string(camera->rtspPort()) + "/vantrel.h264");
+            "[addr http://127.0.0.1:" + std::to_string(camera->httpPort()) +
+                "/] vs 0.0 Connecting to rtsp://127.0.0.1:" + std::to_string(camera->rtspPort()) + "/vantrel.h264");
 }
 
 TEST_F(VideoSourceRTSPTest, AStalledStreamIsReportedOnceAndPlayedAgain) {
-  startCamsim();
+  startH264Camera();
   camera->fault("path=/vantrel.h264&count=1&stall_after_parts=10");
-  makeRtspDevice(camera->httpPort(), camera->rtspPort());
   auto* rtsp = createRtsp();
   ASSERT_NE(rtsp, nullptr);
   Talvo::Utility::RtspTimeouts timeouts;
@@ -130,21 +121,9 @@ TEST_F(VideoSourceRTSPTest, AnUnreadableConnectionTextFailsWithCode10) {
   EXPECT_EQ(failures(), std::vector<int>({10}));
 }
 
-TEST_F(VideoSourceRTSPTest, StartAndStopTwiceAreSkippedWithTheirNotes) {
-  RtspPeer peer(RtspPeer::Script{});
-  makeRtspDevice(1, peer.port());
-  ASSERT_NE(createRtsp(), nullptr);
-  video->Stop();
-  EXPECT_TRUE(handler.waitForStopped(5s));
-  EXPECT_EQ(lineWith(" Skip stopping, as not started").level, 3);
-  video->Start();
-  video->Start();
-  EXPECT_EQ(lineWith(" Skip starting, as already started").level, 3);
-  EXPECT_EQ(logger.count(" Starting"), 1u);
-  EXPECT_EQ(lineWith(" Skip starting").file, "Nuvlet/include/AsyncSource");
-}
-
-TEST_F(VideoSourceRTSPTest, SettingsAreAnsweredAtOnceWithoutARequest) {
+// Settings are answered at once, without a request; a Stop before the Start and a second Start are
+// skipped with their notes.
+TEST_F(VideoSourceRTSPTest, SettingsNeedNoRequestAndStartAndStopTwiceAreSkipped) {
   RtspPeer peer(RtspPeer::Script{});
   makeRtspDevice(1, peer.port());
   ASSERT_NE(createRtsp(), nullptr);
@@ -154,6 +133,14 @@ TEST_F(VideoSourceRTSPTest, SettingsAreAnsweredAtOnceWithoutARequest) {
   ASSERT_TRUE(done.waitForResults(1, 1s));
   EXPECT_EQ(done.results(), std::vector<int>({0}));
   EXPECT_EQ(peer.connectionCount(), 0u);
+  video->Stop();
+  EXPECT_TRUE(handler.waitForStopped(5s));
+  EXPECT_EQ(lineWith(" Skip stopping, as not started").level, 3);
+  video->Start();
+  video->Start();
+  EXPECT_EQ(lineWith(" Skip starting, as already started").level, 3);
+  EXPECT_EQ(logger.count(" Starting"), 1u);
+  EXPECT_EQ(lineWith(" Skip starting").file, "Nuvlet/include/AsyncSource");
 }
 
 }  // namespace

@@ -1,12 +1,6 @@
 // The sectioned settings of newer cameras reaching the simulator: the lens reads of a two-sensor
 // camera with one lens chosen, and what the source logs. Which request a set becomes is the
 // builders' (VideoSettingsTest).
-#include <chrono>
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
-
 #include "VideoFixture.h"
 #include "VideoSourceVer2.h"
 

@@ -107,6 +107,4 @@ publish "Vantrel one" _http._tcp 8081 net.vantrel.fullname=VX-S10-Sec net.vantre
 publish "Vantrel two" _http._tcp 8082 net.vantrel.fullname=VX-T42
 publish "Other maker" _http._tcp 8083 net.othermaker.fullname=OM-300 net.othermaker.firmware=9.9
 
-"$@"
-status=$?
-exit $status
+"$@"  # its status is the script's: the cleanup keeps it
