@@ -3,6 +3,8 @@
 #include "CamsimProcess.h"
 #include "JpegCheck.h"
 
+#include <nlohmann/json.hpp>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -48,7 +50,6 @@ TEST_F(CamsimControl, WithoutOrWithWrongCredentialsAnswers401WithAChallenge) {
   EXPECT_NE(anonymous.head.find("WWW-Authenticate: Basic realm=\"Vantrel\""), std::string::npos) << anonymous.head;
   const char* const wrong = "Authorization: Basic YWRtaW46d3Jvbmc=\r\n";  // admin:wrong
   EXPECT_EQ(camsim_.request("/control/control?read&section=jpeg", wrong).status, 401);
-  EXPECT_EQ(camsim_.request("/control/faststream.jpg?stream=full").status, 401);
   EXPECT_EQ(camsim_.get("/sim/state?section=jpeg&quality"), "quality=80\r\n") << "control paths stay open";
 }
 
@@ -59,18 +60,15 @@ TEST_F(CamsimControl, RequestLogKeepsArrivalOrderAndStatusButNotControlPaths) {
   authed("/no/such/path");
   camsim_.get("/sim/state?section=jpeg");
   authed("/admin/control?profile=x&value=a%20b");
-
-  const std::string log = camsim_.get("/sim/requests");
-  EXPECT_EQ(camsim_.requestTargets(),
-            (std::vector<std::string>{"/control/control?read&section=jpeg", "/control/control?read&section=color",
-                                      "/no/such/path", "/admin/control?profile=x&value=a%20b"}));
-  const auto first = log.find("\"status\":200");
-  const auto second = log.find("\"status\":401");
-  const auto third = log.find("\"status\":404");
-  EXPECT_TRUE(first < second && second < third) << log;
-  EXPECT_NE(log.find("{\"method\":\"GET\",\"target\":\"/control/control?read&section=jpeg\",\"time\":"),
-            std::string::npos);
-  EXPECT_TRUE(camsim_.waitForRequest("/admin/control", 1));
+  std::vector<std::string> seen;
+  for (const auto& line : splitLines(camsim_.get("/sim/requests"))) {
+    const auto entry = nlohmann::json::parse(line);
+    seen.push_back(entry["method"].get<std::string>() + " " + entry["target"].get<std::string>() + " " +
+                   entry["status"].dump());
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"GET /control/control?read&section=jpeg 200",
+                                            "GET /control/control?read&section=color 401", "GET /no/such/path 404",
+                                            "GET /admin/control?profile=x&value=a%20b 200"}));
   camsim_.get("/sim/requests?clear=1");
   EXPECT_TRUE(camsim_.requestTargets().empty());
 }
@@ -95,15 +93,11 @@ TEST(CamsimModels, SnapshotHeadersFollowTheModel) {
   for (const Expected& expected : {Expected{"VX-S10", "4.2.1", false}, Expected{"VX-T40", "4.5.1", true}}) {
     CamsimProcess camsim({"--model", expected.model, "--picture", "160x96"});
     const CamsimProcess::Answer picture = camsim.request("/record/current.jpg");
-    EXPECT_EQ(picture.status, 200);
     EXPECT_NE(picture.head.find("Content-Type: image/jpeg"), std::string::npos);
     EXPECT_NE(picture.head.find("SWV: " + expected.firmware + "\r"), std::string::npos) << picture.head;
     EXPECT_NE(picture.head.find("CFL: " + expected.model + "\r"), std::string::npos) << picture.head;
     EXPECT_EQ(picture.head.find("TSL: TR-1") != std::string::npos, expected.thermal) << picture.head;
-    const DecodedSize size = decodeJpeg(picture.body);
-    EXPECT_TRUE(size.ok);
-    EXPECT_EQ(size.width, 160);
-    EXPECT_EQ(size.height, 96);
+    EXPECT_EQ(decodedSize(picture.body), "160x96");
     EXPECT_EQ(camsim.stop(), 0);
   }
 }
