@@ -16,33 +16,29 @@ constexpr std::size_t kMaxPartHead = 1024;
 const std::string kBoundaryLine = "--VANTREL_Fast_Serverpush\r\n";
 
 // Parses the head and up to `wanted` whole parts of the bytes received so far; false while more
-// bytes are needed (true also when the layout broke: then capture.error says how).
+// bytes are needed. Each part is the boundary line, "Content-Type: image/jpeg", its Content-Length,
+// a blank line, the picture and CRLF; anything else ends the parsing with capture.error set.
 bool parseParts(const std::string& bytes, std::size_t wanted, StreamCapture& capture) {
-  const auto broken = [&](const std::string& reason) { return capture.error = reason, true; };
   const auto headEnd = bytes.find("\r\n\r\n");
   if (headEnd == std::string::npos) return false;
   capture.head = bytes.substr(0, headEnd + 2);
   capture.pictures.clear();
-  std::size_t at = headEnd + 4;
-  if (bytes.size() < at + kBoundaryLine.size()) return false;
-  if (bytes.compare(at, kBoundaryLine.size(), kBoundaryLine) != 0)
-    return broken("stream does not start with the boundary line");
-  at += kBoundaryLine.size();
-  const std::string trailer = "\r\n" + kBoundaryLine;
-  while (capture.pictures.size() < wanted) {
-    const auto partHeadEnd = bytes.find("\r\n\r\n", at);
-    if (partHeadEnd == std::string::npos) return bytes.size() - at > kMaxPartHead && broken("part head too long");
-    const std::string partHead = bytes.substr(at, partHeadEnd - at);
-    const auto lengthAt = partHead.find("Content-Length: ");
-    if (partHead.rfind("Content-Type: image/jpeg\r", 0) != 0 || lengthAt == std::string::npos)
-      return broken("part head without Content-Type or Content-Length: " + partHead.substr(0, 80));
-    const std::size_t length = std::strtoul(partHead.c_str() + lengthAt + 16, nullptr, 10);
-    const std::size_t bodyAt = partHeadEnd + 4;
-    if (bytes.size() < bodyAt + length + trailer.size()) return false;
-    if (bytes.compare(bodyAt + length, trailer.size(), trailer) != 0)
-      return broken("part not followed by CRLF and the boundary line");
-    capture.pictures.push_back(bytes.substr(bodyAt, length));
-    at = bodyAt + length + trailer.size();
+  const std::string start = kBoundaryLine + "Content-Type: image/jpeg\r\nContent-Length: ";
+  for (std::size_t at = headEnd + 4; capture.pictures.size() < wanted;) {
+    const auto broken = [&] {
+      return capture.error = "part " + std::to_string(capture.pictures.size() + 1) + " is not well formed", true;
+    };
+    const std::size_t known = std::min(start.size(), bytes.size() - at);
+    const auto bodyAt = bytes.find("\r\n\r\n", at);
+    if (bytes.compare(at, known, start, 0, known) != 0) return broken();
+    if (bodyAt == std::string::npos) return bytes.size() - at > kMaxPartHead && broken();
+    const std::string length = bytes.substr(at + start.size(), bodyAt - at - start.size());
+    const std::size_t size = std::strtoul(length.c_str(), nullptr, 10);
+    if (length.empty() || length != std::to_string(size)) return broken();
+    if (bytes.size() < bodyAt + 4 + size + 2) return false;
+    if (bytes.compare(bodyAt + 4 + size, 2, "\r\n") != 0) return broken();
+    capture.pictures.push_back(bytes.substr(bodyAt + 4, size));
+    at = bodyAt + 4 + size + 2;
   }
   return true;
 }
@@ -87,15 +83,19 @@ StreamCapture captureStream(std::uint16_t port, const std::string& target, std::
   const int fd = connectAndSend(port, target);
   if (fd < 0) return capture.error = "cannot connect", capture;
   std::string bytes;
-  const ReadEnd end = readUntil(fd, bytes, [&] { return parseParts(bytes, parts, capture); }, deadline);
+  const ReadEnd end = readUntil(
+      fd, bytes, [&] { return parseParts(bytes, parts, capture); }, deadline);
   capture.closedByServer = end == ReadEnd::Closed;
-  if (end == ReadEnd::Deadline) capture.error = "deadline passed after " + std::to_string(capture.pictures.size()) + " parts";
+  if (end == ReadEnd::Deadline)
+    capture.error = "deadline passed after " + std::to_string(capture.pictures.size()) + " parts";
   ::close(fd);
   return capture;
 }
 
 OpenStream::OpenStream(std::uint16_t port, const std::string& target) : fd_(connectAndSend(port, target)) {
-  if (fd_ >= 0) readUntil(fd_, firstBytes_, [&] { return !firstBytes_.empty(); }, std::chrono::seconds(10));
+  if (fd_ >= 0)
+    readUntil(
+        fd_, firstBytes_, [&] { return !firstBytes_.empty(); }, std::chrono::seconds(10));
 }
 
 OpenStream::~OpenStream() {
