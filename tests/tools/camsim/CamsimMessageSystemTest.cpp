@@ -49,19 +49,6 @@ TEST_F(CamsimMessageSystem, ATriggeredProfileSendsItsGroupsMessage) {
   EXPECT_EQ(log(), nlohmann::json::array());
 }
 
-TEST_F(CamsimMessageSystem, ForeignGroupsAndAReplacedLog) {
-  EXPECT_EQ(get("/sim/action?slot=3&name=Other"), "OK\r\n");
-  EXPECT_EQ(get("/sim/action?slot=all&name=X"), "OK\r\n");
-  EXPECT_EQ(camsim_.request("/sim/action?slot=21&name=Y").status, 400);
-  EXPECT_EQ(get("/control/control?read&section=actions&ah1_name&ah3_name&ah20_name"),
-            "ah1_name=X1\r\nah3_name=Other\r\nah20_name=X20\r\n");
-  const std::string path = "/api/json/status/messagesystem/eventvariables/log";
-  EXPECT_EQ(get("/sim/json?path=" + path + "&body=garbage"), "OK\r\n");
-  EXPECT_EQ(get(path), "garbage");
-  EXPECT_EQ(get("/sim/json?path=" + path + "&reset=1"), "OK\r\n");
-  EXPECT_EQ(get(path), "[]");
-}
-
 // The I/O boards' inputs, outputs and boxes in the same stores; what a request cannot name is
 // refused.
 TEST_F(CamsimMessageSystem, BoardEventsFollowTheirPinsAndMessages) {

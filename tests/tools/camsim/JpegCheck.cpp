@@ -16,36 +16,29 @@ struct ErrorManager {
 void onError(j_common_ptr info) { std::longjmp(reinterpret_cast<ErrorManager*>(info->err)->jump, 1); }
 void quiet(j_common_ptr) {}
 
-// C-style: nothing with a destructor lives across setjmp.
-bool decode(const unsigned char* data, unsigned long size, unsigned char* row, std::size_t rowSize, int* width,
-            int* height) {
+// C-style: nothing with a destructor lives across setjmp. False on an error or a warning (libjpeg
+// only warns about corrupt data).
+bool decode(const unsigned char* data, unsigned long size, unsigned char* row, std::size_t rowSize, unsigned* width,
+            unsigned* height) {
   jpeg_decompress_struct info;
   ErrorManager errors;
   info.err = jpeg_std_error(&errors.base);
   errors.base.error_exit = onError;
   errors.base.output_message = quiet;
-  if (setjmp(errors.jump)) {
-    jpeg_destroy_decompress(&info);
-    return false;
+  bool clean = false;
+  if (setjmp(errors.jump) == 0) {
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, data, size);
+    jpeg_read_header(&info, TRUE);
+    info.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&info);
+    *width = info.output_width;
+    *height = info.output_height;
+    for (JSAMPROW rows[1] = {row}; info.output_width * 3 <= rowSize && info.output_scanline < info.output_height;)
+      jpeg_read_scanlines(&info, rows, 1);
+    clean = info.output_scanline == info.output_height && jpeg_finish_decompress(&info) &&
+            errors.base.num_warnings == 0;
   }
-  jpeg_create_decompress(&info);
-  jpeg_mem_src(&info, data, size);
-  jpeg_read_header(&info, TRUE);
-  info.out_color_space = JCS_RGB;
-  jpeg_start_decompress(&info);
-  if (info.output_width * 3 > rowSize) {
-    jpeg_destroy_decompress(&info);
-    return false;
-  }
-  *width = static_cast<int>(info.output_width);
-  *height = static_cast<int>(info.output_height);
-  while (info.output_scanline < info.output_height) {
-    JSAMPROW rows[1] = {row};
-    jpeg_read_scanlines(&info, rows, 1);
-  }
-  jpeg_finish_decompress(&info);
-  // Corrupt data is only a warning to libjpeg; count it as a failure here.
-  const bool clean = errors.base.num_warnings == 0;
   jpeg_destroy_decompress(&info);
   return clean;
 }
@@ -61,12 +54,12 @@ std::size_t startOfScan(const std::string& jpeg) {
 
 }  // namespace
 
-DecodedSize decodeJpeg(const std::string& jpeg) {
-  DecodedSize size;
+std::string decodedSize(const std::string& jpeg) {
   std::vector<unsigned char> row(3 * 16384);
-  size.ok = decode(reinterpret_cast<const unsigned char*>(jpeg.data()), jpeg.size(), row.data(), row.size(),
-                   &size.width, &size.height);
-  return size;
+  unsigned width = 0, height = 0;
+  const bool ok = decode(reinterpret_cast<const unsigned char*>(jpeg.data()), jpeg.size(), row.data(), row.size(),
+                         &width, &height);
+  return ok ? std::to_string(width) + "x" + std::to_string(height) : "";
 }
 
 std::size_t bigEndian16(const std::string& bytes, std::size_t at) {

@@ -5,14 +5,8 @@
 #include <cstddef>
 #include <string>
 
-struct DecodedSize {
-  bool ok = false;
-  int width = 0;
-  int height = 0;
-};
-
-// Decodes the whole picture with libjpeg; ok is false on any libjpeg error.
-DecodedSize decodeJpeg(const std::string& jpeg);
+// Decodes the whole picture with libjpeg: "WIDTHxHEIGHT", or "" on any libjpeg error or warning.
+std::string decodedSize(const std::string& jpeg);
 
 // The big-endian 16-bit number at `at` (marker segment lengths); the caller checks the size.
 std::size_t bigEndian16(const std::string& bytes, std::size_t at);

@@ -1,10 +1,11 @@
-// Reads /control/faststream.jpg over a raw loopback socket and checks the multipart layout
-// byte by byte, so the camsim tests see exactly what a client sees.
+// Reads /control/faststream.jpg (and other answers) over a raw loopback socket and checks the
+// multipart layout byte by byte, so the camsim tests see exactly what a client sees.
 // Blocking; any thread.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,16 +13,21 @@ struct StreamCapture {
   std::string head;                   // HTTP head of the answer
   std::vector<std::string> pictures;  // part bodies in order
   bool closedByServer = false;        // the server ended the stream before enough parts came
-  std::string error;                  // layout fault, empty when the bytes were well formed
+  std::string error;                  // layout fault or passed deadline; empty when all went well
 };
-
-inline constexpr const char* kStreamBoundaryLine = "--VANTREL_Fast_Serverpush\r\n";
 
 // Reads until `parts` parts arrived, the server closed, the layout broke or the deadline
 // passed (then error says so).
 StreamCapture captureStream(std::uint16_t port, const std::string& target, std::size_t parts,
-                            const std::string& extraHeaders = "",
                             std::chrono::milliseconds deadline = std::chrono::seconds(10));
+
+enum class ReadEnd { Done, Closed, Deadline };
+// Reads from `fd` into `bytes` until `done()` holds, the peer closes or the deadline passes.
+ReadEnd readUntil(int fd, std::string& bytes, const std::function<bool()>& done, std::chrono::milliseconds deadline);
+
+// A connection to 127.0.0.1:port that has sent `head` ("" for a GET of `target`); -1 when nothing
+// listens.
+int connectAndSend(std::uint16_t port, const std::string& target, const std::string& head = "");
 
 // A connection left open (e.g. to check that shutdown does not wait for clients): connects,
 // sends the request and waits up to 10 s for the first bytes of the answer. Closes on destruction.

@@ -1,6 +1,6 @@
-// What qrmhost hands to a module, checked as a module relies on it: the handlers answer their
-// casts, the frame factory refuses sizes no picture comes near; and the repository reader's
-// refusals, which end the program with status 2.
+// What qrmhost hands to a module, checked as a module relies on it: the frame factory refuses
+// sizes no picture comes near; and the repository reader's refusals, which end the program with
+// status 2.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -8,29 +8,10 @@
 
 #include "ExitError.h"
 #include "FrameFactory.h"
-#include "Handlers.h"
 #include "Repository.h"
 
 namespace qrmhost {
 namespace {
-
-using Talvo::contract_cast;
-
-TEST(HostObjects, HandlersAnswerTheirInterfacesAndIContractOnly) {
-  Console console;
-  StopRequest stop;
-  LiveTally tally(stop, 0);
-  DeviceReporter device(console);
-  VideoReporter video(console, tally, nullptr);
-  Talvo::GDRV::IVideoSourceHandler* videoHandler = &video;
-  EXPECT_EQ(contract_cast<Talvo::GDRV::IDeviceHandler>(&device), &device);
-  EXPECT_NE(contract_cast<Talvo::IContract>(&device), nullptr);
-  EXPECT_EQ(contract_cast<Talvo::GDRV::IDevice>(&device), nullptr);
-  EXPECT_EQ(contract_cast<Talvo::GDRV::IVideoSourceHandler>(videoHandler), videoHandler);
-  EXPECT_NE(contract_cast<Talvo::GDRV::IAsyncDeviceChannelHandler>(videoHandler), nullptr);
-  EXPECT_NE(contract_cast<Talvo::IContract>(videoHandler), nullptr);
-  EXPECT_EQ(contract_cast<Talvo::GDRV::IDevice>(videoHandler), nullptr);
-}
 
 TEST(HostObjects, FrameFactoryRefusesOversizedBuffersAndCountsLiveOnes) {
   FrameFactory factory;

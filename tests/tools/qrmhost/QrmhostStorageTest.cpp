@@ -13,11 +13,8 @@ namespace {
 class QrmhostStorageTest : public ::testing::Test {
  protected:
   void SetUp() override { camera.get("/sim/recordings?count=3&length=3&gap=1&start=1500000000&pictures=2"); }
-  ChildResult against(std::vector<std::string> command) {
-    command.insert(command.begin(),
-                   {"--log-level", "3", "--camera", "http://127.0.0.1:" + std::to_string(camera.httpPort()) + "/",
-                    "--model", "VX-S10"});
-    return runQrmhost(withModule(command));
+  ChildResult run(std::vector<std::string> command) {
+    return runQrmhost(qrmhost_test::against(addressOf(camera), "VX-S10", std::move(command)));
   }
   CamsimProcess camera;
 };
@@ -31,7 +28,7 @@ std::vector<std::string> storageLines(const ChildResult& result) {
 }
 
 TEST_F(QrmhostStorageTest, RecordingsPrintTheSpanTheRangesNewestFirstAndTheHolesBetween) {
-  const auto result = against({"recordings", "--from", "2017-07-14T02:40:00Z", "--to", "1500000012000", "--gaps"});
+  const auto result = run({"recordings", "--from", "2017-07-14T02:40:00Z", "--to", "1500000012000", "--gaps"});
   EXPECT_EQ(result.exitStatus, 0) << result.err;
   EXPECT_EQ(storageLines(result), (std::vector<std::string>{
                                       R"({"kind":"storage","begin":1500000000500,"end":1500000011500})",
@@ -48,7 +45,7 @@ TEST_F(QrmhostStorageTest, RecordingsPrintTheSpanTheRangesNewestFirstAndTheHoles
 }
 
 TEST_F(QrmhostStorageTest, PlaybackSeeksThenPlaysToTheEnd) {
-  const auto result = against({"playback", "--seek", "1500000008000", "--play", "--seconds", "20"});
+  const auto result = run({"playback", "--seek", "1500000008000", "--play", "--seconds", "20"});
   EXPECT_EQ(result.exitStatus, 0) << result.err;
   const auto lines = storageLines(result);
   ASSERT_EQ(lines.size(), 9u) << result.out;

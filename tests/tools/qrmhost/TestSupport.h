@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "CamsimProcess.h"
 #include "ChildProcess.h"
 
 namespace qrmhost_test {
@@ -28,6 +29,19 @@ inline std::vector<std::string> withModule(std::vector<std::string> arguments) {
   return arguments;
 }
 
+// The simulator's address, as the user admin with `password` (none when empty).
+inline std::string addressOf(const CamsimProcess& camera, const std::string& password = "") {
+  return "http://" + (password.empty() ? "" : "admin:" + password + "@") + "127.0.0.1:" +
+         std::to_string(camera.httpPort()) + "/";
+}
+
+// `command` for the camera at `address` as `model`, the module logging at `logLevel`.
+inline std::vector<std::string> against(const std::string& address, const std::string& model,
+                                        std::vector<std::string> command, const std::string& logLevel = "3") {
+  command.insert(command.begin(), {"--log-level", logLevel, "--camera", address, "--model", model});
+  return withModule(command);
+}
+
 inline bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // Lines of `lines` containing `part`.
@@ -37,12 +51,31 @@ inline size_t countContaining(const std::vector<std::string>& lines, const std::
   return count;
 }
 
-// An exit with status 2 and exactly one line on stderr that starts "qrmhost: " and holds `part`.
+// The output lines whose "kind" is `kind`.
+inline std::vector<std::string> linesOfKind(const ChildResult& result, const std::string& kind) {
+  std::vector<std::string> found;
+  for (const auto& line : result.outLines())
+    if (line.rfind("{\"kind\":\"" + kind + "\"", 0) == 0) found.push_back(line);
+  return found;
+}
+
+// Each of `parts` is in exactly one output line.
+inline void expectOnce(const ChildResult& result, const std::vector<std::string>& parts) {
+  for (const auto& part : parts) EXPECT_EQ(countContaining(result.outLines(), part), 1u) << part << "\n" << result.out;
+}
+
+// An exit with status 2 and exactly one line on stderr that starts "qrmhost: " and holds `part`;
+// other lines are the module's log ("[level] ..."), none of them saying it connected.
 inline void expectUsageExit(const ChildResult& result, const std::string& part) {
   EXPECT_EQ(result.exitStatus, 2);
-  ASSERT_EQ(result.errLines().size(), 1u) << result.err;
-  EXPECT_EQ(result.errLines()[0].rfind("qrmhost: ", 0), 0u) << result.err;
+  size_t own = 0;
+  for (const auto& line : result.errLines()) {
+    own += line.rfind("qrmhost: ", 0) == 0;
+    EXPECT_TRUE(line.rfind("qrmhost: ", 0) == 0 || line.rfind("[", 0) == 0) << result.err;
+  }
+  EXPECT_EQ(own, 1u) << result.err;
   EXPECT_TRUE(contains(result.err, part)) << result.err;
+  EXPECT_FALSE(contains(result.err, "connecting to")) << result.err;
   EXPECT_TRUE(result.out.empty()) << result.out;
 }
 
