@@ -6,13 +6,14 @@
 #include <chrono>
 #include <deque>
 #include <memory>
+#include <sstream>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <boost/any.hpp>
+#include <nlohmann/json.hpp>
 
 #include "CamsimProcess.h"
 #include "CapturingLogger.h"
@@ -92,8 +93,6 @@ class TestVisualList : public Talvo::Analytics::IVisualEnumerator {
     }
     return list;
   }
-  TestVisualList() = default;
-  TestVisualList(TestVisualList&&) = default;
   void* Cast(const char* typeName) override { return QueryContract(typeName); }
   void* QueryContract(const char* typeName) override {
     if (Talvo::isContractName<Talvo::GDRV::IBasicEnumerator>(typeName))
@@ -105,24 +104,21 @@ class TestVisualList : public Talvo::Analytics::IVisualEnumerator {
   Talvo::IContract* Current() override { return at_ ? items_[at_ - 1].get() : nullptr; }
 
  private:
-  struct Rect : Talvo::Analytics::IRectangleValue {
-    Rect(double l, double t, double r, double b) : l(l), t(t), r(r), b(b) {}
+  template <class Contract>
+  struct Contracted : Contract {
     void* Cast(const char* n) override { return QueryContract(n); }
-    void* QueryContract(const char* n) override {
-      return Talvo::isContractName<Talvo::Analytics::IRectangleValue>(n) ? this : nullptr;
-    }
+    void* QueryContract(const char* n) override { return Talvo::isContractName<Contract>(n) ? this : nullptr; }
+  };
+  struct Rect : Contracted<Talvo::Analytics::IRectangleValue> {
+    Rect(double l, double t, double r, double b) : l(l), t(t), r(r), b(b) {}
     double GetLeft() override { return l; }
     double GetTop() override { return t; }
     double GetRight() override { return r; }
     double GetBottom() override { return b; }
     double l, t, r, b;
   };
-  struct Point : Talvo::Analytics::IPointValue {
+  struct Point : Contracted<Talvo::Analytics::IPointValue> {
     Point(double x, double y) : x(x), y(y) {}
-    void* Cast(const char* n) override { return QueryContract(n); }
-    void* QueryContract(const char* n) override {
-      return Talvo::isContractName<Talvo::Analytics::IPointValue>(n) ? this : nullptr;
-    }
     double GetX() override { return x; }
     double GetY() override { return y; }
     double x, y;
@@ -149,13 +145,11 @@ class DetectorTest : public ::testing::Test {
     device->Connect(("http://admin:s3cr%40t@" + cameraHost + ":" + std::to_string(camera->httpPort()) + "/").c_str());
   }
   // A further handler that lives as long as the fixture.
-  RecordingAnalyticsHandler& newHandler() {
-    extraHandlers.emplace_back();
-    return extraHandlers.back();
-  }
+  RecordingAnalyticsHandler& newHandler() { return extraHandlers.emplace_back(); }
   Talvo::GDRV::IVideoAnalytics* create(const std::string& id, RecordingAnalyticsHandler* reporter = nullptr) {
-    auto* made = device->CreateVideoAnalytics(reporter ? reporter : &handler, 0, id.c_str());
-    if (made) detectors.push_back({made, reporter ? reporter : &handler});
+    if (!reporter) reporter = &handler;
+    auto* made = device->CreateVideoAnalytics(reporter, 0, id.c_str());
+    if (made) detectors.push_back({made, reporter});
     return made;
   }
   // Starts and waits until the check/create batch is finished (`n` batches so far).
@@ -163,14 +157,7 @@ class DetectorTest : public ::testing::Test {
     detector->Start();
     ASSERT_TRUE(waitUntilLogged(kChecked, n)) << logger.dump();
   }
-  bool waitUntilLogged(const std::string& part, size_t n, std::chrono::milliseconds deadline = 10s) {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (logger.count(part) < n) {
-      if (std::chrono::steady_clock::now() >= end) return false;
-      std::this_thread::sleep_for(20ms);  // polling the log, not synchronising
-    }
-    return true;
-  }
+  bool waitUntilLogged(const std::string& part, size_t n) { return logger.waitForCount(part, n, 10s); }
   // The level of the first line containing `part`; -1 when none.
   int levelOf(const std::string& part) const {
     for (const auto& line : logger.lines())
@@ -183,20 +170,24 @@ class DetectorTest : public ::testing::Test {
   }
   int trigger(const std::string& event) { return camera->request("/sim/trigger?event=" + event).status; }
   // Waits for `n` more polls of the event-variable log.
-  void waitPolls(size_t n) {
-    const size_t seen = count(kPoll);
-    ASSERT_TRUE(camera->waitForRequest(kPoll, seen + n, 10s));
-  }
-  size_t count(const std::string& prefix) const {
-    const auto targets = camera->requestTargets();
-    return std::count_if(targets.begin(), targets.end(),
-                         [&](const std::string& t) { return t.compare(0, prefix.size(), prefix) == 0; });
-  }
+  void waitPolls(size_t n) { ASSERT_TRUE(camera->waitForRequest(kPoll, count(kPoll) + n, 10s)); }
+  size_t count(const std::string& prefix) const { return camera->requestTargets(prefix).size(); }
   // Index of the first request `target` in the log, or -1.
   long indexOf(const std::string& target) const {
     const auto targets = camera->requestTargets();
     const auto found = std::find(targets.begin(), targets.end(), target);
     return found == targets.end() ? -1 : static_cast<long>(found - targets.begin());
+  }
+  // Arrival times (ms) of the requests starting with `prefix`.
+  std::vector<int64_t> requestTimes(const std::string& prefix) const {
+    std::vector<int64_t> times;
+    std::istringstream lines(camera->get("/sim/requests"));
+    for (std::string line; std::getline(lines, line);) {
+      if (line.empty()) continue;
+      const auto entry = nlohmann::json::parse(line);
+      if (entry["target"].get<std::string>().rfind(prefix, 0) == 0) times.push_back(entry["time"]);
+    }
+    return times;
   }
   // Applies values through the detector's adjuster; the code its handler heard.
   int apply(Talvo::GDRV::IVideoAnalytics* detector, const std::vector<std::pair<std::string, boost::any>>& values) {

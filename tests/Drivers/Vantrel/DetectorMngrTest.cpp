@@ -27,25 +27,19 @@ class DetectorMngrTest : public DetectorTest {
 TEST_F(DetectorMngrTest, DetectorsOfOneBaseNameAreNumberedAndAFreedNumberIsReused) {
   startCamera("VX-T40");
   RecordingAnalyticsHandler& second = newHandler();
-  RecordingAnalyticsHandler& third = newHandler();
-  RecordingAnalyticsHandler& fourth = newHandler();
-  auto* thermal = create("thermal");
+  startAndWait(create("thermal"), 1);
   auto* shock = create("shock", &second);
-  auto* ir = create("ir", &third);
-  startAndWait(thermal, 1);
   startAndWait(shock, 2);
-  startAndWait(ir, 3);
-  EXPECT_EQ(linesEndingWith(" Add detector: AN"), 1u);
-  EXPECT_EQ(linesEndingWith(" Add detector: AN2"), 1u);
-  EXPECT_EQ(linesEndingWith(" Add detector: AN3"), 1u);
+  startAndWait(create("ir", &newHandler()), 3);
+  for (const char* name : {" Add detector: AN", " Add detector: AN2", " Add detector: AN3"})
+    EXPECT_EQ(linesEndingWith(name), 1u) << name;
   EXPECT_EQ(logger.count(" Start polling detector events"), 1u);
   EXPECT_GE(indexOf("/control/control?set&section=event_env&env=AN3:_profilename=AN3:env_dead=0:env_sens=ir"), 0);
   EXPECT_GE(indexOf("/control/control?set&section=event_env&env=AN2:_profilename=AN2:env_dead=0:env_sens=gy"), 0);
 
   stop(shock, second);
   EXPECT_TRUE(logger.contains(" Remove detector: AN2"));
-  auto* another = create("shock", &fourth);
-  startAndWait(another, 4);
+  startAndWait(create("shock", &newHandler()), 4);
   EXPECT_EQ(linesEndingWith(" Add detector: AN2"), 2u) << "the freed AN2 is taken again";
   EXPECT_TRUE(logger.contains(" Checking profiles, after change from 'AN'"));
 }

@@ -1,7 +1,5 @@
 // The boards with fixed pins ("ZL232" on the serial port, "IO" on the bus) against the camera
-// simulator: the profiles they define (exact requests) and those they find, inputs and outputs
-// from the live stream's event section, outputs switched through the signal-output profiles,
-// and a second Start.
+// simulator: the profiles they define and find, inputs and outputs through the event section.
 #include "IODeviceProfileBasedClassic.h"
 
 #include <string>
@@ -17,42 +15,34 @@ struct BoardDefinitions {
   std::vector<std::string> profiles;  // "/admin/control?set&section=signaloutprofiles&profile=..."
 };
 
-std::string event(const std::string& name, const char* sensor, const std::string& in, const std::string& out,
-                  const char* trigger) {
-  return "/control/control?set&section=event_sig&sig=" + name + ":_profilename=" + name +
-         ":sig_dead=0:sig_sens=" + sensor + ":si_pin=" + in + ":so_pin=" + out + ":sio_trigger=" + trigger +
-         ":sio_time=0";
-}
-
-std::string profile(const std::string& name, const std::string& pin, const char* state) {
-  return "/admin/control?set&section=signaloutprofiles&profile=" + name + ":_profilename=" + name + ":so_pin=" + pin +
-         ":so_state=" + state + ":so_time=1";
-}
-
-const std::vector<BoardDefinitions>& definitions() {
-  static const std::vector<BoardDefinitions> boards = {
-      {IOTest::kZl232,
-       {event("ZL232_SI0", "si", "mo,29", "mo,7", "close"), event("ZL232_SI1", "si", "mo,30", "mo,8", "close"),
-        event("ZL232_SO0", "so", "mo,29", "mo,7", "open"), event("ZL232_SO1", "so", "mo,30", "mo,8", "open")},
-       {profile("ZL232_SO0_ON", "mo,7", "toggle_on"), profile("ZL232_SO0_OFF", "mo,7", "toggle_off"),
-        profile("ZL232_SO1_ON", "mo,8", "toggle_on"), profile("ZL232_SO1_OFF", "mo,8", "toggle_off")}},
-      // Four pins in the repository, two on the board: the others get empty pin names.
-      {IOTest::kBusIO,
-       {event("IO_SI0", "si", "kio,1", "kio,1", "close"), event("IO_SI1", "si", "kio,2", "kio,2", "close"),
-        event("IO_SI2", "si", "", "", "close"), event("IO_SI3", "si", "", "", "close"),
-        event("IO_SO0", "so", "kio,1", "kio,1", "open"), event("IO_SO1", "so", "kio,2", "kio,2", "open"),
-        event("IO_SO2", "so", "", "", "open"), event("IO_SO3", "so", "", "", "open")},
-       {profile("IO_SO0_ON", "kio,1", "toggle_on"), profile("IO_SO0_OFF", "kio,1", "toggle_off"),
-        profile("IO_SO1_ON", "kio,2", "toggle_on"), profile("IO_SO1_OFF", "kio,2", "toggle_off"),
-        profile("IO_SO2_ON", "", "toggle_on"), profile("IO_SO2_OFF", "", "toggle_off"),
-        profile("IO_SO3_ON", "", "toggle_on"), profile("IO_SO3_OFF", "", "toggle_off")}},
-  };
-  return boards;
+// The event and output profiles of a board whose pins i carry input in[i] and output out[i].
+BoardDefinitions boardDefinitions(uint32_t index, const std::string& name, const std::vector<std::string>& in,
+                                  const std::vector<std::string>& out) {
+  BoardDefinitions made{index, {}, {}};
+  for (const char* kind : {"SI", "SO"})
+    for (size_t i = 0; i < in.size(); ++i) {
+      const std::string event = name + "_" + kind + std::to_string(i);
+      made.events.push_back("/control/control?set&section=event_sig&sig=" + event + ":_profilename=" + event +
+                            ":sig_dead=0:sig_sens=" + (kind[1] == 'I' ? "si" : "so") + ":si_pin=" + in[i] + ":so_pin=" +
+                            out[i] + ":sio_trigger=" + (kind[1] == 'I' ? "close" : "open") + ":sio_time=0");
+    }
+  for (size_t i = 0; i < out.size(); ++i)
+    for (const std::string state : {"on", "off"}) {
+      const std::string profile = name + "_SO" + std::to_string(i) + (state == "on" ? "_ON" : "_OFF");
+      made.profiles.push_back("/admin/control?set&section=signaloutprofiles&profile=" + profile + ":_profilename=" +
+                              profile + ":so_pin=" + out[i] + ":so_state=toggle_" + state + ":so_time=1");
+    }
+  std::sort(made.events.begin(), made.events.end());
+  std::sort(made.profiles.begin(), made.profiles.end());
+  return made;
 }
 
 // Each board defines what the camera lacks, and on the next start finds all of it.
 TEST_F(IOTest, DefinesTheMissingProfilesOfEachBoardAndFindsThemLater) {
-  for (const BoardDefinitions& board : definitions()) {
+  // Four pins in the repository, two on the IO board: the others get empty pin names.
+  for (const BoardDefinitions& board :
+       {boardDefinitions(kZl232, "ZL232", {"mo,29", "mo,30"}, {"mo,7", "mo,8"}),
+        boardDefinitions(kBusIO, "IO", {"kio,1", "kio,2", "", ""}, {"kio,1", "kio,2", "", ""})}) {
     SCOPED_TRACE(board.index);
     camera.clearRequests();
     ASSERT_NE(createChannel(board.index), nullptr);
@@ -61,12 +51,8 @@ TEST_F(IOTest, DefinesTheMissingProfilesOfEachBoardAndFindsThemLater) {
     startChannel(starts + 1);
     waitForRequests(board.events);
     waitForRequests(board.profiles);
-    auto expectedEvents = board.events;
-    auto expectedProfiles = board.profiles;
-    std::sort(expectedEvents.begin(), expectedEvents.end());
-    std::sort(expectedProfiles.begin(), expectedProfiles.end());
-    EXPECT_EQ(requestsStartingWith("/control/control?set&section=event_sig"), expectedEvents);
-    EXPECT_EQ(requestsStartingWith("/admin/control?set&section=signaloutprofiles"), expectedProfiles);
+    EXPECT_EQ(requestsStartingWith("/control/control?set&section=event_sig"), board.events);
+    EXPECT_EQ(requestsStartingWith("/admin/control?set&section=signaloutprofiles"), board.profiles);
 
     io->Stop();
     ASSERT_TRUE(handler.waitForReport("stopped", starts + 1));

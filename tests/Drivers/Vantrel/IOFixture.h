@@ -1,7 +1,6 @@
-// The fixtures of the I/O channel tests: a recording I/O handler, and a device of the VX-IO60
-// model (classic channel 0, boards 1 "ZL232", 2 "IO", 3 the generic RS-232 box) connected to
-// the camera simulator, with the live stream whose event sections reach the boards.
-// Header-only.
+// The I/O channel tests' recording handler and fixture: a VX-IO60 (classic channel 0, boards 1
+// "ZL232", 2 "IO", 3 the generic RS-232 box) on the simulator, with the live stream whose event
+// sections reach the boards. Header-only.
 #pragma once
 
 #include <algorithm>
@@ -114,10 +113,7 @@ class IOTest : public ::testing::Test {
     connect(std::make_unique<Vantrel::Device>(nullptr, entry, "VX-IO60", "", info,
                                               boost::make_shared<Vantrel::DeviceData>(), &logger));
   }
-  Talvo::GDRV::IIODevice* createChannel(uint32_t index) {
-    io = device->CreateIODevice(&handler, index);
-    return io;
-  }
+  Talvo::GDRV::IIODevice* createChannel(uint32_t index) { return io = device->CreateIODevice(&handler, index); }
   // Starts the channel and waits for its Started (the `n`th).
   void startChannel(long n = 1) {
     io->Start();
@@ -132,15 +128,9 @@ class IOTest : public ::testing::Test {
   void waitForRequests(const std::vector<std::string>& targets) {
     for (const auto& target : targets) ASSERT_TRUE(camera.waitForRequest(target, 1, 10s)) << target;
   }
-  size_t count(const std::string& prefix) const {
-    const auto targets = camera.requestTargets();
-    return std::count_if(targets.begin(), targets.end(),
-                         [&](const std::string& t) { return t.compare(0, prefix.size(), prefix) == 0; });
-  }
+  size_t count(const std::string& prefix) const { return camera.requestTargets(prefix).size(); }
   std::vector<std::string> requestsStartingWith(const std::string& prefix) const {
-    std::vector<std::string> found;
-    for (const auto& target : camera.requestTargets())
-      if (target.compare(0, prefix.size(), prefix) == 0) found.push_back(target);
+    auto found = camera.requestTargets(prefix);
     std::sort(found.begin(), found.end());
     return found;
   }
@@ -149,10 +139,6 @@ class IOTest : public ::testing::Test {
     for (const auto& line : logger.lines())
       if (line.message.find(part) != std::string::npos) return line.level;
     return -1;
-  }
-  // GET of a camera path, authorised.
-  std::string cameraGet(const std::string& target) const {
-    return camera.request(target, "Authorization: Basic YWRtaW46czNjckB0\r\n").body;
   }
   void TearDown() override {
     if (io) handler.destroyAndWait(io);

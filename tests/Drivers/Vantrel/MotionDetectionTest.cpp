@@ -62,6 +62,7 @@ TEST(MotionAreaText, Table) {
 
 class MotionDetectionTest : public DetectorTest {
  protected:
+  // The settings requests: to the profile and to the motion section.
   std::vector<std::string> eventImaRequests() const {
     std::vector<std::string> found;
     for (const auto& target : camera->requestTargets())
@@ -70,24 +71,22 @@ class MotionDetectionTest : public DetectorTest {
         found.push_back(target);
     return found;
   }
-  static constexpr const char* kMotion =
+  inline static const std::string kMotion =
       "/control/control?set&section=event_ima&motionwinid=1&motionreftime=0&motionnightoff=0&ima_as_show_directions=1";
+  inline static const std::string kProfile = "/control/control?section=event_ima&set_profile=ima:orbexMD&ima_sens=";
 };
 
 TEST_F(MotionDetectionTest, AreasAndSettingsGoOutAsProfileAndMotionRequests) {
   startCamera("VX-D20");
   auto* motion = create("motion");
-  auto* visual = Talvo::contract_cast<Talvo::Analytics::IVisualAsyncAdjuster>(motion);
-  ASSERT_NE(visual, nullptr);
   EXPECT_EQ(apply(motion, {}), 0) << "before Start";
   EXPECT_TRUE(logger.contains(" Applying Canceled or called befor start"));
   startAndWait(motion);
-
   EXPECT_EQ(apply(motion, {}), 0);
-  EXPECT_EQ(eventImaRequests(), std::vector<std::string>{std::string(kMotion) + "&motion_area="});
 
   auto windows = TestVisualList::rectangles({{0.25, 0.25, 0.5, 0.5}});
-  EXPECT_EQ(visual->SetRectangleArray("window", &windows), 0);
+  EXPECT_EQ(Talvo::contract_cast<Talvo::Analytics::IVisualAsyncAdjuster>(motion)->SetRectangleArray("window", &windows),
+            0);
   EXPECT_EQ(apply(motion, {{"eventSensorType", std::string("as")}, {"activityLevel", 3}}), 0);
   EXPECT_EQ(apply(motion, {{"eventSensorType", std::string("vm")},
                            {"mappingFrameworkRegion", std::string("grid")},
@@ -96,24 +95,20 @@ TEST_F(MotionDetectionTest, AreasAndSettingsGoOutAsProfileAndMotionRequests) {
                            {"ZlActivitySensorV2", true},
                            {"minimumObjectSize", std::string("10,20")}}),
             0);
-  const auto requests = eventImaRequests();
-  ASSERT_EQ(requests.size(), 5u);
-  EXPECT_EQ(requests[1],
-            "/control/control?section=event_ima&set_profile=ima:orbexMD&ima_sens=as&activity_area=,320,240,640,480"
-            "&activity_level=3");
-  EXPECT_EQ(requests[2], std::string(kMotion) + "&motion_area=");
-  EXPECT_EQ(requests[3], "/control/control?section=event_ima&set_profile=ima:orbexMD&ima_sens=vm");
-  EXPECT_EQ(requests[4], std::string(kMotion) +
-                             "&motionwintype=grid&motionduallens=1&ima_as_fast_motion_stabilizer=0&ima_as_use_v2=1"
-                             "&ima_as_min_obj_size=10%2C20&motion_area=,320,240,640,480,col=green,id=1");
-
   EXPECT_EQ(apply(motion, {{"perspectiveCompensation", true},
                            {"nearObjectSize", std::string("1,2")},
                            {"farObjectSize", std::string("30,40")}}),
             0);
-  EXPECT_EQ(eventImaRequests().back(), std::string(kMotion) +
-                                           "&ima_as_use_perspective=1&ima_as_near_obj_size=1%2C2"
-                                           "&ima_as_far_obj_size=30%2C40&motion_area=,320,240,640,480,col=green,id=1");
+  const std::string area = "&motion_area=,320,240,640,480,col=green,id=1";
+  EXPECT_EQ(eventImaRequests(),
+            (std::vector<std::string>{
+                kMotion + "&motion_area=", kProfile + "as&activity_area=,320,240,640,480&activity_level=3",
+                kMotion + "&motion_area=", kProfile + "vm",
+                kMotion +
+                    "&motionwintype=grid&motionduallens=1&ima_as_fast_motion_stabilizer=0&ima_as_use_v2=1"
+                    "&ima_as_min_obj_size=10%2C20" +
+                    area,
+                kMotion + "&ima_as_use_perspective=1&ima_as_near_obj_size=1%2C2&ima_as_far_obj_size=30%2C40" + area}));
 
   EXPECT_EQ(apply(motion, {{"activityLevel", std::string("high")}}), 7);
   EXPECT_EQ(levelOf(" Bad param type, error:"), 3);
@@ -128,10 +123,9 @@ TEST_F(MotionDetectionTest, SettingsAppliedRightAfterStartEndUpInTheProfile) {
   auto* motion = create("motion");
   motion->Start();
   EXPECT_EQ(apply(motion, {{"eventSensorType", std::string("as")}, {"activityLevel", 3}}), 0);
-  const std::string created =
-      "/control/control?set&section=event_ima&ima=orbexMD:_profilename=orbexMD:ima_dead=0:ima_sens=vm:vm_list=";
-  EXPECT_LT(indexOf(created), indexOf("/control/control?section=event_ima&set_profile=ima:orbexMD&ima_sens=as"
-                                      "&activity_level=3"));
+  EXPECT_LT(indexOf("/control/control?set&section=event_ima&ima=orbexMD:_profilename=orbexMD:ima_dead=0:ima_sens=vm"
+                    ":vm_list="),
+            indexOf(kProfile + "as&activity_level=3"));
   const auto profiles = nlohmann::json::parse(camera->get("/sim/profiles"))["event_profiles"]["event_ima"];
   ASSERT_EQ(profiles.size(), 1u);
   const std::string profile = profiles[0];
@@ -143,14 +137,14 @@ TEST_F(MotionDetectionTest, SettingsAppliedRightAfterStartEndUpInTheProfile) {
 TEST_F(MotionDetectionTest, VisualElementsOnlyByTheirNamesAndFromTheRepository) {
   startCamera("VX-M70");
   auto* motion = create("motion_reversed");
-  auto* bare = create("motion_detection");
   auto* visual = Talvo::contract_cast<Talvo::Analytics::IVisualAsyncAdjuster>(motion);
-  auto* bareVisual = Talvo::contract_cast<Talvo::Analytics::IVisualAsyncAdjuster>(bare);
   auto lines = TestVisualList::polylines({{{0, 0}, {0.5, 0.5}}});
   EXPECT_EQ(visual->SetRectangleArray("polyline", &lines), 5);
   EXPECT_EQ(visual->SetPolylineArray("window", &lines), 5);
   EXPECT_EQ(visual->SetPolylineArray("polyline", &lines), 0);
-  EXPECT_EQ(bareVisual->SetPolylineArray("polyline", &lines), 1);
+  EXPECT_EQ(Talvo::contract_cast<Talvo::Analytics::IVisualAsyncAdjuster>(create("motion_detection"))
+                ->SetPolylineArray("polyline", &lines),
+            1);
   EXPECT_EQ(levelOf(" visual element 'polyline' not found in repository."), 3);
 
   startAndWait(motion);

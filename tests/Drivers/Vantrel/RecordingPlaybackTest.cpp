@@ -1,8 +1,5 @@
-// Playing the camera's recordings, against the camera simulator's timeline (three sequences of
-// three pictures, a second apart) and scripted peers: seeking, playing across sequences,
-// pausing, the operations a running play refuses, terminating, streams that begin with delta
-// pictures and pictures that never end, chunked answers on kept-alive connections, and streams
-// that stall.
+// Playing the camera's recordings against the simulator's timeline (three sequences of three
+// pictures, a second apart) and against scripted peers that answer chunked, stall or never end.
 #include "RecordingPlayback.h"
 
 #include <algorithm>
@@ -32,7 +29,7 @@ const std::string kShortAnswer = "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nOK
 
 struct PlayedFrame {
   std::string track;
-  std::string codec;  // video: the codec; audio: the format
+  std::string codec;  // video only
   bool key;
   uint64_t time;
   size_t size;
@@ -42,16 +39,14 @@ class PlaybackHandler : public Talvo::GDRV::IRecordingPlaybackHandler, public Re
  public:
   void* Cast(const char* typeName) override { return QueryContract(typeName); }
   void* QueryContract(const char*) override { return nullptr; }
-  void Failed(Talvo::GDRV::IRecordingPlayback*, int32_t code) override { add("failed " + std::to_string(code)); }
-  void Finished(Talvo::GDRV::IRecordingPlayback*, int32_t code) override { add("finished " + std::to_string(code)); }
+  void Failed(Talvo::GDRV::IRecordingPlayback*, int32_t code) override { end("failed " + std::to_string(code)); }
+  void Finished(Talvo::GDRV::IRecordingPlayback*, int32_t code) override { end("finished " + std::to_string(code)); }
   void MultimediaFrame(Talvo::GDRV::IRecordingPlayback*, const char* trackId,
                        Talvo::MFF::IMultimediaBuffer* buffer) override {
     PlayedFrame frame{trackId, "", false, buffer->GetTimeStamp(), buffer->GetSize()};
     if (auto* video = Talvo::contract_cast<Talvo::MFF::ICompressedBuffer>(buffer)) {
       frame.codec = video->GetCodecName();
       frame.key = video->IsKeyFrame();
-    } else if (auto* audio = Talvo::contract_cast<Talvo::MFF::IAudioBuffer>(buffer)) {
-      frame.codec = audio->GetFormat();
     }
     buffer->Destroy();
     record([&] { frames_.push_back(frame); });
@@ -60,30 +55,29 @@ class PlaybackHandler : public Talvo::GDRV::IRecordingPlaybackHandler, public Re
   std::vector<PlayedFrame> frames(const std::string& track) const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<PlayedFrame> of;
-    for (const PlayedFrame& frame : frames_)
-      if (frame.track == track) of.push_back(frame);
+    std::copy_if(frames_.begin(), frames_.end(), std::back_inserter(of),
+                 [&](const auto& f) { return f.track == track; });
     return of;
   }
   bool waitForFrames(size_t count) const {
     return waitUntil([&] { return frames_.size() >= count; }, 10s);
   }
-  // The first end report, "" when none came in time.
+  // The end reports so far ("" when none came in time); only one may come.
   std::string waitForEnd() const {
     waitUntil([&] { return !ends_.empty(); }, 10s);
-    std::lock_guard<std::mutex> lock(mutex_);
-    return ends_.empty() ? "" : ends_.front();
+    return ends();
   }
-  size_t ends() const {
+  std::string ends() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return ends_.size();
+    return ends_;
   }
 
  private:
-  void add(std::string text) {
-    record([&] { ends_.push_back(std::move(text)); });
+  void end(std::string text) {
+    record([&] { ends_ += ends_.empty() ? text : "; " + text; });
   }
   std::vector<PlayedFrame> frames_;
-  std::vector<std::string> ends_;
+  std::string ends_;
 };
 
 class RecordingPlaybackTest : public ::testing::Test {
@@ -111,11 +105,12 @@ class RecordingPlaybackTest : public ::testing::Test {
     return action.results().front();
   }
   std::vector<std::string> streamRequests() const { return camera.requestTargets(kStream); }
-  // Plays against `peer`, reporting to `played`.
-  void playAgainst(RawPeer& peer, PlaybackHandler& played, int silenceMilliseconds = 5000) {
+  // Plays against `peer`, reporting to `played`; `maxBlock` 0 keeps the product's picture cap.
+  void playAgainst(RawPeer& peer, PlaybackHandler& played, int silenceMilliseconds = 5000, size_t maxBlock = 0) {
     if (playback) playback->Destroy();
     connect(peer.port(), &played);
     static_cast<Vantrel::RecordingPlayback*>(playback)->setSilenceGuard(silenceMilliseconds);
+    if (maxBlock) static_cast<Vantrel::RecordingPlayback*>(playback)->setMaxBlockSize(maxBlock);
     playback->Play(nullptr, 1.0);
   }
   // The camera's first sequence as it sends it, and what the reader takes from it.
@@ -200,38 +195,35 @@ TEST_F(RecordingPlaybackTest, APlayGoesFromSequenceToSequenceUntilTheCameraHasNo
   EXPECT_TRUE(logger.contains(" No stream was received"));
 }
 
-TEST_F(RecordingPlaybackTest, WhilePlayingAPauseIsAnsweredWhenTheRequestEndedAndASeekGets9) {
+// A play while the seek picture is awaited, and a seek while playing, get 9; a pause is answered
+// once the request ended, and the next play goes on near where it stopped.
+TEST_F(RecordingPlaybackTest, WhatARunningPlaybackRefusesGets9AndAPauseIsAnsweredWhenTheRequestEnded) {
   timeline("pace=150");
-  RecordingActionHandler play, seek, pause;
+  RecordingActionHandler firstSeek, early, play, seek, pause, again;
+  playback->Seek(1500000000000, &firstSeek);
+  playback->Play(&early, 1.0);
+  EXPECT_EQ(resultOf(early), 9);
+  EXPECT_EQ(resultOf(firstSeek), 0);
+  EXPECT_TRUE(logger.contains(" not supported second play call or play before seek is fully finished"));
+  EXPECT_TRUE(streamRequests().empty());
+
   playback->Play(&play, 1.0);
   ASSERT_EQ(resultOf(play), 0);
-  ASSERT_TRUE(handler.waitForFrames(1));
+  ASSERT_TRUE(handler.waitForFrames(2));
   playback->Seek(1500000000000, &seek);
   EXPECT_EQ(resultOf(seek), 9);
   EXPECT_TRUE(logger.contains(" not supported seek during play"));
-
   playback->Play(&pause, 0);
   EXPECT_EQ(resultOf(pause), 0);
   const uint64_t pausedAt = handler.frames("video").back().time / 1000;
   EXPECT_TRUE(logger.contains(" Playback was stopped")) << "answered only once the request ended";
   EXPECT_EQ(streamRequests().size(), 1u);
-  EXPECT_EQ(handler.ends(), 0u);
+  EXPECT_EQ(handler.ends(), "");
 
-  RecordingActionHandler again;  // goes on near where the pause stopped
   playback->Play(&again, 1.0);
   EXPECT_EQ(resultOf(again), 0);
   EXPECT_EQ(handler.waitForEnd(), "finished 104");
   EXPECT_EQ(streamRequests()[1], kStream + "&searchbytime_start=" + std::to_string(pausedAt));
-}
-
-TEST_F(RecordingPlaybackTest, APlayWhileTheSeekPictureIsAwaitedGets9) {
-  RecordingActionHandler seek, play;
-  playback->Seek(1500000000000, &seek);
-  playback->Play(&play, 1.0);
-  EXPECT_EQ(resultOf(play), 9);
-  EXPECT_EQ(resultOf(seek), 0);
-  EXPECT_TRUE(logger.contains(" not supported second play call or play before seek is fully finished"));
-  EXPECT_TRUE(streamRequests().empty());
 }
 
 TEST_F(RecordingPlaybackTest, AfterTerminateNothingIsReportedAndEveryOperationGets12) {
@@ -250,7 +242,7 @@ TEST_F(RecordingPlaybackTest, AfterTerminateNothingIsReportedAndEveryOperationGe
   playback->Destroy();
   playback = nullptr;
   EXPECT_EQ(handler.frames("video").size() + handler.frames("audio").size(), frames);
-  EXPECT_EQ(handler.ends(), 0u);
+  EXPECT_EQ(handler.ends(), "");
 }
 
 TEST_F(RecordingPlaybackTest, AStreamThatBeginsWithDeltaPicturesShowsNothingUntilAKeyPicture) {
@@ -263,30 +255,6 @@ TEST_F(RecordingPlaybackTest, AStreamThatBeginsWithDeltaPicturesShowsNothingUnti
   EXPECT_TRUE(video[0].key);
   EXPECT_EQ(video[0].time, 1500000002000u);
   EXPECT_FALSE(video[1].key);
-}
-
-TEST_F(RecordingPlaybackTest, APictureThatNeverEndsIsCutAtTheCapAndEndsThePlay) {
-  playback->Destroy();
-  const std::string garbage(300, '\x11');
-  // The device's connection check gets a short answer; the stream a picture that never ends.
-  RawPeer peer([&](const std::string& head) {
-    if (head.find("output=zlg") == std::string::npos) return std::vector<RawPeer::Step>{RawPeer::send(kShortAnswer)};
-    return std::vector<RawPeer::Step>{
-        RawPeer::send("HTTP/1.0 200 OK\r\n\r\n" + garbage + "\xFF\xD8\xFF\xE0" + std::string(200000, '\x55')),
-        RawPeer::stall()};
-  });
-  connect(peer.port());
-  static_cast<Vantrel::RecordingPlayback*>(playback)->setMaxBlockSize(64 * 1024);
-  RecordingActionHandler play;
-  playback->Play(&play, 1.0);
-  EXPECT_EQ(handler.waitForEnd(), "failed 264");
-  EXPECT_TRUE(logger.contains(" Stop playing, because of 264."));
-  const auto lines = logger.messages();
-  const auto drop = std::find_if(lines.begin(), lines.end(),
-                                 [](const std::string& line) { return line.find(" TRACE: Drop 300 bytes: ") == 0; });
-  ASSERT_NE(drop, lines.end());
-  EXPECT_EQ(*drop, " TRACE: Drop 300 bytes: " + std::string(128, '1') + "...") << "at most 64 bytes are shown";
-  peer.stop();
 }
 
 // A camera (or a proxy) that answers chunked and keeps the connection: the pictures are the
@@ -318,30 +286,41 @@ TEST_F(RecordingPlaybackTest, AChunkedAnswerGivesWholePicturesAndItsLastChunkEnd
 }
 
 // A camera that stops sending, before its answer or within the stream, ends the play with a
-// failure once the silence guard has passed, not after the hour the whole stream may take.
+// failure once the silence guard has passed, not after the hour the whole stream may take; a
+// picture that never ends is cut at the cap and ends the play.
 TEST_F(RecordingPlaybackTest, AStreamThatStallsEndsThePlayWithTheTimeOut) {
   const std::string sequence = firstSequence();
+  const std::string garbage(300, '\x11');
   struct Case {
     const char* what;
     std::string before;  // what the camera sends before it falls silent
     size_t pictures;
+    const char* end;
+    size_t maxBlock;
   };
-  for (const Case& c :
-       {Case{"before the answer", "", 0}, Case{"within the stream", "HTTP/1.0 200 OK\r\n\r\n" + sequence, 3}}) {
+  for (const Case& c : {Case{"before the answer", "", 0, "failed 110", 0},
+                        Case{"within the stream", "HTTP/1.0 200 OK\r\n\r\n" + sequence, 3, "failed 110", 0},
+                        Case{"a picture that never ends",
+                             "HTTP/1.0 200 OK\r\n\r\n" + garbage + "\xFF\xD8\xFF\xE0" + std::string(200000, '\x55'), 0,
+                             "failed 264", 64 * 1024}}) {
+    SCOPED_TRACE(c.what);
     RawPeer peer([&](const std::string& request) {
       if (request.find("output=zlg") == std::string::npos)
         return std::vector<RawPeer::Step>{RawPeer::send(kShortAnswer)};
       return std::vector<RawPeer::Step>{RawPeer::send(c.before), RawPeer::stall()};
     });
     PlaybackHandler played;
-    playAgainst(peer, played, 300);
-    EXPECT_EQ(played.waitForEnd(), "failed 110") << c.what;
-    EXPECT_EQ(played.frames("video").size(), c.pictures) << c.what;
+    playAgainst(peer, played, 300, c.maxBlock);
+    EXPECT_EQ(played.waitForEnd(), c.end);
+    EXPECT_EQ(played.frames("video").size(), c.pictures);
     playback->Destroy();
     playback = nullptr;
-    peer.stop();
   }
   EXPECT_EQ(logger.count(" Stop playing, because of 110."), 2u) << logger.dump();
+  EXPECT_TRUE(logger.contains(" Stop playing, because of 264."));
+  const auto lines = logger.messages();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), " TRACE: Drop 300 bytes: " + std::string(128, '1') + "..."), 1)
+      << "at most 64 bytes are shown";
 }
 
 // An audio block naming a sample rate of 2^28: its bit rate does not fit the host's int and
