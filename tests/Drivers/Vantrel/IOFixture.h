@@ -74,7 +74,9 @@ class RecordingIOHandler : public Talvo::GDRV::IIODeviceHandler,
                                    [](const std::string& r) { return r == "started" || r == "stopped"; });
     const bool running = last != before.rend() && *last == "started";
     io->Destroy();
-    if (running) EXPECT_TRUE(waitForReport("stopped", std::count(before.begin(), before.end(), "stopped") + 1));
+    if (running) {
+      EXPECT_TRUE(waitForReport("stopped", std::count(before.begin(), before.end(), "stopped") + 1));
+    }
   }
   uint64_t inputTime() const {
     std::lock_guard<std::mutex> lock(mutex_);
