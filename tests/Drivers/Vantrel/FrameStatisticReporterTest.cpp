@@ -69,7 +69,9 @@ TEST_F(ChannelStatisticsTest, ByDefaultAVideoLineFollowsEvery90Pictures) {
   startChannel(0);
   ASSERT_TRUE(handler.waitForLines(2, 30s)) << logger.dump();
   for (const std::string& line : handler.snapshot(&RecordingVideoHandler::lines))
-    if (line.rfind("video ", 0) == 0) EXPECT_EQ(line.rfind("video frames=90 ", 0), 0u) << line;
+    if (line.rfind("video ", 0) == 0) {
+      EXPECT_EQ(line.rfind("video frames=90 ", 0), 0u) << line;
+    }
 }
 
 // The lines go out on the device's connection thread and Stopped on the process-wide service:
