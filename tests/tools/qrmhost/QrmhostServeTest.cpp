@@ -381,14 +381,16 @@ TEST_F(QrmhostServeTest, ATokenGuardsEveryPathButLogin) {
   expectUsageExit(runQrmhost(withModule({"serve", "--config", config, "--listen", "localhost"})), "ADDRESS:PORT");
 }
 
-// Headless Chromium loads the page: the live picture shows, and so does a failure of the channel.
+// Headless Chromium loads the page: the live pictures show, a click steers the PTZ camera, and a
+// failure of a channel and a detector's alarm show on their tiles.
 TEST_F(QrmhostServeTest, TheConsolePageShowsLivePicturesAndFailures) {
   if (!hasProgram("chromium") || !hasProgram("chromedriver") ||
       runChild({"/usr/bin/python3", "-c", "import selenium"}).exitStatus != 0)
     GTEST_SKIP() << "chromium, chromium-driver or python3-selenium (Debian packages) are not installed";
   const char* screenshot = std::getenv("QRMHOST_SERVE_SCREENSHOT");  // docs/serve.png is taken so
   const auto result = runChild({"/usr/bin/python3", SERVE_BROWSER_SCRIPT, url,
-                                "http://127.0.0.1:" + std::to_string(camera->httpPort()), "3",
+                                "http://127.0.0.1:" + std::to_string(camera->httpPort()),
+                                "http://127.0.0.1:" + std::to_string(cameras[2]->httpPort()), "3",
                                 screenshot ? screenshot : ""},
                                {}, std::chrono::seconds(120));
   EXPECT_EQ(result.exitStatus, 0) << result.out << result.err;
@@ -401,6 +403,7 @@ TEST_F(QrmhostServeTest, TheConsolePageShowsLivePicturesAndFailures) {
   EXPECT_NEAR(x, 250, 10);
   EXPECT_NEAR(y, 125, 10);
   EXPECT_TRUE(seen.value("failure_shown", false)) << result.out;
+  EXPECT_TRUE(seen.value("alarm_shown", false)) << result.out;
 }
 
 // `qrmhost serve` of one camera entry (JSON after "camera": URL), until destroyed.
