@@ -225,6 +225,13 @@ class ServedFleet : public ServeContent, public FleetExtension {
       }
       list.push_back(withReadableFields(entry));
     }
+    for (const auto& telemetry : telemetries_)
+      list.push_back(JsonObject{{"id", "telemetry-" + std::to_string(telemetry.camera) + "-" +
+                                           std::to_string(telemetry.index)},
+                                {"camera", (*cameras_)[telemetry.camera].name},
+                                {"kind", "telemetry"},
+                                {"camera_index", telemetry.camera},
+                                {"telemetry", telemetry.index}});
     for (auto& io : ios_) list.push_back(io.handler->entry());
     for (auto& detector : detectors_) list.push_back(detector.handler->entry());
     for (auto& thermal : thermals_) list.push_back(thermal.handler->entry());

@@ -141,12 +141,13 @@ class QrmhostServeTest : public ::testing::Test {
 
 TEST_F(QrmhostServeTest, ChannelsPicturesAndMetrics) {
   const auto channels = channelsWhen([](const Json& list) {
-    return list.size() == 5 && list[0]["frames"] > 0 && list[1]["frames"] > 0 && list[2]["frames"] > 0;
+    return list.size() == 6 && list[0]["frames"] > 0 && list[1]["frames"] > 0 && list[2]["frames"] > 0;
   });
   EXPECT_EQ(channels[1]["id"], "1-0-0");
   EXPECT_EQ(channels[2]["camera"], cameraName(cameras[2]));
-  EXPECT_EQ(channels[3]["id"], "io-1-0");
-  EXPECT_EQ(channels[4]["id"], "detector-2-0-motion");
+  EXPECT_EQ(channels[3]["id"], "telemetry-0-0");
+  EXPECT_EQ(channels[4]["id"], "io-1-0");
+  EXPECT_EQ(channels[5]["id"], "detector-2-0-motion");
   const auto& channel = channels[0];
   EXPECT_EQ(channel["id"], "0-0-0");
   EXPECT_EQ(channel["camera"], cameraName());
@@ -305,9 +306,9 @@ TEST_F(QrmhostServeTest, InputsOutputsAndAlarmsAreEvents) {
   const std::string out = events.outSoFar();
   EXPECT_TRUE(contains(out, R"("io":0,"input":1,"active":true,"time":)")) << out;
   EXPECT_TRUE(contains(out, R"("channel":0,"detector":"motion","name":"onMotion","phase":"begin","time":)")) << out;
-  const auto channels = channelsWhen([](const Json& list) { return list.size() == 5 && !list[3]["inputs"].empty(); });
-  EXPECT_EQ(channels[3]["inputs"]["1"], true);
-  EXPECT_EQ(channels[3]["outputs"]["0"], true);
+  const auto channels = channelsWhen([](const Json& list) { return list.size() == 6 && !list[4]["inputs"].empty(); });
+  EXPECT_EQ(channels[4]["inputs"]["1"], true);
+  EXPECT_EQ(channels[4]["outputs"]["0"], true);
 }
 
 // 31 viewers that read nothing and one that reads: the stalled ones lose pictures (counted), the
