@@ -250,6 +250,15 @@ int runFleet(Host& host, const FleetOptions& options, FleetExtension* extension)
   return cameraOutcome(everyChannelStreamed);
 }
 
+CLI::Option* addFleetOptions(CLI::App& command, FleetOptions& options) {
+  command.add_option("--config", options.config, "the camera list (JSON)")->type_name("FILE")->required();
+  auto* seconds = addSecondsOption(command, options.seconds, "how long to run (default: until Ctrl-C)");
+  command.add_option("--health-every", options.healthEvery, "seconds between health rounds (default 5)")
+      ->type_name("S")
+      ->check(finiteRange(0.1, 86400.0));
+  return seconds;
+}
+
 void declareFleet(CLI::App& app, CommandRun& chosen) {
   auto* command = app.add_subcommand(
       "fleet",
@@ -265,11 +274,7 @@ void declareFleet(CLI::App& app, CommandRun& chosen) {
       "\"degraded\": for 10 s the pictures came at less than half the channel's configured rate.\n"
       "Runs N seconds, or until Ctrl-C. A mistake in FILE: one line naming the entry, status 2.");
   auto options = std::make_shared<FleetOptions>();
-  command->add_option("--config", options->config, "the camera list (JSON)")->type_name("FILE")->required();
-  auto* seconds = addSecondsOption(*command, options->seconds, "how long to run (default: until Ctrl-C)");
-  command->add_option("--health-every", options->healthEvery, "seconds between health rounds (default 5)")
-      ->type_name("S")
-      ->check(finiteRange(0.1, 86400.0));
+  auto* seconds = addFleetOptions(*command, *options);
   command->callback([&chosen, options, seconds] {
     options->secondsGiven = seconds->count() > 0;
     chosen = [options](Host& host) { return runFleet(host, *options); };

@@ -225,6 +225,13 @@ class ServedFleet : public ServeContent, public FleetExtension {
       }
       list.push_back(withReadableFields(entry));
     }
+    for (const auto& telemetry : telemetries_)
+      list.push_back(JsonObject{{"id", "telemetry-" + std::to_string(telemetry.camera) + "-" +
+                                           std::to_string(telemetry.index)},
+                                {"camera", (*cameras_)[telemetry.camera].name},
+                                {"kind", "telemetry"},
+                                {"camera_index", telemetry.camera},
+                                {"telemetry", telemetry.index}});
     for (auto& io : ios_) list.push_back(io.handler->entry());
     for (auto& detector : detectors_) list.push_back(detector.handler->entry());
     for (auto& thermal : thermals_) list.push_back(thermal.handler->entry());
@@ -565,17 +572,11 @@ void declareServe(CLI::App& app, CommandRun& chosen) {
       "then carries \"Authorization: Bearer TOKEN\" or the cookie that /login?token=TOKEN sets.\n"
       "Runs N seconds, or until Ctrl-C.");
   auto options = std::make_shared<ServeOptions>();
-  command->add_option("--config", options->fleet.config, "the camera list (JSON), as for fleet")
-      ->type_name("FILE")
-      ->required();
+  auto* seconds = addFleetOptions(*command, options->fleet);
   command->add_option("--listen", options->listen, "where to listen (default 127.0.0.1:8080; port 0: a free one)")
       ->type_name("ADDR:PORT");
   command->add_option("--token-file", options->tokenFile, "a file whose first line is the token requests need")
       ->type_name("FILE");
-  auto* seconds = addSecondsOption(*command, options->fleet.seconds, "how long to run (default: until Ctrl-C)");
-  command->add_option("--health-every", options->fleet.healthEvery, "seconds between health rounds (default 5)")
-      ->type_name("S")
-      ->check(finiteRange(0.1, 86400.0));
   command->callback([&chosen, options, seconds] {
     options->fleet.secondsGiven = seconds->count() > 0;
     chosen = [options](Host& host) { return runServe(host, *options); };

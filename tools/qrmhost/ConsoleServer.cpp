@@ -230,9 +230,11 @@ class Session : public std::enable_shared_from_this<Session> {
     if (path.rfind("/api/cameras/", 0) != 0) return reply(refusal(http::status::not_found, "no such path"), keepAlive);
     auto self = shared_from_this();
     const auto executor = stream_.get_executor();
-    const bool queued = server_.queuePost([self, executor, path, body = request.body(), keepAlive] {
+    // The worker hands its reference to the session back with the answer, so that the session
+    // always ends on the server's thread.
+    const bool queued = server_.queuePost([self, executor, path, body = request.body(), keepAlive]() mutable {
       auto outcome = self->server_.content.post(path, body);
-      asio::post(executor, [self, outcome = std::move(outcome), keepAlive] {
+      asio::post(executor, [self = std::move(self), outcome = std::move(outcome), keepAlive] {
         self->reply(answer(static_cast<http::status>(outcome.status), "application/json", outcome.json + "\n"),
                     keepAlive);
       });

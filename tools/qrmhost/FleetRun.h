@@ -5,6 +5,8 @@
 
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "FleetConfig.h"
 #include "FleetHealth.h"
 #include "host/GDRV.h"
@@ -37,6 +39,10 @@ class FleetExtension {
   // started (and destroys what it made of the devices) before the channels are destroyed.
   virtual void finishing() = 0;
 };
+
+// --config, --seconds and --health-every on `command`; the seconds option is returned (the
+// command's callback sets `secondsGiven` from it).
+CLI::Option* addFleetOptions(CLI::App& command, FleetOptions& options);
 
 // Runs the fleet of `options`; the exit status. Throws ExitError for a bad camera list.
 int runFleet(Host& host, const FleetOptions& options, FleetExtension* extension = nullptr);

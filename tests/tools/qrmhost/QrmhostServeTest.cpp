@@ -141,12 +141,13 @@ class QrmhostServeTest : public ::testing::Test {
 
 TEST_F(QrmhostServeTest, ChannelsPicturesAndMetrics) {
   const auto channels = channelsWhen([](const Json& list) {
-    return list.size() == 5 && list[0]["frames"] > 0 && list[1]["frames"] > 0 && list[2]["frames"] > 0;
+    return list.size() == 6 && list[0]["frames"] > 0 && list[1]["frames"] > 0 && list[2]["frames"] > 0;
   });
   EXPECT_EQ(channels[1]["id"], "1-0-0");
   EXPECT_EQ(channels[2]["camera"], cameraName(cameras[2]));
-  EXPECT_EQ(channels[3]["id"], "io-1-0");
-  EXPECT_EQ(channels[4]["id"], "detector-2-0-motion");
+  EXPECT_EQ(channels[3]["id"], "telemetry-0-0");
+  EXPECT_EQ(channels[4]["id"], "io-1-0");
+  EXPECT_EQ(channels[5]["id"], "detector-2-0-motion");
   const auto& channel = channels[0];
   EXPECT_EQ(channel["id"], "0-0-0");
   EXPECT_EQ(channel["camera"], cameraName());
@@ -305,9 +306,9 @@ TEST_F(QrmhostServeTest, InputsOutputsAndAlarmsAreEvents) {
   const std::string out = events.outSoFar();
   EXPECT_TRUE(contains(out, R"("io":0,"input":1,"active":true,"time":)")) << out;
   EXPECT_TRUE(contains(out, R"("channel":0,"detector":"motion","name":"onMotion","phase":"begin","time":)")) << out;
-  const auto channels = channelsWhen([](const Json& list) { return list.size() == 5 && !list[3]["inputs"].empty(); });
-  EXPECT_EQ(channels[3]["inputs"]["1"], true);
-  EXPECT_EQ(channels[3]["outputs"]["0"], true);
+  const auto channels = channelsWhen([](const Json& list) { return list.size() == 6 && !list[4]["inputs"].empty(); });
+  EXPECT_EQ(channels[4]["inputs"]["1"], true);
+  EXPECT_EQ(channels[4]["outputs"]["0"], true);
 }
 
 // 31 viewers that read nothing and one that reads: the stalled ones lose pictures (counted), the
@@ -381,14 +382,16 @@ TEST_F(QrmhostServeTest, ATokenGuardsEveryPathButLogin) {
   expectUsageExit(runQrmhost(withModule({"serve", "--config", config, "--listen", "localhost"})), "ADDRESS:PORT");
 }
 
-// Headless Chromium loads the page: the live picture shows, and so does a failure of the channel.
+// Headless Chromium loads the page: the live pictures show, a click steers the PTZ camera, and a
+// failure of a channel and a detector's alarm show on their tiles.
 TEST_F(QrmhostServeTest, TheConsolePageShowsLivePicturesAndFailures) {
   if (!hasProgram("chromium") || !hasProgram("chromedriver") ||
       runChild({"/usr/bin/python3", "-c", "import selenium"}).exitStatus != 0)
     GTEST_SKIP() << "chromium, chromium-driver or python3-selenium (Debian packages) are not installed";
   const char* screenshot = std::getenv("QRMHOST_SERVE_SCREENSHOT");  // docs/serve.png is taken so
   const auto result = runChild({"/usr/bin/python3", SERVE_BROWSER_SCRIPT, url,
-                                "http://127.0.0.1:" + std::to_string(camera->httpPort()), "3",
+                                "http://127.0.0.1:" + std::to_string(camera->httpPort()),
+                                "http://127.0.0.1:" + std::to_string(cameras[2]->httpPort()), "3",
                                 screenshot ? screenshot : ""},
                                {}, std::chrono::seconds(120));
   EXPECT_EQ(result.exitStatus, 0) << result.out << result.err;
@@ -401,6 +404,7 @@ TEST_F(QrmhostServeTest, TheConsolePageShowsLivePicturesAndFailures) {
   EXPECT_NEAR(x, 250, 10);
   EXPECT_NEAR(y, 125, 10);
   EXPECT_TRUE(seen.value("failure_shown", false)) << result.out;
+  EXPECT_TRUE(seen.value("alarm_shown", false)) << result.out;
 }
 
 // `qrmhost serve` of one camera entry (JSON after "camera": URL), until destroyed.

@@ -1,15 +1,17 @@
 #!/usr/bin/python3
 """Drives qrmhost serve's console page in headless Chromium (selenium).
 
-Usage: serve_browser.py CONSOLE_URL CAMSIM_URL TILES [SCREENSHOT.png]
+Usage: serve_browser.py CONSOLE_URL CAMSIM_URL ALARM_CAMSIM_URL TILES [SCREENSHOT.png]
 Loads the page, waits until TILES tiles show a live picture, optionally saves a screenshot, clicks
 the middle of the first picture (the camera's point request), then breaks the camera's stream
-once (camsim fault) and waits until a tile tells the failure. Prints
+once (camsim fault) and waits until a tile tells the failure, and triggers the motion alarm of
+the camera at ALARM_CAMSIM_URL until the detector's tile shows it. Prints
 one JSON line with what it saw; exit 0 when everything showed within its deadline, 1 otherwise.
 """
 import json
 import sys
 import time
+import urllib.error
 import urllib.request
 
 from selenium import webdriver
@@ -28,14 +30,14 @@ def wait_for(what, deadline_seconds, condition):
 
 
 def main():
-    console, camsim, tiles = sys.argv[1], sys.argv[2], int(sys.argv[3])
-    screenshot = sys.argv[4] if len(sys.argv) > 4 else ""
+    console, camsim, alarm_camsim, tiles = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
+    screenshot = sys.argv[5] if len(sys.argv) > 5 else ""
     options = webdriver.ChromeOptions()
     options.binary_location = "/usr/bin/chromium"
     for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
                      "--window-size=1280,800"):
         options.add_argument(argument)
-    seen = {"tiles": 0, "pictures": 0, "point_request": "", "failure_shown": False}
+    seen = {"tiles": 0, "pictures": 0, "point_request": "", "failure_shown": False, "alarm_shown": False}
     driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
     try:
         driver.get(console)
@@ -57,6 +59,14 @@ def main():
         events = "return [...document.querySelectorAll('[data-fact=\"last event\"]')].map(e => e.textContent).join('|')"
         seen["failure_shown"] = bool(wait_for("failure", 20, lambda: "failed" in driver.execute_script(events)
                                               or "recovered" in driver.execute_script(events)))
+        # The detector takes its profiles on the camera first; the alarm is fired until it shows.
+        def alarm_shown():
+            try:
+                urllib.request.urlopen(alarm_camsim + "/sim/trigger?event=orbexMD").read()
+            except urllib.error.HTTPError:
+                pass  # not provisioned yet
+            return "onMotion" in driver.execute_script(events)
+        seen["alarm_shown"] = bool(wait_for("alarm", 30, alarm_shown))
     except TimeoutError as error:
         seen["timeout"] = str(error)
     finally:
