@@ -55,16 +55,7 @@ void* ServedIO::QueryContract(const char* typeName) {
 }
 
 void ServedIO::InputChanged(Talvo::IContract*, int32_t input, bool active, uint64_t time) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    inputs_[input] = active;
-  }
-  emit("input", [&](JsonObject& event) {
-    event["io"] = index_;
-    event["input"] = input;
-    event["active"] = active;
-    event["time"] = time;
-  });
+  reportState("input", inputs_, input, active, time);
 }
 
 void ServedIO::OutputChanged(Talvo::IContract*, int32_t code) {
@@ -76,13 +67,19 @@ void ServedIO::OutputChanged(Talvo::IContract*, int32_t code) {
 }
 
 void ServedIO::OutputStateChanged(Talvo::IContract*, int32_t output, bool active, uint64_t time) {
+  reportState("output", outputs_, output, active, time);
+}
+
+// An input or output seen switching: kept for the API's entry and told as an event.
+void ServedIO::reportState(const char* kind, std::map<int32_t, bool>& states, int32_t index, bool active,
+                           uint64_t time) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    outputs_[output] = active;
+    states[index] = active;
   }
-  emit("output", [&](JsonObject& event) {
+  emit(kind, [&](JsonObject& event) {
     event["io"] = index_;
-    event["output"] = output;
+    event[kind] = index;
     event["active"] = active;
     event["time"] = time;
   });

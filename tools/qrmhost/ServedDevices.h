@@ -80,6 +80,8 @@ class ServedIO final : public Talvo::GDRV::IIODeviceHandler,
   JsonObject entry();
 
  private:
+  void reportState(const char* kind, std::map<int32_t, bool>& states, int32_t index, bool active, uint64_t time);
+
   const uint32_t index_;
   std::mutex mutex_;
   std::condition_variable answered_;
