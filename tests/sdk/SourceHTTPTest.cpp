@@ -1,5 +1,7 @@
-// The HTTP layer: URLs, the exact request texts with Basic authorisation, and the 401 handling
-// with its attempt count, driven through the event-stream source over a scripted connection.
+// The network source's status machine over a scripted connection (the states it passes through and
+// tells the connection, sending with retries), and the HTTP layer on it: URLs, the exact request
+// texts with Basic authorisation, the 401 handling with its attempt count.
+#include "Zelta_SourceAsyncNet.h"
 #include "Zelta_SourceHTTP.h"
 
 #include <gtest/gtest.h>
@@ -29,7 +31,84 @@ std::string postFor(const std::string& path, const std::string& hostName, const 
          "\r\nConnection: close\r\nUser-Agent: zl-client (ES-Client 1.1.0-4)" + authorization + "\r\n\r\n";
 }
 
+// Records the hooks.
+class ProbeSource : public Zelta_SourceAsyncNet {
+ public:
+  using Zelta_SourceAsyncNet::Zelta_SourceAsyncNet;
+  std::vector<std::string> hooks;
+
+ protected:
+  void onConnectionOpened() override { hooks.push_back("opened"); }
+  void onDataAvailable(int) override { hooks.push_back("data"); }
+  void onClosed(int) override { hooks.push_back("closed"); }
+};
+
+struct Fixture {
+  std::shared_ptr<ScriptedConnection> connection = std::make_shared<ScriptedConnection>();
+  ProbeSource source{connection};
+  Fixture() {
+    source.setHost("cam");
+    source.setPort(80);
+  }
+};
+
 }  // namespace
+
+TEST(SourceAsyncNet, ConnectStepAndCloseWalkTheStatesAndTellTheConnection) {
+  PrintCapture capture;
+  Fixture f;
+  EXPECT_EQ(f.source.getStatus(), eNetStatus_Closed);
+  EXPECT_EQ(f.source.connect_remote(), 1);
+  EXPECT_EQ(f.source.getStatus(), eNetStatus_Connected) << "the ready callback runs inside the connect";
+  Zelta_SourceAsyncNet::async_network_loop(&f.source);
+  EXPECT_TRUE(f.source.dataPending());
+  EXPECT_EQ(f.source.close_remote(false), 1);
+  EXPECT_EQ(f.source.getStatus(), eNetStatus_Closed);
+  EXPECT_FALSE(f.source.dataPending());
+  EXPECT_EQ(f.source.hooks, (std::vector<std::string>{"opened", "data", "closed"}));
+  // opening 2, open 3 (Open and Connected share it), closing 0, closed 1
+  EXPECT_EQ(f.connection->states, (std::vector<int>{2, 3, 0, 1}));
+  // Connecting an open source closes its socket first.
+  EXPECT_EQ(f.source.connect_remote(), 1);
+  EXPECT_EQ(f.source.connect_remote(), 1);
+  EXPECT_EQ(std::make_pair(f.connection->connects, f.connection->closes), std::make_pair(3, 2));
+}
+
+// A failed connect, and a send failing a sixth time in a row (five failures are retried), end in
+// Error, where the loop stays idle until a new connect; without a connection nothing is sent.
+TEST(SourceAsyncNet, FailuresEndInErrorWhereTheLoopStaysIdle) {
+  for (const bool connectFails : {true, false}) {
+    SCOPED_TRACE(connectFails ? "connect" : "send");
+    PrintCapture capture;
+    Fixture f;
+    f.connection->failConnect = connectFails;
+    if (connectFails) {
+      EXPECT_EQ(f.source.connect_remote(), -1);
+      EXPECT_TRUE(capture.has("connection to cam NOT established"));
+      EXPECT_TRUE(capture.has("Error 0 during network operation  Connection failed"));
+    } else {
+      EXPECT_EQ(f.source.sendMessage("{\"method\":\"live\"}", 18), eSend_NotConnected);
+      EXPECT_TRUE(capture.has("ERROR: connection status is 0, cannot send data:\n{\"method\":\"live\"}"));
+      f.source.connect_remote();
+      f.connection->sendFailures = 5;
+      EXPECT_EQ(f.source.sendMessage("abc", 4), eSend_Ok);
+      EXPECT_EQ(f.connection->sentBytes, std::string("abc\0", 4));
+      f.connection->sendFailures = 6;
+      EXPECT_EQ(f.source.sendMessage("cmd", 4), eSend_Failed);
+      EXPECT_EQ(capture.count("Can't send query, retry"), 10u);
+      EXPECT_TRUE(capture.has("Failed to send data, closing connection"));
+      EXPECT_TRUE(capture.has("Error 0 during network operation  Failed to send data"));
+    }
+    EXPECT_EQ(f.source.getStatus(), eNetStatus_Error);
+    EXPECT_EQ(f.connection->states.back(), 4);
+    const size_t hooks = f.source.hooks.size();
+    Zelta_SourceAsyncNet::async_network_loop(&f.source);
+    EXPECT_EQ(f.source.hooks.size(), hooks);
+    f.connection->failConnect = false;
+    EXPECT_EQ(f.source.connect_remote(), 1) << "only a new connect leaves Error";
+    EXPECT_EQ(f.source.getStatus(), eNetStatus_Connected);
+  }
+}
 
 TEST(SourceHTTP, UrlParsing) {
   const struct {
@@ -117,21 +196,21 @@ TEST(SourceHTTP, UnauthorisedAnswersCountAttemptsUntilAbandonedOrASuccess) {
   auto connection = std::make_shared<ScriptedConnection>();
   Zelta_SourceESEventStream source("http://cam/control/eventstream.jpg", auth, connection, nullptr, nullptr);
   const std::string unauthorised = "HTTP/1.0 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"cam\"\r\n\r\n";
-  const std::string withAuth = postFor("/control/eventstream.jpg", "cam", basic("admin:secret"));
-  EXPECT_EQ(connection->sentBytes, postFor("/control/eventstream.jpg", "cam")) << "no credentials at first";
-  for (int answer = 1; answer <= 3; ++answer) {
+  const auto answer = [&](const std::string& bytes) {  // fails, aborts, attempts after the source read it
     connection->sentBytes.clear();
-    connection->feed(unauthorised);
+    connection->feed(bytes);
     Zelta_SourceAsyncNet::async_network_loop(&source);
-    EXPECT_EQ(std::make_tuple(auth->failed, connection->connects, source.authorizationAttempts()),
-              std::make_tuple(answer, answer + 1, answer));
-    EXPECT_EQ(connection->sentBytes, withAuth) << "reconnected with credentials";
+    return std::make_tuple(auth->failed, auth->aborted, source.authorizationAttempts());
+  };
+  EXPECT_EQ(connection->sentBytes, postFor("/control/eventstream.jpg", "cam")) << "no credentials at first";
+  for (int n = 1; n <= 3; ++n) {
+    EXPECT_EQ(answer(unauthorised), std::make_tuple(n, 0, n));
+    EXPECT_EQ(connection->connects, n + 1);
+    EXPECT_EQ(connection->sentBytes, postFor("/control/eventstream.jpg", "cam", basic("admin:secret")))
+        << "reconnected with credentials";
   }
-  connection->feed(unauthorised);
-  Zelta_SourceAsyncNet::async_network_loop(&source);
-  EXPECT_EQ(std::make_tuple(auth->aborted, auth->failed, connection->connects, source.authorizationAttempts()),
-            std::make_tuple(1, 3, 4, 0))
-      << "no reconnect after giving up";
+  EXPECT_EQ(answer(unauthorised), std::make_tuple(3, 1, 0));
+  EXPECT_EQ(connection->connects, 4) << "no reconnect after giving up";
   EXPECT_EQ(source.getStatus(), eNetStatus_Closed);
   EXPECT_TRUE(capture.has("Authorization required - Connection failed, try reconnecting"));
   EXPECT_TRUE(capture.has("auto reconnect active"));
@@ -140,15 +219,8 @@ TEST(SourceHTTP, UnauthorisedAnswersCountAttemptsUntilAbandonedOrASuccess) {
   // look like an answer head are not taken for one.
   EXPECT_EQ(source.connect_remote(), 1);
   EXPECT_EQ(source.authorizationAttempts(), 1);
-  const auto answer = [&](const std::string& bytes) {
-    connection->feed(bytes);
-    Zelta_SourceAsyncNet::async_network_loop(&source);
-  };
-  answer(unauthorised);
-  EXPECT_EQ(std::make_pair(source.authorizationAttempts(), auth->failed), std::make_pair(2, 4));
-  answer("HTTP/1.0 200 OK\r\n\r\n");
-  EXPECT_EQ(source.authorizationAttempts(), 0);
+  EXPECT_EQ(answer(unauthorised), std::make_tuple(4, 1, 2));
+  EXPECT_EQ(answer("HTTP/1.0 200 OK\r\n\r\n"), std::make_tuple(4, 1, 0));
   EXPECT_EQ(source.getStatus(), eNetStatus_Connected);
-  answer(unauthorised);
-  EXPECT_EQ(auth->failed, 4);
+  EXPECT_EQ(answer(unauthorised), std::make_tuple(4, 1, 0));
 }
