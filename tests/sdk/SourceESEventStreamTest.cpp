@@ -1,9 +1,12 @@
 // The event-stream source end to end over a scripted connection: how it cuts a recorded stream
-// into segments whatever the receive sizes, its queue limits, reconnects.
+// into segments whatever the receive sizes, its queue limits, reconnects. The packetizer's picture
+// reassembly from pieces and its two bounds (a too-full video queue skips pictures, 8 MiB without a
+// whole picture are dropped), and the byte buffer under both.
 #include "Zelta_SourceESEventStream.h"
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <tuple>
 
 #include "PrintCapture.h"
@@ -86,6 +89,33 @@ Recorded smallStream(const std::string& tail) {
   r.expected.pictures = {picture1, picture2};
   return r;
 }
+
+// A video side that hands out prepared bytes in pieces and claims a queue size of the test's
+// choosing.
+class PiecesSource : public Zelta_SourceVideo {
+ public:
+  void add(const std::string& bytes, size_t piece) {
+    for (size_t i = 0; i < bytes.size(); i += piece) pieces.push_back(bytes.substr(i, piece));
+  }
+  int readVideo(Zelta_Buffer* target) override {
+    if (pieces.empty()) return 1;
+    bool copied = false;
+    while (!pieces.empty() && target->freeSpace() > 0) {
+      std::string& front = pieces.front();
+      const size_t count = std::min(front.size(), target->freeSpace());
+      target->write(reinterpret_cast<const uint8_t*>(front.data()), count);
+      front.erase(0, count);
+      copied = true;
+      if (front.empty()) pieces.pop_front();
+    }
+    return copied ? 0 : 2;
+  }
+  bool deliversMore() const override { return true; }
+  size_t queuedVideoBytes() const override { return claimedQueue; }
+
+  std::deque<std::string> pieces;
+  size_t claimedQueue = 0;
+};
 
 }  // namespace
 
@@ -185,4 +215,93 @@ TEST(SourceESEventStream, AReconnectForgetsTheOldConnectionsBytes) {
     EXPECT_EQ(out.controls, (std::vector<std::string>{greeting, control}));
     EXPECT_EQ(p.connection->connects, 2);
   }
+}
+
+TEST(PacketizerEventstream, PicturesComeOutWholeWhateverThePieces) {
+  const std::string first = sb::picture({sb::zlf(1)}, 5000, 3);
+  const std::string second = sb::picture({}, 70000, 4);
+  for (const size_t piece : {1, 7, 1000, 66560}) {
+    auto source = std::make_shared<PiecesSource>();
+    source->add("junk before" + first + second, piece);
+    Zelta_PacketizerEventstream packetizer(source, nullptr);
+    std::vector<std::string> got;
+    Zelta_Frame frame;
+    for (int i = 0; i < 100000 && got.size() < 2; ++i) {
+      ASSERT_EQ(packetizer.nextFrame(&frame), 0);
+      if (frame.length > 0) got.emplace_back(reinterpret_cast<const char*>(frame.data), frame.length);
+    }
+    EXPECT_EQ(got, (std::vector<std::string>{first, second})) << "pieces of " << piece;
+  }
+}
+
+// Pictures are skipped while the video queue holds more than 16 MiB.
+TEST(PacketizerEventstream, TooFullVideoQueueSkipsPictures) {
+  const std::string picture = sb::picture({}, 1000);
+  for (const size_t queued : {16777216u, 16777217u}) {
+    SCOPED_TRACE(queued);
+    PrintCapture capture;
+    auto info = std::make_shared<Zelta_StreamInfo>();
+    auto source = std::make_shared<PiecesSource>();
+    source->add(picture + picture, 512);
+    source->claimedQueue = queued;
+    Zelta_PacketizerEventstream packetizer(source, info);
+    Zelta_Frame frame;
+    EXPECT_EQ(packetizer.nextFrame(&frame), 0);
+    const int skipped = queued > 16777216u ? 2 : 0;
+    EXPECT_EQ(frame.length, skipped ? 0u : picture.size());
+    EXPECT_EQ(capture.count("input queue too large, skipping frame"), static_cast<size_t>(skipped));
+    EXPECT_EQ(info->getValue(Zelta_StreamInfo::kFramesSkipped), skipped);
+    EXPECT_EQ(info->getValue(Zelta_StreamInfo::kBytesDropped), static_cast<int>(skipped * picture.size()));
+  }
+}
+
+TEST(PacketizerEventstream, EightMegabytesWithoutAWholePictureAreDropped) {
+  PrintCapture capture;
+  auto info = std::make_shared<Zelta_StreamInfo>();
+  auto source = std::make_shared<PiecesSource>();
+  std::string endless = sb::picture({}, 9u << 20);
+  endless.resize(endless.size() - 2);  // no end-of-image
+  source->add(endless, 1u << 20);
+  Zelta_PacketizerEventstream packetizer(source, info);
+  Zelta_Frame frame;
+  int result = 0;
+  for (int i = 0; i < 100 && result == 0; ++i) result = packetizer.nextFrame(&frame);
+  EXPECT_EQ(result, 2);
+  EXPECT_EQ(frame.length, 0u);
+  EXPECT_GT(info->getValue(Zelta_StreamInfo::kBytesDropped), 8388607);
+  const auto messages = capture.messages();
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(messages.back().rfind(" source buffer cached more than 8 MB of image data! Current payload size ", 0), 0u);
+}
+
+// Offsets stay inside the storage whatever the calls, writing compacts before it grows and keeps
+// the contents, and foreign memory is never written past or freed.
+TEST(Buffer, OffsetsStayInsideAndGrowingKeepsTheContents) {
+  const auto text = [](const char* t) { return reinterpret_cast<const uint8_t*>(t); };
+  Zelta_Buffer b(8);
+  b.commit(100);
+  b.consume(3);
+  b.peek(100);
+  EXPECT_EQ(std::make_pair(b.writeOffset(), b.peeked()), std::make_pair(size_t{8}, size_t{5})) << "both clamped";
+  b.consume(100);
+  EXPECT_EQ(std::make_pair(b.readOffset(), b.peeked()), std::make_pair(size_t{8}, size_t{0})) << "at the write offset";
+  b.clear();
+  ASSERT_EQ(b.write(text("abcdef"), 6), 1);
+  b.consume(4);
+  EXPECT_EQ(b.writeGrowing(text("ghij"), 4), 1);
+  EXPECT_EQ(std::make_pair(bytesOf(b), b.capacity()), std::make_pair(std::string("efghij"), size_t{8})) << "compacted";
+  EXPECT_EQ(b.writeGrowing(text("klmnopqrst"), 10), 1);
+  EXPECT_EQ(bytesOf(b), "efghijklmnopqrst");
+  PrintCapture capture;
+  uint8_t foreign[4] = {'w', 'x', 'y', 'z'};
+  {
+    Zelta_Buffer wrapping(foreign, sizeof foreign);
+    wrapping.commit(4);
+    EXPECT_EQ(wrapping.grow(2), 4u) << "a smaller target changes nothing";
+    EXPECT_EQ(wrapping.grow(), 8u);
+    EXPECT_EQ(std::make_pair(bytesOf(wrapping), wrapping.ownsStorage()), std::make_pair(std::string("wxyz"), true));
+    wrapping.write(text("!"), 1);
+  }
+  EXPECT_EQ(foreign[3], 'z');
+  EXPECT_TRUE(capture.has("growing buffer that does not own the memory causes implicity memcpy"));
 }
