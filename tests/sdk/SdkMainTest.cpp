@@ -1,5 +1,6 @@
 // The SDK's main object end to end over a scripted connection: the POST and the commands after the
-// greeting, pictures with their times and thermal data, broken pictures, audio both ways.
+// greeting (one per step, dropped with a lost connection), the camera's answers with their ids,
+// pictures with their times and thermal data, broken pictures, audio both ways.
 #include "Zelta_SDK.h"
 
 #include <gtest/gtest.h>
@@ -40,6 +41,7 @@ class Client : public Zelta_SinkVideo, public Zelta_SinkAudio, public Zelta_Even
   size_t bytes = 0;
   std::vector<std::pair<int32_t, std::string>> events;
 };
+using Events = std::vector<std::pair<int32_t, std::string>>;
 
 const std::string kHead = "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n";
 const std::string kGreeting = sb::control("{\"type\":\"eventstream\",\"id\":0}");
@@ -77,10 +79,12 @@ TEST_F(SdkMainTest, CreationNeedsEveryClientObject) {
   EXPECT_THROW(Zelta_SDK::create(client, nullptr, 0, auth, client), std::runtime_error);
 }
 
-// The POST head, then after the camera's greeting every command's wire text with its zero byte.
-TEST_F(SdkMainTest, CommandsFollowThePostAndTheGreeting) {
+// The POST head, then every command's wire text with its zero byte, in order and one per step, once
+// the camera greeted (an answer is no greeting); the camera's texts reach the listener.
+TEST_F(SdkMainTest, CommandsWaitForTheGreetingThenGoOneByOneInOrder) {
   sdk = create();
-  connection->feed(kHead + kGreeting);
+  const std::string answer = R"({"id":5,"result":true})";
+  connection->feed(kHead + sb::control(answer));
   ASSERT_EQ(sdk->stream_setup("http://cam.example:8080/control/eventstream.jpg"), 1);
   sdk->setAudioOutputName("mic");
   const std::pair<std::function<int()>, std::string> cases[] = {
@@ -115,11 +119,56 @@ TEST_F(SdkMainTest, CommandsFollowThePostAndTheGreeting) {
     EXPECT_EQ(command(), id++) << text;
     expected += text + std::string(1, '\0');
   }
-  for (int step = 0; step < 30; ++step) sdk->stepLoop();
+  for (int step = 0; step < 5; ++step) sdk->stepLoop();
+  EXPECT_EQ(connection->sentBytes, expected.substr(0, expected.find("\r\n\r\n") + 4)) << "not before the greeting";
+  connection->feed(kGreeting);
+  for (size_t step = 0; step <= std::size(cases) + 1; ++step) {
+    sdk->stepLoop();
+    EXPECT_EQ(std::count(connection->sentBytes.begin(), connection->sentBytes.end(), '\0'),
+              std::min(step, std::size(cases)));
+  }
   EXPECT_EQ(connection->sentBytes, expected);
-  ASSERT_EQ(client->events.size(), 1u);
-  EXPECT_EQ(client->events[0].first, 0);
+  EXPECT_EQ(client->events, (Events{{5, answer}, {0, kGreeting.substr(4)}}));
   EXPECT_EQ(sdk->close(false), 1);
+}
+
+// Answers and events reach the listener with their ids; ids the camera never sent (a key ending in
+// "id", a number out of range, text past the zero byte) give -1.
+TEST_F(SdkMainTest, AnswersReachTheListenerWithTheirIds) {
+  std::string stream;
+  for (const std::string& text :
+       {std::string("{\"id\":0,\"result\":\"ok\"}"), std::string("{\"id\": 5,\"result\":true}\0\0", 26),
+        std::string("{\"event\":\"motion\"}"), std::string(), std::string("{\"id\": -3}"),
+        std::string("{\"id\":99999999999}"), std::string("{\"uid\":7,\"id\":8}"), std::string("{\"x\0\"id\":5}", 11)})
+    stream += sb::control(text);
+  run(stream);
+  EXPECT_EQ(client->events, (Events{{0, "{\"id\":0,\"result\":\"ok\"}"},
+                                    {5, "{\"id\": 5,\"result\":true}"},
+                                    {-1, "{\"event\":\"motion\"}"},
+                                    {-1, ""},
+                                    {-3, "{\"id\": -3}"},
+                                    {-1, "{\"id\":99999999999}"},
+                                    {8, "{\"uid\":7,\"id\":8}"},
+                                    {-1, "{\"x"}}));
+}
+
+// A send that fails for good ends the connection and drops the queued commands: they do not go out
+// after a reconnect, also once the camera greeted again.
+TEST_F(SdkMainTest, ALostConnectionDropsTheQueuedCommands) {
+  run(kGreeting);
+  connection->sentBytes.clear();
+  connection->sendFailures = 6;
+  sdk->live();
+  sdk->pause();
+  for (int step = 0; step < 4; ++step) sdk->stepLoop();
+  EXPECT_TRUE(
+      capture.has("failed to send commands, connection lost? dropping command queue! you need to reconnect "
+                  "before queuing new commands"));
+  connection->feed(kHead + kGreeting);
+  EXPECT_EQ(sdk->connect(), 1);
+  for (int step = 0; step < 4; ++step) sdk->stepLoop();
+  EXPECT_EQ(client->events.size(), 2u) << "the camera greeted again";
+  EXPECT_EQ(connection->sentBytes.find('\0'), std::string::npos) << "no command went out";
 }
 
 // Text header, time block and thermal blocks of both sensors (one compressed and split) reach
