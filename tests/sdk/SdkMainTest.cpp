@@ -171,17 +171,22 @@ TEST_F(SdkMainTest, ALostConnectionDropsTheQueuedCommands) {
   EXPECT_EQ(connection->sentBytes.find('\0'), std::string::npos) << "no command went out";
 }
 
-// Text header, time block and thermal blocks of both sensors (one compressed and split) reach
-// the client's sink with the picture, whatever the receive sizes. The thermal slots are per
-// picture, also when one was dropped for a broken segment, and pictures need no blocks.
+// Text header, time block and thermal blocks of both sensors (one compressed, both split, their
+// blocks interleaved) reach the client's sink with the picture, whatever the receive sizes. The
+// thermal slots are per picture, also when one was dropped for a broken segment, and pictures
+// need no blocks.
 TEST_F(SdkMainTest, PicturesCarryTimesSectionsAndThermalData) {
   auto raw0 = scene(8, 6, 20.0);
   raw0[5] = sb::rawFor(80.0);
   std::vector<std::string> blocks = {"#:R9IMG\nSECTION IMAGE\nNAME=first\nENDSECTION IMAGE\n",
                                      sb::zlf(1700000000123456ull)};
-  for (auto& s : sb::thermalSegments({.width = 8, .height = 6}, raw0, 3)) blocks.push_back(s.substr(4));
-  for (auto& s : sb::thermalSegments({.compressed = true, .sensor = 1, .width = 4, .height = 3}, scene(4, 3, -5.0), 2))
-    blocks.push_back(s.substr(4));
+  const auto first = sb::thermalSegments({.width = 8, .height = 6}, raw0, 3);
+  const auto second =
+      sb::thermalSegments({.compressed = true, .sensor = 1, .width = 4, .height = 3}, scene(4, 3, -5.0), 2);
+  for (size_t i = 0; i < first.size(); ++i) {  // the sensors' blocks interleaved, sensor 1 first
+    if (i < second.size()) blocks.push_back(second[i].substr(4));
+    blocks.push_back(first[i].substr(4));
+  }
   std::string broken =
       sb::picture({sb::thermalSegments({.width = 4, .height = 2}, scene(4, 2, 30.0))[0].substr(4)}, 100);
   broken.insert(broken.find("\xFF\xDB"), "\xFF\x42");

@@ -1,5 +1,5 @@
-// Thermal raw data from ZLT blocks: order, both sensors, compression, headers that do not belong,
-// data too short, and the conversion to temperatures.
+// Thermal raw data from ZLT blocks (both sensors' blocks interleaved: SdkMainTest): order,
+// compression, headers that do not belong, data too short, and the conversion to temperatures.
 #include "ZL_ThermalRawDataImpl.h"
 #include "Zelta_ThermalKernels.h"
 
@@ -49,31 +49,6 @@ std::vector<float> expectedCelsius(const std::vector<uint16_t>& raw) {
 }
 
 }  // namespace
-
-TEST(ThermalRawData, BothSensorsCompressedOrNotGiveTheSceneBack) {
-  for (const bool compressed : {false, true}) {
-    for (const int blocks : {1, 3}) {
-      SCOPED_TRACE(std::to_string(compressed) + " " + std::to_string(blocks));
-      PrintCapture capture;
-      const auto raw0 = scene(160, 120, 20.0);
-      const auto raw1 = scene(80, 60, -5.0);
-      Zelta_ThermalFrameCollector collector;
-      const auto first = sb::thermalSegments(header(160, 120, compressed, 0), raw0, blocks);
-      const auto second = sb::thermalSegments(header(80, 60, compressed, 1), raw1, blocks);
-      for (size_t i = 0; i < first.size(); ++i) {  // the sensors' blocks interleaved, sensor 1 first
-        ASSERT_TRUE(collector.addSegment(bytes(second[i]), second[i].size()));
-        ASSERT_TRUE(collector.addSegment(bytes(first[i]), first[i].size()));
-      }
-      const auto objects = collector.finish();
-      ASSERT_EQ(objects.size(), 2u);
-      EXPECT_EQ(std::make_pair(objects[0]->sensor(), objects[1]->sensor()), std::make_pair(0, 1));
-      EXPECT_EQ(objects[0]->getTemperatures(ZLT_Celsius), expectedCelsius(raw0));
-      EXPECT_EQ(objects[1]->getTemperatures(ZLT_Celsius), expectedCelsius(raw1));
-      EXPECT_TRUE(capture.messages().empty());
-      EXPECT_TRUE(collector.finish().empty()) << "the slots are emptied";
-    }
-  }
-}
 
 TEST(ThermalRawData, BlocksOutOfOrderAreDropped) {
   PrintCapture capture;
