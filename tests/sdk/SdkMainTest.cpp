@@ -9,7 +9,6 @@
 #include <cmath>
 #include <functional>
 #include <new>
-#include <stdexcept>
 
 #include "FakeAuthorization.h"
 #include "PrintCapture.h"
@@ -70,14 +69,6 @@ class SdkMainTest : public testing::Test {
   std::shared_ptr<ScriptedConnection> connection = std::make_shared<ScriptedConnection>();
   std::unique_ptr<Zelta_SDK> sdk;
 };
-
-TEST_F(SdkMainTest, CreationNeedsEveryClientObject) {
-  auto auth = std::make_shared<FakeAuthorization>("u", "p");
-  EXPECT_THROW(Zelta_SDK::create(nullptr, client, 0, auth, client), std::runtime_error);
-  EXPECT_THROW(Zelta_SDK::create(client, client, 0, nullptr, client), std::runtime_error);
-  EXPECT_THROW(Zelta_SDK::create(client, client, 0, auth, nullptr), std::runtime_error);
-  EXPECT_THROW(Zelta_SDK::create(client, nullptr, 0, auth, client), std::runtime_error);
-}
 
 // The POST head, then every command's wire text with its zero byte, in order and one per step, once
 // the camera greeted (an answer is no greeting); the camera's texts reach the listener.
