@@ -42,22 +42,6 @@ int listenOn(int family, int backlog, uint16_t& port) {
   return fd;
 }
 
-// A connection that records the ready and closed callbacks it raised.
-struct Recording {
-  std::shared_ptr<Zelta_NetworkConnectionImpl> connection;
-  std::vector<int> ready, closed;
-  explicit Recording(std::chrono::milliseconds timeout = Zelta_NetworkConnectionImpl::kDefaultConnectTimeout)
-      : connection(std::make_shared<Zelta_NetworkConnectionImpl>(timeout)) {
-    NetworkCallbacks callbacks;
-    callbacks.connectionReady = [](int socket, void* user) { static_cast<Recording*>(user)->ready.push_back(socket); };
-    callbacks.connectionClosed = [](int socket, void* user) {
-      static_cast<Recording*>(user)->closed.push_back(socket);
-    };
-    callbacks.user = this;
-    connection->setCallbacks(callbacks);
-  }
-};
-
 }  // namespace
 
 TEST(NetworkConnectionImpl, EventStreamEndToEndAgainstAScriptedCamera) {
@@ -104,18 +88,23 @@ TEST(NetworkConnectionImpl, ResolvesNamesAndBothAddressFamiliesAndReportsRefusal
     const int listener = listenOn(family, 4, port);
     if (listener < 0) continue;  // no loopback of this family here
     PrintCapture capture;
-    Recording r;
+    Zelta_NetworkConnectionImpl connection;
+    std::pair<std::vector<int>, std::vector<int>> calls;  // the sockets of the ready and closed callbacks
+    using Calls = decltype(calls);
+    connection.setCallbacks(
+        {.connectionReady = [](int socket, void* user) { static_cast<Calls*>(user)->first.push_back(socket); },
+         .connectionClosed = [](int socket, void* user) { static_cast<Calls*>(user)->second.push_back(socket); },
+         .user = &calls});
     int socket = 0;
-    EXPECT_EQ(r.connection->setupConnectionToRemoteHost(host, port, false, &socket), kNetworkSuccess) << host;
+    EXPECT_EQ(connection.setupConnectionToRemoteHost(host, port, false, &socket), kNetworkSuccess) << host;
     EXPECT_GT(socket, 0) << host;
-    EXPECT_EQ(r.ready, std::vector<int>{socket}) << host;
-    EXPECT_EQ(r.connection->closeConnection(socket), kNetworkSuccess);
-    EXPECT_EQ(r.closed, std::vector<int>{socket}) << host;
+    EXPECT_EQ(connection.closeConnection(socket), kNetworkSuccess);
+    EXPECT_EQ(calls, Calls({socket}, {socket})) << host;
     ::close(listener);
     socket = 0;
-    EXPECT_EQ(r.connection->setupConnectionToRemoteHost(host, port, false, &socket), kNetworkError) << host;
+    EXPECT_EQ(connection.setupConnectionToRemoteHost(host, port, false, &socket), kNetworkError) << host;
     EXPECT_EQ(socket, 0) << host;
-    EXPECT_EQ(r.ready.size(), 1u) << host;
+    EXPECT_EQ(calls.first.size(), 1u) << host;
     EXPECT_TRUE(capture.has("Connection failed: 111")) << host;
   }
 }
@@ -128,16 +117,15 @@ TEST(NetworkConnectionImpl, UnansweredConnectEndsAtTheTimeOut) {
   ASSERT_GE(listener, 0);
   // Fill the accept queue: later connection requests are not answered.
   std::vector<int> fillers;
-  Recording filler(std::chrono::milliseconds(200));
+  Zelta_NetworkConnectionImpl connection(std::chrono::milliseconds(200));
   for (int i = 0; i < 8; ++i) {
     int socket = 0;
-    if (filler.connection->setupConnectionToRemoteHost("127.0.0.1", port, false, &socket) != kNetworkSuccess) break;
+    if (connection.setupConnectionToRemoteHost("127.0.0.1", port, false, &socket) != kNetworkSuccess) break;
     fillers.push_back(socket);
   }
   PrintCapture capture;
-  Recording r(std::chrono::milliseconds(200));
   int socket = 0;
-  EXPECT_EQ(r.connection->setupConnectionToRemoteHost("127.0.0.1", port, false, &socket), kNetworkError);
+  EXPECT_EQ(connection.setupConnectionToRemoteHost("127.0.0.1", port, false, &socket), kNetworkError);
   EXPECT_TRUE(capture.has("Connection failed: 110")) << "ETIMEDOUT";
   for (const int fd : fillers) ::close(fd);
   ::close(listener);
