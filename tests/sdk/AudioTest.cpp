@@ -7,7 +7,7 @@
 #include <array>
 #include <optional>
 
-#include "PrintCapture.h"
+#include "SdkTestDoubles.h"
 #include "StreamBuilder.h"
 #include "Zelta_AudioApp11Buffer.h"
 #include "Zelta_AudioConvert.h"

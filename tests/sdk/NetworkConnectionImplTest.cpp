@@ -15,8 +15,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "FakeAuthorization.h"
-#include "PrintCapture.h"
+#include "SdkTestDoubles.h"
 #include "RawPeer.h"
 #include "StreamBuilder.h"
 #include "Zelta_PacketizerEventstream.h"

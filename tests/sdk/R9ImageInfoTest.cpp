@@ -9,7 +9,7 @@
 #include <optional>
 #include <tuple>
 
-#include "PrintCapture.h"
+#include "SdkTestDoubles.h"
 #include "StreamBuilder.h"
 
 using namespace Zelta;

@@ -10,8 +10,7 @@
 #include <functional>
 #include <new>
 
-#include "FakeAuthorization.h"
-#include "PrintCapture.h"
+#include "SdkTestDoubles.h"
 #include "ScriptedConnection.h"
 #include "StreamBuilder.h"
 #include "Zelta_AudioReaderALaw.h"

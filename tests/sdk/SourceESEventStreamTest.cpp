@@ -9,7 +9,7 @@
 #include <deque>
 #include <tuple>
 
-#include "PrintCapture.h"
+#include "SdkTestDoubles.h"
 #include "ScriptedConnection.h"
 #include "StreamBuilder.h"
 #include "Zelta_PacketizerEventstream.h"

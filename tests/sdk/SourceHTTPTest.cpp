@@ -9,8 +9,7 @@
 
 #include <cstdlib>
 
-#include "FakeAuthorization.h"
-#include "PrintCapture.h"
+#include "SdkTestDoubles.h"
 #include "ScriptedConnection.h"
 #include "Zelta_SourceESEventStream.h"
 

@@ -10,7 +10,7 @@
 #include <cmath>
 #include <functional>
 
-#include "PrintCapture.h"
+#include "SdkTestDoubles.h"
 #include "StreamBuilder.h"
 #include "Zelta_Decoder.h"
 #include "Zelta_ImageImpl_SDK.h"

@@ -1,0 +1,77 @@
+// The SDK tests' doubles: a capture of the SDK's printing for the duration of a test (the default
+// restored after it; the SDK prints on the thread that steps it, the capture is guarded for the
+// transport tests), and an authorisation handler with fixed credentials that counts the outcomes it
+// was told.
+#pragma once
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "Zelta_AuthorizationHandler.h"
+#include "Zelta_Print.h"
+
+class PrintCapture {
+ public:
+  explicit PrintCapture(int debugMask = 0) {
+    Zelta::Zelta_Print::setDebugMask(debugMask);
+    Zelta::Zelta_Print::setSink([this](Zelta::Zelta_PrintKind kind, const std::string& text) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (kind != Zelta::Zelta_PrintKind::Trace) messages_.push_back(text);
+    });
+  }
+  ~PrintCapture() {
+    Zelta::Zelta_Print::setSink(nullptr);
+    Zelta::Zelta_Print::setDebugMask(0);
+  }
+  PrintCapture(const PrintCapture&) = delete;
+  PrintCapture& operator=(const PrintCapture&) = delete;
+
+  std::vector<std::string> messages() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return messages_;
+  }
+  // Messages equal to " " + text (the SDK's texts begin with one blank).
+  size_t count(const std::string& text) const {
+    const auto all = messages();
+    return static_cast<size_t>(std::count(all.begin(), all.end(), " " + text));
+  }
+  bool has(const std::string& text) const { return count(text) > 0; }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::string> messages_;
+};
+
+class FakeAuthorization : public Zelta::Zelta_AuthorizationHandler {
+ public:
+  FakeAuthorization(std::string user, std::string password, bool alwaysNeeded = false)
+      : user_(std::move(user)), password_(std::move(password)), alwaysNeeded_(alwaysNeeded) {}
+
+  bool getUserName(char* buffer, size_t size) override { return copy(user_, hasUser, buffer, size); }
+  bool getPassword(char* buffer, size_t size) override { return copy(password_, hasPassword, buffer, size); }
+  bool needsAuthorization(const char* host) override { return alwaysNeeded_; }
+  void authenticationFailed() override { ++failed; }
+  void connectionAborted() override { ++aborted; }
+  int maxAuthorizationAttempts() override { return maxAttempts; }
+  bool reconnectAfterAuthFailure() override { return reconnect; }
+
+  bool hasUser = true;
+  bool hasPassword = true;
+  int maxAttempts = 3;
+  bool reconnect = true;
+  int failed = 0;
+  int aborted = 0;
+
+ private:
+  static bool copy(const std::string& text, bool present, char* buffer, size_t size) {
+    if (!present) return false;
+    std::strncpy(buffer, text.c_str(), size);
+    return true;
+  }
+  std::string user_;
+  std::string password_;
+  bool alwaysNeeded_;
+};
