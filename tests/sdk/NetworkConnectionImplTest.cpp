@@ -1,5 +1,5 @@
-// The plain-TCP connection on loopback: the event-stream source end to end, names and both address
-// families, refused, unanswered and hung connects, full sends, descriptors above select's limit.
+// The plain-TCP connection on loopback (the SDK over it end to end: SdkMainTest): names and both
+// address families, refused, unanswered and hung connects, full sends, descriptors above select's limit.
 #include "Zelta_NetworkConnectionImpl.h"
 
 #include <arpa/inet.h>
@@ -16,13 +16,8 @@
 #include <mutex>
 
 #include "SdkTestDoubles.h"
-#include "RawPeer.h"
-#include "StreamBuilder.h"
-#include "Zelta_PacketizerEventstream.h"
-#include "Zelta_SourceESEventStream.h"
 
 using namespace Zelta;
-namespace sb = streambuilder;
 
 namespace {
 
@@ -42,41 +37,6 @@ int listenOn(int family, int backlog, uint16_t& port) {
 }
 
 }  // namespace
-
-TEST(NetworkConnectionImpl, EventStreamEndToEndAgainstAScriptedCamera) {
-  PrintCapture capture;
-  const std::string greeting = sb::control("{\"id\":0,\"eventstream\":\"1.0\"}");
-  const std::string picture = sb::picture({sb::zlf(1700000000000001)}, 100000, 9);
-  RawPeer peer({RawPeer::send("HTTP/1.0 200 OK\r\n\r\n" + greeting), RawPeer::send(picture)});
-  auto auth = std::make_shared<FakeAuthorization>("admin", "meinsm", true);
-  auto source = std::make_shared<Zelta_SourceESEventStream>(
-      "http://127.0.0.1:" + std::to_string(peer.port()) + "/control/eventstream.jpg", auth,
-      std::make_shared<Zelta_NetworkConnectionImpl>(), nullptr, nullptr);
-  Zelta_PacketizerEventstream packetizer(source, nullptr);
-  std::vector<std::string> pictures;
-  const auto takePicture = [&] {
-    Zelta_Frame frame;
-    if (packetizer.nextFrame(&frame) == 0 && frame.length > 0)
-      pictures.emplace_back(reinterpret_cast<const char*>(frame.data), frame.length);
-  };
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (source->getStatus() != eNetStatus_Error && std::chrono::steady_clock::now() < deadline) {
-    Zelta_SourceAsyncNet::async_network_loop(source.get());
-    takePicture();
-  }
-  takePicture();
-  EXPECT_EQ(source->getStatus(), eNetStatus_Error) << "the camera closing the stream ends it";
-  EXPECT_EQ(peer.lastRequest(),
-            "POST /control/eventstream.jpg HTTP/1.0\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
-            "User-Agent: zl-client (ES-Client 1.1.0-4)\r\nAuthorization: Basic YWRtaW46bWVpbnNt"
-            "\r\n\r\n");
-  auto control = source->takeControlSegment();
-  ASSERT_NE(control, nullptr);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(control->readPointer()), control->unread()), greeting);
-  EXPECT_EQ(pictures, std::vector<std::string>{picture});
-  EXPECT_TRUE(capture.has("Error 0 during network operation  Failed to receive data"));
-  for (const auto& line : capture.messages()) EXPECT_EQ(line.find("meinsm"), std::string::npos) << line;
-}
 
 // Names and both address families connect; once nothing listens, the connect is refused without a
 // ready callback.
