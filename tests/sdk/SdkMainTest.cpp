@@ -11,6 +11,7 @@
 #include <cmath>
 #include <functional>
 #include <new>
+#include <tuple>
 
 #include "RawPeer.h"
 #include "SdkTestDoubles.h"
@@ -146,15 +147,28 @@ TEST_F(SdkMainTest, AnswersReachTheListenerWithTheirIds) {
                                     {-1, "{\"x"}}));
 }
 
-// A send that fails for good ends the connection and drops the queued commands: they do not go out
-// after a reconnect, also once the camera greeted again.
+// Five failed sends in a row are retried; a sixth ends the connection (Error, and the loop stays
+// idle) and drops the queued commands: they do not go out after a reconnect, also once the camera
+// greeted again. The failed command finds no connection at its next step.
 TEST_F(SdkMainTest, ALostConnectionDropsTheQueuedCommands) {
   run(kGreeting);
   connection->sentBytes.clear();
-  connection->sendFailures = 6;
+  connection->sendFailures = 5;
   sdk->live();
+  sdk->stepLoop();
+  EXPECT_EQ(connection->sentBytes, R"({"method":"live","id":2,"params":[]})" + std::string(1, '\0'));
+  connection->sentBytes.clear();
+  connection->sendFailures = 6;
   sdk->pause();
+  sdk->show();
   for (int step = 0; step < 4; ++step) sdk->stepLoop();
+  EXPECT_EQ(capture.count("Can't send query, retry"), 10u);
+  EXPECT_TRUE(capture.has("Failed to send data, closing connection"));
+  EXPECT_TRUE(capture.has("Error 0 during network operation  Failed to send data"));
+  EXPECT_EQ(std::make_tuple(sdk->networkStatus(), connection->states.back(), connection->connects),
+            std::make_tuple(int{eNetStatus_Error}, 4, 1));
+  EXPECT_TRUE(capture.has("ERROR: connection status is 6, cannot send data:\n" +
+                          std::string(R"({"method":"pause","id":3,"params":[]})")));
   EXPECT_TRUE(
       capture.has("failed to send commands, connection lost? dropping command queue! you need to reconnect "
                   "before queuing new commands"));
