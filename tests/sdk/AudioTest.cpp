@@ -6,6 +6,7 @@
 
 #include <array>
 #include <optional>
+#include <tuple>
 
 #include "SdkTestDoubles.h"
 #include "StreamBuilder.h"
@@ -180,24 +181,19 @@ TEST(Audio, BorrowedBytesStayTheCallersAndOwnedOnesGoWithThePacket) {
   EXPECT_EQ(callers.size(), AUD_BUF_PREFIX_SIZE + 2) << "still the caller's";
   EXPECT_EQ(Zelta_AudioVector(new std::vector<uint8_t>(callers), true).size(), 2u);
 
-  const Zelta_AudioFormat pcm(Zelta_Codec_PCM16, 16000, 2, 2);
   std::unique_ptr<Zelta_AudioWrapper> copy;
   {
     std::vector<uint8_t> samples = {1, 2, 3, 4};
-    Zelta_AudioWrapper wrapped(samples.data(), samples.size(), pcm, {7, 999999}, Zelta_AudioPacket_Other, false);
+    Zelta_AudioWrapper wrapped(samples.data(), samples.size(), kPcm16k, {7, 999999}, Zelta_AudioPacket_Other, false);
     copy = wrapped.clone();
     samples.assign(4, 0);
     EXPECT_EQ(wrapped.data()[3], 0) << "a wrapped array is read where it is";
   }
-  EXPECT_EQ(std::vector<uint8_t>(copy->data(), copy->data() + copy->size()), (std::vector<uint8_t>{1, 2, 3, 4}));
-  EXPECT_EQ(copy->format(), pcm);
-  EXPECT_EQ(copy->time(), (Zelta_AudioTime{7, 999999}));
-  EXPECT_EQ(copy->packetType(), static_cast<uint32_t>(Zelta_AudioPacket_Other));
-  for (const size_t size : {0u, 3u}) {
-    Zelta_AudioArray owned(new uint8_t[size](), size, true);
-    EXPECT_EQ(owned.clone()->size(), size);
-    EXPECT_EQ(owned.packetType(), static_cast<uint32_t>(Zelta_AudioPacket_Data));
-  }
+  EXPECT_EQ(std::make_tuple(std::vector<uint8_t>(copy->data(), copy->data() + copy->size()), copy->format(),
+                            copy->time(), copy->packetType()),
+            std::make_tuple(std::vector<uint8_t>{1, 2, 3, 4}, kPcm16k, Zelta_AudioTime{7, 999999},
+                            uint32_t{Zelta_AudioPacket_Other}));
+  for (const size_t size : {0u, 3u}) EXPECT_EQ(Zelta_AudioArray(new uint8_t[size](), size, true).clone()->size(), size);
 }
 
 TEST(AudioConvert, ALawDecoding) {
