@@ -55,13 +55,11 @@ class FakeAuthorization : public Zelta::Zelta_AuthorizationHandler {
   bool needsAuthorization(const char* host) override { return alwaysNeeded_; }
   void authenticationFailed() override { ++failed; }
   void connectionAborted() override { ++aborted; }
-  int maxAuthorizationAttempts() override { return maxAttempts; }
-  bool reconnectAfterAuthFailure() override { return reconnect; }
+  int maxAuthorizationAttempts() override { return 3; }
+  bool reconnectAfterAuthFailure() override { return true; }
 
   bool hasUser = true;
   bool hasPassword = true;
-  int maxAttempts = 3;
-  bool reconnect = true;
   int failed = 0;
   int aborted = 0;
 
