@@ -68,57 +68,52 @@ const Zelta_AudioFormat kPcm16k(Zelta_Codec_PCM16, 16000, 2, 1);
 
 }  // namespace
 
-TEST(Audio, StreamHeadersGiveTheFormat) {
+// Audio segments: stream headers give the format (one cut short keeps the current one), data
+// packets their samples (up to an extension, never past the segment) and time; other and unknown
+// ones are told apart.
+TEST(Audio, SegmentsGiveFormatsSamplesAndTypes) {
+  const std::string samples = "0123456789abcdef";
+  const Zelta_AudioFormat current(Zelta_Codec_ALaw, 8000, 2, 1);
+  const uint32_t header = Zelta_AudioPacket_StreamHeader, data = Zelta_AudioPacket_Data;
   const struct {
     std::string segment;
-    Zelta_AudioFormat expected;
-    std::vector<std::string> messages;
+    uint32_t type;
+    Zelta_AudioFormat format;
+    std::string samples;  // of a data packet
+    const char* message;  // the one message, if any
   } cases[] = {
-      {streamHeader(8000, "alaw", 1, 1), {Zelta_Codec_ALaw, 8000, 2, 1}, {}},
-      {streamHeader(16000, " P16", 0, 2), {Zelta_Codec_PCM16, 16000, 0, 2}, {}},
-      {streamHeader(8000, "mp3 ", 1, 1), {Zelta_Codec_Unsupported, 8000, 2, 1}, {" unsupported codec: 540242029"}},
-      {streamHeader(8000, "alaw", 'x', 1),
-       {Zelta_Codec_ALaw, 8000, 6, 1},
-       {" stream header indicates unknown sample format x"}},
+      {streamHeader(16000, " P16", 0, 2), header, {Zelta_Codec_PCM16, 16000, 0, 2}, "", ""},
+      {streamHeader(8000, "mp3 ", 1, 1),
+       header,
+       {Zelta_Codec_Unsupported, 8000, 2, 1},
+       "",
+       "unsupported codec: 540242029"},
+      {streamHeader(16000, "alaw", 'x', 1),
+       header,
+       {Zelta_Codec_ALaw, 16000, 6, 1},
+       "",
+       "stream header indicates unknown sample format x"},
+      {sb::audio(std::string("ZLS\0\0\0\0\0\x40\x1F", 10)), header, current, "", ""},  // cut short
+      {dataPacket(1, samples), data, current, samples, ""},
+      {dataPacket(1, samples + "EXTENSION", 12 + 16), data, current, samples, ""},
+      {dataPacket(1, samples, 3), data, current, "", ""},                        // the extension before the samples
+      {dataPacket(1, samples, 60000), data, current, samples, ""},               // the extension past the end
+      {sb::audio(std::string("ZLA\0\0\0\0\0\1\2", 10)), data, current, "", ""},  // too short for samples
+      {dataPacket(1, samples) + "trailing bytes", data, current, samples, ""},
+      {sb::audio(std::string("ZLO\0\0\0\0\0", 8)), Zelta_AudioPacket_Other, current, "", ""},
+      {sb::audio(std::string("XYZ\0\0\0\0\0", 8)), Zelta_AudioPacket_Unknown, current, "", "unknown package: 5921112"},
+      {"\xFF\xEB", Zelta_AudioPacket_Unknown, current, "", ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(&c - cases);
     PrintCapture capture;
-    const auto audio = packet(c.segment);
-    EXPECT_EQ(audio.packetType(), Zelta_AudioPacket_StreamHeader);
-    EXPECT_EQ(audio.format(), c.expected);
-    EXPECT_EQ(capture.messages(), c.messages);
-  }
-  // Cut short: the current format stays.
-  const Zelta_AudioFormat current(Zelta_Codec_ALaw, 8000, 2, 1);
-  EXPECT_EQ(packet(sb::audio(std::string("ZLS\0\0\0\0\0\x40\x1F", 10)), current).format(), current);
-}
-
-TEST(Audio, DataPacketsAndTheirSamples) {
-  const std::string samples = "0123456789abcdef";
-  const struct {
-    const char* name;
-    std::string segment;
-    std::string samples;
-  } cases[] = {
-      {"to the segment end", dataPacket(1700000000250000, samples), samples},
-      {"up to the extension", dataPacket(1, samples + "EXTENSION", 12 + 16), samples},
-      {"extension before the samples", dataPacket(1, samples, 3), ""},
-      {"extension past the end", dataPacket(1, samples, 60000), samples},
-      {"too short for samples", sb::audio(std::string("ZLA\0\0\0\0\0\1\2", 10)), ""},
-      {"buffer longer than the segment", dataPacket(1, samples) + "trailing bytes", samples},
-  };
-  for (const auto& c : cases) {
-    const auto audio = packet(c.segment);
-    EXPECT_EQ(audio.packetType(), Zelta_AudioPacket_Data) << c.name;
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(audio.data()), audio.size()), c.samples) << c.name;
+    const auto audio = packet(c.segment, current);
+    EXPECT_EQ(std::make_pair(audio.packetType(), audio.format()), std::make_pair(c.type, c.format));
+    if (c.type == data) EXPECT_EQ(std::string(reinterpret_cast<const char*>(audio.data()), audio.size()), c.samples);
+    EXPECT_EQ(capture.messages(),
+              *c.message ? std::vector<std::string>{std::string(" ") + c.message} : std::vector<std::string>{});
   }
   EXPECT_EQ(packet(dataPacket(1700000000250000, samples)).time(), (Zelta_AudioTime{1700000000, 250000}));
-  PrintCapture capture;
-  EXPECT_EQ(packet(sb::audio(std::string("ZLO\0\0\0\0\0", 8))).packetType(), Zelta_AudioPacket_Other);
-  EXPECT_EQ(packet(sb::audio(std::string("XYZ\0\0\0\0\0", 8))).packetType(), Zelta_AudioPacket_Unknown);
-  EXPECT_TRUE(capture.has("unknown package: 5921112"));
-  EXPECT_EQ(packet("\xFF\xEB").packetType(), Zelta_AudioPacket_Unknown);
 }
 
 // The sink's four queries, each answered 0 once: what reaches it of two A-law packets, the second
