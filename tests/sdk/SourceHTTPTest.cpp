@@ -8,6 +8,8 @@
 #include <openssl/evp.h>
 
 #include <cstdlib>
+#include <memory>
+#include <tuple>
 
 #include "SdkTestDoubles.h"
 #include "ScriptedConnection.h"
@@ -53,11 +55,22 @@ struct Fixture {
 
 }  // namespace
 
+// A failed connect ends in Error, where the loop stays idle until a new connect (a send that fails
+// for good: SdkMainTest.ALostConnectionDropsTheQueuedCommands). Connect, step and close walk the
+// states, tell the connection and call the hooks; connecting an open source closes its socket first.
 TEST(SourceAsyncNet, ConnectStepAndCloseWalkTheStatesAndTellTheConnection) {
   PrintCapture capture;
   Fixture f;
   EXPECT_EQ(f.source.getStatus(), eNetStatus_Closed);
-  EXPECT_EQ(f.source.connect_remote(), 1);
+  f.connection->failConnect = true;
+  EXPECT_EQ(f.source.connect_remote(), -1);
+  EXPECT_TRUE(capture.has("connection to cam NOT established"));
+  EXPECT_TRUE(capture.has("Error 0 during network operation  Connection failed"));
+  EXPECT_EQ(f.source.getStatus(), eNetStatus_Error);
+  Zelta_SourceAsyncNet::async_network_loop(&f.source);
+  EXPECT_TRUE(f.source.hooks.empty()) << "idle in Error";
+  f.connection->failConnect = false;
+  EXPECT_EQ(f.source.connect_remote(), 1) << "only a new connect leaves Error";
   EXPECT_EQ(f.source.getStatus(), eNetStatus_Connected) << "the ready callback runs inside the connect";
   Zelta_SourceAsyncNet::async_network_loop(&f.source);
   EXPECT_TRUE(f.source.dataPending());
@@ -65,30 +78,11 @@ TEST(SourceAsyncNet, ConnectStepAndCloseWalkTheStatesAndTellTheConnection) {
   EXPECT_EQ(f.source.getStatus(), eNetStatus_Closed);
   EXPECT_FALSE(f.source.dataPending());
   EXPECT_EQ(f.source.hooks, (std::vector<std::string>{"opened", "data", "closed"}));
-  // opening 2, open 3 (Open and Connected share it), closing 0, closed 1
-  EXPECT_EQ(f.connection->states, (std::vector<int>{2, 3, 0, 1}));
-  // Connecting an open source closes its socket first.
+  // opening 2, error 4, opening 2, open 3 (Open and Connected share it), closing 0, closed 1
+  EXPECT_EQ(f.connection->states, (std::vector<int>{2, 4, 2, 3, 0, 1}));
   EXPECT_EQ(f.source.connect_remote(), 1);
   EXPECT_EQ(f.source.connect_remote(), 1);
-  EXPECT_EQ(std::make_pair(f.connection->connects, f.connection->closes), std::make_pair(3, 2));
-}
-
-// A failed connect ends in Error, where the loop stays idle until a new connect (a send that fails
-// for good: SdkMainTest.ALostConnectionDropsTheQueuedCommands).
-TEST(SourceAsyncNet, AFailedConnectEndsInErrorWhereTheLoopStaysIdle) {
-  PrintCapture capture;
-  Fixture f;
-  f.connection->failConnect = true;
-  EXPECT_EQ(f.source.connect_remote(), -1);
-  EXPECT_TRUE(capture.has("connection to cam NOT established"));
-  EXPECT_TRUE(capture.has("Error 0 during network operation  Connection failed"));
-  EXPECT_EQ(f.source.getStatus(), eNetStatus_Error);
-  EXPECT_EQ(f.connection->states.back(), 4);
-  Zelta_SourceAsyncNet::async_network_loop(&f.source);
-  EXPECT_TRUE(f.source.hooks.empty());
-  f.connection->failConnect = false;
-  EXPECT_EQ(f.source.connect_remote(), 1) << "only a new connect leaves Error";
-  EXPECT_EQ(f.source.getStatus(), eNetStatus_Connected);
+  EXPECT_EQ(std::make_pair(f.connection->connects, f.connection->closes), std::make_pair(4, 2));
 }
 
 TEST(SourceHTTP, UrlParsing) {
@@ -111,12 +105,10 @@ TEST(SourceHTTP, UrlParsing) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.url);
     Zelta_SourceHTTP source(c.url, nullptr, std::make_shared<ScriptedConnection>());
-    char* host = source.getHost();
-    EXPECT_STREQ(host, c.host);
-    std::free(host);
-    EXPECT_EQ(source.getPort(), c.port);
-    EXPECT_STREQ(source.getPath(), c.path);
-    EXPECT_EQ(source.getSecure(), c.secure);
+    const std::unique_ptr<char, decltype(&std::free)> host(source.getHost(), &std::free);
+    EXPECT_EQ(
+        std::make_tuple(std::string(host.get()), source.getPort(), std::string(source.getPath()), source.getSecure()),
+        std::make_tuple(std::string(c.host), c.port, std::string(c.path), c.secure));
   }
   EXPECT_EQ(Zelta_SourceHTTP("http://[2001:db8::7]:8080/x", nullptr, std::make_shared<ScriptedConnection>())
                 .buildPostRequest(),
