@@ -1,12 +1,15 @@
-// The asynchronous camera request (asyncGetEx / asyncPostEx) end to end over 127.0.0.1: what
-// goes on the wire, how answers are framed and capped, time-outs and cancelling; the host's codes
-// of the errors.
+// Camera requests end to end over 127.0.0.1 against the scripted raw peer: the asynchronous request
+// (asyncGetEx / asyncPostEx), the blocking helpers (httpGet, syncHttpGet, HttpSession, connectHTTP)
+// and AsyncMultiRequest; what goes on the wire, how answers are framed and capped, time-outs and
+// cancelling; the host's codes of the errors.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <future>
+#include <mutex>
 #include <regex>
 #include <string>
 #include <thread>
@@ -15,6 +18,9 @@
 #include <boost/asio/error.hpp>
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/post.hpp>
+#include <boost/asio/read_until.hpp>
+#include <boost/asio/streambuf.hpp>
+#include <boost/system/system_error.hpp>
 
 #include "CamsimProcess.h"
 #include "CapturingLogger.h"
@@ -22,7 +28,9 @@
 #include "Nuvlet/include/AsyncHttp.h"
 #include "RawPeer.h"
 #include "host/Nuvlet/ErrorCodes.h"
+#include "host/Nuvlet/HttpBlocking.h"
 #include "host/Nuvlet/HttpCategory.h"
+#include "host/Nuvlet/HttpMultiRequest.h"
 #include "host/Nuvlet/Http.h"
 
 using namespace std::chrono_literals;
@@ -32,6 +40,7 @@ using httptest::localCamera;
 using httptest::Outcome;
 using Talvo::http::HttpHeaders;
 using Talvo::http::HttpResponse;
+using Talvo::Utility::AsyncMultiRequest;
 
 namespace {
 
@@ -39,6 +48,7 @@ const auto translate = &Talvo::Utility::translateSystemError;
 
 error_code talvo(Talvo::error::TalvoError code) { return Talvo::error::make_error_code(code); }
 error_code httpStatus(int status) { return error_code(status, Talvo::http::http_category()); }
+const std::string kOk2 = head("HTTP/1.1 200 OK", "Content-Length: 2\r\n") + "ok";
 
 // ---------------------------------------------------------------------------------------------
 // Answers of a scripted camera: status, framing and the body cap
@@ -47,7 +57,7 @@ struct AnswerCase {
   const char* label;
   error_code error;  // expected error
   std::string body;  // expected body; "#N" means N bytes
-  int translated;    // the host's code, when checked (-1: not)
+  int translated;    // the host's code, also of the blocking httpGet, when checked (-1: not)
   std::vector<RawPeer::Step> script;
 };
 
@@ -98,7 +108,10 @@ TEST(HttpAnswer, StatusFramingAndCapVariants) {
       EXPECT_EQ(c.body, outcome.bodyText());
     if (c.translated >= 0) {
       EXPECT_EQ(c.translated, translate(outcome.error));
+      EXPECT_EQ(c.translated, Talvo::http::httpGet(localCamera(peer.port()), "/a", nullptr,
+                                                   boost::posix_time::seconds(timeout ? 1 : 30)));
     }
+    EXPECT_EQ(std::string::npos, peer.lastRequest().find("Authorization")) << "no user, no authorisation";
     std::vector<std::string> timeouts;  // logged once, at level 3, by the operation's timer
     for (const CapturingLogger::Line& line : logger.lines())
       if (line.message.find("timeout") != std::string::npos)
@@ -113,6 +126,8 @@ TEST(HttpAnswer, StatusFramingAndCapVariants) {
     }
   }
   EXPECT_EQ(10, Talvo::http::translateResponseError(HttpResponse()));
+  EXPECT_EQ(111,
+            Talvo::http::httpGet(localCamera(httptest::closedPort()), "/a", nullptr, boost::posix_time::seconds(5)));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -138,20 +153,27 @@ TEST(HttpRequestBytes, GetCarriesHostCloseAndBasicAuthorization) {
   }
 }
 
-TEST(HttpRequestBytes, PostCarriesContentTypeLengthAndBody) {
+// Most cameras are addressed by IP: a request to an address must not start Asio's resolver
+// thread, which would live as long as the device's io_context. The caller may drop its handle:
+// the request runs on.
+TEST(HttpRequestBytes, PostCarriesContentTypeLengthAndBodyWithoutLookupOrHandle) {
   // The peer records the head; the body follows it on the wire and is never read, so the peer
   // keeps the connection: closing with unread bytes would reset it under the client's feet.
   RawPeer peer({RawPeer::send(head("HTTP/1.1 200 OK", "Content-Length: 2\r\n") + "ok"), RawPeer::stall()});
-  boost::asio::io_context context;
+  boost::asio::io_context context;  // kept, as a device keeps its own
+  const size_t before = httptest::threadCount();
   Outcome outcome;
   Talvo::http::AsyncOperationPtr operation;
   HttpHeaders headers{{"Content-Type", "application/json"}, {"Content-Length", "999"}};
   Talvo::http::asyncPostEx(localCamera(peer.port()), "/api/json/set", "{\"a\":1}", context, 5,
                            httptest::recordInto(outcome), headers, operation);
   ASSERT_TRUE(operation);
+  operation.reset();
   httptest::runToEnd(context);
+  EXPECT_EQ(1, outcome.calls);
   EXPECT_FALSE(outcome.error) << outcome.error.message();
   EXPECT_EQ("ok", outcome.bodyText());
+  EXPECT_EQ(before, httptest::threadCount());
   const std::string request = peer.lastRequest();
   EXPECT_EQ(0u, request.find("POST /api/json/set HTTP/1.1\r\n")) << request;
   EXPECT_NE(std::string::npos, request.find("\r\nContent-Type: application/json\r\n")) << request;
@@ -186,37 +208,70 @@ TEST(HttpRequestBytes, UnusableRequestsEndWithBadRequestPosted) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Time-out, cancel, late timers
+// Cancel and late timers
 
+// Records, in order, which callback ran with which error and body, the thread of the callbacks
+// and the final codes; callbacks come on the thread that runs the context while the test waits.
+struct Journal {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<std::string> events;
+  std::vector<error_code> finals;
+  std::vector<std::thread::id> threads;
+
+  AsyncMultiRequest::RequestCallback note(const std::string& name) {
+    return [this, name](const error_code& error, const Talvo::http::Body& body, const HttpResponse&) {
+      std::lock_guard<std::mutex> lock(mutex);
+      events.push_back(name + ":" + std::to_string(error.value()) + ":" + std::string(body.begin(), body.end()));
+      threads.push_back(std::this_thread::get_id());
+      changed.notify_all();
+    };
+  }
+  void start(AsyncMultiRequest& batch) {
+    batch.start([this](const error_code& error) {
+      std::lock_guard<std::mutex> lock(mutex);
+      finals.push_back(error);
+      changed.notify_all();
+    });
+  }
+  bool waitFor(size_t eventCount, size_t finalCount) {
+    std::unique_lock<std::mutex> lock(mutex);
+    return changed.wait_for(lock, 5s, [&] { return events.size() >= eventCount && finals.size() >= finalCount; });
+  }
+};
+
+// A single request and a batch, cancelled from the test thread while the camera is silent: each
+// callback runs once, on the context's thread, with "aborted"; the batch starts no more requests.
 TEST(HttpLifetime, CancelFromAnotherThreadCallsBackOnceWithAborted) {
-  RawPeer peer({RawPeer::stall()});
+  RawPeer peer({RawPeer::stall()}), batchPeer({RawPeer::stall()});  // a peer serves one connection at a time
   boost::asio::io_context context;
   auto work = boost::asio::make_work_guard(context);
-  std::atomic<int> calls{0};
-  std::promise<std::pair<error_code, std::thread::id>> first;
+  Journal journal;
   Talvo::http::AsyncOperationPtr operation;
-  Talvo::http::asyncGetEx(
-      localCamera(peer.port()), "/a", context, 10,
-      [&](const error_code& error, const Talvo::http::Body&, const HttpResponse&) {
-        if (calls++ == 0) first.set_value({error, std::this_thread::get_id()});
-      },
-      operation);
+  Talvo::http::asyncGetEx(localCamera(peer.port()), "/a", context, 10, journal.note("single"), operation);
+  auto batch = AsyncMultiRequest::create(localCamera(batchPeer.port()), context);
+  batch->addGetRequest("/a", 10, journal.note("a"));
+  batch->addGetRequest("/b", 10, journal.note("b"));
+  journal.start(*batch);
   std::thread runner([&] { context.run(); });
-  ASSERT_TRUE(peer.waitForConnections(1, 5s));
+  EXPECT_TRUE(peer.waitForConnections(1, 5s) && batchPeer.waitForConnections(1, 5s));
   operation->cancel();
   operation->cancel();  // a second cancel changes nothing
-  auto seen = first.get_future();
-  EXPECT_EQ(seen.wait_for(5s), std::future_status::ready);
+  batch->cancel();
+  EXPECT_TRUE(journal.waitFor(2, 1));
   work.reset();
-  runner.join();  // returns once the operation's handlers are all gone
-  EXPECT_EQ(1, calls);
-  const auto [error, thread] = seen.get();
-  EXPECT_EQ(error_code(boost::asio::error::operation_aborted), error);
-  EXPECT_NE(std::this_thread::get_id(), thread);
+  runner.join();  // returns once the operations' handlers are all gone
+  const error_code aborted = boost::asio::error::operation_aborted;
+  const std::string a = ":" + std::to_string(aborted.value()) + ":";
+  std::sort(journal.events.begin(), journal.events.end());
+  EXPECT_EQ(journal.events, (std::vector<std::string>{"a" + a, "single" + a}));
+  EXPECT_EQ(std::vector<error_code>{aborted}, journal.finals);
+  for (const std::thread::id& thread : journal.threads) EXPECT_NE(std::this_thread::get_id(), thread);
+  EXPECT_EQ(1u, batchPeer.connectionCount());
 }
 
 TEST(HttpLifetime, LateTimerAndCancelAfterCompletionChangeNothing) {
-  RawPeer peer({RawPeer::send(head("HTTP/1.1 200 OK", "Content-Length: 2\r\n") + "ok")});
+  RawPeer peer({RawPeer::send(kOk2)});
   CapturingLogger logger(0);
   boost::asio::io_context context;
   Outcome outcome;
@@ -241,25 +296,167 @@ TEST(HttpLifetime, LateTimerAndCancelAfterCompletionChangeNothing) {
   EXPECT_FALSE(outcome.error);
 }
 
-// Most cameras are addressed by IP: a request to an address must not start Asio's resolver
-// thread, which would live as long as the device's io_context. The caller may drop its handle:
-// the request runs on.
-TEST(HttpLifetime, AnAddressIsConnectedWithoutLookupAndADroppedHandleDoesNotStopIt) {
-  RawPeer peer({RawPeer::send(head("HTTP/1.1 200 OK", "Content-Length: 2\r\n") + "ok")});
-  boost::asio::io_context context;  // kept, as a device keeps its own
-  const size_t before = httptest::threadCount();
-  Outcome outcome;
-  Talvo::http::AsyncOperationPtr operation;
-  Talvo::http::asyncGetEx(localCamera(peer.port()), "/a", context, 5, httptest::recordInto(outcome), operation);
-  operation.reset();
+// ---------------------------------------------------------------------------------------------
+// Batches: a request that fails does not stop the batch; the final callback gets the first error.
+
+TEST(AsyncMultiRequest, RunsInOrderWithAddedRequestsLastAndEndsWithTheFirstError) {
+  RawPeer peer(RawPeer::Chooser([](const std::string& request) {
+    return std::vector<RawPeer::Step>{request.rfind("GET /missing ", 0) == 0
+                                          ? RawPeer::send(head("HTTP/1.1 404 Not Found", "Content-Length: 0\r\n"))
+                                          : RawPeer::send(kOk2)};
+  }));
+  boost::asio::io_context context;
+  Journal journal;
+  auto batch = AsyncMultiRequest::create(localCamera(peer.port()), context);
+  batch->addGetRequest("/a", 5, [&](const error_code& error, const Talvo::http::Body& body, const HttpResponse& r) {
+    journal.note("a")(error, body, r);
+    batch->addGetRequest("/added", 5, journal.note("added"));  // from a callback: after the others
+  });
+  batch->addGetRequest("/bad target", 5, journal.note("bad"));  // cannot be written: 265
+  batch->addGetRequest("/missing", 5, journal.note("missing"));
+  batch->addGetRequest("/c", 5, journal.note("c"));
+  journal.start(*batch);
+  journal.start(*AsyncMultiRequest::create(localCamera(peer.port()), context));  // empty
+  EXPECT_TRUE(journal.events.empty() && journal.finals.empty()) << "nothing runs inside start()";
   httptest::runToEnd(context);
-  EXPECT_EQ(1, outcome.calls);
-  EXPECT_EQ("ok", outcome.bodyText());
-  EXPECT_EQ(before, httptest::threadCount());
+
+  EXPECT_EQ((std::vector<std::string>{"a:0:ok", "bad:265:", "missing:404:", "c:0:ok", "added:0:ok"}), journal.events);
+  EXPECT_EQ(journal.finals, (std::vector<error_code>{{}, talvo(Talvo::error::bad_request)}))
+      << "the empty batch ends at once, with success";
+  std::vector<std::string> lines;
+  for (const std::string& request : peer.requests()) lines.push_back(request.substr(0, request.find("\r\n")));
+  EXPECT_EQ(lines, (std::vector<std::string>{"GET /a HTTP/1.1", "GET /missing HTTP/1.1", "GET /c HTTP/1.1",
+                                             "GET /added HTTP/1.1"}));
 }
 
 // ---------------------------------------------------------------------------------------------
-// Against the camera simulator, over HTTP and HTTPS
+// The blocking helpers; the Basic authorisation is checked on the wire here and above.
+
+TEST(HttpBlocking, SyncHttpGetFillsReplyAndHeadersAndLogsWhenVerbose) {
+  RawPeer peer({RawPeer::send(head("HTTP/1.1 200 OK", "Content-Length: 5\r\nX-Camera: VX\r\n") + "hello")});
+  CapturingLogger logger(0);
+  std::string reply;
+  HttpHeaders headers;
+  EXPECT_EQ(0, Talvo::http::syncHttpGet(localCamera(peer.port(), "u", "topsecret"), "/control/control?read&pw=1",
+                                        &logger, reply, headers, true));
+  EXPECT_EQ("hello", reply);
+  ASSERT_EQ(1u, headers.count("x-camera"));
+  EXPECT_EQ("VX", headers.find("X-CAMERA")->second);
+  EXPECT_EQ(0u, peer.lastRequest().find("GET /control/control?read&pw=1 HTTP/1.1\r\n"));
+  EXPECT_TRUE(logger.contains(" syncHttpGet GET http://127.0.0.1:" + std::to_string(peer.port()) + "/control/control"))
+      << logger.dump();
+  for (const std::string& message : logger.messages()) EXPECT_EQ(std::string::npos, message.find("topsecret"));
+
+  RawPeer refused({RawPeer::send(head("HTTP/1.1 401 Unauthorized", "Content-Length: 6\r\n") + "denied")});
+  EXPECT_EQ(401, Talvo::http::syncHttpGet(localCamera(refused.port()), "/a", nullptr, reply, headers, false));
+  EXPECT_EQ("denied", reply);
+}
+
+TEST(HttpSession, AnswersOfAnyStatusCountAsReadGarbageDoesNot) {
+  RawPeer peer({RawPeer::send(head("HTTP/1.1 404 Not Found", "Content-Length: 4\r\n") + "nope")});
+  Talvo::http::HttpSession session(localCamera(peer.port()), nullptr, 5);
+  HttpResponse response;
+  std::string body;
+  error_code error;
+  EXPECT_TRUE(session.get("/first", response, body, error));
+  EXPECT_EQ(404, response.status);
+  EXPECT_EQ("nope", body);
+  EXPECT_EQ(httpStatus(404), error);
+
+  const Talvo::http::HttpRequest post{"POST", "/second", {{"Content-Type", "text/plain"}}, "data"};
+  EXPECT_TRUE(session.send(post, response, body, error));
+  const std::vector<std::string> requests = peer.requests();
+  ASSERT_EQ(2u, requests.size());
+  EXPECT_EQ(0u, requests[0].find("GET /first HTTP/1.1\r\n"));
+  EXPECT_EQ(0u, requests[1].find("POST /second HTTP/1.1\r\n"));
+  EXPECT_NE(std::string::npos, requests[1].find("\r\nContent-Length: 4\r\n"));
+
+  RawPeer garbage({RawPeer::send("garbage\r\n\r\n")});
+  Talvo::http::HttpSession broken(localCamera(garbage.port()), nullptr, 5);
+  EXPECT_FALSE(broken.get("/a", response, body, error));
+  EXPECT_EQ(talvo(Talvo::error::bad_response), error);
+}
+
+// connectHTTP: the video connection's blocking connect on the worker's own io_context.
+TEST(ConnectHttp, WritesTheRequestLineHostAndAuthorization) {
+  RawPeer peer({RawPeer::send("HTTP/1.0 200 OK\r\n\r\n"), RawPeer::stall()});
+  boost::asio::io_context context;
+  boost::asio::ip::tcp::socket socket(context);
+  boost::asio::streambuf buffer;
+  Talvo::asio::connectHTTP(socket, buffer, "/control/faststream.jpg?stream=full", localCamera(peer.port(), "u", "p"),
+                           boost::posix_time::seconds(5));
+  EXPECT_TRUE(socket.is_open());
+  EXPECT_EQ(0u, buffer.size());
+  // The caller reads the answer into the same buffer; the peer answers once it recorded the head.
+  boost::asio::read_until(socket, buffer, "\r\n\r\n");
+  EXPECT_EQ("HTTP/1.0 200 OK\r\n\r\n",
+            std::string(boost::asio::buffers_begin(buffer.data()), boost::asio::buffers_end(buffer.data())));
+  EXPECT_EQ("GET /control/faststream.jpg?stream=full HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(peer.port()) +
+                "\r\nAuthorization: Basic dTpw\r\nUser-Agent: Orsel.Vantrel/3.78\r\n\r\n",
+            peer.lastRequest());
+
+  // The same io_context serves a second connect after the first (restart of a stopped context).
+  boost::asio::ip::tcp::socket second(context);
+  Talvo::asio::connectHTTP(second, buffer, "/x", localCamera(peer.port()), boost::posix_time::seconds(5));
+  EXPECT_TRUE(second.is_open());
+}
+
+// Every video worker connects on an io_context of its own: a lookup there would start a
+// resolver thread per stream. An address needs none; a name is looked up on the worker itself.
+TEST(ConnectHttp, StartsNoResolverThread) {
+  RawPeer peer({RawPeer::stall()});
+  for (const char* host : {"127.0.0.1", "localhost"}) {
+    boost::asio::io_context context;  // kept, as a worker keeps its own
+    boost::asio::ip::tcp::socket socket(context);
+    boost::asio::streambuf buffer;
+    Talvo::asio::ConnectionInfo camera = localCamera(peer.port());
+    camera.host = host;
+    const size_t before = httptest::threadCount();
+    try {
+      Talvo::asio::connectHTTP(socket, buffer, "/x", camera, boost::posix_time::seconds(5));
+    } catch (const boost::system::system_error& e) {
+      // "localhost" may name ::1 first, where nothing listens; the lookup is what counts here.
+      EXPECT_STREQ("localhost", host) << e.what();
+    }
+    EXPECT_EQ(before, httptest::threadCount()) << host;
+  }
+}
+
+// HTTPS is refused before connecting; a closed port is refused; a camera that does not accept (a
+// listener whose backlog is full: further connection attempts get no answer) times out.
+TEST(ConnectHttp, RefusesHttpsAndThrowsConnectErrors) {
+  boost::asio::io_context context;
+  boost::asio::ip::tcp::acceptor full(context);
+  const boost::asio::ip::tcp::endpoint local(boost::asio::ip::make_address("127.0.0.1"), 0);
+  full.open(local.protocol());
+  full.bind(local);
+  full.listen(0);
+  // The fillers' connects start at once and stay pending: their context never runs.
+  boost::asio::io_context fillerContext;
+  std::vector<std::unique_ptr<boost::asio::ip::tcp::socket>> fillers;
+  for (int i = 0; i < 4; ++i) {
+    fillers.push_back(std::make_unique<boost::asio::ip::tcp::socket>(fillerContext));
+    fillers.back()->async_connect(full.local_endpoint(), [](const error_code&) {});
+  }
+  const std::pair<Talvo::asio::ConnectionInfo, error_code> cases[] = {
+      {localCamera(443, "", "", "https"), boost::asio::error::operation_not_supported},
+      {localCamera(httptest::closedPort()), boost::asio::error::connection_refused},
+      {localCamera(full.local_endpoint().port()), boost::asio::error::timed_out}};
+  for (const auto& [camera, expected] : cases) {
+    boost::asio::ip::tcp::socket socket(context);
+    boost::asio::streambuf buffer;
+    try {
+      Talvo::asio::connectHTTP(socket, buffer, "/a", camera, boost::posix_time::millisec(300));
+      ADD_FAILURE() << "connectHTTP returned for " << expected.message();
+    } catch (const boost::system::system_error& e) {
+      EXPECT_EQ(expected, e.code());
+    }
+    EXPECT_TRUE(expected != boost::asio::error::timed_out || !socket.is_open()) << "a timed-out connect is closed";
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Against the camera simulator, over HTTPS
 
 // A pinned certificate: its own fingerprint passes (written with colons or without), another
 // one ends the request with 266 before anything is sent: a digit changed, or the certificate
@@ -290,10 +487,9 @@ TEST(HttpCamsim, OnlyThePinnedCertificatePasses) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// The library's error category and the mapping of every category to the host's codes
+// The mapping of every error category to the host's codes
 
-class OtherCategory : public boost::system::error_category {
- public:
+struct OtherCategory : boost::system::error_category {
   const char* name() const noexcept override { return "other"; }
   std::string message(int) const override { return "other"; }
 };
@@ -301,13 +497,10 @@ class OtherCategory : public boost::system::error_category {
 TEST(TranslateSystemErrorTest, MapsEachCategory) {
   static const OtherCategory other;
   namespace ae = boost::asio::error;
-  EXPECT_EQ(translate({}), 0);
-  EXPECT_EQ(translate(make_error_code(boost::system::errc::connection_refused)), 111);
-  EXPECT_EQ(translate(ae::connection_refused), 111);
-  EXPECT_EQ(translate(ae::operation_aborted), 125);
-  EXPECT_EQ(translate(ae::eof), 104);
-  EXPECT_EQ(translate(ae::host_not_found), 113);
-  EXPECT_EQ(translate(boost::system::error_code(7, other)), 1);
+  const std::pair<error_code, int> cases[] = {
+      {{}, 0},   {make_error_code(boost::system::errc::connection_refused), 111}, {ae::connection_refused, 111},
+      {ae::operation_aborted, 125}, {ae::eof, 104}, {ae::host_not_found, 113}, {error_code(7, other), 1}};
+  for (const auto& [error, code] : cases) EXPECT_EQ(translate(error), code) << error.message();
   EXPECT_NE(translate(ae::already_open), 0);
 }
 

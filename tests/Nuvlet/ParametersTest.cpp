@@ -6,38 +6,55 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 using namespace Talvo::Utility;
 using Talvo::GDRV::PropertyInt;
 
-class NullHandler : public Talvo::IAsyncActionHandler {
- public:
-  void* Cast(const char* t) override { return QueryContract(t); }
-  void* QueryContract(const char*) override { return nullptr; }
-  void Finished(Talvo::IContract*, int) override {}
-};
+std::string shown(const boost::any& value) {
+  if (const auto* i = boost::any_cast<int>(&value)) return std::to_string(*i);
+  if (const auto* b = boost::any_cast<bool>(&value)) return *b ? "true" : "false";
+  if (const auto* d = boost::any_cast<double>(&value)) return std::to_string(*d);
+  if (const auto* s = boost::any_cast<std::string>(&value)) return "'" + *s + "'";
+  return "?";
+}
+
+// Every queued set, popped in order: "<index of its handler in `handlers`, or -> key=value...".
+std::vector<std::string> drain(ParametersContainer& parameters,
+                               const std::vector<const Talvo::IAsyncActionHandler*>& handlers = {}) {
+  std::vector<std::string> sets;
+  ParamsMap values;
+  Talvo::IAsyncActionHandler* handler = nullptr;
+  while (parameters.popParameters(values, handler)) {
+    const auto at = std::find(handlers.begin(), handlers.end(), handler);
+    std::string text = at == handlers.end() ? "-" : std::to_string(at - handlers.begin());
+    for (const auto& [key, value] : values) text += " " + key + "=" + shown(value);
+    sets.push_back(text);
+  }
+  EXPECT_FALSE(parameters.hasPending());
+  return sets;
+}
 
 TEST(ParametersContainerTest, PersistentValueIsStoredElseDefaultElseEmpty) {
   ParametersContainer parameters;
   parameters.setDefaults({{"fps", 20}, {"resolution", std::string("1280x720")}});
-  EXPECT_EQ(anyOr<int>(parameters.getPersistentParam("fps"), 0), 20);
+  EXPECT_EQ(shown(parameters.getPersistentParam("fps")), "20");
   parameters.setPersistentParam("fps", 25);
-  EXPECT_EQ(anyOr<int>(parameters.getPersistentParam("fps"), 0), 25);
-  EXPECT_EQ(anyOr<int>(parameters.getDefaultValue("fps"), 0), 20);
+  parameters.updateParams({{"resolution", std::string("640x360")}, {"volume", 3}});
+  EXPECT_EQ(shown(parameters.getPersistentParam("fps")) + shown(parameters.getDefaultValue("fps")) +
+                shown(parameters.getPersistentParam("resolution")) + shown(parameters.getPersistentParam("volume")),
+            "2520'640x360'3");
   EXPECT_TRUE(parameters.getPersistentParam("missing").empty());
   EXPECT_TRUE(parameters.getDefaultValue("missing").empty());
   EXPECT_EQ(anyOr<std::string>(parameters.getPersistentParam("fps"), "other type"), "other type");
-
-  parameters.updateParams({{"resolution", std::string("640x360")}, {"volume", 3}});
-  EXPECT_EQ(anyOr<std::string>(parameters.getPersistentParam("resolution"), ""), "640x360");
-  EXPECT_EQ(anyOr<int>(parameters.getPersistentParam("volume"), 0), 3);
-  EXPECT_EQ(anyOr<int>(parameters.getPersistentParam("fps"), 0), 25);
 }
 
-TEST(ParametersContainerTest, SetsArePoppedInOrderWithTheirHandlers) {
+// Sets come out in order with their handlers; a full queue refuses and drops the set being built.
+TEST(ParametersContainerTest, SetsArePoppedInOrderAndAFullQueueDropsTheSet) {
   ParametersContainer parameters;
-  NullHandler first, second;
+  RecordingActionHandler first, second;
   parameters.setValue("fps", 10);
   parameters.setValue("fps", 12);
   ASSERT_TRUE(parameters.queueChanges(&first));
@@ -45,43 +62,20 @@ TEST(ParametersContainerTest, SetsArePoppedInOrderWithTheirHandlers) {
   ASSERT_TRUE(parameters.queueChanges(&second));
   ASSERT_TRUE(parameters.queueChanges(nullptr));
   EXPECT_TRUE(parameters.getPersistentParam("fps").empty()) << "a queued value is not applied yet";
+  EXPECT_EQ(drain(parameters, {&first, &second}), (std::vector<std::string>{"0 fps=12", "1 volume=5", "-"}));
 
-  ParamsMap values;
-  Talvo::IAsyncActionHandler* handler = nullptr;
-  ASSERT_TRUE(parameters.popParameters(values, handler));
-  EXPECT_EQ(handler, &first);
-  ASSERT_EQ(values.size(), 1u);
-  EXPECT_EQ(anyOr<int>(values["fps"], 0), 12);
-  ASSERT_TRUE(parameters.popParameters(values, handler));
-  EXPECT_EQ(handler, &second);
-  ASSERT_EQ(values.size(), 1u);
-  EXPECT_EQ(anyOr<int>(values["volume"], 0), 5);
-  ASSERT_TRUE(parameters.popParameters(values, handler));
-  EXPECT_EQ(handler, nullptr);
-  EXPECT_TRUE(values.empty());
-  EXPECT_FALSE(parameters.hasPending());
-  EXPECT_FALSE(parameters.popParameters(values, handler));
-}
-
-TEST(ParametersContainerTest, FullQueueRefusesAndDropsTheSet) {
-  ParametersContainer parameters;
   for (size_t i = 0; i < ParametersContainer::kMaxPendingSets; ++i) {
     parameters.setValue("n", static_cast<int>(i));
     ASSERT_TRUE(parameters.queueChanges(nullptr)) << i;
   }
   parameters.setValue("dropped", true);
   EXPECT_FALSE(parameters.queueChanges(nullptr));
-
-  ParamsMap values;
-  Talvo::IAsyncActionHandler* handler = nullptr;
-  ASSERT_TRUE(parameters.popParameters(values, handler));
-  EXPECT_EQ(anyOr<int>(values["n"], -1), 0);
+  const auto sets = drain(parameters);
+  ASSERT_EQ(sets.size(), ParametersContainer::kMaxPendingSets);
+  EXPECT_EQ(sets.front() + "|" + sets.back(), "- n=0|- n=63");
   parameters.setValue("after", 1);
   ASSERT_TRUE(parameters.queueChanges(nullptr));
-  while (parameters.popParameters(values, handler)) {
-  }
-  EXPECT_EQ(values.count("dropped"), 0u);
-  EXPECT_EQ(values.count("after"), 1u);
+  EXPECT_EQ(drain(parameters), std::vector<std::string>{"- after=1"});
 }
 
 Talvo::GDRV::PropertyPtr intProperty(const char* name, int value) { return std::make_shared<PropertyInt>(name, value); }
@@ -100,6 +94,7 @@ Talvo::GDRV::ModelEntry twoStreamModel() {
 }
 
 // Stream settings override channel settings; a channel or stream beyond the model takes the last.
+// Audio takes its own; an empty model gives nothing.
 TEST(InitializeParamsTest, StreamSettingsOverrideChannelSettingsAndTheLastStandsForMore) {
   const auto model = twoStreamModel();
   const Talvo::GDRV::DriverInfo info;
@@ -117,32 +112,21 @@ TEST(InitializeParamsTest, StreamSettingsOverrideChannelSettingsAndTheLastStands
     EXPECT_EQ(anyOr<int>(initial["compression"], -1), 2);
     EXPECT_EQ(anyOr<int>(parameters.getPersistentParam("keyFrameInterval"), -1), c.keyFrameInterval);
   }
-}
-
-TEST(InitializeParamsTest, AudioTakesItsOwnAndAnEmptyModelGivesNothing) {
-  const Talvo::GDRV::DriverInfo info;
   ParametersContainer source;
-  ParamsMap initial;
-  audioSourceInitializeParams(source, 0, twoStreamModel(), info, initial);
+  ParamsMap initial, empty;
+  audioSourceInitializeParams(source, 0, model, info, initial);
   EXPECT_EQ(anyOr<int>(source.getPersistentParam("volume"), 0), 10);
-
-  ParamsMap empty;
   ParametersContainer none;
   videoSourceInitializeParams(none, 0, 0, Talvo::GDRV::ModelEntry(), info, empty);
   audioSourceInitializeParams(none, 3, Talvo::GDRV::ModelEntry(), info, empty);
   EXPECT_TRUE(empty.empty());
 }
 
-Talvo::GDRV::DriverInfo codecInfo() {
+TEST(CodecSelectionTest, CodecParameterByIdentifierOrName) {
   Talvo::GDRV::DriverInfo info;
   info.codecs["zelta"] = {"Zelta", "0"};
   info.codecs["mjpeg"] = {"MJPEG", "1"};
   info.codecs["h264"] = {"H264", "h264"};
-  return info;
-}
-
-TEST(CodecSelectionTest, CodecParameterByIdentifierOrName) {
-  const auto info = codecInfo();
   ParametersContainer parameters;
   const auto codec = [&](const char* fallback) {
     return getCodecName(parameters, info, fallback) + " " + getCodecValue(parameters, info, fallback);
@@ -179,17 +163,8 @@ TEST(SimpleAdjusterTest, SetValueStoresTypedValuesForTheNextSet) {
   RecordingActionHandler handler;
   adjuster.ApplySettings(&handler);
   EXPECT_TRUE(handler.results().empty()) << "the worker answers a queued set";
-
-  ParamsMap values;
-  Talvo::IAsyncActionHandler* popped = nullptr;
-  ASSERT_TRUE(adjuster.parameters().popParameters(values, popped));
-  EXPECT_EQ(popped, &handler);
-  EXPECT_EQ(values.size(), 5u);
-  EXPECT_EQ(anyOr<bool>(values["flag"], false), true);
-  EXPECT_EQ(anyOr<int>(values["fps"], 0), 12);
-  EXPECT_DOUBLE_EQ(anyOr<double>(values["ratio"], 0), 0.5);
-  EXPECT_EQ(anyOr<std::string>(values["resolution"], ""), "640x360");
-  EXPECT_EQ(anyOr<std::string>(values["empty"], "unset"), "");
+  EXPECT_EQ(drain(adjuster.parameters(), {&handler}),
+            std::vector<std::string>{"0 empty='' flag=true fps=12 ratio=0.500000 resolution='640x360'"});
 }
 
 TEST(SimpleAdjusterTest, FullQueueAndBlockedConfigurationAreAnsweredAtOnce) {
