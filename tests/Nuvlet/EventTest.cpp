@@ -57,11 +57,6 @@ TEST(EventRaiserTest, TheEventIsDeliveredWhenTheRaiserIsReleased) {
                 "data TemperatureMatrix 1700000000123 {\"TemperatureMatrix\":{\"width\":3,\"height\":2}}"}));
 }
 
-TEST(EventRaiserTest, AMatrixHoldsExactlyWidthTimesHeightValues) {
-  EXPECT_THROW(FloatMatrix::create(0, std::vector<float>(5), 3, 2), std::invalid_argument);
-  EXPECT_NO_THROW(FloatMatrix::create(0, {}, 0, 7));
-}
-
 using Talvo::Utility::FloatMatrixPool;
 using Talvo::Utility::FloatMatrixPtr;
 
@@ -93,27 +88,25 @@ TEST(FloatMatrixPoolTest, HeldMatricesAreNeverWrittenReleasedOnesServeAgain) {
   EXPECT_EQ(c->values(), std::vector<float>(12, 22.0f)) << "a fresh vector when none waits";
 }
 
-TEST(FloatMatrixPoolTest, ReleasesOnOtherThreadsAndTheBoundOnWaitingVectors) {
-  const auto pool = FloatMatrixPool::create(3);
+// Released on another thread, as the device's does: the pool keeps no more than its bound. A
+// dropped frame gives its vector back; a matrix holds exactly width times height values; a
+// matrix outlives its pool.
+TEST(FloatMatrixPoolTest, ReleasesOnOtherThreadsDroppedFramesSizesAndMatricesOutlivingThePool) {
+  auto pool = FloatMatrixPool::create(3);
   std::vector<FloatMatrixPtr> inFlight;
   for (int i = 0; i < 8; ++i) inFlight.push_back(frame(*pool, static_cast<float>(i)));
-  std::thread releaser([&inFlight] { inFlight.clear(); });  // as the device's thread does
-  releaser.join();
+  std::thread([&inFlight] { inFlight.clear(); }).join();
   EXPECT_EQ(pool->waiting(), 3u) << "more than the bound are freed";
   EXPECT_EQ(frame(*pool, 9.0f, 5, 5)->values(), std::vector<float>(25, 9.0f)) << "another frame size";
-}
-
-TEST(FloatMatrixPoolTest, DroppedFramesSizesAndMatricesOutlivingThePool) {
-  auto pool = FloatMatrixPool::create();
-  std::vector<float> dropped = pool->take(12);
-  pool->giveBack(std::move(dropped));
-  EXPECT_EQ(pool->waiting(), 1u);
+  pool->giveBack(pool->take(12));
+  EXPECT_EQ(pool->waiting(), 3u);
   EXPECT_THROW(pool->matrix(0, pool->take(11), 4, 3), std::invalid_argument);
+  EXPECT_THROW(FloatMatrix::create(0, std::vector<float>(5), 3, 2), std::invalid_argument);
+  EXPECT_NO_THROW(FloatMatrix::create(0, {}, 0, 7));
 
   FloatMatrixPtr survivor = frame(*pool, 5.0f);
   pool.reset();  // the event stream goes while a host step still holds a matrix
   EXPECT_EQ(survivor->values(), std::vector<float>(12, 5.0f));
-  survivor.reset();
 }
 
 }  // namespace

@@ -62,16 +62,6 @@ class RepositoryTest : public ::testing::Test {
     write(content);
     return load(path_);
   }
-  // The one logged line: level 3, function "load", naming the file and `problem`.
-  void expectLogged(const std::string& path, const std::string& problem) {
-    const auto lines = logger_.lines();
-    ASSERT_EQ(lines.size(), 1u) << logger_.dump();
-    EXPECT_EQ(lines[0].level, 3);
-    EXPECT_EQ(lines[0].function, "load");
-    EXPECT_EQ(lines[0].file, "Nuvlet/src/Repository");
-    EXPECT_EQ(lines[0].message, " Repository '" + path + "': " + problem);
-  }
-
   ScratchFolder folder_;
   const std::string dir_ = folder_.path().string();
   const std::string path_ = folder_.file("Orsel.Vantrel.rep");
@@ -79,28 +69,18 @@ class RepositoryTest : public ::testing::Test {
   DriverInfo info_;
 };
 
-TEST_F(RepositoryTest, UnreadableFilesGive1WithoutLoggerOnlyTheResultTells) {
-  EXPECT_EQ(load(dir_ + "/missing.rep"), 1);
-  expectLogged(dir_ + "/missing.rep", "cannot be opened (No such file or directory)");
-  logger_.clear();
-  EXPECT_EQ(load(dir_), 1);
-  expectLogged(dir_, "is not a regular file");
-
-  write("{");  // without a logger only the result and lastError tell
-  DriverInfo info;
-  RepoLoader loader(nullptr);
-  EXPECT_EQ(loader.load(path_, info), 2);
-  EXPECT_NE(loader.lastError().find("JSON error"), std::string::npos);
-}
-
 struct BadContent {
   const char* label;
-  std::string content;
+  std::string content;  // written to the file; "@PATH" loads PATH instead
   std::string problem;
 };
 
-TEST_F(RepositoryTest, EachKindOfBadContentGives2AndNamesTheProblem) {
+// An unreadable file gives 1, bad content 2; the one logged line names the problem. Without a
+// logger only the result and lastError tell.
+TEST_F(RepositoryTest, EachKindOfBadFileGivesItsResultAndNamesTheProblem) {
   const BadContent cases[] = {
+      {"missing", "@" + dir_ + "/missing.rep", "cannot be opened (No such file or directory)"},
+      {"a folder", "@" + dir_, "is not a regular file"},
       {"duplicate member", replaced(kMinimal, R"("number": 378)", R"("number": 378, "name": "x")"),
        "JSON error at line 2, column 42: duplicate member 'name'"},
       {"no name", replaced(kMinimal, R"("name": "Vantrel", )", ""), "member 'name' is missing"},
@@ -132,11 +112,20 @@ TEST_F(RepositoryTest, EachKindOfBadContentGives2AndNamesTheProblem) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
     logger_.clear();
-    EXPECT_EQ(loadText(c.content), 2);
+    const bool unreadable = c.content.rfind("@", 0) == 0;
+    const std::string path = unreadable ? c.content.substr(1) : path_;
+    EXPECT_EQ(unreadable ? load(path) : loadText(c.content), unreadable ? 1 : 2);
     const auto lines = logger_.lines();
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].message.rfind(" Repository '" + path_ + "': " + c.problem, 0), 0u) << lines[0].message;
+    EXPECT_EQ(lines[0].level, 3);
+    EXPECT_EQ(lines[0].function + " " + lines[0].file, "load Nuvlet/src/Repository");
+    EXPECT_EQ(lines[0].message.rfind(" Repository '" + path + "': " + c.problem, 0), 0u) << lines[0].message;
   }
+  write("{");
+  DriverInfo info;
+  RepoLoader loader(nullptr);
+  EXPECT_EQ(loader.load(path_, info), 2);
+  EXPECT_NE(loader.lastError().find("JSON error"), std::string::npos);
 }
 
 template <class Property>

@@ -57,6 +57,13 @@ TEST_F(BufferSenderTest, KeyFrameEndsOutOfSyncTimeStampIsKeptOtherInformationIgn
   EXPECT_EQ(sender.timeStamp(), 1767225600123ull);
   EXPECT_FALSE(sender.outOfSync());
   EXPECT_TRUE(sender.pendingUserData().empty());
+
+  // Without logger or statistic the events are still counted.
+  BufferSender bare(Talvo::LoggerOwner(static_cast<Talvo::ILogger*>(nullptr), ""), nullptr, true);
+  for (int i = 0; i < 5; ++i) bare.handleInfo(Info::StreamOutOfSync{});
+  bare.handleInfo(Info::UserData{std::vector<uint8_t>(1048577)});
+  EXPECT_EQ(bare.outOfSyncEvents(), 5u);
+  EXPECT_TRUE(bare.outOfSync() && bare.pendingUserData().empty());
 }
 
 // A packet is capped at one mebibyte and the list at 1001 packets; an empty packet, or any while
@@ -101,19 +108,11 @@ TEST_F(BufferSenderTest, OutOfSyncLineIsWrittenOncePerThousandEvents) {
   EXPECT_EQ(sender.outOfSyncEvents(), static_cast<uint64_t>(sent + 1000));
 }
 
-TEST_F(BufferSenderTest, OutOfSyncIsCountedWithoutLoggerOrStatistic) {
-  BufferSender bare(Talvo::LoggerOwner(static_cast<Talvo::ILogger*>(nullptr), ""), nullptr, true);
-  for (int i = 0; i < 5; ++i) bare.handleInfo(Info::StreamOutOfSync{});
-  bare.handleInfo(Info::UserData{std::vector<uint8_t>(1048577)});
-  EXPECT_TRUE(bare.outOfSync());
-  EXPECT_EQ(bare.outOfSyncEvents(), 5u);
-  EXPECT_TRUE(bare.pendingUserData().empty());
-}
-
 using Talvo::Utility::AudioBufferG7xxSendingFilter;
 namespace MFF = Talvo::MFF;
 
-TEST(AudioBufferG7xxSendingFilter, AllocatesWithItsParameters) {
+// The buffers it asks the host's factory for, and the byte order of linear samples.
+TEST(AudioBufferG7xxSendingFilter, AllocatesWithItsParametersAndSwapsSampleBytesOnlyWhenConverting) {
   TestFrameFactory factory;
   AudioBufferG7xxSendingFilter filter(&factory, MFF::AUDIO_G7XX_ENCODING_ULAW);
   filter.setBitRate(64000);
@@ -122,24 +121,22 @@ TEST(AudioBufferG7xxSendingFilter, AllocatesWithItsParameters) {
   ASSERT_NE(buffer, nullptr);
   EXPECT_EQ(buffer->GetSize(), 320u);
   buffer->Destroy();
-  EXPECT_EQ(factory.lastAudioFormat, "G.711");
-  EXPECT_EQ(factory.lastAudioTimeStamp, 1767225600500ull);
-  EXPECT_EQ(factory.lastAudioBitRate, 64000);
+  EXPECT_EQ(factory.lastAudioFormat + " " + std::to_string(factory.lastAudioTimeStamp) + " " +
+                std::to_string(factory.lastAudioBitRate),
+            "G.711 1767225600500 64000");
   EXPECT_EQ(factory.lastAudioEncoding, MFF::AUDIO_G7XX_ENCODING_ULAW);
   factory.giveAudioBuffers = false;
   EXPECT_EQ(filter.allocate(160), nullptr);
-}
 
-TEST(AudioBufferG7xxSendingFilter, SwapsSampleBytesOnlyWhenConverting) {
-  AudioBufferG7xxSendingFilter filter(static_cast<MFF::IMultimediaFrameFactory*>(nullptr),
+  AudioBufferG7xxSendingFilter linear(static_cast<MFF::IMultimediaFrameFactory*>(nullptr),
                                       MFF::AUDIO_G7XX_ENCODING_LINEAR);
-  EXPECT_EQ(filter.allocate(80), nullptr) << "no factory, no buffer";
+  EXPECT_EQ(linear.allocate(80), nullptr) << "no factory, no buffer";
   const std::vector<uint8_t> samples{0x01, 0x02, 0x03, 0x04, 0x05};
   std::vector<uint8_t> out(samples.size());
-  filter.copyPayload(samples.data(), samples.size(), out.data());
+  linear.copyPayload(samples.data(), samples.size(), out.data());
   EXPECT_EQ(out, samples);
-  filter.setConvertLEToBE(true);
-  filter.copyPayload(samples.data(), samples.size(), out.data());
+  linear.setConvertLEToBE(true);
+  linear.copyPayload(samples.data(), samples.size(), out.data());
   EXPECT_EQ(out, (std::vector<uint8_t>{0x02, 0x01, 0x04, 0x03, 0x05}));
 }
 
