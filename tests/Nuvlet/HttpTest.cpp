@@ -1,15 +1,21 @@
-// Camera requests end to end over 127.0.0.1 against the scripted raw peer: the asynchronous request
-// (asyncGetEx / asyncPostEx), the blocking helpers (httpGet, syncHttpGet, HttpSession, connectHTTP)
-// and AsyncMultiRequest; what goes on the wire, how answers are framed and capped, time-outs and
-// cancelling; the host's codes of the errors.
+// Camera requests end to end over 127.0.0.1: the asynchronous request (asyncGetEx / asyncPostEx),
+// the blocking helpers (httpGet, syncHttpGet, HttpSession, connectHTTP) and AsyncMultiRequest
+// against the scripted raw peer: what goes on the wire, how answers are framed and capped,
+// time-outs and cancelling, the host's codes of the errors. Name lookups share the process's
+// lookup threads. Faults injected at every step of a request, against an in-process camera.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
+#include <filesystem>
 #include <future>
+#include <map>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <regex>
 #include <string>
 #include <thread>
@@ -17,22 +23,100 @@
 
 #include <boost/asio/error.hpp>
 #include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/read_until.hpp>
+#include <boost/asio/ssl.hpp>
 #include <boost/asio/streambuf.hpp>
+#include <boost/asio/write.hpp>
 #include <boost/system/system_error.hpp>
 
 #include "CamsimProcess.h"
 #include "CapturingLogger.h"
-#include "HttpTestSupport.h"
 #include "Nuvlet/include/AsyncHttp.h"
 #include "Nuvlet/include/ChunkedBodyDecoder.h"
 #include "RawPeer.h"
 #include "host/Nuvlet/ErrorCodes.h"
+#include "host/Nuvlet/Http.h"
 #include "host/Nuvlet/HttpBlocking.h"
 #include "host/Nuvlet/HttpCategory.h"
 #include "host/Nuvlet/HttpMultiRequest.h"
-#include "host/Nuvlet/Http.h"
+#include "host/Nuvlet/NameLookup.h"
+#include "tools/camsim/SelfSignedCert.h"
+
+// Camera connection data for 127.0.0.1 and a request run to its end on a private io_context.
+namespace httptest {
+
+inline Talvo::asio::ConnectionInfo localCamera(uint16_t port, const std::string& user = "",
+                                               const std::string& password = "", const std::string& scheme = "http") {
+  Talvo::asio::ConnectionInfo info;
+  info.scheme = scheme;
+  info.host = "127.0.0.1";
+  info.port = port;
+  info.user = user;
+  info.password = password;
+  info.path = "/";
+  return info;
+}
+
+// What the callback of one request received.
+struct Outcome {
+  int calls = 0;
+  boost::system::error_code error;
+  Talvo::http::Body body;
+  Talvo::http::HttpResponse response;
+  std::string bodyText() const { return std::string(body.begin(), body.end()); }
+};
+
+inline Talvo::http::Callback recordInto(Outcome& outcome) {
+  return [&outcome](const boost::system::error_code& error, const Talvo::http::Body& body,
+                    const Talvo::http::HttpResponse& response) {
+    ++outcome.calls;
+    outcome.error = error;
+    outcome.body = body;
+    outcome.response = response;
+  };
+}
+
+// Runs `context` until it has no more work; the request's own time-out bounds this, the guard
+// only keeps a broken build from hanging the suite.
+inline void runToEnd(boost::asio::io_context& context) { context.run_for(std::chrono::seconds(60)); }
+
+inline Outcome get(const Talvo::asio::ConnectionInfo& info, const std::string& uri, int timeoutSeconds = 5,
+                   Talvo::ILogger* logger = nullptr) {
+  boost::asio::io_context context;
+  Outcome outcome;
+  Talvo::http::AsyncOperationPtr operation;
+  Talvo::http::asyncGetEx(info, uri, context, timeoutSeconds, recordInto(outcome), operation, logger);
+  runToEnd(context);
+  return outcome;
+}
+
+// A port on 127.0.0.1 where nothing listens (it was free a moment ago).
+inline uint16_t closedPort() {
+  boost::asio::io_context context;
+  boost::asio::ip::tcp::acceptor acceptor(
+      context, boost::asio::ip::tcp::endpoint(boost::asio::ip::make_address("127.0.0.1"), 0));
+  return acceptor.local_endpoint().port();
+}
+
+// The threads of this process now. Asio's first name lookup on an io_context starts a resolver
+// thread that lives as long as the io_context: a lookup that happened shows here.
+inline size_t threadCount() {
+  size_t count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+    (void)entry;
+    ++count;
+  }
+  return count;
+}
+
+inline std::string head(const std::string& statusLine, const std::string& headers = "") {
+  return statusLine + "\r\n" + headers + "\r\n";
+}
+
+}  // namespace httptest
 
 using namespace std::chrono_literals;
 using boost::system::error_code;
@@ -42,6 +126,9 @@ using httptest::Outcome;
 using Talvo::http::HttpHeaders;
 using Talvo::http::HttpResponse;
 using Talvo::Utility::AsyncMultiRequest;
+
+using Talvo::asio::LookupResults;
+using Talvo::asio::LookupThreads;
 
 namespace {
 
@@ -540,5 +627,286 @@ TEST(TranslateSystemErrorTest, MapsEachCategory) {
   for (const auto& [error, code] : cases) EXPECT_EQ(translate(error), code) << error.message();
   EXPECT_NE(translate(ae::already_open), 0);
 }
+
+// ---------------------------------------------------------------------------------------------
+// Camera requests by host name: they share the process's lookup threads instead of starting a
+// resolver thread per io_context, a hanging lookup ends with the request's time-out, and an
+// io_context may go away while its lookup hangs.
+
+
+// A lookup that answers only when the test lets it.
+class HeldLookup {
+ public:
+  LookupThreads::Resolve resolve() {
+    return [this](const std::string&, const std::string& port, boost::system::error_code&) {
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait(lock, [&] { return released_; });
+      return LookupResults::create(boost::asio::ip::tcp::endpoint(boost::asio::ip::address_v4::loopback(),
+                                                                  static_cast<unsigned short>(std::stoi(port))),
+                                   "camera.test", port);
+    };
+  }
+  void release() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    released_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool released_ = false;
+};
+
+Talvo::asio::ConnectionInfo namedCamera(uint16_t port, const std::string& host) {
+  Talvo::asio::ConnectionInfo info = httptest::localCamera(port);
+  info.host = host;
+  return info;
+}
+
+TEST(NameLookup, RequestsOnManyIoContextsShareTheLookupThreads) {
+  RawPeer peer({RawPeer::send(httptest::head("HTTP/1.1 200 OK", "Content-Length: 2\r\n") + "ok")});
+  constexpr int kContexts = 12;
+  std::vector<std::unique_ptr<boost::asio::io_context>> contexts;
+  std::vector<Outcome> outcomes(kContexts);
+  std::vector<Talvo::http::AsyncOperationPtr> operations(kContexts);
+  const std::size_t before = httptest::threadCount();
+  for (int i = 0; i < kContexts; ++i) {
+    contexts.push_back(std::make_unique<boost::asio::io_context>());
+    Talvo::http::asyncGetEx(namedCamera(peer.port(), "localhost"), "/x", *contexts.back(), 5,
+                            httptest::recordInto(outcomes[i]), operations[i], nullptr);
+  }
+  std::vector<std::thread> runners;
+  for (auto& context : contexts) runners.emplace_back([&context] { httptest::runToEnd(*context); });
+  for (auto& runner : runners) runner.join();
+  // The io_contexts are still alive: a resolver thread of each would still be there.
+  const std::size_t grown = httptest::threadCount() - before;
+  for (int i = 0; i < kContexts; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(outcomes[i].calls, 1);
+    EXPECT_FALSE(outcomes[i].error) << outcomes[i].error.message();
+    EXPECT_EQ(outcomes[i].bodyText(), "ok");
+  }
+  EXPECT_LE(grown, static_cast<std::size_t>(LookupThreads::kLookupThreads)) << "grown " << grown;
+}
+
+// Starts a lookup owned by its own handler, as a request's operation is: only the io_context's
+// end can release it.
+void startOwnedLookup(boost::asio::io_context& context, const std::shared_ptr<int>& alive, bool& called) {
+  auto lookup = std::make_shared<Talvo::asio::NameLookup>(context);
+  lookup->start("camera.test", 80,
+                [lookup, alive, &called](const boost::system::error_code&, LookupResults) { called = true; });
+}
+
+// A hanging lookup ends with the request's time-out; io_contexts may go away while their lookups
+// hang or wait behind a hanging one; an unknown name fails.
+TEST(NameLookup, HangingLookupsEndWithTheRequestTimeOutOrTheirIoContext) {
+  HeldLookup held;
+  auto threads = std::make_shared<LookupThreads>(1, held.resolve());
+  auto alive = std::make_shared<int>(0);
+  bool called = false;
+  {
+    boost::asio::io_context context, queuedBehind;  // the second waits for the thread the held lookup occupies
+    Talvo::asio::useLookupThreads(context, threads);
+    Talvo::asio::useLookupThreads(queuedBehind, threads);
+    Outcome hanging;
+    Talvo::http::AsyncOperationPtr operation;
+    Talvo::http::asyncGetEx(namedCamera(9, "camera.test"), "/x", context, 1, httptest::recordInto(hanging), operation,
+                            nullptr);
+    httptest::runToEnd(context);
+    EXPECT_EQ(hanging.calls, 1);
+    EXPECT_EQ(hanging.error, boost::system::error_code(boost::asio::error::timed_out)) << hanging.error.message();
+    context.restart();
+    startOwnedLookup(context, alive, called);
+    startOwnedLookup(queuedBehind, alive, called);
+    context.poll();
+    EXPECT_EQ(alive.use_count(), 3);
+  }
+  EXPECT_FALSE(called);
+  EXPECT_EQ(alive.use_count(), 1);  // both handlers were destroyed with their io_contexts
+  held.release();
+  threads.reset();  // waits for the released lookups, which find their io_contexts gone
+
+  const Outcome unknown = httptest::get(namedCamera(80, "no-such-camera.invalid"), "/x");
+  EXPECT_EQ(unknown.calls, 1);
+  EXPECT_EQ(Talvo::Utility::translateSystemError(unknown.error), EHOSTUNREACH) << unknown.error.message();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Faults at every step of a camera request: a step policy wraps the request's own steps and fails
+// step N (resolve, connect, TLS handshake, write, read head, read body) with a chosen error instead
+// of running it, for every N until the request runs through. Each run checks the error the caller
+// sees, that its callback runs exactly once, that nothing is left running on the io_context and
+// that the operation is freed. The peer is in-process, on the same io_context: no thread, no
+// process, so a run is deterministic.
+
+
+using Talvo::http::AsyncRequestSteps;
+using Step = AsyncRequestSteps::Step;
+namespace net = boost::asio;
+
+// Which step fails, with what; the steps the request started, in order.
+struct FaultPlan {
+  size_t failAt = 0;  // 1: the first step
+  boost::system::error_code error;
+  std::vector<Step> started;
+};
+FaultPlan* plan = nullptr;  // the running test's plan (one request at a time, on the test thread)
+
+// The request's steps with step N replaced by its failure.
+class FailingSteps {
+ public:
+  using Step = AsyncRequestSteps::Step;
+  Step first() const { return real_.first(); }
+  template <class Op>
+  Step next(Step finished, Op& op) const {
+    return real_.next(finished, op);
+  }
+  template <class Op>
+  void run(Step step, Op& op) {
+    plan->started.push_back(step);
+    if (plan->started.size() == plan->failAt) return op.completeStepLater(plan->error);
+    real_.run(step, op);
+  }
+
+ private:
+  AsyncRequestSteps real_;
+};
+
+using FaultyGet = Talvo::http::AsyncComplexOperation<FailingSteps, Talvo::http::detail::AsyncGetExContext,
+                                                     Talvo::http::AsyncRequestCodesMap>;
+
+// A camera on 127.0.0.1 that runs on the request's io_context: accepts one connection, (for TLS
+// shakes hands,) reads the request head and writes `answer`. stop() ends whatever it waits for.
+class LoopbackCamera {
+ public:
+  LoopbackCamera(net::io_context& io, bool tls, std::string answer)
+      : acceptor_(io, net::ip::tcp::endpoint(net::ip::make_address("127.0.0.1"), 0)),
+        tlsSettings_(net::ssl::context::tls_server),
+        answer_(std::move(answer)) {
+    if (tls) camsim::useSelfSignedCertificate(tlsSettings_);
+    acceptor_.async_accept([this, tls](const boost::system::error_code& error, net::ip::tcp::socket socket) {
+      if (error) return;
+      stream_.emplace(std::move(socket), tlsSettings_);
+      if (!tls) return readRequest(stream_->next_layer());
+      stream_->async_handshake(net::ssl::stream_base::server, [this](const boost::system::error_code& e) {
+        if (!e) readRequest(*stream_);
+      });
+    });
+  }
+  uint16_t port() const { return acceptor_.local_endpoint().port(); }
+  void stop() {
+    boost::system::error_code ignored;
+    acceptor_.close(ignored);
+    if (stream_) stream_->lowest_layer().close(ignored);
+  }
+
+ private:
+  template <class Stream>
+  void readRequest(Stream& stream) {
+    net::async_read_until(stream, request_, "\r\n\r\n", [this, &stream](const boost::system::error_code& e, size_t) {
+      if (e) return;
+      net::async_write(stream, net::buffer(answer_), [](const boost::system::error_code&, size_t) {});
+    });
+  }
+
+  net::ip::tcp::acceptor acceptor_;
+  net::ssl::context tlsSettings_;
+  std::optional<net::ssl::stream<net::ip::tcp::socket>> stream_;
+  net::streambuf request_;
+  const std::string answer_;
+};
+
+struct RequestRun {
+  httptest::Outcome outcome;
+  std::vector<Step> started;
+  bool clean = false;  // the io_context ran out of work, the sockets are closed, the operation is freed
+};
+
+RequestRun runRequest(const std::string& scheme, const std::string& answer, size_t failAt,
+                      boost::system::error_code error) {
+  FaultPlan faults{failAt, error, {}};
+  plan = &faults;
+  net::io_context io;
+  LoopbackCamera camera(io, scheme == "https", answer);
+  RequestRun run;
+  auto operation = std::make_shared<FaultyGet>(
+      io, Talvo::http::detail::AsyncGetExContext(httptest::localCamera(camera.port(), "", "", scheme), "/x"),
+      [&](const boost::system::error_code& e, const Talvo::http::Body& body, const Talvo::http::HttpResponse& r) {
+        httptest::recordInto(run.outcome)(e, body, r);
+        camera.stop();
+      },
+      nullptr, boost::posix_time::seconds(10));
+  operation->start();
+  io.run_for(std::chrono::seconds(20));  // a hang guard; the run ends when the work does
+  const bool closed =
+      !operation->sockets().socket.is_open() && !operation->sockets().tlsStream.lowest_layer().is_open();
+  std::weak_ptr<FaultyGet> weak = operation;
+  operation.reset();
+  run.clean = io.stopped() && closed && weak.expired();
+  run.started = faults.started;
+  plan = nullptr;
+  return run;
+}
+
+// The error each step fails with in the first pass; every step also fails with the end of stream.
+const std::map<Step, boost::system::error_code> kTypicalError = {{Step::Resolve, net::error::host_not_found},
+                                                                 {Step::Connect, net::error::connection_refused},
+                                                                 {Step::Handshake, net::ssl::error::stream_truncated},
+                                                                 {Step::Write, net::error::broken_pipe},
+                                                                 {Step::ReadHead, net::error::connection_reset},
+                                                                 {Step::ReadBody, net::error::timed_out},
+                                                                 {Step::Done, net::error::timed_out}};
+
+struct Chain {
+  const char* name;
+  const char* scheme;
+  const char* answer;
+  std::vector<Step> steps;  // the steps of a request that runs through
+  int status;               // the caller's error when it runs through: 0 or the answer's status
+};
+
+class StepFaultTest : public ::testing::TestWithParam<Chain> {};
+
+TEST_P(StepFaultTest, EveryStepFailsWithItsErrorAndCallsBackOnce) {
+  const Chain chain = GetParam();
+  for (const bool endOfStream : {false, true}) {
+    size_t n = 1;
+    for (;; ++n) {
+      SCOPED_TRACE("step " + std::to_string(n) + (endOfStream ? " fails with eof" : " fails with its error"));
+      const Step failing = n <= chain.steps.size() ? chain.steps[n - 1] : Step::Done;
+      const boost::system::error_code injected = endOfStream ? net::error::eof : kTypicalError.at(failing);
+      const RequestRun run = runRequest(chain.scheme, chain.answer, n, injected);
+      EXPECT_EQ(run.outcome.calls, 1);
+      EXPECT_TRUE(run.clean);
+      if (run.started.size() < n) {  // nothing left to fail: the request ran through
+        EXPECT_EQ(run.started, chain.steps);
+        EXPECT_EQ(run.outcome.error.value(), chain.status);
+        EXPECT_EQ(run.outcome.bodyText(), "hello");
+        break;
+      }
+      EXPECT_EQ(run.started.back(), failing);
+      // The end of the camera's stream is an unusable answer (256) wherever it happens; other
+      // errors reach the caller as they are.
+      EXPECT_EQ(run.outcome.error, Talvo::http::AsyncRequestCodesMap::translate(Step::Resolve, injected))
+          << run.outcome.error.message();
+      EXPECT_TRUE(run.outcome.body.empty()) << "a broken answer has no body";
+    }
+    EXPECT_EQ(n, chain.steps.size() + 1) << "every step was failed once";
+  }
+}
+
+const char* const kGood = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello";
+// A status error is kept while the body is read: a failing body read still wins.
+const char* const kServerError = "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 5\r\n\r\nhello";
+
+const std::vector<Step> kPlain{Step::Resolve, Step::Connect, Step::Write, Step::ReadHead, Step::ReadBody};
+const std::vector<Step> kTls{Step::Resolve, Step::Connect,  Step::Handshake,
+                             Step::Write,   Step::ReadHead, Step::ReadBody};
+INSTANTIATE_TEST_SUITE_P(PlainAndTls, StepFaultTest,
+                         ::testing::Values(Chain{"plain", "http", kGood, kPlain, 0},
+                                           Chain{"error_status", "http", kServerError, kPlain, 500},
+                                           Chain{"tls", "https", kGood, kTls, 0}),
+                         [](const ::testing::TestParamInfo<Chain>& info) { return std::string(info.param.name); });
 
 }  // namespace
