@@ -585,7 +585,7 @@ TEST(ConnectHttp, RefusesHttpsAndThrowsConnectErrors) {
 // A pinned certificate: its own fingerprint passes (written with colons or without), another
 // one ends the request with 266 before anything is sent: a digit changed, or the certificate
 // of a camera that made itself a new one (a simulator started afresh). (A self-signed
-// certificate without a pin passes: RequestStepFaultTest.)
+// certificate without a pin passes: StepFaultTest below.)
 TEST(HttpCamsim, OnlyThePinnedCertificatePasses) {
   CamsimProcess camsim({}, true);
   const std::string pinned = camsim.httpsFingerprint();
