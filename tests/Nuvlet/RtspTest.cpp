@@ -453,43 +453,37 @@ TEST_F(RTSPClientTest, PacketsThatDeliverNothingEndTheSessionAtTheSilenceGuard) 
   EXPECT_EQ(logger.count(" No frame for 300 ms"), 1u);
 }
 
-TEST_F(RTSPClientTest, ALostPacketDropsTheBrokenUnitAndTheDeltaFramesAfterIt) {
-  RtspPeer::Script script;
-  script.sprop = "Z0LAH9kA,aM4PyA==";
-  auto packets = stream(10, 5);
-  packets.erase(packets.begin() + 2);  // a piece of the first key frame
-  script.packets = packets;
-  RtspPeer peer(script);
-  start(peer);
-  ASSERT_TRUE(handler.waitForFrames(5, 10s)) << logger.dump();
-  const auto frames = handler.snapshot(&RecordingVideoHandler::frames);
-  EXPECT_TRUE(frames[0].key) << "the broken key frame and its delta frames never reach the host";
-  boost::asio::post(io, [this] { client.teardown({}); });
-  ASSERT_TRUE(waitForEnd().has_value());
-  EXPECT_EQ(statistic.totalOutOfSync(), 5u);
-  EXPECT_TRUE(peer.waitForRequests("TEARDOWN", 1, 5s));
-}
-
-// The sequence numbers jump (a server restarted behind the kept session, a new SSRC): the
-// client starts counting again and shows pictures from the next key frame on.
-TEST_F(RTSPClientTest, ASequenceNumberJumpResumesAtTheNextKeyFrame) {
+// A lost packet (a piece of the first key frame), or sequence numbers that jump (a server
+// restarted behind the kept session, a new SSRC): the broken unit and the delta frames after it
+// never reach the host and are counted out of sync; pictures resume at the next key frame.
+TEST_F(RTSPClientTest, ALostPacketOrASequenceJumpResumesAtTheNextKeyFrame) {
   struct Case {
     const char* what;
-    uint16_t after;  // the first sequence number after the jump (the first run ends at 10 frames' packets)
+    std::vector<std::string> packets;
+    size_t frames, keyAt;  // pictures shown, the first key frame among them
   };
-  for (const Case& c :
-       {Case{"forwards by 40000", 40100}, Case{"backwards by 1000", static_cast<uint16_t>(100 - 1000)}}) {
+  auto lost = stream(10, 5);
+  lost.erase(lost.begin() + 2);
+  const auto jumpTo = [](uint16_t after) {  // 10 frames, then 10 from `after` on
+    auto packets = stream(10, 5);
+    for (const std::string& packet : stream(10, 5, 5000, after)) packets.push_back(packet);
+    return packets;
+  };
+  for (const Case& c : {Case{"lost packet", lost, 5, 0}, Case{"forwards by 40000", jumpTo(40100), 15, 10},
+                        Case{"backwards by 1000", jumpTo(static_cast<uint16_t>(100 - 1000)), 15, 10}}) {
     RtspPeer::Script script;
-    script.packets = stream(10, 5);
-    for (const std::string& packet : stream(10, 5, 5000, c.after)) script.packets.push_back(packet);
+    script.sprop = "Z0LAH9kA,aM4PyA==";
+    script.packets = c.packets;
     RtspPeer peer(script);
-    start(peer);
-    // 10 before; after it the first unit is lost as broken, then delta frames wait for the key frame.
     const size_t before = handler.snapshot(&RecordingVideoHandler::frames).size();
-    ASSERT_TRUE(handler.waitForFrames(before + 15, 10s)) << c.what << "\n" << logger.dump();
-    EXPECT_TRUE(handler.snapshot(&RecordingVideoHandler::frames)[before + 10].key) << c.what;
+    start(peer);
+    ASSERT_TRUE(handler.waitForFrames(before + c.frames, 10s)) << c.what << "\n" << logger.dump();
+    EXPECT_TRUE(handler.snapshot(&RecordingVideoHandler::frames)[before + c.keyAt].key) << c.what;
     restart();
+    EXPECT_EQ(handler.snapshot(&RecordingVideoHandler::frames).size(), before + c.frames) << c.what;
+    EXPECT_TRUE(peer.waitForRequests("TEARDOWN", 1, 5s)) << c.what;
   }
+  EXPECT_EQ(statistic.totalOutOfSync(), 5u + 6u + 6u);
 }
 
 }  // namespace
