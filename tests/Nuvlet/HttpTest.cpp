@@ -1,12 +1,21 @@
-// The asynchronous camera request (asyncGetEx / asyncPostEx) end to end over 127.0.0.1: what
-// goes on the wire, how answers are framed and capped, time-outs and cancelling; the host's codes
-// of the errors.
+// Camera requests end to end over 127.0.0.1: the asynchronous request (asyncGetEx / asyncPostEx),
+// the blocking helpers (httpGet, syncHttpGet, HttpSession, connectHTTP) and AsyncMultiRequest
+// against the scripted raw peer: what goes on the wire, how answers are framed and capped,
+// time-outs and cancelling, the host's codes of the errors. Name lookups share the process's
+// lookup threads. Faults injected at every step of a request, against an in-process camera.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
 #include <future>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <regex>
 #include <string>
 #include <thread>
@@ -14,16 +23,100 @@
 
 #include <boost/asio/error.hpp>
 #include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
+#include <boost/asio/read_until.hpp>
+#include <boost/asio/ssl.hpp>
+#include <boost/asio/streambuf.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/system/system_error.hpp>
 
 #include "CamsimProcess.h"
 #include "CapturingLogger.h"
-#include "HttpTestSupport.h"
 #include "Nuvlet/include/AsyncHttp.h"
+#include "Nuvlet/include/ChunkedBodyDecoder.h"
 #include "RawPeer.h"
 #include "host/Nuvlet/ErrorCodes.h"
-#include "host/Nuvlet/HttpCategory.h"
 #include "host/Nuvlet/Http.h"
+#include "host/Nuvlet/HttpBlocking.h"
+#include "host/Nuvlet/HttpCategory.h"
+#include "host/Nuvlet/HttpMultiRequest.h"
+#include "host/Nuvlet/NameLookup.h"
+#include "tools/camsim/SelfSignedCert.h"
+
+// Camera connection data for 127.0.0.1 and a request run to its end on a private io_context.
+namespace httptest {
+
+inline Talvo::asio::ConnectionInfo localCamera(uint16_t port, const std::string& user = "",
+                                               const std::string& password = "", const std::string& scheme = "http") {
+  Talvo::asio::ConnectionInfo info;
+  info.scheme = scheme;
+  info.host = "127.0.0.1";
+  info.port = port;
+  info.user = user;
+  info.password = password;
+  info.path = "/";
+  return info;
+}
+
+// What the callback of one request received.
+struct Outcome {
+  int calls = 0;
+  boost::system::error_code error;
+  Talvo::http::Body body;
+  Talvo::http::HttpResponse response;
+  std::string bodyText() const { return std::string(body.begin(), body.end()); }
+};
+
+inline Talvo::http::Callback recordInto(Outcome& outcome) {
+  return [&outcome](const boost::system::error_code& error, const Talvo::http::Body& body,
+                    const Talvo::http::HttpResponse& response) {
+    ++outcome.calls;
+    outcome.error = error;
+    outcome.body = body;
+    outcome.response = response;
+  };
+}
+
+// Runs `context` until it has no more work; the request's own time-out bounds this, the guard
+// only keeps a broken build from hanging the suite.
+inline void runToEnd(boost::asio::io_context& context) { context.run_for(std::chrono::seconds(60)); }
+
+inline Outcome get(const Talvo::asio::ConnectionInfo& info, const std::string& uri, int timeoutSeconds = 5,
+                   Talvo::ILogger* logger = nullptr) {
+  boost::asio::io_context context;
+  Outcome outcome;
+  Talvo::http::AsyncOperationPtr operation;
+  Talvo::http::asyncGetEx(info, uri, context, timeoutSeconds, recordInto(outcome), operation, logger);
+  runToEnd(context);
+  return outcome;
+}
+
+// A port on 127.0.0.1 where nothing listens (it was free a moment ago).
+inline uint16_t closedPort() {
+  boost::asio::io_context context;
+  boost::asio::ip::tcp::acceptor acceptor(
+      context, boost::asio::ip::tcp::endpoint(boost::asio::ip::make_address("127.0.0.1"), 0));
+  return acceptor.local_endpoint().port();
+}
+
+// The threads of this process now. Asio's first name lookup on an io_context starts a resolver
+// thread that lives as long as the io_context: a lookup that happened shows here.
+inline size_t threadCount() {
+  size_t count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+    (void)entry;
+    ++count;
+  }
+  return count;
+}
+
+inline std::string head(const std::string& statusLine, const std::string& headers = "") {
+  return statusLine + "\r\n" + headers + "\r\n";
+}
+
+}  // namespace httptest
 
 using namespace std::chrono_literals;
 using boost::system::error_code;
@@ -32,6 +125,10 @@ using httptest::localCamera;
 using httptest::Outcome;
 using Talvo::http::HttpHeaders;
 using Talvo::http::HttpResponse;
+using Talvo::Utility::AsyncMultiRequest;
+
+using Talvo::asio::LookupResults;
+using Talvo::asio::LookupThreads;
 
 namespace {
 
@@ -39,6 +136,7 @@ const auto translate = &Talvo::Utility::translateSystemError;
 
 error_code talvo(Talvo::error::TalvoError code) { return Talvo::error::make_error_code(code); }
 error_code httpStatus(int status) { return error_code(status, Talvo::http::http_category()); }
+const std::string kOk2 = head("HTTP/1.1 200 OK", "Content-Length: 2\r\n") + "ok";
 
 // ---------------------------------------------------------------------------------------------
 // Answers of a scripted camera: status, framing and the body cap
@@ -47,7 +145,7 @@ struct AnswerCase {
   const char* label;
   error_code error;  // expected error
   std::string body;  // expected body; "#N" means N bytes
-  int translated;    // the host's code, when checked (-1: not)
+  int translated;    // the host's code, also of the blocking httpGet, when checked (-1: not)
   std::vector<RawPeer::Step> script;
 };
 
@@ -57,6 +155,8 @@ TEST(HttpAnswer, StatusFramingAndCapVariants) {
   const std::string ok = "HTTP/1.1 200 OK", ok10 = "HTTP/1.0 200 OK\r\n\r\n", te = "Transfer-Encoding: chunked\r\n";
   const error_code bad = talvo(Talvo::error::bad_response), tooLarge = talvo(Talvo::error::response_too_large);
   const size_t cap = Talvo::http::kMaxBodySize, headCap = Talvo::http::kMaxHeadSize;
+  std::string hundred;
+  for (int i = 0; i < 100; ++i) hundred += "H" + std::to_string(i) + ": v\r\n";
   const auto inPieces = [](const std::vector<std::string>& parts) {  // paused between; the connection kept
     std::vector<P::Step> steps;
     for (const std::string& part : parts) steps.insert(steps.end(), {P::send(part), P::pause(20ms)});
@@ -64,7 +164,10 @@ TEST(HttpAnswer, StatusFramingAndCapVariants) {
     return steps;
   };
   const AnswerCase cases[] = {
-      {"302 is good", {}, "hello", 0, {P::send(head("HTTP/1.1 302 Found", "Location: /x\r\n" + cl(5)) + "hello")}},
+      {"302 is good", {}, "hello", 0,
+       {P::send(head("HTTP/1.1 302 Found", "Location:  /x \r\nX-A: 1\r\nx-a: 2\r\nEmpty:\r\n" + cl(5)) + "hello")}},
+      {"status without text", {}, "", 0, {P::send("HTTP/1.0 200\r\n\r\n")}},
+      {"100 header lines", {}, "", 0, {P::send(head(ok, hundred))}},
       // A 304 has no body, so nothing more is waited for although the camera keeps the connection.
       {"304 is an error", httpStatus(304), "", 304, {P::send(head("HTTP/1.1 304 Not Modified", cl(100))), P::stall()}},
       {"404 keeps its body", httpStatus(404), "nope", 404, {P::send(head("HTTP/1.1 404 Not Found", cl(4)) + "nope")}},
@@ -96,9 +199,19 @@ TEST(HttpAnswer, StatusFramingAndCapVariants) {
       EXPECT_EQ(std::stoul(c.body.substr(1)), outcome.body.size());
     else
       EXPECT_EQ(c.body, outcome.bodyText());
-    if (c.translated >= 0) {
+    if (c.translated >= 0) {  // the blocking helpers see the same
       EXPECT_EQ(c.translated, translate(outcome.error));
+      EXPECT_EQ(c.translated, Talvo::http::httpGet(localCamera(peer.port()), "/a", nullptr,
+                                                   boost::posix_time::seconds(timeout ? 1 : 30)));
+      Talvo::http::HttpSession session(localCamera(peer.port()), nullptr, timeout ? 1 : 30);
+      HttpResponse response;
+      std::string body;
+      error_code error;
+      EXPECT_EQ(session.get("/a", response, body, error), !c.error || c.error.category() == httpStatus(0).category())
+          << "answers of any status count as read";
+      EXPECT_EQ(c.error, error);
     }
+    EXPECT_EQ(std::string::npos, peer.lastRequest().find("Authorization")) << "no user, no authorisation";
     std::vector<std::string> timeouts;  // logged once, at level 3, by the operation's timer
     for (const CapturingLogger::Line& line : logger.lines())
       if (line.message.find("timeout") != std::string::npos)
@@ -106,52 +219,126 @@ TEST(HttpAnswer, StatusFramingAndCapVariants) {
                            std::regex_replace(line.message, std::regex("0x[0-9a-f]+"), "0x"));
     EXPECT_EQ(timeouts, std::vector<std::string>(
                             timeout ? 1 : 0, "3 handleTimer Nuvlet/include/AsyncComplexOperation [aco 0x] timeout"));
-    if (c.translated == 0 && !c.body.empty()) {  // the 302
-      EXPECT_EQ(302, outcome.response.status);
-      EXPECT_EQ("Found", outcome.response.statusText);
-      EXPECT_EQ("/x", outcome.response.header("Location"));
+    if (c.translated == 0 && !c.body.empty()) {  // the 302: headers trimmed, found without case
+      bool found = false;
+      EXPECT_EQ(std::to_string(outcome.response.status) + outcome.response.statusText + outcome.response.header("location") +
+                    std::to_string(outcome.response.headers.count("X-A")) + outcome.response.header("Empty", &found),
+                "302Found/x2");
+      EXPECT_TRUE(found);
+      EXPECT_EQ("", outcome.response.header("Missing", &found));
+      EXPECT_FALSE(found);
     }
   }
+  // Heads that are not HTTP: malformed status lines, folded or bad header lines, too many lines.
+  for (const std::string& text : std::vector<std::string>{"HTTP/1.1 200 OK\n\n", "HTTP/11 200 OK\r\n\r\n", "HTTP/1.1 20 OK\r\n\r\n", "HTTP/1.1 2000 OK\r\n\r\n",
+        "HTTP/1.1 abc OK\r\n\r\n", "HTTX/1.1 200 OK\r\n\r\n", "HTTP/1.1  200 OK\r\n\r\n", "HTTP/1.1 200 O\x01K\r\n\r\n",
+        head(ok, "A: 1\r\n continued\r\n"), head(ok, "Bad Name: 1\r\n"), head(ok, "A : 1\r\n"), head(ok, ": 1\r\n"),
+        head(ok, "NoColon\r\n"), head(ok, "A: 1\nB: 2\r\n"), head(ok, "A: x\x7fy\r\n"), head(ok, hundred + "H100: v\r\n")}) {
+    RawPeer peer({P::send(text)});
+    EXPECT_EQ(httptest::get(localCamera(peer.port()), "/a").error, bad) << text;
+  }
   EXPECT_EQ(10, Talvo::http::translateResponseError(HttpResponse()));
+  EXPECT_EQ(111,
+            Talvo::http::httpGet(localCamera(httptest::closedPort()), "/a", nullptr, boost::posix_time::seconds(5)));
+}
+
+// Chunked bodies at the unit: every split of the bytes, malformed lines and the body cap.
+using Decoder = Talvo::http::detail::ChunkedBodyDecoder;
+
+TEST(ChunkedBodyDecoder, DecodesAcrossAnySplit) {
+  const std::string wire =
+      "4\r\nWiki\r\n5;name=value\r\npedia\r\nE\r\n in\r\n\r\nchunks.\r\n0\r\nTrailer: x\r\n\r\nNEXT";
+  for (size_t split = 1; split < wire.size(); ++split) {
+    Decoder decoder;
+    Talvo::http::Body body;
+    size_t used = 0;
+    Decoder::Result result = decoder.feed(wire.data(), split, used, body, 1000);
+    size_t taken = used;
+    if (result == Decoder::Result::NeedMore) {
+      ASSERT_EQ(split, used);
+      result = decoder.feed(wire.data() + split, wire.size() - split, used, body, 1000);
+      taken += used;
+    }
+    ASSERT_EQ(Decoder::Result::Done, result) << split;
+    EXPECT_EQ(wire.size() - 4, taken) << "what follows the body stays unread";
+    EXPECT_EQ("Wikipedia in\r\n\r\nchunks.", std::string(body.begin(), body.end()));
+  }
+}
+
+TEST(ChunkedBodyDecoder, RejectsMalformedAndOversizedChunks) {
+  auto decode = [](const std::string& wire, size_t cap) {
+    Decoder decoder;
+    Talvo::http::Body body;
+    size_t used = 0;
+    return decoder.feed(wire.data(), wire.size(), used, body, cap);
+  };
+  EXPECT_EQ(Decoder::Result::Malformed, decode("zz\r\n", 100));
+  EXPECT_EQ(Decoder::Result::Malformed, decode("\r\n", 100));
+  EXPECT_EQ(Decoder::Result::Malformed, decode("4 x\r\n", 100));
+  EXPECT_EQ(Decoder::Result::Malformed, decode("4\nWiki\r\n", 100));
+  EXPECT_EQ(Decoder::Result::Malformed, decode("4\r\nWikiXX0\r\n\r\n", 100));
+  EXPECT_EQ(Decoder::Result::Malformed, decode(std::string(5000, '1'), 1u << 30));
+  EXPECT_EQ(Decoder::Result::TooLarge, decode("65\r\n", 100));
+  EXPECT_EQ(Decoder::Result::TooLarge, decode("ffffffffffffffffffffffff\r\n", 100));
+  EXPECT_EQ(Decoder::Result::TooLarge, decode("32\r\n" + std::string(50, 'a') + "\r\n33\r\n", 100));
 }
 
 // ---------------------------------------------------------------------------------------------
 // The request on the wire
 
+// asyncGetEx, and the blocking syncHttpGet, which fills the reply and headers and logs when verbose.
 TEST(HttpRequestBytes, GetCarriesHostCloseAndBasicAuthorization) {
-  RawPeer peer({RawPeer::send(head("HTTP/1.1 200 OK", "Content-Length: 0\r\n"))});
+  RawPeer peer({RawPeer::send(head("HTTP/1.1 200 OK", "Content-Length: 5\r\nX-Camera: VX\r\n") + "hello")});
   CapturingLogger logger(0);
-  const Outcome outcome =
-      httptest::get(localCamera(peer.port(), "admin", "s3cr:t"), "/control/control?read&section=x", 5, &logger);
+  const auto camera = localCamera(peer.port(), "admin", "s3cr:t");
+  const Outcome outcome = httptest::get(camera, "/control/control?read&section=x", 5, &logger);
   ASSERT_FALSE(outcome.error) << outcome.error.message();
   const std::string port = std::to_string(peer.port());
   EXPECT_EQ(
       "GET /control/control?read&section=x HTTP/1.1\r\nHost: 127.0.0.1:" + port +
           "\r\nConnection: close\r\nAuthorization: Basic YWRtaW46czNjcjp0\r\nUser-Agent: Orsel.Vantrel/3.78\r\n\r\n",
       peer.lastRequest());
+  std::string reply;
+  HttpHeaders headers;
+  EXPECT_EQ(0, Talvo::http::syncHttpGet(camera, "/control/control?read&section=x", &logger, reply, headers, true));
+  EXPECT_EQ("hello", reply);
+  ASSERT_EQ(1u, headers.count("x-camera"));
+  EXPECT_EQ("VX", headers.find("X-CAMERA")->second);
+  EXPECT_EQ(peer.requests()[0], peer.lastRequest());
   // The log names the request, without its query and without the password.
   EXPECT_TRUE(logger.contains(" GET http://127.0.0.1:" + port + "/control/control")) << logger.dump();
+  EXPECT_TRUE(logger.contains(" syncHttpGet GET http://127.0.0.1:" + port + "/control/control")) << logger.dump();
   for (const std::string& message : logger.messages()) {
     EXPECT_EQ(std::string::npos, message.find("s3cr")) << message;
     EXPECT_EQ(std::string::npos, message.find("section=x")) << message;
     EXPECT_EQ(' ', message.at(0)) << message;
   }
+  RawPeer refused({RawPeer::send(head("HTTP/1.1 401 Unauthorized", "Content-Length: 6\r\n") + "denied")});
+  EXPECT_EQ(401, Talvo::http::syncHttpGet(localCamera(refused.port()), "/a", nullptr, reply, headers, false));
+  EXPECT_EQ("denied", reply);
 }
 
-TEST(HttpRequestBytes, PostCarriesContentTypeLengthAndBody) {
+// Most cameras are addressed by IP: a request to an address must not start Asio's resolver
+// thread, which would live as long as the device's io_context. The caller may drop its handle:
+// the request runs on.
+TEST(HttpRequestBytes, PostCarriesContentTypeLengthAndBodyWithoutLookupOrHandle) {
   // The peer records the head; the body follows it on the wire and is never read, so the peer
   // keeps the connection: closing with unread bytes would reset it under the client's feet.
   RawPeer peer({RawPeer::send(head("HTTP/1.1 200 OK", "Content-Length: 2\r\n") + "ok"), RawPeer::stall()});
-  boost::asio::io_context context;
+  boost::asio::io_context context;  // kept, as a device keeps its own
+  const size_t before = httptest::threadCount();
   Outcome outcome;
   Talvo::http::AsyncOperationPtr operation;
   HttpHeaders headers{{"Content-Type", "application/json"}, {"Content-Length", "999"}};
   Talvo::http::asyncPostEx(localCamera(peer.port()), "/api/json/set", "{\"a\":1}", context, 5,
                            httptest::recordInto(outcome), headers, operation);
   ASSERT_TRUE(operation);
+  operation.reset();
   httptest::runToEnd(context);
+  EXPECT_EQ(1, outcome.calls);
   EXPECT_FALSE(outcome.error) << outcome.error.message();
   EXPECT_EQ("ok", outcome.bodyText());
+  EXPECT_EQ(before, httptest::threadCount());
   const std::string request = peer.lastRequest();
   EXPECT_EQ(0u, request.find("POST /api/json/set HTTP/1.1\r\n")) << request;
   EXPECT_NE(std::string::npos, request.find("\r\nContent-Type: application/json\r\n")) << request;
@@ -186,37 +373,70 @@ TEST(HttpRequestBytes, UnusableRequestsEndWithBadRequestPosted) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Time-out, cancel, late timers
+// Cancel and late timers
 
+// Records, in order, which callback ran with which error and body, the thread of the callbacks
+// and the final codes; callbacks come on the thread that runs the context while the test waits.
+struct Journal {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<std::string> events;
+  std::vector<error_code> finals;
+  std::vector<std::thread::id> threads;
+
+  AsyncMultiRequest::RequestCallback note(const std::string& name) {
+    return [this, name](const error_code& error, const Talvo::http::Body& body, const HttpResponse&) {
+      std::lock_guard<std::mutex> lock(mutex);
+      events.push_back(name + ":" + std::to_string(error.value()) + ":" + std::string(body.begin(), body.end()));
+      threads.push_back(std::this_thread::get_id());
+      changed.notify_all();
+    };
+  }
+  void start(AsyncMultiRequest& batch) {
+    batch.start([this](const error_code& error) {
+      std::lock_guard<std::mutex> lock(mutex);
+      finals.push_back(error);
+      changed.notify_all();
+    });
+  }
+  bool waitFor(size_t eventCount, size_t finalCount) {
+    std::unique_lock<std::mutex> lock(mutex);
+    return changed.wait_for(lock, 5s, [&] { return events.size() >= eventCount && finals.size() >= finalCount; });
+  }
+};
+
+// A single request and a batch, cancelled from the test thread while the camera is silent: each
+// callback runs once, on the context's thread, with "aborted"; the batch starts no more requests.
 TEST(HttpLifetime, CancelFromAnotherThreadCallsBackOnceWithAborted) {
-  RawPeer peer({RawPeer::stall()});
+  RawPeer peer({RawPeer::stall()}), batchPeer({RawPeer::stall()});  // a peer serves one connection at a time
   boost::asio::io_context context;
   auto work = boost::asio::make_work_guard(context);
-  std::atomic<int> calls{0};
-  std::promise<std::pair<error_code, std::thread::id>> first;
+  Journal journal;
   Talvo::http::AsyncOperationPtr operation;
-  Talvo::http::asyncGetEx(
-      localCamera(peer.port()), "/a", context, 10,
-      [&](const error_code& error, const Talvo::http::Body&, const HttpResponse&) {
-        if (calls++ == 0) first.set_value({error, std::this_thread::get_id()});
-      },
-      operation);
+  Talvo::http::asyncGetEx(localCamera(peer.port()), "/a", context, 10, journal.note("single"), operation);
+  auto batch = AsyncMultiRequest::create(localCamera(batchPeer.port()), context);
+  batch->addGetRequest("/a", 10, journal.note("a"));
+  batch->addGetRequest("/b", 10, journal.note("b"));
+  journal.start(*batch);
   std::thread runner([&] { context.run(); });
-  ASSERT_TRUE(peer.waitForConnections(1, 5s));
+  EXPECT_TRUE(peer.waitForConnections(1, 5s) && batchPeer.waitForConnections(1, 5s));
   operation->cancel();
   operation->cancel();  // a second cancel changes nothing
-  auto seen = first.get_future();
-  EXPECT_EQ(seen.wait_for(5s), std::future_status::ready);
+  batch->cancel();
+  EXPECT_TRUE(journal.waitFor(2, 1));
   work.reset();
-  runner.join();  // returns once the operation's handlers are all gone
-  EXPECT_EQ(1, calls);
-  const auto [error, thread] = seen.get();
-  EXPECT_EQ(error_code(boost::asio::error::operation_aborted), error);
-  EXPECT_NE(std::this_thread::get_id(), thread);
+  runner.join();  // returns once the operations' handlers are all gone
+  const error_code aborted = boost::asio::error::operation_aborted;
+  const std::string a = ":" + std::to_string(aborted.value()) + ":";
+  std::sort(journal.events.begin(), journal.events.end());
+  EXPECT_EQ(journal.events, (std::vector<std::string>{"a" + a, "single" + a}));
+  EXPECT_EQ(std::vector<error_code>{aborted}, journal.finals);
+  for (const std::thread::id& thread : journal.threads) EXPECT_NE(std::this_thread::get_id(), thread);
+  EXPECT_EQ(1u, batchPeer.connectionCount());
 }
 
 TEST(HttpLifetime, LateTimerAndCancelAfterCompletionChangeNothing) {
-  RawPeer peer({RawPeer::send(head("HTTP/1.1 200 OK", "Content-Length: 2\r\n") + "ok")});
+  RawPeer peer({RawPeer::send(kOk2)});
   CapturingLogger logger(0);
   boost::asio::io_context context;
   Outcome outcome;
@@ -241,30 +461,131 @@ TEST(HttpLifetime, LateTimerAndCancelAfterCompletionChangeNothing) {
   EXPECT_FALSE(outcome.error);
 }
 
-// Most cameras are addressed by IP: a request to an address must not start Asio's resolver
-// thread, which would live as long as the device's io_context. The caller may drop its handle:
-// the request runs on.
-TEST(HttpLifetime, AnAddressIsConnectedWithoutLookupAndADroppedHandleDoesNotStopIt) {
-  RawPeer peer({RawPeer::send(head("HTTP/1.1 200 OK", "Content-Length: 2\r\n") + "ok")});
-  boost::asio::io_context context;  // kept, as a device keeps its own
-  const size_t before = httptest::threadCount();
-  Outcome outcome;
-  Talvo::http::AsyncOperationPtr operation;
-  Talvo::http::asyncGetEx(localCamera(peer.port()), "/a", context, 5, httptest::recordInto(outcome), operation);
-  operation.reset();
+// ---------------------------------------------------------------------------------------------
+// Batches: a request that fails does not stop the batch; the final callback gets the first error.
+
+TEST(AsyncMultiRequest, RunsInOrderWithAddedRequestsLastAndEndsWithTheFirstError) {
+  RawPeer peer(RawPeer::Chooser([](const std::string& request) {
+    return std::vector<RawPeer::Step>{request.rfind("GET /missing ", 0) == 0
+                                          ? RawPeer::send(head("HTTP/1.1 404 Not Found", "Content-Length: 0\r\n"))
+                                          : RawPeer::send(kOk2)};
+  }));
+  boost::asio::io_context context;
+  Journal journal;
+  auto batch = AsyncMultiRequest::create(localCamera(peer.port()), context);
+  batch->addGetRequest("/a", 5, [&](const error_code& error, const Talvo::http::Body& body, const HttpResponse& r) {
+    journal.note("a")(error, body, r);
+    batch->addGetRequest("/added", 5, journal.note("added"));  // from a callback: after the others
+  });
+  batch->addGetRequest("/bad target", 5, journal.note("bad"));  // cannot be written: 265
+  batch->addGetRequest("/missing", 5, journal.note("missing"));
+  batch->addGetRequest("/c", 5, journal.note("c"));
+  journal.start(*batch);
+  journal.start(*AsyncMultiRequest::create(localCamera(peer.port()), context));  // empty
+  EXPECT_TRUE(journal.events.empty() && journal.finals.empty()) << "nothing runs inside start()";
   httptest::runToEnd(context);
-  EXPECT_EQ(1, outcome.calls);
-  EXPECT_EQ("ok", outcome.bodyText());
-  EXPECT_EQ(before, httptest::threadCount());
+
+  EXPECT_EQ((std::vector<std::string>{"a:0:ok", "bad:265:", "missing:404:", "c:0:ok", "added:0:ok"}), journal.events);
+  EXPECT_EQ(journal.finals, (std::vector<error_code>{{}, talvo(Talvo::error::bad_request)}))
+      << "the empty batch ends at once, with success";
+  std::vector<std::string> lines;
+  for (const std::string& request : peer.requests()) lines.push_back(request.substr(0, request.find("\r\n")));
+  EXPECT_EQ(lines, (std::vector<std::string>{"GET /a HTTP/1.1", "GET /missing HTTP/1.1", "GET /c HTTP/1.1",
+                                             "GET /added HTTP/1.1"}));
 }
 
 // ---------------------------------------------------------------------------------------------
-// Against the camera simulator, over HTTP and HTTPS
+// The blocking helpers HttpSession and connectHTTP
+
+// A session sends any request; its answers, of any status, count as read (more: the answer table).
+TEST(HttpSession, SendsAnyRequest) {
+  RawPeer peer({RawPeer::send(head("HTTP/1.1 404 Not Found", "Content-Length: 4\r\n") + "nope")});
+  Talvo::http::HttpSession session(localCamera(peer.port()), nullptr, 5);
+  HttpResponse response;
+  std::string body;
+  error_code error;
+  const Talvo::http::HttpRequest post{"POST", "/second", {{"Content-Type", "text/plain"}}, "data"};
+  EXPECT_TRUE(session.send(post, response, body, error));
+  EXPECT_EQ(std::to_string(response.status) + body, "404nope");
+  EXPECT_EQ(httpStatus(404), error);
+  EXPECT_EQ(0u, peer.lastRequest().find("POST /second HTTP/1.1\r\n"));
+  EXPECT_NE(std::string::npos, peer.lastRequest().find("\r\nContent-Length: 4\r\n"));
+}
+
+// connectHTTP: the video connection's blocking connect on the worker's own io_context. Every
+// worker has one: a lookup there would start a resolver thread per stream. An address needs
+// none; a name is looked up on the worker itself.
+TEST(ConnectHttp, WritesTheRequestLineHostAndAuthorizationWithoutAResolverThread) {
+  RawPeer peer({RawPeer::send("HTTP/1.0 200 OK\r\n\r\n"), RawPeer::stall()});
+  boost::asio::io_context context;  // kept, as a worker keeps its own
+  boost::asio::ip::tcp::socket socket(context);
+  boost::asio::streambuf buffer;
+  const size_t threads = httptest::threadCount();
+  Talvo::asio::connectHTTP(socket, buffer, "/control/faststream.jpg?stream=full", localCamera(peer.port(), "u", "p"),
+                           boost::posix_time::seconds(5));
+  EXPECT_TRUE(socket.is_open());
+  EXPECT_EQ(0u, buffer.size());
+  // The caller reads the answer into the same buffer; the peer answers once it recorded the head.
+  boost::asio::read_until(socket, buffer, "\r\n\r\n");
+  EXPECT_EQ("HTTP/1.0 200 OK\r\n\r\n",
+            std::string(boost::asio::buffers_begin(buffer.data()), boost::asio::buffers_end(buffer.data())));
+  EXPECT_EQ("GET /control/faststream.jpg?stream=full HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(peer.port()) +
+                "\r\nAuthorization: Basic dTpw\r\nUser-Agent: Orsel.Vantrel/3.78\r\n\r\n",
+            peer.lastRequest());
+
+  // The same io_context serves a second connect after the first (restart of a stopped context).
+  boost::asio::ip::tcp::socket second(context);
+  Talvo::asio::ConnectionInfo named = localCamera(peer.port());
+  named.host = "localhost";
+  try {
+    Talvo::asio::connectHTTP(second, buffer, "/x", named, boost::posix_time::seconds(5));
+    EXPECT_TRUE(second.is_open());
+  } catch (const boost::system::system_error& e) {
+    ADD_FAILURE() << e.what();  // "localhost" named ::1 first, where nothing listens
+  }
+  EXPECT_EQ(threads, httptest::threadCount());
+}
+
+// HTTPS is refused before connecting; a closed port is refused; a camera that does not accept (a
+// listener whose backlog is full: further connection attempts get no answer) times out.
+TEST(ConnectHttp, RefusesHttpsAndThrowsConnectErrors) {
+  boost::asio::io_context context;
+  boost::asio::ip::tcp::acceptor full(context);
+  const boost::asio::ip::tcp::endpoint local(boost::asio::ip::make_address("127.0.0.1"), 0);
+  full.open(local.protocol());
+  full.bind(local);
+  full.listen(0);
+  // The fillers' connects start at once and stay pending: their context never runs.
+  boost::asio::io_context fillerContext;
+  std::vector<std::unique_ptr<boost::asio::ip::tcp::socket>> fillers;
+  for (int i = 0; i < 4; ++i) {
+    fillers.push_back(std::make_unique<boost::asio::ip::tcp::socket>(fillerContext));
+    fillers.back()->async_connect(full.local_endpoint(), [](const error_code&) {});
+  }
+  const std::pair<Talvo::asio::ConnectionInfo, error_code> cases[] = {
+      {localCamera(443, "", "", "https"), boost::asio::error::operation_not_supported},
+      {localCamera(httptest::closedPort()), boost::asio::error::connection_refused},
+      {localCamera(full.local_endpoint().port()), boost::asio::error::timed_out}};
+  for (const auto& [camera, expected] : cases) {
+    boost::asio::ip::tcp::socket socket(context);
+    boost::asio::streambuf buffer;
+    try {
+      Talvo::asio::connectHTTP(socket, buffer, "/a", camera, boost::posix_time::millisec(300));
+      ADD_FAILURE() << "connectHTTP returned for " << expected.message();
+    } catch (const boost::system::system_error& e) {
+      EXPECT_EQ(expected, e.code());
+    }
+    EXPECT_TRUE(expected != boost::asio::error::timed_out || !socket.is_open()) << "a timed-out connect is closed";
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Against the camera simulator, over HTTPS
 
 // A pinned certificate: its own fingerprint passes (written with colons or without), another
 // one ends the request with 266 before anything is sent: a digit changed, or the certificate
 // of a camera that made itself a new one (a simulator started afresh). (A self-signed
-// certificate without a pin passes: RequestStepFaultTest.)
+// certificate without a pin passes: StepFaultTest below.)
 TEST(HttpCamsim, OnlyThePinnedCertificatePasses) {
   CamsimProcess camsim({}, true);
   const std::string pinned = camsim.httpsFingerprint();
@@ -290,10 +611,9 @@ TEST(HttpCamsim, OnlyThePinnedCertificatePasses) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// The library's error category and the mapping of every category to the host's codes
+// The mapping of every error category to the host's codes
 
-class OtherCategory : public boost::system::error_category {
- public:
+struct OtherCategory : boost::system::error_category {
   const char* name() const noexcept override { return "other"; }
   std::string message(int) const override { return "other"; }
 };
@@ -301,14 +621,292 @@ class OtherCategory : public boost::system::error_category {
 TEST(TranslateSystemErrorTest, MapsEachCategory) {
   static const OtherCategory other;
   namespace ae = boost::asio::error;
-  EXPECT_EQ(translate({}), 0);
-  EXPECT_EQ(translate(make_error_code(boost::system::errc::connection_refused)), 111);
-  EXPECT_EQ(translate(ae::connection_refused), 111);
-  EXPECT_EQ(translate(ae::operation_aborted), 125);
-  EXPECT_EQ(translate(ae::eof), 104);
-  EXPECT_EQ(translate(ae::host_not_found), 113);
-  EXPECT_EQ(translate(boost::system::error_code(7, other)), 1);
+  const std::pair<error_code, int> cases[] = {
+      {{}, 0},   {make_error_code(boost::system::errc::connection_refused), 111}, {ae::connection_refused, 111},
+      {ae::operation_aborted, 125}, {ae::eof, 104}, {ae::host_not_found, 113}, {error_code(7, other), 1}};
+  for (const auto& [error, code] : cases) EXPECT_EQ(translate(error), code) << error.message();
   EXPECT_NE(translate(ae::already_open), 0);
 }
+
+// ---------------------------------------------------------------------------------------------
+// Camera requests by host name: they share the process's lookup threads instead of starting a
+// resolver thread per io_context, a hanging lookup ends with the request's time-out, and an
+// io_context may go away while its lookup hangs.
+
+
+// A lookup that answers only when the test lets it.
+class HeldLookup {
+ public:
+  LookupThreads::Resolve resolve() {
+    return [this](const std::string&, const std::string& port, boost::system::error_code&) {
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait(lock, [&] { return released_; });
+      return LookupResults::create(boost::asio::ip::tcp::endpoint(boost::asio::ip::address_v4::loopback(),
+                                                                  static_cast<unsigned short>(std::stoi(port))),
+                                   "camera.test", port);
+    };
+  }
+  void release() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    released_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool released_ = false;
+};
+
+Talvo::asio::ConnectionInfo namedCamera(uint16_t port, const std::string& host) {
+  Talvo::asio::ConnectionInfo info = httptest::localCamera(port);
+  info.host = host;
+  return info;
+}
+
+TEST(NameLookup, RequestsOnManyIoContextsShareTheLookupThreads) {
+  RawPeer peer({RawPeer::send(httptest::head("HTTP/1.1 200 OK", "Content-Length: 2\r\n") + "ok")});
+  constexpr int kContexts = 12;
+  std::vector<std::unique_ptr<boost::asio::io_context>> contexts;
+  std::vector<Outcome> outcomes(kContexts);
+  std::vector<Talvo::http::AsyncOperationPtr> operations(kContexts);
+  const std::size_t before = httptest::threadCount();
+  for (int i = 0; i < kContexts; ++i) {
+    contexts.push_back(std::make_unique<boost::asio::io_context>());
+    Talvo::http::asyncGetEx(namedCamera(peer.port(), "localhost"), "/x", *contexts.back(), 5,
+                            httptest::recordInto(outcomes[i]), operations[i], nullptr);
+  }
+  std::vector<std::thread> runners;
+  for (auto& context : contexts) runners.emplace_back([&context] { httptest::runToEnd(*context); });
+  for (auto& runner : runners) runner.join();
+  // The io_contexts are still alive: a resolver thread of each would still be there.
+  const std::size_t grown = httptest::threadCount() - before;
+  for (int i = 0; i < kContexts; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(outcomes[i].calls, 1);
+    EXPECT_FALSE(outcomes[i].error) << outcomes[i].error.message();
+    EXPECT_EQ(outcomes[i].bodyText(), "ok");
+  }
+  EXPECT_LE(grown, static_cast<std::size_t>(LookupThreads::kLookupThreads)) << "grown " << grown;
+}
+
+// Starts a lookup owned by its own handler, as a request's operation is: only the io_context's
+// end can release it.
+void startOwnedLookup(boost::asio::io_context& context, const std::shared_ptr<int>& alive, bool& called) {
+  auto lookup = std::make_shared<Talvo::asio::NameLookup>(context);
+  lookup->start("camera.test", 80,
+                [lookup, alive, &called](const boost::system::error_code&, LookupResults) { called = true; });
+}
+
+// A hanging lookup ends with the request's time-out; io_contexts may go away while their lookups
+// hang or wait behind a hanging one; an unknown name fails.
+TEST(NameLookup, HangingLookupsEndWithTheRequestTimeOutOrTheirIoContext) {
+  HeldLookup held;
+  auto threads = std::make_shared<LookupThreads>(1, held.resolve());
+  auto alive = std::make_shared<int>(0);
+  bool called = false;
+  {
+    boost::asio::io_context context, queuedBehind;  // the second waits for the thread the held lookup occupies
+    Talvo::asio::useLookupThreads(context, threads);
+    Talvo::asio::useLookupThreads(queuedBehind, threads);
+    Outcome hanging;
+    Talvo::http::AsyncOperationPtr operation;
+    Talvo::http::asyncGetEx(namedCamera(9, "camera.test"), "/x", context, 1, httptest::recordInto(hanging), operation,
+                            nullptr);
+    httptest::runToEnd(context);
+    EXPECT_EQ(hanging.calls, 1);
+    EXPECT_EQ(hanging.error, boost::system::error_code(boost::asio::error::timed_out)) << hanging.error.message();
+    context.restart();
+    startOwnedLookup(context, alive, called);
+    startOwnedLookup(queuedBehind, alive, called);
+    context.poll();
+    EXPECT_EQ(alive.use_count(), 3);
+  }
+  EXPECT_FALSE(called);
+  EXPECT_EQ(alive.use_count(), 1);  // both handlers were destroyed with their io_contexts
+  held.release();
+  threads.reset();  // waits for the released lookups, which find their io_contexts gone
+
+  const Outcome unknown = httptest::get(namedCamera(80, "no-such-camera.invalid"), "/x");
+  EXPECT_EQ(unknown.calls, 1);
+  EXPECT_EQ(Talvo::Utility::translateSystemError(unknown.error), EHOSTUNREACH) << unknown.error.message();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Faults at every step of a camera request: a step policy wraps the request's own steps and fails
+// step N (resolve, connect, TLS handshake, write, read head, read body) with a chosen error instead
+// of running it, for every N until the request runs through. Each run checks the error the caller
+// sees, that its callback runs exactly once, that nothing is left running on the io_context and
+// that the operation is freed. The peer is in-process, on the same io_context: no thread, no
+// process, so a run is deterministic.
+
+
+using Talvo::http::AsyncRequestSteps;
+using Step = AsyncRequestSteps::Step;
+namespace net = boost::asio;
+
+// Which step fails, with what; the steps the request started, in order.
+struct FaultPlan {
+  size_t failAt = 0;  // 1: the first step
+  boost::system::error_code error;
+  std::vector<Step> started;
+};
+FaultPlan* plan = nullptr;  // the running test's plan (one request at a time, on the test thread)
+
+// The request's steps with step N replaced by its failure.
+class FailingSteps {
+ public:
+  using Step = AsyncRequestSteps::Step;
+  Step first() const { return real_.first(); }
+  template <class Op>
+  Step next(Step finished, Op& op) const {
+    return real_.next(finished, op);
+  }
+  template <class Op>
+  void run(Step step, Op& op) {
+    plan->started.push_back(step);
+    if (plan->started.size() == plan->failAt) return op.completeStepLater(plan->error);
+    real_.run(step, op);
+  }
+
+ private:
+  AsyncRequestSteps real_;
+};
+
+using FaultyGet = Talvo::http::AsyncComplexOperation<FailingSteps, Talvo::http::detail::AsyncGetExContext,
+                                                     Talvo::http::AsyncRequestCodesMap>;
+
+// A camera on 127.0.0.1 that runs on the request's io_context: accepts one connection, (for TLS
+// shakes hands,) reads the request head and writes `answer`. stop() ends whatever it waits for.
+class LoopbackCamera {
+ public:
+  LoopbackCamera(net::io_context& io, bool tls, std::string answer)
+      : acceptor_(io, net::ip::tcp::endpoint(net::ip::make_address("127.0.0.1"), 0)),
+        tlsSettings_(net::ssl::context::tls_server),
+        answer_(std::move(answer)) {
+    if (tls) camsim::useSelfSignedCertificate(tlsSettings_);
+    acceptor_.async_accept([this, tls](const boost::system::error_code& error, net::ip::tcp::socket socket) {
+      if (error) return;
+      stream_.emplace(std::move(socket), tlsSettings_);
+      if (!tls) return readRequest(stream_->next_layer());
+      stream_->async_handshake(net::ssl::stream_base::server, [this](const boost::system::error_code& e) {
+        if (!e) readRequest(*stream_);
+      });
+    });
+  }
+  uint16_t port() const { return acceptor_.local_endpoint().port(); }
+  void stop() {
+    boost::system::error_code ignored;
+    acceptor_.close(ignored);
+    if (stream_) stream_->lowest_layer().close(ignored);
+  }
+
+ private:
+  template <class Stream>
+  void readRequest(Stream& stream) {
+    net::async_read_until(stream, request_, "\r\n\r\n", [this, &stream](const boost::system::error_code& e, size_t) {
+      if (e) return;
+      net::async_write(stream, net::buffer(answer_), [](const boost::system::error_code&, size_t) {});
+    });
+  }
+
+  net::ip::tcp::acceptor acceptor_;
+  net::ssl::context tlsSettings_;
+  std::optional<net::ssl::stream<net::ip::tcp::socket>> stream_;
+  net::streambuf request_;
+  const std::string answer_;
+};
+
+struct RequestRun {
+  httptest::Outcome outcome;
+  std::vector<Step> started;
+  bool clean = false;  // the io_context ran out of work, the sockets are closed, the operation is freed
+};
+
+RequestRun runRequest(const std::string& scheme, const std::string& answer, size_t failAt,
+                      boost::system::error_code error) {
+  FaultPlan faults{failAt, error, {}};
+  plan = &faults;
+  net::io_context io;
+  LoopbackCamera camera(io, scheme == "https", answer);
+  RequestRun run;
+  auto operation = std::make_shared<FaultyGet>(
+      io, Talvo::http::detail::AsyncGetExContext(httptest::localCamera(camera.port(), "", "", scheme), "/x"),
+      [&](const boost::system::error_code& e, const Talvo::http::Body& body, const Talvo::http::HttpResponse& r) {
+        httptest::recordInto(run.outcome)(e, body, r);
+        camera.stop();
+      },
+      nullptr, boost::posix_time::seconds(10));
+  operation->start();
+  io.run_for(std::chrono::seconds(20));  // a hang guard; the run ends when the work does
+  const bool closed =
+      !operation->sockets().socket.is_open() && !operation->sockets().tlsStream.lowest_layer().is_open();
+  std::weak_ptr<FaultyGet> weak = operation;
+  operation.reset();
+  run.clean = io.stopped() && closed && weak.expired();
+  run.started = faults.started;
+  plan = nullptr;
+  return run;
+}
+
+// The error each step fails with in the first pass; every step also fails with the end of stream.
+const std::map<Step, boost::system::error_code> kTypicalError = {{Step::Resolve, net::error::host_not_found},
+                                                                 {Step::Connect, net::error::connection_refused},
+                                                                 {Step::Handshake, net::ssl::error::stream_truncated},
+                                                                 {Step::Write, net::error::broken_pipe},
+                                                                 {Step::ReadHead, net::error::connection_reset},
+                                                                 {Step::ReadBody, net::error::timed_out},
+                                                                 {Step::Done, net::error::timed_out}};
+
+struct Chain {
+  const char* name;
+  const char* scheme;
+  const char* answer;
+  std::vector<Step> steps;  // the steps of a request that runs through
+  int status;               // the caller's error when it runs through: 0 or the answer's status
+};
+
+class StepFaultTest : public ::testing::TestWithParam<Chain> {};
+
+TEST_P(StepFaultTest, EveryStepFailsWithItsErrorAndCallsBackOnce) {
+  const Chain chain = GetParam();
+  for (const bool endOfStream : {false, true}) {
+    size_t n = 1;
+    for (;; ++n) {
+      SCOPED_TRACE("step " + std::to_string(n) + (endOfStream ? " fails with eof" : " fails with its error"));
+      const Step failing = n <= chain.steps.size() ? chain.steps[n - 1] : Step::Done;
+      const boost::system::error_code injected = endOfStream ? net::error::eof : kTypicalError.at(failing);
+      const RequestRun run = runRequest(chain.scheme, chain.answer, n, injected);
+      EXPECT_EQ(run.outcome.calls, 1);
+      EXPECT_TRUE(run.clean);
+      if (run.started.size() < n) {  // nothing left to fail: the request ran through
+        EXPECT_EQ(run.started, chain.steps);
+        EXPECT_EQ(run.outcome.error.value(), chain.status);
+        EXPECT_EQ(run.outcome.bodyText(), "hello");
+        break;
+      }
+      EXPECT_EQ(run.started.back(), failing);
+      // The end of the camera's stream is an unusable answer (256) wherever it happens; other
+      // errors reach the caller as they are.
+      EXPECT_EQ(run.outcome.error, Talvo::http::AsyncRequestCodesMap::translate(Step::Resolve, injected))
+          << run.outcome.error.message();
+      EXPECT_TRUE(run.outcome.body.empty()) << "a broken answer has no body";
+    }
+    EXPECT_EQ(n, chain.steps.size() + 1) << "every step was failed once";
+  }
+}
+
+const char* const kGood = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello";
+// A status error is kept while the body is read: a failing body read still wins.
+const char* const kServerError = "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 5\r\n\r\nhello";
+
+const std::vector<Step> kPlain{Step::Resolve, Step::Connect, Step::Write, Step::ReadHead, Step::ReadBody};
+const std::vector<Step> kTls{Step::Resolve, Step::Connect,  Step::Handshake,
+                             Step::Write,   Step::ReadHead, Step::ReadBody};
+INSTANTIATE_TEST_SUITE_P(PlainAndTls, StepFaultTest,
+                         ::testing::Values(Chain{"plain", "http", kGood, kPlain, 0},
+                                           Chain{"error_status", "http", kServerError, kPlain, 500},
+                                           Chain{"tls", "https", kGood, kTls, 0}),
+                         [](const ::testing::TestParamInfo<Chain>& info) { return std::string(info.param.name); });
 
 }  // namespace

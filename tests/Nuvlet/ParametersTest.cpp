@@ -1,43 +1,67 @@
 // Defaults, the queue of setting sets, stored values and the codec selection; the settings adjuster:
 // typed values reach the queued set, a full queue and a blocked configuration are answered at once.
+// Loading the model repository: each kind of bad file, and the defaults of the shipped one.
 #include "host/Nuvlet/Parameters.h"
 #include "host/Nuvlet/SimpleAdjuster.h"
-#include "TestChannels.h"
+#include "host/Nuvlet/Repository.h"
 
+#include <algorithm>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <set>
+
+#include "TestChannels.h"
+#include "CapturingLogger.h"
+#include "ScratchFolder.h"
+#include "ShippedRepository.h"
 
 namespace {
 
 using namespace Talvo::Utility;
 using Talvo::GDRV::PropertyInt;
 
-class NullHandler : public Talvo::IAsyncActionHandler {
- public:
-  void* Cast(const char* t) override { return QueryContract(t); }
-  void* QueryContract(const char*) override { return nullptr; }
-  void Finished(Talvo::IContract*, int) override {}
-};
+std::string shown(const boost::any& value) {
+  if (const auto* i = boost::any_cast<int>(&value)) return std::to_string(*i);
+  if (const auto* b = boost::any_cast<bool>(&value)) return *b ? "true" : "false";
+  if (const auto* d = boost::any_cast<double>(&value)) return std::to_string(*d);
+  if (const auto* s = boost::any_cast<std::string>(&value)) return "'" + *s + "'";
+  return "?";
+}
+
+// Every queued set, popped in order: "<index of its handler in `handlers`, or -> key=value...".
+std::vector<std::string> drain(ParametersContainer& parameters,
+                               const std::vector<const Talvo::IAsyncActionHandler*>& handlers = {}) {
+  std::vector<std::string> sets;
+  ParamsMap values;
+  Talvo::IAsyncActionHandler* handler = nullptr;
+  while (parameters.popParameters(values, handler)) {
+    const auto at = std::find(handlers.begin(), handlers.end(), handler);
+    std::string text = at == handlers.end() ? "-" : std::to_string(at - handlers.begin());
+    for (const auto& [key, value] : values) text += " " + key + "=" + shown(value);
+    sets.push_back(text);
+  }
+  EXPECT_FALSE(parameters.hasPending());
+  return sets;
+}
 
 TEST(ParametersContainerTest, PersistentValueIsStoredElseDefaultElseEmpty) {
   ParametersContainer parameters;
   parameters.setDefaults({{"fps", 20}, {"resolution", std::string("1280x720")}});
-  EXPECT_EQ(anyOr<int>(parameters.getPersistentParam("fps"), 0), 20);
+  EXPECT_EQ(shown(parameters.getPersistentParam("fps")), "20");
   parameters.setPersistentParam("fps", 25);
-  EXPECT_EQ(anyOr<int>(parameters.getPersistentParam("fps"), 0), 25);
-  EXPECT_EQ(anyOr<int>(parameters.getDefaultValue("fps"), 0), 20);
+  parameters.updateParams({{"resolution", std::string("640x360")}, {"volume", 3}});
+  EXPECT_EQ(shown(parameters.getPersistentParam("fps")) + shown(parameters.getDefaultValue("fps")) +
+                shown(parameters.getPersistentParam("resolution")) + shown(parameters.getPersistentParam("volume")),
+            "2520'640x360'3");
   EXPECT_TRUE(parameters.getPersistentParam("missing").empty());
   EXPECT_TRUE(parameters.getDefaultValue("missing").empty());
   EXPECT_EQ(anyOr<std::string>(parameters.getPersistentParam("fps"), "other type"), "other type");
-
-  parameters.updateParams({{"resolution", std::string("640x360")}, {"volume", 3}});
-  EXPECT_EQ(anyOr<std::string>(parameters.getPersistentParam("resolution"), ""), "640x360");
-  EXPECT_EQ(anyOr<int>(parameters.getPersistentParam("volume"), 0), 3);
-  EXPECT_EQ(anyOr<int>(parameters.getPersistentParam("fps"), 0), 25);
 }
 
-TEST(ParametersContainerTest, SetsArePoppedInOrderWithTheirHandlers) {
+// Sets come out in order with their handlers; a full queue refuses and drops the set being built.
+TEST(ParametersContainerTest, SetsArePoppedInOrderAndAFullQueueDropsTheSet) {
   ParametersContainer parameters;
-  NullHandler first, second;
+  RecordingActionHandler first, second;
   parameters.setValue("fps", 10);
   parameters.setValue("fps", 12);
   ASSERT_TRUE(parameters.queueChanges(&first));
@@ -45,43 +69,20 @@ TEST(ParametersContainerTest, SetsArePoppedInOrderWithTheirHandlers) {
   ASSERT_TRUE(parameters.queueChanges(&second));
   ASSERT_TRUE(parameters.queueChanges(nullptr));
   EXPECT_TRUE(parameters.getPersistentParam("fps").empty()) << "a queued value is not applied yet";
+  EXPECT_EQ(drain(parameters, {&first, &second}), (std::vector<std::string>{"0 fps=12", "1 volume=5", "-"}));
 
-  ParamsMap values;
-  Talvo::IAsyncActionHandler* handler = nullptr;
-  ASSERT_TRUE(parameters.popParameters(values, handler));
-  EXPECT_EQ(handler, &first);
-  ASSERT_EQ(values.size(), 1u);
-  EXPECT_EQ(anyOr<int>(values["fps"], 0), 12);
-  ASSERT_TRUE(parameters.popParameters(values, handler));
-  EXPECT_EQ(handler, &second);
-  ASSERT_EQ(values.size(), 1u);
-  EXPECT_EQ(anyOr<int>(values["volume"], 0), 5);
-  ASSERT_TRUE(parameters.popParameters(values, handler));
-  EXPECT_EQ(handler, nullptr);
-  EXPECT_TRUE(values.empty());
-  EXPECT_FALSE(parameters.hasPending());
-  EXPECT_FALSE(parameters.popParameters(values, handler));
-}
-
-TEST(ParametersContainerTest, FullQueueRefusesAndDropsTheSet) {
-  ParametersContainer parameters;
   for (size_t i = 0; i < ParametersContainer::kMaxPendingSets; ++i) {
     parameters.setValue("n", static_cast<int>(i));
     ASSERT_TRUE(parameters.queueChanges(nullptr)) << i;
   }
   parameters.setValue("dropped", true);
   EXPECT_FALSE(parameters.queueChanges(nullptr));
-
-  ParamsMap values;
-  Talvo::IAsyncActionHandler* handler = nullptr;
-  ASSERT_TRUE(parameters.popParameters(values, handler));
-  EXPECT_EQ(anyOr<int>(values["n"], -1), 0);
+  const auto sets = drain(parameters);
+  ASSERT_EQ(sets.size(), ParametersContainer::kMaxPendingSets);
+  EXPECT_EQ(sets.front() + "|" + sets.back(), "- n=0|- n=63");
   parameters.setValue("after", 1);
   ASSERT_TRUE(parameters.queueChanges(nullptr));
-  while (parameters.popParameters(values, handler)) {
-  }
-  EXPECT_EQ(values.count("dropped"), 0u);
-  EXPECT_EQ(values.count("after"), 1u);
+  EXPECT_EQ(drain(parameters), std::vector<std::string>{"- after=1"});
 }
 
 Talvo::GDRV::PropertyPtr intProperty(const char* name, int value) { return std::make_shared<PropertyInt>(name, value); }
@@ -100,6 +101,7 @@ Talvo::GDRV::ModelEntry twoStreamModel() {
 }
 
 // Stream settings override channel settings; a channel or stream beyond the model takes the last.
+// Audio takes its own; an empty model gives nothing.
 TEST(InitializeParamsTest, StreamSettingsOverrideChannelSettingsAndTheLastStandsForMore) {
   const auto model = twoStreamModel();
   const Talvo::GDRV::DriverInfo info;
@@ -117,32 +119,21 @@ TEST(InitializeParamsTest, StreamSettingsOverrideChannelSettingsAndTheLastStands
     EXPECT_EQ(anyOr<int>(initial["compression"], -1), 2);
     EXPECT_EQ(anyOr<int>(parameters.getPersistentParam("keyFrameInterval"), -1), c.keyFrameInterval);
   }
-}
-
-TEST(InitializeParamsTest, AudioTakesItsOwnAndAnEmptyModelGivesNothing) {
-  const Talvo::GDRV::DriverInfo info;
   ParametersContainer source;
-  ParamsMap initial;
-  audioSourceInitializeParams(source, 0, twoStreamModel(), info, initial);
+  ParamsMap initial, empty;
+  audioSourceInitializeParams(source, 0, model, info, initial);
   EXPECT_EQ(anyOr<int>(source.getPersistentParam("volume"), 0), 10);
-
-  ParamsMap empty;
   ParametersContainer none;
   videoSourceInitializeParams(none, 0, 0, Talvo::GDRV::ModelEntry(), info, empty);
   audioSourceInitializeParams(none, 3, Talvo::GDRV::ModelEntry(), info, empty);
   EXPECT_TRUE(empty.empty());
 }
 
-Talvo::GDRV::DriverInfo codecInfo() {
+TEST(CodecSelectionTest, CodecParameterByIdentifierOrName) {
   Talvo::GDRV::DriverInfo info;
   info.codecs["zelta"] = {"Zelta", "0"};
   info.codecs["mjpeg"] = {"MJPEG", "1"};
   info.codecs["h264"] = {"H264", "h264"};
-  return info;
-}
-
-TEST(CodecSelectionTest, CodecParameterByIdentifierOrName) {
-  const auto info = codecInfo();
   ParametersContainer parameters;
   const auto codec = [&](const char* fallback) {
     return getCodecName(parameters, info, fallback) + " " + getCodecValue(parameters, info, fallback);
@@ -179,17 +170,8 @@ TEST(SimpleAdjusterTest, SetValueStoresTypedValuesForTheNextSet) {
   RecordingActionHandler handler;
   adjuster.ApplySettings(&handler);
   EXPECT_TRUE(handler.results().empty()) << "the worker answers a queued set";
-
-  ParamsMap values;
-  Talvo::IAsyncActionHandler* popped = nullptr;
-  ASSERT_TRUE(adjuster.parameters().popParameters(values, popped));
-  EXPECT_EQ(popped, &handler);
-  EXPECT_EQ(values.size(), 5u);
-  EXPECT_EQ(anyOr<bool>(values["flag"], false), true);
-  EXPECT_EQ(anyOr<int>(values["fps"], 0), 12);
-  EXPECT_DOUBLE_EQ(anyOr<double>(values["ratio"], 0), 0.5);
-  EXPECT_EQ(anyOr<std::string>(values["resolution"], ""), "640x360");
-  EXPECT_EQ(anyOr<std::string>(values["empty"], "unset"), "");
+  EXPECT_EQ(drain(adjuster.parameters(), {&handler}),
+            std::vector<std::string>{"0 empty='' flag=true fps=12 ratio=0.500000 resolution='640x360'"});
 }
 
 TEST(SimpleAdjusterTest, FullQueueAndBlockedConfigurationAreAnsweredAtOnce) {
@@ -209,6 +191,176 @@ TEST(SimpleAdjusterTest, FullQueueAndBlockedConfigurationAreAnsweredAtOnce) {
   EXPECT_EQ(handler.results(), (std::vector<int>{16, 0}));
   adjuster.parameters().setPersistentParam("blockConfiguration", std::string("true"));
   EXPECT_FALSE(adjuster.processBlockingConfiguration({}, &handler)) << "only a bool blocks";
+}
+
+// ---------------------------------------------------------------------------------------------
+// Loading the model repository: each kind of bad file, and the defaults of the shipped one (which
+// models the module sends where is checked through the module's own choices).
+
+
+using namespace Talvo::GDRV;
+using Talvo::Utility::RepoLoader;
+
+// A valid repository; tests replace parts of it.
+const std::string kMinimal = R"({
+  "name": "Vantrel", "number": 378,
+  "codecs": {"zelta": {"name": "Zelta", "value": "0"}, "mjpeg": {"name": "MJPEG", "value": "1"}},
+  "streams": {"main": ["zelta", "mjpeg"]},
+  "detectors": {"motion": {"properties": {"detectionType": "motion_detection"}, "settings": {"sensitivity": 50}}},
+  "models": [{
+    "identities": [{"vendor": "Vantrel", "model": "VX-A", "firmware": ["1.0"]}],
+    "properties": {"version": 2, "label": "2", "night": true, "ratio": 2.5, "offset": -3},
+    "video": [{"parameters": {"isOneLens": 1}, "settings": {"fps": 20},
+               "streams": [{"description": "main", "settings": {"keyFrameInterval": 10}}]}],
+    "detectors": ["motion"]
+  }]
+})";
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+  const size_t at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
+}
+
+class RepositoryTest : public ::testing::Test {
+ protected:
+  void write(const std::string& content) { std::ofstream(path_, std::ios::binary | std::ios::trunc) << content; }
+
+  // Loads `path` into an info that holds a marker, and checks that a failure leaves it alone.
+  int load(const std::string& path) {
+    info_ = DriverInfo();
+    info_.name = "unchanged";
+    RepoLoader loader(&logger_);
+    const int result = loader.load(path, info_);
+    if (result != 0) {
+      EXPECT_EQ(info_.name, "unchanged");
+      EXPECT_TRUE(info_.models.empty());
+      EXPECT_EQ(" " + loader.lastError(), logger_.lines().back().message);
+    } else {
+      EXPECT_EQ(loader.lastError(), "");
+    }
+    return result;
+  }
+  int loadText(const std::string& content) {
+    write(content);
+    return load(path_);
+  }
+  ScratchFolder folder_;
+  const std::string dir_ = folder_.path().string();
+  const std::string path_ = folder_.file("Orsel.Vantrel.rep");
+  CapturingLogger logger_{3};
+  DriverInfo info_;
+};
+
+struct BadContent {
+  const char* label;
+  std::string content;  // written to the file; "@PATH" loads PATH instead
+  std::string problem;
+};
+
+// An unreadable file gives 1, bad content 2; the one logged line names the problem. Without a
+// logger only the result and lastError tell.
+TEST_F(RepositoryTest, EachKindOfBadFileGivesItsResultAndNamesTheProblem) {
+  const BadContent cases[] = {
+      {"missing", "@" + dir_ + "/missing.rep", "cannot be opened (No such file or directory)"},
+      {"a folder", "@" + dir_, "is not a regular file"},
+      {"duplicate member", replaced(kMinimal, R"("number": 378)", R"("number": 378, "name": "x")"),
+       "JSON error at line 2, column 42: duplicate member 'name'"},
+      {"no name", replaced(kMinimal, R"("name": "Vantrel", )", ""), "member 'name' is missing"},
+      {"number too big", replaced(kMinimal, "378", "3000000000"), "number: integer out of range"},
+      {"no models", replaced(kMinimal, R"("models": [{)", R"("models": [], "x": [{)"), "unknown member 'x'"},
+      {"empty identities", replaced(kMinimal, R"([{"vendor": "Vantrel", "model": "VX-A", "firmware": ["1.0"]}])", "[]"),
+       "models[0].identities: must not be empty"},
+      {"firmware of numbers", replaced(kMinimal, R"(["1.0"])", "[1.0]"),
+       "models[0].identities[0].firmware[0]: must be a string, not a number"},
+      {"undefined stream", replaced(kMinimal, R"("description": "main")", R"("description": "x")"),
+       "models[0].video[0].streams[0]: stream description 'x' is not defined"},
+      {"undefined codec", replaced(kMinimal, R"(["zelta", "mjpeg"])", R"(["zelta", "nope"])"),
+       "streams.main[1]: codec 'nope' is not defined"},
+      {"undefined detector", replaced(kMinimal, R"("detectors": ["motion"])", R"("detectors": ["nope"])"),
+       "models[0].detectors[0]: detector 'nope' is not defined"},
+      {"value of a wrong type", replaced(kMinimal, R"("fps": 20)", R"("fps": [20])"),
+       "models[0].video[0].settings.fps: must be a boolean, a number or a string, not an array"},
+      {"misspelt member", replaced(kMinimal, R"("settings": {"fps")", R"("setings": {"fps")"),
+       "models[0].video[0]: unknown member 'setings'"},
+      {"io without kind", replaced(kMinimal, R"("detectors": ["motion"])", R"("io": [{"parameters": {}}])"),
+       "models[0].io[0]: member 'kind' is missing"},
+      {"too deep", std::string(65, '[') + std::string(65, ']'),
+       "JSON error at line 1, column 65: nesting deeper than 64 levels"},
+      {"deep but not too deep", std::string(64, '[') + std::string(64, ']'),
+       "the document: must be an object, not an array"},
+      {"empty models", R"({"name": "Vantrel", "number": 378, "models": []})", "models: must not be empty"},
+      {"over 4 MiB", kMinimal + std::string(4u * 1024 * 1024, ' '), "is larger than 4 MiB"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    logger_.clear();
+    const bool unreadable = c.content.rfind("@", 0) == 0;
+    const std::string path = unreadable ? c.content.substr(1) : path_;
+    EXPECT_EQ(unreadable ? load(path) : loadText(c.content), unreadable ? 1 : 2);
+    const auto lines = logger_.lines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].level, 3);
+    EXPECT_EQ(lines[0].function + " " + lines[0].file, "load Nuvlet/src/Repository");
+    EXPECT_EQ(lines[0].message.rfind(" Repository '" + path + "': " + c.problem, 0), 0u) << lines[0].message;
+  }
+  write("{");
+  DriverInfo info;
+  RepoLoader loader(nullptr);
+  EXPECT_EQ(loader.load(path_, info), 2);
+  EXPECT_NE(loader.lastError().find("JSON error"), std::string::npos);
+}
+
+template <class Property>
+const Property* propertyAs(const Properties& properties, const std::string& name) {
+  return dynamic_cast<const Property*>(findProperty(properties, name));
+}
+
+TEST_F(RepositoryTest, ValuesKeepTheirJsonType) {
+  ASSERT_EQ(loadText(kMinimal), 0) << logger_.dump();
+  ASSERT_EQ(info_.models.size(), 1u);
+  const Properties& properties = info_.models[0].properties;
+  const auto* version = propertyAs<PropertyInt>(properties, "version");
+  const auto* ratio = propertyAs<PropertyDouble>(properties, "ratio");
+  ASSERT_TRUE(version && ratio && propertyAs<PropertyBool>(properties, "night"));
+  EXPECT_EQ(version->value, 2);
+  EXPECT_DOUBLE_EQ(ratio->value, 2.5);
+  EXPECT_NE(propertyAs<PropertyString>(properties, "label"), nullptr) << "\"2\" stays a text";
+  EXPECT_EQ(info_.streamCodecs.at("main"), (std::vector<std::string>{"zelta", "mjpeg"}));
+}
+
+// ---- the shipped repository ----
+
+int intOf(const Properties& properties, const std::string& name) {
+  const auto* p = propertyAs<PropertyInt>(properties, name);
+  return p ? p->value : -1;
+}
+
+TEST(ShippedRepository, EveryVideoStreamHasTheDefaultsTheDeviceReads) {
+  using namespace Talvo::Utility;
+  const auto shipped = loadShippedRepository();
+  std::set<int> responseOnCall;
+  for (const auto& m : shipped->models) {
+    for (uint32_t channel = 0; channel < m.videoChannels.size(); ++channel) {
+      for (uint32_t stream = 0; stream < m.videoChannels[channel].streams.size(); ++stream) {
+        SCOPED_TRACE(m.identities[0].model + " video " + std::to_string(channel) + "." + std::to_string(stream));
+        ParametersContainer parameters;
+        ParamsMap initial;
+        videoSourceInitializeParams(parameters, channel, stream, m, *shipped, initial);
+        EXPECT_FALSE(anyOr<std::string>(initial["resolution"], "").empty());
+        for (const char* name : {"compression", "fps", "keyFrameInterval", "frameReportInterval"})
+          EXPECT_NE(anyOr<int>(initial[name], -1), -1) << name;
+        const std::string codec = anyOr<std::string>(initial["codec"], "");
+        const auto& allowed = shipped->streamCodecs.at(m.videoChannels[channel].streams[stream].description);
+        EXPECT_NE(std::find(allowed.begin(), allowed.end(), codec), allowed.end()) << codec;
+      }
+    }
+    for (const auto& source : m.audioSources) EXPECT_EQ(intOf(source.settings, "volume"), 10);
+    for (const auto& destination : m.audioDestinations)
+      responseOnCall.insert(intOf(destination.parameters, "isResponseOnCall"));
+  }
+  EXPECT_EQ(responseOnCall, (std::set<int>{0, 1}));
 }
 
 }  // namespace

@@ -1,71 +1,72 @@
 // Life cycle of the process-wide I/O service, and the Stopped notification delivered on it: once,
 // never on the caller's thread, with or without the service, also when it ends right after posting.
-#include "host/Nuvlet/GlobalService.h"
-#include "host/Nuvlet/StopReport.h"
-#include "TestChannels.h"
-
-#include <gtest/gtest.h>
-
-#include <boost/asio/post.hpp>
+// FramesStatistic: counting, the periodic lines and the rates, with a clock the test moves.
+// StatisticReporter: the channel's Stopped after its lines (the "connects" lines and the order of
+// lines and Stopped through a running channel: tests/Drivers/Vantrel/FrameStatisticReporterTest).
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <future>
 #include <memory>
+#include <string>
 #include <thread>
+#include <vector>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
+#include <gtest/gtest.h>
+
+#include "TestChannels.h"
+#include "host/Nuvlet/GlobalService.h"
+#include "host/Nuvlet/Statistics.h"
+#include "host/Nuvlet/StopReport.h"
 
 namespace {
 
 using namespace Talvo::Utility;
 
-// Runs `task` on the service and returns what it returned; fails the test past the deadline.
+// Runs `task` on the service; the future gives what it returned.
 template <class Task>
-auto runOnService(boost::asio::io_context& context, Task task) {
+auto onService(boost::asio::io_context& context, Task task) {
   // Shared: the handler may still be leaving set_value when the test goes on.
   auto result = std::make_shared<std::promise<decltype(task())>>();
-  auto future = result->get_future();
   boost::asio::post(context, [result, task] { result->set_value(task()); });
-  EXPECT_EQ(future.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  return result->get_future();
+}
+
+template <class T>
+T waited(std::future<T> future) {
+  EXPECT_EQ(future.wait_for(std::chrono::seconds(20)), std::future_status::ready);
   return future.get();
 }
 
-TEST(GlobalServiceTest, InstanceIsSharedWhileHeld) {
-  const auto first = GlobalService::instance();
-  const auto second = GlobalService::instance();
-  EXPECT_EQ(first, second);
+TEST(GlobalServiceTest, InstanceIsSharedWhileHeldAndANewOneWorksAfterTheLastRelease) {
+  auto first = GlobalService::instance();
+  EXPECT_EQ(GlobalService::instance(), first);
   EXPECT_EQ(GlobalService::current(), first);
   EXPECT_EQ(&GlobalService::get(), &first->ioContext());
   EXPECT_FALSE(first->runningInThisThread());
-  EXPECT_TRUE(runOnService(first->ioContext(), [&] { return first->runningInThisThread(); }));
-}
-
-TEST(GlobalServiceTest, ReleasedServiceEndsAndANewOneWorks) {
-  GlobalService::instance().reset();
+  EXPECT_TRUE(waited(onService(first->ioContext(), [&] { return first->runningInThisThread(); })));
+  first.reset();
   EXPECT_EQ(GlobalService::current(), nullptr);
   EXPECT_THROW(GlobalService::get(), std::logic_error);
   const auto again = GlobalService::instance();
-  EXPECT_EQ(runOnService(again->ioContext(), [] { return 7; }), 7);
+  EXPECT_EQ(waited(onService(again->ioContext(), [] { return 7; })), 7);
 }
 
+// Each handler waits for the other to come in: both meet only when two threads run the context.
 TEST(GlobalServiceTest, RunsTwoHandlersAtOnce) {
   const auto service = GlobalService::instance();
-  // Each handler waits for the other: this ends only when two threads run the context.
-  struct Meeting {
-    std::promise<void> firstIn, secondIn;
-    std::promise<bool> bothMet;
+  auto inside = std::make_shared<std::atomic<int>>(0);
+  const auto meet = [inside] {
+    ++*inside;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (*inside < 2 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+    return inside->load() == 2;
   };
-  auto meeting = std::make_shared<Meeting>();
-  auto met = meeting->bothMet.get_future();
-  auto secondSeen = meeting->secondIn.get_future().share();
-  auto firstSeen = meeting->firstIn.get_future().share();
-  boost::asio::post(service->ioContext(), [meeting, secondSeen] {
-    meeting->firstIn.set_value();
-    meeting->bothMet.set_value(secondSeen.wait_for(std::chrono::seconds(10)) == std::future_status::ready);
-  });
-  boost::asio::post(service->ioContext(), [meeting, firstSeen] {
-    meeting->secondIn.set_value();
-    firstSeen.wait_for(std::chrono::seconds(10));
-  });
-  ASSERT_EQ(met.wait_for(std::chrono::seconds(20)), std::future_status::ready);
-  EXPECT_TRUE(met.get());
+  auto first = onService(service->ioContext(), meet), second = onService(service->ioContext(), meet);
+  EXPECT_TRUE(waited(std::move(first)));
+  EXPECT_TRUE(waited(std::move(second)));
 }
 
 // True when Stopped came once, from `source`, on another thread than the test's.
@@ -75,27 +76,135 @@ bool deliveredOnceElsewhere(const RecordingNoteHandler& recorder, Talvo::IContra
   return notes.size() == 1 && notes[0].channel == source && notes[0].thread != std::this_thread::get_id();
 }
 
-TEST(ReportStopTest, DeliversOnAnotherThreadWithOrWithoutALiveService) {
+// With a held service, without one, and (20 rounds) with a service whose last reference goes
+// right after posting, so that it may end before the call ran.
+TEST(ReportStopTest, DeliversOnceOnAnotherThreadWithOrWithoutALiveService) {
   RecordingActionHandler source;  // any contract
-  for (const bool live : {true, false}) {
-    const auto service = live ? GlobalService::instance() : nullptr;
-    ASSERT_EQ(GlobalService::current(), service);
+  for (int round = 0; round < 22; ++round) {
+    const auto service = round == 0 ? GlobalService::instance() : nullptr;
+    if (round < 2) ASSERT_EQ(GlobalService::current(), service);
     RecordingNoteHandler recorder;
-    reportStop(&recorder, &source);
+    if (round < 2) {
+      reportStop(&recorder, &source);
+    } else {
+      const auto ending = GlobalService::instance();
+      reportStop(&recorder, &source);
+    }
     reportStop(nullptr, &source);
-    EXPECT_TRUE(deliveredOnceElsewhere(recorder, &source)) << live;
+    ASSERT_TRUE(deliveredOnceElsewhere(recorder, &source)) << "round " << round;
   }
 }
 
-TEST(ReportStopTest, DeliversWhenTheServiceEndsRightAfterPosting) {
-  RecordingActionHandler source;
-  for (int round = 0; round < 20; ++round) {
-    RecordingNoteHandler recorder;
+// ---------------------------------------------------------------------------------------------
+// Statistics
+
+
+struct Reported {
+  std::vector<std::pair<std::string, std::string>> lines;
+  Talvo::Utility::StatisticReportFunction function() {
+    return [this](const std::string& name, const std::string& text) { lines.emplace_back(name, text); };
+  }
+};
+
+class FramesStatisticTest : public ::testing::Test {
+ protected:
+  uint64_t nowMs = 1700000000000;
+  Reported reported;
+  FramesStatistic statistic{"video", reported.function(), [this] { return nowMs; }};
+
+  int frameIndex = 0;  // over every call, so key frames keep their places
+
+  // `count` frames of `size` bytes, 40 ms apart (25 fps); every `keyEvery`th is a key frame.
+  void frames(int count, size_t size = 1000, int keyEvery = 30) {
+    for (int i = 0; i < count; ++i, ++frameIndex) {
+      nowMs += 40;
+      statistic.onFrame(size, frameIndex % keyEvery == 0);
+    }
+  }
+};
+
+TEST_F(FramesStatisticTest, PeriodLinesCarryThePeriodsRatesAndOutOfSyncAndResetStartsAFreshOne) {
+  statistic.resetFrameCounter(0, 90);
+  frames(60);
+  statistic.streamOutOfSync();
+  statistic.resetFrameCounter(0, 90);
+  EXPECT_EQ(statistic.periodFrames(), 0u);
+  frames(89);
+  EXPECT_TRUE(reported.lines.empty());
+  frames(1);
+  statistic.streamOutOfSync();
+  statistic.streamOutOfSync();
+  frames(90);
+  ASSERT_EQ(reported.lines.size(), 2u);
+  EXPECT_EQ(reported.lines[0].first, "video");
+  // 90 frames of 1000 bytes in 3.6 s: 25 fps, 720000 bits / 3.6 s = 200 kbps.
+  EXPECT_EQ(reported.lines[0].second, "frames=90 key=3 bytes=90000 fps=25.0 kbps=200.0 outOfSync=0");
+  EXPECT_EQ(reported.lines[1].second, "frames=90 key=3 bytes=90000 fps=25.0 kbps=200.0 outOfSync=2");
+  EXPECT_EQ(statistic.totalFrames(), 240u);  // the totals run on
+  EXPECT_EQ(statistic.totalOutOfSync(), 3u);
+}
+
+TEST(FramesStatisticInterval, GivenIntervalWinsDefaultBeforeResetNoneWithoutIntervals) {
+  struct Case {
+    int given;  // -1: no reset; else resetFrameCounter(given, fallback)
+    int fallback, frames;
+    size_t lines;
+  };
+  const int byDefault = FramesStatistic::kDefaultFrameReportInterval;
+  for (const Case& c : {Case{-1, 0, byDefault, 1}, Case{30, 90, 90, 3}, Case{0, 0, 1000, 0}}) {
+    Reported reported;
+    FramesStatistic statistic{"video", reported.function()};
+    if (c.given >= 0) statistic.resetFrameCounter(c.given, c.fallback);
+    for (int i = 0; i < c.frames; ++i) statistic.onFrame(1000, i % 30 == 0);
+    EXPECT_EQ(reported.lines.size(), c.lines) << c.given;
+    EXPECT_EQ(statistic.totalFrames(), static_cast<uint64_t>(c.frames));
+  }
+}
+
+TEST_F(FramesStatisticTest, TotalsSinceCreationSinceAGivenMomentAndAfterReset) {
+  const uint64_t createdMs = nowMs;
+  frames(100, 2500, 25);  // 4 s: 25 fps, 250000 bytes = 500 kbps
+  statistic.streamOutOfSync();
+  const std::string totals = "frames=100 key=4 bytes=250000 fps=25.0 kbps=500.0 outOfSync=1";
+  EXPECT_EQ(statistic.getFramesStatistic(nowMs, 0, false), totals);
+  // Measured from 2 s after creation: the same counts over half the time.
+  EXPECT_EQ(statistic.getFramesStatistic(nowMs, createdMs + 2000, false),
+            "frames=100 key=4 bytes=250000 fps=50.0 kbps=1000.0 outOfSync=1");
+  // A clock step back gives no rates.
+  EXPECT_EQ(statistic.getFramesStatistic(createdMs - 1000, 0, false),
+            "frames=100 key=4 bytes=250000 fps=0.0 kbps=0.0 outOfSync=1");
+  // Reset: the line still gives the totals, the next one starts from zero at `nowMs`.
+  EXPECT_EQ(statistic.getFramesStatistic(nowMs, 0, true), totals);
+  EXPECT_EQ(statistic.getFramesStatistic(nowMs, 0, false), "frames=0 key=0 bytes=0 fps=0.0 kbps=0.0 outOfSync=0");
+  frames(10, 1000, 100);
+  EXPECT_EQ(statistic.getFramesStatistic(nowMs, 0, false),
+            "frames=10 key=1 bytes=10000 fps=25.0 kbps=200.0 outOfSync=0");
+  // Rates round to one decimal: 2 frames, 3001 bytes over 3 s are 0.666.. fps, 8.0026.. kbps.
+  EXPECT_EQ(Talvo::Utility::formatFramesLine(2, 1, 3001, 0, 3000),
+            "frames=2 key=1 bytes=3001 fps=0.7 kbps=8.0 outOfSync=0");
+}
+
+// The lines go out on the connection thread, and Stopped once after them; when that thread drops
+// its tasks, Stopped still comes (on the shared service).
+TEST(StatisticReporterTest, StoppedComesOnceAfterTheLinesAlsoWhenTheConnectionThreadDropsItsTasks) {
+  const auto service = Talvo::Utility::GlobalService::instance();
+  const Talvo::LoggerOwner quiet{static_cast<Talvo::ILogger*>(nullptr), ""};
+  for (const bool running : {true, false}) {
+    RecordingNoteHandler handler;
+    RecordingNoteHandler channel;  // any contract stands for the channel
     {
-      auto service = GlobalService::instance();
-      reportStop(&recorder, &source);
-    }  // the last reference: the service may end before the call ran
-    ASSERT_TRUE(deliveredOnceElsewhere(recorder, &source)) << "round " << round;
+      boost::asio::io_context connection;
+      Talvo::Utility::StatisticReporter reporter(quiet, &handler, &channel, connection);
+      for (int i = 0; i < 3; ++i) reporter.updateStatistic("video", std::to_string(i));
+      reporter.reportStopAfterLastLine();
+      reporter.updateStatistic("video", "late");  // logged only
+      reporter.reportStopAfterLastLine();         // once is enough
+      EXPECT_TRUE(handler.texts().empty()) << "nothing reaches the host on the reporting thread";
+      if (running) std::thread([&connection] { connection.run(); }).join();
+    }
+    ASSERT_TRUE(handler.waitForStopped());
+    const std::vector<std::string> expected{"video 0", "video 1", "video 2", "Stopped"};
+    EXPECT_EQ(handler.texts(), running ? expected : std::vector<std::string>{"Stopped"});
   }
 }
 
