@@ -81,6 +81,8 @@ class StopAfterLinesTest : public ChannelStatisticsTest, public ::testing::WithP
  protected:
   std::atomic<bool> first{true};
   std::promise<void> held, released;
+  std::future<void> heldDone = held.get_future();
+  std::shared_future<void> releasedDone = released.get_future().share();
 };
 
 TEST_P(StopAfterLinesTest, TheHostHearsStoppedAfterTheLastLine) {
@@ -90,10 +92,10 @@ TEST_P(StopAfterLinesTest, TheHostHearsStoppedAfterTheLastLine) {
     held.set_value();
     EXPECT_TRUE(handler.waitForFrames(20, 20s)) << "pictures queue their lines behind the held one";
     if (stopFromLine) return video->Stop();
-    released.get_future().wait_for(20s);
+    releasedDone.wait_for(20s);
   };
   startChannel(1);
-  ASSERT_EQ(held.get_future().wait_for(20s), std::future_status::ready) << logger.dump();
+  ASSERT_EQ(heldDone.wait_for(20s), std::future_status::ready) << logger.dump();
   if (!stopFromLine) {
     ASSERT_TRUE(handler.waitForFrames(20, 20s));
     video->Stop();
