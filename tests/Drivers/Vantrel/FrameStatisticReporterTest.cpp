@@ -2,8 +2,8 @@
 // channel handler through the device's io_context, not on the worker that counts, even when the
 // reporter is gone by then, and each is logged under the channel's prefix. Through a running
 // channel: a line every 90 pictures by default, and none after the channel's Stopped.
-#include <condition_variable>
-#include <mutex>
+#include <atomic>
+#include <future>
 
 #include <boost/asio/io_context.hpp>
 
@@ -75,54 +75,38 @@ TEST_F(ChannelStatisticsTest, ByDefaultAVideoLineFollowsEvery90Pictures) {
 }
 
 // The lines go out on the device's connection thread and Stopped on the process-wide service:
-// a host that is slow with one line, or stops the channel from inside one, must still hear
-// every line before Stopped and nothing after it.
-class StopAfterLinesTest : public ChannelStatisticsTest {
+// a host that holds the first line (while every picture queues another), or stops the channel
+// from inside it, must still hear every line before Stopped and nothing after it.
+class StopAfterLinesTest : public ChannelStatisticsTest, public ::testing::WithParamInterface<bool> {
  protected:
-  // Holds the first line (or stops the channel from it) while every picture queues another.
-  void run(bool stopFromLine) {
-    handler.onLine = [this, stopFromLine] {
-      std::unique_lock<std::mutex> lock(mutex);
-      if (inLine) return;  // only the first line is held
-      inLine = true;
-      changed.notify_all();
-      if (stopFromLine) {
-        lock.unlock();
-        // Pictures that arrive meanwhile queue their lines behind this one.
-        EXPECT_TRUE(handler.waitForFrames(20, 20s));
-        video->Stop();
-        return;
-      }
-      changed.wait_for(lock, 20s, [this] { return released; });
-    };
-    startChannel(1);
-    {
-      std::unique_lock<std::mutex> lock(mutex);
-      ASSERT_TRUE(changed.wait_for(lock, 20s, [this] { return inLine; })) << logger.dump();
-    }
-    if (!stopFromLine) {
-      ASSERT_TRUE(handler.waitForFrames(20, 20s)) << "every picture queues a line behind the held one";
-      video->Stop();
-      // Stopped waits behind the held line; one that overtook it would be here by now.
-      (void)handler.waitForStopped(2s);
-      std::lock_guard<std::mutex> lock(mutex);
-      released = true;
-      changed.notify_all();
-    }
-    ASSERT_TRUE(handler.waitForStopped(20s)) << logger.dump();
-    EXPECT_GT(handler.snapshot(&RecordingVideoHandler::lines).size(), 1u)
-        << "Stopped came before the lines queued ahead of it";
-    EXPECT_EQ(handler.snapshot(&RecordingVideoHandler::afterStopped), 0);
-  }
-
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool inLine = false;
-  bool released = false;
+  std::atomic<bool> first{true};
+  std::promise<void> held, released;
+  std::future<void> heldDone = held.get_future();
+  std::shared_future<void> releasedDone = released.get_future().share();
 };
 
-TEST_F(StopAfterLinesTest, AHostHoldingALineHearsStoppedAfterTheLastLine) { run(false); }
+TEST_P(StopAfterLinesTest, TheHostHearsStoppedAfterTheLastLine) {
+  const bool stopFromLine = GetParam();
+  handler.onLine = [this, stopFromLine] {
+    if (!first.exchange(false)) return;
+    held.set_value();
+    EXPECT_TRUE(handler.waitForFrames(20, 20s)) << "pictures queue their lines behind the held one";
+    if (stopFromLine) return video->Stop();
+    releasedDone.wait_for(20s);
+  };
+  startChannel(1);
+  ASSERT_EQ(heldDone.wait_for(20s), std::future_status::ready) << logger.dump();
+  if (!stopFromLine) {
+    ASSERT_TRUE(handler.waitForFrames(20, 20s));
+    video->Stop();
+    (void)handler.waitForStopped(2s);  // a Stopped that overtook the held line would be here by now
+    released.set_value();
+  }
+  ASSERT_TRUE(handler.waitForStopped(20s)) << logger.dump();
+  EXPECT_GT(handler.snapshot(&RecordingVideoHandler::lines).size(), 1u) << "Stopped came before the queued lines";
+  EXPECT_EQ(handler.snapshot(&RecordingVideoHandler::afterStopped), 0);
+}
 
-TEST_F(StopAfterLinesTest, AHostStoppingFromALineHearsStoppedAfterTheLastLine) { run(true); }
+INSTANTIATE_TEST_SUITE_P(HoldingOrStoppingFromALine, StopAfterLinesTest, ::testing::Bool());
 
 }  // namespace

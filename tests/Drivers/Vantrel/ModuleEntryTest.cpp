@@ -35,15 +35,11 @@ const char* const kRepository = R"({
      "audio_sources": [{}]}
   ]})";
 
-void writeRepository(const ScratchFolder& folder, const std::string& text) {
-  std::ofstream(folder.file("Orsel.Vantrel.rep")) << text;
-}
-
 using DevicePtr = std::unique_ptr<Talvo::GDRV::IDevice, void (*)(Talvo::GDRV::IDevice*)>;
 
 class ModuleTest : public ::testing::Test {
  protected:
-  void SetUp() override { writeRepository(directory, kRepository); }
+  void SetUp() override { std::ofstream(directory.file("Orsel.Vantrel.rep")) << kRepository; }
 
   Talvo::GDRV::IModule* initialised() {
     if (!module.get()) {
@@ -70,7 +66,7 @@ class ModuleTest : public ::testing::Test {
   RecordingDeviceHandler handler;
 };
 
-TEST_F(ModuleTest, LifeCycleAndARepositoryThatDoesNotLoad) {
+TEST_F(ModuleTest, LifeCycleCastsAndARepositoryThatDoesNotLoad) {
   EXPECT_EQ(module.get(), nullptr) << "no module before initModule";
   EXPECT_FALSE(module.init(nullptr, directory.path().c_str()));
   EXPECT_FALSE(module.init(&host, nullptr));
@@ -84,22 +80,9 @@ TEST_F(ModuleTest, LifeCycleAndARepositoryThatDoesNotLoad) {
   module.fini();  // twice is harmless
   EXPECT_EQ(module.get(), nullptr);
   ASSERT_TRUE(module.init(&host, (directory.path().string() + "/").c_str())) << "a trailing slash names the same file";
-  EXPECT_NE(module.get(), nullptr);
-  module.fini();
-
-  // A repository that does not load fails the init.
-  ScratchFolder empty;
-  EXPECT_FALSE(module.init(&host, empty.path().c_str()));
-  EXPECT_EQ(module.get(), nullptr);
-  writeRepository(empty, "{\"name\": \"Vantrel\", \"models\": [");
-  EXPECT_FALSE(module.init(&host, empty.path().c_str()));
-  EXPECT_EQ(module.get(), nullptr);
-  EXPECT_TRUE(host.logger.contains(empty.file("Orsel.Vantrel.rep"))) << "the loader names the file";
-}
-
-TEST_F(ModuleTest, CastsCompareWholeTypeNames) {
-  Talvo::GDRV::IModule* driver = initialised();
+  Talvo::GDRV::IModule* driver = module.get();
   ASSERT_NE(driver, nullptr);
+  // Casts compare whole type names.
   EXPECT_EQ(contract_cast<Talvo::GDRV::IModule>(driver), driver);
   EXPECT_NE(contract_cast<Talvo::IContract>(driver), nullptr);
   EXPECT_EQ(contract_cast<Talvo::GDRV::IDevice>(driver), nullptr);
@@ -107,11 +90,21 @@ TEST_F(ModuleTest, CastsCompareWholeTypeNames) {
   EXPECT_EQ(driver->Cast(name.substr(0, name.size() - 1).c_str()), nullptr) << "a prefix is not the name";
   EXPECT_EQ(driver->Cast((name + "X").c_str()), nullptr);
   EXPECT_EQ(driver->Cast(nullptr), nullptr);
-
   DevicePtr device = createDevice("Vantrel", "VX-A", "1.0");
   ASSERT_TRUE(device);
   EXPECT_NE(contract_cast<Talvo::GDRV::IStorageDevice>(device.get()), nullptr);
   EXPECT_EQ(contract_cast<Talvo::GDRV::IModule>(device.get()), nullptr);
+  device.reset();
+  module.fini();
+
+  // A repository that does not load fails the init.
+  ScratchFolder empty;
+  EXPECT_FALSE(module.init(&host, empty.path().c_str()));
+  EXPECT_EQ(module.get(), nullptr);
+  std::ofstream(empty.file("Orsel.Vantrel.rep")) << "{\"name\": \"Vantrel\", \"models\": [";
+  EXPECT_FALSE(module.init(&host, empty.path().c_str()));
+  EXPECT_EQ(module.get(), nullptr);
+  EXPECT_TRUE(host.logger.contains(empty.file("Orsel.Vantrel.rep"))) << "the loader names the file";
 }
 
 // Vendor, model and firmware choose the entry, else vendor and model, else the model alone. Two

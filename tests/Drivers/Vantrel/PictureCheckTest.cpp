@@ -10,59 +10,48 @@
 
 namespace {
 
-using Vantrel::PictureVerdict;
-using Vantrel::ZeltaFrameKind;
-using Bytes = std::vector<uint8_t>;
+using V = Vantrel::PictureVerdict;
+using K = Vantrel::ZeltaFrameKind;
 
-// Start of image and APP0 of length 4, then `tail`.
-Bytes app0(Bytes tail) {
-  const uint8_t head[] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 0xAA, 0xBB};
-  tail.insert(tail.begin(), std::begin(head), std::end(head));
-  return tail;
+// Bytes from hex digits; "APP0" stands for start of image and an APP0 of length 4.
+std::vector<uint8_t> bytes(std::string hex) {
+  if (hex.rfind("APP0", 0) == 0) hex.replace(0, 4, "FFD8 FFE0 0004 AABB");
+  std::vector<uint8_t> out;
+  for (size_t at = 0; at < hex.size(); ++at)
+    if (hex[at] != ' ') out.push_back(uint8_t(std::stoul(hex.substr(at++, 2), nullptr, 16)));
+  return out;
 }
 
-TEST(PictureCheck, ZeltaFrameKindFollowsTheMarkerWalk) {
+// Each row: the marker walk's kind, the Zelta verdict and the MJPEG one (MJPEG pictures are all
+// key pictures and do not walk the markers; both need APP0 first and the end of image last).
+TEST(PictureCheck, VerdictsFollowTheMarkerWalkAndTheEnds) {
   const struct {
     const char* name;
-    Bytes bytes;
-    ZeltaFrameKind kind;
+    const char* hex;
+    K kind;
+    V zelta, mjpeg;
   } cases[] = {
-      {"shorter than 7 bytes", {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x00}, ZeltaFrameKind::NotAFrame},
-      {"quantisation table first", {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x00, 0x00}, ZeltaFrameKind::WithTables},
-      {"Huffman table first", {0xFF, 0xD8, 0xFF, 0xC4, 0x00, 0x00, 0x00}, ZeltaFrameKind::WithTables},
-      {"scan first", {0xFF, 0xD8, 0xFF, 0xDA, 0x01, 0x02, 0x03, 0x04}, ZeltaFrameKind::WithoutTables},
-      {"no start of image", {0xFF, 0xD9, 0xFF, 0xDA, 0x01, 0x02, 0x03}, ZeltaFrameKind::NotAFrame},
-      {"table after APP0", app0({0xFF, 0xDB, 0, 0, 0, 0, 0}), ZeltaFrameKind::WithTables},
-      {"scan after APP0", app0({0xFF, 0xDA, 0, 0, 0, 0, 0}), ZeltaFrameKind::WithoutTables},
-      {"next marker without FF", app0({0x00, 0xDA, 0, 0, 0, 0, 0}), ZeltaFrameKind::NotAFrame},
-      {"next marker within 4 bytes of the end", app0({0xFF, 0xDA, 0, 0}), ZeltaFrameKind::NotAFrame},
-      {"a length past the end", {0xFF, 0xD8, 0xFF, 0xE0, 0xFF, 0xFF, 0x00, 0x00}, ZeltaFrameKind::NotAFrame},
+      {"a key picture", "APP0 FFDB 0003 01 FFDA 0002 FFD9", K::WithTables, V::Key, V::Key},
+      {"a Huffman table", "APP0 FFC4 0003 01 FFD9", K::WithTables, V::Key, V::Key},
+      {"a delta picture", "APP0 FFDA 0002 33 FFD9", K::WithoutTables, V::Delta, V::Key},
+      {"next marker without FF", "APP0 00DA 0002 FFD9", K::NotAFrame, V::Invalid, V::Key},
+      {"next marker within 4 bytes of the end", "APP0 FFDA FFD9", K::NotAFrame, V::Invalid, V::Key},
+      {"a length past the end", "FFD8 FFE0 FFFF 00 FFD9", K::NotAFrame, V::Invalid, V::Key},
+      {"6 bytes", "FFD8 FFE0 FFD9", K::NotAFrame, V::Invalid, V::Key},
+      {"5 bytes", "FFD8 FFE0 D9", K::NotAFrame, V::Malformed, V::Malformed},
+      {"tables without APP0", "FFD8 FFDB 0004 0102 FFD9", K::WithTables, V::Malformed, V::Malformed},
+      {"Huffman table first", "FFD8 FFC4 0000 00", K::WithTables, V::Malformed, V::Malformed},
+      {"scan first", "FFD8 FFDA 0102 0304", K::WithoutTables, V::Malformed, V::Malformed},
+      {"shorter than 7 bytes", "FFD8 FFDB 0000", K::NotAFrame, V::Malformed, V::Malformed},
+      {"no start of image", "FFD9 FFDA 0102 03", K::NotAFrame, V::Malformed, V::Malformed},
+      {"no end of image", "APP0 FFDA 0002 33 FF", K::WithoutTables, V::Malformed, V::Malformed},
   };
-  for (const auto& c : cases) EXPECT_EQ(Vantrel::zeltaFrameKind(c.bytes.data(), c.bytes.size()), c.kind) << c.name;
-}
-
-TEST(PictureCheck, PicturesMustStartWithApp0AndEndWithEndOfImage) {
-  const Bytes key = app0({0xFF, 0xDB, 0x00, 0x03, 0x01, 0xFF, 0xDA, 0x00, 0x02, 0xFF, 0xD9});
-  const Bytes delta = app0({0xFF, 0xDA, 0x00, 0x02, 0x33, 0xFF, 0xD9});
-  const Bytes brokenWalk = app0({0x00, 0xDA, 0x00, 0x02, 0xFF, 0xD9});
-  const struct {
-    const char* name;
-    Bytes bytes;
-    const char* codec;
-    PictureVerdict verdict;
-  } cases[] = {
-      {"a key picture", key, "Zelta", PictureVerdict::Key},
-      {"a delta picture", delta, "Zelta", PictureVerdict::Delta},
-      {"a broken walk", brokenWalk, "Zelta", PictureVerdict::Invalid},
-      {"MJPEG pictures are all key pictures", delta, "MJPEG", PictureVerdict::Key},
-      {"MJPEG does not walk the markers", brokenWalk, "MJPEG", PictureVerdict::Key},
-      {"5 bytes", {0xFF, 0xD8, 0xFF, 0xE0, 0xD9}, "Zelta", PictureVerdict::Malformed},
-      {"6 bytes", {0xFF, 0xD8, 0xFF, 0xE0, 0xFF, 0xD9}, "MJPEG", PictureVerdict::Key},
-      {"no APP0", {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x04, 0x01, 0x02, 0xFF, 0xD9}, "MJPEG", PictureVerdict::Malformed},
-      {"no end of image", app0({0xFF, 0xDA, 0x00, 0x02, 0x33, 0xFF}), "Zelta", PictureVerdict::Malformed},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(Vantrel::checkPicture(c.bytes.data(), c.bytes.size(), c.codec), c.verdict) << c.name;
+  for (const auto& c : cases) {
+    const auto b = bytes(c.hex);
+    EXPECT_EQ(Vantrel::zeltaFrameKind(b.data(), b.size()), c.kind) << c.name;
+    EXPECT_EQ(Vantrel::checkPicture(b.data(), b.size(), "Zelta"), c.zelta) << c.name;
+    EXPECT_EQ(Vantrel::checkPicture(b.data(), b.size(), "MJPEG"), c.mjpeg) << c.name;
+  }
 }
 
 }  // namespace

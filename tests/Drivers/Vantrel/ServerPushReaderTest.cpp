@@ -29,18 +29,9 @@ std::string streamOf(const std::vector<std::string>& bodies) {
   return stream;
 }
 
-// A body as the reader cuts it.
-struct Cut {
-  std::string picture = {};
-  std::optional<std::string> events = {};  // none without an event section
-  std::string audio = {};
-  bool operator==(const Cut& o) const {
-    return std::tie(picture, events, audio) == std::tie(o.picture, o.events, o.audio);
-  }
-};
-void PrintTo(const Cut& c, std::ostream* os) {
-  *os << ::testing::PrintToString(std::tie(c.picture, c.events, c.audio));
-}
+// A body as the reader cuts it: picture, event section (none without one), audio payload.
+using Cut = std::tuple<std::string, std::optional<std::string>, std::string>;
+Cut picture(const std::string& bytes) { return {bytes, std::nullopt, ""}; }
 
 std::string text(const Vantrel::ByteRange& range) {
   return std::string(reinterpret_cast<const char*>(range.data), range.size);
@@ -62,7 +53,7 @@ std::vector<Cut> cut(const std::string& stream, size_t chunk) {
       EXPECT_LE(step.consume, buffer.size());
       const auto& p = step.pieces;
       if (step.isBody)
-        cuts.push_back({text(p.picture), p.hasEvents ? std::optional(text(p.events)) : std::nullopt, text(p.audio)});
+        cuts.emplace_back(text(p.picture), p.hasEvents ? std::optional(text(p.events)) : std::nullopt, text(p.audio));
       buffer.erase(0, step.consume);
       continue;
     }
@@ -82,20 +73,20 @@ TEST(ServerPushReader, BodiesBecomePicturesEventsAndAudio) {
   const std::string audio = kPicture + kBlockHeader + "audio!";
   const std::string events = "IN1=1\r\nENDSECTION EVENT\r\n" + kPicture;
   const Case cases[] = {
-      {"a part of exactly the trailer: an empty picture", {""}, {Cut{}}},
-      {"1 to 3 bytes: nothing to look at", {"A", "ABC"}, {Cut{}, Cut{}}},
-      {"4 and 5 bytes are pictures (the check refuses them)", {"ABCD", "ABCDE"}, {Cut{"ABCD"}, Cut{"ABCDE"}}},
-      {"a picture", {kPicture}, {Cut{kPicture}}},
+      {"a part of exactly the trailer: an empty picture", {""}, {picture("")}},
+      {"1 to 3 bytes: nothing to look at", {"A", "ABC"}, {picture(""), picture("")}},
+      {"4 and 5 bytes are pictures (the check refuses them)", {"ABCD", "ABCDE"}, {picture("ABCD"), picture("ABCDE")}},
+      {"a picture", {kPicture}, {picture(kPicture)}},
       {"a picture followed by audio is split", {audio}, {Cut{kPicture, {}, "audio!"}}},
-      {"an audio block of only its header carries no payload", {kPicture + kBlockHeader}, {Cut{kPicture}}},
+      {"an audio block of only its header carries no payload", {kPicture + kBlockHeader}, {picture(kPicture)}},
       {"a payload of one byte", {kPicture + kBlockHeader + "a"}, {Cut{kPicture, {}, "a"}}},
-      {"a block shorter than its header", {kPicture + "\xFF\xED" + "abc"}, {Cut{kPicture}}},
+      {"a block shorter than its header", {kPicture + "\xFF\xED" + "abc"}, {picture(kPicture)}},
       {"an event section stays part of the picture", {events}, {Cut{events, "IN1=1\r\n", ""}}},
-      {"an event end running into the trailer", {"xxENDSECTION EVENT"}, {Cut{"xxENDSECTION EVENT"}}},
+      {"an event end running into the trailer", {"xxENDSECTION EVENT"}, {picture("xxENDSECTION EVENT")}},
       {"a boundary without its line end is data",
        {"a--VANTREL_Fast_Serverpush-b"},
-       {Cut{"a--VANTREL_Fast_Serverpush-b"}}},
-      {"parts after parts", {kPicture, audio, ""}, {Cut{kPicture}, Cut{kPicture, {}, "audio!"}, Cut{}}},
+       {picture("a--VANTREL_Fast_Serverpush-b")}},
+      {"parts after parts", {kPicture, audio, ""}, {picture(kPicture), Cut{kPicture, {}, "audio!"}, picture("")}},
   };
   for (const Case& c : cases)
     for (size_t chunk : {size_t(1), size_t(5), size_t(64), size_t(1) << 20})

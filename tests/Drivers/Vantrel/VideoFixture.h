@@ -133,17 +133,6 @@ class CamsimVideoTest : public VideoTest {
     }
     return times;
   }
-  // Waits until stream requests came for longer than `window` (at most `deadline`), then
-  // counts those that came within `window` of the first.
-  size_t streamAttemptsWithin(std::chrono::milliseconds window, std::chrono::milliseconds deadline) const {
-    std::vector<long long> times;
-    const auto spanned = [&] {
-      times = streamAttemptTimes();
-      return !times.empty() && times.back() - times.front() > window.count();
-    };
-    if (!pollUntil(spanned, deadline, std::chrono::milliseconds(100))) return 0;
-    return std::count_if(times.begin(), times.end(), [&](long long t) { return t - times.front() <= window.count(); });
-  }
   void TearDown() override {
     VideoTest::TearDown();
     expectNoPassword(logger);
