@@ -1,7 +1,6 @@
 // Provisioning of camera-side detectors, seen through a motion detector against the simulator:
 // requests, reuse of what the camera has, two-phase events, cleanup of only what was created.
 #include <algorithm>
-#include <cstring>
 
 #include <boost/algorithm/string/replace.hpp>
 #include <nlohmann/json.hpp>
@@ -149,24 +148,17 @@ TEST_F(BaseDetectionTest, RunsFollowEachOtherInCallOrder) {
     auto* motion = create("motion", &reporter);
     const size_t checks = logger.count(kChecked);
     if (c.settledFirst) startAndWait(motion, checks + 1);
-    std::string path = c.slow;
-    boost::replace_all(path, "?", "%3F");
-    boost::replace_all(path, "&", "%26");
-    camera->fault("path=" + path + "&count=1&delay_ms=1500");
+    camera->fault("path=" + boost::replace_all_copy(boost::replace_all_copy(std::string(c.slow), "?", "%3F"), "&", "%26") +
+                  "&count=1&delay_ms=1500");
     const size_t seen = count(c.slow);
-    const char* call = c.calls;
-    if (c.settledFirst)
-      motion->Stop(), ++call;
-    else
-      motion->Start();
+    const std::string calls = c.calls;
+    c.settledFirst ? motion->Stop() : motion->Start();
     ASSERT_TRUE(camera->waitForRequest(c.slow, seen + 1, 10s));
-    for (; *call; ++call) *call == '+' ? motion->Start() : motion->Stop();
-    const bool running = c.calls[std::strlen(c.calls) - 1] == '+';
-    const int stops = static_cast<int>(std::count(c.calls, c.calls + std::strlen(c.calls), '-'));
+    for (size_t i = c.settledFirst; i < calls.size(); ++i) calls[i] == '+' ? motion->Start() : motion->Stop();
+    const bool running = calls.back() == '+';
+    const int stops = static_cast<int>(std::count(calls.begin(), calls.end(), '-'));
     ASSERT_TRUE(reporter.waitStopped(stops)) << logger.dump();
-    if (running) {
-      ASSERT_TRUE(waitUntilLogged(kChecked, checks + 2)) << logger.dump();
-    }
+    if (running) ASSERT_TRUE(waitUntilLogged(kChecked, checks + 2)) << logger.dump();
     const auto left = profiles();
     EXPECT_EQ(std::vector<size_t>({left["event_profiles"]["event_ima"].size(), left["message_profiles"].size(),
                                    left["action_groups"].size()}),
@@ -174,13 +166,11 @@ TEST_F(BaseDetectionTest, RunsFollowEachOtherInCallOrder) {
         << left;
     EXPECT_EQ(logger.count(" Add detector: orbexMD2"), 0u) << "never a second name";
     EXPECT_EQ(logger.count(" Add detector: orbexMD") - logger.count(" Remove detector: orbexMD"), running ? 1u : 0u);
-    if (running) {
-      waitPolls(1);
-      ASSERT_EQ(trigger("orbexMD"), 200);
-      EXPECT_TRUE(reporter.waitEvents(1)) << "the running detector is polled";
-      motion->Stop();
-      ASSERT_TRUE(reporter.waitStopped(stops + 1));
-    }
+    if (!running) continue;
+    waitPolls(1);
+    ASSERT_EQ(trigger("orbexMD"), 200);
+    EXPECT_TRUE(reporter.waitEvents(1)) << "the running detector is polled";
+    stop(motion, reporter, stops + 1);
   }
   EXPECT_TRUE(
       logger.contains(" Clearing profiles for 'orbexMD' is postponed until working creating is fully finished"));
