@@ -191,7 +191,7 @@ TEST_F(RecordingPlaybackTest, WhatARunningPlaybackRefusesGets9AndAfterTerminateE
   EXPECT_TRUE(logger.contains(" not supported seek during play"));
   playback->Play(&pause, 0);
   EXPECT_EQ(resultOf(pause), 0);
-  const size_t paused = handler.frames("video").size();
+  const size_t paused = handler.frames("video").size() + handler.frames("audio").size();
   const uint64_t pausedAt = handler.frames("video").back().time / 1000;
   EXPECT_TRUE(logger.contains(" Playback was stopped")) << "answered only once the request ended";
   EXPECT_EQ(streamRequests().size(), 1u);
@@ -199,6 +199,7 @@ TEST_F(RecordingPlaybackTest, WhatARunningPlaybackRefusesGets9AndAfterTerminateE
   playback->Play(&again, 1.0);
   EXPECT_EQ(resultOf(again), 0);
   ASSERT_TRUE(handler.waitForFrames(paused + 1));
+  ASSERT_TRUE(camera.waitForRequest(kStream, 2, 10s));
   EXPECT_EQ(streamRequests()[1], kStream + "&searchbytime_start=" + std::to_string(pausedAt));
   playback->Terminate();
   playback->Terminate();

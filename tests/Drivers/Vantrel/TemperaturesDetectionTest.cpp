@@ -267,9 +267,9 @@ TEST_F(TemperaturesDetectionTest, TheWatchdogRestartsAStreamWithoutThermalDataAn
   EXPECT_EQ(logger.count(" Exit thread"), 2u);
 }
 
-// A sensor's raw data as the SDK hands it over, in the gain its header announces (0.04 K per
-// step in gain 0, 0.4 K in gain 1); a value above 16383 anywhere breaks the frame at its first
-// place whichever way the data came.
+// A value above 16383 anywhere in a sensor's raw data breaks the frame at its first place
+// whichever way the data came, and data shorter than its header announces is none. (Whole
+// frames in both gains: ScenesArriveAsMatricesInCelsius.)
 TEST(ThermalConversionTest, RawDataOfAPicture) {
   struct Case {
     bool compressed;
@@ -278,11 +278,10 @@ TEST(ThermalConversionTest, RawDataOfAPicture) {
     long brokenAt;  // a value above 16383 there; -1: none
     long expected;
   };
-  const long kConverted = Vantrel::ThermalConversion::kConverted;
-  const Case cases[] = {{true, true, 128, -1, kConverted}, {false, true, 128, -1, kConverted},
-                        {true, false, 128, -1, kConverted}, {true, true, 128, 77, 77},
-                        {false, true, 128, 3, 3},           {true, false, 128, 100, 100},
-                        {true, true, 100, -1, Vantrel::ThermalConversion::kNoData}};  // the last too short
+  const Case cases[] = {{true, true, 128, 77, 77},
+                        {false, true, 128, 3, 3},
+                        {true, false, 128, 100, 100},
+                        {true, true, 100, -1, Vantrel::ThermalConversion::kNoData}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.compressed << c.gainFlag << " " << c.pixels << " " << c.brokenAt);
     std::vector<uint16_t> raw(c.pixels);
@@ -293,12 +292,8 @@ TEST(ThermalConversionTest, RawDataOfAPicture) {
     const auto* bytes = reinterpret_cast<const uint8_t*>(segment.data());
     Zelta::ZL_ThermalRawDataImpl data(bytes);
     ASSERT_TRUE(data.appendBlock(bytes, bytes + 12, segment.size() - 12));
-    std::vector<float> out(500, -1.0f);  // a pooled vector of another frame size
-    ASSERT_EQ(Vantrel::ThermalConversion::convert(data, out), c.expected);
-    if (c.expected != kConverted) continue;
-    ASSERT_EQ(out.size(), 128u);
-    for (size_t i = 0; i < out.size(); ++i)
-      ASSERT_EQ(out[i], static_cast<float>(raw[i] * (c.gainFlag ? 0.04 : 0.4) - 273.15)) << "pixel " << i;
+    std::vector<float> out;
+    EXPECT_EQ(Vantrel::ThermalConversion::convert(data, out), c.expected);
   }
 }
 
