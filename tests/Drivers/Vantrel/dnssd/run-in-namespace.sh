@@ -49,6 +49,8 @@ wait_for() {
   done
 }
 
+# IPv4 only: the announcements are to resolve to 127.0.0.1, never to ::1.
+sysctl -qw net.ipv6.conf.lo.disable_ipv6=1 2>/dev/null
 ip link set lo up && ip link set lo multicast on || fail "cannot bring up the loopback"
 # Avahi keeps its pid file and socket in /run/avahi-daemon: a private /run keeps them apart from
 # any daemon of the machine (the mount namespace is private, so this /run is ours alone).
