@@ -89,7 +89,8 @@ TEST_F(AutodetectTest, NamesTheModelByItsSensorAndReportsWhatIsMissing) {
   };
   for (const auto& [identity, report] : cases) {
     SCOPED_TRACE(identity);
-    EXPECT_EQ(detect(identity), std::vector<std::string>{std::string(report) + (report[0] == 'e' ? "" : " driver Vantrel 378")});
+    EXPECT_EQ(detect(identity),
+              std::vector<std::string>{std::string(report) + (report[0] == 'e' ? "" : " driver Vantrel 378")});
   }
   EXPECT_TRUE(logger.contains(" Autodetected as VX-S10, 4.3.0"));
   EXPECT_TRUE(

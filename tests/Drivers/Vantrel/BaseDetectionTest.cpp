@@ -134,8 +134,9 @@ TEST_F(BaseDetectionTest, RunsFollowEachOtherInCallOrder) {
     auto* motion = create("motion", &reporter);
     const size_t checks = logger.count(kChecked);
     if (c.settledFirst) startAndWait(motion, checks + 1);
-    camera->fault("path=" + boost::replace_all_copy(boost::replace_all_copy(std::string(c.slow), "?", "%3F"), "&", "%26") +
-                  "&count=1&delay_ms=1500");
+    camera->fault(
+        "path=" + boost::replace_all_copy(boost::replace_all_copy(std::string(c.slow), "?", "%3F"), "&", "%26") +
+        "&count=1&delay_ms=1500");
     const size_t seen = count(c.slow);
     const std::string calls = c.calls;
     c.settledFirst ? motion->Stop() : motion->Start();

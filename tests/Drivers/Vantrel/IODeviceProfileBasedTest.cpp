@@ -70,16 +70,23 @@ TEST_F(IOTest, EachBoardDefinesWhatTheCameraLacksAndReportsItsInputsAndOutputs) 
       {boardDefinitions(kZl232, "ZL232", {"mo,29", "mo,30"}, {"mo,7", "mo,8"}),
        {" Profile ZL232_SO1_OFF already defined", " Event ZL232_SO1 already defined"},
        {{"board=ZL232&input=1&state=1", "input 1 on"}, {"board=ZL232&input=1&state=0", "input 1 off"}},
-       "/control/rcontrol?action=sigout&name=ZL232_SO1_ON", 1,
+       "/control/rcontrol?action=sigout&name=ZL232_SO1_ON",
+       1,
        "\"ZL232\":{\"inputs\":[false,false],\"outputs\":[false,true]}"},
       {boardDefinitions(kBusIO, "IO", {"kio,1", "kio,2", "", ""}, {"kio,1", "kio,2", "", ""}),
-       {" Profile IO_SO1_OFF already defined", " Event IO_SO1 already defined"}, {}, "", 0, ""},
+       {" Profile IO_SO1_OFF already defined", " Event IO_SO1 already defined"},
+       {},
+       "",
+       0,
+       ""},
       {generic,
        {" Looks like board zl0012345 has been already initialized",
         " Event AN12L for message zl0012345_i2_L already defined"},
-       {{"board=" + serial + "&input=1&state=1", "input 1 on"}, {"board=" + serial + "&input=1&state=0", "input 1 off"},
+       {{"board=" + serial + "&input=1&state=1", "input 1 on"},
+        {"board=" + serial + "&input=1&state=0", "input 1 off"},
         {"board=" + serial + "&input=0&state=1", "input 0 on"}},
-       "/control/rcontrol?action=message&name=zl0012345_o1_on", 0,
+       "/control/rcontrol?action=message&name=zl0012345_o1_on",
+       0,
        "\"zl0012345\":{\"inputs\":[true,false],\"outputs\":[true,false]}"},
   };
   startStream();
@@ -122,8 +129,8 @@ TEST_F(IOTest, EachBoardDefinesWhatTheCameraLacksAndReportsItsInputsAndOutputs) 
     if (c.defined.index == kGeneric) {
       // The table the box got: ten messages with the box's prefix, rules for both inputs and outputs.
       const auto config = nlohmann::json::parse(
-          camera.request("/api/json/config/ZL_232_IO_Box", "Authorization: Basic YWRtaW46czNjckB0\r\n").body)[serial]
-                                                                                                         ["MessageConfig"];
+          camera.request("/api/json/config/ZL_232_IO_Box", "Authorization: Basic YWRtaW46czNjckB0\r\n")
+              .body)[serial]["MessageConfig"];
       std::vector<std::string> messages, expected;
       for (const auto& message : config.at("Messages"))
         messages.push_back(message.value("Name", "") + " " + message.value("Dir", "") + " " +

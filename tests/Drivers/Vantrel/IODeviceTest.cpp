@@ -39,9 +39,10 @@ TEST_F(IODeviceTest, InputsAsTheyChangeOneFailurePerOutageAndTheFullReportAfterI
   ASSERT_TRUE(handler.waitForReport("stopped", 3));
   setLines("rxd=1");
   io->Start();
-  EXPECT_EQ(handler.waitFor(13), (std::vector<std::string>{"stopped", "started", "input 0 on", "input 0 off",
-                                                           "input 2 on", "failed 500", "input 0 off", "input 1 off",
-                                                           "input 2 on", "stopped", "stopped", "started", "input 0 on"}))
+  EXPECT_EQ(handler.waitFor(13),
+            (std::vector<std::string>{"stopped", "started", "input 0 on", "input 0 off", "input 2 on", "failed 500",
+                                      "input 0 off", "input 1 off", "input 2 on", "stopped", "stopped", "started",
+                                      "input 0 on"}))
       << "three refused polls, one failure, then every input once";
 }
 

@@ -33,10 +33,15 @@ TEST(MotionAreaText, Table) {
   };
   const Case cases[] = {
       {"top left, reversed", {rect(0, 0, 0.5, 0.5)}, {}, true, ",640,0,640,480,col=green,id=1"},
-      {"element properties", {rect(0.25, 0.25, 0.5, 0.5, elementProperties())}, {}, false,
+      {"element properties",
+       {rect(0.25, 0.25, 0.5, 0.5, elementProperties())},
+       {},
+       false,
        "!1,320,240,640,480,a=10,am=5000,s=60,col=green,id=1"},
-      {"rectangles first, an empty polyline keeps the numbers", {rect(0, 0, 1, 1)},
-       {Polyline{{{0, 0}, {0.5, 0.5}}, {}}, Polyline{}, Polyline{{{1, 1}}, {}}}, false,
+      {"rectangles first, an empty polyline keeps the numbers",
+       {rect(0, 0, 1, 1)},
+       {Polyline{{{0, 0}, {0.5, 0.5}}, {}}, Polyline{}, Polyline{{{1, 1}}, {}}},
+       false,
        ",0,0,1280,960,col=green,id=1%0A,poly=0x960/640x480,col=green,id=2%0A,poly=1280x0,col=green,id=4"},
   };
   CapturingLogger logger;
@@ -86,15 +91,16 @@ TEST_F(MotionDetectionTest, AreasAndSettingsGoOutAsProfileAndMotionRequests) {
                            {"farObjectSize", std::string("30,40")}}),
             0);
   const std::string area = "&motion_area=,320,240,640,480,col=green,id=1%0A,0,480,640,480,col=green,id=2";
-  EXPECT_EQ(eventImaRequests(),
-            (std::vector<std::string>{
-                kMotion + "&motion_area=", kProfile + "as&activity_area=,320,240,640,480%0A,0,480,640,480&activity_level=3",
-                kMotion + "&motion_area=", kProfile + "vm",
-                kMotion +
-                    "&motionwintype=grid&motionduallens=1&ima_as_fast_motion_stabilizer=0&ima_as_use_v2=1"
-                    "&ima_as_min_obj_size=10%2C20" +
-                    area,
-                kMotion + "&ima_as_use_perspective=1&ima_as_near_obj_size=1%2C2&ima_as_far_obj_size=30%2C40" + area}));
+  EXPECT_EQ(
+      eventImaRequests(),
+      (std::vector<std::string>{
+          kMotion + "&motion_area=", kProfile + "as&activity_area=,320,240,640,480%0A,0,480,640,480&activity_level=3",
+          kMotion + "&motion_area=", kProfile + "vm",
+          kMotion +
+              "&motionwintype=grid&motionduallens=1&ima_as_fast_motion_stabilizer=0&ima_as_use_v2=1"
+              "&ima_as_min_obj_size=10%2C20" +
+              area,
+          kMotion + "&ima_as_use_perspective=1&ima_as_near_obj_size=1%2C2&ima_as_far_obj_size=30%2C40" + area}));
 
   EXPECT_EQ(apply(motion, {{"activityLevel", std::string("high")}}), 7);
   EXPECT_EQ(levelOf(" Bad param type, error:"), 3);

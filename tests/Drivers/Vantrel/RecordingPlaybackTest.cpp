@@ -55,7 +55,8 @@ class PlaybackHandler : public Talvo::GDRV::IRecordingPlaybackHandler, public Re
   std::vector<PlayedFrame> frames(const std::string& track) const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<PlayedFrame> of;
-    for (const auto& f : frames_) if (f.track == track) of.push_back(f);
+    for (const auto& f : frames_)
+      if (f.track == track) of.push_back(f);
     return of;
   }
   bool waitForFrames(size_t count) const {
@@ -261,9 +262,8 @@ TEST_F(RecordingPlaybackTest, ScriptedCamerasPlainChunkedStallingOrEndless) {
       {"chunked", chunked + "0\r\n\r\n", true, 0, "finished 104", 3},
       {"silent before the answer", "", true, 0, "failed 110", 0},
       {"silent within the stream", plain + sequence, true, 0, "failed 110", 3},
-      {"a picture that never ends",
-       plain + std::string(300, '\x11') + "\xFF\xD8\xFF\xE0" + std::string(200000, '\x55'), true, 64 * 1024,
-       "failed 264", 0},
+      {"a picture that never ends", plain + std::string(300, '\x11') + "\xFF\xD8\xFF\xE0" + std::string(200000, '\x55'),
+       true, 64 * 1024, "failed 264", 0},
   };
   std::vector<std::vector<size_t>> sizes;
   for (const Case& c : cases) {

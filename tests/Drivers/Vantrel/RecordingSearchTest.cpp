@@ -30,9 +30,7 @@ const uint64_t kStart = 1500000000;  // the timeline's first second
 const std::string kList = "/control/event.jpg?output=alarmlist_extended";
 
 // The begin (ms) of a sequence of the simulator's timeline: 10 s long, 5 s apart.
-uint64_t sequenceBegin(int index) {
-  return (kStart + static_cast<uint64_t>(index) * 15) * 1000 + 500;
-}
+uint64_t sequenceBegin(int index) { return (kStart + static_cast<uint64_t>(index) * 15) * 1000 + 500; }
 
 // What the search and the storage queries report, in order: "1057 <begin>-<end> video <begin>-<end>"
 // per range found with its tracks, "completed 0", "list <recordings>", "one <recording>", "failed 110".
@@ -149,7 +147,8 @@ TEST_F(RecordingSearchTest, StorageSpanIsOneRecordingWithBothTracksAndATransport
     reported.push_back(one.waitForEnd().at(0));
     if (count >= 0) {
       EXPECT_EQ(reported, (std::vector<std::string>{count ? "list " + span : "list", "one " + (count ? span : empty)}));
-      EXPECT_EQ(camera.requestTargets("/control/event.jpg"), std::vector<std::string>(2, "/control/event.jpg?output=evtinfo"));
+      EXPECT_EQ(camera.requestTargets("/control/event.jpg"),
+                std::vector<std::string>(2, "/control/event.jpg?output=evtinfo"));
       continue;
     }
     ASSERT_EQ(reported.size(), 2u);
@@ -203,11 +202,13 @@ TEST_F(RecordingSearchTest, AnswersThatListNothingOrTheSameBatchAgain) {
     const char* logged;
     long lists;  // list requests
   };
-  for (const Case& c :
-       {Case{"[{\"alarmimage\":\"1\",\"timestamp\":", {"completed 0"}, " Exception: ", 1},
-        Case{"[\n]\n", {"completed 0"}, " Nothing found", 1},
-        Case{"{\"alarmimage\":\"1\"}", {"completed 0"}, " Exception: ", 1},
-        Case{batch, ranges(49, 0, [](int i) { return (kStart + 20 * i) * 1000; }, 256), "", 2}}) {
+  for (const Case& c : {Case{"[{\"alarmimage\":\"1\",\"timestamp\":", {"completed 0"}, " Exception: ", 1},
+                        Case{"[\n]\n", {"completed 0"}, " Nothing found", 1},
+                        Case{"{\"alarmimage\":\"1\"}", {"completed 0"}, " Exception: ", 1},
+                        Case{batch,
+                             ranges(
+                                 49, 0, [](int i) { return (kStart + 20 * i) * 1000; }, 256),
+                             "", 2}}) {
     SCOPED_TRACE(c.body.substr(0, 40));
     RawPeer peer(
         {RawPeer::send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(c.body.size()) + "\r\n\r\n" + c.body)});

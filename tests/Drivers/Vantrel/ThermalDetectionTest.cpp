@@ -33,7 +33,8 @@ TEST_F(ThermalDetectionTest, TheProfileCarriesTheAreaAndEveryParameter) {
             0);
   startAndWait(thermal);
   EXPECT_GE(indexOf("/control/control?set&section=event_env&env=AN:_profilename=AN:env_dead=0:env_sens=ara"
-                    ":ara_area=1,poly%3D960x480/320x720" + std::string(kDefaults)),
+                    ":ara_area=1,poly%3D960x480/320x720" +
+                    std::string(kDefaults)),
             0)
       << camera->get("/sim/requests");
   EXPECT_TRUE(logger.contains(" Set polylines: "));
