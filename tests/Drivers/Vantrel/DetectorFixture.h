@@ -51,15 +51,12 @@ class RecordingAnalyticsHandler : public Talvo::GDRV::IVideoAnalyticsHandler, pu
   }
   void Data(Talvo::IContract*, const char*, uint64_t, const char*) override {}
 
-  bool waitStarted(int n = 1) const {
-    return waitUntil([&] { return started >= n; }, 10s);
+  bool waitStarted() const {
+    return waitUntil([&] { return started >= 1; }, 10s);
   }
-  bool waitStopped(int n = 1) const {
-    return waitUntil([&] { return stopped >= n; }, 10s);
-  }
-  // Every Start answered by a Stop.
-  bool waitSettled() const {
-    return waitUntil([&] { return stopped >= started; }, 10s);
+  // `n` Stops; with n < 0 every Start answered by a Stop.
+  bool waitStopped(int n) const {
+    return waitUntil([&] { return stopped >= (n < 0 ? started : n); }, 10s);
   }
   bool waitEvents(size_t n, std::chrono::milliseconds deadline = 10s) const {
     return waitUntil([&] { return events.size() >= n; }, deadline);
@@ -110,18 +107,18 @@ class TestVisualList : public Talvo::Analytics::IVisualEnumerator {
     void* QueryContract(const char* n) override { return Talvo::isContractName<Contract>(n) ? this : nullptr; }
   };
   struct Rect : Contracted<Talvo::Analytics::IRectangleValue> {
-    Rect(double l, double t, double r, double b) : l(l), t(t), r(r), b(b) {}
-    double GetLeft() override { return l; }
-    double GetTop() override { return t; }
-    double GetRight() override { return r; }
-    double GetBottom() override { return b; }
-    double l, t, r, b;
+    Rect(double l, double t, double r, double b) : v{l, t, r, b} {}
+    double GetLeft() override { return v[0]; }
+    double GetTop() override { return v[1]; }
+    double GetRight() override { return v[2]; }
+    double GetBottom() override { return v[3]; }
+    double v[4];
   };
   struct Point : Contracted<Talvo::Analytics::IPointValue> {
-    Point(double x, double y) : x(x), y(y) {}
-    double GetX() override { return x; }
-    double GetY() override { return y; }
-    double x, y;
+    Point(double x, double y) : v{x, y} {}
+    double GetX() override { return v[0]; }
+    double GetY() override { return v[1]; }
+    double v[2];
   };
   std::vector<std::unique_ptr<Talvo::IContract>> items_;
   size_t at_ = 0;
@@ -207,7 +204,7 @@ class DetectorTest : public ::testing::Test {
   }
   void TearDown() override {
     for (auto& made : detectors) made.first->Destroy();
-    for (auto& made : detectors) EXPECT_TRUE(made.second->waitSettled());
+    for (auto& made : detectors) EXPECT_TRUE(made.second->waitStopped(-1));
     device.reset();
     for (const auto& line : logger.messages()) EXPECT_EQ(line.find("s3cr"), std::string::npos) << line;
   }

@@ -70,11 +70,7 @@ TEST_F(DeviceSearchTest, NoDaemonIsLoggedAndReportsNothing) {
   search->Stop();
   search->Start();
   search->Destroy();
-  if (earlier)
-    setenv("DBUS_SYSTEM_BUS_ADDRESS", kept.c_str(), 1);
-  else
-    unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-
+  earlier ? setenv("DBUS_SYSTEM_BUS_ADDRESS", kept.c_str(), 1) : unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
   std::vector<std::string> errors;
   for (const auto& line : logger.lines())
     if (line.message.find("Error occurred") != std::string::npos) errors.push_back(line.file + " " + line.function);

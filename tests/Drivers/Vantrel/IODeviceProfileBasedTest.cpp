@@ -1,9 +1,12 @@
-// The boards with fixed pins ("ZL232" on the serial port, "IO" on the bus) against the camera
-// simulator: the profiles they define and find, inputs and outputs through the event section.
+// The boards against the camera simulator: those with fixed pins ("ZL232" on the serial port,
+// "IO" on the bus) and the generic RS-232 box; the profiles they define and find, inputs and
+// outputs through the event section.
 #include "IODeviceProfileBasedClassic.h"
 
 #include <string>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "IOFixture.h"
 
@@ -37,65 +40,125 @@ BoardDefinitions boardDefinitions(uint32_t index, const std::string& name, const
   return made;
 }
 
-// Each board defines what the camera lacks, and on the next start finds all of it.
-TEST_F(IOTest, DefinesTheMissingProfilesOfEachBoardAndFindsThemLater) {
+std::string messageProfile(const std::string& profile, const std::string& message) {
+  return "/control/control?set&section=event_msg&msg=" + profile + ":_profilename=" + profile +
+         ":msg_dead=5:msg_sens=ms:match=strcmp:case=0:message=:sender=:ev_name=" + message +
+         ":ev_range=global:ev_match=none:ev_data=";
+}
+
+// Each board defines what the camera lacks, and on the next start finds all of it. The stream's
+// event section lists the board's events: each change reaches the host once (the same list in
+// every picture reports nothing again); outputs are switched by the board's signal-output
+// profiles or, on the generic box, by the messages whose rules the simulated box runs; an output
+// beyond the board's two gives 6.
+TEST_F(IOTest, EachBoardDefinesWhatTheCameraLacksAndReportsItsInputsAndOutputs) {
+  const std::string serial = "zl0012345";  // the simulator's generic box
+  struct Case {
+    BoardDefinitions defined;
+    std::vector<std::string> found;                            // logged at the second start
+    std::vector<std::pair<std::string, std::string>> changes;  // /sim/io query, report
+    std::string switched;                                      // the request of SetOutput(`output`, true)
+    uint32_t output;
+    std::string state;  // the board in /sim/io afterwards
+  };
   // Four pins in the repository, two on the IO board: the others get empty pin names.
-  for (const BoardDefinitions& board :
-       {boardDefinitions(kZl232, "ZL232", {"mo,29", "mo,30"}, {"mo,7", "mo,8"}),
-        boardDefinitions(kBusIO, "IO", {"kio,1", "kio,2", "", ""}, {"kio,1", "kio,2", "", ""})}) {
-    SCOPED_TRACE(board.index);
+  BoardDefinitions generic{kGeneric,
+                           {messageProfile("AN11H", serial + "_i1_H"), messageProfile("AN11L", serial + "_i1_L"),
+                            messageProfile("AN12H", serial + "_i2_H"), messageProfile("AN12L", serial + "_i2_L")},
+                           {}};
+  const Case cases[] = {
+      {boardDefinitions(kZl232, "ZL232", {"mo,29", "mo,30"}, {"mo,7", "mo,8"}),
+       {" Profile ZL232_SO1_OFF already defined", " Event ZL232_SO1 already defined"},
+       {{"board=ZL232&input=1&state=1", "input 1 on"}, {"board=ZL232&input=1&state=0", "input 1 off"}},
+       "/control/rcontrol?action=sigout&name=ZL232_SO1_ON",
+       1,
+       "\"ZL232\":{\"inputs\":[false,false],\"outputs\":[false,true]}"},
+      {boardDefinitions(kBusIO, "IO", {"kio,1", "kio,2", "", ""}, {"kio,1", "kio,2", "", ""}),
+       {" Profile IO_SO1_OFF already defined", " Event IO_SO1 already defined"},
+       {},
+       "",
+       0,
+       ""},
+      {generic,
+       {" Looks like board zl0012345 has been already initialized",
+        " Event AN12L for message zl0012345_i2_L already defined"},
+       {{"board=" + serial + "&input=1&state=1", "input 1 on"},
+        {"board=" + serial + "&input=1&state=0", "input 1 off"},
+        {"board=" + serial + "&input=0&state=1", "input 0 on"}},
+       "/control/rcontrol?action=message&name=zl0012345_o1_on",
+       0,
+       "\"zl0012345\":{\"inputs\":[true,false],\"outputs\":[true,false]}"},
+  };
+  startStream();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.defined.index);
     camera.clearRequests();
-    ASSERT_NE(createChannel(board.index), nullptr);
     const auto before = handler.reports();
     const long starts = std::count(before.begin(), before.end(), "started");
+    const auto waitForNew = [&](const std::string& report) {
+      return handler.waitForReport(report, std::count(before.begin(), before.end(), report) + 1);
+    };
+    ASSERT_NE(createChannel(c.defined.index), nullptr);
     startChannel(starts + 1);
-    waitForRequests(board.events);
-    waitForRequests(board.profiles);
-    EXPECT_EQ(requestsStartingWith("/control/control?set&section=event_sig"), board.events);
-    EXPECT_EQ(requestsStartingWith("/admin/control?set&section=signaloutprofiles"), board.profiles);
-
+    waitForRequests(c.defined.events);
+    waitForRequests(c.defined.profiles);
+    EXPECT_EQ(requestsStartingWith(c.defined.index == kGeneric ? "/control/control?set&section=event_msg"
+                                                               : "/control/control?set&section=event_sig"),
+              c.defined.events);
+    EXPECT_EQ(requestsStartingWith("/admin/control?set&section=signaloutprofiles"), c.defined.profiles);
+    for (const auto& change : c.changes) {
+      camera.get("/sim/io?" + change.first);
+      ASSERT_TRUE(waitForNew(change.second)) << logger.dump();
+    }
+    if (!c.switched.empty()) {
+      io->SetOutput(&handler, c.output, true);
+      io->SetOutput(&handler, 2, true);
+      ASSERT_TRUE(waitForNew("output 6"));
+      ASSERT_TRUE(waitForNew("output 0"));
+      EXPECT_TRUE(camera.waitForRequest(c.switched, 1, 10s));
+      if (c.output) ASSERT_TRUE(waitForNew("output_state 1 on"));
+      EXPECT_NE(camera.get("/sim/io").find(c.state), std::string::npos) << camera.get("/sim/io");
+      auto reports = handler.reports();
+      std::vector<std::string> expected{"started", "output 0", "output 6"};
+      for (const auto& change : c.changes) expected.push_back(change.second);
+      if (c.output) expected.push_back("output_state 1 on");
+      std::sort(reports.begin() + before.size(), reports.end());
+      std::sort(expected.begin(), expected.end());
+      EXPECT_EQ(std::vector<std::string>(reports.begin() + before.size(), reports.end()), expected);
+    }
+    if (c.defined.index == kGeneric) {
+      // The table the box got: ten messages with the box's prefix, rules for both inputs and outputs.
+      const auto config = nlohmann::json::parse(
+          camera.request("/api/json/config/ZL_232_IO_Box", "Authorization: Basic YWRtaW46czNjckB0\r\n")
+              .body)[serial]["MessageConfig"];
+      std::vector<std::string> messages, expected;
+      for (const auto& message : config.at("Messages"))
+        messages.push_back(message.value("Name", "") + " " + message.value("Dir", "") + " " +
+                           message.value("Range", "") + " '" + message.value("Sig", "?") + "'");
+      for (const char* name :
+           {"i1_H", "i1_L", "i2_H", "i2_L", "o1_on", "o1_off", "o2_on", "o2_off", "o1_on_1sec", "o2_on_1sec"})
+        expected.push_back(serial + "_" + name + " BI global ''");
+      EXPECT_EQ(messages, expected);
+      EXPECT_EQ(config.at("STM").at("Init").size(), 2u);
+      EXPECT_EQ(config.at("STM").at("Rules").size(), 10u);
+    }
     io->Stop();
     ASSERT_TRUE(handler.waitForReport("stopped", starts + 1));
     startChannel(starts + 2);
-    const std::string name = board.index == kZl232 ? "ZL232" : "IO";
-    ASSERT_TRUE(logger.waitFor(" Profile " + name + "_SO1_OFF already defined", 10s));
-    ASSERT_TRUE(logger.waitFor(" Event " + name + "_SO1 already defined", 10s));
-    EXPECT_EQ(count("/control/control?set&section=event_sig"), board.events.size());
-    EXPECT_EQ(count("/admin/control?set&section=signaloutprofiles"), board.profiles.size());
-    io->Destroy();
+    for (const auto& line : c.found) EXPECT_TRUE(logger.waitFor(line, 10s)) << line;
+    EXPECT_EQ(count("/control/control?set&section=event_"), c.defined.events.size());
+    EXPECT_EQ(count("/admin/control?set&section=signaloutprofiles"), c.defined.profiles.size());
+    handler.destroyAndWait(io);
     io = nullptr;
-    ASSERT_TRUE(handler.waitForReport("stopped", starts + 2));
   }
   EXPECT_TRUE(logger.contains(" Unexpected input pin number 2"));
   EXPECT_EQ(levelOf(" Unexpected output pin number 3"), 0);
-}
-
-// The stream's event section lists the board's events: each change reaches the host once;
-// outputs are switched by the signal-output profiles and seen in the section too.
-TEST_F(IOTest, InputsAndOutputsFromTheLiveStreamsEventSection) {
-  ASSERT_NE(createChannel(kZl232), nullptr);
-  startChannel();
-  waitForRequests({"/control/control?set&section=event_sig&sig=ZL232_SI1",
-                   "/admin/control?set&section=signaloutprofiles&profile=ZL232_SO1_ON"});
-  startStream();
-  camera.get("/sim/io?board=ZL232&input=1&state=1");
-  ASSERT_TRUE(handler.waitForReport("input 1 on"));
   EXPECT_GT(handler.inputTime(), 1500000000000u) << "the camera's time, in ms";
-
-  io->SetOutput(&handler, 1, true);
-  ASSERT_TRUE(handler.waitForReport("output_state 1 on"));
-  EXPECT_TRUE(camera.waitForRequest("/control/rcontrol?action=sigout&name=ZL232_SO1_ON", 1, 1s));
-  EXPECT_NE(camera.get("/sim/io").find("\"ZL232\":{\"inputs\":[false,true],\"outputs\":[false,true]}"),
-            std::string::npos);
-  io->SetOutput(&handler, 2, true);  // the board has two outputs
-  camera.get("/sim/io?board=ZL232&input=1&state=0");
-  ASSERT_TRUE(handler.waitForReport("input 1 off"));
-  auto reports = handler.reports();
-  std::sort(reports.begin(), reports.end());
-  EXPECT_EQ(reports, (std::vector<std::string>{"input 1 off", "input 1 on", "output 0", "output 6", "output_state 1 on",
-                                               "started"}))
-      << "the same list in every picture reports nothing again";
   EXPECT_EQ(logger.count(" Event ZL232_SI1, Ray 1 changed value to 1"), 1u);
+  EXPECT_EQ(count("/api/json/config/ZL_232_IO_Box/"), 1u) << "the generic box's table is written once";
+  EXPECT_TRUE(logger.contains(" Board 1 found on device, serial = 'zl0012345', initialized=0"));
+  EXPECT_TRUE(logger.contains(" Boards found: 1"));
+  EXPECT_TRUE(logger.contains(" Board 0 initialization was finished successfully"));
 }
 
 // A Stop before the first Start is answered with Stopped. A second Start warns and answers

@@ -64,19 +64,17 @@ class RecordingIOHandler : public Talvo::GDRV::IIODeviceHandler,
     std::lock_guard<std::mutex> lock(mutex_);
     return reports_;
   }
-  // Destroys `io`; a channel still running (its last start or stop report is "started") sends
-  // Stopped on the process-wide service, which the handler must outlive: that is waited for.
-  // Extra Stops of a channel that was not running count in "stopped" too, so the count is
-  // taken, not compared with the starts.
+  // Destroys `io` and waits for the Stopped a running channel still sends on the process-wide
+  // service, which the handler must outlive.
   void destroyAndWait(Talvo::GDRV::IIODevice* io) {
-    const auto before = reports();
-    const auto last = std::find_if(before.rbegin(), before.rend(),
-                                   [](const std::string& r) { return r == "started" || r == "stopped"; });
-    const bool running = last != before.rend() && *last == "started";
     io->Destroy();
-    if (running) {
-      EXPECT_TRUE(waitForReport("stopped", std::count(before.begin(), before.end(), "stopped") + 1));
-    }
+    EXPECT_TRUE(waitUntil(
+        [&] {
+          const auto last = std::find_if(reports_.rbegin(), reports_.rend(),
+                                         [](const std::string& r) { return r == "started" || r == "stopped"; });
+          return last == reports_.rend() || *last == "stopped";
+        },
+        20s));
   }
   uint64_t inputTime() const {
     std::lock_guard<std::mutex> lock(mutex_);

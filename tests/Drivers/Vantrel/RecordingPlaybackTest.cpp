@@ -25,7 +25,7 @@ namespace {
 using namespace std::chrono_literals;
 
 const std::string kStream = "/control/event.jpg?output=zlg";
-const std::string kShortAnswer = "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nOK";
+const std::string kShortAnswer = "HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n";
 
 struct PlayedFrame {
   std::string track;
@@ -55,8 +55,8 @@ class PlaybackHandler : public Talvo::GDRV::IRecordingPlaybackHandler, public Re
   std::vector<PlayedFrame> frames(const std::string& track) const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<PlayedFrame> of;
-    std::copy_if(frames_.begin(), frames_.end(), std::back_inserter(of),
-                 [&](const auto& f) { return f.track == track; });
+    for (const auto& f : frames_)
+      if (f.track == track) of.push_back(f);
     return of;
   }
   bool waitForFrames(size_t count) const {
@@ -105,32 +105,8 @@ class RecordingPlaybackTest : public ::testing::Test {
     return action.results().front();
   }
   std::vector<std::string> streamRequests() const { return camera.requestTargets(kStream); }
-  // Plays against `peer`, reporting to `played`; `maxBlock` 0 keeps the product's picture cap.
-  void playAgainst(RawPeer& peer, PlaybackHandler& played, int silenceMilliseconds = 5000, size_t maxBlock = 0) {
-    if (playback) playback->Destroy();
-    connect(peer.port(), &played);
-    static_cast<Vantrel::RecordingPlayback*>(playback)->setSilenceGuard(silenceMilliseconds);
-    if (maxBlock) static_cast<Vantrel::RecordingPlayback*>(playback)->setMaxBlockSize(maxBlock);
-    playback->Play(nullptr, 1.0);
-  }
-  // The camera's first sequence as it sends it, and what the reader takes from it.
+  // The camera's first sequence as it sends it.
   std::string firstSequence() const { return camera.request(kStream + "&searchbytime_start=1500000000").body; }
-  std::vector<size_t> pictureSizes(const std::string& bytes) const {
-    struct Sizes : Vantrel::PlaybackSink {
-      void videoFrame(const uint8_t*, size_t size, bool, uint64_t) override { sizes.push_back(size); }
-      void audioFrame(const uint8_t*, size_t, const Vantrel::PlaybackAudioFormat&, uint64_t) override {}
-      std::vector<size_t> sizes;
-    } sink;
-    Vantrel::HttpConnector reader(Vantrel::HttpConnector::Kind::Stream,
-                                  Talvo::LoggerOwner(static_cast<Talvo::ILogger*>(nullptr), ""), &sink, true, true);
-    reader.process(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-    return sink.sizes;
-  }
-  std::vector<size_t> playedSizes() const {
-    std::vector<size_t> sizes;
-    for (const PlayedFrame& frame : handler.frames("video")) sizes.push_back(frame.size);
-    return sizes;
-  }
 
   std::shared_ptr<Talvo::Utility::GlobalService> service = Talvo::Utility::GlobalService::instance();
   CamsimProcess camera;
@@ -196,10 +172,11 @@ TEST_F(RecordingPlaybackTest, APlayGoesFromSequenceToSequenceUntilTheCameraHasNo
 }
 
 // A play while the seek picture is awaited, and a seek while playing, get 9; a pause is answered
-// once the request ended, and the next play goes on near where it stopped.
-TEST_F(RecordingPlaybackTest, WhatARunningPlaybackRefusesGets9AndAPauseIsAnsweredWhenTheRequestEnded) {
+// once the request ended, and the next play goes on near where it stopped. After Terminate
+// nothing is reported and every operation gets 12 (a step, never supported, 8).
+TEST_F(RecordingPlaybackTest, WhatARunningPlaybackRefusesGets9AndAfterTerminateEverythingGets12) {
   timeline("pace=150");
-  RecordingActionHandler firstSeek, early, play, seek, pause, again;
+  RecordingActionHandler firstSeek, early, play, seek, pause, again, seekAfter, step;
   playback->Seek(1500000000000, &firstSeek);
   playback->Play(&early, 1.0);
   EXPECT_EQ(resultOf(early), 9);
@@ -215,26 +192,20 @@ TEST_F(RecordingPlaybackTest, WhatARunningPlaybackRefusesGets9AndAPauseIsAnswere
   EXPECT_TRUE(logger.contains(" not supported seek during play"));
   playback->Play(&pause, 0);
   EXPECT_EQ(resultOf(pause), 0);
+  const size_t paused = handler.frames("video").size() + handler.frames("audio").size();
   const uint64_t pausedAt = handler.frames("video").back().time / 1000;
   EXPECT_TRUE(logger.contains(" Playback was stopped")) << "answered only once the request ended";
   EXPECT_EQ(streamRequests().size(), 1u);
-  EXPECT_EQ(handler.ends(), "");
 
   playback->Play(&again, 1.0);
   EXPECT_EQ(resultOf(again), 0);
-  EXPECT_EQ(handler.waitForEnd(), "finished 104");
+  ASSERT_TRUE(handler.waitForFrames(paused + 1));
+  ASSERT_TRUE(camera.waitForRequest(kStream, 2, 10s));
   EXPECT_EQ(streamRequests()[1], kStream + "&searchbytime_start=" + std::to_string(pausedAt));
-}
-
-TEST_F(RecordingPlaybackTest, AfterTerminateNothingIsReportedAndEveryOperationGets12) {
-  timeline("pace=150");
-  RecordingActionHandler play, seek, step;
-  playback->Play(&play, 1.0);
-  ASSERT_TRUE(handler.waitForFrames(1));
   playback->Terminate();
   playback->Terminate();
-  playback->Seek(1500000000000, &seek);
-  EXPECT_EQ(resultOf(seek), 12);
+  playback->Seek(1500000000000, &seekAfter);
+  EXPECT_EQ(resultOf(seekAfter), 12);
   EXPECT_TRUE(logger.waitFor(" Already terminated", 5s));
   playback->Step(&step, true);
   EXPECT_EQ(resultOf(step), 8);
@@ -257,75 +228,13 @@ TEST_F(RecordingPlaybackTest, AStreamThatBeginsWithDeltaPicturesShowsNothingUnti
   EXPECT_FALSE(video[1].key);
 }
 
-// A camera (or a proxy) that answers chunked and keeps the connection: the pictures are the
-// chunks' data, and the last chunk ends the sequence, so that the next one is asked for.
-TEST_F(RecordingPlaybackTest, AChunkedAnswerGivesWholePicturesAndItsLastChunkEndsTheSequence) {
-  const std::string sequence = firstSequence();
-  const std::vector<size_t> expected = pictureSizes(sequence);
-  ASSERT_EQ(expected.size(), 3u);
-  std::string chunked;
-  for (size_t at = 0; at < sequence.size(); at += 1000) {
-    const std::string piece = sequence.substr(at, 1000);
-    chunked += (boost::format("%x\r\n") % piece.size()).str() + piece + "\r\n";
-  }
-  const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
-  RawPeer peer([&](const std::string& request) {
-    if (request.find("output=zlg&searchbytime_start=") != std::string::npos)
-      return std::vector<RawPeer::Step>{RawPeer::send(head + chunked + "0\r\n\r\n"), RawPeer::stall()};
-    if (request.find("output=zlg&sequence=1000&offset=1 ") != std::string::npos)
-      return std::vector<RawPeer::Step>{RawPeer::send(head + "0\r\n\r\n"), RawPeer::stall()};
-    return std::vector<RawPeer::Step>{RawPeer::send(kShortAnswer)};
-  });
-  playAgainst(peer, handler);
-  EXPECT_EQ(handler.waitForEnd(), "finished 104") << logger.dump();
-  EXPECT_EQ(playedSizes(), expected);
-  EXPECT_EQ(handler.frames("audio").size(), 3u);
-  EXPECT_EQ(logger.count(" TRACE: Drop "), 0u) << "no chunk line reaches the reader";
-  EXPECT_TRUE(logger.contains(" Next url='" + kStream + "&sequence=1000&offset=1'"));
-  peer.stop();
-}
-
-// A camera that stops sending, before its answer or within the stream, ends the play with a
-// failure once the silence guard has passed, not after the hour the whole stream may take; a
-// picture that never ends is cut at the cap and ends the play.
-TEST_F(RecordingPlaybackTest, AStreamThatStallsEndsThePlayWithTheTimeOut) {
-  const std::string sequence = firstSequence();
-  const std::string garbage(300, '\x11');
-  struct Case {
-    const char* what;
-    std::string before;  // what the camera sends before it falls silent
-    size_t pictures;
-    const char* end;
-    size_t maxBlock;
-  };
-  for (const Case& c : {Case{"before the answer", "", 0, "failed 110", 0},
-                        Case{"within the stream", "HTTP/1.0 200 OK\r\n\r\n" + sequence, 3, "failed 110", 0},
-                        Case{"a picture that never ends",
-                             "HTTP/1.0 200 OK\r\n\r\n" + garbage + "\xFF\xD8\xFF\xE0" + std::string(200000, '\x55'), 0,
-                             "failed 264", 64 * 1024}}) {
-    SCOPED_TRACE(c.what);
-    RawPeer peer([&](const std::string& request) {
-      if (request.find("output=zlg") == std::string::npos)
-        return std::vector<RawPeer::Step>{RawPeer::send(kShortAnswer)};
-      return std::vector<RawPeer::Step>{RawPeer::send(c.before), RawPeer::stall()};
-    });
-    PlaybackHandler played;
-    playAgainst(peer, played, 300, c.maxBlock);
-    EXPECT_EQ(played.waitForEnd(), c.end);
-    EXPECT_EQ(played.frames("video").size(), c.pictures);
-    playback->Destroy();
-    playback = nullptr;
-  }
-  EXPECT_EQ(logger.count(" Stop playing, because of 110."), 2u) << logger.dump();
-  EXPECT_TRUE(logger.contains(" Stop playing, because of 264."));
-  const auto lines = logger.messages();
-  EXPECT_EQ(std::count(lines.begin(), lines.end(), " TRACE: Drop 300 bytes: " + std::string(128, '1') + "..."), 1)
-      << "at most 64 bytes are shown";
-}
-
-// An audio block naming a sample rate of 2^28: its bit rate does not fit the host's int and
-// becomes the largest one, not whatever the overflow gives.
-TEST_F(RecordingPlaybackTest, AnAudioRateBeyondTheHostsRangeGivesTheLargestBitRate) {
+// Scripted cameras, each playing the first sequence with audio blocks naming a sample rate of 2^28
+// (its bit rate does not fit the host's int and becomes the largest one, not what the overflow
+// gives): a plain answer; a chunked one that keeps the connection (the pictures are the chunks'
+// data, the last chunk ends the sequence so the next is asked for); a camera that falls silent
+// before its answer or within the stream (the play fails once the silence guard has passed, not
+// after the hour the stream may take); a picture that never ends (cut at the cap).
+TEST_F(RecordingPlaybackTest, ScriptedCamerasPlainChunkedStallingOrEndless) {
   std::string sequence = firstSequence();
   size_t patched = 0;
   for (size_t at = sequence.find("\xFF\xED"); at != std::string::npos && at + 12 <= sequence.size();
@@ -336,16 +245,59 @@ TEST_F(RecordingPlaybackTest, AnAudioRateBeyondTheHostsRangeGivesTheLargestBitRa
     ++patched;
   }
   ASSERT_GE(patched, 3u);
-  RawPeer peer([&](const std::string& request) {
-    if (request.find("output=zlg&searchbytime_start=") != std::string::npos)
-      return std::vector<RawPeer::Step>{RawPeer::send("HTTP/1.0 200 OK\r\n\r\n" + sequence)};
-    return std::vector<RawPeer::Step>{RawPeer::send(kShortAnswer)};
-  });
-  playAgainst(peer, handler);
-  EXPECT_EQ(handler.waitForEnd(), "finished 104") << logger.dump();
-  EXPECT_GE(factory.audioCount(), 3u);
+  std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  for (size_t at = 0; at < sequence.size(); at += 1000)
+    chunked += (boost::format("%x\r\n") % sequence.substr(at, 1000).size()).str() + sequence.substr(at, 1000) + "\r\n";
+  const std::string plain = "HTTP/1.0 200 OK\r\n\r\n";
+  struct Case {
+    const char* what;
+    std::string answer;  // to the first request
+    bool stall;          // then silence, else the connection closes
+    size_t maxBlock;     // 0: the product's picture cap
+    const char* end;
+    size_t pictures;
+  };
+  const Case cases[] = {
+      {"plain", plain + sequence, false, 0, "finished 104", 3},
+      {"chunked", chunked + "0\r\n\r\n", true, 0, "finished 104", 3},
+      {"silent before the answer", "", true, 0, "failed 110", 0},
+      {"silent within the stream", plain + sequence, true, 0, "failed 110", 3},
+      {"a picture that never ends", plain + std::string(300, '\x11') + "\xFF\xD8\xFF\xE0" + std::string(200000, '\x55'),
+       true, 64 * 1024, "failed 264", 0},
+  };
+  std::vector<std::vector<size_t>> sizes;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RawPeer peer([&](const std::string& request) {
+      if (request.find("output=zlg&searchbytime_start=") == std::string::npos)
+        return std::vector<RawPeer::Step>{RawPeer::send(kShortAnswer)};
+      if (!c.stall) return std::vector<RawPeer::Step>{RawPeer::send(c.answer)};
+      return std::vector<RawPeer::Step>{RawPeer::send(c.answer), RawPeer::stall()};
+    });
+    PlaybackHandler played;
+    if (playback) playback->Destroy();
+    connect(peer.port(), &played);
+    const bool fails = std::string(c.end).rfind("failed", 0) == 0;
+    static_cast<Vantrel::RecordingPlayback*>(playback)->setSilenceGuard(fails ? 300 : 5000);
+    if (c.maxBlock) static_cast<Vantrel::RecordingPlayback*>(playback)->setMaxBlockSize(c.maxBlock);
+    playback->Play(nullptr, 1.0);
+    EXPECT_EQ(played.waitForEnd(), c.end) << logger.dump();
+    auto& row = sizes.emplace_back();
+    for (const PlayedFrame& frame : played.frames("video")) row.push_back(frame.size);
+    EXPECT_EQ(row.size(), c.pictures);
+    playback->Destroy();
+    playback = nullptr;
+  }
+  EXPECT_EQ(sizes[1], sizes[0]) << "no chunk line reaches the pictures";
+  EXPECT_GE(factory.audioCount(), 6u);
   EXPECT_EQ(factory.lastAudioBitRate, 2147483647);
-  peer.stop();
+  EXPECT_TRUE(logger.contains(" Next url='" + kStream + "&sequence=1000&offset=1'"));
+  EXPECT_EQ(logger.count(" Stop playing, because of 110."), 2u) << logger.dump();
+  EXPECT_TRUE(logger.contains(" Stop playing, because of 264."));
+  const auto lines = logger.messages();
+  EXPECT_EQ(logger.count(" TRACE: Drop "), 1u) << logger.dump();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), " TRACE: Drop 300 bytes: " + std::string(128, '1') + "..."), 1)
+      << "at most 64 bytes are shown";
 }
 
 }  // namespace

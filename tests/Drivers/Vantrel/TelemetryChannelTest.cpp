@@ -67,7 +67,7 @@ class TelemetryTest : public ::testing::Test {
 };
 
 // VX-P50: steps 10 (pan, tilt) and 5 (zoom), speeds 100 and 10, 64 presets, angle moves, point
-// and area.
+// and area; a camera failure is the result.
 TEST_F(TelemetryTest, LimitsRequestsAndArithmeticOfAFullModel) {
   start("VX-P50");
   check({
@@ -93,6 +93,10 @@ TEST_F(TelemetryTest, LimitsRequestsAndArithmeticOfAFullModel) {
       {"stop", [](ITelemetry& t) { return t.StopMove(); }, 8, nullptr},
       {"home", [](ITelemetry& t) { return t.GoHome(); }, 8, nullptr},
       {"preset name", [](ITelemetry& t) { return t.SetPresetName(1, "door"); }, 8, nullptr},
+      {"camera failure",
+       [&](ITelemetry& t) { return camera->fault("path=/control/click.cgi&status=500&count=1"), t.GoPreset(1); }, 500,
+       "loadview=1"},
+      {"after it", [](ITelemetry& t) { return t.GoPreset(1); }, 0, "loadview=1"},
   });
   EXPECT_EQ(telemetry->GetPresetCount(), 64);
 }
@@ -103,13 +107,6 @@ TEST_F(TelemetryTest, ModelWithoutAngleMovesPointOrArea) {
   check({{"move", moveBy(3, 1, 4, 1), 0, "moverel&x=3&y=4"},
          {"point", point(0.5, 0.5), 8, nullptr},
          {"area", area(0, 0, 1, 1), 8, nullptr}});
-}
-
-TEST_F(TelemetryTest, CameraFailuresAreTheResult) {
-  start("VX-P50");
-  camera->fault("path=/control/click.cgi&status=500&count=1");
-  EXPECT_EQ(telemetry->GoPreset(1), 500);
-  EXPECT_EQ(telemetry->GoPreset(1), 0);
 }
 
 TEST(TelemetryChannelModels, WithoutPresetCountEveryPresetIsRefusedAndOnlyListedChannelsExist) {

@@ -40,7 +40,6 @@ class RecordingSearchHandler : public Talvo::GDRV::IDeviceSearchHandler, public 
   bool waitForCount(size_t count, std::chrono::milliseconds deadline) const {
     return waitUntil([&] { return results_.size() >= count; }, deadline);
   }
-
   // True once `count` reports have returned to the search (a search destroyed from its report
   // is then only ending its thread).
   bool waitForReportsEnded(size_t count, std::chrono::milliseconds deadline) const {

@@ -28,7 +28,7 @@ folder=$(mktemp -d /tmp/dnssd-test.XXXXXX)
 pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+  wait
   rm -rf "$folder"
 }
 trap cleanup EXIT
@@ -49,38 +49,20 @@ wait_for() {
   done
 }
 
+# IPv4 only: the announcements are to resolve to 127.0.0.1, never to ::1.
+sysctl -qw net.ipv6.conf.lo.disable_ipv6=1 2>/dev/null
 ip link set lo up && ip link set lo multicast on || fail "cannot bring up the loopback"
 # Avahi keeps its pid file and socket in /run/avahi-daemon: a private /run keeps them apart from
 # any daemon of the machine (the mount namespace is private, so this /run is ours alone).
 mount -t tmpfs tmpfs /run && mkdir -p /run/avahi-daemon || fail "cannot mount a private /run"
 
 cat >"$folder/bus.conf" <<CONF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>system</type>
-  <listen>unix:path=$folder/bus</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow user="*"/>
-    <allow own="*"/>
-    <allow send_destination="*"/>
-    <allow receive_sender="*"/>
-  </policy>
-</busconfig>
+<busconfig><type>system</type><listen>unix:path=$folder/bus</listen><auth>EXTERNAL</auth>
+  <policy context="default"><allow user="*"/><allow own="*"/><allow send_destination="*"/>
+    <allow receive_sender="*"/></policy></busconfig>
 CONF
-cat >"$folder/avahi.conf" <<CONF
-[server]
-use-ipv4=yes
-use-ipv6=no
-allow-interfaces=lo
-enable-dbus=yes
-[wide-area]
-enable-wide-area=no
-[publish]
-publish-hinfo=no
-publish-workstation=no
-CONF
+printf '%s\n' '[server]' use-ipv4=yes use-ipv6=no allow-interfaces=lo enable-dbus=yes '[wide-area]' \
+  enable-wide-area=no '[publish]' publish-hinfo=no publish-workstation=no >"$folder/avahi.conf"
 
 export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$folder/bus"
 dbus-daemon --config-file="$folder/bus.conf" --nofork --nopidfile 2>"$folder/dbus.log" &
