@@ -1,4 +1,4 @@
-// The SDK's main object end to end over a scripted connection (and once over TCP): the POST and
+// The SDK's main object end to end over a scripted connection: the POST and
 // the commands after the greeting (one per step, dropped with a lost connection), the camera's
 // answers with their ids, pictures with their times and thermal data, broken pictures, audio both
 // ways.
@@ -7,20 +7,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <functional>
 #include <new>
 #include <tuple>
 
-#include "RawPeer.h"
 #include "SdkTestDoubles.h"
 #include "ScriptedConnection.h"
 #include "StreamBuilder.h"
 #include "Zelta_AudioReaderALaw.h"
 #include "Zelta_Decoder.h"
 #include "Zelta_ImageImpl_SDK.h"
-#include "Zelta_NetworkConnectionImpl.h"
 #include "Zelta_SendAudio.h"
 
 using namespace Zelta;
@@ -177,29 +174,6 @@ TEST_F(SdkMainTest, ALostConnectionDropsTheQueuedCommands) {
   for (int step = 0; step < 4; ++step) sdk->stepLoop();
   EXPECT_EQ(client->events.size(), 2u) << "the camera greeted again";
   EXPECT_EQ(connection->sentBytes.find('\0'), std::string::npos) << "no command went out";
-}
-
-// Over TCP against a scripted camera: the POST with its credentials (never logged), the greeting,
-// a picture of many receives whole, and the camera closing the stream ends it.
-TEST_F(SdkMainTest, OverTcpAgainstAScriptedCamera) {
-  const std::string picture = sb::picture({sb::zlf(1700000000000001)}, 100000, 9);
-  RawPeer peer({RawPeer::send(kHead + kGreeting), RawPeer::send(picture)});
-  sdk = Zelta_SDK::create(client, client, 0, std::make_shared<FakeAuthorization>("admin", "meinsm", true), client,
-                          std::make_shared<Zelta_NetworkConnectionImpl>());
-  ASSERT_EQ(sdk->stream_setup("http://127.0.0.1:" + std::to_string(peer.port()) + "/control/eventstream.jpg"), 1);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (sdk->networkStatus() != eNetStatus_Error && std::chrono::steady_clock::now() < deadline) sdk->stepLoop();
-  for (int step = 0; step < 4; ++step) sdk->stepLoop();
-  EXPECT_EQ(sdk->networkStatus(), eNetStatus_Error) << "the camera closing the stream ends it";
-  EXPECT_EQ(peer.lastRequest(),
-            "POST /control/eventstream.jpg HTTP/1.0\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
-            "User-Agent: zl-client (ES-Client 1.1.0-4)\r\nAuthorization: Basic YWRtaW46bWVpbnNt\r\n\r\n");
-  EXPECT_EQ(client->events, (Events{{0, kGreeting.substr(4)}}));
-  ASSERT_EQ(client->images.size(), 1u);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(client->images[0]->jpegData()), client->images[0]->jpegSize()),
-            picture);
-  EXPECT_TRUE(capture.has("Error 0 during network operation  Failed to receive data"));
-  for (const auto& line : capture.messages()) EXPECT_EQ(line.find("meinsm"), std::string::npos) << line;
 }
 
 // Text header, time block and thermal blocks of both sensors (one compressed, both split, their
