@@ -6,8 +6,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <csetjmp>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+
+#include <jpeglib.h>
 
 namespace {
 
@@ -55,7 +59,7 @@ int connectAndSend(std::uint16_t port, const std::string& target, const std::str
     ::close(fd);
     return -1;
   }
-  const std::string request = head.empty() ? "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n" : head;
+  const std::string request = head.empty() ? "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + kAdmin + "\r\n" : head;
   (void)!::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
   return fd;
 }
@@ -100,4 +104,71 @@ OpenStream::OpenStream(std::uint16_t port, const std::string& target) : fd_(conn
 
 OpenStream::~OpenStream() {
   if (fd_ >= 0) ::close(fd_);
+}
+
+namespace {
+
+struct ErrorManager {
+  jpeg_error_mgr base;
+  std::jmp_buf jump;
+};
+
+void onError(j_common_ptr info) { std::longjmp(reinterpret_cast<ErrorManager*>(info->err)->jump, 1); }
+void quiet(j_common_ptr) {}
+
+// C-style: nothing with a destructor lives across setjmp. False on an error or a warning (libjpeg
+// only warns about corrupt data).
+bool decode(const unsigned char* data, unsigned long size, unsigned char* row, std::size_t rowSize, unsigned* width,
+            unsigned* height) {
+  jpeg_decompress_struct info;
+  ErrorManager errors;
+  info.err = jpeg_std_error(&errors.base);
+  errors.base.error_exit = onError;
+  errors.base.output_message = quiet;
+  bool clean = false;
+  if (setjmp(errors.jump) == 0) {
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, data, size);
+    jpeg_read_header(&info, TRUE);
+    info.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&info);
+    *width = info.output_width;
+    *height = info.output_height;
+    for (JSAMPROW rows[1] = {row}; info.output_width * 3 <= rowSize && info.output_scanline < info.output_height;)
+      jpeg_read_scanlines(&info, rows, 1);
+    clean = info.output_scanline == info.output_height && jpeg_finish_decompress(&info) &&
+            errors.base.num_warnings == 0;
+  }
+  jpeg_destroy_decompress(&info);
+  return clean;
+}
+
+// Offset of the start of scan (FF DA) in the marker walk, or npos.
+std::size_t startOfScan(const std::string& jpeg) {
+  for (std::size_t at = 2; at + 4 <= jpeg.size() && static_cast<unsigned char>(jpeg[at]) == 0xFF;
+       at += 2 + bigEndian16(jpeg, at + 2)) {
+    if (static_cast<unsigned char>(jpeg[at + 1]) == 0xDA) return at;
+  }
+  return std::string::npos;
+}
+
+}  // namespace
+
+std::string decodedSize(const std::string& jpeg) {
+  std::vector<unsigned char> row(3 * 16384);
+  unsigned width = 0, height = 0;
+  const bool ok = decode(reinterpret_cast<const unsigned char*>(jpeg.data()), jpeg.size(), row.data(), row.size(),
+                         &width, &height);
+  return ok ? std::to_string(width) + "x" + std::to_string(height) : "";
+}
+
+std::size_t bigEndian16(const std::string& bytes, std::size_t at) {
+  return (static_cast<unsigned char>(bytes[at]) << 8) | static_cast<unsigned char>(bytes[at + 1]);
+}
+
+std::string withTablesOf(const std::string& key, const std::string& delta) {
+  const std::size_t keyScan = startOfScan(key);
+  const std::size_t deltaScan = startOfScan(delta);
+  if (keyScan == std::string::npos || deltaScan == std::string::npos) return "";
+  return key.substr(0, keyScan) + delta.substr(deltaScan);
 }

@@ -1,6 +1,7 @@
-// Reads /control/faststream.jpg (and other answers) over a raw loopback socket and checks the
-// multipart layout byte by byte, so the camsim tests see exactly what a client sees.
-// Blocking; any thread.
+// A client's view of the simulator over raw loopback sockets: the server-push stream's multipart
+// layout checked byte by byte, and test-side JPEG checks independent of the simulator's own code
+// (libjpeg decoding, a delta picture put behind a key picture's tables). Blocking; any thread.
+// Every GET carries the tests' camera user admin:meinsm (kAdmin).
 #pragma once
 
 #include <chrono>
@@ -8,6 +9,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+inline const char* const kAdmin = "Authorization: Basic YWRtaW46bWVpbnNt\r\n";  // admin:meinsm
 
 struct StreamCapture {
   std::string head;                   // HTTP head of the answer
@@ -45,3 +48,11 @@ class OpenStream {
   int fd_ = -1;
   std::string firstBytes_;
 };
+
+// Decodes the whole picture with libjpeg: "WIDTHxHEIGHT", or "" on any libjpeg error or warning.
+std::string decodedSize(const std::string& jpeg);
+// The big-endian 16-bit number at `at` (marker segment lengths); the caller checks the size.
+std::size_t bigEndian16(const std::string& bytes, std::size_t at);
+// The delta picture's scan put behind the key picture's head (its tables): what a client
+// decoder does with a delta picture.
+std::string withTablesOf(const std::string& key, const std::string& delta);

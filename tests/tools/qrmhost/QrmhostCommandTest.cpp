@@ -41,6 +41,9 @@ TEST(QrmhostCommandLine, UsageErrorsExitTwoWithOneLineAndNoPassword) {
       {withCamera({"io", "--index", "99"}), "no I/O channel 99 for VX-S10"},
       {withCamera({"detect", "--detector", "nonesuch"}), "no detector 'nonesuch' on channel 0"},
       {withCamera({"ptz", "--index", "5", "preset-go", "1"}), "no telemetry channel 5 for VX-S10"},
+      {against(kCamera, "VX-D20", {"detect", "--detector", "motion", "--window=0.5,0.5,0.6,0.1"}), "--window"},
+      {against(kCamera, "VX-D20", {"detect", "--detector", "motion", "--window=a,b,c,d"}), "--window"},
+      {against(kCamera, "VX-D20", {"detect", "--detector", "motion", "--polyline=0,0"}), "--polyline"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.part);
