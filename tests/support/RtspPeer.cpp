@@ -132,8 +132,7 @@ std::vector<std::string> RtspPeer::requests() const {
 
 size_t RtspPeer::countOf(const std::string& method) const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return std::count_if(requests_.begin(), requests_.end(),
-                       [&](const std::string& head) { return head.rfind(method + " ", 0) == 0; });
+  return countLocked(method);
 }
 
 size_t RtspPeer::connectionCount() const {
@@ -142,13 +141,13 @@ size_t RtspPeer::connectionCount() const {
 }
 
 bool RtspPeer::waitForRequests(const std::string& method, size_t count, std::chrono::milliseconds deadline) const {
-  const auto end = Clock::now() + deadline;
   std::unique_lock<std::mutex> lock(mutex_);
-  return changed_.wait_until(lock, end, [&] {
-    return static_cast<size_t>(std::count_if(requests_.begin(), requests_.end(), [&](const std::string& head) {
-             return head.rfind(method + " ", 0) == 0;
-           })) >= count;
-  });
+  return changed_.wait_for(lock, deadline, [&] { return countLocked(method) >= count; });
+}
+
+size_t RtspPeer::countLocked(const std::string& method) const {
+  return std::count_if(requests_.begin(), requests_.end(),
+                       [&](const std::string& head) { return head.rfind(method + " ", 0) == 0; });
 }
 
 void RtspPeer::serve(int connection) {

@@ -73,6 +73,7 @@ class RtspPeer {
 
  private:
   void serve(int connection);
+  size_t countLocked(const std::string& method) const;  // with mutex_ held
   // Answers every whole request in `input`; false when the connection is to close.
   bool answerRequests(int connection, std::string& input, bool& playing);
   std::string answerFor(const std::string& head, bool& playing, bool& close);

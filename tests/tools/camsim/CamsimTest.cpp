@@ -1,6 +1,7 @@
 // The simulator seen from outside, as a client sees it: its command line, the camera API (sections,
-// authentication, the request log, snapshots, the message system), refusals with their reasons,
-// the server-push stream byte by byte, the event stream's command side, and /sim/fault.
+// authentication, the message system), refusals with their reasons, the server-push stream byte by
+// byte, the event stream's command side, and /sim/fault. (The request log, snapshots and the
+// identity headers are read by every end-to-end test of the module and of qrmhost.)
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -111,35 +112,6 @@ TEST_F(Camsim, RefusalsHaveTheirStatusAndReason) {
   }
   EXPECT_EQ(get(kRead), "quality=80\r\n");
   EXPECT_EQ(camsim_.get("/sim/profiles"), R"({"event_profiles":{},"message_profiles":[],"action_groups":{}})");
-}
-
-TEST_F(Camsim, RequestLogKeepsArrivalOrderAndStatusButNotControlPaths) {
-  camsim_.clearRequests();
-  get("/control/control?read&section=jpeg");
-  camsim_.request("/control/control?read&section=color");
-  get("/no/such/path");
-  camsim_.get("/sim/state?section=jpeg");
-  get("/admin/control?profile=x&value=a%20b");
-  std::vector<std::string> seen;
-  for (const auto& line : splitLines(camsim_.get("/sim/requests"))) {
-    const auto entry = Json::parse(line);
-    seen.push_back(entry["method"].get<std::string>() + " " + entry["target"].get<std::string>() + " " +
-                   entry["status"].dump());
-  }
-  EXPECT_EQ(seen, (std::vector<std::string>{"GET /control/control?read&section=jpeg 200",
-                                            "GET /control/control?read&section=color 401", "GET /no/such/path 404",
-                                            "GET /admin/control?profile=x&value=a%20b 200"}));
-  camsim_.get("/sim/requests?clear=1");
-  EXPECT_TRUE(camsim_.requestTargets().empty());
-}
-
-// A snapshot carries the model's headers (the thermal sensor's is the driver's autodetect tests'),
-// and the picture decodes at the asked size.
-TEST_F(Camsim, SnapshotCarriesTheModelsHeaders) {
-  const CamsimProcess::Answer picture = authed("/record/current.jpg");
-  for (const char* part : {"Content-Type: image/jpeg", "SWV: 4.2.1\r", "CFL: VX-S10\r"})
-    EXPECT_NE(picture.head.find(part), std::string::npos) << picture.head;
-  EXPECT_EQ(decodedSize(picture.body), "160x96");
 }
 
 // Profiles kept as state, a triggered event profile changing its message's time in the

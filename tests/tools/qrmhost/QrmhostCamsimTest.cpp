@@ -56,9 +56,17 @@ class QrmhostCamsimTest : public ::testing::Test {
     runs.push_back(runQrmhost(arguments));
     return runs.back();
   }
-  size_t requested(const std::string& target) const {
-    const auto targets = camera->requestTargets();
-    return std::count(targets.begin(), targets.end(), target);
+  // Requests of the camera's log whose target starts with `prefix` and that `match`; by default
+  // those answered 2xx.
+  size_t logged(const std::string& prefix, bool (*match)(const nlohmann::json&) = [](const nlohmann::json& entry) {
+    return entry["status"].get<int>() / 100 == 2;
+  }) const {
+    size_t count = 0;
+    for (const auto& line : splitLines(camera->get("/sim/requests"))) {
+      const auto entry = nlohmann::json::parse(line);
+      count += entry["target"].get<std::string>().rfind(prefix, 0) == 0 && match(entry);
+    }
+    return count;
   }
   // The output lines without the device's connection reports.
   static std::vector<std::string> withoutDevice(const ChildResult& result) {
@@ -94,6 +102,8 @@ TEST_F(QrmhostCamsimTest, DeviceConnectsAndDisconnectsAndTheModuleLogHonoursTheL
   EXPECT_EQ(interrupted.outLines(), expected);
 }
 
+// Live video with audio, settings and saved pictures; an outage; a model other than the camera's
+// named once.
 TEST_F(QrmhostCamsimTest, LiveVideoWithAudioSettingsAndSavedPictures) {
   ScratchFolder folder;
   const auto result = run(against({"live", "--channel", "0", "--stream", "0", "--frames", "30", "--audio", "--save",
@@ -126,23 +136,29 @@ TEST_F(QrmhostCamsimTest, LiveVideoWithAudioSettingsAndSavedPictures) {
     std::error_code missing;
     EXPECT_EQ(static_cast<long long>(fs::file_size(saved, missing)), numberField(frames[i], "size")) << saved;
   }
-  EXPECT_EQ(requested("/control/control?section=imagecontrol&quality=70"), 1u);
-  EXPECT_EQ(requested("/admin/audio?setMicro=1"), 1u);
-}
+  EXPECT_EQ(logged("/control/control?section=imagecontrol&quality=70"), 1u);
+  EXPECT_EQ(logged("/admin/audio?setMicro=1"), 1u);
 
-// The camera names its model once asked; another --model streams, with one warning.
-TEST_F(QrmhostCamsimTest, AModelOtherThanTheCamerasIsNamedOnce) {
+  // An outage is reported once, and the stream goes on.
+  camera->fault("path=/control/faststream.jpg&drop_after_parts=5&count=1");
+  const auto outage = run(against({"live", "--frames", "15"}, "VX-S10", "0"));
+  EXPECT_EQ(outage.exitStatus, 0) << outage.err;
+  expectOnce(outage, {R"({"kind":"failed")"});
+  EXPECT_GE(linesOfKind(outage, "frame").size(), 15u);
+
+  // The camera names its model once asked; another --model streams, with one warning.
+  EXPECT_FALSE(contains(result.err, "says it is"));
   const auto other = run(against({"live", "--frames", "30"}, "VX-P50"));
   EXPECT_EQ(other.exitStatus, 0) << other.err;
-  EXPECT_EQ(countContaining(other.errLines(), "qrmhost: the camera says it is a VX-S10, not the VX-P50 of --model"),
-            1u)
+  EXPECT_EQ(countContaining(other.errLines(), "qrmhost: the camera says it is a VX-S10, not the VX-P50 of --model"), 1u)
       << other.err;
-  EXPECT_FALSE(contains(run(against({"live", "--frames", "30"})).err, "says it is"));
 }
 
-// Each command against a fresh simulator (a fault or a state set first), the module logging
-// everything: the lines it prints, what it must not print, and the requests the camera saw once each.
-TEST_F(QrmhostCamsimTest, CommandsPrintTheirLinesAndReachTheCamera) {
+// Each command against a fresh simulator of its model (a fault or a state set first) that takes
+// Digest only, addressed with "?auth=digest", the module logging everything: the lines it prints,
+// what it must not print, and the requests the camera answered once each. Every kind of request
+// answers the camera's challenge, and none carries Basic.
+TEST_F(QrmhostCamsimTest, CommandsPrintTheirLinesAndReachTheCameraWithDigestOnly) {
   ScratchFolder folder;
   std::ofstream(folder.file("audio.raw"), std::ios::binary) << std::string(1000, '\x55');
   const struct {
@@ -155,14 +171,6 @@ TEST_F(QrmhostCamsimTest, CommandsPrintTheirLinesAndReachTheCamera) {
     std::vector<std::string> requested;
     std::function<void()> more;
   } cases[] = {
-      {{"/sim/fault?path=/control/faststream.jpg&drop_after_parts=5&count=1"},
-       "VX-S10",
-       {"live", "--frames", "15"},
-       0,
-       {R"({"kind":"failed")"},
-       {},
-       {},
-       [&] { EXPECT_GE(linesOfKind(runs.back(), "frame").size(), 15u) << "and goes on"; }},
       // The end of a timed run against a camera that stopped sending: the source stops at once, its
       // read is not left to the silence guard (which would log error 110 after 5 s).
       {{"/sim/fault?path=/control/faststream.jpg&stall_after_parts=3"},
@@ -193,9 +201,10 @@ TEST_F(QrmhostCamsimTest, CommandsPrintTheirLinesAndReachTheCamera) {
         R"({"kind":"output_state","index":1,"active":true,"time":)", R"({"kind":"stopped"})"},
        {R"("kind":"frame")"},
        {},
-       [&] { EXPECT_EQ(camera->requestTargets("/control/faststream.jpg").size(), 1u); }},
-      // The loudspeaker: the file's bytes reach the camera in 20 ms buffers, the level is set first,
-      // and the call's two lines frame the run.
+       [&] { EXPECT_EQ(logged("/control/faststream.jpg"), 1u); }},
+      // The loudspeaker: the file's bytes reach the camera in 20 ms buffers, the call's two lines
+      // frame the run. The level is set first: the call does not read the camera's answer, so it
+      // answers a challenge an earlier request met.
       {{},
        "VX-S10",
        {"speak", "--file", folder.file("audio.raw"), "--set", "volume=80"},
@@ -210,6 +219,9 @@ TEST_F(QrmhostCamsimTest, CommandsPrintTheirLinesAndReachTheCamera) {
          EXPECT_LE(numberField(speaker, "bytes"), 1000) << speaker;
          EXPECT_GT(numberField(speaker, "bytes"), 0) << "the hang-up may come before the last 20 ms are out";
        }},
+      {{}, "VX-S10", {"live", "--frames", "10", "--audio"}, 0, {R"({"kind":"stopped","source":"audio"})"}},
+      {{}, "VX-D20", {"detect", "--detector", "motion", "--seconds", "1"}, 0, {R"({"kind":"started"})"}},
+      {{}, "VX-T40", {"thermal", "--detector", "temperatures", "--seconds", "1.5"}, 0, {R"({"kind":"stopped"})"}},
       {{"/sim/recordings?count=3&length=3&gap=1&start=1500000000&pictures=2"},
        "VX-S10",
        {"playback", "--seek", "1500000008000", "--play", "--seconds", "20"},
@@ -258,14 +270,20 @@ TEST_F(QrmhostCamsimTest, CommandsPrintTheirLinesAndReachTheCamera) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.command[0] + " " + c.command[1]);
-    restart({});
+    restart({"--model", c.model, "--auth", "digest"});
     for (const auto& target : c.sim) ASSERT_EQ(camera->request(target).status, 200) << target;
-    const auto result = run(against(c.command, c.model, "0"));
+    const auto result =
+        run(qrmhost_test::against(addressOf(*camera, kSimPassword) + "?auth=digest", c.model, c.command, "0"));
     EXPECT_EQ(result.exitStatus, c.status) << result.err;
     expectOnce(result, c.once);
     for (const auto& part : c.never) EXPECT_FALSE(contains(result.out + result.err, part)) << part;
-    for (const auto& target : c.requested) EXPECT_EQ(requested(target), 1u) << target;
+    for (const auto& target : c.requested) EXPECT_EQ(logged(target), 1u) << target;
     if (c.more) c.more();
+    EXPECT_EQ(logged("", [](const nlohmann::json& entry) { return entry["auth"] == "basic"; }), 0u);
+    EXPECT_GE(logged("", [](const nlohmann::json& entry) {
+                return entry["auth"] == "digest" && entry["status"].get<int>() / 100 == 2;
+              }),
+              2u);
   }
 }
 
@@ -342,8 +360,8 @@ TEST_F(QrmhostCamsimTest, DetectPrintsTheAlarmsOfAProvisionedDetectorAndCleansUp
   EXPECT_EQ(lines.back(), R"({"kind":"summary","events":2,"failures":0})");
   EXPECT_EQ(camera->get("/sim/profiles"),
             R"({"event_profiles":{"event_ima":[]},"message_profiles":[],"action_groups":{}})");
-  EXPECT_EQ(requested("/control/control?section=event_ima&set_profile=ima:orbexMD&activity_level=3"), 1u);
-  EXPECT_EQ(requested("/control/control?set&section=event_ima&motionwinid=1&motionreftime=0&motionnightoff=0"
+  EXPECT_EQ(logged("/control/control?section=event_ima&set_profile=ima:orbexMD&activity_level=3"), 1u);
+  EXPECT_EQ(logged("/control/control?set&section=event_ima&motionwinid=1&motionreftime=0&motionnightoff=0"
                       "&ima_as_show_directions=1&motion_area=,320,240,640,480,col=green,id=1%0A,"
                       "poly=0x960/640x480,col=green,id=2"),
             1u);

@@ -61,7 +61,7 @@ fs::path moduleCopyIn(const fs::path& folder, const char* repository) {
   return module;
 }
 
-TEST(QrmhostModuleLoading, ModulesThatCannotBeUsedExitTwo) {
+TEST(QrmhostModuleLoading, ModulesThatCannotBeUsedOrAreNotBesideTheProgramExitTwo) {
   expectUsageExit(runQrmhost({"--module", "/nonexistent/folder/Missing.qrm", "models"}),
                   "cannot load module: /nonexistent/folder/Missing.qrm");
   expectUsageExit(runQrmhost({"--module", NO_ENTRY_MODULE_PATH, "models"}), "lacks the entry point initModule");
@@ -71,16 +71,11 @@ TEST(QrmhostModuleLoading, ModulesThatCannotBeUsedExitTwo) {
   EXPECT_EQ(refused.exitStatus, 2);
   ASSERT_FALSE(refused.errLines().empty());
   EXPECT_TRUE(contains(refused.errLines().back(), "initModule returned false")) << refused.err;
-}
-
-TEST(QrmhostModuleLoading, DefaultModuleIsLookedForBesideTheProgram) {
   // A copy of qrmhost in a folder with no module beside it.
-  ScratchFolder folder;
   fs::create_directories(folder.path() / "bin");
   const fs::path program = folder.path() / "bin" / "qrmhost";
   fs::copy_file(QRMHOST_PATH, program);
-  const auto result = runChild({program.string(), "models"});
-  expectUsageExit(result, (folder.path() / "lib" / "Orsel.Vantrel.qrm").string());
+  expectUsageExit(runChild({program.string(), "models"}), (folder.path() / "lib" / "Orsel.Vantrel.qrm").string());
 }
 
 // The module beside a repository of our own, whose entries show every kind of value.
