@@ -36,12 +36,8 @@ class CapturingLogger : public Talvo::ILogger, public Recorder {
     std::lock_guard<std::mutex> lock(mutex_);
     return level_;
   }
-  void setLevel(int level) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    level_ = level;
-  }
   void SetOption(const char* name, const char* value) override {
-    if (name && value && std::string(name) == "level") setLevel(std::atoi(value));
+    if (name && value && std::string(name) == "level") record([&] { level_ = std::atoi(value); });
   }
 
   void Log(int level, const char* file, int line, const char* function, const char* message) override {

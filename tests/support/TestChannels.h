@@ -64,7 +64,6 @@ class TestFrameFactory : public Talvo::MFF::IMultimediaFrameFactory, public Reco
                                                 int32_t encoding) override {
     record([&] {
       ++audioAllocations;
-      lastAudioSize = size;
       lastAudioTimeStamp = timeStamp;
       lastAudioBitRate = bitRate;
       lastAudioEncoding = encoding;
@@ -85,7 +84,6 @@ class TestFrameFactory : public Talvo::MFF::IMultimediaFrameFactory, public Reco
   bool giveAudioBuffers = true;  // false: the host has no buffer to give
   size_t videoAllocations = 0;
   size_t audioAllocations = 0;
-  size_t lastAudioSize = 0;
   uint64_t lastAudioTimeStamp = 0;
   int32_t lastAudioBitRate = 0;
   int32_t lastAudioEncoding = -1;

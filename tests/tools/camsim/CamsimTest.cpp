@@ -50,10 +50,12 @@ TEST(CamsimCommandLine, BadArgumentsExitTwoAndAStartedOneEndsCleanlyWithOpenStre
   CamsimProcess camsim({}, true);
   EXPECT_NE(camsim.httpsPort(), 0);
   // A long-lived stream must neither block other requests nor the shutdown.
-  const OpenStream stream(camsim.httpPort(), "/control/faststream.jpg?stream=full&fps=5");
-  ASSERT_TRUE(stream.answered());
+  const int stream = connectAndSend(camsim.httpPort(), "/control/faststream.jpg?stream=full&fps=5");
+  std::string first;
+  EXPECT_EQ(readUntil(stream, first, [&] { return !first.empty(); }, std::chrono::seconds(10)), ReadEnd::Done);
   EXPECT_EQ(camsim.get("/sim/state?section=jpeg&motionjpeg"), "motionjpeg=on\r\n");
   EXPECT_EQ(camsim.stop(), 0);
+  ::close(stream);
 }
 
 TEST_F(Camsim, ReadsAndSetsSections) {
@@ -312,9 +314,12 @@ TEST_F(Camsim, OneShotAnswerFaultsThenNormalAnswers) {
   camsim_.fault("path=/control/control&delay_ms=600000&count=1");
   EXPECT_THROW(camsim_.request(kRead, kAdmin, std::chrono::seconds(1)), std::runtime_error) << "held past the deadline";
   camsim_.fault("stall_after_head=1&count=1");
-  const OpenStream stalled(camsim_.httpPort(), kRead);
-  EXPECT_NE(stalled.firstBytes().find("Content-Length: 1000\r\n"), std::string::npos) << stalled.firstBytes();
+  const int stalled = connectAndSend(camsim_.httpPort(), kRead);
+  std::string head;
+  readUntil(stalled, head, [&] { return head.find("\r\n\r\n") != std::string::npos; }, std::chrono::seconds(10));
+  EXPECT_NE(head.find("Content-Length: 1000\r\n"), std::string::npos) << head;
   EXPECT_EQ(get(kRead), "quality=80\r\n");
+  ::close(stalled);
 }
 
 // Each one-shot stream fault, then a normal stream. The shape tells the parts that came: '+' a

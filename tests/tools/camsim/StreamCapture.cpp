@@ -96,16 +96,6 @@ StreamCapture captureStream(std::uint16_t port, const std::string& target, std::
   return capture;
 }
 
-OpenStream::OpenStream(std::uint16_t port, const std::string& target) : fd_(connectAndSend(port, target)) {
-  if (fd_ >= 0)
-    readUntil(
-        fd_, firstBytes_, [&] { return !firstBytes_.empty(); }, std::chrono::seconds(10));
-}
-
-OpenStream::~OpenStream() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
 namespace {
 
 struct ErrorManager {

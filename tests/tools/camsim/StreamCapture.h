@@ -32,23 +32,6 @@ ReadEnd readUntil(int fd, std::string& bytes, const std::function<bool()>& done,
 // listens.
 int connectAndSend(std::uint16_t port, const std::string& target, const std::string& head = "");
 
-// A connection left open (e.g. to check that shutdown does not wait for clients): connects,
-// sends the request and waits up to 10 s for the first bytes of the answer. Closes on destruction.
-class OpenStream {
- public:
-  OpenStream(std::uint16_t port, const std::string& target);
-  ~OpenStream();
-  OpenStream(const OpenStream&) = delete;
-  OpenStream& operator=(const OpenStream&) = delete;
-
-  bool answered() const { return !firstBytes_.empty(); }
-  const std::string& firstBytes() const { return firstBytes_; }
-
- private:
-  int fd_ = -1;
-  std::string firstBytes_;
-};
-
 // Decodes the whole picture with libjpeg: "WIDTHxHEIGHT", or "" on any libjpeg error or warning.
 std::string decodedSize(const std::string& jpeg);
 // The big-endian 16-bit number at `at` (marker segment lengths); the caller checks the size.
