@@ -21,54 +21,6 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kStartDeadline = std::chrono::seconds(10);
 constexpr auto kStopDeadline = std::chrono::seconds(10);
 constexpr auto kPollStep = std::chrono::milliseconds(10);
-constexpr std::size_t kMaxAnswer = 64 * 1024 * 1024;
-
-// Waits until fd is ready for events or the deadline passes.
-bool waitReady(int fd, short events, Clock::time_point deadline) {
-  pollfd entry{fd, events, 0};
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    const int ready = ::poll(&entry, 1, left < 0 ? 0 : static_cast<int>(left));
-    if (ready >= 0 || errno != EINTR) return ready > 0;
-  }
-}
-
-// A loopback TCP connection to `port`, closed at the end of the scope.
-struct Connection {
-  explicit Connection(std::uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return;
-    if (fd >= 0) ::close(fd);
-    throw std::runtime_error("cannot connect to camsim on port " + std::to_string(port));
-  }
-  ~Connection() { ::close(fd); }
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-};
-
-void sendAll(int fd, const std::string& bytes, Clock::time_point deadline) {
-  std::size_t sent = 0;
-  while (sent < bytes.size()) {
-    if (!waitReady(fd, POLLOUT, deadline)) throw std::runtime_error("camsim request: send timed out");
-    const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-    if (n < 0 && errno != EINTR) throw std::runtime_error("camsim request: send failed");
-    if (n > 0) sent += static_cast<std::size_t>(n);
-  }
-}
-
-std::string receiveUntilClosed(int fd, Clock::time_point deadline) {
-  std::string received;
-  char chunk[16384];
-  for (;;) {
-    if (!waitReady(fd, POLLIN, deadline)) throw std::runtime_error("camsim request: answer timed out");
-    const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-    if (n == 0 || (n < 0 && errno != EINTR)) return received;  // a reset: what came so far is the answer
-    if (n > 0) received.append(chunk, static_cast<std::size_t>(n));
-    if (received.size() > kMaxAnswer) throw std::runtime_error("camsim request: answer too large");
-  }
-}
 
 CamsimProcess::Answer splitAnswer(const std::string& raw) {
   CamsimProcess::Answer answer;
@@ -83,6 +35,37 @@ CamsimProcess::Answer splitAnswer(const std::string& raw) {
 }
 
 }  // namespace
+
+int connectAndSend(std::uint16_t port, const std::string& request) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  (void)!::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  return fd;
+}
+
+ReadEnd readUntil(int fd, std::string& bytes, const std::function<bool()>& done, std::chrono::milliseconds deadline) {
+  const auto until = Clock::now() + deadline;
+  char chunk[65536];
+  while (!done()) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+    pollfd entry{fd, POLLIN, 0};
+    const int ready = ::poll(&entry, 1, left < 0 ? 0 : static_cast<int>(left));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return ReadEnd::Deadline;
+    const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return ReadEnd::Closed;
+    bytes.append(chunk, static_cast<std::size_t>(n));
+  }
+  return ReadEnd::Done;
+}
 
 std::string CamsimProcess::binaryPath() { return CAMSIM_PATH; }
 
@@ -120,10 +103,13 @@ int CamsimProcess::stop() {
 
 CamsimProcess::Answer CamsimProcess::request(const std::string& target, const std::string& extraHeaders,
                                              std::chrono::milliseconds timeout) const {
-  const auto deadline = Clock::now() + timeout;
-  const Connection socket(httpPort_);
-  sendAll(socket.fd, "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\n" + extraHeaders + "\r\n", deadline);
-  return splitAnswer(receiveUntilClosed(socket.fd, deadline));
+  const int fd = connectAndSend(httpPort_, "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\n" + extraHeaders + "\r\n");
+  if (fd < 0) throw std::runtime_error("cannot connect to camsim on port " + std::to_string(httpPort_));
+  std::string raw;
+  const ReadEnd end = readUntil(fd, raw, [] { return false; }, timeout);
+  ::close(fd);
+  if (end == ReadEnd::Deadline) throw std::runtime_error("camsim request: answer timed out");
+  return splitAnswer(raw);
 }
 
 std::string CamsimProcess::get(const std::string& target) const { return request(target).body; }

@@ -50,7 +50,7 @@ TEST(CamsimCommandLine, BadArgumentsExitTwoAndAStartedOneEndsCleanlyWithOpenStre
   CamsimProcess camsim({}, true);
   EXPECT_NE(camsim.httpsPort(), 0);
   // A long-lived stream must neither block other requests nor the shutdown.
-  const int stream = connectAndSend(camsim.httpPort(), "/control/faststream.jpg?stream=full&fps=5");
+  const int stream = connectAndSend(camsim.httpPort(), getRequest("/control/faststream.jpg?stream=full&fps=5"));
   std::string first;
   EXPECT_EQ(readUntil(stream, first, [&] { return !first.empty(); }, std::chrono::seconds(10)), ReadEnd::Done);
   EXPECT_EQ(camsim.get("/sim/state?section=jpeg&motionjpeg"), "motionjpeg=on\r\n");
@@ -242,7 +242,7 @@ TEST_F(Camsim, EventStreamCommandsAreAnsweredInOrderWhateverTheirCuts) {
   // The head with the first command (pictures are off before the first one is due), then the
   // rest a few bytes at a time.
   camsim_.clearRequests();
-  const int fd = connectAndSend(camsim_.httpPort(), "",
+  const int fd = connectAndSend(camsim_.httpPort(),
                                 std::string("POST /control/eventstream.jpg HTTP/1.0\r\n") + kAdmin +
                                     "Connection: close\r\n\r\n" + body.substr(0, 52));
   ASSERT_GE(fd, 0);
@@ -314,7 +314,7 @@ TEST_F(Camsim, OneShotAnswerFaultsThenNormalAnswers) {
   camsim_.fault("path=/control/control&delay_ms=600000&count=1");
   EXPECT_THROW(camsim_.request(kRead, kAdmin, std::chrono::seconds(1)), std::runtime_error) << "held past the deadline";
   camsim_.fault("stall_after_head=1&count=1");
-  const int stalled = connectAndSend(camsim_.httpPort(), kRead);
+  const int stalled = connectAndSend(camsim_.httpPort(), getRequest(kRead));
   std::string head;
   readUntil(stalled, head, [&] { return head.find("\r\n\r\n") != std::string::npos; }, std::chrono::seconds(10));
   EXPECT_NE(head.find("Content-Length: 1000\r\n"), std::string::npos) << head;

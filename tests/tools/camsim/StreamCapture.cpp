@@ -1,13 +1,8 @@
 #include "StreamCapture.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <csetjmp>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -15,7 +10,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 constexpr std::size_t kMaxPartHead = 1024;
 const std::string kBoundaryLine = "--VANTREL_Fast_Serverpush\r\n";
 
@@ -49,42 +43,14 @@ bool parseParts(const std::string& bytes, std::size_t wanted, StreamCapture& cap
 
 }  // namespace
 
-int connectAndSend(std::uint16_t port, const std::string& target, const std::string& head) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  const std::string request = head.empty() ? "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + kAdmin + "\r\n" : head;
-  (void)!::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-  return fd;
-}
-
-ReadEnd readUntil(int fd, std::string& bytes, const std::function<bool()>& done, std::chrono::milliseconds deadline) {
-  const auto until = Clock::now() + deadline;
-  char chunk[65536];
-  while (!done()) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
-    pollfd entry{fd, POLLIN, 0};
-    const int ready = ::poll(&entry, 1, left < 0 ? 0 : static_cast<int>(left));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) return ReadEnd::Deadline;
-    const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return ReadEnd::Closed;
-    bytes.append(chunk, static_cast<std::size_t>(n));
-  }
-  return ReadEnd::Done;
+std::string getRequest(const std::string& target) {
+  return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + kAdmin + "\r\n";
 }
 
 StreamCapture captureStream(std::uint16_t port, const std::string& target, std::size_t parts,
                             std::chrono::milliseconds deadline) {
   StreamCapture capture;
-  const int fd = connectAndSend(port, target);
+  const int fd = connectAndSend(port, getRequest(target));
   if (fd < 0) return capture.error = "cannot connect", capture;
   std::string bytes;
   const ReadEnd end = readUntil(

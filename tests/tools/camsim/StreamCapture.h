@@ -1,14 +1,15 @@
 // A client's view of the simulator over raw loopback sockets: the server-push stream's multipart
 // layout checked byte by byte, and test-side JPEG checks independent of the simulator's own code
 // (libjpeg decoding, a delta picture put behind a key picture's tables). Blocking; any thread.
-// Every GET carries the tests' camera user admin:meinsm (kAdmin).
+// Requests go as the tests' camera user admin:meinsm (kAdmin).
 #pragma once
 
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
+
+#include "CamsimProcess.h"
 
 inline const char* const kAdmin = "Authorization: Basic YWRtaW46bWVpbnNt\r\n";  // admin:meinsm
 
@@ -24,13 +25,8 @@ struct StreamCapture {
 StreamCapture captureStream(std::uint16_t port, const std::string& target, std::size_t parts,
                             std::chrono::milliseconds deadline = std::chrono::seconds(10));
 
-enum class ReadEnd { Done, Closed, Deadline };
-// Reads from `fd` into `bytes` until `done()` holds, the peer closes or the deadline passes.
-ReadEnd readUntil(int fd, std::string& bytes, const std::function<bool()>& done, std::chrono::milliseconds deadline);
-
-// A connection to 127.0.0.1:port that has sent `head` ("" for a GET of `target`); -1 when nothing
-// listens.
-int connectAndSend(std::uint16_t port, const std::string& target, const std::string& head = "");
+// "GET `target`" as the tests' camera user.
+std::string getRequest(const std::string& target);
 
 // Decodes the whole picture with libjpeg: "WIDTHxHEIGHT", or "" on any libjpeg error or warning.
 std::string decodedSize(const std::string& jpeg);
