@@ -19,7 +19,6 @@ namespace {
 using Json = nlohmann::json;
 const char* const kSimPassword = "fleet-pw-77";
 
-std::string cameraUrl(const CamsimProcess& camera) { return addressOf(camera, kSimPassword); }
 std::string cameraName(const CamsimProcess& camera) { return "127.0.0.1:" + std::to_string(camera.httpPort()); }
 // Whether `second` follows `first` in `out`.
 bool inOrder(const std::string& out, const std::string& first, const std::string& second) {
@@ -30,9 +29,8 @@ bool inOrder(const std::string& out, const std::string& first, const std::string
 class QrmhostFleetTest : public ::testing::Test {
  protected:
   std::string writeConfig(const std::string& text) {
-    const std::string path = folder.file("fleet-" + std::to_string(++configs) + ".json");
-    std::ofstream(path) << text;
-    return path;
+    std::ofstream(folder.file("fleet.json")) << text;
+    return folder.file("fleet.json");
   }
   static std::unique_ptr<CamsimProcess> startCamera() {
     return std::make_unique<CamsimProcess>(
@@ -60,7 +58,6 @@ class QrmhostFleetTest : public ::testing::Test {
   }
 
   ScratchFolder folder;
-  int configs = 0;
 };
 
 // Ten cameras of two channels each end with a summary per camera. One channel stalls: it shows in
@@ -71,7 +68,7 @@ TEST_F(QrmhostFleetTest, TwentyChannelsEndWithASummaryPerCamera) {
   Json config = Json::array();
   for (int i = 0; i < 10; ++i) {
     cameras.push_back(startCamera());
-    config.push_back({{"camera", cameraUrl(*cameras.back())},
+    config.push_back({{"camera", addressOf(*cameras.back(), kSimPassword)},
                       {"model", "VX-S10"},
                       {"live", {{{"channel", 0}, {"stream", 0}}, {{"channel", 0}, {"stream", 1}}}}});
   }
@@ -137,9 +134,8 @@ TEST_F(QrmhostFleetTest, TwentyChannelsEndWithASummaryPerCamera) {
 // the module says so once at level 1, and once the link is fast again the channel streams again.
 TEST_F(QrmhostFleetTest, ACrawlingLinkIsDegradedUntilItsRateRecovers) {
   auto camera = startCamera();
-  const auto config =
-      writeConfig(Json::array({{{"camera", cameraUrl(*camera)}, {"model", "VX-S10"}, {"live", {{{"channel", 0}}}}}})
-                      .dump());
+  const auto config = writeConfig(
+      Json::array({{{"camera", addressOf(*camera, kSimPassword)}, {"model", "VX-S10"}, {"live", {{{"channel", 0}}}}}}).dump());
   const std::string channel = "\"camera\":\"" + cameraName(*camera) + "\",\"channel\":0,\"stream\":0,\"state\":";
   int phase = 0;  // 0 streaming fast, 1 crawling, 2 fast again
   const auto result = runFleetUntil(
