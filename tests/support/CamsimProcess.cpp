@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
+#include <cstdio>
 #include <stdexcept>
 #include <thread>
 
@@ -27,10 +27,7 @@ CamsimProcess::Answer splitAnswer(const std::string& raw) {
   const auto headEnd = raw.find("\r\n\r\n");
   answer.head = raw.substr(0, headEnd);
   if (headEnd != std::string::npos) answer.body = raw.substr(headEnd + 4);
-  if (raw.compare(0, 5, "HTTP/") == 0) {
-    const auto space = raw.find(' ');
-    if (space != std::string::npos) answer.status = std::atoi(raw.c_str() + space + 1);
-  }
+  std::sscanf(raw.c_str(), "HTTP/%*s %d", &answer.status);
   return answer;
 }
 
