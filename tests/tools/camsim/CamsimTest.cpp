@@ -63,8 +63,6 @@ TEST_F(Camsim, ReadsAndSetsSections) {
   // An encoded '+' and a plain one both stay '+': dual-lens values are written with it.
   EXPECT_EQ(get("/control/control?set&section=imagecontrol&brightness=30%2B50&color=1+2"), "OK\r\n");
   EXPECT_EQ(get("/control/control?read&section=imagecontrol&color&brightness"), "color=1+2\r\nbrightness=30+50\r\n");
-  EXPECT_EQ(get("/control/control?section=general&framerate100=1250"), "OK\r\n") << "without read: a set";
-  EXPECT_EQ(get("/sim/state?section=general&framerate100"), "framerate100=1250\r\n");
   EXPECT_EQ(authed("/control/control?set&section=newsection&a=1").status, 200);
   EXPECT_EQ(get("/control/control?read&section=newsection"), "a=1\r\n");
   EXPECT_EQ(authed("/control/control?read&section=event_msg").status, 200) << "an empty section is there";
@@ -116,9 +114,20 @@ TEST_F(Camsim, RefusalsHaveTheirStatusAndReason) {
   EXPECT_EQ(camsim_.get("/sim/profiles"), R"({"event_profiles":{},"message_profiles":[],"action_groups":{}})");
 }
 
-// Profiles kept as state, a triggered event profile changing its message's time in the
-// event-variable log, and a camera reset.
-TEST_F(Camsim, ATriggeredProfileSendsItsGroupsMessage) {
+// The message system: profiles kept as state, the I/O boards' inputs, outputs and boxes in the same
+// stores, a triggered event profile changing its message's time in the event-variable log, and a
+// camera reset.
+TEST_F(Camsim, MessageSystemStateAndATriggeredProfileSendingItsGroupsMessage) {
+  get("/control/control?set&section=event_sig&sig=A_SI0:_profilename=A_SI0:sig_sens=si:si_pin=mo,29:so_pin=mo,7");
+  get("/control/control?set&section=event_sig&sig=A_SO0:_profilename=A_SO0:sig_sens=so:si_pin=mo,29:so_pin=mo,7");
+  get("/admin/control?set&section=signaloutprofiles&profile=ON:_profilename=ON:so_pin=mo,7:so_state=toggle_on");
+  EXPECT_EQ(get("/admin/control?read&section=signaloutprofiles&profile"),
+            "profile=ON:_profilename=ON:so_pin=mo,7:so_state=toggle_on\r\n");
+  EXPECT_EQ(get("/control/rcontrol?action=sigout&name=ON"), "OK\r\n");
+  const auto state = Json::parse(camsim_.get("/sim/io?board=ZL232&input=0&state=1"));
+  EXPECT_EQ(state["boards"]["ZL232"], Json::parse(R"({"inputs":[true,false],"outputs":[true,false]})"));
+  EXPECT_EQ(get("/api/json/config/ZL_232_IO_Box"), "{}") << "VX-S10 has no RS-232 box";
+
   get("/control/control?set&section=event_ima&ima=md1:_profilename=Hall:ima_dead=0:ima_sens=vm:vm_list=");
   get("/admin/control?set&section=msgsysprofiles&profile=md1:_profilename=md1:message=md1:range=local");
   get("/control/control?set&section=actions&ah2_name=md1&ah2_events=IMA,md1&ah2_subactions=0000:action=MS,md1:timeout=0");
@@ -146,19 +155,6 @@ TEST_F(Camsim, ATriggeredProfileSendsItsGroupsMessage) {
   camsim_.get("/sim/reset-profiles");
   EXPECT_EQ(camsim_.get("/sim/profiles"), R"({"event_profiles":{},"message_profiles":[],"action_groups":{}})");
   EXPECT_EQ(log(), Json::array());
-}
-
-// The I/O boards' inputs, outputs and boxes in the same stores.
-TEST_F(Camsim, BoardEventsFollowTheirPinsAndMessages) {
-  get("/control/control?set&section=event_sig&sig=A_SI0:_profilename=A_SI0:sig_sens=si:si_pin=mo,29:so_pin=mo,7");
-  get("/control/control?set&section=event_sig&sig=A_SO0:_profilename=A_SO0:sig_sens=so:si_pin=mo,29:so_pin=mo,7");
-  get("/admin/control?set&section=signaloutprofiles&profile=ON:_profilename=ON:so_pin=mo,7:so_state=toggle_on");
-  EXPECT_EQ(get("/admin/control?read&section=signaloutprofiles&profile"),
-            "profile=ON:_profilename=ON:so_pin=mo,7:so_state=toggle_on\r\n");
-  EXPECT_EQ(get("/control/rcontrol?action=sigout&name=ON"), "OK\r\n");
-  const auto state = Json::parse(camsim_.get("/sim/io?board=ZL232&input=0&state=1"));
-  EXPECT_EQ(state["boards"]["ZL232"], Json::parse(R"({"inputs":[true,false],"outputs":[true,false]})"));
-  EXPECT_EQ(get("/api/json/config/ZL_232_IO_Box"), "{}") << "VX-S10 has no RS-232 box";
 }
 
 // A multipart answer without length or chunking. Key pictures carry their tables and decode alone;

@@ -54,20 +54,10 @@ TEST(SettingValue, GuessedOrForcedType) {
     const char* text;
     std::variant<int, bool, double, std::string> value;
   } cases[] = {
-      {"fps=25", 25},
-      {"offset=-3", -3},
-      {"on=true", true},
-      {"gain=1.5", 1.5},
-      {"big=99999999999", 99999999999.0},
-      {"mode=night", std::string("night")},
-      {"when=12:30", std::string("12:30")},
-      {"odd=nan", std::string("nan")},
-      {"empty=", std::string("")},
-      {"a=b=c", std::string("b=c")},
-      {"code=12:string", std::string("12")},
-      {"gain=3:double", 3.0},
-      {"n=7:int", 7},
-      {"on=false:bool", false},
+      {"fps=25", 25}, {"offset=-3", -3}, {"on=true", true}, {"gain=1.5", 1.5}, {"big=99999999999", 99999999999.0},
+      {"mode=night", std::string("night")}, {"when=12:30", std::string("12:30")}, {"odd=nan", std::string("nan")},
+      {"empty=", std::string("")}, {"a=b=c", std::string("b=c")}, {"code=12:string", std::string("12")},
+      {"gain=3:double", 3.0}, {"n=7:int", 7}, {"on=false:bool", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
