@@ -71,15 +71,8 @@ class TestFrameFactory : public Talvo::MFF::IMultimediaFrameFactory, public Reco
     });
     return giveAudioBuffers ? new AudioBuffer(format ? format : "", size, true) : nullptr;
   }
-  size_t audioCount() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return audioAllocations;
-  }
-
-  size_t videoCount() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return videoAllocations;
-  }
+  size_t audioCount() const { return snapshot(&TestFrameFactory::audioAllocations); }
+  size_t videoCount() const { return snapshot(&TestFrameFactory::videoAllocations); }
 
   bool giveAudioBuffers = true;  // false: the host has no buffer to give
   size_t videoAllocations = 0;
@@ -154,11 +147,6 @@ class RecordingChannelHandler : public Handler, public Recorder {
   }
   bool waitForStarts(int n, std::chrono::milliseconds deadline) const {
     return waitUntil([&] { return started >= n; }, deadline);
-  }
-  template <class T>
-  T snapshot(T RecordingChannelHandler::*member) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return this->*member;
   }
 
   std::function<void(size_t frames)> onFrame;
