@@ -45,15 +45,11 @@ class CapturingLogger : public Talvo::ILogger, public Recorder {
     record([&] { lines_.push_back(std::move(entry)); });
   }
 
-  std::vector<Line> lines() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return lines_;
-  }
+  std::vector<Line> lines() const { return snapshot(&CapturingLogger::lines_); }
   // The message texts only, in order.
   std::vector<std::string> messages() const {
-    std::lock_guard<std::mutex> lock(mutex_);
     std::vector<std::string> texts;
-    for (const Line& l : lines_) texts.push_back(l.message);
+    for (const Line& l : lines()) texts.push_back(l.message);
     return texts;
   }
   bool contains(const std::string& part) const { return count(part) > 0; }

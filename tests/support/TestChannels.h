@@ -180,10 +180,7 @@ class RecordingNoteHandler : public Talvo::GDRV::IAsyncDeviceChannelHandler, pub
   void StatisticUpdated(Talvo::IContract* channel, const char* name, const char* text) override {
     add(channel, std::string(name) + " " + text);
   }
-  std::vector<Note> notes() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return notes_;
-  }
+  std::vector<Note> notes() const { return snapshot(&RecordingNoteHandler::notes_); }
   std::vector<std::string> texts() const {
     std::vector<std::string> texts;
     for (const Note& note : notes()) texts.push_back(note.text);
@@ -219,14 +216,8 @@ class RecordingActionHandler : public Talvo::IAsyncActionHandler, public Recorde
   bool waitForResults(size_t n, std::chrono::milliseconds deadline) const {
     return waitUntil([&] { return codes.size() >= n; }, deadline);
   }
-  std::vector<int> results() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return codes;
-  }
-  std::vector<Talvo::IContract*> sources() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return sources_;
-  }
+  std::vector<int> results() const { return snapshot(&RecordingActionHandler::codes); }
+  std::vector<Talvo::IContract*> sources() const { return snapshot(&RecordingActionHandler::sources_); }
 
  private:
   std::vector<int> codes;

@@ -37,11 +37,9 @@ class Camsim : public ::testing::Test {
 
 // Our own checks only; how CLI11 treats unknown options or missing values is its business.
 TEST(CamsimCommandLine, BadArgumentsExitTwoAndAStartedOneEndsCleanlyWithOpenStreams) {
-  const std::vector<std::string> cases[] = {{},  // no --port
-                                            {"--port", "70000"},
-                                            {"--port", "0", "--model", "VX-NONE"},
-                                            {"--port", "0", "--user", "admin"},  // user without password
-                                            {"--port", "0", "--picture", "wide"},
+  // No --port, a port too big, an unknown model, a user without a password, a bad picture size or quality.
+  const std::vector<std::string> cases[] = {{}, {"--port", "70000"}, {"--port", "0", "--model", "VX-NONE"},
+                                            {"--port", "0", "--user", "admin"}, {"--port", "0", "--picture", "wide"},
                                             {"--port", "0", "--quality", "101"}};
   for (auto command : cases) {
     command.insert(command.begin(), CamsimProcess::binaryPath());
@@ -94,14 +92,12 @@ TEST_F(Camsim, RefusalsHaveTheirStatusAndReason) {
       {"/control/rcontrol?action=message&name=x", 404, "", kAdmin},
       {"/sim/nothing", 404, "", ""},
       {"/sim/trigger?event=nothing", 404, "", ""},
-      {"/sim/io?board=NONE&input=0&state=1", 400, "", ""},
-      {"/sim/io?board=ZL232&input=2&state=1", 400, "", ""},
+      {"/sim/io?board=NONE&input=0&state=1", 400, "", ""}, {"/sim/io?board=ZL232&input=2&state=1", 400, "", ""},
       {"/sim/io?board=ZL232&input=0&state=2", 400, "", ""},
-      {"/sim/fault?path=/control", 400, "", ""},  // no action
-      {"/sim/fault?status=abc", 400, "", ""},
-      {"/sim/fault?status=500&empty=1", 400, "", ""},  // two actions
-      {"/sim/fault?path=/sim&status=500", 400, "", ""},
-      {"/sim/fault?close=1&running=1", 400, "", ""},  // running=1 is for stream actions
+      // No action, a bad status, two actions, a /sim path, running=1 (for stream actions only) on an answer.
+      {"/sim/fault?path=/control", 400, "", ""}, {"/sim/fault?status=abc", 400, "", ""},
+      {"/sim/fault?status=500&empty=1", 400, "", ""}, {"/sim/fault?path=/sim&status=500", 400, "", ""},
+      {"/sim/fault?close=1&running=1", 400, "", ""},
       {"/sim/fault?explode=1", 400, "explode", ""},
   };
   for (const auto& c : cases) {
