@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
+#include <cstdio>
 #include <stdexcept>
 #include <thread>
 
@@ -21,96 +21,48 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kStartDeadline = std::chrono::seconds(10);
 constexpr auto kStopDeadline = std::chrono::seconds(10);
 constexpr auto kPollStep = std::chrono::milliseconds(10);
-constexpr std::size_t kMaxAnswer = 64 * 1024 * 1024;
-
-int remainingMs(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left < 0 ? 0 : static_cast<int>(left);
-}
-
-// Waits until fd is ready for events or the deadline passes.
-bool waitReady(int fd, short events, Clock::time_point deadline) {
-  pollfd entry{fd, events, 0};
-  for (;;) {
-    const int ready = ::poll(&entry, 1, remainingMs(deadline));
-    if (ready > 0) return true;
-    if (ready == 0) return false;
-    if (errno != EINTR) return false;
-  }
-}
-
-class Socket {
- public:
-  Socket() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    if (fd_ < 0) throw std::runtime_error("socket() failed");
-  }
-  ~Socket() { ::close(fd_); }
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-void connectLoopback(int fd, std::uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    throw std::runtime_error("cannot connect to camsim on port " + std::to_string(port));
-  }
-}
-
-void sendAll(int fd, const std::string& bytes, Clock::time_point deadline) {
-  std::size_t sent = 0;
-  while (sent < bytes.size()) {
-    if (!waitReady(fd, POLLOUT, deadline)) throw std::runtime_error("camsim request: send timed out");
-    const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-    if (n < 0 && errno != EINTR) throw std::runtime_error("camsim request: send failed");
-    if (n > 0) sent += static_cast<std::size_t>(n);
-  }
-}
-
-std::string receiveUntilClosed(int fd, Clock::time_point deadline) {
-  std::string received;
-  char chunk[16384];
-  for (;;) {
-    if (!waitReady(fd, POLLIN, deadline)) throw std::runtime_error("camsim request: answer timed out");
-    const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-    if (n == 0) return received;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return received;  // reset: what came so far is the answer
-    }
-    received.append(chunk, static_cast<std::size_t>(n));
-    if (received.size() > kMaxAnswer) throw std::runtime_error("camsim request: answer too large");
-  }
-}
-
-// A port of the start line, {"http_port":..,"https_port":..}.
-std::uint16_t portFromLine(const std::string& out, const std::string& key) {
-  for (const std::string& line : splitLines(out)) {
-    const auto announced = nlohmann::json::parse(line, nullptr, false);
-    if (announced.is_object() && announced.contains(key)) return announced[key].get<std::uint16_t>();
-  }
-  throw std::runtime_error("camsim start line lacks " + key + ": " + out);
-}
 
 CamsimProcess::Answer splitAnswer(const std::string& raw) {
   CamsimProcess::Answer answer;
   const auto headEnd = raw.find("\r\n\r\n");
   answer.head = raw.substr(0, headEnd);
   if (headEnd != std::string::npos) answer.body = raw.substr(headEnd + 4);
-  if (raw.compare(0, 5, "HTTP/") == 0) {
-    const auto space = raw.find(' ');
-    if (space != std::string::npos) answer.status = std::atoi(raw.c_str() + space + 1);
-  }
+  std::sscanf(raw.c_str(), "HTTP/%*s %d", &answer.status);
   return answer;
 }
 
 }  // namespace
+
+int connectAndSend(std::uint16_t port, const std::string& request) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  (void)!::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  return fd;
+}
+
+ReadEnd readUntil(int fd, std::string& bytes, const std::function<bool()>& done, std::chrono::milliseconds deadline) {
+  const auto until = Clock::now() + deadline;
+  char chunk[65536];
+  while (!done()) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+    pollfd entry{fd, POLLIN, 0};
+    const int ready = ::poll(&entry, 1, left < 0 ? 0 : static_cast<int>(left));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return ReadEnd::Deadline;
+    const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return ReadEnd::Closed;
+    bytes.append(chunk, static_cast<std::size_t>(n));
+  }
+  return ReadEnd::Done;
+}
 
 std::string CamsimProcess::binaryPath() { return CAMSIM_PATH; }
 
@@ -123,15 +75,17 @@ CamsimProcess::CamsimProcess(const std::vector<std::string>& extraArgs, bool wit
     const ChildResult result = child_->finish(Clock::now());
     throw std::runtime_error("camsim did not announce its ports: " + result.out + result.err);
   }
-  httpPort_ = portFromLine(child_->outSoFar(), "http_port");
-  httpsPort_ = portFromLine(child_->outSoFar(), "https_port");
+  // The start line: {"http_port":..,"https_port":..} with "https_fingerprint" and "rtsp_port" when there are.
+  nlohmann::json announced = nlohmann::json::object();
   for (const std::string& line : splitLines(child_->outSoFar())) {
-    const auto announced = nlohmann::json::parse(line, nullptr, false);
-    if (announced.is_object() && announced.contains("https_fingerprint"))
-      httpsFingerprint_ = announced["https_fingerprint"].get<std::string>();
+    const auto json = nlohmann::json::parse(line, nullptr, false);
+    if (json.is_object()) announced.update(json);
   }
-  if (child_->outSoFar().find("\"rtsp_port\":") != std::string::npos)
-    rtspPort_ = portFromLine(child_->outSoFar(), "rtsp_port");
+  if (!announced.contains("http_port")) throw std::runtime_error("camsim start line lacks http_port: " + child_->outSoFar());
+  httpPort_ = announced["http_port"].get<std::uint16_t>();
+  httpsPort_ = announced.value("https_port", std::uint16_t{0});
+  httpsFingerprint_ = announced.value("https_fingerprint", std::string());
+  rtspPort_ = announced.value("rtsp_port", std::uint16_t{0});
 }
 
 CamsimProcess::~CamsimProcess() { stop(); }
@@ -146,24 +100,18 @@ int CamsimProcess::stop() {
 
 CamsimProcess::Answer CamsimProcess::request(const std::string& target, const std::string& extraHeaders,
                                              std::chrono::milliseconds timeout) const {
-  const auto deadline = Clock::now() + timeout;
-  Socket socket;
-  connectLoopback(socket.fd(), httpPort_);
-  sendAll(socket.fd(), "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\n" + extraHeaders + "\r\n", deadline);
-  return splitAnswer(receiveUntilClosed(socket.fd(), deadline));
+  const int fd = connectAndSend(httpPort_, "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\n" + extraHeaders + "\r\n");
+  if (fd < 0) throw std::runtime_error("cannot connect to camsim on port " + std::to_string(httpPort_));
+  std::string raw;
+  const ReadEnd end = readUntil(fd, raw, [] { return false; }, timeout);
+  ::close(fd);
+  if (end == ReadEnd::Deadline) throw std::runtime_error("camsim request: answer timed out");
+  return splitAnswer(raw);
 }
 
 std::string CamsimProcess::get(const std::string& target) const { return request(target).body; }
 
-std::vector<std::string> CamsimProcess::requestTargets() const {
-  std::vector<std::string> targets;
-  for (const std::string& line : splitLines(get("/sim/requests"))) {
-    const auto entry = nlohmann::json::parse(line, nullptr, false);
-    const std::string target = entry.is_object() ? entry.value("target", std::string()) : std::string();
-    if (!target.empty()) targets.push_back(target);
-  }
-  return targets;
-}
+std::vector<std::string> CamsimProcess::requestTargets() const { return requestTargets(""); }
 
 void CamsimProcess::clearRequests() const { get("/sim/requests?clear=1"); }
 
@@ -174,21 +122,19 @@ void CamsimProcess::fault(const std::string& query) const {
 
 std::vector<std::string> CamsimProcess::requestTargets(const std::string& prefix) const {
   std::vector<std::string> matching;
-  for (const std::string& target : requestTargets())
-    if (target.compare(0, prefix.size(), prefix) == 0) matching.push_back(target);
+  for (const std::string& line : splitLines(get("/sim/requests"))) {
+    const auto entry = nlohmann::json::parse(line, nullptr, false);
+    const std::string target = entry.is_object() ? entry.value("target", std::string()) : std::string();
+    if (!target.empty() && target.compare(0, prefix.size(), prefix) == 0) matching.push_back(target);
+  }
   return matching;
 }
 
 bool CamsimProcess::waitForRequest(const std::string& prefix, std::size_t count,
                                    std::chrono::milliseconds deadline) const {
-  const auto until = Clock::now() + deadline;
-  for (;;) {
-    std::size_t seen = 0;
-    for (const std::string& target : requestTargets()) {
-      if (target.compare(0, prefix.size(), prefix) == 0) ++seen;
-    }
-    if (seen >= count) return true;
+  for (const auto until = Clock::now() + deadline; requestTargets(prefix).size() < count;) {
     if (Clock::now() >= until) return false;
     std::this_thread::sleep_for(kPollStep);
   }
+  return true;
 }

@@ -10,11 +10,18 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "ChildProcess.h"
+
+// A connection to 127.0.0.1:`port` that has sent `request`; -1 when nothing listens there.
+int connectAndSend(std::uint16_t port, const std::string& request);
+enum class ReadEnd { Done, Closed, Deadline };
+// Reads from `fd` into `bytes` until `done()` holds, the peer closes (or resets) or the deadline passes.
+ReadEnd readUntil(int fd, std::string& bytes, const std::function<bool()>& done, std::chrono::milliseconds deadline);
 
 class CamsimProcess {
  public:

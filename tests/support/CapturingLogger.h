@@ -36,12 +36,8 @@ class CapturingLogger : public Talvo::ILogger, public Recorder {
     std::lock_guard<std::mutex> lock(mutex_);
     return level_;
   }
-  void setLevel(int level) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    level_ = level;
-  }
   void SetOption(const char* name, const char* value) override {
-    if (name && value && std::string(name) == "level") setLevel(std::atoi(value));
+    if (name && value && std::string(name) == "level") record([&] { level_ = std::atoi(value); });
   }
 
   void Log(int level, const char* file, int line, const char* function, const char* message) override {
@@ -49,15 +45,11 @@ class CapturingLogger : public Talvo::ILogger, public Recorder {
     record([&] { lines_.push_back(std::move(entry)); });
   }
 
-  std::vector<Line> lines() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return lines_;
-  }
+  std::vector<Line> lines() const { return snapshot(&CapturingLogger::lines_); }
   // The message texts only, in order.
   std::vector<std::string> messages() const {
-    std::lock_guard<std::mutex> lock(mutex_);
     std::vector<std::string> texts;
-    for (const Line& l : lines_) texts.push_back(l.message);
+    for (const Line& l : lines()) texts.push_back(l.message);
     return texts;
   }
   bool contains(const std::string& part) const { return count(part) > 0; }

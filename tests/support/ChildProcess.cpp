@@ -117,11 +117,11 @@ bool ChildProcess::readSome(Clock::time_point deadline) {
 }
 
 bool ChildProcess::waitForOutLine(const std::string& text, Clock::time_point deadline) {
+  // `text` holds no newline: found among the complete lines, it is in one of them.
   return waitForOut(
-      [&text](const std::string& out) {
-        for (const auto& line : splitLines(out.substr(0, out.rfind('\n') + 1)))
-          if (line.find(text) != std::string::npos) return true;
-        return false;
+      [&](const std::string& out) {
+        const size_t end = out.rfind('\n');
+        return end != std::string::npos && out.rfind(text, end) != std::string::npos;
       },
       deadline);
 }

@@ -1,12 +1,13 @@
 // What a scripted peer listens and runs with: a TCP socket on 127.0.0.1 at an ephemeral port, the
-// peer's thread, and a wake pipe that stop() writes to so that every wait of that thread ends
-// promptly.
+// peer's thread accepting connections one after another, and a wake pipe that stop() writes to so
+// that every wait of that thread ends promptly.
 // Contract: built, started, stopped and destroyed on the test thread; the peer calls stop() in
 // its own destructor, before its members go (the destructor here stops too, as a last resort).
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <thread>
 
 class LoopbackListener {
@@ -17,15 +18,19 @@ class LoopbackListener {
   LoopbackListener(const LoopbackListener&) = delete;
   LoopbackListener& operator=(const LoopbackListener&) = delete;
 
-  int listenFd() const { return listenFd_; }
   std::uint16_t port() const { return port_; }
   // The read end of the wake pipe: readable once stop() was called.
   int wakeFd() const { return wakeFds_[0]; }
 
-  // Runs `peer` on the peer's thread.
-  void start(std::function<void()> peer);
+  // Runs `serve` on the peer's thread for each accepted connection, which is closed after it.
+  void start(std::function<void(int connection)> serve);
   // Wakes the peer's thread and joins it; does nothing when it is not running.
   void stop();
+  // Waits until fd is ready for `events`: 1 ready, 0 when `timeoutMs` (-1: none) passed, -1 once
+  // stop() was called.
+  int wait(int fd, short events, int timeoutMs) const;
+  // Sends all of `bytes`; false when the client is gone or stop() was called.
+  bool sendAll(int fd, const std::string& bytes) const;
 
  private:
   int listenFd_ = -1;

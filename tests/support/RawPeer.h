@@ -63,11 +63,9 @@ class RawPeer {
   static constexpr std::size_t kMaxHead = 64 * 1024;
 
  private:
-  void run();
   void serve(int connection);
   bool play(int connection, const Step& step);
   std::string readHead(int connection);
-  bool waitFor(int fd, short events, int timeoutMs) const;
 
   const Chooser chooser_;
   LoopbackListener listener_{"RawPeer"};  // every wait also watches its wake pipe

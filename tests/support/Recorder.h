@@ -8,6 +8,14 @@
 #include <mutex>
 
 class Recorder {
+ public:
+  // A copy of `member` of the recording object, read under the lock.
+  template <class Self, class T>
+  T snapshot(T Self::*member) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<const Self*>(this)->*member;
+  }
+
  protected:
   template <class Predicate>
   bool waitUntil(Predicate predicate, std::chrono::milliseconds deadline) const {

@@ -1,10 +1,5 @@
 #include "RtspPeer.h"
 
-#include "LoopbackListener.h"
-
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -13,7 +8,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <stdexcept>
 
 namespace rtsptest {
 
@@ -124,7 +118,7 @@ std::vector<std::string> unitPayloads(bool key, size_t keySize) {
 }
 
 RtspPeer::RtspPeer(Script script) : script_(std::move(script)) {
-  listener_.start([this] { run(); });
+  listener_.start([this](int connection) { serve(connection); });
 }
 
 RtspPeer::~RtspPeer() { stop(); }
@@ -138,8 +132,7 @@ std::vector<std::string> RtspPeer::requests() const {
 
 size_t RtspPeer::countOf(const std::string& method) const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return std::count_if(requests_.begin(), requests_.end(),
-                       [&](const std::string& head) { return head.rfind(method + " ", 0) == 0; });
+  return countLocked(method);
 }
 
 size_t RtspPeer::connectionCount() const {
@@ -148,51 +141,21 @@ size_t RtspPeer::connectionCount() const {
 }
 
 bool RtspPeer::waitForRequests(const std::string& method, size_t count, std::chrono::milliseconds deadline) const {
-  const auto end = Clock::now() + deadline;
   std::unique_lock<std::mutex> lock(mutex_);
-  return changed_.wait_until(lock, end, [&] {
-    return static_cast<size_t>(std::count_if(requests_.begin(), requests_.end(), [&](const std::string& head) {
-             return head.rfind(method + " ", 0) == 0;
-           })) >= count;
-  });
+  return changed_.wait_for(lock, deadline, [&] { return countLocked(method) >= count; });
 }
 
-int RtspPeer::waitReadable(int fd, int timeoutMs) const {
-  pollfd entries[2] = {{fd, POLLIN, 0}, {listener_.wakeFd(), POLLIN, 0}};
-  for (;;) {
-    const int ready = ::poll(entries, 2, timeoutMs);
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready < 0 || (entries[1].revents & POLLIN)) return -1;
-    return ready == 0 ? 0 : 1;
-  }
-}
-
-void RtspPeer::run() {
-  while (waitReadable(listener_.listenFd(), -1) == 1) {
-    const int connection = ::accept4(listener_.listenFd(), nullptr, nullptr, SOCK_CLOEXEC);
-    if (connection < 0) continue;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      ++connections_;
-    }
-    changed_.notify_all();
-    serve(connection);
-    ::close(connection);
-  }
-}
-
-bool RtspPeer::sendAll(int connection, const std::string& bytes) {
-  size_t sent = 0;
-  while (sent < bytes.size()) {
-    const ssize_t n = ::send(connection, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    sent += static_cast<size_t>(n);
-  }
-  return true;
+size_t RtspPeer::countLocked(const std::string& method) const {
+  return std::count_if(requests_.begin(), requests_.end(),
+                       [&](const std::string& head) { return head.rfind(method + " ", 0) == 0; });
 }
 
 void RtspPeer::serve(int connection) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++connections_;
+  }
+  changed_.notify_all();
   std::string input;
   bool playing = false;
   size_t nextPacket = 0;
@@ -203,7 +166,7 @@ void RtspPeer::serve(int connection) {
     if (sending)
       timeoutMs = static_cast<int>(std::max<long long>(
           0, std::chrono::duration_cast<std::chrono::milliseconds>(nextSend - Clock::now()).count()));
-    const int ready = waitReadable(connection, timeoutMs);
+    const int ready = listener_.wait(connection, POLLIN, timeoutMs);
     if (ready < 0) return;
     if (ready == 1) {
       char chunk[4096];
@@ -215,7 +178,7 @@ void RtspPeer::serve(int connection) {
       continue;
     }
     if (!sending) continue;
-    if (!sendAll(connection, interleaved(0, script_.packets[nextPacket++]))) return;
+    if (!listener_.sendAll(connection, interleaved(0, script_.packets[nextPacket++]))) return;
     nextSend += script_.pace;
     if (nextPacket == script_.packets.size() && script_.after == AfterPackets::Close) return;
   }
@@ -231,7 +194,7 @@ bool RtspPeer::answerRequests(int connection, std::string& input, bool& playing)
     }
     changed_.notify_all();
     bool close = false;
-    if (!sendAll(connection, answerFor(head, playing, close)) || close) return false;
+    if (!listener_.sendAll(connection, answerFor(head, playing, close)) || close) return false;
   }
   return true;
 }

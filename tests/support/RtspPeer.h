@@ -72,14 +72,12 @@ class RtspPeer {
   void stop();
 
  private:
-  void run();
   void serve(int connection);
+  size_t countLocked(const std::string& method) const;  // with mutex_ held
   // Answers every whole request in `input`; false when the connection is to close.
   bool answerRequests(int connection, std::string& input, bool& playing);
   std::string answerFor(const std::string& head, bool& playing, bool& close);
   bool authorised(const std::string& head, const std::string& method) const;
-  bool sendAll(int connection, const std::string& bytes);
-  int waitReadable(int fd, int timeoutMs) const;  // 1 readable, 0 timeout, -1 stop
 
   const Script script_;
   LoopbackListener listener_{"RtspPeer"};  // every wait also watches its wake pipe

@@ -64,7 +64,6 @@ class TestFrameFactory : public Talvo::MFF::IMultimediaFrameFactory, public Reco
                                                 int32_t encoding) override {
     record([&] {
       ++audioAllocations;
-      lastAudioSize = size;
       lastAudioTimeStamp = timeStamp;
       lastAudioBitRate = bitRate;
       lastAudioEncoding = encoding;
@@ -72,20 +71,12 @@ class TestFrameFactory : public Talvo::MFF::IMultimediaFrameFactory, public Reco
     });
     return giveAudioBuffers ? new AudioBuffer(format ? format : "", size, true) : nullptr;
   }
-  size_t audioCount() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return audioAllocations;
-  }
-
-  size_t videoCount() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return videoAllocations;
-  }
+  size_t audioCount() const { return snapshot(&TestFrameFactory::audioAllocations); }
+  size_t videoCount() const { return snapshot(&TestFrameFactory::videoAllocations); }
 
   bool giveAudioBuffers = true;  // false: the host has no buffer to give
   size_t videoAllocations = 0;
   size_t audioAllocations = 0;
-  size_t lastAudioSize = 0;
   uint64_t lastAudioTimeStamp = 0;
   int32_t lastAudioBitRate = 0;
   int32_t lastAudioEncoding = -1;
@@ -157,11 +148,6 @@ class RecordingChannelHandler : public Handler, public Recorder {
   bool waitForStarts(int n, std::chrono::milliseconds deadline) const {
     return waitUntil([&] { return started >= n; }, deadline);
   }
-  template <class T>
-  T snapshot(T RecordingChannelHandler::*member) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return this->*member;
-  }
 
   std::function<void(size_t frames)> onFrame;
   std::function<void()> onFailed;
@@ -194,10 +180,7 @@ class RecordingNoteHandler : public Talvo::GDRV::IAsyncDeviceChannelHandler, pub
   void StatisticUpdated(Talvo::IContract* channel, const char* name, const char* text) override {
     add(channel, std::string(name) + " " + text);
   }
-  std::vector<Note> notes() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return notes_;
-  }
+  std::vector<Note> notes() const { return snapshot(&RecordingNoteHandler::notes_); }
   std::vector<std::string> texts() const {
     std::vector<std::string> texts;
     for (const Note& note : notes()) texts.push_back(note.text);
@@ -233,14 +216,8 @@ class RecordingActionHandler : public Talvo::IAsyncActionHandler, public Recorde
   bool waitForResults(size_t n, std::chrono::milliseconds deadline) const {
     return waitUntil([&] { return codes.size() >= n; }, deadline);
   }
-  std::vector<int> results() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return codes;
-  }
-  std::vector<Talvo::IContract*> sources() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return sources_;
-  }
+  std::vector<int> results() const { return snapshot(&RecordingActionHandler::codes); }
+  std::vector<Talvo::IContract*> sources() const { return snapshot(&RecordingActionHandler::sources_); }
 
  private:
   std::vector<int> codes;

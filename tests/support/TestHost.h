@@ -77,10 +77,7 @@ class RecordingDeviceHandler : public Talvo::GDRV::IDeviceHandler, public Record
     record([&] { reports_.push_back({state, code}); });
   }
 
-  std::vector<Report> reports() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return reports_;
-  }
+  std::vector<Report> reports() const { return snapshot(&RecordingDeviceHandler::reports_); }
   size_t count(Talvo::GDRV::DeviceState state) const {
     std::lock_guard<std::mutex> lock(mutex_);
     return countLocked(state);

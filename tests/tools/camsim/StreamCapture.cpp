@@ -1,17 +1,15 @@
 #include "StreamCapture.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
 #include <cstdlib>
+
+#include <jpeglib.h>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 constexpr std::size_t kMaxPartHead = 1024;
 const std::string kBoundaryLine = "--VANTREL_Fast_Serverpush\r\n";
 
@@ -45,42 +43,14 @@ bool parseParts(const std::string& bytes, std::size_t wanted, StreamCapture& cap
 
 }  // namespace
 
-int connectAndSend(std::uint16_t port, const std::string& target, const std::string& head) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  const std::string request = head.empty() ? "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n" : head;
-  (void)!::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-  return fd;
-}
-
-ReadEnd readUntil(int fd, std::string& bytes, const std::function<bool()>& done, std::chrono::milliseconds deadline) {
-  const auto until = Clock::now() + deadline;
-  char chunk[65536];
-  while (!done()) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
-    pollfd entry{fd, POLLIN, 0};
-    const int ready = ::poll(&entry, 1, left < 0 ? 0 : static_cast<int>(left));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) return ReadEnd::Deadline;
-    const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return ReadEnd::Closed;
-    bytes.append(chunk, static_cast<std::size_t>(n));
-  }
-  return ReadEnd::Done;
+std::string getRequest(const std::string& target) {
+  return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + kAdmin + "\r\n";
 }
 
 StreamCapture captureStream(std::uint16_t port, const std::string& target, std::size_t parts,
                             std::chrono::milliseconds deadline) {
   StreamCapture capture;
-  const int fd = connectAndSend(port, target);
+  const int fd = connectAndSend(port, getRequest(target));
   if (fd < 0) return capture.error = "cannot connect", capture;
   std::string bytes;
   const ReadEnd end = readUntil(
@@ -92,12 +62,69 @@ StreamCapture captureStream(std::uint16_t port, const std::string& target, std::
   return capture;
 }
 
-OpenStream::OpenStream(std::uint16_t port, const std::string& target) : fd_(connectAndSend(port, target)) {
-  if (fd_ >= 0)
-    readUntil(
-        fd_, firstBytes_, [&] { return !firstBytes_.empty(); }, std::chrono::seconds(10));
+namespace {
+
+struct ErrorManager {
+  jpeg_error_mgr base;
+  std::jmp_buf jump;
+};
+
+void onError(j_common_ptr info) { std::longjmp(reinterpret_cast<ErrorManager*>(info->err)->jump, 1); }
+void quiet(j_common_ptr) {}
+
+// C-style: nothing with a destructor lives across setjmp. False on an error or a warning (libjpeg
+// only warns about corrupt data).
+bool decode(const unsigned char* data, unsigned long size, unsigned char* row, std::size_t rowSize, unsigned* width,
+            unsigned* height) {
+  jpeg_decompress_struct info;
+  ErrorManager errors;
+  info.err = jpeg_std_error(&errors.base);
+  errors.base.error_exit = onError;
+  errors.base.output_message = quiet;
+  bool clean = false;
+  if (setjmp(errors.jump) == 0) {
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, data, size);
+    jpeg_read_header(&info, TRUE);
+    info.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&info);
+    *width = info.output_width;
+    *height = info.output_height;
+    for (JSAMPROW rows[1] = {row}; info.output_width * 3 <= rowSize && info.output_scanline < info.output_height;)
+      jpeg_read_scanlines(&info, rows, 1);
+    clean = info.output_scanline == info.output_height && jpeg_finish_decompress(&info) &&
+            errors.base.num_warnings == 0;
+  }
+  jpeg_destroy_decompress(&info);
+  return clean;
 }
 
-OpenStream::~OpenStream() {
-  if (fd_ >= 0) ::close(fd_);
+// Offset of the start of scan (FF DA) in the marker walk, or npos.
+std::size_t startOfScan(const std::string& jpeg) {
+  for (std::size_t at = 2; at + 4 <= jpeg.size() && static_cast<unsigned char>(jpeg[at]) == 0xFF;
+       at += 2 + bigEndian16(jpeg, at + 2)) {
+    if (static_cast<unsigned char>(jpeg[at + 1]) == 0xDA) return at;
+  }
+  return std::string::npos;
+}
+
+}  // namespace
+
+std::string decodedSize(const std::string& jpeg) {
+  std::vector<unsigned char> row(3 * 16384);
+  unsigned width = 0, height = 0;
+  const bool ok = decode(reinterpret_cast<const unsigned char*>(jpeg.data()), jpeg.size(), row.data(), row.size(),
+                         &width, &height);
+  return ok ? std::to_string(width) + "x" + std::to_string(height) : "";
+}
+
+std::size_t bigEndian16(const std::string& bytes, std::size_t at) {
+  return (static_cast<unsigned char>(bytes[at]) << 8) | static_cast<unsigned char>(bytes[at + 1]);
+}
+
+std::string withTablesOf(const std::string& key, const std::string& delta) {
+  const std::size_t keyScan = startOfScan(key);
+  const std::size_t deltaScan = startOfScan(delta);
+  if (keyScan == std::string::npos || deltaScan == std::string::npos) return "";
+  return key.substr(0, keyScan) + delta.substr(deltaScan);
 }

@@ -1,13 +1,17 @@
-// Reads /control/faststream.jpg (and other answers) over a raw loopback socket and checks the
-// multipart layout byte by byte, so the camsim tests see exactly what a client sees.
-// Blocking; any thread.
+// A client's view of the simulator over raw loopback sockets: the server-push stream's multipart
+// layout checked byte by byte, and test-side JPEG checks independent of the simulator's own code
+// (libjpeg decoding, a delta picture put behind a key picture's tables). Blocking; any thread.
+// Requests go as the tests' camera user admin:meinsm (kAdmin).
 #pragma once
 
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
+
+#include "CamsimProcess.h"
+
+inline const char* const kAdmin = "Authorization: Basic YWRtaW46bWVpbnNt\r\n";  // admin:meinsm
 
 struct StreamCapture {
   std::string head;                   // HTTP head of the answer
@@ -21,27 +25,13 @@ struct StreamCapture {
 StreamCapture captureStream(std::uint16_t port, const std::string& target, std::size_t parts,
                             std::chrono::milliseconds deadline = std::chrono::seconds(10));
 
-enum class ReadEnd { Done, Closed, Deadline };
-// Reads from `fd` into `bytes` until `done()` holds, the peer closes or the deadline passes.
-ReadEnd readUntil(int fd, std::string& bytes, const std::function<bool()>& done, std::chrono::milliseconds deadline);
+// "GET `target`" as the tests' camera user.
+std::string getRequest(const std::string& target);
 
-// A connection to 127.0.0.1:port that has sent `head` ("" for a GET of `target`); -1 when nothing
-// listens.
-int connectAndSend(std::uint16_t port, const std::string& target, const std::string& head = "");
-
-// A connection left open (e.g. to check that shutdown does not wait for clients): connects,
-// sends the request and waits up to 10 s for the first bytes of the answer. Closes on destruction.
-class OpenStream {
- public:
-  OpenStream(std::uint16_t port, const std::string& target);
-  ~OpenStream();
-  OpenStream(const OpenStream&) = delete;
-  OpenStream& operator=(const OpenStream&) = delete;
-
-  bool answered() const { return !firstBytes_.empty(); }
-  const std::string& firstBytes() const { return firstBytes_; }
-
- private:
-  int fd_ = -1;
-  std::string firstBytes_;
-};
+// Decodes the whole picture with libjpeg: "WIDTHxHEIGHT", or "" on any libjpeg error or warning.
+std::string decodedSize(const std::string& jpeg);
+// The big-endian 16-bit number at `at` (marker segment lengths); the caller checks the size.
+std::size_t bigEndian16(const std::string& bytes, std::size_t at);
+// The delta picture's scan put behind the key picture's head (its tables): what a client
+// decoder does with a delta picture.
+std::string withTablesOf(const std::string& key, const std::string& delta);
