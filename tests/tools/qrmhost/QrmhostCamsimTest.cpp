@@ -168,11 +168,11 @@ TEST_F(QrmhostCamsimTest, CommandsPrintTheirLinesAndReachTheCameraWithDigestOnly
   } cases[] = {
       // The end of a timed run against a camera that stopped sending: the source stops at once, its
       // read is not left to the silence guard (which would log error 110 after 5 s).
-      {{"/sim/fault?path=/control/faststream.jpg&stall_after_parts=3"}, "VX-S10", {"live", "--seconds", "2"}, 0,
+      {{"/sim/fault?path=/control/faststream.jpg&stall_after_parts=3"}, "VX-S10", {"live", "--seconds", "3"}, 0,
        {R"({"kind":"stopped"})", R"({"kind":"summary","frames":3,)"}, {R"("kind":"failed")", "system:110"}},
       {{}, "VX-P50", {"ptz", "area", "0", "0", "1", "1"}, 0, {R"({"kind":"ptz","code":0})"}, {},
        {"/control/click.cgi?rect=0,0,1279,959"}},
-      {{"/sim/io?cts=1"}, "VX-IO60", {"io", "--seconds", "1", "--output", "0=on", "--output", "3=off"},
+      {{"/sim/io?cts=1"}, "VX-IO60", {"io", "--seconds", "2", "--output", "0=on", "--output", "3=off"},
        3,  // an output answered 6
        {R"({"kind":"started"})", R"({"kind":"input","index":1,"active":true,"time":)",
         R"({"kind":"output","index":0,"code":0})", R"({"kind":"output","index":3,"code":6,"error":)",
