@@ -124,13 +124,14 @@ class CommonAutodetect : public GDRV::IAutodetect, public LoggerOwner {
       if (isLevelEnabled(2)) logUnknownModelDetected(*result);
       if (!stopped()) handler_->Detected(this, result.get());
     } catch (const AutodetectException& e) {
-      NLOG(*this, 3, " Autodetect exception: " << e.what());
+      if (!stopped()) NLOG(*this, 3, " Autodetect exception: " << e.what());
       fail(e.code());
     } catch (const boost::system::system_error& e) {
-      NLOG(*this, 3, " System_error exception. Result: " << e.code().value() << " . Error: " << e.what());
+      // A request that Stop abandoned ends here too (125): no failure, so no error line.
+      if (!stopped()) NLOG(*this, 3, " System_error exception. Result: " << e.code().value() << " . Error: " << e.what());
       fail(translateSystemError(e.code()));
     } catch (const std::exception& e) {
-      NLOG(*this, 3, " Unexpected exception. Error: " << e.what());
+      if (!stopped()) NLOG(*this, 3, " Unexpected exception. Error: " << e.what());
       fail(1);
     }
     bool deleteSelf = false;
