@@ -18,7 +18,7 @@
 namespace {
 
 using namespace Talvo::Utility;
-using Talvo::GDRV::PropertyInt;
+using namespace Talvo::GDRV;
 
 std::string shown(const boost::any& value) {
   if (const auto* i = boost::any_cast<int>(&value)) return std::to_string(*i);
@@ -85,26 +85,19 @@ TEST(ParametersContainerTest, SetsArePoppedInOrderAndAFullQueueDropsTheSet) {
   EXPECT_EQ(drain(parameters), std::vector<std::string>{"- after=1"});
 }
 
-Talvo::GDRV::PropertyPtr intProperty(const char* name, int value) { return std::make_shared<PropertyInt>(name, value); }
-
-Talvo::GDRV::ModelEntry twoStreamModel() {
-  Talvo::GDRV::ModelEntry model;
-  Talvo::GDRV::VideoChannelDescription video;
-  video.settings = {intProperty("fps", 20), intProperty("compression", 2)};
-  video.streams.push_back({"main", {intProperty("keyFrameInterval", 10)}});
-  video.streams.push_back({"push", {intProperty("fps", 5)}});
-  model.videoChannels.push_back(video);
-  Talvo::GDRV::ChannelDescription audio;
-  audio.settings = {intProperty("volume", 10)};
-  model.audioSources.push_back(audio);
-  return model;
-}
-
 // Stream settings override channel settings; a channel or stream beyond the model takes the last.
 // Audio takes its own; an empty model gives nothing.
 TEST(InitializeParamsTest, StreamSettingsOverrideChannelSettingsAndTheLastStandsForMore) {
-  const auto model = twoStreamModel();
-  const Talvo::GDRV::DriverInfo info;
+  const auto property = [](const char* name, int value) { return std::make_shared<PropertyInt>(name, value); };
+  ModelEntry model;
+  VideoChannelDescription video;
+  video.settings = {property("fps", 20), property("compression", 2)};
+  video.streams.push_back({"main", {property("keyFrameInterval", 10)}});
+  video.streams.push_back({"push", {property("fps", 5)}});
+  model.videoChannels.push_back(video);
+  model.audioSources.emplace_back();
+  model.audioSources[0].settings = {property("volume", 10)};
+  const DriverInfo info;
   const struct {
     uint32_t channel, stream;
     int fps, keyFrameInterval;  // -1: not set
@@ -124,13 +117,13 @@ TEST(InitializeParamsTest, StreamSettingsOverrideChannelSettingsAndTheLastStands
   audioSourceInitializeParams(source, 0, model, info, initial);
   EXPECT_EQ(anyOr<int>(source.getPersistentParam("volume"), 0), 10);
   ParametersContainer none;
-  videoSourceInitializeParams(none, 0, 0, Talvo::GDRV::ModelEntry(), info, empty);
-  audioSourceInitializeParams(none, 3, Talvo::GDRV::ModelEntry(), info, empty);
+  videoSourceInitializeParams(none, 0, 0, ModelEntry(), info, empty);
+  audioSourceInitializeParams(none, 3, ModelEntry(), info, empty);
   EXPECT_TRUE(empty.empty());
 }
 
 TEST(CodecSelectionTest, CodecParameterByIdentifierOrName) {
-  Talvo::GDRV::DriverInfo info;
+  DriverInfo info;
   info.codecs["zelta"] = {"Zelta", "0"};
   info.codecs["mjpeg"] = {"MJPEG", "1"};
   info.codecs["h264"] = {"H264", "h264"};
@@ -193,14 +186,6 @@ TEST(SimpleAdjusterTest, FullQueueAndBlockedConfigurationAreAnsweredAtOnce) {
   EXPECT_FALSE(adjuster.processBlockingConfiguration({}, &handler)) << "only a bool blocks";
 }
 
-// ---------------------------------------------------------------------------------------------
-// Loading the model repository: each kind of bad file, and the defaults of the shipped one (which
-// models the module sends where is checked through the module's own choices).
-
-
-using namespace Talvo::GDRV;
-using Talvo::Utility::RepoLoader;
-
 // A valid repository; tests replace parts of it.
 const std::string kMinimal = R"({
   "name": "Vantrel", "number": 378,
@@ -216,11 +201,12 @@ const std::string kMinimal = R"({
   }]
 })";
 
-std::string replaced(std::string text, const std::string& from, const std::string& to) {
+// kMinimal with its one `from` replaced by `to`.
+std::string edited(const std::string& from, const std::string& to) {
+  std::string text = kMinimal;
   const size_t at = text.find(from);
   EXPECT_NE(at, std::string::npos) << from;
-  if (at != std::string::npos) text.replace(at, from.size(), to);
-  return text;
+  return at == std::string::npos ? text : text.replace(at, from.size(), to);
 }
 
 class RepositoryTest : public ::testing::Test {
@@ -242,10 +228,6 @@ class RepositoryTest : public ::testing::Test {
     }
     return result;
   }
-  int loadText(const std::string& content) {
-    write(content);
-    return load(path_);
-  }
   ScratchFolder folder_;
   const std::string dir_ = folder_.path().string();
   const std::string path_ = folder_.file("Orsel.Vantrel.rep");
@@ -253,57 +235,47 @@ class RepositoryTest : public ::testing::Test {
   DriverInfo info_;
 };
 
-struct BadContent {
-  const char* label;
-  std::string content;  // written to the file; "@PATH" loads PATH instead
-  std::string problem;
-};
-
-// An unreadable file gives 1, bad content 2; the one logged line names the problem. Without a
-// logger only the result and lastError tell.
+// An unreadable file ("@PATH": the path loaded) gives 1, bad content (written to the file) 2; the
+// one logged line names the problem. Without a logger only the result and lastError tell.
 TEST_F(RepositoryTest, EachKindOfBadFileGivesItsResultAndNamesTheProblem) {
-  const BadContent cases[] = {
-      {"missing", "@" + dir_ + "/missing.rep", "cannot be opened (No such file or directory)"},
-      {"a folder", "@" + dir_, "is not a regular file"},
-      {"duplicate member", replaced(kMinimal, R"("number": 378)", R"("number": 378, "name": "x")"),
+  const std::pair<std::string, std::string> cases[] = {
+      {"@" + dir_ + "/missing.rep", "cannot be opened (No such file or directory)"},
+      {"@" + dir_, "is not a regular file"},
+      {edited(R"("number": 378)", R"("number": 378, "name": "x")"),
        "JSON error at line 2, column 42: duplicate member 'name'"},
-      {"no name", replaced(kMinimal, R"("name": "Vantrel", )", ""), "member 'name' is missing"},
-      {"number too big", replaced(kMinimal, "378", "3000000000"), "number: integer out of range"},
-      {"no models", replaced(kMinimal, R"("models": [{)", R"("models": [], "x": [{)"), "unknown member 'x'"},
-      {"empty identities", replaced(kMinimal, R"([{"vendor": "Vantrel", "model": "VX-A", "firmware": ["1.0"]}])", "[]"),
+      {edited(R"("name": "Vantrel", )", ""), "member 'name' is missing"},
+      {edited("378", "3000000000"), "number: integer out of range"},
+      {edited(R"("models": [{)", R"("models": [], "x": [{)"), "unknown member 'x'"},
+      {edited(R"([{"vendor": "Vantrel", "model": "VX-A", "firmware": ["1.0"]}])", "[]"),
        "models[0].identities: must not be empty"},
-      {"firmware of numbers", replaced(kMinimal, R"(["1.0"])", "[1.0]"),
-       "models[0].identities[0].firmware[0]: must be a string, not a number"},
-      {"undefined stream", replaced(kMinimal, R"("description": "main")", R"("description": "x")"),
+      {edited(R"(["1.0"])", "[1.0]"), "models[0].identities[0].firmware[0]: must be a string, not a number"},
+      {edited(R"("description": "main")", R"("description": "x")"),
        "models[0].video[0].streams[0]: stream description 'x' is not defined"},
-      {"undefined codec", replaced(kMinimal, R"(["zelta", "mjpeg"])", R"(["zelta", "nope"])"),
-       "streams.main[1]: codec 'nope' is not defined"},
-      {"undefined detector", replaced(kMinimal, R"("detectors": ["motion"])", R"("detectors": ["nope"])"),
+      {edited(R"(["zelta", "mjpeg"])", R"(["zelta", "nope"])"), "streams.main[1]: codec 'nope' is not defined"},
+      {edited(R"("detectors": ["motion"])", R"("detectors": ["nope"])"),
        "models[0].detectors[0]: detector 'nope' is not defined"},
-      {"value of a wrong type", replaced(kMinimal, R"("fps": 20)", R"("fps": [20])"),
+      {edited(R"("fps": 20)", R"("fps": [20])"),
        "models[0].video[0].settings.fps: must be a boolean, a number or a string, not an array"},
-      {"misspelt member", replaced(kMinimal, R"("settings": {"fps")", R"("setings": {"fps")"),
-       "models[0].video[0]: unknown member 'setings'"},
-      {"io without kind", replaced(kMinimal, R"("detectors": ["motion"])", R"("io": [{"parameters": {}}])"),
+      {edited(R"("settings": {"fps")", R"("setings": {"fps")"), "models[0].video[0]: unknown member 'setings'"},
+      {edited(R"("detectors": ["motion"])", R"("io": [{"parameters": {}}])"),
        "models[0].io[0]: member 'kind' is missing"},
-      {"too deep", std::string(65, '[') + std::string(65, ']'),
-       "JSON error at line 1, column 65: nesting deeper than 64 levels"},
-      {"deep but not too deep", std::string(64, '[') + std::string(64, ']'),
-       "the document: must be an object, not an array"},
-      {"empty models", R"({"name": "Vantrel", "number": 378, "models": []})", "models: must not be empty"},
-      {"over 4 MiB", kMinimal + std::string(4u * 1024 * 1024, ' '), "is larger than 4 MiB"},
+      {std::string(65, '[') + std::string(65, ']'), "JSON error at line 1, column 65: nesting deeper than 64 levels"},
+      {std::string(64, '[') + std::string(64, ']'), "the document: must be an object, not an array"},
+      {R"({"name": "Vantrel", "number": 378, "models": []})", "models: must not be empty"},
+      {kMinimal + std::string(4u * 1024 * 1024, ' '), "is larger than 4 MiB"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.label);
+  for (const auto& [content, problem] : cases) {
+    SCOPED_TRACE(problem);
     logger_.clear();
-    const bool unreadable = c.content.rfind("@", 0) == 0;
-    const std::string path = unreadable ? c.content.substr(1) : path_;
-    EXPECT_EQ(unreadable ? load(path) : loadText(c.content), unreadable ? 1 : 2);
+    const bool unreadable = content.rfind("@", 0) == 0;
+    const std::string path = unreadable ? content.substr(1) : path_;
+    if (!unreadable) write(content);
+    EXPECT_EQ(load(path), unreadable ? 1 : 2);
     const auto lines = logger_.lines();
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].level, 3);
-    EXPECT_EQ(lines[0].function + " " + lines[0].file, "load Nuvlet/src/Repository");
-    EXPECT_EQ(lines[0].message.rfind(" Repository '" + path + "': " + c.problem, 0), 0u) << lines[0].message;
+    EXPECT_EQ(std::to_string(lines[0].level) + " " + lines[0].function + " " + lines[0].file,
+              "3 load Nuvlet/src/Repository");
+    EXPECT_EQ(lines[0].message.rfind(" Repository '" + path + "': " + problem, 0), 0u) << lines[0].message;
   }
   write("{");
   DriverInfo info;
@@ -317,28 +289,25 @@ const Property* propertyAs(const Properties& properties, const std::string& name
   return dynamic_cast<const Property*>(findProperty(properties, name));
 }
 
-TEST_F(RepositoryTest, ValuesKeepTheirJsonType) {
-  ASSERT_EQ(loadText(kMinimal), 0) << logger_.dump();
-  ASSERT_EQ(info_.models.size(), 1u);
-  const Properties& properties = info_.models[0].properties;
-  const auto* version = propertyAs<PropertyInt>(properties, "version");
-  const auto* ratio = propertyAs<PropertyDouble>(properties, "ratio");
-  ASSERT_TRUE(version && ratio && propertyAs<PropertyBool>(properties, "night"));
-  EXPECT_EQ(version->value, 2);
-  EXPECT_DOUBLE_EQ(ratio->value, 2.5);
-  EXPECT_NE(propertyAs<PropertyString>(properties, "label"), nullptr) << "\"2\" stays a text";
-  EXPECT_EQ(info_.streamCodecs.at("main"), (std::vector<std::string>{"zelta", "mjpeg"}));
-}
-
-// ---- the shipped repository ----
-
 int intOf(const Properties& properties, const std::string& name) {
   const auto* p = propertyAs<PropertyInt>(properties, name);
   return p ? p->value : -1;
 }
 
+TEST_F(RepositoryTest, ValuesKeepTheirJsonType) {
+  write(kMinimal);
+  ASSERT_EQ(load(path_), 0) << logger_.dump();
+  ASSERT_EQ(info_.models.size(), 1u);
+  const Properties& properties = info_.models[0].properties;
+  const auto* ratio = propertyAs<PropertyDouble>(properties, "ratio");
+  ASSERT_TRUE(ratio && propertyAs<PropertyBool>(properties, "night"));
+  EXPECT_EQ(intOf(properties, "version"), 2);
+  EXPECT_DOUBLE_EQ(ratio->value, 2.5);
+  EXPECT_NE(propertyAs<PropertyString>(properties, "label"), nullptr) << "\"2\" stays a text";
+  EXPECT_EQ(info_.streamCodecs.at("main"), (std::vector<std::string>{"zelta", "mjpeg"}));
+}
+
 TEST(ShippedRepository, EveryVideoStreamHasTheDefaultsTheDeviceReads) {
-  using namespace Talvo::Utility;
   const auto shipped = loadShippedRepository();
   std::set<int> responseOnCall;
   for (const auto& m : shipped->models) {
