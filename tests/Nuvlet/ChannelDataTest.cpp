@@ -2,6 +2,8 @@
 // face receives, and the pooled float matrices: the values of a matrix still held (by an event, a
 // queued step, a host within its call) are never handed out again; released ones serve the next
 // frame, from any releasing thread; the pool keeps a bounded number and outlives nothing it must not.
+// The buffer sender's handling of stream information, and the buffers the G.711 sending filter
+// asks the host's factory for, with the byte order of linear samples.
 #include "host/Nuvlet/EventRaiser.h"
 #include "host/Nuvlet/Analytics.h"
 #include "host/Nuvlet/FloatMatrixPool.h"
@@ -22,16 +24,15 @@
 
 namespace {
 
-using Talvo::Utility::FloatMatrix;
-using Talvo::Utility::Detector::EventFactory;
+using namespace Talvo::Utility;
+namespace Info = FilterInfo;
+namespace MFF = Talvo::MFF;
 
-// Every call as a line.
+// Every call as a line; it offers no other face.
 class PlainHandler : public Talvo::GDRV::IVideoAnalyticsHandler {
  public:
-  void* Cast(const char* typeName) override { return QueryContract(typeName); }
-  void* QueryContract(const char* typeName) override {
-    return Talvo::isContractName<Talvo::GDRV::IVideoAnalyticsHandler>(typeName) ? this : nullptr;
-  }
+  void* Cast(const char*) override { return nullptr; }
+  void* QueryContract(const char*) override { return nullptr; }
   void Failed(Talvo::IContract*, int32_t) override {}
   void Started(Talvo::IContract*) override {}
   void Stopped(Talvo::IContract*) override {}
@@ -50,7 +51,7 @@ class PlainHandler : public Talvo::GDRV::IVideoAnalyticsHandler {
 // tests/Drivers/Vantrel/TemperaturesDetectionTest).
 TEST(EventRaiserTest, TheEventIsDeliveredWhenTheRaiserIsReleased) {
   PlainHandler handler;
-  const EventFactory factory(nullptr, &handler);
+  const Detector::EventFactory factory(nullptr, &handler);
   auto level = factory.RaisePeriodicalEvent("Level1", 17000, "");
   level->set("value", 1.0);
   level->set("value", 35.5);  // replaces
@@ -64,9 +65,6 @@ TEST(EventRaiserTest, TheEventIsDeliveredWhenTheRaiserIsReleased) {
                 "event TemperatureMatrix 2 1700000000123 temperatures",
                 "data TemperatureMatrix 1700000000123 {\"TemperatureMatrix\":{\"width\":3,\"height\":2}}"}));
 }
-
-using Talvo::Utility::FloatMatrixPool;
-using Talvo::Utility::FloatMatrixPtr;
 
 // A frame as the event stream makes one: values taken from the pool, every one written.
 FloatMatrixPtr frame(FloatMatrixPool& pool, float value, uint32_t width = 4, uint32_t height = 3) {
@@ -117,16 +115,6 @@ TEST(FloatMatrixPoolTest, ReleasesOnOtherThreadsDroppedFramesSizesAndMatricesOut
   EXPECT_EQ(survivor->values(), std::vector<float>(12, 5.0f));
 }
 
-// ---------------------------------------------------------------------------------------------
-// The sending side of a channel. The buffer sender's handling of stream information: key frames
-// and synchronisation, time stamps, the capped user-data list and the collapsed out-of-sync line.
-// The G.711 sending filter: the buffers it asks the host's factory for and the byte-order
-// conversion of linear samples.
-
-
-using Talvo::Utility::BufferSender;
-namespace Info = Talvo::Utility::FilterInfo;
-
 const char* const kDroppedText =
     " User data packet dropped due packet or container size limitations. Passed packet size = ";
 
@@ -134,7 +122,7 @@ class BufferSenderTest : public ::testing::Test {
  protected:
   CapturingLogger logger;
   Talvo::LoggerOwner owner{&logger, ""};
-  Talvo::Utility::FramesStatistic statistic{"video", nullptr};
+  FramesStatistic statistic{"video", nullptr};
   BufferSender sender{owner, &statistic, true};
 
   void userData(size_t size) { sender.handleInfo(Info::UserData{std::vector<uint8_t>(size, 0x5a)}); }
@@ -215,10 +203,6 @@ TEST_F(BufferSenderTest, OutOfSyncLineIsWrittenOncePerThousandEvents) {
   EXPECT_EQ(sender.outOfSyncEvents(), static_cast<uint64_t>(sent + 1000));
 }
 
-using Talvo::Utility::AudioBufferG7xxSendingFilter;
-namespace MFF = Talvo::MFF;
-
-// The buffers it asks the host's factory for, and the byte order of linear samples.
 TEST(AudioBufferG7xxSendingFilter, AllocatesWithItsParametersAndSwapsSampleBytesOnlyWhenConverting) {
   TestFrameFactory factory;
   AudioBufferG7xxSendingFilter filter(&factory, MFF::AUDIO_G7XX_ENCODING_ULAW);

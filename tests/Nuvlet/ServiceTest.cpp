@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <boost/asio/io_context.hpp>
@@ -69,48 +70,35 @@ TEST(GlobalServiceTest, RunsTwoHandlersAtOnce) {
   EXPECT_TRUE(waited(std::move(second)));
 }
 
-// True when Stopped came once, from `source`, on another thread than the test's.
-bool deliveredOnceElsewhere(const RecordingNoteHandler& recorder, Talvo::IContract* source) {
-  if (!recorder.waitForStopped()) return false;
-  const auto notes = recorder.notes();
-  return notes.size() == 1 && notes[0].channel == source && notes[0].thread != std::this_thread::get_id();
-}
-
-// With a held service, without one, and (20 rounds) with a service whose last reference goes
-// right after posting, so that it may end before the call ran.
+// Stopped comes once, from its source, on another thread than the test's: with a held service,
+// without one, and (20 rounds) with a service whose last reference goes right after posting, so
+// that it may end before the call ran.
 TEST(ReportStopTest, DeliversOnceOnAnotherThreadWithOrWithoutALiveService) {
   RecordingActionHandler source;  // any contract
   for (int round = 0; round < 22; ++round) {
-    const auto service = round == 0 ? GlobalService::instance() : nullptr;
-    if (round < 2) ASSERT_EQ(GlobalService::current(), service);
+    auto service = round == 1 ? nullptr : GlobalService::instance();
+    ASSERT_EQ(GlobalService::current(), service) << round;
     RecordingNoteHandler recorder;
-    if (round < 2) {
-      reportStop(&recorder, &source);
-    } else {
-      const auto ending = GlobalService::instance();
-      reportStop(&recorder, &source);
-    }
+    reportStop(&recorder, &source);
+    if (round > 1) service.reset();
     reportStop(nullptr, &source);
-    ASSERT_TRUE(deliveredOnceElsewhere(recorder, &source)) << "round " << round;
+    ASSERT_TRUE(recorder.waitForStopped()) << "round " << round;
+    const auto notes = recorder.notes();
+    ASSERT_EQ(notes.size(), 1u) << round;
+    EXPECT_TRUE(notes[0].channel == &source && notes[0].thread != std::this_thread::get_id()) << round;
   }
 }
 
-// ---------------------------------------------------------------------------------------------
-// Statistics
-
-
-struct Reported {
-  std::vector<std::pair<std::string, std::string>> lines;
-  Talvo::Utility::StatisticReportFunction function() {
-    return [this](const std::string& name, const std::string& text) { lines.emplace_back(name, text); };
-  }
-};
+// Collects every periodic line as "name text".
+StatisticReportFunction into(std::vector<std::string>& lines) {
+  return [&lines](const std::string& name, const std::string& text) { lines.push_back(name + " " + text); };
+}
 
 class FramesStatisticTest : public ::testing::Test {
  protected:
   uint64_t nowMs = 1700000000000;
-  Reported reported;
-  FramesStatistic statistic{"video", reported.function(), [this] { return nowMs; }};
+  std::vector<std::string> reported;
+  FramesStatistic statistic{"video", into(reported), [this] { return nowMs; }};
 
   int frameIndex = 0;  // over every call, so key frames keep their places
 
@@ -130,34 +118,29 @@ TEST_F(FramesStatisticTest, PeriodLinesCarryThePeriodsRatesAndOutOfSyncAndResetS
   statistic.resetFrameCounter(0, 90);
   EXPECT_EQ(statistic.periodFrames(), 0u);
   frames(89);
-  EXPECT_TRUE(reported.lines.empty());
+  EXPECT_TRUE(reported.empty());
   frames(1);
   statistic.streamOutOfSync();
   statistic.streamOutOfSync();
   frames(90);
-  ASSERT_EQ(reported.lines.size(), 2u);
-  EXPECT_EQ(reported.lines[0].first, "video");
   // 90 frames of 1000 bytes in 3.6 s: 25 fps, 720000 bits / 3.6 s = 200 kbps.
-  EXPECT_EQ(reported.lines[0].second, "frames=90 key=3 bytes=90000 fps=25.0 kbps=200.0 outOfSync=0");
-  EXPECT_EQ(reported.lines[1].second, "frames=90 key=3 bytes=90000 fps=25.0 kbps=200.0 outOfSync=2");
+  EXPECT_EQ(reported, (std::vector<std::string>{"video frames=90 key=3 bytes=90000 fps=25.0 kbps=200.0 outOfSync=0",
+                                                "video frames=90 key=3 bytes=90000 fps=25.0 kbps=200.0 outOfSync=2"}));
   EXPECT_EQ(statistic.totalFrames(), 240u);  // the totals run on
   EXPECT_EQ(statistic.totalOutOfSync(), 3u);
 }
 
 TEST(FramesStatisticInterval, GivenIntervalWinsDefaultBeforeResetNoneWithoutIntervals) {
-  struct Case {
-    int given;  // -1: no reset; else resetFrameCounter(given, fallback)
-    int fallback, frames;
-    size_t lines;
-  };
-  const int byDefault = FramesStatistic::kDefaultFrameReportInterval;
-  for (const Case& c : {Case{-1, 0, byDefault, 1}, Case{30, 90, 90, 3}, Case{0, 0, 1000, 0}}) {
-    Reported reported;
-    FramesStatistic statistic{"video", reported.function()};
-    if (c.given >= 0) statistic.resetFrameCounter(c.given, c.fallback);
-    for (int i = 0; i < c.frames; ++i) statistic.onFrame(1000, i % 30 == 0);
-    EXPECT_EQ(reported.lines.size(), c.lines) << c.given;
-    EXPECT_EQ(statistic.totalFrames(), static_cast<uint64_t>(c.frames));
+  // given (-1: no reset; else resetFrameCounter(given, fallback)), fallback, frames, lines
+  const std::tuple<int, int, int, size_t> cases[] = {
+      {-1, 0, FramesStatistic::kDefaultFrameReportInterval, 1}, {30, 90, 90, 3}, {0, 0, 1000, 0}};
+  for (const auto& [given, fallback, count, lines] : cases) {
+    std::vector<std::string> reported;
+    FramesStatistic statistic{"video", into(reported)};
+    if (given >= 0) statistic.resetFrameCounter(given, fallback);
+    for (int i = 0; i < count; ++i) statistic.onFrame(1000, i % 30 == 0);
+    EXPECT_EQ(reported.size(), lines) << given;
+    EXPECT_EQ(statistic.totalFrames(), static_cast<uint64_t>(count));
   }
 }
 
@@ -165,36 +148,33 @@ TEST_F(FramesStatisticTest, TotalsSinceCreationSinceAGivenMomentAndAfterReset) {
   const uint64_t createdMs = nowMs;
   frames(100, 2500, 25);  // 4 s: 25 fps, 250000 bytes = 500 kbps
   statistic.streamOutOfSync();
+  const auto line = [&](uint64_t now, uint64_t since = 0) { return statistic.getFramesStatistic(now, since, false); };
   const std::string totals = "frames=100 key=4 bytes=250000 fps=25.0 kbps=500.0 outOfSync=1";
-  EXPECT_EQ(statistic.getFramesStatistic(nowMs, 0, false), totals);
+  EXPECT_EQ(line(nowMs), totals);
   // Measured from 2 s after creation: the same counts over half the time.
-  EXPECT_EQ(statistic.getFramesStatistic(nowMs, createdMs + 2000, false),
-            "frames=100 key=4 bytes=250000 fps=50.0 kbps=1000.0 outOfSync=1");
+  EXPECT_EQ(line(nowMs, createdMs + 2000), "frames=100 key=4 bytes=250000 fps=50.0 kbps=1000.0 outOfSync=1");
   // A clock step back gives no rates.
-  EXPECT_EQ(statistic.getFramesStatistic(createdMs - 1000, 0, false),
-            "frames=100 key=4 bytes=250000 fps=0.0 kbps=0.0 outOfSync=1");
+  EXPECT_EQ(line(createdMs - 1000), "frames=100 key=4 bytes=250000 fps=0.0 kbps=0.0 outOfSync=1");
   // Reset: the line still gives the totals, the next one starts from zero at `nowMs`.
   EXPECT_EQ(statistic.getFramesStatistic(nowMs, 0, true), totals);
-  EXPECT_EQ(statistic.getFramesStatistic(nowMs, 0, false), "frames=0 key=0 bytes=0 fps=0.0 kbps=0.0 outOfSync=0");
+  EXPECT_EQ(line(nowMs), "frames=0 key=0 bytes=0 fps=0.0 kbps=0.0 outOfSync=0");
   frames(10, 1000, 100);
-  EXPECT_EQ(statistic.getFramesStatistic(nowMs, 0, false),
-            "frames=10 key=1 bytes=10000 fps=25.0 kbps=200.0 outOfSync=0");
+  EXPECT_EQ(line(nowMs), "frames=10 key=1 bytes=10000 fps=25.0 kbps=200.0 outOfSync=0");
   // Rates round to one decimal: 2 frames, 3001 bytes over 3 s are 0.666.. fps, 8.0026.. kbps.
-  EXPECT_EQ(Talvo::Utility::formatFramesLine(2, 1, 3001, 0, 3000),
-            "frames=2 key=1 bytes=3001 fps=0.7 kbps=8.0 outOfSync=0");
+  EXPECT_EQ(formatFramesLine(2, 1, 3001, 0, 3000), "frames=2 key=1 bytes=3001 fps=0.7 kbps=8.0 outOfSync=0");
 }
 
 // The lines go out on the connection thread, and Stopped once after them; when that thread drops
 // its tasks, Stopped still comes (on the shared service).
 TEST(StatisticReporterTest, StoppedComesOnceAfterTheLinesAlsoWhenTheConnectionThreadDropsItsTasks) {
-  const auto service = Talvo::Utility::GlobalService::instance();
+  const auto service = GlobalService::instance();
   const Talvo::LoggerOwner quiet{static_cast<Talvo::ILogger*>(nullptr), ""};
   for (const bool running : {true, false}) {
     RecordingNoteHandler handler;
     RecordingNoteHandler channel;  // any contract stands for the channel
     {
       boost::asio::io_context connection;
-      Talvo::Utility::StatisticReporter reporter(quiet, &handler, &channel, connection);
+      StatisticReporter reporter(quiet, &handler, &channel, connection);
       for (int i = 0; i < 3; ++i) reporter.updateStatistic("video", std::to_string(i));
       reporter.reportStopAfterLastLine();
       reporter.updateStatistic("video", "late");  // logged only
