@@ -112,11 +112,10 @@ TEST(InitializeParamsTest, StreamSettingsOverrideChannelSettingsAndTheLastStands
     EXPECT_EQ(anyOr<int>(initial["compression"], -1), 2);
     EXPECT_EQ(anyOr<int>(parameters.getPersistentParam("keyFrameInterval"), -1), c.keyFrameInterval);
   }
-  ParametersContainer source;
+  ParametersContainer source, none;
   ParamsMap initial, empty;
   audioSourceInitializeParams(source, 0, model, info, initial);
   EXPECT_EQ(anyOr<int>(source.getPersistentParam("volume"), 0), 10);
-  ParametersContainer none;
   videoSourceInitializeParams(none, 0, 0, ModelEntry(), info, empty);
   audioSourceInitializeParams(none, 3, ModelEntry(), info, empty);
   EXPECT_TRUE(empty.empty());

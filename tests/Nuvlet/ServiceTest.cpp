@@ -170,8 +170,7 @@ TEST(StatisticReporterTest, StoppedComesOnceAfterTheLinesAlsoWhenTheConnectionTh
   const auto service = GlobalService::instance();
   const Talvo::LoggerOwner quiet{static_cast<Talvo::ILogger*>(nullptr), ""};
   for (const bool running : {true, false}) {
-    RecordingNoteHandler handler;
-    RecordingNoteHandler channel;  // any contract stands for the channel
+    RecordingNoteHandler handler, channel;  // any contract stands for the channel
     {
       boost::asio::io_context connection;
       StatisticReporter reporter(quiet, &handler, &channel, connection);
