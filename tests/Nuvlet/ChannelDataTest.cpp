@@ -1,9 +1,6 @@
-// What a channel hands the host. Periodical events: what a host handler without the properties
-// face receives, and the pooled float matrices: the values of a matrix still held (by an event, a
-// queued step, a host within its call) are never handed out again; released ones serve the next
-// frame, from any releasing thread; the pool keeps a bounded number and outlives nothing it must not.
-// The buffer sender's handling of stream information, and the buffers the G.711 sending filter
-// asks the host's factory for, with the byte order of linear samples.
+// What a channel hands the host: periodical events; pooled float matrices, whose values are never
+// handed out again while a matrix is held (by an event, a queued step, a host within its call); the
+// buffer sender's handling of stream information; the G.711 sending filter's buffers and byte order.
 #include "host/Nuvlet/EventRaiser.h"
 #include "host/Nuvlet/Analytics.h"
 #include "host/Nuvlet/FloatMatrixPool.h"
@@ -94,9 +91,7 @@ TEST(FloatMatrixPoolTest, HeldMatricesAreNeverWrittenReleasedOnesServeAgain) {
   EXPECT_EQ(c->values(), std::vector<float>(12, 22.0f)) << "a fresh vector when none waits";
 }
 
-// Released on another thread, as the device's does: the pool keeps no more than its bound. A
-// dropped frame gives its vector back; a matrix holds exactly width times height values; a
-// matrix outlives its pool.
+// Released on another thread, as the device's are; a matrix holds exactly width times height values.
 TEST(FloatMatrixPoolTest, ReleasesOnOtherThreadsDroppedFramesSizesAndMatricesOutlivingThePool) {
   auto pool = FloatMatrixPool::create(3);
   std::vector<FloatMatrixPtr> inFlight;
@@ -161,8 +156,7 @@ TEST_F(BufferSenderTest, KeyFrameEndsOutOfSyncTimeStampIsKeptOtherInformationIgn
   EXPECT_TRUE(bare.outOfSync() && bare.pendingUserData().empty());
 }
 
-// A packet is capped at one mebibyte and the list at 1001 packets; an empty packet, or any while
-// user data is disabled, is not kept.
+// An empty packet, or any while user data is disabled, is not kept.
 TEST_F(BufferSenderTest, UserDataCapsPacketsAtOneMebibyteAndTheListAt1001) {
   userData(1048576);
   userData(1048577);
@@ -184,9 +178,8 @@ TEST_F(BufferSenderTest, UserDataCapsPacketsAtOneMebibyteAndTheListAt1001) {
   EXPECT_EQ(droppedLines().size(), 2u);
 }
 
-// The collapser counts per message for the whole process, so the test first finds where its
-// count stands: it sends events until the line appears, then proves the next appears exactly
-// 1000 events later.
+// The collapser counts per message for the whole process: the test sends events until the line
+// appears, then proves the next appears exactly 1000 events later.
 TEST_F(BufferSenderTest, OutOfSyncLineIsWrittenOncePerThousandEvents) {
   const std::string collapsed = " [collapsed 1000]Stream out of sync.";
   int sent = 0;

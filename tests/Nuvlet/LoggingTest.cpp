@@ -97,8 +97,7 @@ class FileLoggerTest : public ::testing::Test {
   const std::string path_ = folder_.file("vantrel.log");
 };
 
-// Without the file's variable it writes nothing and answers level 3; with it, it appends one line per
-// message at its level.
+// Without the file's variable it writes nothing and answers level 3.
 TEST_F(FileLoggerTest, AppendsOneLinePerMessageAtItsLevel) {
   setenv("ORSEL_VANTREL_LOG_LEVEL", "0", 1);
   auto none = Talvo::LoggerDetail::makeFileLoggerFromEnvironment();
@@ -153,8 +152,7 @@ TEST(LogCollapserTest, LetsFirstOfEveryCountThroughAndForgetsOldKeys) {
   EXPECT_TRUE(LogCollapserMaker::logCollapser(key, 3)) << "the old key should have been forgotten";
 }
 
-// Four threads at once: the file gets whole lines, and the collapser lets exactly one of every ten
-// calls through.
+// Four threads at once: the collapser lets exactly one of every ten calls through.
 TEST_F(FileLoggerTest, ConcurrentCallersGiveWholeLinesAndExactCollapsedCounts) {
   setenv("ORSEL_VANTREL_LOG", path_.c_str(), 1);
   auto logger = Talvo::LoggerDetail::makeFileLoggerFromEnvironment();

@@ -150,7 +150,7 @@ class TestAdjuster : public SimpleAdjuster {
   void* QueryContract(const char*) override { return nullptr; }
 };
 
-TEST(SimpleAdjusterTest, SetValueStoresTypedValuesForTheNextSet) {
+TEST(SimpleAdjusterTest, SetValueFillsTheNextSetAFullQueueAndABlockedConfigurationAreAnsweredAtOnce) {
   TestAdjuster adjuster;
   adjuster.SetValue("flag", true);
   adjuster.SetValue("fps", 12);
@@ -164,11 +164,7 @@ TEST(SimpleAdjusterTest, SetValueStoresTypedValuesForTheNextSet) {
   EXPECT_TRUE(handler.results().empty()) << "the worker answers a queued set";
   EXPECT_EQ(drain(adjuster.parameters(), {&handler}),
             std::vector<std::string>{"0 empty='' flag=true fps=12 ratio=0.500000 resolution='640x360'"});
-}
 
-TEST(SimpleAdjusterTest, FullQueueAndBlockedConfigurationAreAnsweredAtOnce) {
-  TestAdjuster adjuster;
-  RecordingActionHandler handler;
   for (size_t i = 0; i < ParametersContainer::kMaxPendingSets; ++i) adjuster.ApplySettings(&handler);
   EXPECT_TRUE(handler.results().empty());
   adjuster.ApplySettings(&handler);

@@ -1,8 +1,6 @@
-// Life cycle of the process-wide I/O service, and the Stopped notification delivered on it: once,
-// never on the caller's thread, with or without the service, also when it ends right after posting.
-// FramesStatistic: counting, the periodic lines and the rates, with a clock the test moves.
-// StatisticReporter: the channel's Stopped after its lines (the "connects" lines and the order of
-// lines and Stopped through a running channel: tests/Drivers/Vantrel/FrameStatisticReporterTest).
+// The process-wide I/O service and the Stopped notification delivered on it; FramesStatistic with
+// a clock the test moves; StatisticReporter: the channel's Stopped after its lines (through a
+// running channel: tests/Drivers/Vantrel/FrameStatisticReporterTest).
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -70,9 +68,8 @@ TEST(GlobalServiceTest, RunsTwoHandlersAtOnce) {
   EXPECT_TRUE(waited(std::move(second)));
 }
 
-// Stopped comes once, from its source, on another thread than the test's: with a held service,
-// without one, and (20 rounds) with a service whose last reference goes right after posting, so
-// that it may end before the call ran.
+// Stopped comes once, never on the caller's thread; 20 rounds drop the service's last reference
+// right after posting, so that it may end before the call ran.
 TEST(ReportStopTest, DeliversOnceOnAnotherThreadWithOrWithoutALiveService) {
   RecordingActionHandler source;  // any contract
   for (int round = 0; round < 22; ++round) {
@@ -164,8 +161,7 @@ TEST_F(FramesStatisticTest, TotalsSinceCreationSinceAGivenMomentAndAfterReset) {
   EXPECT_EQ(formatFramesLine(2, 1, 3001, 0, 3000), "frames=2 key=1 bytes=3001 fps=0.7 kbps=8.0 outOfSync=0");
 }
 
-// The lines go out on the connection thread, and Stopped once after them; when that thread drops
-// its tasks, Stopped still comes (on the shared service).
+// When the connection thread drops its tasks, Stopped still comes (on the shared service).
 TEST(StatisticReporterTest, StoppedComesOnceAfterTheLinesAlsoWhenTheConnectionThreadDropsItsTasks) {
   const auto service = GlobalService::instance();
   const Talvo::LoggerOwner quiet{static_cast<Talvo::ILogger*>(nullptr), ""};
