@@ -89,14 +89,10 @@ TEST(ParametersContainerTest, SetsArePoppedInOrderAndAFullQueueDropsTheSet) {
 // Audio takes its own; an empty model gives nothing.
 TEST(InitializeParamsTest, StreamSettingsOverrideChannelSettingsAndTheLastStandsForMore) {
   const auto property = [](const char* name, int value) { return std::make_shared<PropertyInt>(name, value); };
-  ModelEntry model;
-  VideoChannelDescription video;
-  video.settings = {property("fps", 20), property("compression", 2)};
-  video.streams.push_back({"main", {property("keyFrameInterval", 10)}});
-  video.streams.push_back({"push", {property("fps", 5)}});
-  model.videoChannels.push_back(video);
-  model.audioSources.emplace_back();
-  model.audioSources[0].settings = {property("volume", 10)};
+  ModelEntry model;  // a video channel's settings and its streams "main" and "push"; an audio source
+  model.videoChannels.push_back({{{}, {property("fps", 20), property("compression", 2)}},
+                                 {{"main", {property("keyFrameInterval", 10)}}, {"push", {property("fps", 5)}}}});
+  model.audioSources.push_back({{}, {property("volume", 10)}});
   const DriverInfo info;
   const struct {
     uint32_t channel, stream;
@@ -224,7 +220,6 @@ class RepositoryTest : public ::testing::Test {
     return result;
   }
   ScratchFolder folder_;
-  const std::string dir_ = folder_.path().string();
   const std::string path_ = folder_.file("Orsel.Vantrel.rep");
   CapturingLogger logger_{3};
   DriverInfo info_;
@@ -234,8 +229,8 @@ class RepositoryTest : public ::testing::Test {
 // one logged line names the problem. Without a logger only the result and lastError tell.
 TEST_F(RepositoryTest, EachKindOfBadFileGivesItsResultAndNamesTheProblem) {
   const std::pair<std::string, std::string> cases[] = {
-      {"@" + dir_ + "/missing.rep", "cannot be opened (No such file or directory)"},
-      {"@" + dir_, "is not a regular file"},
+      {"@" + folder_.file("missing.rep"), "cannot be opened (No such file or directory)"},
+      {"@" + folder_.path().string(), "is not a regular file"},
       {edited(R"("number": 378)", R"("number": 378, "name": "x")"),
        "JSON error at line 2, column 42: duplicate member 'name'"},
       {edited(R"("name": "Vantrel", )", ""), "member 'name' is missing"},
