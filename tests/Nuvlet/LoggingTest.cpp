@@ -32,11 +32,6 @@ TEST(LoggerLevelRule, WritesAndFormsOnlyAllowedLevels) {
   }
 }
 
-class LateLogger : public LoggerOwner {
- public:
-  void initFrom(const LoggerOwner* parent) { initLogger(parent, "late"); }
-};
-
 // A line carries the source, the function and the owners' prefixes, a child's after its parent's.
 TEST(LoggerOwnerTest, ChildPrefixFollowsParentPrefixWithBlankAndNoLoggerIsQuiet) {
   CapturingLogger logger;
@@ -59,11 +54,7 @@ TEST(LoggerOwnerTest, ChildPrefixFollowsParentPrefixWithBlankAndNoLoggerIsQuiet)
   EXPECT_FALSE(orphan.isLevelEnabled(3));
   orphan.log(3, __FILE__, __LINE__, __func__, " ignored");
 
-  LateLogger late;
-  EXPECT_THROW(late.initFrom(&late), std::invalid_argument);  // its prefix would never end
-  late.initFrom(&device);
-  EXPECT_EQ(late.prefix(), "dev 3 late");
-  EXPECT_EQ(late.logger(), &logger);
+  EXPECT_THROW(LoggerOwner self(&self, "y"), std::invalid_argument);  // its prefix would never end
 }
 
 TEST(SourcePathTest, StripsDirectoriesBeforeTheProjectRootAndExtension) {
