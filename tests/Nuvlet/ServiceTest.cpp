@@ -68,8 +68,8 @@ TEST(GlobalServiceTest, RunsTwoHandlersAtOnce) {
   EXPECT_TRUE(waited(std::move(second)));
 }
 
-// Stopped comes once, never on the caller's thread; 20 rounds drop the service's last reference
-// right after posting, so that it may end before the call ran.
+// Stopped comes once, never on the caller's thread. Round 0 holds the service, round 1 has none;
+// the other 20 drop its last reference right after posting, so that it may end before the call ran.
 TEST(ReportStopTest, DeliversOnceOnAnotherThreadWithOrWithoutALiveService) {
   RecordingActionHandler source;  // any contract
   for (int round = 0; round < 22; ++round) {
@@ -79,7 +79,7 @@ TEST(ReportStopTest, DeliversOnceOnAnotherThreadWithOrWithoutALiveService) {
     reportStop(&recorder, &source);
     if (round > 1) service.reset();
     reportStop(nullptr, &source);
-    ASSERT_TRUE(recorder.waitForStopped()) << "round " << round;
+    ASSERT_TRUE(recorder.waitForStopped()) << round;
     const auto notes = recorder.notes();
     ASSERT_EQ(notes.size(), 1u) << round;
     EXPECT_TRUE(notes[0].channel == &source && notes[0].thread != std::this_thread::get_id()) << round;
