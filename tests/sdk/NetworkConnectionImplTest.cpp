@@ -125,9 +125,8 @@ TEST(NetworkConnectionImpl, AHungNameLookupDoesNotHoldTheConnect) {
   EXPECT_TRUE(lookup->changed.wait_for(lock, std::chrono::seconds(10), [&] { return lookup->returned == 2; }));
 }
 
-// select() cannot wait on descriptors of 1024 and above; a process with many cameras has them. A
-// camera that reads nothing fills the send buffer: the send reports what went out instead of
-// blocking the SDK's thread.
+// Descriptors of 1024 and above (select() cannot wait on them; many cameras need them); a camera
+// that reads nothing fills the send buffer: the send reports what went out instead of blocking.
 TEST(NetworkConnectionImpl, WaitsOnAHighDescriptorAndAFullSendBufferEndsTheSend) {
   rlimit limit{};
   getrlimit(RLIMIT_NOFILE, &limit);

@@ -54,9 +54,8 @@ TEST(R9ImageInfo, TextHeaderSectionsKeysAndWindows) {
   EXPECT_EQ(info.fingerprintImageType(), "") << "not kept from the picture before";
 }
 
-// The kinds of window and what their numbers can do: a PTZ section's window maps picture points
-// to the sensor, a deskewed one maps its fractions back to the picture; numbers beyond any
-// picture are clamped, and windows without area or points outside map nothing.
+// A PTZ window maps picture points to the sensor, a deskewed one its fractions back to the picture;
+// huge numbers are clamped, windows without area and points outside map nothing.
 TEST(R9ImageInfo, PtzAndDeskewWindowsWithOddNumbers) {
   using Point = std::optional<Zelta_WindowPoint>;
   const auto windowsOf = [](const std::string& body) {
@@ -136,7 +135,7 @@ TEST(R9ImageInfo, ZlfTimesVersionsAndMalformedBlocks) {
   cut.resize(30);  // the COM block claims more than the picture holds
   const auto picture = [](const std::string& block) { return sb::picture({block}, 10); };
   const std::string endWithoutStart = picture("#:R9IMG\nENDSECTION X\nSECTION A\nK=V\nENDSECTION A\n");
-  const std::string startInside = picture("#:R9IMG\nSECTION A\nK=1\nSECTION B\nK=V\nENDSECTION B\n");
+  const std::string nested = picture("#:R9IMG\nSECTION A\nK=1\nSECTION B\nK=V\nENDSECTION B\n");
   const std::string legacy = picture(std::string(Zelta_R9ImageInfo::kLegacyCommentPrefix) + "x");
   const Zelta_ImageTime stamp{1700000000, 123456}, one{0, 1}, none{0, 0};
   const struct {
@@ -151,12 +150,7 @@ TEST(R9ImageInfo, ZlfTimesVersionsAndMalformedBlocks) {
       {picture(sb::zlf(5, {}, 3, 0)), 0, "", none, none, {" Unsupported ZLF version 3.0"}},
       {picture(std::string("ZLF\0\x02\0\0\0\1", 9)), 0, "", none, none, {" data missing in ZLF info block"}},
       {endWithoutStart, 1, "A", none, none, {" invalid R9IMG header, found section end without start"}},
-      {startInside,
-       1,
-       "B",
-       none,
-       none,
-       {" invalid R9IMG header, found section start while processing another section"}},
+      {nested, 1, "B", none, none, {" invalid R9IMG header, found section start while processing another section"}},
       {picture(zeroLength), 0, "", one, one, {" invalid ZLF record length 0"}},
       {picture(pastTheEnd), 0, "", one, one, {" data missing in ZLF info block"}},
       {picture(dangling), 0, "", one, one, {" data missing in ZLF info block"}},

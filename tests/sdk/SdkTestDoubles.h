@@ -1,7 +1,6 @@
-// The SDK tests' doubles: a capture of the SDK's printing for the duration of a test (the default
-// restored after it; the SDK prints on the thread that steps it, the capture is guarded for the
-// transport tests), and an authorisation handler with fixed credentials that counts the outcomes it
-// was told.
+// The SDK tests' doubles: a capture of the SDK's printing while it lives (guarded: the transport
+// tests print from other threads), and an authorisation handler with fixed credentials that counts
+// the outcomes it was told.
 #pragma once
 
 #include <algorithm>
@@ -26,8 +25,6 @@ class PrintCapture {
     Zelta::Zelta_Print::setSink(nullptr);
     Zelta::Zelta_Print::setDebugMask(0);
   }
-  PrintCapture(const PrintCapture&) = delete;
-  PrintCapture& operator=(const PrintCapture&) = delete;
 
   std::vector<std::string> messages() const {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -1,6 +1,5 @@
-// The network source's status machine over a scripted connection (the states it passes through and
-// tells the connection, sending with retries), and the HTTP layer on it: URLs, the exact request
-// texts with Basic authorisation, the 401 handling with its attempt count.
+// The network source's states over a scripted connection, and the HTTP layer on it: URLs, the exact
+// request texts with Basic authorisation, the 401 handling with its attempt count.
 #include "Zelta_SourceAsyncNet.h"
 #include "Zelta_SourceHTTP.h"
 
@@ -37,52 +36,43 @@ class ProbeSource : public Zelta_SourceAsyncNet {
  public:
   using Zelta_SourceAsyncNet::Zelta_SourceAsyncNet;
   std::vector<std::string> hooks;
-
- protected:
   void onConnectionOpened() override { hooks.push_back("opened"); }
   void onDataAvailable(int) override { hooks.push_back("data"); }
   void onClosed(int) override { hooks.push_back("closed"); }
 };
 
-struct Fixture {
-  std::shared_ptr<ScriptedConnection> connection = std::make_shared<ScriptedConnection>();
-  ProbeSource source{connection};
-  Fixture() {
-    source.setHost("cam");
-    source.setPort(80);
-  }
-};
-
 }  // namespace
 
-// A failed connect ends in Error, where the loop stays idle until a new connect (a send that fails
-// for good: SdkMainTest.ALostConnectionDropsTheQueuedCommands). Connect, step and close walk the
-// states, tell the connection and call the hooks; connecting an open source closes its socket first.
+// A failed connect ends in Error, idle until a new connect; connect, step and close walk the states,
+// tell the connection and call the hooks; connecting an open source closes its socket first.
 TEST(SourceAsyncNet, ConnectStepAndCloseWalkTheStatesAndTellTheConnection) {
   PrintCapture capture;
-  Fixture f;
-  EXPECT_EQ(f.source.getStatus(), eNetStatus_Closed);
-  f.connection->failConnect = true;
-  EXPECT_EQ(f.source.connect_remote(), -1);
+  const auto connection = std::make_shared<ScriptedConnection>();
+  ProbeSource source(connection);
+  source.setHost("cam");
+  source.setPort(80);
+  EXPECT_EQ(source.getStatus(), eNetStatus_Closed);
+  connection->failConnect = true;
+  EXPECT_EQ(source.connect_remote(), -1);
   EXPECT_TRUE(capture.has("connection to cam NOT established"));
   EXPECT_TRUE(capture.has("Error 0 during network operation  Connection failed"));
-  EXPECT_EQ(f.source.getStatus(), eNetStatus_Error);
-  Zelta_SourceAsyncNet::async_network_loop(&f.source);
-  EXPECT_TRUE(f.source.hooks.empty()) << "idle in Error";
-  f.connection->failConnect = false;
-  EXPECT_EQ(f.source.connect_remote(), 1) << "only a new connect leaves Error";
-  EXPECT_EQ(f.source.getStatus(), eNetStatus_Connected) << "the ready callback runs inside the connect";
-  Zelta_SourceAsyncNet::async_network_loop(&f.source);
-  EXPECT_TRUE(f.source.dataPending());
-  EXPECT_EQ(f.source.close_remote(false), 1);
-  EXPECT_EQ(f.source.getStatus(), eNetStatus_Closed);
-  EXPECT_FALSE(f.source.dataPending());
-  EXPECT_EQ(f.source.hooks, (std::vector<std::string>{"opened", "data", "closed"}));
+  EXPECT_EQ(source.getStatus(), eNetStatus_Error);
+  Zelta_SourceAsyncNet::async_network_loop(&source);
+  EXPECT_TRUE(source.hooks.empty()) << "idle in Error";
+  connection->failConnect = false;
+  EXPECT_EQ(source.connect_remote(), 1) << "only a new connect leaves Error";
+  EXPECT_EQ(source.getStatus(), eNetStatus_Connected) << "the ready callback runs inside the connect";
+  Zelta_SourceAsyncNet::async_network_loop(&source);
+  EXPECT_TRUE(source.dataPending());
+  EXPECT_EQ(source.close_remote(false), 1);
+  EXPECT_EQ(source.getStatus(), eNetStatus_Closed);
+  EXPECT_FALSE(source.dataPending());
+  EXPECT_EQ(source.hooks, (std::vector<std::string>{"opened", "data", "closed"}));
   // opening 2, error 4, opening 2, open 3 (Open and Connected share it), closing 0, closed 1
-  EXPECT_EQ(f.connection->states, (std::vector<int>{2, 4, 2, 3, 0, 1}));
-  EXPECT_EQ(f.source.connect_remote(), 1);
-  EXPECT_EQ(f.source.connect_remote(), 1);
-  EXPECT_EQ(std::make_pair(f.connection->connects, f.connection->closes), std::make_pair(4, 2));
+  EXPECT_EQ(connection->states, (std::vector<int>{2, 4, 2, 3, 0, 1}));
+  EXPECT_EQ(source.connect_remote(), 1);
+  EXPECT_EQ(source.connect_remote(), 1);
+  EXPECT_EQ(std::make_pair(connection->connects, connection->closes), std::make_pair(4, 2));
 }
 
 TEST(SourceHTTP, UrlParsing) {
