@@ -104,8 +104,7 @@ TEST(Audio, SegmentsGiveFormatsSamplesAndTypes) {
 // The sink's four queries, each answered 0 once: what reaches it of two A-law packets, the second
 // after a stream header that doubles the rate (other packets never reach it).
 TEST(Audio, SinkWrapperAsksTheSinksFourQueries) {
-  class Sink : public Zelta_SinkAudio {
-   public:
+  struct Sink : Zelta_SinkAudio {
     explicit Sink(std::array<int, 4> answers) : answers(answers) {}
     const Zelta_AudioFormat* targetFormat() const override { return &target; }
     int consume(std::shared_ptr<Zelta_Audio> audio) override {

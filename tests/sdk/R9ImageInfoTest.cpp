@@ -46,9 +46,8 @@ TEST(R9ImageInfo, TextHeaderSectionsKeysAndWindows) {
   EXPECT_EQ(info.fingerprintImageType(), "2026-12-06 23:00:00");
   ASSERT_EQ(info.windows().at("IMAGE").size(), 1u);
   const auto& window = *info.windows().at("IMAGE")[0];
-  EXPECT_EQ((std::array<int, 4>{window.left, window.top, window.right, window.bottom}),
-            (std::array<int, 4>{10, 20, 300, 400}));
-  EXPECT_EQ(window.flags, "visible");
+  EXPECT_EQ(std::make_tuple(window.left, window.top, window.right, window.bottom, window.flags),
+            std::make_tuple(10, 20, 300, 400, "visible"));
   EXPECT_TRUE(capture.messages().empty());
   ASSERT_EQ(parse(info, sb::picture({"#:R9IMG\nSECTION IMAGE\nW=1\nENDSECTION IMAGE\n"}, 50)), 1);
   EXPECT_EQ(info.fingerprintImageType(), "") << "not kept from the picture before";
