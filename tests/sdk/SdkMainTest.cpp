@@ -44,10 +44,6 @@ using Events = std::vector<std::pair<int32_t, std::string>>;
 const std::string kHead = "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n";
 const std::string kGreeting = sb::control("{\"type\":\"eventstream\",\"id\":0}");
 
-std::vector<uint16_t> scene(unsigned width, unsigned height, double celsius) {
-  return std::vector<uint16_t>(static_cast<size_t>(width) * height, sb::rawFor(celsius));
-}
-
 class SdkMainTest : public testing::Test {
  protected:
   std::unique_ptr<Zelta_SDK> create() {
@@ -173,19 +169,20 @@ TEST_F(SdkMainTest, ALostConnectionDropsTheQueuedCommands) {
 // reach the sink with the picture, whatever the receive sizes; thermal slots are per picture (also
 // after one dropped for a broken segment), and pictures need no blocks.
 TEST_F(SdkMainTest, PicturesCarryTimesSectionsAndThermalData) {
-  auto raw0 = scene(8, 6, 20.0);
+  std::vector<uint16_t> raw0(8 * 6, sb::rawFor(20.0));
   raw0[5] = sb::rawFor(80.0);
   std::vector<std::string> blocks = {"#:R9IMG\nSECTION IMAGE\nNAME=first\nENDSECTION IMAGE\n",
                                      sb::zlf(1700000000123456ull)};
   const auto first = sb::thermalSegments({.width = 8, .height = 6}, raw0, 3);
-  const auto second =
-      sb::thermalSegments({.compressed = true, .sensor = 1, .width = 4, .height = 3}, scene(4, 3, -5.0), 2);
+  const auto second = sb::thermalSegments({.compressed = true, .sensor = 1, .width = 4, .height = 3},
+                                          std::vector<uint16_t>(4 * 3, sb::rawFor(-5.0)), 2);
   for (size_t i = 0; i < first.size(); ++i) {  // the sensors' blocks interleaved, sensor 1 first
     if (i < second.size()) blocks.push_back(second[i].substr(4));
     blocks.push_back(first[i].substr(4));
   }
-  std::string broken =
-      sb::picture({sb::thermalSegments({.width = 4, .height = 2}, scene(4, 2, 30.0))[0].substr(4)}, 100);
+  std::string broken = sb::picture(
+      {sb::thermalSegments({.width = 4, .height = 2}, std::vector<uint16_t>(4 * 2, sb::rawFor(30.0)))[0].substr(4)},
+      100);
   broken.insert(broken.find("\xFF\xDB"), "\xFF\x42");
   const std::string stream = kGreeting + sb::picture(blocks, 3000, 1) + sb::picture({sb::zlf(2000000)}, 500, 2) +
                              broken + sb::picture({}, 200);
@@ -259,8 +256,7 @@ TEST(DecoderTest, BrokenSegmentsAreNamedAndDropped) {
     EXPECT_TRUE(capture.has(c.message)) << c.name;
   }
   auto whole = image(good);
-  EXPECT_TRUE(decoder.decode(whole));
-  EXPECT_TRUE(whole.infoBlock());
+  EXPECT_TRUE(decoder.decode(whole) && whole.infoBlock());
 
   // A picture whose blocks cannot be held is dropped, and the decoder goes on with the next one.
   struct Unholdable : Zelta_ImageImpl_SDK {
