@@ -34,6 +34,15 @@ const char* const kHeader =
     "IMT=2026-12-06 23:00:00\n"
     "ENDSECTION FINGERPRINT\n";
 
+// The first window of a section V holding `body`, if it is a T.
+template <typename T>
+std::shared_ptr<T> firstWindow(const std::string& body) {
+  Zelta_R9ImageInfo info;
+  EXPECT_EQ(parse(info, sb::picture({"#:R9IMG\nSECTION V\n" + body + "ENDSECTION V\n"}, 10)), 1);
+  const auto windows = info.windows().find("V");
+  return windows == info.windows().end() ? nullptr : std::dynamic_pointer_cast<T>(windows->second.at(0));
+}
+
 }  // namespace
 
 TEST(R9ImageInfo, TextHeaderSectionsKeysAndWindows) {
@@ -57,15 +66,7 @@ TEST(R9ImageInfo, TextHeaderSectionsKeysAndWindows) {
 // huge numbers are clamped, windows without area and points outside map nothing.
 TEST(R9ImageInfo, PtzAndDeskewWindowsWithOddNumbers) {
   using Point = std::optional<Zelta_WindowPoint>;
-  const auto windowsOf = [](const std::string& body) {
-    Zelta_R9ImageInfo info;
-    EXPECT_EQ(parse(info, sb::picture({"#:R9IMG\nSECTION V\n" + body + "ENDSECTION V\n"}, 10)), 1);
-    return info.windows().count("V") ? info.windows().at("V") : decltype(info.windows().at("V")){};
-  };
-  const auto ptz = [&](const std::string& body) {
-    const auto windows = windowsOf(body);
-    return windows.empty() ? nullptr : std::dynamic_pointer_cast<Zelta_PTZWindow>(windows[0]);
-  };
+  const auto ptz = &firstWindow<Zelta_PTZWindow>;
   const auto view = ptz("XTO=100\nYTO=50\nZOM=200\nPAX=10\nPAY=-5\nWIN=lt=0,0 rb=640,480 flags=view\n");
   ASSERT_NE(view, nullptr);
   EXPECT_EQ(view->sensorPoint(320, 240), (Point{{270, 165}}));
@@ -80,9 +81,8 @@ TEST(R9ImageInfo, PtzAndDeskewWindowsWithOddNumbers) {
             (std::array<int, 3>{-(1 << 20), 1 << 20, 1 << 20}));
   EXPECT_EQ(huge->windowPoint(0, 5), (Point{{0.5, 0.5}}));
 
-  const auto deskew = [&](const std::string& win) {
-    const auto windows = windowsOf("WIN=" + win + " flags=deskew\n");
-    return windows.empty() ? nullptr : std::dynamic_pointer_cast<Zelta_DeskewWindow>(windows[0]);
+  const auto deskew = [](const std::string& win) {
+    return firstWindow<Zelta_DeskewWindow>("WIN=" + win + " flags=deskew\n");
   };
   ASSERT_NE(deskew("lt=100,100 rb=300,300"), nullptr);
   EXPECT_EQ(deskew("lt=100,100 rb=300,300")->picturePoint(0.5, 0.25), (Point{{200, 150}}));
