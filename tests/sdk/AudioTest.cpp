@@ -135,11 +135,10 @@ TEST(Audio, SinkWrapperAsksTheSinksFourQueries) {
     auto sink = std::make_shared<Sink>(c.answers);
     Zelta_SinkAudioWrapper wrapper(sink);
     const std::string samples("\xD5\xD5\xD5", 3);
-    wrapper.consume(packet(streamHeader(8000, "alaw", 1, 1)));
-    wrapper.consume(packet(dataPacket(1, samples)));
-    wrapper.consume(packet(sb::audio(std::string("ZLO\0\0\0\0\0", 8))));
-    wrapper.consume(packet(streamHeader(16000, "alaw", 1, 1)));
-    wrapper.consume(packet(dataPacket(2, samples)));
+    for (const std::string& segment :
+         {streamHeader(8000, "alaw", 1, 1), dataPacket(1, samples), sb::audio(std::string("ZLO\0\0\0\0\0", 8)),
+          streamHeader(16000, "alaw", 1, 1), dataPacket(2, samples)})
+      wrapper.consume(packet(segment));
     EXPECT_EQ(sink->received, c.received) << c.answers[0] << c.answers[1] << c.answers[2] << c.answers[3];
   }
 }

@@ -156,12 +156,11 @@ TEST(SourceESEventStream, APictureCutByTheFullVideoQueueIsNotJoinedToTheNext) {
   const std::string cut = sb::picture({sb::zlf(1)}, 20000, 5);
   const std::string next = sb::picture({sb::zlf(2)}, 300, 6);
   // 503 receive buffers of 66 560 bytes leave room for one more: the cut picture's first piece.
-  std::string stream;
   std::vector<size_t> receives(503, filler.size());
-  for (size_t i = 0; i < 503; ++i) stream += filler;
-  stream += cut;
   receives.insert(receives.end(), {10000, cut.size() - 10000});
-  p.connection->feed(stream, receives);
+  std::string stream;
+  for (size_t i = 0; i < 503; ++i) stream += filler;
+  p.connection->feed(stream + cut, receives);
   p.drain();
   Output before;
   p.collectPictures(before);

@@ -77,28 +77,26 @@ TEST(SourceAsyncNet, ConnectStepAndCloseWalkTheStatesAndTellTheConnection) {
 
 TEST(SourceHTTP, UrlParsing) {
   const struct {
-    const char* url;
-    const char* host;
+    std::string url, host, path;
     int port;
-    const char* path;
     bool secure;
   } cases[] = {
-      {"http://cam", "cam", 80, "/", false},
-      {"http://cam.example:8080/control/eventstream.jpg", "cam.example", 8080, "/control/eventstream.jpg", false},
-      {"https://cam/control/eventstream.jpg", "cam", 443, "/control/eventstream.jpg", true},
-      {"http://cam:65537/x", "cam", 80, "/x", false},
-      {"http://10.0.0.5/a/b?c=d:e", "10.0.0.5", 80, "/a/b?c=d:e", false},
-      {"http://[::1]:8080/control/eventstream.jpg", "::1", 8080, "/control/eventstream.jpg", false},
-      {"http://[2001:db8::7]", "2001:db8::7", 80, "/", false},
+      {"http://cam", "cam", "/", 80, false},
+      {"http://cam.example:8080/control/eventstream.jpg", "cam.example", "/control/eventstream.jpg", 8080, false},
+      {"https://cam/control/eventstream.jpg", "cam", "/control/eventstream.jpg", 443, true},
+      {"http://cam:65537/x", "cam", "/x", 80, false},
+      {"http://10.0.0.5/a/b?c=d:e", "10.0.0.5", "/a/b?c=d:e", 80, false},
+      {"http://[::1]:8080/control/eventstream.jpg", "::1", "/control/eventstream.jpg", 8080, false},
+      {"http://[2001:db8::7]", "2001:db8::7", "/", 80, false},
   };
   PrintCapture capture;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.url);
-    Zelta_SourceHTTP source(c.url, nullptr, std::make_shared<ScriptedConnection>());
+    Zelta_SourceHTTP source(c.url.c_str(), nullptr, std::make_shared<ScriptedConnection>());
     const std::unique_ptr<char, decltype(&std::free)> host(source.getHost(), &std::free);
     EXPECT_EQ(
         std::make_tuple(std::string(host.get()), source.getPort(), std::string(source.getPath()), source.getSecure()),
-        std::make_tuple(std::string(c.host), c.port, std::string(c.path), c.secure));
+        std::make_tuple(c.host, c.port, c.path, c.secure));
   }
   EXPECT_EQ(Zelta_SourceHTTP("http://[2001:db8::7]:8080/x", nullptr, std::make_shared<ScriptedConnection>())
                 .buildPostRequest(),
