@@ -112,8 +112,8 @@ TEST(R9ImageInfo, PackedRecordsAndShortOnes) {
   const auto& r8 = *info.records8()[0];
   EXPECT_EQ(std::make_tuple(r14.present, r14.fields[0], r14.fields[4]), std::make_tuple(0x3Fu, 5, -3));
   EXPECT_EQ(std::make_tuple(r8.present, r8.fields[1], r8.fields[2]), std::make_tuple(0x1Fu, 9, 0xA1B2C3D4));
-  // A short record yields only the fields it holds.
-  EXPECT_EQ(std::make_pair(info.records8()[1]->present, info.records14()[1]->present), std::make_pair(0x5u, 0x1u));
+  EXPECT_EQ(std::make_pair(info.records8()[1]->present, info.records14()[1]->present), std::make_pair(0x5u, 0x1u))
+      << "a short record yields only the fields it holds";
   EXPECT_TRUE(capture.messages().empty());
 }
 

@@ -282,13 +282,11 @@ TEST_F(SdkMainTest, AudioIsConvertedAndSentAsALaw) {
   EXPECT_EQ(sdk->sendAudio(nullptr), 0u);
   EXPECT_TRUE(capture.has("no data passed to audio sender"));
   auto packet = Zelta_AudioVector::make(Zelta_AudioFormat(), {1, 2}, Zelta_AudioPacket_Data,
-                                        reinterpret_cast<const uint8_t*>(std::string(320, '\0').data()), 320);
-  // 160 samples at 16 kHz become 80 A-law bytes at 8 kHz.
-  EXPECT_EQ(sdk->sendAudio(packet.get()), 80u);
-  EXPECT_EQ(
-      connection->sentBytes,
-      Zelta_SendAudio::streamHeaderSegment(Zelta_AudioFormat(Zelta_Codec_ALaw, 8000, 0, 1)) +
-          Zelta_SendAudio::dataSegment(reinterpret_cast<const uint8_t*>(std::string(80, '\xD5').data()), 80, 1000002));
+                                        std::vector<uint8_t>(320).data(), 320);
+  EXPECT_EQ(sdk->sendAudio(packet.get()), 80u) << "160 samples at 16 kHz become 80 A-law bytes at 8 kHz";
+  EXPECT_EQ(connection->sentBytes,
+            Zelta_SendAudio::streamHeaderSegment(Zelta_AudioFormat(Zelta_Codec_ALaw, 8000, 0, 1)) +
+                Zelta_SendAudio::dataSegment(std::vector<uint8_t>(80, 0xD5).data(), 80, 1000002));
   connection->sentBytes.clear();
   std::vector<uint8_t> pcm;
   for (int v = -32768; v <= 32767; ++v)

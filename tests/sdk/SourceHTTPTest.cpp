@@ -70,8 +70,7 @@ TEST(SourceAsyncNet, ConnectStepAndCloseWalkTheStatesAndTellTheConnection) {
   EXPECT_EQ(source.hooks, (std::vector<std::string>{"opened", "data", "closed"}));
   // opening 2, error 4, opening 2, open 3 (Open and Connected share it), closing 0, closed 1
   EXPECT_EQ(connection->states, (std::vector<int>{2, 4, 2, 3, 0, 1}));
-  EXPECT_EQ(source.connect_remote(), 1);
-  EXPECT_EQ(source.connect_remote(), 1);
+  for (int again = 0; again < 2; ++again) EXPECT_EQ(source.connect_remote(), 1);
   EXPECT_EQ(std::make_pair(connection->connects, connection->closes), std::make_pair(4, 2));
 }
 
