@@ -126,12 +126,10 @@ TEST(R9ImageInfo, ZlfTimesVersionsAndMalformedBlocks) {
   sb::putLE(type1, 8, 0x1122334455667788, 8);
   std::string zeroLength = sb::zlf(1, {sb::zlfRecord(1, 16)});
   zeroLength[24 + 1] = static_cast<char>(0x80);  // length 0, another follows
-  std::string pastTheEnd = sb::zlf(1, {sb::zlfRecord(8, 29)});
-  pastTheEnd.resize(pastTheEnd.size() - 10);
+  const std::string pastTheEnd = sb::zlf(1, {sb::zlfRecord(8, 29)}).substr(0, 24 + 19);
   std::string dangling = sb::zlf(1, {sb::zlfRecord(1, 16)});
-  dangling[24 + 1] = static_cast<char>(16 | 0x80);  // claims another record after the last
-  std::string cut = sb::picture({kHeader}, 10);
-  cut.resize(30);  // the COM block claims more than the picture holds
+  dangling[24 + 1] = static_cast<char>(16 | 0x80);                   // claims another record after the last
+  const std::string cut = sb::picture({kHeader}, 10).substr(0, 30);  // the COM block claims more than it holds
   const auto picture = [](const std::string& block) { return sb::picture({block}, 10); };
   const std::string endWithoutStart = picture("#:R9IMG\nENDSECTION X\nSECTION A\nK=V\nENDSECTION A\n");
   const std::string nested = picture("#:R9IMG\nSECTION A\nK=1\nSECTION B\nK=V\nENDSECTION B\n");

@@ -44,8 +44,7 @@ using Events = std::vector<std::pair<int32_t, std::string>>;
 const std::string kHead = "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n";
 const std::string kGreeting = sb::control("{\"type\":\"eventstream\",\"id\":0}");
 
-class SdkMainTest : public testing::Test {
- protected:
+struct SdkMainTest : testing::Test {
   std::unique_ptr<Zelta_SDK> create() {
     return Zelta_SDK::create(client, client, 0, std::make_shared<FakeAuthorization>("admin", "pw", true), client,
                              connection);
@@ -213,8 +212,7 @@ TEST_F(SdkMainTest, PicturesCarryTimesSectionsAndThermalData) {
 // pipeline anew; a failed one (a bad URL) leaves nothing running.
 TEST_F(SdkMainTest, SecondSetupReplacesThePipeline) {
   sdk = create();
-  EXPECT_EQ(sdk->live(), -2) << "no commands before a setup";
-  EXPECT_EQ(sdk->close(false), -1);
+  EXPECT_EQ(std::make_pair(sdk->live(), sdk->close(false)), std::make_pair(-2, -1)) << "nothing before a setup";
   run(sb::picture({sb::zlf(1)}, 100));
   ASSERT_EQ(client->images.size(), 1u);
   connection->feed(kHead + sb::picture({sb::zlf(2)}, 100));
