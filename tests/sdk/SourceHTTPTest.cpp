@@ -26,9 +26,11 @@ std::string basic(const std::string& plain) {
   return "\r\nAuthorization: Basic " + out;
 }
 
+const std::string kAgent = "User-Agent: zl-client (ES-Client 1.1.0-4)";
+
 std::string postFor(const std::string& path, const std::string& hostName, const std::string& authorization = "") {
-  return "POST " + path + " HTTP/1.0\r\nHost: " + hostName +
-         "\r\nConnection: close\r\nUser-Agent: zl-client (ES-Client 1.1.0-4)" + authorization + "\r\n\r\n";
+  return "POST " + path + " HTTP/1.0\r\nHost: " + hostName + "\r\nConnection: close\r\n" + kAgent + authorization +
+         "\r\n\r\n";
 }
 
 // Records the hooks.
@@ -134,9 +136,7 @@ TEST(SourceHTTP, RequestTextsWithBasicAuthorisation) {
     const std::string authorization = *c.message ? "" : basic("admin:" + c.password);
     EXPECT_EQ(source.buildPostRequest(), postFor("/control/eventstream.jpg", "cam", authorization));
     EXPECT_EQ(source.buildGetRequest(),
-              "GET /control/eventstream.jpg HTTP/1.0\r\nHost: cam\r\nUser-Agent: "
-              "zl-client (ES-Client 1.1.0-4)" +
-                  authorization + "\r\n\r\n");
+              "GET /control/eventstream.jpg HTTP/1.0\r\nHost: cam\r\n" + kAgent + authorization + "\r\n\r\n");
     EXPECT_EQ(source.authorizationAttempts(), *c.message ? 0 : 2);
     if (*c.message) EXPECT_TRUE(capture.has(c.message));
     for (const auto& line : capture.messages()) EXPECT_EQ(line.find("secret"), std::string::npos) << line;
