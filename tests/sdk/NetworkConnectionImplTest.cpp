@@ -11,6 +11,7 @@
 
 #include <netdb.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -125,19 +126,14 @@ TEST(NetworkConnectionImpl, AHungNameLookupDoesNotHoldTheConnect) {
   EXPECT_TRUE(lookup->changed.wait_for(lock, std::chrono::seconds(10), [&] { return lookup->returned == 2; }));
 }
 
-// select() cannot wait on descriptors of 1024 and above; a process with many cameras has them. A
-// camera that reads nothing fills the send buffer: the send reports what went out instead of
-// blocking the SDK's thread.
+// Descriptors of 1024 and above (select() cannot wait on them; many cameras need them); a camera
+// that reads nothing fills the send buffer: the send reports what went out instead of blocking.
 TEST(NetworkConnectionImpl, WaitsOnAHighDescriptorAndAFullSendBufferEndsTheSend) {
   rlimit limit{};
   getrlimit(RLIMIT_NOFILE, &limit);
-  const rlim_t wanted = 1100;
-  if (limit.rlim_cur < wanted) {
-    if (limit.rlim_max < wanted) GTEST_SKIP() << "descriptor limit too low";
-    rlimit raised = limit;
-    raised.rlim_cur = wanted;
-    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &raised), 0);
-  }
+  if (limit.rlim_max < 1100) GTEST_SKIP() << "descriptor limit too low";
+  const rlimit raised{std::max<rlim_t>(limit.rlim_cur, 1100), limit.rlim_max};
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &raised), 0);
   int pair[2];
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
   const int high = 1090;

@@ -34,6 +34,15 @@ const char* const kHeader =
     "IMT=2026-12-06 23:00:00\n"
     "ENDSECTION FINGERPRINT\n";
 
+// The first window of a section V holding `body`, if it is a T.
+template <typename T>
+std::shared_ptr<T> firstWindow(const std::string& body) {
+  Zelta_R9ImageInfo info;
+  EXPECT_EQ(parse(info, sb::picture({"#:R9IMG\nSECTION V\n" + body + "ENDSECTION V\n"}, 10)), 1);
+  const auto windows = info.windows().find("V");
+  return windows == info.windows().end() ? nullptr : std::dynamic_pointer_cast<T>(windows->second.at(0));
+}
+
 }  // namespace
 
 TEST(R9ImageInfo, TextHeaderSectionsKeysAndWindows) {
@@ -46,28 +55,18 @@ TEST(R9ImageInfo, TextHeaderSectionsKeysAndWindows) {
   EXPECT_EQ(info.fingerprintImageType(), "2026-12-06 23:00:00");
   ASSERT_EQ(info.windows().at("IMAGE").size(), 1u);
   const auto& window = *info.windows().at("IMAGE")[0];
-  EXPECT_EQ((std::array<int, 4>{window.left, window.top, window.right, window.bottom}),
-            (std::array<int, 4>{10, 20, 300, 400}));
-  EXPECT_EQ(window.flags, "visible");
+  EXPECT_EQ(std::make_tuple(window.left, window.top, window.right, window.bottom, window.flags),
+            std::make_tuple(10, 20, 300, 400, "visible"));
   EXPECT_TRUE(capture.messages().empty());
   ASSERT_EQ(parse(info, sb::picture({"#:R9IMG\nSECTION IMAGE\nW=1\nENDSECTION IMAGE\n"}, 50)), 1);
   EXPECT_EQ(info.fingerprintImageType(), "") << "not kept from the picture before";
 }
 
-// The kinds of window and what their numbers can do: a PTZ section's window maps picture points
-// to the sensor, a deskewed one maps its fractions back to the picture; numbers beyond any
-// picture are clamped, and windows without area or points outside map nothing.
+// A PTZ window maps picture points to the sensor, a deskewed one its fractions back to the picture;
+// huge numbers are clamped, windows without area and points outside map nothing.
 TEST(R9ImageInfo, PtzAndDeskewWindowsWithOddNumbers) {
   using Point = std::optional<Zelta_WindowPoint>;
-  const auto windowsOf = [](const std::string& body) {
-    Zelta_R9ImageInfo info;
-    EXPECT_EQ(parse(info, sb::picture({"#:R9IMG\nSECTION V\n" + body + "ENDSECTION V\n"}, 10)), 1);
-    return info.windows().count("V") ? info.windows().at("V") : decltype(info.windows().at("V")){};
-  };
-  const auto ptz = [&](const std::string& body) {
-    const auto windows = windowsOf(body);
-    return windows.empty() ? nullptr : std::dynamic_pointer_cast<Zelta_PTZWindow>(windows[0]);
-  };
+  const auto ptz = &firstWindow<Zelta_PTZWindow>;
   const auto view = ptz("XTO=100\nYTO=50\nZOM=200\nPAX=10\nPAY=-5\nWIN=lt=0,0 rb=640,480 flags=view\n");
   ASSERT_NE(view, nullptr);
   EXPECT_EQ(view->sensorPoint(320, 240), (Point{{270, 165}}));
@@ -82,9 +81,8 @@ TEST(R9ImageInfo, PtzAndDeskewWindowsWithOddNumbers) {
             (std::array<int, 3>{-(1 << 20), 1 << 20, 1 << 20}));
   EXPECT_EQ(huge->windowPoint(0, 5), (Point{{0.5, 0.5}}));
 
-  const auto deskew = [&](const std::string& win) {
-    const auto windows = windowsOf("WIN=" + win + " flags=deskew\n");
-    return windows.empty() ? nullptr : std::dynamic_pointer_cast<Zelta_DeskewWindow>(windows[0]);
+  const auto deskew = [](const std::string& win) {
+    return firstWindow<Zelta_DeskewWindow>("WIN=" + win + " flags=deskew\n");
   };
   ASSERT_NE(deskew("lt=100,100 rb=300,300"), nullptr);
   EXPECT_EQ(deskew("lt=100,100 rb=300,300")->picturePoint(0.5, 0.25), (Point{{200, 150}}));
@@ -114,8 +112,8 @@ TEST(R9ImageInfo, PackedRecordsAndShortOnes) {
   const auto& r8 = *info.records8()[0];
   EXPECT_EQ(std::make_tuple(r14.present, r14.fields[0], r14.fields[4]), std::make_tuple(0x3Fu, 5, -3));
   EXPECT_EQ(std::make_tuple(r8.present, r8.fields[1], r8.fields[2]), std::make_tuple(0x1Fu, 9, 0xA1B2C3D4));
-  // A short record yields only the fields it holds.
-  EXPECT_EQ(std::make_pair(info.records8()[1]->present, info.records14()[1]->present), std::make_pair(0x5u, 0x1u));
+  EXPECT_EQ(std::make_pair(info.records8()[1]->present, info.records14()[1]->present), std::make_pair(0x5u, 0x1u))
+      << "a short record yields only the fields it holds";
   EXPECT_TRUE(capture.messages().empty());
 }
 
@@ -128,15 +126,13 @@ TEST(R9ImageInfo, ZlfTimesVersionsAndMalformedBlocks) {
   sb::putLE(type1, 8, 0x1122334455667788, 8);
   std::string zeroLength = sb::zlf(1, {sb::zlfRecord(1, 16)});
   zeroLength[24 + 1] = static_cast<char>(0x80);  // length 0, another follows
-  std::string pastTheEnd = sb::zlf(1, {sb::zlfRecord(8, 29)});
-  pastTheEnd.resize(pastTheEnd.size() - 10);
+  const std::string pastTheEnd = sb::zlf(1, {sb::zlfRecord(8, 29)}).substr(0, 24 + 19);
   std::string dangling = sb::zlf(1, {sb::zlfRecord(1, 16)});
-  dangling[24 + 1] = static_cast<char>(16 | 0x80);  // claims another record after the last
-  std::string cut = sb::picture({kHeader}, 10);
-  cut.resize(30);  // the COM block claims more than the picture holds
+  dangling[24 + 1] = static_cast<char>(16 | 0x80);                   // claims another record after the last
+  const std::string cut = sb::picture({kHeader}, 10).substr(0, 30);  // the COM block claims more than it holds
   const auto picture = [](const std::string& block) { return sb::picture({block}, 10); };
   const std::string endWithoutStart = picture("#:R9IMG\nENDSECTION X\nSECTION A\nK=V\nENDSECTION A\n");
-  const std::string startInside = picture("#:R9IMG\nSECTION A\nK=1\nSECTION B\nK=V\nENDSECTION B\n");
+  const std::string nested = picture("#:R9IMG\nSECTION A\nK=1\nSECTION B\nK=V\nENDSECTION B\n");
   const std::string legacy = picture(std::string(Zelta_R9ImageInfo::kLegacyCommentPrefix) + "x");
   const Zelta_ImageTime stamp{1700000000, 123456}, one{0, 1}, none{0, 0};
   const struct {
@@ -151,12 +147,7 @@ TEST(R9ImageInfo, ZlfTimesVersionsAndMalformedBlocks) {
       {picture(sb::zlf(5, {}, 3, 0)), 0, "", none, none, {" Unsupported ZLF version 3.0"}},
       {picture(std::string("ZLF\0\x02\0\0\0\1", 9)), 0, "", none, none, {" data missing in ZLF info block"}},
       {endWithoutStart, 1, "A", none, none, {" invalid R9IMG header, found section end without start"}},
-      {startInside,
-       1,
-       "B",
-       none,
-       none,
-       {" invalid R9IMG header, found section start while processing another section"}},
+      {nested, 1, "B", none, none, {" invalid R9IMG header, found section start while processing another section"}},
       {picture(zeroLength), 0, "", one, one, {" invalid ZLF record length 0"}},
       {picture(pastTheEnd), 0, "", one, one, {" data missing in ZLF info block"}},
       {picture(dangling), 0, "", one, one, {" data missing in ZLF info block"}},

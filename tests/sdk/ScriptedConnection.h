@@ -40,9 +40,8 @@ class ScriptedConnection : public Zelta::Zelta_NetworkConnection {
   Zelta::NetworkResult receiveData(int socket, uint8_t* buffer, size_t capacity, size_t* received) override {
     *received = 0;
     if (drained()) return Zelta::kNetworkNothingReceived;
-    size_t size = sizes_[std::min(nextSize_, sizes_.size() - 1)];
-    ++nextSize_;
-    size = std::min({size, capacity, pending_->size() - offset_});
+    const size_t size =
+        std::min({sizes_[std::min(nextSize_++, sizes_.size() - 1)], capacity, pending_->size() - offset_});
     if (size == 0) return Zelta::kNetworkNothingReceived;
     std::memcpy(buffer, pending_->data() + offset_, size);
     offset_ += size;

@@ -1,7 +1,6 @@
-// The SDK tests' doubles: a capture of the SDK's printing for the duration of a test (the default
-// restored after it; the SDK prints on the thread that steps it, the capture is guarded for the
-// transport tests), and an authorisation handler with fixed credentials that counts the outcomes it
-// was told.
+// The SDK tests' doubles: a capture of the SDK's printing while it lives (guarded: the transport
+// tests print from other threads), and an authorisation handler with fixed credentials that counts
+// the outcomes it was told.
 #pragma once
 
 #include <algorithm>
@@ -26,8 +25,6 @@ class PrintCapture {
     Zelta::Zelta_Print::setSink(nullptr);
     Zelta::Zelta_Print::setDebugMask(0);
   }
-  PrintCapture(const PrintCapture&) = delete;
-  PrintCapture& operator=(const PrintCapture&) = delete;
 
   std::vector<std::string> messages() const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -50,26 +47,22 @@ class FakeAuthorization : public Zelta::Zelta_AuthorizationHandler {
   FakeAuthorization(std::string user, std::string password, bool alwaysNeeded = false)
       : user_(std::move(user)), password_(std::move(password)), alwaysNeeded_(alwaysNeeded) {}
 
-  bool getUserName(char* buffer, size_t size) override { return copy(user_, hasUser, buffer, size); }
-  bool getPassword(char* buffer, size_t size) override { return copy(password_, hasPassword, buffer, size); }
+  bool getUserName(char* buffer, size_t size) override {
+    return hasUser && std::strncpy(buffer, user_.c_str(), size) != nullptr;
+  }
+  bool getPassword(char* buffer, size_t size) override {
+    return hasPassword && std::strncpy(buffer, password_.c_str(), size) != nullptr;
+  }
   bool needsAuthorization(const char* host) override { return alwaysNeeded_; }
   void authenticationFailed() override { ++failed; }
   void connectionAborted() override { ++aborted; }
   int maxAuthorizationAttempts() override { return 3; }
   bool reconnectAfterAuthFailure() override { return true; }
 
-  bool hasUser = true;
-  bool hasPassword = true;
-  int failed = 0;
-  int aborted = 0;
+  bool hasUser = true, hasPassword = true;
+  int failed = 0, aborted = 0;  // the outcomes told
 
  private:
-  static bool copy(const std::string& text, bool present, char* buffer, size_t size) {
-    if (!present) return false;
-    std::strncpy(buffer, text.c_str(), size);
-    return true;
-  }
-  std::string user_;
-  std::string password_;
+  std::string user_, password_;
   bool alwaysNeeded_;
 };

@@ -1,12 +1,10 @@
-// The event-stream source end to end over a scripted connection: how it cuts a recorded stream
-// into segments whatever the receive sizes, its queue limits, reconnects. The packetizer's picture
-// reassembly from pieces and its two bounds (a too-full video queue skips pictures, 8 MiB without a
-// whole picture are dropped), and the byte buffer under both.
+// The event-stream source over a scripted connection: segments whatever the receive sizes, queue
+// limits, reconnects; the packetizer's reassembly of pictures and its two bounds; the byte buffer.
 #include "Zelta_SourceESEventStream.h"
 
 #include <gtest/gtest.h>
 
-#include <deque>
+#include <algorithm>
 #include <tuple>
 
 #include "SdkTestDoubles.h"
@@ -64,9 +62,8 @@ struct Pipeline {
   }
 };
 
-// A small recorded stream: the answer head, the greeting, pictures with header blocks, audio
-// and control segments between them, a control segment right after a picture; `tail` (bytes
-// that start no segment) follows the second picture and belongs to it.
+// A small recorded stream: answer head, greeting, pictures with header blocks, audio and control
+// segments between them; `tail` (bytes that start no segment) belongs to the second picture.
 std::pair<std::string, Output> smallStream(const std::string& tail) {
   const std::string head = "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n";
   const std::string greeting = sb::control("{\"id\":0,\"result\":\"eventstream\"}");
@@ -85,27 +82,21 @@ std::pair<std::string, Output> smallStream(const std::string& tail) {
 // choosing.
 class PiecesSource : public Zelta_SourceVideo {
  public:
-  void add(const std::string& bytes, size_t piece) {
-    for (size_t i = 0; i < bytes.size(); i += piece) pieces.push_back(bytes.substr(i, piece));
-  }
+  PiecesSource(std::string bytes, size_t piece, size_t claimedQueue = 0)
+      : bytes_(std::move(bytes)), piece_(piece), claimedQueue_(claimedQueue) {}
   int readVideo(Zelta_Buffer* target) override {
-    if (pieces.empty()) return 1;
-    bool copied = false;
-    while (!pieces.empty() && target->freeSpace() > 0) {
-      std::string& front = pieces.front();
-      const size_t count = std::min(front.size(), target->freeSpace());
-      target->write(reinterpret_cast<const uint8_t*>(front.data()), count);
-      front.erase(0, count);
-      copied = true;
-      if (front.empty()) pieces.pop_front();
-    }
-    return copied ? 0 : 2;
+    if (at_ == bytes_.size()) return 1;
+    const size_t count = std::min({piece_ - at_ % piece_, bytes_.size() - at_, target->freeSpace()});
+    if (count == 0) return 2;
+    target->write(reinterpret_cast<const uint8_t*>(bytes_.data()) + at_, count);
+    at_ += count;
+    return 0;
   }
   bool deliversMore() const override { return true; }
-  size_t queuedVideoBytes() const override { return claimedQueue; }
-
-  std::deque<std::string> pieces;
-  size_t claimedQueue = 0;
+  size_t queuedVideoBytes() const override { return claimedQueue_; }
+  const std::string bytes_;
+  const size_t piece_, claimedQueue_;
+  size_t at_ = 0;
 };
 
 }  // namespace
@@ -165,12 +156,11 @@ TEST(SourceESEventStream, APictureCutByTheFullVideoQueueIsNotJoinedToTheNext) {
   const std::string cut = sb::picture({sb::zlf(1)}, 20000, 5);
   const std::string next = sb::picture({sb::zlf(2)}, 300, 6);
   // 503 receive buffers of 66 560 bytes leave room for one more: the cut picture's first piece.
-  std::string stream;
   std::vector<size_t> receives(503, filler.size());
-  for (size_t i = 0; i < 503; ++i) stream += filler;
-  stream += cut;
   receives.insert(receives.end(), {10000, cut.size() - 10000});
-  p.connection->feed(stream, receives);
+  std::string stream;
+  for (size_t i = 0; i < 503; ++i) stream += filler;
+  p.connection->feed(stream + cut, receives);
   p.drain();
   Output before;
   p.collectPictures(before);
@@ -196,9 +186,7 @@ TEST(SourceESEventStream, AReconnectForgetsTheOldConnectionsBytes) {
     p.connection->feed(head + greeting + cutOff);
     p.drain();
     p.source->close_remote(true);  // the camera went away; auto reconnect
-    const Output out = p.run(head + picture + control);
-    EXPECT_EQ(out.pictures, std::vector<std::string>{picture});
-    EXPECT_EQ(out.controls, (std::vector<std::string>{greeting, control}));
+    EXPECT_EQ(p.run(head + picture + control), (Output{{greeting, control}, {}, {picture}}));
     EXPECT_EQ(p.connection->connects, 2);
   }
 }
@@ -207,9 +195,8 @@ TEST(PacketizerEventstream, PicturesComeOutWholeWhateverThePieces) {
   const std::string first = sb::picture({sb::zlf(1)}, 5000, 3);
   const std::string second = sb::picture({}, 70000, 4);
   for (const size_t piece : {1, 7, 1000, 66560}) {
-    auto source = std::make_shared<PiecesSource>();
-    source->add("junk before" + first + second, piece);
-    Zelta_PacketizerEventstream packetizer(source, nullptr);
+    Zelta_PacketizerEventstream packetizer(std::make_shared<PiecesSource>("junk before" + first + second, piece),
+                                           nullptr);
     std::vector<std::string> got;
     Zelta_Frame frame;
     for (int i = 0; i < 100000 && got.size() < 2; ++i) {
@@ -227,10 +214,7 @@ TEST(PacketizerEventstream, TooFullVideoQueueSkipsPictures) {
     SCOPED_TRACE(queued);
     PrintCapture capture;
     auto info = std::make_shared<Zelta_StreamInfo>();
-    auto source = std::make_shared<PiecesSource>();
-    source->add(picture + picture, 512);
-    source->claimedQueue = queued;
-    Zelta_PacketizerEventstream packetizer(source, info);
+    Zelta_PacketizerEventstream packetizer(std::make_shared<PiecesSource>(picture + picture, 512, queued), info);
     Zelta_Frame frame;
     EXPECT_EQ(packetizer.nextFrame(&frame), 0);
     const int skipped = queued > 16777216u ? 2 : 0;
@@ -244,16 +228,13 @@ TEST(PacketizerEventstream, TooFullVideoQueueSkipsPictures) {
 TEST(PacketizerEventstream, EightMegabytesWithoutAWholePictureAreDropped) {
   PrintCapture capture;
   auto info = std::make_shared<Zelta_StreamInfo>();
-  auto source = std::make_shared<PiecesSource>();
   std::string endless = sb::picture({}, 9u << 20);
   endless.resize(endless.size() - 2);  // no end-of-image
-  source->add(endless, 1u << 20);
-  Zelta_PacketizerEventstream packetizer(source, info);
+  Zelta_PacketizerEventstream packetizer(std::make_shared<PiecesSource>(endless, 1u << 20), info);
   Zelta_Frame frame;
   int result = 0;
   for (int i = 0; i < 100 && result == 0; ++i) result = packetizer.nextFrame(&frame);
-  EXPECT_EQ(result, 2);
-  EXPECT_EQ(frame.length, 0u);
+  EXPECT_EQ(std::make_pair(result, frame.length), std::make_pair(2, size_t{0}));
   EXPECT_GT(info->getValue(Zelta_StreamInfo::kBytesDropped), 8388607);
   const auto messages = capture.messages();
   ASSERT_FALSE(messages.empty());

@@ -52,15 +52,11 @@ inline std::string zlfRecord(uint8_t type, uint8_t length) {
 }
 
 struct ThermalBlock {
-  int version = 0;
-  int index = 0;
+  int version = 0, index = 0;
   bool compressed = false;
-  int sensor = 0;
-  int bitDepth = 0;
-  bool advancedRadiometry = true;
-  bool gainFlag = true;  // set: gain 0
-  unsigned width = 0;
-  unsigned height = 0;
+  int sensor = 0, bitDepth = 0;
+  bool advancedRadiometry = true, gainFlag = true;  // gainFlag set: gain 0
+  unsigned width = 0, height = 0;
 };
 
 // A ZLT block payload (from "ZLT\0" on): header bytes 8-11 of the segment, then the pixel data.
@@ -105,21 +101,8 @@ inline std::vector<std::string> thermalSegments(ThermalBlock header, const std::
 // Raw values of a scene at `celsius` (gain 0: 0.04 °C per step above -273.15 °C).
 inline uint16_t rawFor(double celsius) { return static_cast<uint16_t>((celsius + 273.15) / 0.04 + 0.5); }
 
-// Entropy-coded bytes as a JPEG scan holds them: every 0xFF is followed by a stuffed 0x00.
-inline std::string scanData(size_t bytes, uint32_t seed) {
-  std::mt19937 random(seed);
-  std::string out;
-  out.reserve(bytes + bytes / 128);
-  while (out.size() < bytes) {
-    const char c = static_cast<char>(random() & 0xFF);
-    out += c;
-    if (c == '\xFF') out += '\0';
-  }
-  return out;
-}
-
-// A whole picture: SOI, APP0, the given COM payloads, DQT (with 0xFF 0xD9 pairs inside, which a
-// scan must skip), SOF0, DHT, SOS and scan data, EOI.
+// A whole picture: SOI, APP0, the COM payloads, DQT (with 0xFF 0xD9 pairs a scan must skip), SOF0,
+// DHT, SOS, `scanBytes` of scan data (every 0xFF followed by a stuffed 0x00), EOI.
 inline std::string picture(const std::vector<std::string>& comPayloads, size_t scanBytes, uint32_t seed = 1) {
   std::string out("\xFF\xD8", 2);
   out += segment(0xE0, std::string("JFIF\0\1\1\0\0\1\0\1\0\0", 14));
@@ -130,9 +113,12 @@ inline std::string picture(const std::vector<std::string>& comPayloads, size_t s
   out += segment(0xC0, std::string("\x08\x04\x38\x07\x80\x03\x01\x22\x00\x02\x11\x01\x03\x11\x01", 15));
   out += segment(0xC4, std::string(1, '\0') + std::string(16, '\x01') + std::string(16, '\xD9'));
   out += segment(0xDA, std::string("\x03\x01\x00\x02\x11\x03\x11\x00\x3F\x00", 10));
-  out += scanData(scanBytes, seed);
-  out += std::string("\xFF\xD9", 2);
-  return out;
+  std::mt19937 random(seed);
+  for (const size_t start = out.size(); out.size() - start < scanBytes;) {
+    out += static_cast<char>(random() & 0xFF);
+    if (out.back() == '\xFF') out += '\0';
+  }
+  return out + std::string("\xFF\xD9", 2);
 }
 
 }  // namespace streambuilder

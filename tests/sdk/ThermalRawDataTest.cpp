@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <functional>
 
 #include "SdkTestDoubles.h"
 #include "StreamBuilder.h"
@@ -31,10 +30,6 @@ std::vector<uint16_t> scene(unsigned width, unsigned height, double celsius) {
   return raw;
 }
 
-sb::ThermalBlock header(unsigned width, unsigned height, bool compressed, int sensor = 0) {
-  return {.compressed = compressed, .sensor = sensor, .width = width, .height = height};
-}
-
 // The raw data of a frame held in one segment (header and data as the collector hands them over).
 std::unique_ptr<ZL_ThermalRawDataImpl> loaded(const std::string& segment) {
   auto data = std::make_unique<ZL_ThermalRawDataImpl>(bytes(segment));
@@ -50,16 +45,12 @@ std::vector<float> expectedCelsius(const std::vector<uint16_t>& raw) {
 
 }  // namespace
 
-// Segments the collector refuses, naming why: blocks out of order or with another header than the
-// frame's first block, segments that are no (whole) thermal block. A refused segment leaves the
-// frame as it was: the blocks that follow complete it.
+// The collector refuses, naming why, blocks out of order or with another header than the frame's
+// first, and segments that are no whole thermal block; the blocks that follow still complete it.
 TEST(ThermalRawData, SegmentsThatDoNotBelongAreRefused) {
   const auto raw = scene(16, 8, 30.0);
-  const auto blocks = sb::thermalSegments(header(16, 8, false), raw, 4);
-  const auto third = [&](std::function<void(sb::ThermalBlock&)> change) {  // block 2 with a changed header
-    sb::ThermalBlock changed = header(16, 8, false);
-    changed.index = 2;
-    change(changed);
+  const auto blocks = sb::thermalSegments({.width = 16, .height = 8}, raw, 4);
+  const auto third = [&](const sb::ThermalBlock& changed) {  // block 2 with another header
     return blocks[2].substr(0, 4) + sb::zlt(changed, blocks[2].substr(12));
   };
   std::string lying = blocks[2];
@@ -69,13 +60,13 @@ TEST(ThermalRawData, SegmentsThatDoNotBelongAreRefused) {
     const char* message;
   } cases[] = {
       {blocks[3], "Thermal header contains invalid block index 3, expected index was 2"},
-      {third([](sb::ThermalBlock& b) { b.version = 2; }),
+      {third({.version = 2, .index = 2, .width = 16, .height = 8}),
        "Unsupported thermal header version - please check for a more recent version of the SDK"},
-      {third([](sb::ThermalBlock& b) { b.advancedRadiometry = false; }),
+      {third({.index = 2, .advancedRadiometry = false, .width = 16, .height = 8}),
        "Thermal header contains invalid ar raidiometry flag: got:0 !=  expected: 1"},
-      {third([](sb::ThermalBlock& b) { b.compressed = true; }),
+      {third({.index = 2, .compressed = true, .width = 16, .height = 8}),
        "Thermal header contains invalid compression flag: got:1 !=  expected: 0"},
-      {third([](sb::ThermalBlock& b) { b.width = 17; }),
+      {third({.index = 2, .width = 17, .height = 8}),
        "Thermal header contains invalid size: got:17x8 !=  expected: 16x8"},
       {blocks[2].substr(0, 11), ""},
       {lying, ""},
@@ -98,7 +89,7 @@ TEST(ThermalRawData, SegmentsThatDoNotBelongAreRefused) {
 
 TEST(ThermalRawData, PixelsWithoutATemperature) {
   PrintCapture capture;
-  auto block = header(4, 4, false);
+  sb::ThermalBlock block{.width = 4, .height = 4};
   EXPECT_TRUE(
       std::isnan(loaded(sb::thermalSegments(block, std::vector<uint16_t>(16))[0])->getTemperature(4, 0, ZLT_Celsius)));
   EXPECT_TRUE(capture.has("Invalid pixel coordinate 4x0"));
@@ -111,11 +102,9 @@ TEST(ThermalRawData, PixelsWithoutATemperature) {
             2u);
 }
 
-// One decoder, picture after picture, as the renderer uses it: the pictures and their thermal data
-// take their buffers from the decoder's pool. A frame still held by its reader keeps its bytes
-// while later frames are decoded (also broken and short ones, which leave stale bytes in the
-// buffers they return), and every later frame reads only its own bytes. Data shorter than
-// width × height × 2 (also after decompression) yields no temperatures and one message.
+// One decoder, picture after picture, buffers from its pool: a held frame keeps its bytes while later
+// ones (also broken and short ones, leaving stale bytes behind) are decoded, each reading only its
+// own. Data shorter than width × height × 2 (also decompressed) yields no temperatures, one message.
 TEST(ThermalRawData, PooledBuffersServeFrameAfterFrameWithoutMixingThem) {
   struct Frame {
     double celsius;  // the scene's background
@@ -133,7 +122,8 @@ TEST(ThermalRawData, PooledBuffersServeFrameAfterFrameWithoutMixingThem) {
     SCOPED_TRACE(f.celsius);
     const bool expectValues = f.pixels == 64 * 48 && !f.corrupt;
     const auto raw = scene(64, 48, f.celsius);
-    auto segments = sb::thermalSegments(header(64, 48, f.compressed), {raw.begin(), raw.begin() + f.pixels}, 3);
+    auto segments = sb::thermalSegments({.compressed = f.compressed, .width = 64, .height = 48},
+                                        {raw.begin(), raw.begin() + f.pixels}, 3);
     if (f.corrupt) segments[0].replace(12, 3, "\x00\xFF\xFF", 3);  // a first match 65535 bytes back
     std::vector<std::string> payloads;
     for (const auto& segment : segments) payloads.push_back(segment.substr(4));
@@ -159,21 +149,16 @@ TEST(ThermalRawData, PooledBuffersServeFrameAfterFrameWithoutMixingThem) {
   EXPECT_EQ(capture.count("Thermal data too short, no temperatures: got 2000 bytes, expected 6144"), 1u);
   EXPECT_TRUE(capture.has("Decompression failed after reading 4 bytes"));
   EXPECT_EQ(capture.count("Thermal data too short, no temperatures: got 200 bytes, expected 6144"), 1u);
-  for (const auto& [data, celsius] : held) {
-    std::vector<float> again;
-    ASSERT_TRUE(data->getTemperatures(ZLT_Celsius, again));
-    EXPECT_EQ(again, celsius) << "a frame was written while held";
-  }
+  for (const auto& [data, celsius] : held)
+    EXPECT_EQ(data->getTemperatures(ZLT_Celsius), celsius) << "a frame was written while held";
   held.clear();
   EXPECT_LE(decoder.buffers()->bytes.waiting(), Zelta_FrameBuffers::kKeptBytes);
   EXPECT_GT(decoder.buffers()->bytes.waiting(), 0u) << "released frames give their buffers back";
 }
 
-// The whole-frame conversion is single precision. Every implementation of it this processor runs
-// (not only the one in use, also the baseline x86-64 loops), and the raw data over them, give
-// exactly the float of the double formula of the single pixel for every 14-bit raw value, both
-// gains, both units, from planes, byte pairs and 16-bit values; the bits above the 14 are ignored
-// and reported wherever they are.
+// Every whole-frame conversion this processor runs (also the baseline loops), and the raw data over
+// them, give exactly the float of the single pixel's double formula for every 14-bit raw value, both
+// gains and units, from planes, pairs and values; bits above the 14 are ignored and reported.
 TEST(ThermalRawData, EveryRawValueConvertsExactlyInEveryImplementation) {
   constexpr size_t kValues = 128 * 128;
   std::vector<uint16_t> raw(kValues);
@@ -212,8 +197,7 @@ TEST(ThermalRawData, EveryRawValueConvertsExactlyInEveryImplementation) {
   }
   for (const int gain : {0, 1})
     for (const bool compressed : {true, false}) {
-      auto block = header(128, 128, compressed);
-      block.gainFlag = gain == 0;
+      const sb::ThermalBlock block{.compressed = compressed, .gainFlag = gain == 0, .width = 128, .height = 128};
       const auto data = loaded(sb::thermalSegments(block, raw)[0]);
       const std::vector<float> celsius = data->getTemperatures(ZLT_Celsius);
       const std::vector<float> fahrenheit = data->getTemperatures(ZLT_Fahrenheit);
