@@ -286,14 +286,9 @@ TEST_F(QrmhostServeTest, PtzRequestsReachTheCamera) {
     camera->get("/sim/requests?clear=1");
     const auto answer = post(url + "api/cameras/0/ptz", c.body);
     EXPECT_EQ(answer.status, c.status) << answer.head;
-    if (c.status == 200) {
-      EXPECT_EQ(answer.body, c.answer + "\n");
-    } else {
-      EXPECT_TRUE(contains(answer.body, c.answer)) << answer.body;
-    }
+    EXPECT_TRUE(c.status == 200 ? answer.body == c.answer + "\n" : contains(answer.body, c.answer)) << answer.body;
     const auto targets = camera->requestTargets();
-    const bool asked = std::find(targets.begin(), targets.end(), c.cameraTarget) != targets.end();
-    EXPECT_EQ(asked, !c.cameraTarget.empty());
+    EXPECT_EQ(std::find(targets.begin(), targets.end(), c.cameraTarget) != targets.end(), !c.cameraTarget.empty());
   }
   EXPECT_EQ(post(url + "api/cameras/1/ptz", "{}").status, 404);
 }
@@ -312,11 +307,8 @@ TEST_F(QrmhostServeTest, InputsOutputsAndAlarmsAreEvents) {
   ASSERT_TRUE(
       cameras[2]->waitForRequest("/control/control?set&section=actions&ah1_name=orbexMD", 1, std::chrono::seconds(20)));
   const std::string poll = "/api/json/status/messagesystem/eventvariables/log";
-  const auto polls = [&] {
-    const auto targets = cameras[2]->requestTargets();
-    return std::count_if(targets.begin(), targets.end(), [&](const std::string& t) { return t.rfind(poll, 0) == 0; });
-  };
-  ASSERT_TRUE(cameras[2]->waitForRequest(poll, polls() + 1, std::chrono::seconds(20))) << "a poll after provisioning";
+  ASSERT_TRUE(cameras[2]->waitForRequest(poll, cameras[2]->requestTargets(poll).size() + 1, std::chrono::seconds(20)))
+      << "a poll after provisioning";
   ASSERT_EQ(cameras[2]->request("/sim/trigger?event=orbexMD").status, 200);
   const auto seen = [](const std::string& out) {
     return contains(out, R"("kind":"input","id":"io-1-0")") &&
@@ -344,12 +336,7 @@ TEST_F(QrmhostServeTest, StalledViewersSlowNoOneAndAreCapped) {
   EXPECT_TRUE(contains(refused.body, "as many viewers as it takes")) << refused.body;
 
   channelsWhen([](const Json& list) { return list[0]["viewer_dropped_pictures"] > 100; });
-  const auto parts = [](const std::string& out) {
-    size_t count = 0;
-    for (size_t at = out.find("--qrmhostpicture"); at != std::string::npos; at = out.find("--qrmhostpicture", at + 1))
-      ++count;
-    return count;
-  };
+  const auto parts = [](const std::string& out) { return countContaining(splitLines(out), "--qrmhostpicture"); };
   const size_t before = parts(reading.outSoFar());
   EXPECT_TRUE(reading.waitForOut([&](const std::string& out) { return parts(out) >= before + 20; },
                                  Clock::now() + std::chrono::seconds(10)))
@@ -407,10 +394,9 @@ TEST_F(QrmhostServeTest, TheConsolePageShowsLivePicturesAndFailures) {
       runChild({"/usr/bin/python3", "-c", "import selenium"}).exitStatus != 0)
     GTEST_SKIP() << "chromium, chromium-driver or python3-selenium (Debian packages) are not installed";
   const char* screenshot = std::getenv("QRMHOST_SERVE_SCREENSHOT");  // docs/serve.png is taken so
-  const auto result =
-      runChild({"/usr/bin/python3", SERVE_BROWSER_SCRIPT, url, "http://127.0.0.1:" + std::to_string(camera->httpPort()),
-                "http://127.0.0.1:" + std::to_string(cameras[2]->httpPort()), "3", screenshot ? screenshot : ""},
-               {}, std::chrono::seconds(120));
+  const auto result = runChild({"/usr/bin/python3", SERVE_BROWSER_SCRIPT, url, "http://" + cameraName(*camera),
+                                "http://" + cameraName(*cameras[2]), "3", screenshot ? screenshot : ""},
+                               {}, std::chrono::seconds(120));
   EXPECT_EQ(result.exitStatus, 0) << result.out << result.err;
   const auto seen = Json::parse(result.out, nullptr, false);
   EXPECT_EQ(seen.value("pictures", 0), 3) << result.out;
