@@ -377,8 +377,7 @@ TEST_F(QrmhostCamsimTest, ThermalPrintsMatricesAndWritesHeatMaps) {
     for (uint32_t x = 0; x < 480; ++x) {
       if (at(x, y) == qrmhost::kHottestMark) {
         ++marked;
-        EXPECT_TRUE(x + 6 >= 120 && x < 186 && y + 6 >= 90 && y < 126)
-            << "a mark outside the hot block " << x << "," << y;
+        EXPECT_TRUE(x + 6 >= 120 && x < 186 && y + 6 >= 90 && y < 126) << "off the hot block: " << x << "," << y;
         continue;
       }
       const bool hot = x >= 120 && x < 180 && y >= 90 && y < 120;

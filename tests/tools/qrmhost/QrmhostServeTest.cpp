@@ -418,27 +418,24 @@ std::pair<int, int> jpegSize(const std::string& jpeg) {
   return {byte(frame + 7) << 8 | byte(frame + 8), byte(frame + 5) << 8 | byte(frame + 6)};
 }
 
-// An H.264 camera: its key pictures show as JPEG pictures (decoded at most once a second).
-TEST(QrmhostServeOtherPicturesTest, KeyPicturesOfAnH264ChannelShowAsJpeg) {
+// An H.264 camera, whose key pictures show as JPEG pictures (decoded at most once a second), and
+// a thermal camera: heat maps (at least 480 wide) and the matrix's figures.
+TEST(QrmhostServeOtherPicturesTest, H264KeyPicturesAndThermalHeatMapsShowAsJpeg) {
   CamsimProcess h264({"--model", "VX-H30", "--user", "admin", "--password", kSimPassword, "--picture", "320x240"});
-  const Serve serve(cameraEntry(h264, "VX-H30", "", "?rtsp_port=" + std::to_string(h264.rtspPort())));
+  CamsimProcess thermal({"--model", "VX-T40", "--user", "admin", "--password", kSimPassword, "--picture", "96x64"});
+  ASSERT_EQ(thermal.request("/sim/thermal?celsius=20&hot=60,40,30,20,10").status, 200);
+  const Serve serve(cameraEntry(h264, "VX-H30", "", "?rtsp_port=" + std::to_string(h264.rtspPort())) + "," +
+                    cameraEntry(thermal, "VX-T40", R"(,"thermal":[{"channel":0,"detector":"temperatures"}])"));
   const auto snapshot = serve.whenThere("api/channels/0-0-0/snapshot.jpg");
   ASSERT_EQ(snapshot.status, 200) << snapshot.head << snapshot.body;
   EXPECT_EQ(jpegSize(snapshot.body), std::make_pair(320, 240));
-}
-
-// A thermal camera: heat maps (at least 480 wide) and the matrix's figures.
-TEST(QrmhostServeOtherPicturesTest, ThermalChannelsShowHeatMapsAndTheirRange) {
-  CamsimProcess thermal({"--model", "VX-T40", "--user", "admin", "--password", kSimPassword, "--picture", "96x64"});
-  ASSERT_EQ(thermal.request("/sim/thermal?celsius=20&hot=60,40,30,20,10").status, 200);
-  const Serve serve(cameraEntry(thermal, "VX-T40", R"(,"thermal":[{"channel":0,"detector":"temperatures"}])"));
-  const auto heatMap = serve.whenThere("api/channels/thermal-0-0-temperatures/snapshot.jpg");
+  const auto heatMap = serve.whenThere("api/channels/thermal-1-0-temperatures/snapshot.jpg");
   ASSERT_EQ(heatMap.status, 200) << heatMap.head << heatMap.body;
   EXPECT_GE(jpegSize(heatMap.body).first, 480);
   const auto channels = Json::parse(curl(serve.url + "api/channels").body);
-  ASSERT_EQ(channels.size(), 2u);
-  const auto& matrix = channels[1]["matrix"];
-  EXPECT_EQ(channels[1]["kind"], "thermal");
+  ASSERT_EQ(channels.size(), 3u);
+  const auto& matrix = channels[2]["matrix"];
+  EXPECT_EQ(channels[2]["kind"], "thermal");
   EXPECT_NEAR(matrix.value("min", 0.0), 20, 0.5) << channels.dump();
   EXPECT_NEAR(matrix.value("max", 0.0), 60, 0.5) << channels.dump();
 }
