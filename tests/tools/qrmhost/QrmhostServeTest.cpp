@@ -111,7 +111,6 @@ class Serve {
   std::unique_ptr<ChildProcess> child_;
 };
 
-// A POST of the JSON `body` to `path`, with `more` curl arguments.
 Fetched post(const std::string& url, const std::string& body, Lines more = {}) {
   more.insert(more.end(), {"-d", body, "-H", "Content-Type: application/json"});
   return curl(url, more);
@@ -153,7 +152,6 @@ class QrmhostServeTest : public ::testing::Test {
            cameraEntry(*cameras[2], "VX-D20", R"(,"detectors":[{"channel":0,"detector":"motion"}])");
   }
 
-  // Waits until the channels answer satisfies `done`.
   static Json channelsWhen(const std::function<bool(const Json&)>& done) {
     Json channels;
     if (!pollUntil([&] { return done(channels = Json::parse(curl(url + "api/channels").body)); }))
