@@ -125,8 +125,8 @@ TEST_F(Camsim, MessageSystemStateAndATriggeredProfileSendingItsGroupsMessage) {
 
   get("/control/control?set&section=event_ima&ima=md1:_profilename=Hall:ima_dead=0:ima_sens=vm:vm_list=");
   get("/admin/control?set&section=msgsysprofiles&profile=md1:_profilename=md1:message=md1:range=local");
-  get("/control/"
-      "control?set&section=actions&ah2_name=md1&ah2_events=IMA,md1&ah2_subactions=0000:action=MS,md1:timeout=0");
+  get("/control/control?set&section=actions&ah2_name=md1&ah2_events=IMA,md1"
+      "&ah2_subactions=0000:action=MS,md1:timeout=0");
   EXPECT_EQ(get("/control/control?read&section=event_ima&ima"),
             "ima=md1:_profilename=Hall:ima_dead=0:ima_sens=vm:vm_list=\r\n");
   EXPECT_EQ(get("/admin/control?read&section=msgsysprofiles&profile"),
