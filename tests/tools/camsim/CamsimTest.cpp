@@ -16,7 +16,9 @@
 
 namespace {
 
+using namespace std::chrono_literals;
 using Json = nlohmann::json;
+using Lines = std::vector<std::string>;
 const char* const kRead = "/control/control?read&section=jpeg&quality";
 const std::string kEndOfPicture("\xFF\xD9", 2);
 
@@ -26,8 +28,7 @@ class Camsim : public ::testing::Test {
   void TearDown() override { EXPECT_EQ(camsim_.stop(), 0); }
   CamsimProcess::Answer authed(const std::string& target) const { return camsim_.request(target, kAdmin); }
   std::string get(const std::string& target) const { return authed(target).body; }
-  StreamCapture capture(const std::string& query, std::size_t parts,
-                        std::chrono::milliseconds deadline = std::chrono::seconds(10)) const {
+  StreamCapture capture(const std::string& query, std::size_t parts, std::chrono::milliseconds deadline = 10s) const {
     return captureStream(camsim_.httpPort(), "/control/faststream.jpg?" + query, parts, deadline);
   }
   Json log() const { return Json::parse(get("/api/json/status/messagesystem/eventvariables/log")); }
@@ -37,27 +38,26 @@ class Camsim : public ::testing::Test {
 
 // Our own checks only; how CLI11 treats unknown options or missing values is its business.
 TEST(CamsimCommandLine, BadArgumentsExitTwoAndAStartedOneEndsCleanlyWithOpenStreams) {
-  // No --port, a port too big, an unknown model, a user without a password, a bad picture size or quality.
-  const std::vector<std::string> cases[] = {{}, {"--port", "70000"}, {"--port", "0", "--model", "VX-NONE"},
-                                            {"--port", "0", "--user", "admin"}, {"--port", "0", "--picture", "wide"},
-                                            {"--port", "0", "--quality", "101"}};
-  for (auto command : cases) {
-    command.insert(command.begin(), CamsimProcess::binaryPath());
-    EXPECT_EQ(runChild(command, {}, std::chrono::seconds(10)).exitStatus, 2) << testing::PrintToString(command);
-  }
+  // No --port, a port too big; with a port, an unknown model, a user without a password, a bad picture size or quality.
+  EXPECT_EQ(runChild({CamsimProcess::binaryPath()}, {}, 10s).exitStatus, 2);
+  EXPECT_EQ(runChild({CamsimProcess::binaryPath(), "--port", "70000"}, {}, 10s).exitStatus, 2);
+  for (const char* bad : {"--model=VX-NONE", "--user=admin", "--picture=wide", "--quality=101"})
+    EXPECT_EQ(runChild({CamsimProcess::binaryPath(), "--port", "0", bad}, {}, 10s).exitStatus, 2) << bad;
   CamsimProcess camsim({}, true);
   EXPECT_NE(camsim.httpsPort(), 0);
   // A long-lived stream must neither block other requests nor the shutdown.
   const int stream = connectAndSend(camsim.httpPort(), getRequest("/control/faststream.jpg?stream=full&fps=5"));
   std::string first;
-  EXPECT_EQ(readUntil(stream, first, [&] { return !first.empty(); }, std::chrono::seconds(10)), ReadEnd::Done);
+  const auto some = [&] { return !first.empty(); };
+  EXPECT_EQ(readUntil(stream, first, some, 10s), ReadEnd::Done);
   EXPECT_EQ(camsim.get("/sim/state?section=jpeg&motionjpeg"), "motionjpeg=on\r\n");
   EXPECT_EQ(camsim.stop(), 0);
   ::close(stream);
 }
 
 TEST_F(Camsim, ReadsAndSetsSections) {
-  EXPECT_EQ(get("/control/control?read&section=imagecontrol&brightness&camera&nokey"), "brightness=0\r\ncamera=auto\r\n");
+  EXPECT_EQ(get("/control/control?read&section=imagecontrol&brightness&camera&nokey"),
+            "brightness=0\r\ncamera=auto\r\n");
   // An encoded '+' and a plain one both stay '+': dual-lens values are written with it.
   EXPECT_EQ(get("/control/control?set&section=imagecontrol&brightness=30%2B50&color=1+2"), "OK\r\n");
   EXPECT_EQ(get("/control/control?read&section=imagecontrol&color&brightness"), "color=1+2\r\nbrightness=30+50\r\n");
@@ -81,23 +81,6 @@ TEST_F(Camsim, RefusalsHaveTheirStatusAndReason) {
       {"/control/control?read&section=jpeg", 401, "", "Authorization: Basic YWRtaW46d3Jvbmc=\r\n"},  // admin:wrong
       {"/sim/state?section=jpeg&quality", 200, "quality=80\r\n", ""},  // control paths stay open
       {"/sim/state?section=jpeg", 431, "", big},
-      {"/control/control?read&section=nosuchsection", 404, "", kAdmin},
-      {"/control/control?read", 400, "", kAdmin},
-      {"/control/control?set&brightness=1", 400, "", kAdmin},
-      {"/admin/audio?setMicro=7", 400, "", kAdmin},
-      {"/api/json/unknown", 404, "", kAdmin},
-      {"/nothing/here", 404, "", kAdmin},
-      {"/control/faststream.jpg?stream=other", 400, "", kAdmin},
-      {"/control/rcontrol?action=sigout&name=OFF", 404, "", kAdmin},
-      {"/control/rcontrol?action=message&name=x", 404, "", kAdmin},
-      {"/sim/nothing", 404, "", ""},
-      {"/sim/trigger?event=nothing", 404, "", ""},
-      {"/sim/io?board=NONE&input=0&state=1", 400, "", ""}, {"/sim/io?board=ZL232&input=2&state=1", 400, "", ""},
-      {"/sim/io?board=ZL232&input=0&state=2", 400, "", ""},
-      // No action, a bad status, two actions, a /sim path, running=1 (for stream actions only) on an answer.
-      {"/sim/fault?path=/control", 400, "", ""}, {"/sim/fault?status=abc", 400, "", ""},
-      {"/sim/fault?status=500&empty=1", 400, "", ""}, {"/sim/fault?path=/sim&status=500", 400, "", ""},
-      {"/sim/fault?close=1&running=1", 400, "", ""},
       {"/sim/fault?explode=1", 400, "explode", ""},
   };
   for (const auto& c : cases) {
@@ -106,6 +89,22 @@ TEST_F(Camsim, RefusalsHaveTheirStatusAndReason) {
     EXPECT_EQ(answer.status, c.status);
     EXPECT_NE((answer.head + answer.body).find(c.part), std::string::npos) << answer.head << answer.body;
   }
+  const auto refused = [&](int status, const std::string& header, std::initializer_list<const char*> targets) {
+    for (const char* target : targets) EXPECT_EQ(camsim_.request(target, header).status, status) << target;
+  };
+  refused(404, kAdmin,
+          {"/control/control?read&section=nosuchsection", "/api/json/unknown", "/nothing/here",
+           "/control/rcontrol?action=sigout&name=OFF", "/control/rcontrol?action=message&name=x"});
+  refused(400, kAdmin,
+          {"/control/control?read", "/control/control?set&brightness=1", "/admin/audio?setMicro=7",
+           "/control/faststream.jpg?stream=other"});
+  refused(404, "", {"/sim/nothing", "/sim/trigger?event=nothing"});
+  // A bad board, input or state; a fault without action, with a bad status, two actions, a /sim
+  // path, running=1 (for stream actions only) on an answer.
+  refused(400, "",
+          {"/sim/io?board=NONE&input=0&state=1", "/sim/io?board=ZL232&input=2&state=1",
+           "/sim/io?board=ZL232&input=0&state=2", "/sim/fault?path=/control", "/sim/fault?status=abc",
+           "/sim/fault?status=500&empty=1", "/sim/fault?path=/sim&status=500", "/sim/fault?close=1&running=1"});
   EXPECT_EQ(get(kRead), "quality=80\r\n");
   EXPECT_EQ(camsim_.get("/sim/profiles"), R"({"event_profiles":{},"message_profiles":[],"action_groups":{}})");
 }
@@ -126,7 +125,8 @@ TEST_F(Camsim, MessageSystemStateAndATriggeredProfileSendingItsGroupsMessage) {
 
   get("/control/control?set&section=event_ima&ima=md1:_profilename=Hall:ima_dead=0:ima_sens=vm:vm_list=");
   get("/admin/control?set&section=msgsysprofiles&profile=md1:_profilename=md1:message=md1:range=local");
-  get("/control/control?set&section=actions&ah2_name=md1&ah2_events=IMA,md1&ah2_subactions=0000:action=MS,md1:timeout=0");
+  get("/control/control?set&section=actions&ah2_name=md1&ah2_events=IMA,md1"
+      "&ah2_subactions=0000:action=MS,md1:timeout=0");
   EXPECT_EQ(get("/control/control?read&section=event_ima&ima"),
             "ima=md1:_profilename=Hall:ima_dead=0:ima_sens=vm:vm_list=\r\n");
   EXPECT_EQ(get("/admin/control?read&section=msgsysprofiles&profile"),
@@ -221,22 +221,18 @@ TEST_F(Camsim, ToneBlockAndEventSectionWhenEnabled) {
 // The event stream's command side over a raw socket: commands cut anywhere, loudspeaker audio
 // between them, and bad ones, each answered in order with its id.
 TEST_F(Camsim, EventStreamCommandsAreAnsweredInOrderWhateverTheirCuts) {
-  const auto segment = [](char marker, const std::string& payload) {
-    const std::size_t length = payload.size() + 2;
-    return std::string{'\xFF', marker, static_cast<char>(length >> 8), static_cast<char>(length & 0xFF)} + payload;
-  };
   const std::string z(1, '\0');
-  const std::string body = std::string("{\"method\":\"video_enable\",\"id\":2,\"params\":[false]}") + z +
-                           segment('\xEB', std::string("ZLA\0", 4) + std::string(120, '\x11')) +
+  // Loudspeaker audio: an APP11 segment of 126 bytes.
+  const std::string audio = std::string("\xFF\xEB\x00\x7EZLA\0", 8) + std::string(120, '\x11');
+  const std::string body = std::string("{\"method\":\"video_enable\",\"id\":2,\"params\":[false]}") + z + audio +
                            "{\"method\":\"bogus\",\"id\":3,\"params\":[]}" + z + "not json" + z +
                            "{\"method\":\"setThermalRaw\",\"id\":4,\"params\":[true]}" + z +
                            "{\"method\":\"live\",\"id\":5,\"params\":[]}" + z;
   // The head with the first command (pictures are off before the first one is due), then the
   // rest a few bytes at a time.
   camsim_.clearRequests();
-  const int fd = connectAndSend(camsim_.httpPort(),
-                                std::string("POST /control/eventstream.jpg HTTP/1.0\r\n") + kAdmin +
-                                    "Connection: close\r\n\r\n" + body.substr(0, 52));
+  const int fd = connectAndSend(camsim_.httpPort(), std::string("POST /control/eventstream.jpg HTTP/1.0\r\n") + kAdmin +
+                                                        "Connection: close\r\n\r\n" + body.substr(0, 52));
   ASSERT_GE(fd, 0);
   for (std::size_t at = 52; at < body.size(); at += 7) {
     const std::string piece = body.substr(at, 7);
@@ -250,8 +246,8 @@ TEST_F(Camsim, EventStreamCommandsAreAnsweredInOrderWhateverTheirCuts) {
       [&] {
         controls.clear();
         const auto headEnd = answer.find("\r\n\r\n");
-        for (std::size_t at = headEnd + 4; headEnd != std::string::npos && at + 4 <= answer.size() &&
-                                           answer.compare(at, 2, "\xFF\xEC") == 0;) {
+        for (std::size_t at = headEnd + 4;
+             headEnd != std::string::npos && at + 4 <= answer.size() && answer.compare(at, 2, "\xFF\xEC") == 0;) {
           const std::size_t length = bigEndian16(answer, at + 2);
           if (at + 2 + length > answer.size()) break;
           controls.push_back(Json::parse(answer.substr(at + 4, length - 2)).dump());
@@ -259,13 +255,13 @@ TEST_F(Camsim, EventStreamCommandsAreAnsweredInOrderWhateverTheirCuts) {
         }
         return controls.size() >= 6;
       },
-      std::chrono::seconds(10));
+      10s);
   ::close(fd);
-  EXPECT_EQ(controls, (std::vector<std::string>{
-                          R"({"id":0,"type":"eventstream","version":"1.0"})", R"({"id":2,"result":"ok"})",
-                          R"({"error":{"code":-32601,"message":"unknown method bogus"},"id":3})",
-                          R"({"error":{"code":-32700,"message":"parse error"}})",
-                          R"({"error":{"code":-32000,"message":"no thermal sensor"},"id":4})", R"({"id":5,"result":"ok"})"}));
+  EXPECT_EQ(controls,
+            (Lines{R"({"id":0,"type":"eventstream","version":"1.0"})", R"({"id":2,"result":"ok"})",
+                   R"({"error":{"code":-32601,"message":"unknown method bogus"},"id":3})",
+                   R"({"error":{"code":-32700,"message":"parse error"}})",
+                   R"({"error":{"code":-32000,"message":"no thermal sensor"},"id":4})", R"({"id":5,"result":"ok"})"}));
   EXPECT_EQ(camsim_.requestTargets(), std::vector<std::string>{"/control/eventstream.jpg"});
 }
 
@@ -308,7 +304,8 @@ TEST_F(Camsim, OneShotAnswerFaultsThenNormalAnswers) {
   camsim_.fault("stall_after_head=1&count=1");
   const int stalled = connectAndSend(camsim_.httpPort(), getRequest(kRead));
   std::string head;
-  readUntil(stalled, head, [&] { return head.find("\r\n\r\n") != std::string::npos; }, std::chrono::seconds(10));
+  const auto whole = [&] { return head.find("\r\n\r\n") != std::string::npos; };
+  readUntil(stalled, head, whole, 10s);
   EXPECT_NE(head.find("Content-Length: 1000\r\n"), std::string::npos) << head;
   EXPECT_EQ(get(kRead), "quality=80\r\n");
   ::close(stalled);
@@ -333,7 +330,7 @@ TEST_F(Camsim, StreamFaultsShapeThePartsThatCome) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fault);
     camsim_.fault(c.fault);
-    const StreamCapture stream = capture("stream=full&fps=0", c.asked, std::chrono::milliseconds(c.stalls ? 800 : 10000));
+    const StreamCapture stream = capture("stream=full&fps=0", c.asked, c.stalls ? 800ms : 10000ms);
     EXPECT_EQ(stream.error.empty(), !c.stalls) << stream.error;
     std::string shape;
     for (const std::string& picture : stream.pictures)
@@ -347,7 +344,7 @@ TEST_F(Camsim, StreamFaultsShapeThePartsThatCome) {
 // stream's next reconnect would meet it); the request log counts the pictures each stream sent.
 TEST_F(Camsim, ARunningFaultReachesTheStreamThatRunsAlready) {
   StreamCapture running;
-  std::thread reader([&] { running = capture("stream=full&fps=0", 1000, std::chrono::seconds(30)); });
+  std::thread reader([&] { running = capture("stream=full&fps=0", 1000, 30s); });
   const auto picturesSent = [&] {
     for (const auto& line : splitLines(camsim_.get("/sim/requests"))) {
       const auto entry = Json::parse(line);
@@ -356,7 +353,7 @@ TEST_F(Camsim, ARunningFaultReachesTheStreamThatRunsAlready) {
     }
     return size_t{0};
   };
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
   while (picturesSent() < 3 && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));  // polling the log, not synchronising
   const size_t before = picturesSent();

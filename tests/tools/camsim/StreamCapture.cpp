@@ -74,8 +74,7 @@ void quiet(j_common_ptr) {}
 
 // C-style: nothing with a destructor lives across setjmp. False on an error or a warning (libjpeg
 // only warns about corrupt data).
-bool decode(const unsigned char* data, unsigned long size, unsigned char* row, std::size_t rowSize, unsigned* width,
-            unsigned* height) {
+bool decode(const std::string& jpeg, unsigned char* row, std::size_t rowSize, unsigned* width, unsigned* height) {
   jpeg_decompress_struct info;
   ErrorManager errors;
   info.err = jpeg_std_error(&errors.base);
@@ -84,7 +83,7 @@ bool decode(const unsigned char* data, unsigned long size, unsigned char* row, s
   bool clean = false;
   if (setjmp(errors.jump) == 0) {
     jpeg_create_decompress(&info);
-    jpeg_mem_src(&info, data, size);
+    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(jpeg.data()), jpeg.size());
     jpeg_read_header(&info, TRUE);
     info.out_color_space = JCS_RGB;
     jpeg_start_decompress(&info);
@@ -92,8 +91,8 @@ bool decode(const unsigned char* data, unsigned long size, unsigned char* row, s
     *height = info.output_height;
     for (JSAMPROW rows[1] = {row}; info.output_width * 3 <= rowSize && info.output_scanline < info.output_height;)
       jpeg_read_scanlines(&info, rows, 1);
-    clean = info.output_scanline == info.output_height && jpeg_finish_decompress(&info) &&
-            errors.base.num_warnings == 0;
+    clean =
+        info.output_scanline == info.output_height && jpeg_finish_decompress(&info) && errors.base.num_warnings == 0;
   }
   jpeg_destroy_decompress(&info);
   return clean;
@@ -102,9 +101,8 @@ bool decode(const unsigned char* data, unsigned long size, unsigned char* row, s
 // Offset of the start of scan (FF DA) in the marker walk, or npos.
 std::size_t startOfScan(const std::string& jpeg) {
   for (std::size_t at = 2; at + 4 <= jpeg.size() && static_cast<unsigned char>(jpeg[at]) == 0xFF;
-       at += 2 + bigEndian16(jpeg, at + 2)) {
+       at += 2 + bigEndian16(jpeg, at + 2))
     if (static_cast<unsigned char>(jpeg[at + 1]) == 0xDA) return at;
-  }
   return std::string::npos;
 }
 
@@ -113,9 +111,8 @@ std::size_t startOfScan(const std::string& jpeg) {
 std::string decodedSize(const std::string& jpeg) {
   std::vector<unsigned char> row(3 * 16384);
   unsigned width = 0, height = 0;
-  const bool ok = decode(reinterpret_cast<const unsigned char*>(jpeg.data()), jpeg.size(), row.data(), row.size(),
-                         &width, &height);
-  return ok ? std::to_string(width) + "x" + std::to_string(height) : "";
+  return decode(jpeg, row.data(), row.size(), &width, &height) ? std::to_string(width) + "x" + std::to_string(height)
+                                                               : "";
 }
 
 std::size_t bigEndian16(const std::string& bytes, std::size_t at) {

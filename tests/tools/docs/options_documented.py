@@ -1,12 +1,10 @@
 #!/usr/bin/env python3
 """Checks that a program's documentation and its --help agree on the options.
 
-qrmhost: `qrmhost --help` lists exactly the commands that docs/qrmhost.md has a "### COMMAND ..."
-section for; every option that `qrmhost COMMAND --help` lists is named in that section (its heading
-or its option table), and every option named there exists, for that command or as a global option.
-camsim: every option of `vantrel-camsim --help` is in the options table of docs/camsim.md and the
-other way round, and every /sim/ path the document names is in --help.
-
+qrmhost: --help lists exactly the commands docs/qrmhost.md has a "### COMMAND" section for, and the
+options of `qrmhost COMMAND --help` are those the section names (heading or option table), global
+ones aside. camsim: the options of --help are those of the options table in docs/camsim.md, and
+--help mentions every /sim/ path the document names.
 Usage: options_documented.py qrmhost PROGRAM DOC | camsim PROGRAM DOC
 """
 import re
@@ -26,8 +24,7 @@ def listed_options(help_output):
 
 
 def documented_options(text, with_first_line=False):
-    """Options in the first cells of the table rows that describe options ("| `--name VALUE` | meaning |"),
-    and in the heading line when asked."""
+    """Options in the first cells of option rows ("| `--name VALUE` | meaning |"), and in the heading when asked."""
     cells = [line.split("|")[1] for line in text.splitlines() if line.startswith("| `--")]
     if with_first_line:
         cells.append(text.splitlines()[0])

@@ -5,7 +5,6 @@
 #include <fstream>
 #include <functional>
 #include <map>
-#include <memory>
 
 #include <nlohmann/json.hpp>
 
@@ -19,7 +18,6 @@ namespace {
 using Json = nlohmann::json;
 const char* const kSimPassword = "fleet-pw-77";
 
-std::string cameraName(const CamsimProcess& camera) { return "127.0.0.1:" + std::to_string(camera.httpPort()); }
 // Whether `second` follows `first` in `out`.
 bool inOrder(const std::string& out, const std::string& first, const std::string& second) {
   const auto at = out.find(first);
@@ -28,21 +26,17 @@ bool inOrder(const std::string& out, const std::string& first, const std::string
 
 class QrmhostFleetTest : public ::testing::Test {
  protected:
-  std::string writeConfig(const std::string& text) {
-    std::ofstream(folder.file("fleet.json")) << text;
-    return folder.file("fleet.json");
-  }
   static std::unique_ptr<CamsimProcess> startCamera() {
-    return std::make_unique<CamsimProcess>(
-        std::vector<std::string>{"--user", "admin", "--password", kSimPassword, "--picture", "96x64"});
+    return std::make_unique<CamsimProcess>(Lines{"--user", "admin", "--password", kSimPassword, "--picture", "96x64"});
   }
-  // Runs the fleet until `until` holds for its stdout and stderr so far (or 60 s pass), then
-  // interrupts it.
-  ChildResult runFleetUntil(const std::string& config,
+  // Runs the fleet of `config` until `until` holds for its stdout and stderr so far (or 60 s pass),
+  // then interrupts it.
+  ChildResult runFleetUntil(const Json& config,
                             const std::function<bool(const std::string& out, const std::string& err)>& until,
                             const std::string& logLevel = "3") {
-    ChildProcess child(QRMHOST_PATH,
-                       withModule({"--log-level", logLevel, "fleet", "--config", config, "--health-every", "0.3"}));
+    std::ofstream(folder.file("fleet.json")) << config.dump();
+    ChildProcess child(QRMHOST_PATH, withModule({"--log-level", logLevel, "fleet", "--config",
+                                                 folder.file("fleet.json"), "--health-every", "0.3"}));
     const auto done = [&](const std::string& out) { return until(out, child.errSoFar()); };
     EXPECT_TRUE(child.waitForOut(done, Clock::now() + std::chrono::seconds(60))) << child.outSoFar();
     child.sendSignal(SIGINT);
@@ -78,7 +72,7 @@ TEST_F(QrmhostFleetTest, TwentyChannelsEndWithASummaryPerCamera) {
   // channel reports its first picture with a change of state.
   const std::string stalledName = cameraName(*cameras[1]);
   const std::string channel = "\"camera\":\"" + stalledName + "\",\"channel\":0,\"stream\":1,\"state\":";
-  const auto result = runFleetUntil(writeConfig(config.dump()), [&](const std::string& out, const std::string&) {
+  const auto result = runFleetUntil(config, [&](const std::string& out, const std::string&) {
     return inOrder(out, channel + "\"failed\"", channel + "\"streaming\"") &&
            countContaining(splitLines(out), "\"state\":\"streaming\"") >= 40;  // two rounds of all twenty
   });
@@ -134,8 +128,8 @@ TEST_F(QrmhostFleetTest, TwentyChannelsEndWithASummaryPerCamera) {
 // the module says so once at level 1, and once the link is fast again the channel streams again.
 TEST_F(QrmhostFleetTest, ACrawlingLinkIsDegradedUntilItsRateRecovers) {
   auto camera = startCamera();
-  const auto config = writeConfig(
-      Json::array({{{"camera", addressOf(*camera, kSimPassword)}, {"model", "VX-S10"}, {"live", {{{"channel", 0}}}}}}).dump());
+  const auto config =
+      Json::array({{{"camera", addressOf(*camera, kSimPassword)}, {"model", "VX-S10"}, {"live", {{{"channel", 0}}}}}});
   const std::string channel = "\"camera\":\"" + cameraName(*camera) + "\",\"channel\":0,\"stream\":0,\"state\":";
   int phase = 0;  // 0 streaming fast, 1 crawling, 2 fast again
   const auto result = runFleetUntil(
@@ -153,13 +147,13 @@ TEST_F(QrmhostFleetTest, ACrawlingLinkIsDegradedUntilItsRateRecovers) {
       },
       "1");
   EXPECT_EQ(result.exitStatus, 0) << result.err;
-  std::vector<std::string> states;  // the channel's states as its lines tell them, each once
+  Lines states;  // the channel's states as its lines tell them, each once
   for (const auto& line : jsonOfKind(result, "health")) {
     if (states.empty() || states.back() != line["state"]) states.push_back(line["state"]);
     EXPECT_EQ(line["failures"], 0) << "a slow link is no failure: " << line;
   }
   if (!states.empty() && states.front() == "stopped") states.erase(states.begin());  // before the first picture
-  EXPECT_EQ(states, (std::vector<std::string>{"streaming", "degraded", "streaming", "stopped"})) << result.out;
+  EXPECT_EQ(states, (Lines{"streaming", "degraded", "streaming", "stopped"})) << result.out;
   EXPECT_EQ(countContaining(result.errLines(), " Slow link: "), 1u) << result.err;
   EXPECT_TRUE(contains(result.err, "less than half of the configured 20")) << result.err;
 }
