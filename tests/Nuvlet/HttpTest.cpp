@@ -134,6 +134,7 @@ TEST(HttpAnswer, StatusFramingAndCapVariants) {
   const std::string ok = "HTTP/1.1 200 OK", ok10 = "HTTP/1.0 200 OK\r\n\r\n", te = "Transfer-Encoding: chunked\r\n";
   const error_code bad = talvo(Talvo::error::bad_response), tooLarge = talvo(Talvo::error::response_too_large);
   const size_t cap = Talvo::http::kMaxBodySize, headCap = Talvo::http::kMaxHeadSize;
+  const std::string found = "Location:  /x \r\nX-A: 1\r\nx-a: 2\r\nEmpty:\r\n" + cl(5);
   std::string hundred;
   for (int i = 0; i < 100; ++i) hundred += "H" + std::to_string(i) + ": v\r\n";
   const auto inPieces = [](const std::vector<std::string>& parts) {  // paused between; the connection kept
@@ -143,11 +144,7 @@ TEST(HttpAnswer, StatusFramingAndCapVariants) {
     return steps;
   };
   const AnswerCase cases[] = {
-      {"302 is good",
-       {},
-       "hello",
-       0,
-       {P::send(head("HTTP/1.1 302 Found", "Location:  /x \r\nX-A: 1\r\nx-a: 2\r\nEmpty:\r\n" + cl(5)) + "hello")}},
+      {"302 is good", {}, "hello", 0, {P::send(head("HTTP/1.1 302 Found", found) + "hello")}},
       {"status without text", {}, "", 0, {P::send("HTTP/1.0 200\r\n\r\n")}},
       {"100 header lines", {}, "", 0, {P::send(head(ok, hundred))}},
       // A 304 has no body, so nothing more is waited for although the camera keeps the connection.
@@ -484,7 +481,7 @@ TEST(AsyncMultiRequest, RunsInOrderWithAddedRequestsLastAndEndsWithTheFirstError
 // connectHTTP: the video connection's blocking connect on the worker's own io_context. Every
 // worker has one: a lookup there would start a resolver thread per stream. An address needs
 // none; a name is looked up on the worker itself.
-TEST(ConnectHttp, WritesTheRequestLineHostAndAuthorizationWithoutAResolverThread) {
+TEST(ConnectHttp, WritesTheRequestWithoutAResolverThreadAndThrowsConnectErrors) {
   RawPeer peer({RawPeer::send("HTTP/1.0 200 OK\r\n\r\n"), RawPeer::stall()});
   boost::asio::io_context context;  // kept, as a worker keeps its own
   boost::asio::ip::tcp::socket socket(context);
@@ -509,12 +506,9 @@ TEST(ConnectHttp, WritesTheRequestLineHostAndAuthorizationWithoutAResolverThread
                                            boost::posix_time::seconds(5)));
   EXPECT_TRUE(second.is_open());
   EXPECT_EQ(threads, threadCount());
-}
 
-// HTTPS is refused before connecting; a closed port is refused; a camera that does not accept (a
-// listener whose backlog is full: further connection attempts get no answer) times out.
-TEST(ConnectHttp, RefusesHttpsAndThrowsConnectErrors) {
-  boost::asio::io_context context;
+  // HTTPS is refused before connecting; a closed port is refused; a camera that does not accept (a
+  // listener whose backlog is full: further connection attempts get no answer) times out.
   boost::asio::ip::tcp::acceptor full(context);
   const boost::asio::ip::tcp::endpoint local(boost::asio::ip::make_address("127.0.0.1"), 0);
   full.open(local.protocol());
@@ -532,15 +526,15 @@ TEST(ConnectHttp, RefusesHttpsAndThrowsConnectErrors) {
       {localCamera(closedPort()), boost::asio::error::connection_refused},
       {localCamera(full.local_endpoint().port()), boost::asio::error::timed_out}};
   for (const auto& [camera, expected] : cases) {
-    boost::asio::ip::tcp::socket socket(context);
-    boost::asio::streambuf buffer;
+    boost::asio::ip::tcp::socket attempt(context);
+    boost::asio::streambuf unused;
     try {
-      Talvo::asio::connectHTTP(socket, buffer, "/a", camera, boost::posix_time::millisec(300));
+      Talvo::asio::connectHTTP(attempt, unused, "/a", camera, boost::posix_time::millisec(300));
       ADD_FAILURE() << "connectHTTP returned for " << expected.message();
     } catch (const boost::system::system_error& e) {
       EXPECT_EQ(expected, e.code());
     }
-    EXPECT_TRUE(expected != boost::asio::error::timed_out || !socket.is_open()) << "a timed-out connect is closed";
+    EXPECT_TRUE(expected != boost::asio::error::timed_out || !attempt.is_open()) << "a timed-out connect is closed";
   }
 }
 
@@ -584,13 +578,10 @@ struct OtherCategory : boost::system::error_category {
 TEST(TranslateSystemErrorTest, MapsEachCategory) {
   static const OtherCategory other;
   namespace ae = boost::asio::error;
-  const std::pair<error_code, int> cases[] = {{{}, 0},
-                                              {make_error_code(boost::system::errc::connection_refused), 111},
-                                              {ae::connection_refused, 111},
-                                              {ae::operation_aborted, 125},
-                                              {ae::eof, 104},
-                                              {ae::host_not_found, 113},
-                                              {error_code(7, other), 1}};
+  const error_code systemRefused = make_error_code(boost::system::errc::connection_refused);
+  const std::pair<error_code, int> cases[] = {
+      {{}, 0},        {systemRefused, 111},      {ae::connection_refused, 111}, {ae::operation_aborted, 125},
+      {ae::eof, 104}, {ae::host_not_found, 113}, {error_code(7, other), 1}};
   for (const auto& [error, code] : cases) EXPECT_EQ(translate(error), code) << error.message();
   EXPECT_NE(translate(ae::already_open), 0);
 }
@@ -626,13 +617,6 @@ TEST(NameLookup, RequestsOnManyIoContextsShareTheLookupThreads) {
   EXPECT_LE(grown, static_cast<std::size_t>(LookupThreads::kLookupThreads)) << "grown " << grown;
 }
 
-// Starts a lookup owned by its own handler, as a request's operation is: only the io_context's
-// end can release it.
-void startOwnedLookup(boost::asio::io_context& context, const std::shared_ptr<int>& alive, bool& called) {
-  auto lookup = std::make_shared<Talvo::asio::NameLookup>(context);
-  lookup->start("camera.test", 80, [lookup, alive, &called](const error_code&, LookupResults) { called = true; });
-}
-
 // A hanging lookup ends with the request's time-out; io_contexts may go away while their lookups
 // hang or wait behind a hanging one; an unknown name fails.
 TEST(NameLookup, HangingLookupsEndWithTheRequestTimeOutOrTheirIoContext) {
@@ -657,8 +641,11 @@ TEST(NameLookup, HangingLookupsEndWithTheRequestTimeOutOrTheirIoContext) {
     EXPECT_EQ(hanging.calls, 1);
     EXPECT_EQ(hanging.error, error_code(boost::asio::error::timed_out)) << hanging.error.message();
     context.restart();
-    startOwnedLookup(context, alive, called);
-    startOwnedLookup(queuedBehind, alive, called);
+    // Lookups owned by their own handlers, as a request's operation is: only the io_context's end frees them.
+    for (boost::asio::io_context* owner : {&context, &queuedBehind}) {
+      auto lookup = std::make_shared<Talvo::asio::NameLookup>(*owner);
+      lookup->start("camera.test", 80, [lookup, alive, &called](const error_code&, LookupResults) { called = true; });
+    }
     context.poll();
     EXPECT_EQ(alive.use_count(), 3);
   }
@@ -703,64 +690,45 @@ struct FailingSteps : AsyncRequestSteps {
 using FaultyGet = Talvo::http::AsyncComplexOperation<FailingSteps, Talvo::http::detail::AsyncGetExContext,
                                                      Talvo::http::AsyncRequestCodesMap>;
 
-// A camera on 127.0.0.1 that runs on the request's io_context: accepts one connection, (for TLS
-// shakes hands,) reads the request head and writes `answer`. stop() ends whatever it waits for.
-class LoopbackCamera {
- public:
-  LoopbackCamera(net::io_context& io, bool tls, std::string answer)
-      : acceptor_(io, net::ip::tcp::endpoint(net::ip::make_address("127.0.0.1"), 0)),
-        tlsSettings_(net::ssl::context::tls_server),
-        answer_(std::move(answer)) {
-    if (tls) camsim::useSelfSignedCertificate(tlsSettings_);
-    acceptor_.async_accept([this, tls](const error_code& error, net::ip::tcp::socket socket) {
-      if (error) return;
-      stream_.emplace(std::move(socket), tlsSettings_);
-      if (!tls) return readRequest(stream_->next_layer());
-      stream_->async_handshake(net::ssl::stream_base::server, [this](const error_code& e) {
-        if (!e) readRequest(*stream_);
-      });
-    });
-  }
-  uint16_t port() const { return acceptor_.local_endpoint().port(); }
-  void stop() {
-    error_code ignored;
-    acceptor_.close(ignored);
-    if (stream_) stream_->lowest_layer().close(ignored);
-  }
-
- private:
-  template <class Stream>
-  void readRequest(Stream& stream) {
-    net::async_read_until(stream, request_, "\r\n\r\n", [this, &stream](const error_code& e, size_t) {
-      if (e) return;
-      net::async_write(stream, net::buffer(answer_), [](const error_code&, size_t) {});
-    });
-  }
-
-  net::ip::tcp::acceptor acceptor_;
-  net::ssl::context tlsSettings_;
-  std::optional<net::ssl::stream<net::ip::tcp::socket>> stream_;
-  net::streambuf request_;
-  const std::string answer_;
-};
-
 struct RequestRun {
   Outcome outcome;
   bool clean = false;  // the io_context ran out of work, the sockets are closed, the operation is freed
 };
 
+// The request against a camera on 127.0.0.1 that runs on the request's io_context: it accepts one
+// connection, (for TLS shakes hands,) reads the request head and writes `answer`; the request's
+// callback closes whatever it still waits on.
 RequestRun runRequest(const std::string& scheme, const std::string& answer, size_t n, error_code error) {
   failAt = n;
   failWith = error;
   started.clear();
   net::io_context io;
-  LoopbackCamera camera(io, scheme == "https", answer);
+  net::ip::tcp::acceptor acceptor(io, net::ip::tcp::endpoint(net::ip::make_address("127.0.0.1"), 0));
+  net::ssl::context tlsSettings(net::ssl::context::tls_server);
+  if (scheme == "https") camsim::useSelfSignedCertificate(tlsSettings);
+  std::optional<net::ssl::stream<net::ip::tcp::socket>> stream;
+  net::streambuf request;
+  const auto readAndAnswer = [&](auto& from) {
+    net::async_read_until(from, request, "\r\n\r\n", [&](const error_code& e, size_t) {
+      if (!e) net::async_write(from, net::buffer(answer), [](const error_code&, size_t) {});
+    });
+  };
+  acceptor.async_accept([&](const error_code& acceptError, net::ip::tcp::socket socket) {
+    if (acceptError) return;
+    stream.emplace(std::move(socket), tlsSettings);
+    if (scheme == "http") return readAndAnswer(stream->next_layer());
+    stream->async_handshake(net::ssl::stream_base::server, [&](const error_code& e) {
+      if (!e) readAndAnswer(*stream);
+    });
+  });
   RequestRun run;
   auto operation = std::make_shared<FaultyGet>(
-      io, Talvo::http::detail::AsyncGetExContext(localCamera(camera.port(), "", "", scheme), "/x"),
+      io, Talvo::http::detail::AsyncGetExContext(localCamera(acceptor.local_endpoint().port(), "", "", scheme), "/x"),
       [&](const error_code& e, const Talvo::http::Body& body, const HttpResponse& r) {
         run.outcome.record()(e, body, r);
-        camera.stop();
+        error_code ignored;
+        acceptor.close(ignored);
+        if (stream) stream->lowest_layer().close(ignored);
       },
       nullptr, boost::posix_time::seconds(10));
   operation->start();

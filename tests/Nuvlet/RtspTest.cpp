@@ -273,13 +273,6 @@ std::vector<std::string> stream(size_t frames, size_t keyEvery = 25, size_t keyS
 
 class RTSPClientTest : public ::testing::Test {
  protected:
-  RTSPClientTest() {
-    sink.handler = &handler;
-    sink.factory = &factory;
-    sink.reportNextFailure = &reportNextFailure;
-    sink.statistic = &statistic;
-    worker = std::thread([this] { io.run(); });
-  }
   ~RTSPClientTest() override {
     boost::asio::post(io, [this] { client.teardown({}); });
     work.reset();
@@ -326,12 +319,12 @@ class RTSPClientTest : public ::testing::Test {
   TestFrameFactory factory;
   bool reportNextFailure = false;
   Talvo::Utility::FramesStatistic statistic{"video", nullptr};
-  Talvo::Utility::VideoSinkParams sink;
+  Talvo::Utility::VideoSinkParams sink{&handler, &factory, nullptr, &reportNextFailure, 1, 1, &statistic};
   Talvo::Utility::RtspTimeouts timeouts;
   boost::asio::io_context io;
   boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work{io.get_executor()};
   Talvo::Utility::RTSPClient client{io, owner, sink};
-  std::thread worker;
+  std::thread worker{[this] { io.run(); }};
   std::mutex mutex;
   std::condition_variable changed;
   std::optional<boost::system::error_code> ended;
