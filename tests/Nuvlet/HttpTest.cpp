@@ -1,8 +1,6 @@
-// Camera requests end to end over 127.0.0.1: the asynchronous request (asyncGetEx / asyncPostEx),
-// the blocking helpers (httpGet, syncHttpGet, HttpSession, connectHTTP) and AsyncMultiRequest
-// against the scripted raw peer: what goes on the wire, how answers are framed and capped,
-// time-outs and cancelling, the host's codes of the errors. Name lookups share the process's
-// lookup threads. Faults injected at every step of a request, against an in-process camera.
+// Camera requests end to end over 127.0.0.1 against the scripted raw peer: asyncGetEx / asyncPostEx,
+// the blocking helpers and AsyncMultiRequest; the bytes on the wire, framing and caps, time-outs,
+// cancelling, the host's error codes, shared name lookups, and faults injected at every step.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,7 +10,6 @@
 #include <filesystem>
 #include <future>
 #include <iterator>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -79,8 +76,7 @@ struct Outcome {
   }
 };
 
-// Runs `context` until it has no more work; the request's own time-out bounds this, the guard
-// only keeps a broken build from hanging the suite.
+// The request's own time-out ends the run; the guard only keeps a broken build from hanging the suite.
 void runToEnd(boost::asio::io_context& context) { context.run_for(60s); }
 
 // A request run to its end on a private io_context.
@@ -120,21 +116,13 @@ const std::string kOk2 = head("HTTP/1.1 200 OK", "Content-Length: 2\r\n") + "ok"
 // ---------------------------------------------------------------------------------------------
 // Answers of a scripted camera: status, framing and the body cap
 
-struct AnswerCase {
-  const char* label;
-  error_code error;  // expected error
-  std::string body;  // expected body; "#N" means N bytes
-  int translated;    // the host's code, also of the blocking httpGet, when checked (-1: not)
-  std::vector<RawPeer::Step> script;
-};
-
 TEST(HttpAnswer, StatusFramingAndCapVariants) {
   using P = RawPeer;
   const auto cl = [](size_t n) { return "Content-Length: " + std::to_string(n) + "\r\n"; };
   const std::string ok = "HTTP/1.1 200 OK", ok10 = "HTTP/1.0 200 OK\r\n\r\n", te = "Transfer-Encoding: chunked\r\n";
   const error_code bad = talvo(Talvo::error::bad_response), tooLarge = talvo(Talvo::error::response_too_large);
   const size_t cap = Talvo::http::kMaxBodySize, headCap = Talvo::http::kMaxHeadSize;
-  const std::string found = "Location:  /x \r\nX-A: 1\r\nx-a: 2\r\nEmpty:\r\n" + cl(5);
+  const std::string redirect = "Location:  /x \r\nX-A: 1\r\nx-a: 2\r\nEmpty:\r\n" + cl(5);
   std::string hundred;
   for (int i = 0; i < 100; ++i) hundred += "H" + std::to_string(i) + ": v\r\n";
   const auto inPieces = [](const std::vector<std::string>& parts) {  // paused between; the connection kept
@@ -143,8 +131,10 @@ TEST(HttpAnswer, StatusFramingAndCapVariants) {
     steps.back() = P::stall();
     return steps;
   };
-  const AnswerCase cases[] = {
-      {"302 is good", {}, "hello", 0, {P::send(head("HTTP/1.1 302 Found", found) + "hello")}},
+  // The expected error and body ("#N": N bytes); the host's code, also of the blocking helpers, when
+  // checked (-1: not).
+  const std::tuple<const char*, error_code, std::string, int, std::vector<P::Step>> cases[] = {
+      {"302 is good", {}, "hello", 0, {P::send(head("HTTP/1.1 302 Found", redirect) + "hello")}},
       {"status without text", {}, "", 0, {P::send("HTTP/1.0 200\r\n\r\n")}},
       {"100 header lines", {}, "", 0, {P::send(head(ok, hundred))}},
       // A 304 has no body, so nothing more is waited for although the camera keeps the connection.
@@ -166,29 +156,29 @@ TEST(HttpAnswer, StatusFramingAndCapVariants) {
       {"read to close at the cap", {}, "#" + std::to_string(cap), -1, {P::send(ok10 + std::string(cap, 'z'))}},
       {"time-out in the body", boost::asio::error::timed_out, "", 110, {P::send(head(ok, cl(10)) + "abc"), P::stall()}},
   };
-  for (const AnswerCase& c : cases) {
-    SCOPED_TRACE(c.label);
-    RawPeer peer(c.script);
+  for (const auto& [label, expected, expectedBody, translated, script] : cases) {
+    SCOPED_TRACE(label);
+    RawPeer peer(script);
     CapturingLogger logger(0);
-    const bool timeout = c.error == boost::asio::error::timed_out;
+    const bool timeout = expected == boost::asio::error::timed_out;
     const Outcome outcome = get(localCamera(peer.port()), "/a", timeout ? 1 : 30, &logger);
     EXPECT_EQ(1, outcome.calls);
-    EXPECT_EQ(c.error, outcome.error) << outcome.error.message();
-    if (c.body.rfind("#", 0) == 0)
-      EXPECT_EQ(std::stoul(c.body.substr(1)), outcome.body.size());
+    EXPECT_EQ(expected, outcome.error) << outcome.error.message();
+    if (expectedBody.rfind("#", 0) == 0)
+      EXPECT_EQ(std::stoul(expectedBody.substr(1)), outcome.body.size());
     else
-      EXPECT_EQ(c.body, outcome.bodyText());
-    if (c.translated >= 0) {  // the blocking helpers see the same
-      EXPECT_EQ(c.translated, translate(outcome.error));
-      EXPECT_EQ(c.translated, Talvo::http::httpGet(localCamera(peer.port()), "/a", nullptr,
-                                                   boost::posix_time::seconds(timeout ? 1 : 30)));
+      EXPECT_EQ(expectedBody, outcome.bodyText());
+    if (translated >= 0) {  // the blocking helpers see the same
+      EXPECT_EQ(translated, translate(outcome.error));
+      EXPECT_EQ(translated, Talvo::http::httpGet(localCamera(peer.port()), "/a", nullptr,
+                                                 boost::posix_time::seconds(timeout ? 1 : 30)));
       Talvo::http::HttpSession session(localCamera(peer.port()), nullptr, timeout ? 1 : 30);
       HttpResponse response;
       std::string body;
       error_code error;
-      EXPECT_EQ(session.get("/a", response, body, error), !c.error || c.error.category() == httpStatus(0).category())
+      EXPECT_EQ(session.get("/a", response, body, error), !expected || expected.category() == httpStatus(0).category())
           << "answers of any status count as read";
-      EXPECT_EQ(c.error, error);
+      EXPECT_EQ(expected, error);
     }
     EXPECT_EQ(std::string::npos, peer.lastRequest().find("Authorization")) << "no user, no authorisation";
     std::vector<std::string> timeouts;  // logged once, at level 3, by the operation's timer
@@ -198,7 +188,7 @@ TEST(HttpAnswer, StatusFramingAndCapVariants) {
                            std::regex_replace(line.message, std::regex("0x[0-9a-f]+"), "0x"));
     EXPECT_EQ(timeouts, std::vector<std::string>(
                             timeout ? 1 : 0, "3 handleTimer Nuvlet/include/AsyncComplexOperation [aco 0x] timeout"));
-    if (c.translated == 0 && !c.body.empty()) {  // the 302: headers trimmed, found without case
+    if (translated == 0 && !expectedBody.empty()) {  // the 302: headers trimmed, found without case
       bool found = false;
       EXPECT_EQ(std::to_string(outcome.response.status) + outcome.response.statusText +
                     outcome.response.header("location") + std::to_string(outcome.response.headers.count("X-A")) +
@@ -305,12 +295,10 @@ TEST(HttpRequestBytes, GetCarriesHostCloseAndBasicAuthorization) {
   EXPECT_NE(std::string::npos, refused.lastRequest().find("\r\nContent-Length: 4\r\n"));
 }
 
-// Most cameras are addressed by IP: a request to an address must not start Asio's resolver
-// thread, which would live as long as the device's io_context. The caller may drop its handle:
-// the request runs on.
+// A request to an address (most cameras) must not start Asio's resolver thread, which would live
+// as long as the device's io_context. The caller may drop its handle: the request runs on.
 TEST(HttpRequestBytes, PostCarriesContentTypeLengthAndBodyWithoutLookupOrHandle) {
-  // The peer records the head; the body follows it on the wire and is never read, so the peer
-  // keeps the connection: closing with unread bytes would reset it under the client's feet.
+  // The peer keeps the connection: closing with unread bytes would reset it under the client's feet.
   RawPeer peer({RawPeer::send(head("HTTP/1.1 200 OK", "Content-Length: 2\r\n") + "ok"), RawPeer::stall()});
   boost::asio::io_context context;  // kept, as a device keeps its own
   const size_t before = threadCount();
@@ -355,10 +343,8 @@ TEST(HttpRequestBytes, UnusableRequestsEndWithBadRequestPosted) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Cancel and late timers
-
-// Records, in order, which callback ran with which error and body, the thread of the callbacks
-// and the final codes; callbacks come on the thread that runs the context while the test waits.
+// Cancel and late timers. A Journal records, in order, the callbacks (error and body, thread) and
+// the final codes; callbacks come on the thread that runs the context while the test waits.
 struct Journal {
   std::mutex mutex;
   std::condition_variable changed;
@@ -427,8 +413,7 @@ TEST(HttpLifetime, LateTimerAndCancelAfterCompletionChangeNothing) {
   runToEnd(context);
   ASSERT_EQ(1, outcome.calls);
   operation->cancel();
-  // The timer's handler runs late, as when it was already queued when the answer completed;
-  // and a cancelled timer's completion.
+  // The timer's handler runs late (queued as the answer completed), and a cancelled timer's completion.
   auto timed = std::dynamic_pointer_cast<Talvo::http::GetOperation>(operation);
   ASSERT_TRUE(timed);
   boost::asio::post(context, [timed] {
@@ -476,11 +461,9 @@ TEST(AsyncMultiRequest, RunsInOrderWithAddedRequestsLastAndEndsWithTheFirstError
 }
 
 // ---------------------------------------------------------------------------------------------
-// The blocking connectHTTP
-
-// connectHTTP: the video connection's blocking connect on the worker's own io_context. Every
-// worker has one: a lookup there would start a resolver thread per stream. An address needs
-// none; a name is looked up on the worker itself.
+// connectHTTP: the video connection's blocking connect on the worker's own io_context. A lookup
+// there would start a resolver thread per stream: an address needs none, a name is looked up on
+// the worker itself.
 TEST(ConnectHttp, WritesTheRequestWithoutAResolverThreadAndThrowsConnectErrors) {
   RawPeer peer({RawPeer::send("HTTP/1.0 200 OK\r\n\r\n"), RawPeer::stall()});
   boost::asio::io_context context;  // kept, as a worker keeps its own
@@ -539,12 +522,10 @@ TEST(ConnectHttp, WritesTheRequestWithoutAResolverThreadAndThrowsConnectErrors) 
 }
 
 // ---------------------------------------------------------------------------------------------
-// Against the camera simulator, over HTTPS
-
-// A pinned certificate: its own fingerprint passes (written with colons or without), another
-// one ends the request with 266 before anything is sent: a digit changed, or the certificate
-// of a camera that made itself a new one (a simulator started afresh). (A self-signed
-// certificate without a pin passes: StepFaultTest below.)
+// Against the camera simulator, over HTTPS. A pinned certificate: its own fingerprint passes (with
+// colons or without), another one ends the request with 266 before anything is sent: a digit
+// changed, or a camera that made itself a new certificate (a simulator started afresh). (A
+// self-signed certificate without a pin passes: StepFaultTest below.)
 TEST(HttpCamsim, OnlyThePinnedCertificatePasses) {
   CamsimProcess camsim({}, true);
   const std::string pinned = camsim.httpsFingerprint();
@@ -567,9 +548,7 @@ TEST(HttpCamsim, OnlyThePinnedCertificatePasses) {
   EXPECT_EQ(renewed.requestTargets().size(), 0u) << "nothing was sent to the other certificate";
 }
 
-// ---------------------------------------------------------------------------------------------
-// The mapping of every error category to the host's codes
-
+// The mapping of every error category to the host's codes.
 struct OtherCategory : boost::system::error_category {
   const char* name() const noexcept override { return "other"; }
   std::string message(int) const override { return "other"; }
@@ -660,12 +639,10 @@ TEST(NameLookup, HangingLookupsEndWithTheRequestTimeOutOrTheirIoContext) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Faults at every step of a camera request: a step policy wraps the request's own steps and fails
-// step N (resolve, connect, TLS handshake, write, read head, read body) with a chosen error instead
-// of running it, for every N until the request runs through. Each run checks the error the caller
-// sees, that its callback runs exactly once, that nothing is left running on the io_context and
-// that the operation is freed. The peer is in-process, on the same io_context: no thread, no
-// process, so a run is deterministic.
+// Faults at every step of a camera request: step N fails with a chosen error instead of running,
+// for every N until the request runs through. Each run checks the caller's error, that its callback
+// runs once, that nothing is left on the io_context and that the operation is freed. The camera is
+// in-process, on the same io_context: no thread, no process, so a run is deterministic.
 
 using Talvo::http::AsyncRequestSteps;
 using Step = AsyncRequestSteps::Step;
@@ -690,15 +667,10 @@ struct FailingSteps : AsyncRequestSteps {
 using FaultyGet = Talvo::http::AsyncComplexOperation<FailingSteps, Talvo::http::detail::AsyncGetExContext,
                                                      Talvo::http::AsyncRequestCodesMap>;
 
-struct RequestRun {
-  Outcome outcome;
-  bool clean = false;  // the io_context ran out of work, the sockets are closed, the operation is freed
-};
-
-// The request against a camera on 127.0.0.1 that runs on the request's io_context: it accepts one
-// connection, (for TLS shakes hands,) reads the request head and writes `answer`; the request's
-// callback closes whatever it still waits on.
-RequestRun runRequest(const std::string& scheme, const std::string& answer, size_t n, error_code error) {
+// The request against a camera on its io_context that accepts one connection, (for TLS shakes
+// hands,) reads the request head and writes `answer`; the callback closes what it still waits on.
+// `clean`: the io_context ran out of work, the sockets are closed, the operation is freed.
+Outcome runRequest(const std::string& scheme, const std::string& answer, size_t n, error_code error, bool& clean) {
   failAt = n;
   failWith = error;
   started.clear();
@@ -721,11 +693,11 @@ RequestRun runRequest(const std::string& scheme, const std::string& answer, size
       if (!e) readAndAnswer(*stream);
     });
   });
-  RequestRun run;
+  Outcome outcome;
   auto operation = std::make_shared<FaultyGet>(
       io, Talvo::http::detail::AsyncGetExContext(localCamera(acceptor.local_endpoint().port(), "", "", scheme), "/x"),
       [&](const error_code& e, const Talvo::http::Body& body, const HttpResponse& r) {
-        run.outcome.record()(e, body, r);
+        outcome.record()(e, body, r);
         error_code ignored;
         acceptor.close(ignored);
         if (stream) stream->lowest_layer().close(ignored);
@@ -737,18 +709,16 @@ RequestRun runRequest(const std::string& scheme, const std::string& answer, size
       !operation->sockets().socket.is_open() && !operation->sockets().tlsStream.lowest_layer().is_open();
   std::weak_ptr<FaultyGet> weak = operation;
   operation.reset();
-  run.clean = io.stopped() && closed && weak.expired();
-  return run;
+  clean = io.stopped() && closed && weak.expired();
+  return outcome;
 }
 
-// The error each step fails with in the first pass; every step also fails with the end of stream.
-const std::map<Step, error_code> kTypicalError = {{Step::Resolve, net::error::host_not_found},
-                                                  {Step::Connect, net::error::connection_refused},
-                                                  {Step::Handshake, net::ssl::error::stream_truncated},
-                                                  {Step::Write, net::error::broken_pipe},
-                                                  {Step::ReadHead, net::error::connection_reset},
-                                                  {Step::ReadBody, net::error::timed_out},
-                                                  {Step::Done, net::error::timed_out}};
+// The error each step (Resolve, Connect, Handshake, Write, ReadHead, ReadBody, Done) fails with in the
+// first pass; every step also fails with the end of stream.
+const error_code kTypicalError[] = {
+    net::error::host_not_found, net::error::connection_refused, net::ssl::error::stream_truncated,
+    net::error::broken_pipe,    net::error::connection_reset,   net::error::timed_out,
+    net::error::timed_out};
 
 struct Chain {
   const char* name;
@@ -767,22 +737,23 @@ TEST_P(StepFaultTest, EveryStepFailsWithItsErrorAndCallsBackOnce) {
     for (;; ++n) {
       SCOPED_TRACE("step " + std::to_string(n) + (endOfStream ? " fails with eof" : " fails with its error"));
       const Step failing = n <= chain.steps.size() ? chain.steps[n - 1] : Step::Done;
-      const error_code injected = endOfStream ? net::error::eof : kTypicalError.at(failing);
-      const RequestRun run = runRequest(chain.scheme, chain.answer, n, injected);
-      EXPECT_EQ(run.outcome.calls, 1);
-      EXPECT_TRUE(run.clean);
+      const error_code injected = endOfStream ? net::error::eof : kTypicalError[static_cast<size_t>(failing)];
+      bool clean = false;
+      const Outcome outcome = runRequest(chain.scheme, chain.answer, n, injected, clean);
+      EXPECT_EQ(outcome.calls, 1);
+      EXPECT_TRUE(clean);
       if (started.size() < n) {  // nothing left to fail: the request ran through
         EXPECT_EQ(started, chain.steps);
-        EXPECT_EQ(run.outcome.error.value(), chain.status);
-        EXPECT_EQ(run.outcome.bodyText(), "hello");
+        EXPECT_EQ(outcome.error.value(), chain.status);
+        EXPECT_EQ(outcome.bodyText(), "hello");
         break;
       }
       EXPECT_EQ(started.back(), failing);
       // The end of the camera's stream is an unusable answer (256) wherever it happens; other
       // errors reach the caller as they are.
-      EXPECT_EQ(run.outcome.error, Talvo::http::AsyncRequestCodesMap::translate(Step::Resolve, injected))
-          << run.outcome.error.message();
-      EXPECT_TRUE(run.outcome.body.empty()) << "a broken answer has no body";
+      EXPECT_EQ(outcome.error, Talvo::http::AsyncRequestCodesMap::translate(Step::Resolve, injected))
+          << outcome.error.message();
+      EXPECT_TRUE(outcome.body.empty()) << "a broken answer has no body";
     }
     EXPECT_EQ(n, chain.steps.size() + 1) << "every step was failed once";
   }

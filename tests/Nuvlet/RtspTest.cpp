@@ -1,6 +1,5 @@
-// What the RTSP client reads: answers, the Session header and the stream description; RTP packets
-// and the H.264 access units assembled from them; the client against a scripted RTSP server on
-// loopback.
+// What the RTSP client reads (answers, the Session header, the stream description, RTP packets and
+// the H.264 access units assembled from them); the client against a scripted server on loopback.
 #include "Nuvlet/include/RtpH264.h"
 #include "Nuvlet/include/RtspAnswer.h"
 #include "Nuvlet/include/SdpDescription.h"
@@ -31,7 +30,6 @@ namespace {
 using rtsptest::fuA;
 using rtsptest::nal;
 using rtsptest::rtpPacket;
-using rtsptest::stapA;
 using Talvo::rtsp::H264Assembler;
 
 const std::string kStart("\0\0\0\1", 4);
@@ -121,8 +119,7 @@ TEST(H264Assembler, WholeUnitsInAnnexBWithTheDescriptionsParameterSets) {
 }
 
 // Every way of losing packets (`skip` of unit `unit` of key, delta, delta, key, delta): nothing
-// undecodable comes out ("-" in `shown`), what is lost is counted, and the stream recovers at the
-// next key frame.
+// undecodable comes out ("-" in `shown`), losses are counted, the next key frame recovers.
 TEST(H264Assembler, LostPacketsDropUnitsUntilTheNextKeyFrame) {
   using Case = std::tuple<const char*, size_t, std::set<size_t>, std::string>;
   for (const auto& [name, unit, skip, shown] :
@@ -142,7 +139,7 @@ TEST(H264Assembler, LostPacketsDropUnitsUntilTheNextKeyFrame) {
 }
 
 TEST(H264Assembler, DamagedAggregatesAndFragmentsAreNeverDelivered) {
-  const std::string goodStap = stapA({kSps, kPps, nal(5, 20)});
+  const std::string goodStap = rtsptest::stapA({kSps, kPps, nal(5, 20)});
   for (const auto& [name, payload] :
        {std::pair<const char*, std::string>{"stap length past end", goodStap.substr(0, goodStap.size() - 5)},
         {"fu-a end without start", fuA(nal(5, 3000), 1400).back()}}) {
@@ -169,9 +166,7 @@ TEST(H264Assembler, UnitsOverTheirCapsEndTheStream) {
 
 // ---------------------------------------------------------------------------------------------
 // Texts
-
 using Talvo::rtsp::AnswerParse;
-using Talvo::rtsp::RtspAnswer;
 
 TEST(RtspAnswerParse, ReadsTheAnswerAtTheFront) {
   const std::string bigHead = "RTSP/1.0 200 OK\r\nX: " + std::string(Talvo::rtsp::kMaxAnswerHead, 'a') + "\r\n\r\n";
@@ -188,7 +183,7 @@ TEST(RtspAnswerParse, ReadsTheAnswerAtTheFront) {
         Case{"head_over_cap", bigHead, AnswerParse::TooLarge, 0, ""},
         Case{"garbage", "\x01\x02\x03\r\n\r\n", AnswerParse::Bad, 0, ""}}) {
     SCOPED_TRACE(name);
-    RtspAnswer answer;
+    Talvo::rtsp::RtspAnswer answer;
     size_t consumed = 0;
     const AnswerParse result = Talvo::rtsp::parseAnswer(bytes.data(), bytes.data() + bytes.size(), answer, consumed);
     ASSERT_EQ(result, expected);
@@ -212,8 +207,6 @@ TEST(RtspSessionHeader, IdAndTimeOut) {
   }
 }
 
-using Talvo::rtsp::SdpDescription;
-
 TEST(SdpDescription, TheFirstH264VideoMediumAndBadSetsSkipped) {
   const std::string sdp =
       "v=0\r\no=- 1 1 IN IP4 10.0.0.1\r\ns=cam\r\na=control:rtsp://10.0.0.1/vantrel.h264\r\n"
@@ -223,7 +216,7 @@ TEST(SdpDescription, TheFirstH264VideoMediumAndBadSetsSkipped) {
       "a=fmtp:96 packetization-mode=1;profile-level-id=42e01f;sprop-parameter-sets=Z0LAH9kA,aM4PyA==\r\n"
       "a=control:trackID=1\r\n"
       "m=video 0 RTP/AVP 97\r\na=rtpmap:97 H264/90000\r\na=control:second\r\n";
-  SdpDescription description;
+  Talvo::rtsp::SdpDescription description;
   ASSERT_TRUE(Talvo::rtsp::parseSdp(sdp, description));
   EXPECT_EQ(description.control, "rtsp://10.0.0.1/vantrel.h264");
   EXPECT_EQ(description.video.payloadType, 96);
@@ -383,9 +376,8 @@ TEST_F(RTSPClientTest, AWrongPasswordEndsWith401AfterOneRetryAndARedirectIsRefus
   EXPECT_TRUE(handler.snapshot(&RecordingVideoHandler::frames).empty());
 }
 
-// Packets keep coming but none makes a picture (delta frames after a loss, no key frame): the
-// session ends with the silence guard, long before the packets stop. (A server that stops sending:
-// tests/Drivers/Vantrel/VideoSourceRTSPTest.)
+// Packets keep coming but none makes a picture (delta frames after a loss, no key frame): the silence
+// guard ends the session long before the packets stop. (A silent server: VideoSourceRTSPTest.)
 TEST_F(RTSPClientTest, PacketsThatDeliverNothingEndTheSessionAtTheSilenceGuard) {
   RtspPeer::Script script;
   script.packets = stream(5, 5);
