@@ -104,18 +104,20 @@ TEST(H264Assembler, WholeUnitsInAnnexBWithTheDescriptionsParameterSets) {
   Feeder feeder;
   ASSERT_TRUE(feeder.unit(keyUnit(200000)));
   ASSERT_TRUE(feeder.unit(deltaUnit()));
-  feeder.assembler.setParameterSets({kSps, kPps});
-  ASSERT_TRUE(feeder.push(rtpPacket(feeder.sequence++, 100, false, nal(5, 100))));
-  ASSERT_TRUE(feeder.push(rtpPacket(feeder.sequence++, 200, false, nal(1, 10))));
-  ASSERT_EQ(feeder.frames.size(), 3u);
+  ASSERT_EQ(feeder.frames.size(), 2u);
   EXPECT_TRUE(feeder.frames[0].key);
   EXPECT_EQ(feeder.frames[0].bytes, kStart + kSps + kStart + kPps + kStart + nal(5, 200000));
   EXPECT_EQ(feeder.frames[0].timestamp, 0xfffff000u);
   EXPECT_FALSE(feeder.frames[1].key);
   EXPECT_EQ(feeder.frames[1].bytes, kStart + nal(1, 300));
-  EXPECT_EQ(feeder.frames[2].bytes, kStart + kSps + kStart + kPps + kStart + nal(5, 100));
-  EXPECT_EQ(feeder.frames[2].timestamp, 100u);
   EXPECT_EQ(feeder.dropped, 0);
+  Feeder bare;  // has seen no parameter sets in the stream
+  bare.assembler.setParameterSets({kSps, kPps});
+  ASSERT_TRUE(bare.push(rtpPacket(1, 100, false, nal(5, 100))));
+  ASSERT_TRUE(bare.push(rtpPacket(2, 200, false, nal(1, 10))));
+  ASSERT_EQ(bare.frames.size(), 1u);
+  EXPECT_EQ(bare.frames[0].bytes, kStart + kSps + kStart + kPps + kStart + nal(5, 100));
+  EXPECT_EQ(bare.frames[0].timestamp, 100u);
 }
 
 // Every way of losing packets (`skip` of unit `unit` of key, delta, delta, key, delta): nothing
