@@ -1,6 +1,5 @@
-// What the RTSP client reads: answers, the Session header and the stream description; RTP packets
-// and the H.264 access units assembled from them; the client against a scripted RTSP server on
-// loopback.
+// What the RTSP client reads (answers, the Session header, the stream description, RTP packets and
+// the H.264 access units assembled from them); the client against a scripted server on loopback.
 #include "Nuvlet/include/RtpH264.h"
 #include "Nuvlet/include/RtspAnswer.h"
 #include "Nuvlet/include/SdpDescription.h"
@@ -9,6 +8,7 @@
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/post.hpp>
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <gtest/gtest.h>
@@ -17,6 +17,8 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "RtspPeer.h"
@@ -28,7 +30,6 @@ namespace {
 using rtsptest::fuA;
 using rtsptest::nal;
 using rtsptest::rtpPacket;
-using rtsptest::stapA;
 using Talvo::rtsp::H264Assembler;
 
 const std::string kStart("\0\0\0\1", 4);
@@ -90,16 +91,18 @@ TEST(RtpPacket, HeaderFieldsCsrcExtensionAndPaddingLengthsPastTheEndRefused) {
                 std::string(reinterpret_cast<const char*>(parsed.payload), parsed.payloadSize),
             "1 96 4660 16909060 abc");
   const std::string good = rtpPacket(1, 1, false, "x");
-  for (const std::string& bad : {good.substr(0, 11), "\x40" + good.substr(1), "\x8f" + good.substr(1),
-                                 "\x90" + good.substr(1), "\xa0" + good.substr(1, 11) + "\xff",
-                                 "\xa0" + good.substr(1, 11) + std::string(1, '\0')})
+  for (const std::string& bad :
+       {good.substr(0, 11), "\x40" + good.substr(1), "\x8f" + good.substr(1), "\x90" + good.substr(1),
+        "\xa0" + good.substr(1, 11) + "\xff", "\xa0" + good.substr(1, 11) + std::string(1, '\0')})
     EXPECT_FALSE(Talvo::rtsp::parseRtpPacket(reinterpret_cast<const uint8_t*>(bad.data()), bad.size(), parsed))
         << ::testing::PrintToString(bad);
 }
 
-TEST(H264Assembler, KeyFrameFromStapAAndManyFuAPiecesComesWholeInAnnexB) {
+// A key frame of a STAP-A and about 140 FU-A pieces comes whole, in Annex B. A bare key frame gets
+// the description's parameter sets in front; without its marker a unit ends at the next time stamp.
+TEST(H264Assembler, WholeUnitsInAnnexBWithTheDescriptionsParameterSets) {
   Feeder feeder;
-  ASSERT_TRUE(feeder.unit(keyUnit(200000)));  // about 140 FU-A pieces
+  ASSERT_TRUE(feeder.unit(keyUnit(200000)));
   ASSERT_TRUE(feeder.unit(deltaUnit()));
   ASSERT_EQ(feeder.frames.size(), 2u);
   EXPECT_TRUE(feeder.frames[0].key);
@@ -108,64 +111,45 @@ TEST(H264Assembler, KeyFrameFromStapAAndManyFuAPiecesComesWholeInAnnexB) {
   EXPECT_FALSE(feeder.frames[1].key);
   EXPECT_EQ(feeder.frames[1].bytes, kStart + nal(1, 300));
   EXPECT_EQ(feeder.dropped, 0);
+  Feeder bare;  // has seen no parameter sets in the stream
+  bare.assembler.setParameterSets({kSps, kPps});
+  ASSERT_TRUE(bare.push(rtpPacket(1, 100, false, nal(5, 100))));
+  ASSERT_TRUE(bare.push(rtpPacket(2, 200, false, nal(1, 10))));
+  ASSERT_EQ(bare.frames.size(), 1u);
+  EXPECT_EQ(bare.frames[0].bytes, kStart + kSps + kStart + kPps + kStart + nal(5, 100));
+  EXPECT_EQ(bare.frames[0].timestamp, 100u);
 }
 
-// A bare key frame gets the description's parameter sets in front; without its marker a unit ends
-// at the next time stamp.
-TEST(H264Assembler, ParameterSetsFromTheDescriptionAndUnitsEndingAtANewTimeStamp) {
-  Feeder feeder;
-  feeder.assembler.setParameterSets({kSps, kPps});
-  ASSERT_TRUE(feeder.push(rtpPacket(1, 100, false, nal(5, 100))));
-  ASSERT_TRUE(feeder.push(rtpPacket(2, 200, false, nal(1, 10))));
-  ASSERT_EQ(feeder.frames.size(), 1u);
-  EXPECT_EQ(feeder.frames[0].bytes, kStart + kSps + kStart + kPps + kStart + nal(5, 100));
-  EXPECT_EQ(feeder.frames[0].timestamp, 100u);
-}
-
-// Every way of losing packets: nothing undecodable comes out, what is lost is counted, and
-// the stream recovers at the next key frame.
+// Every way of losing packets (`skip` of unit `unit` of key, delta, delta, key, delta): nothing
+// undecodable comes out ("-" in `shown`), losses are counted, the next key frame recovers.
 TEST(H264Assembler, LostPacketsDropUnitsUntilTheNextKeyFrame) {
-  struct Case {
-    const char* name;
-    std::vector<std::set<size_t>> skips;  // per unit of key, delta, delta, key, delta
-    std::vector<bool> delivered;          // which units come out
-  };
-  const std::vector<Case> cases = {
-      {"none", {{}, {}, {}, {}, {}}, {true, true, true, true, true}},
-      {"middle of key frame", {{2}, {}, {}, {}, {}}, {false, false, false, true, true}},
-      {"last piece of key frame", {{4}, {}, {}, {}, {}}, {false, false, false, true, true}},
-      {"whole delta frame", {{}, {0}, {}, {}, {}}, {true, false, false, true, true}},
-      {"parameter sets of key frame", {{0}, {}, {}, {}, {}}, {false, false, false, true, true}},
-  };
-  for (const Case& c : cases) {
+  using Case = std::tuple<const char*, size_t, std::set<size_t>, std::string>;
+  for (const auto& [name, unit, skip, shown] :
+       {Case{"none", 0, {}, "kddkd"}, Case{"middle of key frame", 0, {2}, "---kd"},
+        Case{"last piece of key frame", 0, {4}, "---kd"}, Case{"whole delta frame", 1, {0}, "k--kd"},
+        Case{"parameter sets of key frame", 0, {0}, "---kd"}}) {
+    SCOPED_TRACE(name);
     Feeder feeder;
-    std::vector<std::vector<std::string>> units = {keyUnit(), deltaUnit(), deltaUnit(), keyUnit(), deltaUnit()};
-    std::vector<std::string> expected;
-    for (size_t i = 0; i < units.size(); ++i) {
-      ASSERT_TRUE(feeder.unit(units[i], c.skips[i])) << c.name;
-      if (c.delivered[i]) expected.push_back(i == 0 || i == 3 ? "key" : "delta");
-    }
-    std::vector<std::string> got;
-    for (const Frame& frame : feeder.frames) got.push_back(frame.key ? "key" : "delta");
-    EXPECT_EQ(got, expected) << c.name;
-    const int lost = static_cast<int>(std::count(c.delivered.begin(), c.delivered.end(), false));
-    EXPECT_EQ(feeder.dropped, lost) << c.name;
+    const std::vector<std::string> units[] = {keyUnit(), deltaUnit(), deltaUnit(), keyUnit(), deltaUnit()};
+    for (size_t i = 0; i < 5; ++i) ASSERT_TRUE(feeder.unit(units[i], i == unit ? skip : std::set<size_t>()));
+    std::string got, expected = shown;
+    for (const Frame& frame : feeder.frames) got += frame.key ? "k" : "d";
+    expected.erase(std::remove(expected.begin(), expected.end(), '-'), expected.end());
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(feeder.dropped, std::count(shown.begin(), shown.end(), '-'));
   }
 }
 
 TEST(H264Assembler, DamagedAggregatesAndFragmentsAreNeverDelivered) {
-  struct Case {
-    const char* name;
-    std::string payload;
-  };
-  const std::string goodStap = stapA({kSps, kPps, nal(5, 20)});
-  for (const Case& c : {Case{"stap length past end", goodStap.substr(0, goodStap.size() - 5)},
-                        Case{"fu-a end without start", fuA(nal(5, 3000), 1400).back()}}) {
+  const std::string goodStap = rtsptest::stapA({kSps, kPps, nal(5, 20)});
+  for (const auto& [name, payload] :
+       {std::pair<const char*, std::string>{"stap length past end", goodStap.substr(0, goodStap.size() - 5)},
+        {"fu-a end without start", fuA(nal(5, 3000), 1400).back()}}) {
     Feeder feeder;
     feeder.assembler.setParameterSets({kSps, kPps});
-    ASSERT_TRUE(feeder.unit({c.payload})) << c.name;
-    EXPECT_TRUE(feeder.frames.empty()) << c.name;
-    EXPECT_EQ(feeder.dropped, 1) << c.name;
+    ASSERT_TRUE(feeder.unit({payload})) << name;
+    EXPECT_TRUE(feeder.frames.empty()) << name;
+    EXPECT_EQ(feeder.dropped, 1) << name;
   }
 }
 
@@ -184,65 +168,48 @@ TEST(H264Assembler, UnitsOverTheirCapsEndTheStream) {
 
 // ---------------------------------------------------------------------------------------------
 // Texts
-
 using Talvo::rtsp::AnswerParse;
-using Talvo::rtsp::RtspAnswer;
-
-struct AnswerCase {
-  const char* name;
-  std::string bytes;
-  AnswerParse expected;
-  int status;
-  std::string body;
-};
 
 TEST(RtspAnswerParse, ReadsTheAnswerAtTheFront) {
   const std::string bigHead = "RTSP/1.0 200 OK\r\nX: " + std::string(Talvo::rtsp::kMaxAnswerHead, 'a') + "\r\n\r\n";
-  for (const AnswerCase& c : {
-        AnswerCase{"no_body", "RTSP/1.0 200 OK\r\nCSeq: 1\r\n\r\n$rest", AnswerParse::Done, 200, ""},
-        AnswerCase{"body", "RTSP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nv=0$rest", AnswerParse::Done, 200, "v=0"},
-        AnswerCase{"no_reason", "RTSP/1.0 401\r\n\r\n$rest", AnswerParse::Done, 401, ""},
-        AnswerCase{"head_incomplete", "RTSP/1.0 200 OK\r\nCSeq: 1\r\n", AnswerParse::NeedMore, 0, ""},
-        AnswerCase{"body_incomplete", "RTSP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nv=0", AnswerParse::NeedMore, 0, ""},
-        AnswerCase{"http_answer", "HTTP/1.1 200 OK\r\n\r\n", AnswerParse::Bad, 0, ""},
-        AnswerCase{"bad_length", "RTSP/1.0 200 OK\r\nContent-Length: -1\r\n\r\n", AnswerParse::Bad, 0, ""},
-        AnswerCase{"body_over_cap", "RTSP/1.0 200 OK\r\nContent-Length: 65537\r\n\r\n", AnswerParse::TooLarge, 0, ""},
-        AnswerCase{"head_over_cap", bigHead, AnswerParse::TooLarge, 0, ""},
-        AnswerCase{"garbage", "\x01\x02\x03\r\n\r\n", AnswerParse::Bad, 0, ""}}) {
-    SCOPED_TRACE(c.name);
-    RtspAnswer answer;
+  using Case = std::tuple<const char*, std::string, AnswerParse, int, std::string>;
+  for (const auto& [name, bytes, expected, status, body] :
+       {Case{"no_body", "RTSP/1.0 200 OK\r\nCSeq: 1\r\n\r\n$rest", AnswerParse::Done, 200, ""},
+        Case{"body", "RTSP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nv=0$rest", AnswerParse::Done, 200, "v=0"},
+        Case{"no_reason", "RTSP/1.0 401\r\n\r\n$rest", AnswerParse::Done, 401, ""},
+        Case{"head_incomplete", "RTSP/1.0 200 OK\r\nCSeq: 1\r\n", AnswerParse::NeedMore, 0, ""},
+        Case{"body_incomplete", "RTSP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nv=0", AnswerParse::NeedMore, 0, ""},
+        Case{"http_answer", "HTTP/1.1 200 OK\r\n\r\n", AnswerParse::Bad, 0, ""},
+        Case{"bad_length", "RTSP/1.0 200 OK\r\nContent-Length: -1\r\n\r\n", AnswerParse::Bad, 0, ""},
+        Case{"body_over_cap", "RTSP/1.0 200 OK\r\nContent-Length: 65537\r\n\r\n", AnswerParse::TooLarge, 0, ""},
+        Case{"head_over_cap", bigHead, AnswerParse::TooLarge, 0, ""},
+        Case{"garbage", "\x01\x02\x03\r\n\r\n", AnswerParse::Bad, 0, ""}}) {
+    SCOPED_TRACE(name);
+    Talvo::rtsp::RtspAnswer answer;
     size_t consumed = 0;
-    const AnswerParse result =
-        Talvo::rtsp::parseAnswer(c.bytes.data(), c.bytes.data() + c.bytes.size(), answer, consumed);
-    ASSERT_EQ(result, c.expected);
+    const AnswerParse result = Talvo::rtsp::parseAnswer(bytes.data(), bytes.data() + bytes.size(), answer, consumed);
+    ASSERT_EQ(result, expected);
     if (result != AnswerParse::Done) continue;
-    EXPECT_EQ(answer.status, c.status);
-    EXPECT_EQ(answer.body, c.body);
-    EXPECT_EQ(c.bytes.substr(consumed), "$rest") << "the answer ends where its body ends";
+    EXPECT_EQ(answer.status, status);
+    EXPECT_EQ(answer.body, body);
+    EXPECT_EQ(bytes.substr(consumed), "$rest") << "the answer ends where its body ends";
   }
 }
 
 TEST(RtspSessionHeader, IdAndTimeOut) {
-  struct Case {
-    std::string value;
-    bool ok;
-    std::string id;
-    int timeout;
-  };
-  for (const Case& c :
+  using Case = std::tuple<std::string, bool, std::string, int>;
+  for (const auto& [value, ok, id, timeout] :
        {Case{"12345678;timeout=20", true, "12345678", 20}, Case{"abc", true, "abc", 60},
         Case{"abc ; timeout=x", true, "abc", 60}, Case{"", false, "", 60}, Case{"s1;Timeout=0", true, "s1", 1}}) {
     Talvo::rtsp::SessionHeader session;
-    EXPECT_EQ(Talvo::rtsp::parseSessionHeader(c.value, session), c.ok) << c.value;
-    if (!c.ok) continue;
-    EXPECT_EQ(session.id, c.id) << c.value;
-    EXPECT_EQ(session.timeoutSeconds, c.timeout) << c.value;
+    EXPECT_EQ(Talvo::rtsp::parseSessionHeader(value, session), ok) << value;
+    if (!ok) continue;
+    EXPECT_EQ(session.id, id) << value;
+    EXPECT_EQ(session.timeoutSeconds, timeout) << value;
   }
 }
 
-using Talvo::rtsp::SdpDescription;
-
-TEST(SdpDescription, TheFirstH264VideoMedium) {
+TEST(SdpDescription, TheFirstH264VideoMediumAndBadSetsSkipped) {
   const std::string sdp =
       "v=0\r\no=- 1 1 IN IP4 10.0.0.1\r\ns=cam\r\na=control:rtsp://10.0.0.1/vantrel.h264\r\n"
       "m=audio 0 RTP/AVP 0\r\na=control:audio\r\n"
@@ -251,7 +218,7 @@ TEST(SdpDescription, TheFirstH264VideoMedium) {
       "a=fmtp:96 packetization-mode=1;profile-level-id=42e01f;sprop-parameter-sets=Z0LAH9kA,aM4PyA==\r\n"
       "a=control:trackID=1\r\n"
       "m=video 0 RTP/AVP 97\r\na=rtpmap:97 H264/90000\r\na=control:second\r\n";
-  SdpDescription description;
+  Talvo::rtsp::SdpDescription description;
   ASSERT_TRUE(Talvo::rtsp::parseSdp(sdp, description));
   EXPECT_EQ(description.control, "rtsp://10.0.0.1/vantrel.h264");
   EXPECT_EQ(description.video.payloadType, 96);
@@ -259,10 +226,7 @@ TEST(SdpDescription, TheFirstH264VideoMedium) {
   ASSERT_EQ(description.video.parameterSets.size(), 2u);
   EXPECT_EQ(description.video.parameterSets[0], std::string("\x67\x42\xc0\x1f\xd9\x00", 6));
   EXPECT_EQ(description.video.parameterSets[1], std::string("\x68\xce\x0f\xc8", 4));
-}
-
-TEST(SdpDescription, RefusedWithoutH264AndBadSetsSkipped) {
-  SdpDescription description;
+  // Refused without H.264 over RTP/AVP; sets that do not decode are skipped.
   EXPECT_FALSE(Talvo::rtsp::parseSdp("v=0\nm=video 0 RTP/AVP 26\na=rtpmap:26 JPEG/90000\n", description));
   EXPECT_FALSE(Talvo::rtsp::parseSdp("v=0\nm=video 0 RTP/SAVP 96\na=rtpmap:96 H264/90000\n", description));
   EXPECT_FALSE(Talvo::rtsp::parseSdp("", description));
@@ -273,22 +237,19 @@ TEST(SdpDescription, RefusedWithoutH264AndBadSetsSkipped) {
 }
 
 TEST(SdpDescription, ControlUrls) {
-  struct Case {
-    std::string base, control, expected;
-  };
-  for (const Case& c :
+  using Case = std::tuple<std::string, std::string, std::string>;
+  for (const auto& [base, control, expected] :
        {Case{"rtsp://h/v.h264/", "track1", "rtsp://h/v.h264/track1"},
         Case{"rtsp://h/v.h264", "track1", "rtsp://h/v.h264/track1"},
         Case{"rtsp://h/v.h264/", "/track1", "rtsp://h/v.h264/track1"},
         Case{"rtsp://h/v.h264", "rtsp://other/x", "rtsp://other/x"},
         Case{"rtsp://h/v.h264", "RTSP://other/x", "RTSP://other/x"}, Case{"rtsp://h/v.h264", "*", "rtsp://h/v.h264"},
         Case{"rtsp://h/v.h264", "", "rtsp://h/v.h264"}})
-    EXPECT_EQ(Talvo::rtsp::resolveControl(c.base, c.control), c.expected) << c.base << " + " << c.control;
+    EXPECT_EQ(Talvo::rtsp::resolveControl(base, control), expected) << base << " + " << control;
 }
 
 // ---------------------------------------------------------------------------------------------
 // The RTSP client against a scripted RTSP server on loopback.
-
 
 using namespace std::chrono_literals;
 using rtsptest::RtspPeer;
@@ -307,13 +268,6 @@ std::vector<std::string> stream(size_t frames, size_t keyEvery = 25, size_t keyS
 
 class RTSPClientTest : public ::testing::Test {
  protected:
-  RTSPClientTest() {
-    sink.handler = &handler;
-    sink.factory = &factory;
-    sink.reportNextFailure = &reportNextFailure;
-    sink.statistic = &statistic;
-    worker = std::thread([this] { io.run(); });
-  }
   ~RTSPClientTest() override {
     boost::asio::post(io, [this] { client.teardown({}); });
     work.reset();
@@ -360,42 +314,34 @@ class RTSPClientTest : public ::testing::Test {
   TestFrameFactory factory;
   bool reportNextFailure = false;
   Talvo::Utility::FramesStatistic statistic{"video", nullptr};
-  Talvo::Utility::VideoSinkParams sink;
+  Talvo::Utility::VideoSinkParams sink{&handler, &factory, nullptr, &reportNextFailure, 1, 1, &statistic};
   Talvo::Utility::RtspTimeouts timeouts;
   boost::asio::io_context io;
   boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work{io.get_executor()};
   Talvo::Utility::RTSPClient client{io, owner, sink};
-  std::thread worker;
+  std::thread worker{[this] { io.run(); }};
   std::mutex mutex;
   std::condition_variable changed;
   std::optional<boost::system::error_code> ended;
 };
 
 TEST(RtspPort, FromTheConnectionTextsQueryItem) {
-  struct Case {
-    std::string text;
-    uint16_t port;
-  };
-  for (const Case& c : {Case{"http://u:p@cam:80/", 554}, Case{"http://u:p@cam:80/?rtsp_port=8554", 8554},
-                        Case{"http://cam/?a=1&rtsp_port=10554&b=2", 10554}, Case{"http://cam/?rtsp_port=0", 554},
-                        Case{"http://cam/?rtsp_port=70000", 554}, Case{"http://cam/?rtsp_port=x", 554},
-                        Case{"http://cam/?my_rtsp_port=9", 554}}) {
-    Talvo::asio::ConnectionInfo info = Talvo::asio::parseConnectionInfo(c.text);
+  using Case = std::pair<std::string, uint16_t>;
+  for (const auto& [text, port] : {Case{"http://u:p@cam:80/", 554}, Case{"http://u:p@cam:80/?rtsp_port=8554", 8554},
+                                   Case{"http://cam/?a=1&rtsp_port=10554&b=2", 10554},
+                                   Case{"http://cam/?rtsp_port=0", 554}, Case{"http://cam/?rtsp_port=70000", 554},
+                                   Case{"http://cam/?rtsp_port=x", 554}, Case{"http://cam/?my_rtsp_port=9", 554}}) {
+    Talvo::asio::ConnectionInfo info = Talvo::asio::parseConnectionInfo(text);
     Talvo::Utility::setDefaultRtspPort(info);
-    EXPECT_EQ(info.port, c.port) << c.text;
+    EXPECT_EQ(info.port, port) << text;
   }
 }
 
-struct AuthCase {
-  const char* name;
-  RtspPeer::Auth auth;
-};
-
-class RTSPClientAuthTest : public RTSPClientTest, public ::testing::WithParamInterface<AuthCase> {};
+class RTSPClientAuthTest : public RTSPClientTest, public ::testing::WithParamInterface<RtspPeer::Auth> {};
 
 TEST_P(RTSPClientAuthTest, PlaysAfterAnsweringTheChallengeOnceAndKeepsTheSessionAlive) {
   RtspPeer::Script script;
-  script.auth = GetParam().auth;
+  script.auth = GetParam();
   script.packets = stream(30);
   script.sessionTimeoutSeconds = 1;
   RtspPeer peer(script);
@@ -413,10 +359,8 @@ TEST_P(RTSPClientAuthTest, PlaysAfterAnsweringTheChallengeOnceAndKeepsTheSession
   EXPECT_FALSE(waitForEnd(0ms).has_value());
 }
 
-INSTANTIATE_TEST_SUITE_P(Schemes, RTSPClientAuthTest,
-                         ::testing::Values(AuthCase{"Digest", RtspPeer::Auth::Digest},
-                                           AuthCase{"Basic", RtspPeer::Auth::Basic}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Schemes, RTSPClientAuthTest, ::testing::Values(RtspPeer::Auth::Digest, RtspPeer::Auth::Basic),
+                         [](const auto& info) { return info.param == RtspPeer::Auth::Digest ? "Digest" : "Basic"; });
 
 // A wrong password ends with 401 after one retry; a redirect is refused with its status.
 TEST_F(RTSPClientTest, AWrongPasswordEndsWith401AfterOneRetryAndARedirectIsRefused) {
@@ -434,9 +378,8 @@ TEST_F(RTSPClientTest, AWrongPasswordEndsWith401AfterOneRetryAndARedirectIsRefus
   EXPECT_TRUE(handler.snapshot(&RecordingVideoHandler::frames).empty());
 }
 
-// Packets keep coming but none makes a picture (delta frames after a loss, no key frame): the
-// session ends with the silence guard, long before the packets stop. (A server that stops sending:
-// tests/Drivers/Vantrel/VideoSourceRTSPTest.)
+// Packets keep coming but none makes a picture (delta frames after a loss, no key frame): the silence
+// guard ends the session long before the packets stop. (A silent server: VideoSourceRTSPTest.)
 TEST_F(RTSPClientTest, PacketsThatDeliverNothingEndTheSessionAtTheSilenceGuard) {
   RtspPeer::Script script;
   script.packets = stream(5, 5);
@@ -457,11 +400,6 @@ TEST_F(RTSPClientTest, PacketsThatDeliverNothingEndTheSessionAtTheSilenceGuard) 
 // restarted behind the kept session, a new SSRC): the broken unit and the delta frames after it
 // never reach the host and are counted out of sync; pictures resume at the next key frame.
 TEST_F(RTSPClientTest, ALostPacketOrASequenceJumpResumesAtTheNextKeyFrame) {
-  struct Case {
-    const char* what;
-    std::vector<std::string> packets;
-    size_t frames, keyAt;  // pictures shown, the first key frame among them
-  };
   auto lost = stream(10, 5);
   lost.erase(lost.begin() + 2);
   const auto jumpTo = [](uint16_t after) {  // 10 frames, then 10 from `after` on
@@ -469,19 +407,23 @@ TEST_F(RTSPClientTest, ALostPacketOrASequenceJumpResumesAtTheNextKeyFrame) {
     for (const std::string& packet : stream(10, 5, 5000, after)) packets.push_back(packet);
     return packets;
   };
-  for (const Case& c : {Case{"lost packet", lost, 5, 0}, Case{"forwards by 40000", jumpTo(40100), 15, 10},
-                        Case{"backwards by 1000", jumpTo(static_cast<uint16_t>(100 - 1000)), 15, 10}}) {
+  // Pictures shown, the first key frame among them.
+  using Case = std::tuple<const char*, std::vector<std::string>, size_t, size_t>;
+  for (const auto& [what, packets, frames, keyAt] :
+       {Case{"lost packet", lost, 5, 0}, Case{"forwards by 40000", jumpTo(40100), 15, 10},
+        Case{"backwards by 1000", jumpTo(static_cast<uint16_t>(100 - 1000)), 15, 10}}) {
+    SCOPED_TRACE(what);
     RtspPeer::Script script;
     script.sprop = "Z0LAH9kA,aM4PyA==";
-    script.packets = c.packets;
+    script.packets = packets;
     RtspPeer peer(script);
     const size_t before = handler.snapshot(&RecordingVideoHandler::frames).size();
     start(peer);
-    ASSERT_TRUE(handler.waitForFrames(before + c.frames, 10s)) << c.what << "\n" << logger.dump();
-    EXPECT_TRUE(handler.snapshot(&RecordingVideoHandler::frames)[before + c.keyAt].key) << c.what;
+    ASSERT_TRUE(handler.waitForFrames(before + frames, 10s)) << logger.dump();
+    EXPECT_TRUE(handler.snapshot(&RecordingVideoHandler::frames)[before + keyAt].key);
     restart();
-    EXPECT_EQ(handler.snapshot(&RecordingVideoHandler::frames).size(), before + c.frames) << c.what;
-    EXPECT_TRUE(peer.waitForRequests("TEARDOWN", 1, 5s)) << c.what;
+    EXPECT_EQ(handler.snapshot(&RecordingVideoHandler::frames).size(), before + frames);
+    EXPECT_TRUE(peer.waitForRequests("TEARDOWN", 1, 5s));
   }
   EXPECT_EQ(statistic.totalOutOfSync(), 5u + 6u + 6u);
 }
