@@ -1,6 +1,5 @@
-// The device search of the built module against a real DNS-SD responder: run by
-// run-in-namespace.sh, which announces two of this maker's cameras (one without firmware key)
-// and one of another maker in a namespace of its own.
+// The built module's device search against the DNS-SD responder of run-in-namespace.sh, which
+// announces two of this maker's cameras (one without firmware key) and one of another maker.
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
@@ -12,8 +11,7 @@
 #include "RecordingSearchHandler.h"
 #include "TestHost.h"
 
-// libdbus (under the Avahi client) takes its own internal locks in orders that ThreadSanitizer,
-// seeing them through its interceptors only, reports as possible deadlocks. They are the
+// libdbus takes its internal locks in orders ThreadSanitizer reports as possible deadlocks: the
 // library's, not ours.
 extern "C" const char* __tsan_default_suppressions() { return "deadlock:libdbus-1.so\n"; }
 
@@ -48,9 +46,8 @@ class DnsSdSearchTest : public ::testing::Test {
   RecordingSearchHandler handler;
 };
 
-// Exactly this maker's cameras, again after a Stop. The host may end the search from inside its
-// report: nothing is reported after that, and the search's thread ends by itself (sanitizers
-// watch the rest).
+// Exactly this maker's cameras, again after a Stop. A search ended from inside its report reports
+// nothing more and its thread ends by itself.
 TEST_F(DnsSdSearchTest, ReportsExactlyTheCamerasOfThisMakerAndMayEndFromInsideTheReport) {
   SearchPtr search = createSearch(handler);
   ASSERT_NE(search, nullptr);
