@@ -138,15 +138,13 @@ TEST_P(StopTest, EndsAStalledReadOrARunningSettingsRequestAtOnce) {
   const auto [model, settingsRequest] = GetParam();
   startCamera(model, model);
   RecordingActionHandler done;
+  camera->fault(settingsRequest ? "path=/control/control&delay_ms=60000"
+                                : "path=/control/faststream.jpg&stall_after_parts=2");
+  ASSERT_TRUE(startVideo());
+  ASSERT_TRUE(handler.waitForFrames(settingsRequest ? 1 : 2, 10s));
   if (!settingsRequest) {
-    camera->fault("path=/control/faststream.jpg&stall_after_parts=2");
-    ASSERT_TRUE(startVideo());
-    ASSERT_TRUE(handler.waitForFrames(2, 10s));
-    ASSERT_TRUE(pollUntil([&] { return source(video).waitingForCamera(); }, 5s));
+    ASSERT_TRUE(pollUntil([&] { return source(video).waitingForCamera(); }, 5s));  // the read after two parts
   } else {
-    camera->fault("path=/control/control&delay_ms=60000");
-    ASSERT_TRUE(startVideo());
-    ASSERT_TRUE(handler.waitForFrames(1, 10s));
     setValues(adjuster(), {{"compression", 3}, {"cameraLens", "right"}, {"brightness", 40}});
     adjuster()->ApplySettings(&done);
     ASSERT_TRUE(camera->waitForRequest("/control/control", 1, 10s)) << "the settings request runs";

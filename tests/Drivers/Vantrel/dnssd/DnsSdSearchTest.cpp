@@ -2,6 +2,7 @@
 // announces two of this maker's cameras (one without firmware key) and one of another maker.
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,18 +25,13 @@ const std::vector<std::string> kThisMakersCameras = {
     "Vantrel VX-S10/2.4.1 127.0.0.1:8081 driver Vantrel 378",
 };
 
-std::string moduleDirectory() {
-  const std::string path = VANTREL_MODULE_PATH;
-  return path.substr(0, path.rfind('/'));
-}
-
 using SearchPtr = std::unique_ptr<Talvo::GDRV::IDeviceSearch, void (*)(Talvo::GDRV::IDeviceSearch*)>;
 
 class DnsSdSearchTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!std::getenv("DNSSD_NAMESPACE")) GTEST_SKIP() << "runs only inside run-in-namespace.sh";
-    ASSERT_TRUE(module.init(&host, moduleDirectory().c_str()));
+    ASSERT_TRUE(module.init(&host, std::filesystem::path(VANTREL_MODULE_PATH).parent_path().c_str()));
   }
   SearchPtr createSearch(RecordingSearchHandler& reporter) {
     return SearchPtr(module.get()->CreateDeviceSearch(&reporter), [](Talvo::GDRV::IDeviceSearch* s) { s->Destroy(); });
