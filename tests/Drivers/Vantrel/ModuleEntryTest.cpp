@@ -40,14 +40,11 @@ class ModuleTest : public ::testing::Test {
  protected:
   void SetUp() override { std::ofstream(directory.file("Orsel.Vantrel.rep")) << kRepository; }
 
-  Talvo::GDRV::IModule* initialised() {
+  DevicePtr createDevice(const char* vendor, const char* model, const char* firmware) {
     if (!module.get()) {
       EXPECT_TRUE(module.init(&host, directory.path().c_str()));
     }
-    return module.get();
-  }
-  DevicePtr createDevice(const char* vendor, const char* model, const char* firmware) {
-    return DevicePtr(initialised()->CreateDevice(&handler, vendor, model, firmware),
+    return DevicePtr(module.get()->CreateDevice(&handler, vendor, model, firmware),
                      [](Talvo::GDRV::IDevice* device) { device->Destroy(); });
   }
   // "level file function" of every line containing `part`, one per line.

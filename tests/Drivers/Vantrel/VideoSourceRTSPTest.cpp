@@ -48,9 +48,8 @@ TEST_F(VideoSourceRTSPTest, CamsimsStreamArrivesKeyFrameFirstWithItsParameterSet
   const auto received = frames();
   EXPECT_EQ(received[0].codec, "H264");
   ASSERT_TRUE(received[0].key);
-  const std::vector<uint8_t> start = {0, 0, 0, 1, 0x67};
-  ASSERT_GE(received[0].bytes.size(), 5u);
-  EXPECT_TRUE(std::equal(start.begin(), start.end(), received[0].bytes.begin())) << "SPS in front, Annex-B";
+  const std::string first(received[0].bytes.begin(), received[0].bytes.end());
+  EXPECT_EQ(first.substr(0, 5), std::string("\0\0\0\1\x67", 5)) << "SPS in front, Annex-B";
   EXPECT_EQ(std::count_if(received.begin(), received.begin() + 25, [](const ReceivedFrame& f) { return f.key; }), 1)
       << "one key frame per 25";
   EXPECT_EQ(camera->requestTargets("/vantrel"), std::vector<std::string>({"/vantrel.h264"}));
