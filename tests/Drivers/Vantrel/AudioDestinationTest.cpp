@@ -1,6 +1,5 @@
-// The loudspeaker channel as the host drives it, through the device against the camera simulator:
-// what arrives at the camera's loudspeaker, a camera that stops reading, the cap on the waiting
-// buffers, the loudspeaker level.
+// The loudspeaker channel against the camera simulator: what the loudspeaker gets, a camera that
+// stops reading, the cap on the waiting buffers, the loudspeaker level.
 
 #include "AudioDestination.h"
 #include "Nuvlet/include/HttpDigest.h"
@@ -36,11 +35,6 @@ class CallHandler : public Talvo::GDRV::IAudioDestinationHandler, public Recorde
   bool waitEnded(std::chrono::milliseconds deadline, int n = 1) const {
     return waitUntil([&] { return ended >= n; }, deadline);
   }
-  template <class T>
-  T snapshot(T CallHandler::*member) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return this->*member;
-  }
   size_t issue() {
     std::lock_guard<std::mutex> lock(mutex_);
     ends.push_back(0);
@@ -56,8 +50,7 @@ class CallHandler : public Talvo::GDRV::IAudioDestinationHandler, public Recorde
   std::vector<int> ends;
 };
 
-// A host audio buffer of 20 ms (by default), every byte telling the buffer's number: the channel
-// takes it and ends it with Destroy.
+// A host audio buffer, every byte telling the buffer's number; the channel ends it with Destroy.
 struct HostAudio : AudioBuffer {
   HostAudio(CallHandler& host, size_t size) : AudioBuffer("G.711", size, true), host(host), number(host.issue()) {
     std::fill(bytes.begin(), bytes.end(), uint8_t(number));
@@ -71,20 +64,18 @@ struct HostAudio : AudioBuffer {
   const size_t number;
 };
 
-class SpeakerTest : public ::testing::Test {
+class SpeakerTest : public CamsimDeviceTest {
  protected:
   void startCamera(const std::string& model, const std::string& password = "s3cr%40t") {
-    camera = startCamsim(model);
-    device = makeShippedDevice(model, nullptr, &logger);
-    device->Connect(camsimAddress(*camera, password).c_str());
+    connectCamsim(model, nullptr, "", password);
     destination = device->CreateAudioDestination(&handler, 0);
     ASSERT_NE(destination, nullptr);
   }
   Vantrel::AudioDestination& ours() { return dynamic_cast<Vantrel::AudioDestination&>(*destination); }
   // Sends the next buffer; its bytes are its number.
-  std::vector<uint8_t> send(size_t size = 160) {
+  std::string send(size_t size = 160) {
     auto* buffer = new HostAudio(handler, size);
-    const auto bytes = buffer->bytes;
+    const std::string bytes(buffer->bytes.begin(), buffer->bytes.end());
     destination->SendAudio(buffer);
     return bytes;
   }
@@ -98,15 +89,10 @@ class SpeakerTest : public ::testing::Test {
     if (destination) destination->Destroy();
     const auto ends = handler.snapshot(&CallHandler::ends);
     EXPECT_EQ(ends, std::vector<int>(ends.size(), 1));
-    device.reset();
-    expectNoPassword(logger);
+    CamsimDeviceTest::TearDown();
   }
 
-  std::shared_ptr<Talvo::Utility::GlobalService> service = Talvo::Utility::GlobalService::instance();
-  CapturingLogger logger;
   CallHandler handler;
-  std::unique_ptr<CamsimProcess> camera;
-  std::unique_ptr<Vantrel::Device> device;
   Talvo::GDRV::IAudioDestination* destination = nullptr;
 };
 
@@ -118,18 +104,15 @@ TEST_P(CallTest, BuffersArriveInOrderAndComplete) {
   startCamera(GetParam());
   destination->Call();
   ASSERT_TRUE(handler.waitEstablished(10s)) << logger.dump();
-  std::vector<uint8_t> sent;
-  for (size_t i = 0; i < 90; ++i) {  // 1.8 s of audio: below the cap, nothing may be dropped
-    const auto bytes = send();
-    sent.insert(sent.end(), bytes.begin(), bytes.end());
-  }
+  std::string sent;
+  for (size_t i = 0; i < 90; ++i) sent += send();  // 1.8 s of audio: below the cap, nothing may be dropped
   ASSERT_TRUE(waitForSpeakerBytes(sent.size())) << speaker().dump();
   destination->HangUp();
   ASSERT_TRUE(handler.waitEnded(5s));
   const auto heard = speaker();
   EXPECT_EQ(heard["bytes"], sent.size());
   EXPECT_EQ(heard["calls"], 1);
-  EXPECT_EQ(heard["sha256_first_64k"], Talvo::http::digestHex("SHA-256", std::string(sent.begin(), sent.end())));
+  EXPECT_EQ(heard["sha256_first_64k"], Talvo::http::digestHex("SHA-256", sent));
   EXPECT_EQ(ours().droppedBuffers(), 0u);
   EXPECT_EQ(camera->requestTargets("/control/ddspeaker"), std::vector<std::string>{"/control/ddspeaker"});
   EXPECT_EQ(handler.snapshot(&CallHandler::failures), std::vector<int>{});
@@ -138,8 +121,7 @@ TEST_P(CallTest, BuffersArriveInOrderAndComplete) {
 
 INSTANTIATE_TEST_SUITE_P(WithAndWithoutAnswer, CallTest, ::testing::Values("VX-S10", "VX-D20"));
 
-// A camera that answers the call refuses a wrong password with its status; one that does not
-// answer leaves the call to fail when it drops the connection.
+// A camera that answers the call refuses a wrong password with its status.
 TEST_F(SpeakerTest, AnsweringCameraRefusesAWrongPasswordWithItsStatus) {
   startCamera("VX-D20", "wrong");
   destination->Call();
@@ -164,10 +146,9 @@ TEST_F(SpeakerTest, ACameraThatStopsReadingEndsTheCallWithTheTimeOut) {
   EXPECT_EQ(logger.count(" Dropped "), 1u) << "one line for the call";
 }
 
-// The cap drops the oldest waiting buffers and keeps the newest 2 s: buffers sent while an
-// answering camera has not answered yet wait, 200 of them where 100 fit. With no call up, buffers
-// are ended at once and a hang-up is answered with one call end; buffers waiting for a call that
-// is still being set up are ended when the host destroys the channel (TearDown counts the ends).
+// The cap keeps the newest 2 s (100 buffers) of those waiting for the camera's answer. With no call
+// up, buffers end at once and a hang-up gets one call end; buffers waiting for a call being set up
+// end when the host destroys the channel (TearDown counts the ends).
 TEST_F(SpeakerTest, TheCapDropsTheOldestAndLogsOncePerCall) {
   startCamera("VX-D20");
   camera->fault("path=/control/ddspeaker&delay_ms=1500&count=1");

@@ -1,7 +1,5 @@
-// The microphone channel: switched on at Start, its level set through the settings, audio routed
-// to it by channel number through the device, and the registration rules of the device's map;
-// a slow microphone request never holds up the channel's video, no frame follows Stopped, and
-// with two streams of the channel running the host hears the microphone once.
+// The microphone channel: switched on at Start, its level, audio routed by channel number, a slow
+// microphone request beside running video, no frame after Stopped, two streams with one microphone.
 #include <atomic>
 #include <mutex>
 
@@ -21,10 +19,6 @@ class AudioSourceTest : public CamsimVideoTest {
         EXPECT_TRUE(handler->waitForStopped(10s));
       }
     CamsimVideoTest::TearDown();
-  }
-  size_t requestsTo(const std::string& target) const { return camera->requestTargets(target).size(); }
-  void microphoneOn() {
-    ASSERT_EQ(camera->request("/admin/audio?setMicro=1", "Authorization: Basic YWRtaW46czNjckB0\r\n").status, 200);
   }
   void routeOne(uint32_t channel) {
     const uint8_t payload[] = {1, 2, 3, 4, 5};
@@ -71,26 +65,22 @@ TEST_F(AudioSourceTest, VolumeSetsThePreamplifierOnTheVideoWorkersBehalf) {
   auto* adjuster = Talvo::contract_cast<Talvo::IAsyncAdjuster>(audio);
   ASSERT_NE(adjuster, nullptr);
   RecordingActionHandler done;
-  adjuster->SetValue("volume", 12);
-  adjuster->ApplySettings(&done);
-  device->applyAudioSettings(0);  // what the video worker of channel 0 does between parts
-  ASSERT_TRUE(done.waitForResults(1, 10s));
-  EXPECT_EQ(done.results(), std::vector<int>{0});
+  size_t applied = 0;
+  for (const Set& set : {Set{{"volume", 12}}, Set{{"volume", "loud"}}}) {
+    setValues(adjuster, set);
+    adjuster->ApplySettings(&done);
+    device->applyAudioSettings(0);  // what the video worker of channel 0 does between parts
+    ASSERT_TRUE(done.waitForResults(++applied, 10s));
+  }
+  EXPECT_EQ(done.results(), (std::vector<int>{0, 1})) << "a volume that is no number fails";
   EXPECT_EQ(requestsTo("/control/control?set&section=audio&PREAMPLIFIER=12"), 1u);
-
-  adjuster->SetValue("volume", "loud");
-  adjuster->ApplySettings(&done);
-  device->applyAudioSettings(0);
-  ASSERT_TRUE(done.waitForResults(2, 10s));
-  EXPECT_EQ(done.results().back(), 1) << "a volume that is no number";
   EXPECT_TRUE(logger.contains("as 0 std::exception: "));
   audio->Destroy();
 }
 
-// The video worker hands every audio block to the source: a Start waiting for the camera's
-// answer to the microphone request must not hold it up.
+// A Start waiting for the microphone request must not hold up the video worker (which hands on audio).
 TEST_F(AudioSourceTest, VideoGoesOnWhileTheMicrophoneRequestWaits) {
-  microphoneOn();  // already: every picture carries an audio block for the source
+  onCamera("/admin/audio?setMicro=1");  // already: every picture carries an audio block for the source
   Talvo::GDRV::IAudioSource* audio = device->CreateAudioSource(&first, 0, &firstFactory);
   ASSERT_NE(audio, nullptr);
   ASSERT_TRUE(startVideo());
@@ -111,8 +101,7 @@ TEST_F(AudioSourceTest, VideoGoesOnWhileTheMicrophoneRequestWaits) {
   audio->Destroy();
 }
 
-// Frames reach the host without a lock held; a Stop from another thread or from inside a frame
-// still leaves nothing to arrive after Stopped.
+// Frames reach the host without a lock held; still none follows Stopped, whoever stops.
 TEST_F(AudioSourceTest, NoFrameFollowsStoppedWhoeverStops) {
   for (const bool stopFromFrame : {false, true}) {
     SCOPED_TRACE(stopFromFrame ? "stopped from inside a frame" : "stopped from another thread");
@@ -161,7 +150,7 @@ class TwoStreamAudioTest : public AudioSourceTest {
 // running one, every picture's block once; when stream 0 stops, stream 1 takes over from the block
 // after stream 0's last, and the host's bytes are the camera's tone throughout.
 TEST_F(TwoStreamAudioTest, OneStreamFeedsTheAudioAndTheNextTakesOverWhenItStops) {
-  microphoneOn();
+  onCamera("/admin/audio?setMicro=1");
   RecordingVideoHandler subHandler;
   handler.onFrame = [this](size_t) { note('0'); };
   subHandler.onFrame = [this](size_t) { note('1'); };
@@ -183,9 +172,8 @@ TEST_F(TwoStreamAudioTest, OneStreamFeedsTheAudioAndTheNextTakesOverWhenItStops)
   sub->Destroy();
   EXPECT_TRUE(subHandler.waitForStopped(10s));
 
-  // Audio from stream 0 only, each of its pictures bringing its block before the next picture,
-  // then from stream 1 only; no block lost or doubled, as the bytes are the camera's tone
-  // throughout (blocks of 20 and 10 a second at 8000 samples/s, as G.711).
+  // Stream 0's audio, a block after each picture, then stream 1's; the bytes are the camera's tone
+  // throughout (blocks of 20 and 10 a second at 8000 samples/s, as G.711): none lost or doubled.
   std::lock_guard<std::mutex> lock(eventsMutex);
   std::string audioThreads, mainKinds;
   std::copy_if(events.begin(), events.end(), std::back_inserter(audioThreads), [](char c) { return c > '1'; });

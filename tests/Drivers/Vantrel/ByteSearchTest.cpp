@@ -1,6 +1,5 @@
-// The pattern search the video source runs over every byte of a stream, checked against a plain
-// reference on random data: short blocks put the patterns at every block edge, crowded ones give
-// more false starts than the search takes before it goes on linearly.
+// The video source's pattern search against a plain reference on random data: short blocks put the
+// patterns at every block edge, crowded ones force the linear way with many false starts.
 #include <algorithm>
 #include <memory>
 #include <random>
@@ -25,8 +24,8 @@ size_t reference(const std::vector<uint8_t>& data, size_t from, const std::strin
   return found == data.end() ? Needle::kNotFound : size_t(found - data.begin());
 }
 
-// Checks one search: the first needle exactly, the others wherever they come before it. The data
-// is searched in a heap block of exactly its size, so that the address sanitizer sees any read past it.
+// The first needle exactly, the others where before it; searched in an exactly sized heap block
+// for the address sanitizer.
 void expectLikeReference(const std::vector<uint8_t>& data, size_t from, const std::vector<std::string>& patterns) {
   std::vector<Needle> needles;
   for (const auto& p : patterns) needles.push_back({reinterpret_cast<const uint8_t*>(p.data()), p.size()});

@@ -59,8 +59,7 @@ TEST_F(DeviceSearchTest, AnnouncementsOfThisMakerOnly) {
     EXPECT_EQ(judge(txt), model ? "Vantrel " + std::string(model) + " 192.0.2.7:8080 driver Vantrel 378" : "none");
 }
 
-// Without a reachable daemon the browser cannot be made: the search says so once, reports
-// nothing, and stops at once.
+// Without a reachable daemon the search logs so, reports nothing, and stops at once.
 TEST_F(DeviceSearchTest, NoDaemonIsLoggedAndReportsNothing) {
   const char* earlier = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
   const std::string kept = earlier ? earlier : "";

@@ -10,24 +10,9 @@ using namespace std::chrono_literals;
 const char* const kArming = "/control/control?set&section=eventcontrol&edactiv=enable";
 const char* const kLensQuery = "/control/control?read&section=imagecontrol&camera";
 
-class DeviceCameraTest : public ::testing::Test {
+class DeviceCameraTest : public CamsimDeviceTest {
  protected:
-  // A simulated camera of `model` and a device connected to it.
-  void start(const std::string& model) {
-    camera = startCamsim(model);
-    device = makeShippedDevice(model, &handler, &logger);
-    device->Connect(camsimAddress(*camera).c_str());
-  }
-  size_t requestsTo(const char* target) const { return camera->requestTargets(target).size(); }
-  void TearDown() override {
-    device.reset();
-    expectNoPassword(logger);
-  }
-
-  CapturingLogger logger;
   RecordingDeviceHandler handler;
-  std::unique_ptr<CamsimProcess> camera;
-  std::unique_ptr<Vantrel::Device> device;
 };
 
 TEST_F(DeviceCameraTest, AnUnreadableAddressFailsWith10) {
@@ -37,11 +22,10 @@ TEST_F(DeviceCameraTest, AnUnreadableAddressFailsWith10) {
   EXPECT_EQ(handler.reports().back().code, 10);
 }
 
-// Connecting cancels the device's requests: arming waits until the device is connected. A failed
-// arming is sent again on the next call; calls while one waits for its answer, or after it
-// succeeded, send nothing.
+// Arming waits for the connection (which cancels requests); a failed one is sent again on the next
+// call; calls while one waits for its answer, or after it succeeded, send nothing.
 TEST_F(DeviceCameraTest, ArmingIsSentAgainAfterAFailureAndOnceWhileItWaits) {
-  start("VX-S10");
+  connectCamsim("VX-S10", &handler);
   ASSERT_TRUE(handler.waitFor(Talvo::GDRV::DEVICE_CONNECTED, 1, 10s));
   const std::string path = "path=/control/control?set%26section=eventcontrol";
   camera->fault(path + "&status=500&count=1");
@@ -61,13 +45,12 @@ TEST_F(DeviceCameraTest, ArmingIsSentAgainAfterAFailureAndOnceWhileItWaits) {
 }
 
 TEST_F(DeviceCameraTest, LensQueryAnswersBothOnlyForTwoLensCamerasAndFalseForAnEmptyAnswer) {
-  start("VX-D20");
+  connectCamsim("VX-D20", &handler);
   EXPECT_TRUE(device->isBothLensDisplayed());
   EXPECT_EQ(requestsTo(kLensQuery), 1u);
-  const std::string basic = "Authorization: Basic YWRtaW46czNjckB0\r\n";
-  camera->request("/control/control?set&section=imagecontrol&camera=right", basic);
+  onCamera("/control/control?set&section=imagecontrol&camera=right");
   EXPECT_FALSE(device->isBothLensDisplayed());
-  camera->request("/control/control?set&section=imagecontrol&camera=both", basic);
+  onCamera("/control/control?set&section=imagecontrol&camera=both");
   camera->fault("path=/control/control?read%26section=imagecontrol&empty=1&count=1");
   EXPECT_FALSE(device->isBothLensDisplayed());
   EXPECT_TRUE(logger.contains(" HTTP responce is empty, request: sending settings"));

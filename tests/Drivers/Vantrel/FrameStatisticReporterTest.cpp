@@ -1,7 +1,6 @@
-// Vantrel::FrameStatisticReporter: the "video" and "connects" lines of a channel reach the host's
-// channel handler through the device's io_context, not on the worker that counts, even when the
-// reporter is gone by then, and each is logged under the channel's prefix. Through a running
-// channel: a line every 90 pictures by default, and none after the channel's Stopped.
+// A channel's "video" and "connects" lines reach the host through the device's io_context (even
+// after the reporter is gone), logged under the channel's prefix; a running channel's every 90
+// pictures by default, and none after its Stopped.
 #include <atomic>
 #include <future>
 
@@ -74,9 +73,8 @@ TEST_F(ChannelStatisticsTest, ByDefaultAVideoLineFollowsEvery90Pictures) {
     }
 }
 
-// The lines go out on the device's connection thread and Stopped on the process-wide service:
-// a host that holds the first line (while every picture queues another), or stops the channel
-// from inside it, must still hear every line before Stopped and nothing after it.
+// Lines go out on the device's thread, Stopped on the process-wide service: a host that holds the
+// first line, or stops the channel from inside it, hears every line before Stopped, none after.
 class StopAfterLinesTest : public ChannelStatisticsTest, public ::testing::WithParamInterface<bool> {
  protected:
   std::atomic<bool> first{true};

@@ -1,6 +1,5 @@
-// The recording stream reader on bytes as the camera sends them, whole and byte by byte:
-// pictures with their headers, audio cut to whole sample units, pictures without the items a
-// recording needs, and lengths that claim more than there is.
+// The recording stream reader, whole and byte by byte: pictures with their headers, audio cut to
+// whole sample units, pictures missing recording items, lengths that claim more than there is.
 #include "HttpConnector.h"
 
 #include <cstdint>

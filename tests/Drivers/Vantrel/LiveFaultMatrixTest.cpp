@@ -1,9 +1,6 @@
-// The fault matrix: the live path (server-push video with its audio) and the device's connection
-// against every misbehaviour the camera simulator offers. Each row: exactly one Failed (one
-// DEVICE_FAILED) for the outage with the row's code, or none where the fault is no outage; the
-// stream (the connection) heals by itself once the fault is spent; and once the channels are
-// stopped and destroyed (the device disconnected) the process has no more threads and open
-// descriptors than before. Waits are deadlines, never the measure.
+// The live path (server-push video and audio) and the device's connection against every fault the
+// camera simulator offers. Each row: one Failed (DEVICE_FAILED) with the row's code, or none; the
+// stream (connection) heals once the fault is spent; and no thread or descriptor outlives the end.
 #include <filesystem>
 
 #include "VideoFixture.h"
@@ -24,8 +21,7 @@ std::pair<size_t, size_t> resources() {
   return {entries("/proc/self/task"), entries("/proc/self/fd")};
 }
 
-// A thread that was joined may linger in /proc for a moment, and the device's check may hold a
-// socket right now: the counts have to come back down within the deadline.
+// A joined thread may linger in /proc and the device's check hold a socket for a moment.
 void expectBackTo(const std::pair<size_t, size_t>& before) {
   EXPECT_TRUE(pollUntil([&] { return resources().first <= before.first && resources().second <= before.second; }, 5s))
       << "threads and descriptors before: " << ::testing::PrintToString(before)
@@ -51,59 +47,56 @@ class FaultMatrixTest : public CamsimVideoTest, public ::testing::WithParamInter
     // Refusing is the whole simulator's; every other fault is bound to the row's path.
     camera->fault(fault.rfind("refuse_ms=", 0) == 0 ? fault : "path=" + std::string(path) + "&" + fault);
   }
-  void runLive(const FaultRow& row);
-  void runDevice(const FaultRow& row);
+  void runLive(const FaultRow& row) {
+    startCamera("VX-S10", "VX-S10");
+    Talvo::GDRV::IAudioSource* audio = device->CreateAudioSource(&audioHandler, 0, &audioFactory);
+    ASSERT_NE(audio, nullptr);
+    audio->Start();
+    ASSERT_TRUE(camera->waitForRequest("/admin/audio?setMicro=1", 1));  // before any fault
+    const auto before = resources();
+    ASSERT_NE(createVideo(), nullptr);
+    install(row, "/control/faststream.jpg");
+    video->Start();
+    if (row.code != 0) {
+      ASSERT_TRUE(handler.waitForFailures(1, 30s)) << logger.dump();
+    }
+    const size_t framesAtFault = frames().size();
+    const size_t audioAtFault = audioFactory.audioCount();
+    EXPECT_TRUE(handler.waitForFrames(framesAtFault + 3, 30s)) << "the stream heals\n" << logger.dump();
+    EXPECT_TRUE(pollUntil([&] { return audioFactory.audioCount() >= audioAtFault + 3; }, 30s)) << "its audio too";
+    video->Stop();
+    audio->Stop();
+    EXPECT_TRUE(handler.waitForStopped(10s));
+    EXPECT_TRUE(audioHandler.waitForStopped(10s));
+    EXPECT_EQ(failures(), row.code != 0 ? std::vector<int>{row.code} : std::vector<int>{});
+    video->Destroy();
+    video = nullptr;
+    audio->Destroy();
+    expectBackTo(before);
+  }
+
+  void runDevice(const FaultRow& row) {
+    camera = startCamsim("VX-S10");
+    device = makeShippedDevice("VX-S10", &deviceHandler, &logger);
+    const auto before = resources();
+    install(row, "/");
+    device->Connect(camsimAddress(*camera).c_str());
+    ASSERT_TRUE(deviceHandler.waitFor(DEVICE_CONNECTED, 1, 20s)) << "retried after 1 and 2 seconds\n" << logger.dump();
+    std::vector<std::pair<int, int>> reports;  // state, code
+    for (const auto& report : deviceHandler.reports()) reports.emplace_back(report.state, report.code);
+    EXPECT_EQ(reports.back().first, DEVICE_CONNECTED);
+    reports.pop_back();
+    EXPECT_EQ(reports, (row.code != 0 ? decltype(reports){{DEVICE_FAILED, row.code}} : decltype(reports){}))
+        << "one failure report for the whole outage";
+    device->Disconnect();
+    ASSERT_TRUE(deviceHandler.waitFor(DEVICE_DISCONNECTED, 1, 10s));
+    expectBackTo(before);
+  }
 
   RecordingAudioHandler audioHandler;
   TestFrameFactory audioFactory;
   RecordingDeviceHandler deviceHandler;
 };
-
-void FaultMatrixTest::runLive(const FaultRow& row) {
-  startCamera("VX-S10", "VX-S10");
-  Talvo::GDRV::IAudioSource* audio = device->CreateAudioSource(&audioHandler, 0, &audioFactory);
-  ASSERT_NE(audio, nullptr);
-  audio->Start();
-  ASSERT_TRUE(camera->waitForRequest("/admin/audio?setMicro=1", 1));  // before any fault
-  const auto before = resources();
-  ASSERT_NE(createVideo(), nullptr);
-  install(row, "/control/faststream.jpg");
-  video->Start();
-  if (row.code != 0) {
-    ASSERT_TRUE(handler.waitForFailures(1, 30s)) << logger.dump();
-  }
-  const size_t framesAtFault = frames().size();
-  const size_t audioAtFault = audioFactory.audioCount();
-  EXPECT_TRUE(handler.waitForFrames(framesAtFault + 3, 30s)) << "the stream heals\n" << logger.dump();
-  EXPECT_TRUE(pollUntil([&] { return audioFactory.audioCount() >= audioAtFault + 3; }, 30s)) << "its audio too";
-  video->Stop();
-  audio->Stop();
-  EXPECT_TRUE(handler.waitForStopped(10s));
-  EXPECT_TRUE(audioHandler.waitForStopped(10s));
-  EXPECT_EQ(failures(), row.code != 0 ? std::vector<int>{row.code} : std::vector<int>{});
-  video->Destroy();
-  video = nullptr;
-  audio->Destroy();
-  expectBackTo(before);
-}
-
-void FaultMatrixTest::runDevice(const FaultRow& row) {
-  camera = startCamsim("VX-S10");
-  device = makeShippedDevice("VX-S10", &deviceHandler, &logger);
-  const auto before = resources();
-  install(row, "/");
-  device->Connect(camsimAddress(*camera).c_str());
-  ASSERT_TRUE(deviceHandler.waitFor(DEVICE_CONNECTED, 1, 20s)) << "retried after 1 and 2 seconds\n" << logger.dump();
-  std::vector<std::pair<int, int>> reports;  // state, code
-  for (const auto& report : deviceHandler.reports()) reports.emplace_back(report.state, report.code);
-  EXPECT_EQ(reports.back().first, DEVICE_CONNECTED);
-  reports.pop_back();
-  EXPECT_EQ(reports, (row.code != 0 ? decltype(reports){{DEVICE_FAILED, row.code}} : decltype(reports){}))
-      << "one failure report for the whole outage";
-  device->Disconnect();
-  ASSERT_TRUE(deviceHandler.waitFor(DEVICE_DISCONNECTED, 1, 10s));
-  expectBackTo(before);
-}
 
 TEST_P(FaultMatrixTest, OneReportPerOutageThenHealsWithoutLeaks) {
   const FaultRow& row = GetParam();
@@ -111,10 +104,8 @@ TEST_P(FaultMatrixTest, OneReportPerOutageThenHealsWithoutLeaks) {
   if (*row.logged) EXPECT_TRUE(logger.contains(row.logged)) << logger.dump();
 }
 
-// Outages are kept short: three attempts where a failed one is quick, one where it waits for the
-// 5 s silence guard. A part that outgrows the reader's cap ends like a full read_until buffer,
-// with Asio's not_found (2). The device's check waits 10 s for an answer: a stalled camera is the live
-// rows' (the guard there is 5 s).
+// Short outages: three quick attempts, or one waiting for the 5 s silence guard. A part beyond the
+// reader's cap ends with Asio's not_found (2). Stalls are the live rows' (the device waits 10 s).
 INSTANTIATE_TEST_SUITE_P(
     Live, FaultMatrixTest,
     ::testing::Values(FaultRow{"refused", Target::Live, "refuse_ms=1200", 111, ""},

@@ -1,5 +1,4 @@
-// The module as a host sees it: loaded with dlopen, entered through its three exported
-// functions, asked for devices and channels through the contract only.
+// The module as a host sees it: loaded with dlopen, used through its exports and contracts only.
 #include <fstream>
 #include <memory>
 #include <set>
@@ -41,14 +40,11 @@ class ModuleTest : public ::testing::Test {
  protected:
   void SetUp() override { std::ofstream(directory.file("Orsel.Vantrel.rep")) << kRepository; }
 
-  Talvo::GDRV::IModule* initialised() {
+  DevicePtr createDevice(const char* vendor, const char* model, const char* firmware) {
     if (!module.get()) {
       EXPECT_TRUE(module.init(&host, directory.path().c_str()));
     }
-    return module.get();
-  }
-  DevicePtr createDevice(const char* vendor, const char* model, const char* firmware) {
-    return DevicePtr(initialised()->CreateDevice(&handler, vendor, model, firmware),
+    return DevicePtr(module.get()->CreateDevice(&handler, vendor, model, firmware),
                      [](Talvo::GDRV::IDevice* device) { device->Destroy(); });
   }
   // "level file function" of every line containing `part`, one per line.
@@ -107,9 +103,8 @@ TEST_F(ModuleTest, LifeCycleCastsAndARepositoryThatDoesNotLoad) {
   EXPECT_TRUE(host.logger.contains(empty.file("Orsel.Vantrel.rep"))) << "the loader names the file";
 }
 
-// Vendor, model and firmware choose the entry, else vendor and model, else the model alone. Two
-// entries list "VX-A" under different vendors; only the second has a second stream on its first
-// channel, which tells which entry a device got.
+// Vendor, model and firmware choose the entry, else vendor and model, else the model alone. Only
+// the second "VX-A" entry has a second stream, which tells which entry a device got.
 TEST_F(ModuleTest, CreateDeviceMatchesVendorModelAndFirmwareThenModelAlone) {
   enum Entry { None, First, Second, Any };
   const struct {
@@ -134,7 +129,6 @@ TEST_F(ModuleTest, CreateDeviceMatchesVendorModelAndFirmwareThenModelAlone) {
     EXPECT_EQ(second != nullptr, c.entry == Second);
     if (second) second->Destroy();
   }
-  // The device logs its model and firmware.
   EXPECT_EQ(host.logger.count(" Create device: VX-A/1.1"), 1u) << host.logger.dump();
   EXPECT_EQ(whereIs(" Create device: VX-A/1.1"), "0 Drivers/Vantrel/src/Device Device");
 }

@@ -1,6 +1,5 @@
-// The picture checks: which pictures the host gets, and the Zelta key/delta decision from the
-// marker walk, including walks that break off or point past the end. Arbitrary bytes are the
-// fuzz target's (fuzz/picture_check_fuzzer.cpp).
+// The picture checks: which pictures the host gets, and Zelta key/delta from the marker walk.
+// Arbitrary bytes: fuzz/picture_check_fuzzer.cpp.
 #include <string>
 #include <vector>
 

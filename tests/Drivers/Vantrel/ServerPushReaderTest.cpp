@@ -1,6 +1,5 @@
-// The part reader on whole streams fed in pieces of every size, as the video source feeds it:
-// what each part's body becomes (picture, event section, audio payload), and its cap. Arbitrary
-// bytes are the fuzz target's (fuzz/server_push_reader_fuzzer.cpp).
+// The part reader on streams fed in pieces of every size: what each body becomes (picture, event
+// section, audio payload), and its cap. Arbitrary bytes: fuzz/server_push_reader_fuzzer.cpp.
 #include <algorithm>
 #include <memory>
 #include <optional>
@@ -37,9 +36,8 @@ std::string text(const Vantrel::ByteRange& range) {
   return std::string(reinterpret_cast<const char*>(range.data), range.size);
 }
 
-// Plays the video source's part: receives `chunk` bytes at a time into one buffer, feeds the
-// reader all that is not consumed (from a heap block of exactly that size, so that the address
-// sanitizer sees any read past it) and drops what a finished stage consumed.
+// Plays the video source: receives `chunk` bytes at a time, feeds the reader all not consumed (from
+// an exactly sized heap block, for the address sanitizer) and drops what a finished stage consumed.
 std::vector<Cut> cut(const std::string& stream, size_t chunk) {
   ServerPushReader reader;
   std::string buffer;

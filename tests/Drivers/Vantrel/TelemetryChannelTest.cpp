@@ -36,12 +36,10 @@ struct PtzCase {
   const char* request;  // the click.cgi request sent, or null for none
 };
 
-class TelemetryTest : public ::testing::Test {
+class TelemetryTest : public CamsimDeviceTest {
  protected:
   void start(const std::string& model) {
-    camera = startCamsim("VX-S10");
-    device = makeShippedDevice(model, nullptr, &logger);
-    device->Connect(camsimAddress(*camera).c_str());
+    connectCamsim(model, nullptr, "VX-S10");
     telemetry = device->CreateTelemetry(0);
     ASSERT_NE(telemetry, nullptr);
   }
@@ -56,13 +54,9 @@ class TelemetryTest : public ::testing::Test {
   }
   void TearDown() override {
     if (telemetry) telemetry->Destroy();
-    device.reset();
-    expectNoPassword(logger);
+    CamsimDeviceTest::TearDown();
   }
 
-  CapturingLogger logger;
-  std::unique_ptr<CamsimProcess> camera;
-  std::unique_ptr<Vantrel::Device> device;
   ITelemetry* telemetry = nullptr;
 };
 

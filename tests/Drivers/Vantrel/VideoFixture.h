@@ -46,15 +46,44 @@ inline std::unique_ptr<CamsimProcess> startCamsim(const std::string& model, std:
 inline std::string camsimAddress(const CamsimProcess& camera, const std::string& password = "s3cr%40t") {
   return "http://admin:" + password + "@127.0.0.1:" + std::to_string(camera.httpPort()) + "/";
 }
-inline void expectNoPassword(const CapturingLogger& logger) {
-  for (const auto& line : logger.messages()) EXPECT_EQ(line.find("s3cr"), std::string::npos) << line;
-}
 
-class VideoTest : public ::testing::Test {
+// A device of a repository model, mostly connected to the camera simulator; the log never shows
+// the camera's password.
+class CamsimDeviceTest : public ::testing::Test {
  protected:
-  void makeDevice(const std::string& model, uint16_t port, const std::string& credentials = "") {
+  // A simulated `cameraModel` (by default `model`) and a device of `model` connected to it.
+  void connectCamsim(const std::string& model, Talvo::GDRV::IDeviceHandler* deviceHandler = nullptr,
+                     const std::string& cameraModel = "", const std::string& password = "s3cr%40t") {
+    camera = startCamsim(cameraModel.empty() ? model : cameraModel);
+    device = makeShippedDevice(model, deviceHandler, &logger);
+    device->Connect(camsimAddress(*camera, password).c_str());
+  }
+  size_t requestsTo(const std::string& target) const { return camera->requestTargets(target).size(); }
+  // A request to the camera itself, as its own user, e.g. a value changed on the camera.
+  void onCamera(const std::string& target) {
+    ASSERT_EQ(camera->request(target, "Authorization: Basic YWRtaW46czNjckB0\r\n").status, 200);
+  }
+  void TearDown() override {
+    device.reset();
+    for (const auto& line : logger.messages()) EXPECT_EQ(line.find("s3cr"), std::string::npos) << line;
+  }
+
+  std::shared_ptr<Talvo::Utility::GlobalService> service = Talvo::Utility::GlobalService::instance();
+  CapturingLogger logger;
+  std::unique_ptr<CamsimProcess> camera;
+  std::unique_ptr<Vantrel::Device> device;
+};
+
+class CamsimVideoTest : public CamsimDeviceTest {
+ protected:
+  void startCamera(const std::string& cameraModel, const std::string& repositoryModel) {
+    connectCamsim(repositoryModel, nullptr, cameraModel);
+  }
+  // A device of `model` at a scripted peer's `port`; `query` ends the connection text.
+  void makeDevice(const std::string& model, uint16_t port, const std::string& credentials = "",
+                  const std::string& query = "") {
     device = makeShippedDevice(model, nullptr, &logger);
-    device->Connect(("http://" + credentials + "127.0.0.1:" + std::to_string(port) + "/").c_str());
+    device->Connect(("http://" + credentials + "127.0.0.1:" + std::to_string(port) + "/" + query).c_str());
   }
   Talvo::GDRV::IVideoSource* createVideo(uint32_t channel = 0, uint32_t stream = 0) {
     video = device->CreateVideoSource(&handler, channel, stream, &factory);
@@ -67,37 +96,6 @@ class VideoTest : public ::testing::Test {
     return true;
   }
   Talvo::IAsyncAdjuster* adjuster() { return Talvo::contract_cast<Talvo::IAsyncAdjuster>(video); }
-  void TearDown() override {
-    using namespace std::chrono_literals;
-    if (video) video->Destroy();
-    // Stopped arrives on another thread after Stop: the handler must outlive it.
-    if (handler.snapshot(&RecordingVideoHandler::started) > 0) {
-      EXPECT_TRUE(handler.waitForStopped(10s));
-    }
-    device.reset();
-  }
-  std::vector<ReceivedFrame> frames() const { return handler.snapshot(&RecordingVideoHandler::frames); }
-  std::vector<int> failures() const { return handler.snapshot(&RecordingVideoHandler::failures); }
-
-  std::shared_ptr<Talvo::Utility::GlobalService> service = Talvo::Utility::GlobalService::instance();
-  CapturingLogger logger;
-  RecordingVideoHandler handler;
-  TestFrameFactory factory;
-  std::unique_ptr<Vantrel::Device> device;
-  Talvo::GDRV::IVideoSource* video = nullptr;
-};
-
-class CamsimVideoTest : public VideoTest {
- protected:
-  void startCamera(const std::string& cameraModel, const std::string& repositoryModel) {
-    camera = startCamsim(cameraModel);
-    makeDevice(repositoryModel, camera->httpPort(), "admin:s3cr%40t@");
-  }
-  // Sets a camera value directly, as if changed on the camera itself.
-  void setOnCamera(const std::string& query) {
-    ASSERT_EQ(camera->request("/control/control?set&" + query, "Authorization: Basic YWRtaW46czNjckB0\r\n").status,
-              200);
-  }
   // Applies `set` through the host's adjuster and returns the result the handler heard.
   int apply(const Set& set) {
     using namespace std::chrono_literals;
@@ -108,12 +106,7 @@ class CamsimVideoTest : public VideoTest {
     EXPECT_EQ(done.sources(), std::vector<Talvo::IContract*>(done.results().size(), video));
     return done.results().empty() ? -1 : done.results().front();
   }
-  std::vector<std::string> controlRequests() const {
-    std::vector<std::string> found;
-    for (const auto& target : camera->requestTargets())
-      if (target.rfind("/control/control?", 0) == 0) found.push_back(target);
-    return found;
-  }
+  std::vector<std::string> controlRequests() const { return camera->requestTargets("/control/control?"); }
   // The first line containing `part`; it must exist.
   CapturingLogger::Line lineWith(const std::string& part) const {
     for (const auto& line : logger.lines())
@@ -133,10 +126,19 @@ class CamsimVideoTest : public VideoTest {
     }
     return times;
   }
+  std::vector<ReceivedFrame> frames() const { return handler.snapshot(&RecordingVideoHandler::frames); }
+  std::vector<int> failures() const { return handler.snapshot(&RecordingVideoHandler::failures); }
   void TearDown() override {
-    VideoTest::TearDown();
-    expectNoPassword(logger);
+    using namespace std::chrono_literals;
+    if (video) video->Destroy();
+    // Stopped arrives on another thread after Stop: the handler must outlive it.
+    if (handler.snapshot(&RecordingVideoHandler::started) > 0) {
+      EXPECT_TRUE(handler.waitForStopped(10s));
+    }
+    CamsimDeviceTest::TearDown();
   }
 
-  std::unique_ptr<CamsimProcess> camera;
+  RecordingVideoHandler handler;
+  TestFrameFactory factory;
+  Talvo::GDRV::IVideoSource* video = nullptr;
 };

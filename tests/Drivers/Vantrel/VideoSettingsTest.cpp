@@ -1,6 +1,5 @@
-// The settings builders as tables: the sets a host applies, one after another, in; the camera
-// requests out, in the order the video sources send them (a lens read before the request that
-// needs it), with the camera's current lens pairs given.
+// The settings builders: the sets a host applies in turn, in; the camera requests (a lens read
+// before the request that needs it), out, with the camera's current lens pairs given.
 #include <algorithm>
 #include <optional>
 #include <string>
@@ -21,12 +20,16 @@ const std::string kSet = "/control/control?set&section=";
 const std::string kRead = "/control/control?read&section=";
 const char* const kBadValue = "(the set fails: a value of the wrong type)";
 
+// Two lenses whose current pairs the camera does not give (no good answer to the read) or gives
+// (kCurrent); one lens.
+enum Lenses { Two, TwoAnswered, One };
+const LensPairs kCurrent = {{"brightness", {"30", "50"}}, {"ca_exp_corr", {"-2", "4"}}};
+
 struct Case {
   const char* name;
   std::vector<std::string> sets;  // "name=value ...", see setOf
   std::vector<std::string> sent;
-  std::optional<LensPairs> current = std::nullopt;  // the camera's pairs; none: its read gets no good answer
-  bool oneLens = false;
+  Lenses lenses = Two;
 };
 
 // A set written as "name=value ...": a value of digits is a number, any other a text; a text in
@@ -46,7 +49,7 @@ Talvo::Utility::ParamsMap setOf(const std::string& text) {
 }
 
 // What the video source does with each set: store it, build its plan, send every request (after
-// the lens read it needs), then end the set with the failure that stopped the building.
+// its lens read), then the failure that stopped the building.
 std::vector<std::string> sentFor(const Case& c, bool sectioned) {
   Talvo::Utility::ParametersContainer stored;
   std::vector<std::string> sent;
@@ -54,13 +57,11 @@ std::vector<std::string> sentFor(const Case& c, bool sectioned) {
     const Talvo::Utility::ParamsMap set = setOf(text);
     stored.updateParams(set);
     const auto plan = sectioned ? Vantrel::sectionSettingsPlan(set, stored, "1") : Vantrel::classicSettingsPlan(set);
-    const LensChoice lens = Vantrel::lensChoiceOf(c.oneLens, stored.getPersistentParam("cameraLens"));
+    const LensChoice lens = Vantrel::lensChoiceOf(c.lenses == One, stored.getPersistentParam("cameraLens"));
     for (const auto& request : plan.requests) {
-      std::optional<LensPairs> current;
-      if (Vantrel::needsCurrentPairs(request, lens)) {
-        sent.push_back(Vantrel::currentPairsPath(request));
-        current = c.current;
-      }
+      const bool read = Vantrel::needsCurrentPairs(request, lens);
+      if (read) sent.push_back(Vantrel::currentPairsPath(request));
+      const auto current = read && c.lenses == TwoAnswered ? std::optional<LensPairs>(kCurrent) : std::nullopt;
       const std::string path = Vantrel::requestPath(request, Vantrel::lensText(request.lensItems, lens, current));
       if (!path.empty()) sent.push_back(path);
       if (request.malformedArea) sent.push_back("malformed area '" + *request.malformedArea + "'");
@@ -83,21 +84,18 @@ TEST(VideoSettings, ClassicCameras) {
         "imageMirror=off"},
        {kImage + "&size=640x480&mirror=off&automatic=on&rotate=1+1&brightness=40+40&display_mode=dual&camera=both"}},
       {"the requests before a wrong value still go", {"fps=25 flickerfree=often"}, {kGeneral + "2500", kBadValue}},
-      // A host's text is a value, never more of the request: "&", "=", "+" and blanks in it are
-      // percent-encoded, while the separators our own code writes ("+" between lenses, "," and
-      // "%0A" in obscure areas) stay as they are.
+      // A host's text is percent-encoded ("&", "=", "+", blanks); our own separators ("+" between
+      // lenses, "," and "%0A" in obscure areas) stay.
       {"plain pairs, the tail and the exposure request",
        {"resolution=640x480&quality=1 displayMode='dual view' cameraLens=a+b", "nightImprovement=on&ca_exp_max=9"},
        {kImage + "&size=640x480%26quality%3D1&display_mode=dual%20view&camera=a%2Bb",
         kSet + "exposurecontrol&ca_night_improve=on%26ca_exp_max%3D9"},
-       std::nullopt,
-       true},
+       One},
   };
   for (const Case& c : cases) EXPECT_EQ(sentFor(c, false), c.sent) << c.name;
 }
 
 TEST(VideoSettings, SectionedCameras) {
-  const LensPairs current = {{"brightness", {"30", "50"}}, {"ca_exp_corr", {"-2", "4"}}};
   const Case cases[] = {
       {"one request per section, in order",
        {"fps=12 resolution=640x480 imageFlip=1 flickerfree=60 brightness=40 saturation=5 codec=mjpeg compression=3"},
@@ -106,34 +104,31 @@ TEST(VideoSettings, SectionedCameras) {
       {"a one-lens camera gets single values; untouched sections get no request",
        {"brightness=40", "fps=12 sharpness=3 displayMode=dual"},
        {kSet + "exposure&brightness=40", kSet + "general&framerate100=1200&sharpen=3&display_mode=dual"},
-       std::nullopt,
-       true},
+       One},
       {"colour and quality",
        {"whiteBalance=2 redGain=7 blueGain=-3 autoSaturationControl=40", "quality=85"},
        {kSet + "color&wb_profile=2+2&red=7+7&blue=-3+-3&color_dark_percent=40+40", kSet + "jpeg&quality=85"}},
       {"nothing to send", {""}, {}},
-      // One lens of two, the other keeping its value or, without a good answer, both alike: also
-      // VideoSourceVer2Test and CamsimVideoTest, against the camera.
+      // One lens of two, the other keeping its value or, without a good answer, both alike.
       {"the left lens, several keys",
        {"cameraLens=left brightness=40 exposure=1"},
        {kSet + "general&camera=left", kRead + "exposure&ca_exp_corr&brightness",
         kSet + "exposure&ca_exp_corr=-2+1&brightness=30+40"},
-       current},
+       TwoAnswered},
       {"a key the camera names no pair for goes to both lenses",
        {"cameraLens=right backlight=2"},
        {kSet + "general&camera=right", kRead + "exposure&backlight", kSet + "exposure&backlight=2+2"},
-       current},
+       TwoAnswered},
       {"another lens name leaves the keys with a pair out",
        {"cameraLens=top brightness=40"},
        {kSet + "general&camera=top", kRead + "exposure&brightness"},
-       current},
+       TwoAnswered},
       {"auto is both",
        {"cameraLens=auto brightness=40"},
        {kSet + "general&camera=auto", kSet + "exposure&brightness=40+40"},
-       current},
-      // The exposure window and the obscure settings go out whole, from the stored values, whenever
-      // one part changes. Weights may be numbers or text holding one; obscure areas are entries
-      // separated by ';' or line breaks, each six decimal numbers, sent as "x1,y1,x2,y2,a,b%0A" each.
+       TwoAnswered},
+      // The exposure window and obscure settings go out whole whenever one part changes. Weights are
+      // numbers or text holding one; areas are six numbers each, split by ';' or line breaks.
       {"exposure window (a one-lens camera)",
        {"exposureWindows=custom exposureWindowsWeight='70'", "exposureWindowsDraw=on exposureMode=manual",
         "exposureWbalWindowsWeight=30 sensorGainRange=60", "exposureWbalWindowsWeight=heavy"},
@@ -142,8 +137,7 @@ TEST(VideoSettings, SectionedCameras) {
         kSet + "exposure&ca_exp_mode=manual&ca_exp_window_type=custom&ca_exp_window_weight=70"
                "&ca_wbal_window_weight=30&ca_exp_window_draw=on&ca_gain_max=60",
         kBadValue},
-       std::nullopt,
-       true},
+       One},
       {"obscure settings",
        {"obscureImageColor='000000'", "obscureImage=on obscureImageArea='10,10,100,100,0,1; 20, 20,40,40,1,-1'",
         "obscureImageArea=10,10,100,100,0", "obscureImageArea=''"},
@@ -159,8 +153,7 @@ TEST(VideoSettings, SectionedCameras) {
        {"obscureImageColor='00 00&x' obscureImageArea=1,2,3,4,5,6 exposureWindows='my windows'"},
        {kSet + "general&obscure_image_area_color=00%2000%26x&obscure_image_area=1,2,3,4,5,6%0A",
         kSet + "exposure&ca_exp_window_type=my%20windows"},
-       std::nullopt,
-       true},
+       One},
   };
   for (const Case& c : cases) EXPECT_EQ(sentFor(c, true), c.sent) << c.name;
 }

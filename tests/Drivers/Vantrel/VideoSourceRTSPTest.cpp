@@ -1,5 +1,4 @@
-// The H.264 channel end to end: through the device against camsim's RTSP server, and against
-// a scripted RTSP server for what a real one will not do on request.
+// The H.264 channel end to end: against camsim's RTSP server, and scripted servers for the rest.
 #include "VideoSourceRTSP.h"
 
 #include "RawPeer.h"
@@ -15,20 +14,18 @@ class VideoSourceRTSPTest : public CamsimVideoTest {
  protected:
   // A device of the repository's H.264 model whose connection text names `rtspPort`.
   void makeRtspDevice(uint16_t httpPort, uint16_t rtspPort, const std::string& credentials = "admin:s3cr%40t@") {
-    device = makeShippedDevice("VX-H30", nullptr, &logger);
-    device->Connect(
-        ("http://" + credentials + "127.0.0.1:" + std::to_string(httpPort) + "/?rtsp_port=" + std::to_string(rtspPort))
-            .c_str());
+    makeDevice("VX-H30", httpPort, credentials, "?rtsp_port=" + std::to_string(rtspPort));
   }
-  Vantrel::VideoSourceRTSP* createRtsp() {
+  // The channel with a short reconnect delay, started unless `start` is false.
+  Vantrel::VideoSourceRTSP* createRtsp(bool start = true) {
     createVideo(0, 0);
     auto* rtsp = dynamic_cast<Vantrel::VideoSourceRTSP*>(video);
     EXPECT_NE(rtsp, nullptr) << "the stream's codecs name H264";
     if (rtsp) rtsp->setReconnectDelay(boost::posix_time::milliseconds(200));
+    if (rtsp && start) video->Start();
     return rtsp;
   }
-  // Every Stop of the RTSP source reports Stopped once, started or not, and the report may still
-  // be on its way when Destroy returns: stop first and wait for it, so the handler outlives it.
+  // Every Stop reports Stopped, started or not, maybe after Destroy returns: wait for it first.
   void TearDown() override {
     if (video) {
       const int before = handler.snapshot(&RecordingVideoHandler::stopped);
@@ -37,7 +34,6 @@ class VideoSourceRTSPTest : public CamsimVideoTest {
     }
     CamsimVideoTest::TearDown();
   }
-  // The simulated H.264 camera and a device connected to it.
   void startH264Camera() {
     camera = startCamsim("VX-H30", {"--picture", "320x240"});
     ASSERT_NE(camera->rtspPort(), 0) << "an H.264 model serves RTSP";
@@ -48,14 +44,12 @@ class VideoSourceRTSPTest : public CamsimVideoTest {
 TEST_F(VideoSourceRTSPTest, CamsimsStreamArrivesKeyFrameFirstWithItsParameterSets) {
   startH264Camera();
   ASSERT_NE(createRtsp(), nullptr);
-  video->Start();
   ASSERT_TRUE(handler.waitForFrames(30, 20s)) << logger.dump();
   const auto received = frames();
   EXPECT_EQ(received[0].codec, "H264");
   ASSERT_TRUE(received[0].key);
-  const std::vector<uint8_t> start = {0, 0, 0, 1, 0x67};
-  ASSERT_GE(received[0].bytes.size(), 5u);
-  EXPECT_TRUE(std::equal(start.begin(), start.end(), received[0].bytes.begin())) << "SPS in front, Annex-B";
+  const std::string first(received[0].bytes.begin(), received[0].bytes.end());
+  EXPECT_EQ(first.substr(0, 5), std::string("\0\0\0\1\x67", 5)) << "SPS in front, Annex-B";
   EXPECT_EQ(std::count_if(received.begin(), received.begin() + 25, [](const ReceivedFrame& f) { return f.key; }), 1)
       << "one key frame per 25";
   EXPECT_EQ(camera->requestTargets("/vantrel"), std::vector<std::string>({"/vantrel.h264"}));
@@ -70,7 +64,7 @@ TEST_F(VideoSourceRTSPTest, CamsimsStreamArrivesKeyFrameFirstWithItsParameterSet
 TEST_F(VideoSourceRTSPTest, AStalledStreamIsReportedOnceAndPlayedAgain) {
   startH264Camera();
   camera->fault("path=/vantrel.h264&count=1&stall_after_parts=10");
-  auto* rtsp = createRtsp();
+  auto* rtsp = createRtsp(false);
   ASSERT_NE(rtsp, nullptr);
   Talvo::Utility::RtspTimeouts timeouts;
   timeouts.silence = boost::posix_time::milliseconds(500);
@@ -91,15 +85,13 @@ TEST_F(VideoSourceRTSPTest, AWrongPasswordGivesOneFailedAndRetriesOnItsDelay) {
   RtspPeer peer(script);
   makeRtspDevice(1, peer.port(), "admin:wrong@");
   ASSERT_NE(createRtsp(), nullptr);
-  video->Start();
   ASSERT_TRUE(peer.waitForRequests("OPTIONS", 10, 10s)) << "5 attempts, each answering the challenge once";
   EXPECT_EQ(failures(), std::vector<int>({401}));
   EXPECT_EQ(peer.countOf("DESCRIBE"), 0u);
 }
 
-// With the source's own delay: a server that drops every connection is tried at once, again at
-// once after the reported failure, then every 3 s; so a window of 4 s after the start holds no
-// fourth attempt, and the third still comes.
+// A server that drops every connection is tried at once, again after the reported failure, then
+// every 3 s: no fourth attempt within 4 s, and the third still comes.
 TEST_F(VideoSourceRTSPTest, WithoutDeliveryTheRetriesComeEveryThreeSeconds) {
   RawPeer peer({RawPeer::close()});
   makeRtspDevice(1, peer.port());
@@ -116,17 +108,15 @@ TEST_F(VideoSourceRTSPTest, AnUnreadableConnectionTextFailsWithCode10) {
   device = makeShippedDevice("VX-H30", nullptr, &logger);
   device->Connect("not a connection text");
   ASSERT_NE(createRtsp(), nullptr);
-  video->Start();
   ASSERT_TRUE(handler.waitForFailures(1, 5s));
   EXPECT_EQ(failures(), std::vector<int>({10}));
 }
 
-// Settings are answered at once, without a request; a Stop before the Start and a second Start are
-// skipped with their notes.
+// Settings need no request; a Stop before the Start and a second Start are skipped with notes.
 TEST_F(VideoSourceRTSPTest, SettingsNeedNoRequestAndStartAndStopTwiceAreSkipped) {
   RtspPeer peer(RtspPeer::Script{});
   makeRtspDevice(1, peer.port());
-  ASSERT_NE(createRtsp(), nullptr);
+  ASSERT_NE(createRtsp(false), nullptr);
   RecordingActionHandler done;
   setValues(adjuster(), {{"fps", 5}, {"resolution", "640x360"}});
   adjuster()->ApplySettings(&done);

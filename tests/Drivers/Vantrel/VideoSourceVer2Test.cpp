@@ -1,6 +1,5 @@
-// The sectioned settings of newer cameras reaching the simulator: the lens reads of a two-sensor
-// camera with one lens chosen, and what the source logs. Which request a set becomes is the
-// builders' (VideoSettingsTest).
+// The sectioned settings reaching the simulator: a two-lens camera's lens reads and the source's
+// lines (which request a set becomes: VideoSettingsTest).
 #include "VideoFixture.h"
 #include "VideoSourceVer2.h"
 
@@ -11,8 +10,7 @@ using namespace std::chrono_literals;
 const std::string kSet = "/control/control?set&section=";
 const std::string kRead = "/control/control?read&section=";
 
-// The other lens keeps its value; a failed lens read is no failure of the set: the value goes to
-// both lenses.
+// The other lens keeps its value; after a failed lens read the value goes to both lenses.
 using VideoSourceVer2Test = CamsimVideoTest;
 
 TEST_F(VideoSourceVer2Test, SectionsGoOutInOrderAndTheOtherLensKeepsItsValue) {
@@ -20,7 +18,7 @@ TEST_F(VideoSourceVer2Test, SectionsGoOutInOrderAndTheOtherLensKeepsItsValue) {
   ASSERT_NE(createVideo(), nullptr);
   ASSERT_NE(dynamic_cast<Vantrel::VideoSourceVer2*>(video), nullptr) << "a version-2 model";
   video->Start();
-  setOnCamera("section=exposure&brightness=30+50");
+  onCamera(kSet + "exposure&brightness=30+50");
   camera->clearRequests();
   EXPECT_EQ(apply({{"cameraLens", "right"}, {"brightness", 40}, {"fps", 12}}), 0);
   camera->fault("path=/control/control?read%26section=exposure&close=1&count=1");

@@ -1,8 +1,8 @@
-// The device search of the built module against a real DNS-SD responder: run by
-// run-in-namespace.sh, which announces two of this maker's cameras (one without firmware key)
-// and one of another maker in a namespace of its own.
+// The built module's device search against the DNS-SD responder of run-in-namespace.sh, which
+// announces two of this maker's cameras (one without firmware key) and one of another maker.
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,8 +12,7 @@
 #include "RecordingSearchHandler.h"
 #include "TestHost.h"
 
-// libdbus (under the Avahi client) takes its own internal locks in orders that ThreadSanitizer,
-// seeing them through its interceptors only, reports as possible deadlocks. They are the
+// libdbus takes its internal locks in orders ThreadSanitizer reports as possible deadlocks: the
 // library's, not ours.
 extern "C" const char* __tsan_default_suppressions() { return "deadlock:libdbus-1.so\n"; }
 
@@ -26,18 +25,13 @@ const std::vector<std::string> kThisMakersCameras = {
     "Vantrel VX-S10/2.4.1 127.0.0.1:8081 driver Vantrel 378",
 };
 
-std::string moduleDirectory() {
-  const std::string path = VANTREL_MODULE_PATH;
-  return path.substr(0, path.rfind('/'));
-}
-
 using SearchPtr = std::unique_ptr<Talvo::GDRV::IDeviceSearch, void (*)(Talvo::GDRV::IDeviceSearch*)>;
 
 class DnsSdSearchTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!std::getenv("DNSSD_NAMESPACE")) GTEST_SKIP() << "runs only inside run-in-namespace.sh";
-    ASSERT_TRUE(module.init(&host, moduleDirectory().c_str()));
+    ASSERT_TRUE(module.init(&host, std::filesystem::path(VANTREL_MODULE_PATH).parent_path().c_str()));
   }
   SearchPtr createSearch(RecordingSearchHandler& reporter) {
     return SearchPtr(module.get()->CreateDeviceSearch(&reporter), [](Talvo::GDRV::IDeviceSearch* s) { s->Destroy(); });
@@ -48,9 +42,8 @@ class DnsSdSearchTest : public ::testing::Test {
   RecordingSearchHandler handler;
 };
 
-// Exactly this maker's cameras, again after a Stop. The host may end the search from inside its
-// report: nothing is reported after that, and the search's thread ends by itself (sanitizers
-// watch the rest).
+// Exactly this maker's cameras, again after a Stop. A search ended from inside its report reports
+// nothing more and its thread ends by itself.
 TEST_F(DnsSdSearchTest, ReportsExactlyTheCamerasOfThisMakerAndMayEndFromInsideTheReport) {
   SearchPtr search = createSearch(handler);
   ASSERT_NE(search, nullptr);

@@ -1,5 +1,6 @@
-// Records what a device search reports, one text per result:
-// "brand model/firmware address:port driver name number". Header-only.
+// Records what a device search or the autodetect tool reports, one text per result:
+// "brand model/firmware address:port driver name number" (no address:port without an address) or
+// "error N". Header-only.
 #pragma once
 
 #include <chrono>
@@ -10,26 +11,33 @@
 #include "host/Contract.h"
 #include "host/GDRV.h"
 
-class RecordingSearchHandler : public Talvo::GDRV::IDeviceSearchHandler, public Recorder {
+class RecordingSearchHandler : public Talvo::GDRV::IDeviceSearchHandler,
+                               public Talvo::GDRV::IAutodetectHandler,
+                               public Recorder {
  public:
   void* Cast(const char* typeName) override { return QueryContract(typeName); }
   void* QueryContract(const char* typeName) override {
     if (Talvo::isContractName<Talvo::IContract>(typeName) ||
         Talvo::isContractName<Talvo::GDRV::IDeviceSearchHandler>(typeName))
       return static_cast<Talvo::GDRV::IDeviceSearchHandler*>(this);
+    if (Talvo::isContractName<Talvo::GDRV::IAutodetectHandler>(typeName))
+      return static_cast<Talvo::GDRV::IAutodetectHandler*>(this);
     return nullptr;
   }
   void Failed(Talvo::IContract*, int32_t code) override {
     record([&] { results_.push_back("error " + std::to_string(code)); });
   }
-  void Found(Talvo::IContract* search, Talvo::GDRV::IDeviceSearchResult* result) override {
+  void Detected(Talvo::IContract* tool, Talvo::GDRV::IIpDeviceSearchResult* result) override { Found(tool, result); }
+  void Found(Talvo::IContract* source, Talvo::GDRV::IDeviceSearchResult* result) override {
     auto* ip = Talvo::contract_cast<Talvo::GDRV::IIpDeviceSearchResult>(result);
     std::string text = std::string(result->GetBrand()) + " " + result->GetModel() + "/" + result->GetFirmware();
-    if (ip) text += std::string(" ") + ip->GetAddress() + ":" + std::to_string(ip->GetPort());
+    if (ip && *ip->GetAddress()) text += std::string(" ") + ip->GetAddress() + ":" + std::to_string(ip->GetPort());
     text += std::string(" driver ") + result->GetDriverName() + " " + std::to_string(result->GetDriverNumber());
     record([&] { results_.push_back(text); });
-    if (stopOnReport) Talvo::contract_cast<Talvo::GDRV::IDeviceSearch>(search)->Stop();
-    if (destroyOnReport) Talvo::contract_cast<Talvo::GDRV::IDeviceSearch>(search)->Destroy();
+    auto* search = Talvo::contract_cast<Talvo::GDRV::IDeviceSearch>(source);
+    if (stopOnReport) search->Stop();
+    if (destroyOnReport && search) search->Destroy();
+    if (destroyOnReport && !search) dynamic_cast<Talvo::GDRV::IAutodetect*>(source)->Destroy();
     record([&] { ++reportsEnded_; });
   }
 

@@ -1,15 +1,9 @@
 #!/usr/bin/env bash
-# Runs COMMAND inside a private network and mount namespace that has a DNS-SD responder of its
-# own: a D-Bus system bus and an Avahi daemon limited to the namespace's loopback, announcing
-# three "_http._tcp" services:
-#   "Vantrel one"  port 8081  net.vantrel.fullname=VX-S10-Sec net.vantrel.firmware=2.4.1
-#   "Vantrel two"  port 8082  net.vantrel.fullname=VX-T42     (no firmware key)
-#   "Other maker"  port 8083  net.othermaker.fullname=OM-300 net.othermaker.firmware=9.9
-# COMMAND sees DBUS_SYSTEM_BUS_ADDRESS pointing at the private bus and DNSSD_NAMESPACE=1.
-# Everything is created here and removed on exit. Needs root; exits 77 (skipped) only when the
-# system cannot create namespaces.
-#
 # Usage: run-in-namespace.sh COMMAND [ARGUMENT...]
+# Runs COMMAND in a private network and mount namespace with a DNS-SD responder of its own (a
+# D-Bus system bus and an Avahi daemon on the loopback) announcing the three "_http._tcp" services
+# published at the end. COMMAND sees DBUS_SYSTEM_BUS_ADDRESS (the private bus) and
+# DNSSD_NAMESPACE=1. Needs root; exits 77 (skipped) only when namespaces cannot be created.
 set -u
 
 if [ "${DNSSD_NAMESPACE:-}" != 1 ]; then
@@ -52,8 +46,7 @@ wait_for() {
 # IPv4 only: the announcements are to resolve to 127.0.0.1, never to ::1.
 sysctl -qw net.ipv6.conf.lo.disable_ipv6=1 2>/dev/null
 ip link set lo up && ip link set lo multicast on || fail "cannot bring up the loopback"
-# Avahi keeps its pid file and socket in /run/avahi-daemon: a private /run keeps them apart from
-# any daemon of the machine (the mount namespace is private, so this /run is ours alone).
+# A private /run keeps Avahi's pid file and socket apart from any daemon of the machine.
 mount -t tmpfs tmpfs /run && mkdir -p /run/avahi-daemon || fail "cannot mount a private /run"
 
 cat >"$folder/bus.conf" <<CONF
