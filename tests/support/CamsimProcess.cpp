@@ -14,24 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace {
-
 using Clock = std::chrono::steady_clock;
-
-constexpr auto kStartDeadline = std::chrono::seconds(10);
-constexpr auto kStopDeadline = std::chrono::seconds(10);
-constexpr auto kPollStep = std::chrono::milliseconds(10);
-
-CamsimProcess::Answer splitAnswer(const std::string& raw) {
-  CamsimProcess::Answer answer;
-  const auto headEnd = raw.find("\r\n\r\n");
-  answer.head = raw.substr(0, headEnd);
-  if (headEnd != std::string::npos) answer.body = raw.substr(headEnd + 4);
-  std::sscanf(raw.c_str(), "HTTP/%*s %d", &answer.status);
-  return answer;
-}
-
-}  // namespace
 
 int connectAndSend(std::uint16_t port, const std::string& request) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -71,7 +54,7 @@ CamsimProcess::CamsimProcess(const std::vector<std::string>& extraArgs, bool wit
   if (withHttps) args.insert(args.end(), {"--https-port", "0"});
   args.insert(args.end(), extraArgs.begin(), extraArgs.end());
   child_ = std::make_unique<ChildProcess>(binaryPath(), args, std::vector<std::string>{}, true);
-  if (!child_->waitForOutLine("\"http_port\":", Clock::now() + kStartDeadline)) {
+  if (!child_->waitForOutLine("\"http_port\":", Clock::now() + std::chrono::seconds(10))) {
     const ChildResult result = child_->finish(Clock::now());
     throw std::runtime_error("camsim did not announce its ports: " + result.out + result.err);
   }
@@ -81,7 +64,8 @@ CamsimProcess::CamsimProcess(const std::vector<std::string>& extraArgs, bool wit
     const auto json = nlohmann::json::parse(line, nullptr, false);
     if (json.is_object()) announced.update(json);
   }
-  if (!announced.contains("http_port")) throw std::runtime_error("camsim start line lacks http_port: " + child_->outSoFar());
+  if (!announced.contains("http_port"))
+    throw std::runtime_error("camsim start line lacks http_port: " + child_->outSoFar());
   httpPort_ = announced["http_port"].get<std::uint16_t>();
   httpsPort_ = announced.value("https_port", std::uint16_t{0});
   httpsFingerprint_ = announced.value("https_fingerprint", std::string());
@@ -93,25 +77,30 @@ CamsimProcess::~CamsimProcess() { stop(); }
 int CamsimProcess::stop() {
   if (!child_) return exitStatus_;
   child_->sendSignal(SIGTERM);
-  exitStatus_ = child_->finish(Clock::now() + kStopDeadline).exitStatus;
+  exitStatus_ = child_->finish(Clock::now() + std::chrono::seconds(10)).exitStatus;
   child_.reset();
   return exitStatus_;
 }
 
 CamsimProcess::Answer CamsimProcess::request(const std::string& target, const std::string& extraHeaders,
                                              std::chrono::milliseconds timeout) const {
-  const int fd = connectAndSend(httpPort_, "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\n" + extraHeaders + "\r\n");
+  const int fd =
+      connectAndSend(httpPort_, "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\n" + extraHeaders + "\r\n");
   if (fd < 0) throw std::runtime_error("cannot connect to camsim on port " + std::to_string(httpPort_));
   std::string raw;
-  const ReadEnd end = readUntil(fd, raw, [] { return false; }, timeout);
+  const ReadEnd end = readUntil(
+      fd, raw, [] { return false; }, timeout);
   ::close(fd);
   if (end == ReadEnd::Deadline) throw std::runtime_error("camsim request: answer timed out");
-  return splitAnswer(raw);
+  Answer answer;
+  const auto headEnd = raw.find("\r\n\r\n");
+  answer.head = raw.substr(0, headEnd);
+  if (headEnd != std::string::npos) answer.body = raw.substr(headEnd + 4);
+  std::sscanf(raw.c_str(), "HTTP/%*s %d", &answer.status);
+  return answer;
 }
 
 std::string CamsimProcess::get(const std::string& target) const { return request(target).body; }
-
-std::vector<std::string> CamsimProcess::requestTargets() const { return requestTargets(""); }
 
 void CamsimProcess::clearRequests() const { get("/sim/requests?clear=1"); }
 
@@ -134,7 +123,7 @@ bool CamsimProcess::waitForRequest(const std::string& prefix, std::size_t count,
                                    std::chrono::milliseconds deadline) const {
   for (const auto until = Clock::now() + deadline; requestTargets(prefix).size() < count;) {
     if (Clock::now() >= until) return false;
-    std::this_thread::sleep_for(kPollStep);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return true;
 }

@@ -1,11 +1,10 @@
-// Starts vantrel-camsim as a child process for an integration test and talks to its /sim
-// control paths.
+// Starts vantrel-camsim as a child process for an integration test and talks to its /sim control paths.
 //
-// Contract: construct on the test thread (the simulator is also sent SIGTERM when the thread
-// that started it ends, so a crashed test leaves no simulator behind); the constructor returns once the simulator
-// listens (it reads the {"http_port":..,"https_port":..} line within 10 s, else throws). The destructor (or stop())
-// sends SIGTERM and waits up to 10 s, then SIGKILLs. The helper methods are blocking HTTP/1.0 requests over 127.0.0.1
-// with a 5 s deadline by default; they may be called from any thread (they share no mutable state).
+// Contract: construct on the test thread (the simulator gets SIGTERM when that thread ends, so a crashed test leaves
+// none behind); the constructor returns once the simulator listens (it reads the {"http_port":..} line within 10 s,
+// else throws). The destructor (or stop()) sends SIGTERM, waits up to 10 s, then SIGKILLs. The helper methods are
+// blocking HTTP/1.0 requests over 127.0.0.1 with a 5 s deadline by default, callable from any thread (they share no
+// mutable state).
 #pragma once
 
 #include <chrono>
@@ -41,7 +40,7 @@ class CamsimProcess {
   std::uint16_t httpsPort() const { return httpsPort_; }  // 0 without HTTPS
   // The HTTPS certificate's SHA-256 fingerprint from the start line ("AB:CD:..."); "" without HTTPS.
   std::string httpsFingerprint() const { return httpsFingerprint_; }
-  std::uint16_t rtspPort() const { return rtspPort_; }    // 0 unless an H.264 model
+  std::uint16_t rtspPort() const { return rtspPort_; }  // 0 unless an H.264 model
 
   // SIGTERM, wait; returns the exit status (-1 when it had to be killed). Idempotent.
   int stop();
@@ -53,10 +52,8 @@ class CamsimProcess {
   // Body of GET target (any status).
   std::string get(const std::string& target) const;
 
-  // Targets of /sim/requests in arrival order.
-  std::vector<std::string> requestTargets() const;
-  // Those of requestTargets() that start with `prefix`.
-  std::vector<std::string> requestTargets(const std::string& prefix) const;
+  // Targets of /sim/requests that start with `prefix`, in arrival order.
+  std::vector<std::string> requestTargets(const std::string& prefix = "") const;
   void clearRequests() const;
   // Installs a fault: fault("path=/control&status=500&count=1"). Throws unless the
   // simulator answers OK.

@@ -13,7 +13,7 @@
 #include "Recorder.h"
 #include "host/Contract.h"
 
-class CapturingLogger : public Talvo::ILogger, public Recorder {
+class CapturingLogger : public TestContract<Talvo::ILogger, Talvo::IContract>, public Recorder {
  public:
   struct Line {
     int level = 0;
@@ -25,17 +25,7 @@ class CapturingLogger : public Talvo::ILogger, public Recorder {
 
   explicit CapturingLogger(int level = 0) : level_(level) {}
 
-  void* Cast(const char* typeName) override { return QueryContract(typeName); }
-  void* QueryContract(const char* typeName) override {
-    if (Talvo::isContractName<Talvo::IContract>(typeName)) return static_cast<Talvo::IContract*>(this);
-    if (Talvo::isContractName<Talvo::ILogger>(typeName)) return static_cast<Talvo::ILogger*>(this);
-    return nullptr;
-  }
-
-  int GetLevel() override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return level_;
-  }
+  int GetLevel() override { return snapshot(&CapturingLogger::level_); }
   void SetOption(const char* name, const char* value) override {
     if (name && value && std::string(name) == "level") record([&] { level_ = std::atoi(value); });
   }
@@ -57,23 +47,20 @@ class CapturingLogger : public Talvo::ILogger, public Recorder {
     std::lock_guard<std::mutex> lock(mutex_);
     return countLocked(part);
   }
-  // True as soon as a message containing `part` was logged; false when `deadline` passes first.
+  // True as soon as one (`n`) messages containing `part` were logged; false when `deadline` passes first.
   bool waitFor(const std::string& part, std::chrono::milliseconds deadline) const {
-    return waitUntil([&] { return countLocked(part) > 0; }, deadline);
+    return waitForCount(part, 1, deadline);
   }
-  // True as soon as `n` messages containing `part` were logged; false when `deadline` passes first.
   bool waitForCount(const std::string& part, size_t n, std::chrono::milliseconds deadline) const {
     return waitUntil([&] { return countLocked(part) >= n; }, deadline);
   }
   void clear() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    lines_.clear();
+    record([&] { lines_.clear(); });
   }
   // Every message, one per line: for failure output.
   std::string dump() const {
-    std::lock_guard<std::mutex> lock(mutex_);
     std::string text;
-    for (const Line& l : lines_)
+    for (const Line& l : lines())
       text += "L" + std::to_string(l.level) + " " + l.file + ":" + std::to_string(l.line) + " " + l.function + ":" +
               l.message + "\n";
     return text;
@@ -81,8 +68,8 @@ class CapturingLogger : public Talvo::ILogger, public Recorder {
 
  private:
   size_t countLocked(const std::string& part) const {
-    return static_cast<size_t>(std::count_if(lines_.begin(), lines_.end(),
-                                             [&](const Line& l) { return l.message.find(part) != std::string::npos; }));
+    return std::count_if(lines_.begin(), lines_.end(),
+                         [&](const Line& l) { return l.message.find(part) != std::string::npos; });
   }
 
   int level_;

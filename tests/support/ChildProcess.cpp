@@ -1,6 +1,7 @@
 #include "ChildProcess.h"
 
 #include <algorithm>
+#include <sstream>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -21,13 +22,8 @@ using Clock = std::chrono::steady_clock;
 
 std::vector<std::string> splitLines(const std::string& text) {
   std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
 }
 
@@ -81,36 +77,34 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
   close(devNull);
   close(outPipe[1]);
   close(errPipe[1]);
-  outFd_ = outPipe[0];
-  errFd_ = errPipe[0];
+  fds_[0] = outPipe[0];
+  fds_[1] = errPipe[0];
   if (pid_ < 0) throw std::runtime_error("cannot start " + program);
 }
 
 ChildProcess::~ChildProcess() {
   killAndReap();
-  if (outFd_ >= 0) close(outFd_);
-  if (errFd_ >= 0) close(errFd_);
+  for (const int fd : fds_)
+    if (fd >= 0) close(fd);
 }
 
 bool ChildProcess::readSome(Clock::time_point deadline) {
-  pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
-  if (outFd_ < 0 && errFd_ < 0) return false;
+  pollfd fds[2] = {{fds_[0], POLLIN, 0}, {fds_[1], POLLIN, 0}};
+  if (!reading()) return false;
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
   if (left <= 0) return false;
   const int ready = poll(fds, 2, static_cast<int>(left));
   if (ready < 0 && errno == EINTR) return true;
   if (ready <= 0) return false;
-  int* descriptors[2] = {&outFd_, &errFd_};
-  std::string* buffers[2] = {&out_, &err_};
   for (int i = 0; i < 2; ++i) {
-    if (*descriptors[i] < 0 || fds[i].revents == 0) continue;
+    if (fds_[i] < 0 || fds[i].revents == 0) continue;
     char chunk[4096];
-    const ssize_t got = read(*descriptors[i], chunk, sizeof chunk);
+    const ssize_t got = read(fds_[i], chunk, sizeof chunk);
     if (got > 0) {
-      buffers[i]->append(chunk, static_cast<size_t>(got));
+      texts_[i].append(chunk, static_cast<size_t>(got));
     } else if (got == 0 || errno != EINTR) {
-      close(*descriptors[i]);
-      *descriptors[i] = -1;
+      close(fds_[i]);
+      fds_[i] = -1;
     }
   }
   return true;
@@ -127,10 +121,9 @@ bool ChildProcess::waitForOutLine(const std::string& text, Clock::time_point dea
 }
 
 bool ChildProcess::waitForOut(const std::function<bool(const std::string& out)>& done, Clock::time_point deadline) {
-  for (;;) {
-    if (done(out_)) return true;
+  while (!done(texts_[0]))
     if (!readSome(deadline)) return false;
-  }
+  return true;
 }
 
 void ChildProcess::sendSignal(int signal) {
@@ -138,20 +131,15 @@ void ChildProcess::sendSignal(int signal) {
 }
 
 ChildResult ChildProcess::finish(Clock::time_point deadline) {
-  while ((outFd_ >= 0 || errFd_ >= 0) && readSome(deadline)) {
+  while (readSome(deadline)) {
   }
-  ChildResult result;
-  if (outFd_ < 0 && errFd_ < 0 && waitForExit(deadline)) {
-    int status = 0;
-    if (waitpid(pid_, &status, 0) == pid_) {
-      pid_ = -1;
-      if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
-    }
+  int status = 0, exitStatus = -1;
+  if (!reading() && waitForExit(deadline) && waitpid(pid_, &status, 0) == pid_) {
+    pid_ = -1;
+    if (WIFEXITED(status)) exitStatus = WEXITSTATUS(status);
   }
   killAndReap();
-  result.out = out_;
-  result.err = err_;
-  return result;
+  return {exitStatus, texts_[0], texts_[1]};
 }
 
 bool ChildProcess::waitForExit(Clock::time_point deadline) {
@@ -171,8 +159,7 @@ bool ChildProcess::waitForExit(Clock::time_point deadline) {
 void ChildProcess::killAndReap() {
   if (pid_ <= 0) return;
   kill(pid_, SIGKILL);
-  int status = 0;
-  waitpid(pid_, &status, 0);
+  waitpid(pid_, nullptr, 0);
   pid_ = -1;
 }
 

@@ -35,8 +35,8 @@ class ChildProcess {
   // Reads until `done` holds for all of stdout so far; false at the deadline or EOF.
   bool waitForOut(const std::function<bool(const std::string& out)>& done,
                   std::chrono::steady_clock::time_point deadline);
-  const std::string& outSoFar() const { return out_; }
-  const std::string& errSoFar() const { return err_; }
+  const std::string& outSoFar() const { return texts_[0]; }
+  const std::string& errSoFar() const { return texts_[1]; }
   void sendSignal(int signal);
   // Reads both streams to their end and reaps the child; kills it when `deadline` passes.
   ChildResult finish(std::chrono::steady_clock::time_point deadline);
@@ -49,10 +49,10 @@ class ChildProcess {
   void killAndReap();
 
   pid_t pid_ = -1;
-  int outFd_ = -1;
-  int errFd_ = -1;
-  std::string out_;
-  std::string err_;
+  bool reading() const { return fds_[0] >= 0 || fds_[1] >= 0; }
+
+  int fds_[2] = {-1, -1};  // reading ends of stdout and stderr, -1 once at their end
+  std::string texts_[2];   // what came on them
 };
 
 // Runs `command` (the program, then its arguments) and returns what it printed; at most `timeout` long.

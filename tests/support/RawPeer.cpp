@@ -2,10 +2,8 @@
 
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 
 RawPeer::RawPeer(std::vector<Step> script) : RawPeer(Chooser([script](const std::string&) { return script; })) {}
 
@@ -13,45 +11,17 @@ RawPeer::RawPeer(Chooser chooser) : chooser_(std::move(chooser)) {
   listener_.start([this](int connection) { serve(connection); });
 }
 
-RawPeer::~RawPeer() { stop(); }
-
-void RawPeer::stop() { listener_.stop(); }
-
-std::vector<std::string> RawPeer::requests() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return requests_;
-}
-
 std::string RawPeer::lastRequest() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return requests_.empty() ? std::string() : requests_.back();
-}
-
-std::size_t RawPeer::connectionCount() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return connections_;
-}
-
-bool RawPeer::waitForConnections(std::size_t count, std::chrono::milliseconds deadline) const {
-  std::unique_lock<std::mutex> lock(mutex_);
-  return changed_.wait_for(lock, deadline, [&] { return connections_ >= count; });
+  const auto heads = requests();
+  return heads.empty() ? std::string() : heads.back();
 }
 
 void RawPeer::serve(int connection) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++connections_;
-  }
-  changed_.notify_all();
-  std::string head = readHead(connection);
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    requests_.push_back(std::move(head));
-  }
-  changed_.notify_all();
-  for (const Step& step : chooser_(lastRequest())) {
+  record([&] { ++connections_; });
+  const std::string head = readHead(connection);
+  record([&] { requests_.push_back(head); });
+  for (const Step& step : chooser_(head))
     if (!play(connection, step)) return;
-  }
 }
 
 std::string RawPeer::readHead(int connection) {

@@ -8,18 +8,16 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "LoopbackListener.h"
+#include "Recorder.h"
 
-class RawPeer {
+class RawPeer : public Recorder {
  public:
   struct Step {
     enum class Kind {
@@ -45,20 +43,22 @@ class RawPeer {
   // (called on the peer thread).
   using Chooser = std::function<std::vector<Step>(const std::string& requestHead)>;
   explicit RawPeer(Chooser chooser);
-  ~RawPeer();
+  ~RawPeer() { stop(); }
   RawPeer(const RawPeer&) = delete;
   RawPeer& operator=(const RawPeer&) = delete;
 
   std::uint16_t port() const { return listener_.port(); }
 
   // Request heads received so far, oldest first; lastRequest() is "" before the first.
-  std::vector<std::string> requests() const;
+  std::vector<std::string> requests() const { return snapshot(&RawPeer::requests_); }
   std::string lastRequest() const;
-  std::size_t connectionCount() const;
+  std::size_t connectionCount() const { return snapshot(&RawPeer::connections_); }
   // Blocks until count connections were accepted or the deadline passes.
-  bool waitForConnections(std::size_t count, std::chrono::milliseconds deadline = std::chrono::seconds(5)) const;
+  bool waitForConnections(std::size_t count, std::chrono::milliseconds deadline = std::chrono::seconds(5)) const {
+    return waitUntil([&] { return connections_ >= count; }, deadline);
+  }
 
-  void stop();
+  void stop() { listener_.stop(); }
 
   static constexpr std::size_t kMaxHead = 64 * 1024;
 
@@ -69,8 +69,6 @@ class RawPeer {
 
   const Chooser chooser_;
   LoopbackListener listener_{"RawPeer"};  // every wait also watches its wake pipe
-  mutable std::mutex mutex_;
-  mutable std::condition_variable changed_;
   std::vector<std::string> requests_;
   std::size_t connections_ = 0;
 };

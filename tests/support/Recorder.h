@@ -1,11 +1,24 @@
-// The base of the recording test doubles: state guarded by mutex_, changed under the lock and
-// waited for with a deadline. The driver calls the doubles from its own threads while the test
-// waits. Header-only.
+// The bases of the test doubles: TestContract answers the contract casts; Recorder keeps state
+// guarded by mutex_, changed under the lock and waited for with a deadline. The driver calls the
+// doubles from its own threads while the test waits. Header-only.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+
+#include "host/Contract.h"
+
+// Implements `Interface`'s casts: answers for it and for every one of `Also`.
+template <class Interface, class... Also>
+class TestContract : public Interface {
+ public:
+  void* Cast(const char* typeName) override { return QueryContract(typeName); }
+  void* QueryContract(const char* typeName) override {
+    const bool ours = Talvo::isContractName<Interface>(typeName) || (Talvo::isContractName<Also>(typeName) || ...);
+    return ours ? static_cast<Interface*>(this) : nullptr;
+  }
+};
 
 class Recorder {
  public:

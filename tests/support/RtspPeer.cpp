@@ -6,8 +6,10 @@
 
 #include <openssl/evp.h>
 
+#include <boost/algorithm/hex.hpp>
+
 #include <algorithm>
-#include <cerrno>
+#include <regex>
 
 namespace rtsptest {
 
@@ -21,10 +23,7 @@ std::string md5(const std::string& text) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int size = 0;
   EVP_Digest(text.data(), text.size(), digest, &size, EVP_md5(), nullptr);
-  static const char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned int i = 0; i < size; ++i) hex += {kDigits[digest[i] >> 4], kDigits[digest[i] & 15]};
-  return hex;
+  return boost::algorithm::hex_lower(std::string(reinterpret_cast<const char*>(digest), size));
 }
 
 std::string base64(const std::string& text) {
@@ -35,72 +34,45 @@ std::string base64(const std::string& text) {
   return out;
 }
 
-// The value of header `name` in a request head ("" when absent).
-std::string headerOf(const std::string& head, const std::string& name) {
-  const std::string key = "\r\n" + name + ": ";
-  const size_t at = head.find(key);
-  if (at == std::string::npos) return {};
-  const size_t begin = at + key.size();
-  return head.substr(begin, head.find("\r\n", begin) - begin);
+// The first group of `pattern` in `text`; "" when it does not match.
+std::string match(const std::string& text, const std::string& pattern) {
+  std::smatch found;
+  return std::regex_search(text, found, std::regex(pattern)) ? found[1].str() : std::string();
 }
 
-// A quoted parameter of a Digest header.
-std::string digestParam(const std::string& header, const std::string& name) {
-  const size_t at = header.find(name + "=\"");
-  if (at == std::string::npos) return {};
-  const size_t begin = at + name.size() + 2;
-  return header.substr(begin, header.find('"', begin) - begin);
+std::string bigEndian16(size_t value) {
+  return {static_cast<char>((value >> 8) & 0xff), static_cast<char>(value & 0xff)};
 }
 
-std::string digestItem(const std::string& header, const std::string& name) {
-  const size_t at = header.find(" " + name + "=");
-  if (at == std::string::npos) return {};
-  const size_t begin = at + name.size() + 2;
-  return header.substr(begin, header.find_first_of(",\r", begin) - begin);
+size_t countIn(const std::vector<std::string>& heads, const std::string& method) {
+  return std::count_if(heads.begin(), heads.end(),
+                       [&](const std::string& head) { return head.rfind(method + " ", 0) == 0; });
 }
 
 }  // namespace
 
 std::string rtpPacket(uint16_t sequence, uint32_t timestamp, bool marker, const std::string& payload) {
-  std::string packet(12, '\0');
-  packet[0] = static_cast<char>(0x80);
-  packet[1] = static_cast<char>((marker ? 0x80 : 0) | 96);
-  packet[2] = static_cast<char>(sequence >> 8);
-  packet[3] = static_cast<char>(sequence & 0xff);
-  for (int i = 0; i < 4; ++i) packet[4 + i] = static_cast<char>(timestamp >> (24 - 8 * i));
-  packet[8] = 0x12;  // SSRC
-  return packet + payload;
+  const std::string ssrc("\x12\0\0\0", 4);
+  return std::string{'\x80', static_cast<char>((marker ? 0x80 : 0) | 96)} + bigEndian16(sequence) +
+         bigEndian16(timestamp >> 16) + bigEndian16(timestamp) + ssrc + payload;
 }
 
 std::vector<std::string> fuA(const std::string& nal, size_t fragmentSize) {
   std::vector<std::string> pieces;
   const uint8_t header = static_cast<uint8_t>(nal[0]);
   for (size_t at = 1; at < nal.size(); at += fragmentSize) {
-    const bool start = at == 1;
-    const bool end = at + fragmentSize >= nal.size();
-    std::string piece;
-    piece += static_cast<char>((header & 0xe0) | 28);
-    piece += static_cast<char>((start ? 0x80 : 0) | (end ? 0x40 : 0) | (header & 0x1f));
-    piece += nal.substr(at, fragmentSize);
-    pieces.push_back(piece);
+    const int startEnd = (at == 1 ? 0x80 : 0) | (at + fragmentSize >= nal.size() ? 0x40 : 0);
+    pieces.push_back(
+        std::string{static_cast<char>((header & 0xe0) | 28), static_cast<char>(startEnd | (header & 0x1f))} +
+        nal.substr(at, fragmentSize));
   }
   return pieces;
 }
 
 std::string stapA(const std::vector<std::string>& nals) {
   std::string payload(1, static_cast<char>(0x78));  // NRI 3, type 24
-  for (const std::string& unit : nals) {
-    payload += static_cast<char>(unit.size() >> 8);
-    payload += static_cast<char>(unit.size() & 0xff);
-    payload += unit;
-  }
+  for (const std::string& unit : nals) payload += bigEndian16(unit.size()) + unit;
   return payload;
-}
-
-std::string interleaved(uint8_t channel, const std::string& packet) {
-  std::string frame = {'$', static_cast<char>(channel), static_cast<char>(packet.size() >> 8),
-                       static_cast<char>(packet.size() & 0xff)};
-  return frame + packet;
 }
 
 std::string nal(uint8_t type, size_t size) {
@@ -121,103 +93,62 @@ RtspPeer::RtspPeer(Script script) : script_(std::move(script)) {
   listener_.start([this](int connection) { serve(connection); });
 }
 
-RtspPeer::~RtspPeer() { stop(); }
-
-void RtspPeer::stop() { listener_.stop(); }
-
-std::vector<std::string> RtspPeer::requests() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return requests_;
-}
-
-size_t RtspPeer::countOf(const std::string& method) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return countLocked(method);
-}
-
-size_t RtspPeer::connectionCount() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return connections_;
-}
+size_t RtspPeer::countOf(const std::string& method) const { return countIn(requests(), method); }
 
 bool RtspPeer::waitForRequests(const std::string& method, size_t count, std::chrono::milliseconds deadline) const {
-  std::unique_lock<std::mutex> lock(mutex_);
-  return changed_.wait_for(lock, deadline, [&] { return countLocked(method) >= count; });
-}
-
-size_t RtspPeer::countLocked(const std::string& method) const {
-  return std::count_if(requests_.begin(), requests_.end(),
-                       [&](const std::string& head) { return head.rfind(method + " ", 0) == 0; });
+  return waitUntil([&] { return countIn(requests_, method) >= count; }, deadline);
 }
 
 void RtspPeer::serve(int connection) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++connections_;
-  }
-  changed_.notify_all();
+  record([&] { ++connections_; });
   std::string input;
   bool playing = false;
   size_t nextPacket = 0;
   auto nextSend = Clock::now();
   for (;;) {
-    int timeoutMs = -1;
     const bool sending = playing && nextPacket < script_.packets.size();
-    if (sending)
-      timeoutMs = static_cast<int>(std::max<long long>(
-          0, std::chrono::duration_cast<std::chrono::milliseconds>(nextSend - Clock::now()).count()));
-    const int ready = listener_.wait(connection, POLLIN, timeoutMs);
+    const auto untilNext = std::chrono::duration_cast<std::chrono::milliseconds>(nextSend - Clock::now()).count();
+    const int ready =
+        listener_.wait(connection, POLLIN, sending ? static_cast<int>(std::max<long long>(0, untilNext)) : -1);
     if (ready < 0) return;
-    if (ready == 1) {
-      char chunk[4096];
-      const ssize_t n = ::recv(connection, chunk, sizeof chunk, 0);
-      if (n <= 0) return;
-      input.append(chunk, static_cast<size_t>(n));
-      if (!answerRequests(connection, input, playing)) return;
-      if (playing && nextPacket == 0) nextSend = Clock::now();
+    if (ready == 0) {  // time for the next packet, interleaved on channel 0
+      const std::string& packet = script_.packets[nextPacket++];
+      if (!listener_.sendAll(connection, std::string{'$', '\0'} + bigEndian16(packet.size()) + packet)) return;
+      nextSend += script_.pace;
       continue;
     }
-    if (!sending) continue;
-    if (!listener_.sendAll(connection, interleaved(0, script_.packets[nextPacket++]))) return;
-    nextSend += script_.pace;
-    if (nextPacket == script_.packets.size() && script_.after == AfterPackets::Close) return;
-  }
-}
-
-bool RtspPeer::answerRequests(int connection, std::string& input, bool& playing) {
-  for (size_t end = input.find("\r\n\r\n"); end != std::string::npos; end = input.find("\r\n\r\n")) {
-    const std::string head = input.substr(0, end + 4);
-    input.erase(0, end + 4);
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      requests_.push_back(head);
+    char chunk[4096];
+    const ssize_t n = ::recv(connection, chunk, sizeof chunk, 0);
+    if (n <= 0) return;
+    input.append(chunk, static_cast<size_t>(n));
+    for (size_t end; (end = input.find("\r\n\r\n")) != std::string::npos;) {
+      const std::string head = input.substr(0, end + 4);
+      input.erase(0, end + 4);
+      record([&] { requests_.push_back(head); });
+      bool close = false;
+      if (!listener_.sendAll(connection, answerFor(head, playing, close)) || close) return;
     }
-    changed_.notify_all();
-    bool close = false;
-    if (!listener_.sendAll(connection, answerFor(head, playing, close)) || close) return false;
+    if (playing && nextPacket == 0) nextSend = Clock::now();
   }
-  return true;
 }
 
 bool RtspPeer::authorised(const std::string& head, const std::string& method) const {
-  const std::string header = headerOf(head, "Authorization");
+  const std::string header = match(head, "\r\nAuthorization: ([^\r]*)");
   if (script_.auth == Auth::Basic) return header == "Basic " + base64(script_.user + ":" + script_.password);
   if (header.rfind("Digest ", 0) != 0) return false;
-  const std::string uri = digestParam(header, "uri");
+  const auto param = [&](const std::string& name) { return match(header, " " + name + "=\"?([^\",]*)"); };
   const std::string ha1 = md5(script_.user + ":" + kRealm + ":" + script_.password);
-  const std::string ha2 = md5(method + ":" + uri);
-  const std::string qop = digestItem(header, "qop");
-  const std::string expected = qop == "auth" ? md5(ha1 + ":" + kNonce + ":" + digestItem(header, "nc") + ":" +
-                                                   digestParam(header, "cnonce") + ":auth:" + ha2)
-                                             : md5(ha1 + ":" + kNonce + ":" + ha2);
-  return digestParam(header, "username") == script_.user && digestParam(header, "response") == expected;
+  const std::string ha2 = md5(method + ":" + param("uri"));
+  const std::string expected =
+      param("qop") == "auth" ? md5(ha1 + ":" + kNonce + ":" + param("nc") + ":" + param("cnonce") + ":auth:" + ha2)
+                             : md5(ha1 + ":" + kNonce + ":" + ha2);
+  return param("username") == script_.user && param("response") == expected;
 }
 
 std::string RtspPeer::answerFor(const std::string& head, bool& playing, bool& close) {
   const std::string method = head.substr(0, head.find(' '));
-  const size_t uriBegin = method.size() + 1;
-  const std::string uri = head.substr(uriBegin, head.find(' ', uriBegin) - uriBegin);
-  const std::string cseq = "CSeq: " + headerOf(head, "CSeq") + "\r\n";
+  const std::string uri = match(head, "^\\S+ (\\S+)");
+  const std::string cseq = "CSeq: " + match(head, "\r\nCSeq: ([^\r]*)") + "\r\n";
   if (script_.auth != Auth::None && !authorised(head, method)) {
     const std::string challenge =
         script_.auth == Auth::Basic
@@ -242,11 +173,8 @@ std::string RtspPeer::answerFor(const std::string& head, bool& playing, bool& cl
   }
   if (method == "SETUP")
     return "RTSP/1.0 200 OK\r\n" + cseq + session + "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n\r\n";
-  if (method == "PLAY") {
-    playing = true;
-    return "RTSP/1.0 200 OK\r\n" + cseq + session + "\r\n";
-  }
-  if (method == "TEARDOWN") close = true;
+  playing = playing || method == "PLAY";
+  close = method == "TEARDOWN";
   return "RTSP/1.0 200 OK\r\n" + cseq + session + "\r\n";
 }
 

@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <variant>
 #include <vector>
 
 #include "Recorder.h"
@@ -18,13 +19,9 @@
 
 // A heap buffer as the host's frame factory hands it out.
 template <class Interface>
-class TestBuffer : public Interface {
+class TestBuffer : public TestContract<Interface> {
  public:
   TestBuffer(std::string codec, size_t size, bool key) : codec(std::move(codec)), bytes(size), key(key) {}
-  void* Cast(const char* typeName) override { return QueryContract(typeName); }
-  void* QueryContract(const char* typeName) override {
-    return Talvo::isContractName<Interface>(typeName) ? this : nullptr;
-  }
   void Destroy() override { delete this; }
   uint8_t* GetBuffer() override { return bytes.data(); }
   size_t GetSize() override { return bytes.size(); }
@@ -50,12 +47,8 @@ struct AudioBuffer : TestBuffer<Talvo::MFF::IAudioBuffer> {
   int32_t GetEncoding() override { return 0; }
 };
 
-class TestFrameFactory : public Talvo::MFF::IMultimediaFrameFactory, public Recorder {
+class TestFrameFactory : public TestContract<Talvo::MFF::IMultimediaFrameFactory>, public Recorder {
  public:
-  void* Cast(const char* typeName) override { return QueryContract(typeName); }
-  void* QueryContract(const char* typeName) override {
-    return Talvo::isContractName<Talvo::MFF::IMultimediaFrameFactory>(typeName) ? this : nullptr;
-  }
   Talvo::MFF::ICompressedBuffer* AllocateCompressedBuffer(const char* codec, size_t size, int, bool key) override {
     record([&] { ++videoAllocations; });
     return new VideoBuffer(codec ? codec : "", size, key);
@@ -94,12 +87,8 @@ struct ReceivedFrame {
 // callback: onFrame (with the number of frames so far), onFailed and onLine run on the driver's
 // thread outside the lock; set them before the channel starts.
 template <class Handler, class Buffer>
-class RecordingChannelHandler : public Handler, public Recorder {
+class RecordingChannelHandler : public TestContract<Handler>, public Recorder {
  public:
-  void* Cast(const char* typeName) override { return QueryContract(typeName); }
-  void* QueryContract(const char* typeName) override {
-    return Talvo::isContractName<Handler>(typeName) ? this : nullptr;
-  }
   void Failed(Talvo::IContract*, int32_t code) override {
     record([&] { failures.push_back(code); });
     if (onFailed) onFailed();
@@ -198,15 +187,8 @@ class RecordingNoteHandler : public Talvo::GDRV::IAsyncDeviceChannelHandler, pub
   std::vector<Note> notes_;
 };
 
-class RecordingActionHandler : public Talvo::IAsyncActionHandler, public Recorder {
+class RecordingActionHandler : public TestContract<Talvo::IAsyncActionHandler, Talvo::IContract>, public Recorder {
  public:
-  void* Cast(const char* typeName) override { return QueryContract(typeName); }
-  void* QueryContract(const char* typeName) override {
-    if (Talvo::isContractName<Talvo::IContract>(typeName) ||
-        Talvo::isContractName<Talvo::IAsyncActionHandler>(typeName))
-      return static_cast<Talvo::IAsyncActionHandler*>(this);
-    return nullptr;
-  }
   void Finished(Talvo::IContract* source, int code) override {
     record([&] {
       codes.push_back(code);
@@ -224,22 +206,18 @@ class RecordingActionHandler : public Talvo::IAsyncActionHandler, public Recorde
   std::vector<Talvo::IContract*> sources_;
 };
 
-// One setting value as the host passes it, and a set of them queued on an adjuster.
+// One setting value as the host passes it, a number or a text, and a set of them queued on an adjuster.
 struct Value {
-  Value(const char* name, int number) : name(name), number(number) {}
-  Value(const char* name, const char* text) : name(name), text(text), isText(true) {}
   std::string name;
-  int number = 0;
-  std::string text;
-  bool isText = false;
+  std::variant<int, std::string> value;
 };
 using Set = std::vector<Value>;
 
 inline void setValues(Talvo::IAsyncAdjuster* adjuster, const Set& set) {
-  for (const Value& value : set) {
-    if (value.isText)
-      adjuster->SetValue(value.name.c_str(), value.text.c_str());
+  for (const Value& v : set) {
+    if (const int* number = std::get_if<int>(&v.value))
+      adjuster->SetValue(v.name.c_str(), *number);
     else
-      adjuster->SetValue(value.name.c_str(), value.number);
+      adjuster->SetValue(v.name.c_str(), std::get<std::string>(v.value).c_str());
   }
 }

@@ -4,6 +4,7 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 #include <stdexcept>
@@ -15,64 +16,44 @@
 #include "host/GDRV.h"
 
 // The module host object handed to initModule; its logger records every line.
-class TestModuleHost : public Talvo::IModuleHost {
+class TestModuleHost : public TestContract<Talvo::IModuleHost, Talvo::IContract> {
  public:
-  void* Cast(const char* typeName) override { return QueryContract(typeName); }
-  void* QueryContract(const char* typeName) override {
-    if (Talvo::isContractName<Talvo::IContract>(typeName) || Talvo::isContractName<Talvo::IModuleHost>(typeName))
-      return static_cast<Talvo::IModuleHost*>(this);
-    return nullptr;
-  }
   Talvo::ILogger* GetLogger() override { return &logger; }
 
   CapturingLogger logger;
 };
 
 // The module's three entry points, from a dlopen'ed module file.
+// The module stays mapped: tests load it many times and sanitizers report better that way.
 class LoadedModule {
  public:
-  using InitFn = bool (*)(Talvo::IModuleHost*, const char*);
-  using GetFn = Talvo::GDRV::IModule* (*)();
-  using FiniFn = void (*)();
-
   explicit LoadedModule(const std::string& path) {
-    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle_) throw std::runtime_error(std::string("dlopen: ") + dlerror());
-    init = reinterpret_cast<InitFn>(dlsym(handle_, "initModule"));
-    get = reinterpret_cast<GetFn>(dlsym(handle_, "getModule"));
-    fini = reinterpret_cast<FiniFn>(dlsym(handle_, "finiModule"));
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) throw std::runtime_error(std::string("dlopen: ") + dlerror());
+    init = reinterpret_cast<decltype(init)>(dlsym(handle, "initModule"));
+    get = reinterpret_cast<decltype(get)>(dlsym(handle, "getModule"));
+    fini = reinterpret_cast<decltype(fini)>(dlsym(handle, "finiModule"));
     if (!init || !get || !fini) throw std::runtime_error("module lacks an entry point");
   }
   ~LoadedModule() {
     if (fini) fini();
-    // The module stays mapped: tests load it many times and sanitizers report better that way.
   }
   LoadedModule(const LoadedModule&) = delete;
   LoadedModule& operator=(const LoadedModule&) = delete;
 
-  InitFn init = nullptr;
-  GetFn get = nullptr;
-  FiniFn fini = nullptr;
-
- private:
-  void* handle_ = nullptr;
+  bool (*init)(Talvo::IModuleHost*, const char*) = nullptr;
+  Talvo::GDRV::IModule* (*get)() = nullptr;
+  void (*fini)() = nullptr;
 };
 
 // Records the connection states a device reports.
-class RecordingDeviceHandler : public Talvo::GDRV::IDeviceHandler, public Recorder {
+class RecordingDeviceHandler : public TestContract<Talvo::GDRV::IDeviceHandler, Talvo::IContract>, public Recorder {
  public:
   struct Report {
     Talvo::GDRV::DeviceState state;
     int code;
   };
 
-  void* Cast(const char* typeName) override { return QueryContract(typeName); }
-  void* QueryContract(const char* typeName) override {
-    if (Talvo::isContractName<Talvo::IContract>(typeName) ||
-        Talvo::isContractName<Talvo::GDRV::IDeviceHandler>(typeName))
-      return static_cast<Talvo::GDRV::IDeviceHandler*>(this);
-    return nullptr;
-  }
   void StateChanged(Talvo::IContract*, Talvo::GDRV::DeviceState state, int32_t code) override {
     record([&] { reports_.push_back({state, code}); });
   }
@@ -89,9 +70,7 @@ class RecordingDeviceHandler : public Talvo::GDRV::IDeviceHandler, public Record
 
  private:
   size_t countLocked(Talvo::GDRV::DeviceState state) const {
-    size_t n = 0;
-    for (const Report& r : reports_) n += r.state == state;
-    return n;
+    return std::count_if(reports_.begin(), reports_.end(), [&](const Report& r) { return r.state == state; });
   }
   std::vector<Report> reports_;
 };
