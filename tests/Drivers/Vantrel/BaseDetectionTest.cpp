@@ -353,17 +353,15 @@ TEST_F(MotionDetectionTest, AreasAndSettingsGoOutAsProfileAndMotionRequests) {
   auto windows = TestVisualList::rectangles({{0.25, 0.25, 0.5, 0.5}, {0, 0, 0.5, 0.5}});
   EXPECT_EQ(Talvo::contract_cast<Talvo::Analytics::IVisualAsyncAdjuster>(motion)->SetRectangleArray("window", &windows),
             0);
-  EXPECT_EQ(apply(motion, {{"eventSensorType", std::string("as")}, {"activityLevel", 3}}), 0);
-  EXPECT_EQ(apply(motion, {{"eventSensorType", std::string("vm")},
-                           {"mappingFrameworkRegion", std::string("grid")},
+  EXPECT_EQ(apply(motion, {{"eventSensorType", "as"s}, {"activityLevel", 3}}), 0);
+  EXPECT_EQ(apply(motion, {{"eventSensorType", "vm"s},
+                           {"mappingFrameworkRegion", "grid"s},
                            {"dualLensAnalysis", true},
                            {"detectFastMotion", false},
                            {"ZlActivitySensorV2", true},
-                           {"minimumObjectSize", std::string("10,20")}}),
+                           {"minimumObjectSize", "10,20"s}}),
             0);
-  EXPECT_EQ(apply(motion, {{"perspectiveCompensation", true},
-                           {"nearObjectSize", std::string("1,2")},
-                           {"farObjectSize", std::string("30,40")}}),
+  EXPECT_EQ(apply(motion, {{"perspectiveCompensation", true}, {"nearObjectSize", "1,2"s}, {"farObjectSize", "30,40"s}}),
             0);
   const std::string area = "&motion_area=,320,240,640,480,col=green,id=1%0A,0,480,640,480,col=green,id=2";
   EXPECT_EQ(
@@ -377,7 +375,7 @@ TEST_F(MotionDetectionTest, AreasAndSettingsGoOutAsProfileAndMotionRequests) {
               area,
           kMotion + "&ima_as_use_perspective=1&ima_as_near_obj_size=1%2C2&ima_as_far_obj_size=30%2C40" + area}));
 
-  EXPECT_EQ(apply(motion, {{"activityLevel", std::string("high")}}), 7);
+  EXPECT_EQ(apply(motion, {{"activityLevel", "high"s}}), 7);
   EXPECT_EQ(levelOf(" Bad param type, error:"), 3);
   EXPECT_EQ(eventImaRequests().size(), 6u) << "nothing is sent for a wrong type";
   stop(motion, handler);
@@ -389,7 +387,7 @@ TEST_F(MotionDetectionTest, SettingsAppliedRightAfterStartEndUpInTheProfile) {
   startCamera("VX-D20");
   auto* motion = create("motion");
   motion->Start();
-  EXPECT_EQ(apply(motion, {{"eventSensorType", std::string("as")}, {"activityLevel", 3}}), 0);
+  EXPECT_EQ(apply(motion, {{"eventSensorType", "as"s}, {"activityLevel", 3}}), 0);
   EXPECT_LT(indexOf("/control/control?set&section=event_ima&ima=orbexMD:_profilename=orbexMD:ima_dead=0:ima_sens=vm"
                     ":vm_list="),
             indexOf(kProfile + "as&activity_level=3"));

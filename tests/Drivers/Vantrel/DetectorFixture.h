@@ -25,6 +25,7 @@
 #include "host/Nuvlet/GlobalService.h"
 
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 
 // Records what a detector reports.
 class RecordingAnalyticsHandler : public Talvo::GDRV::IVideoAnalyticsHandler, public Recorder {

@@ -67,11 +67,10 @@ class RecordingIOHandler : public Talvo::GDRV::IIODeviceHandler,
   // service, which the handler must outlive.
   void destroyAndWait(Talvo::GDRV::IIODevice* io) {
     io->Destroy();
-    EXPECT_TRUE(waitUntil(
+    EXPECT_TRUE(waitUntil(  // the last of "started" and "stopped" is no "started"
         [&] {
-          const auto last = std::find_if(reports_.rbegin(), reports_.rend(),
-                                         [](const std::string& r) { return r == "started" || r == "stopped"; });
-          return last == reports_.rend() || *last == "stopped";
+          return std::find(reports_.rbegin(), reports_.rend(), "stopped") <=
+                 std::find(reports_.rbegin(), reports_.rend(), "started");
         },
         20s));
   }

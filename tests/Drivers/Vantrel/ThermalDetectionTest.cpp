@@ -27,6 +27,7 @@ TEST_F(DetectorTest, EachDetectorKindSendsItsOwnSettings) {
       "&uhu_update_speed=2+2&uhu_temp_spread=2+2";
   const std::string area = "/control/control?section=event_env&set_profile=env:AN&ara_area=1,poly%3D1280x480/640x720";
   const std::string emissivity = temperatures + "&uhu_tcomp_scn_emis=95+95&uhu_tcomp_atm_trns=80+80";
+  const std::string named = area + "&_profilename=Hall&ara_unit=fahrenheit&ara_show_meter=1";
   const std::string refused = "path=/control/control%3Fset%26section%3Devent_env%26tap&status=404";
   const std::string empty = "path=/control/control%3Fsection%3Devent_env%26set_profile&empty=1";
   struct Case {
@@ -40,25 +41,20 @@ TEST_F(DetectorTest, EachDetectorKindSendsItsOwnSettings) {
   const Case cases[] = {
       {"ir", "ir", {{"threshold", 7}}, "", 0, {"/control/control?section=event_env&set_profile=env:AN&ir_lvl=7"}},
       {"ir", "ir", {{"tapDebounce", 300}}, "", 0, {}},
-      {"ir", "ir", {{"threshold", std::string("high")}}, "", 4, {}},
+      {"ir", "ir", {{"threshold", "high"s}}, "", 4, {}},
       {"shock", "gy", {{"tapDebounce", 300}}, "", 0, {"/control/control?set&section=event_env&tap_debounce=300"}},
       {"shock", "gy", {{"tapDebounce", 1.5}}, "", 4, {}},
       {"shock", "gy", {{"tapDebounce", 200}}, refused, 0, {"/control/control?set&section=event_env&tap_debounce=200"}},
       {"thermal", "ara", {{"millipercent", 0.0004}}, "", 0, {area + "&ara_millipercent=0.001"}},
       {"thermal", "ara", {{"millipercent", 0.25}}, "", 0, {area + "&ara_millipercent=0.250"}},
       {"thermal", "ara", {{"level", 40}}, "", 0, {area + "&ara_lvl=40.0"}},
-      {"thermal",
-       "ara",
-       {{"detectorName", std::string("Hall")}, {"showMeter", true}, {"unit", std::string("fahrenheit")}},
-       "",
-       0,
-       {area + "&_profilename=Hall&ara_unit=fahrenheit&ara_show_meter=1"}},
-      {"thermal", "ara", {{"level", std::string("hot")}}, "", 7, {}},
+      {"thermal", "ara", {{"detectorName", "Hall"s}, {"showMeter", true}, {"unit", "fahrenheit"s}}, "", 0, {named}},
+      {"thermal", "ara", {{"level", "hot"s}}, "", 7, {}},
       {"thermal", "ara", {{"level", 41}}, empty, 1, {area + "&ara_lvl=41.0"}},
       {"temperatures", "", {{"ambientTemperature", 20}}, "", 0, {temperatures + "&uhu_tcomp_atm_temp=20+20"}},
       {"temperatures", "", {{"objectEmissivity", 95}, {"atmosphericTransmission", 80}}, "", 0, {emissivity}},
       {"temperatures", "", {{"deviceTemperatureUpdateTimeout", 30}}, "", 0, {}},
-      {"temperatures", "", {{"ambientTemperature", std::string("warm")}}, "", 7, {}},
+      {"temperatures", "", {{"ambientTemperature", "warm"s}}, "", 7, {}},
   };
   startCamera("VX-T40");
   Talvo::GDRV::IVideoAnalytics* detector = nullptr;
@@ -140,8 +136,7 @@ TEST_F(ThermalDetectionTest, StartDoesNotWaitForTheLensQuery) {
   stop(thermal, handler);
 }
 
-constexpr int kWidth = 160;  // the simulator's thermal sensor
-constexpr int kHeight = 120;
+constexpr int kWidth = 160, kHeight = 120;  // the simulator's thermal sensor
 constexpr float kRawStep = 0.04f;
 
 const char kRawDataDisable[] = "/control/control?set&section=thermal&uhu_raw_data=disable";
