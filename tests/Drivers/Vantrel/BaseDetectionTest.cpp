@@ -290,12 +290,13 @@ Rectangle rect(double x, double y, double w, double h, Talvo::GDRV::Properties p
   return Rectangle{x, y, w, h, std::move(properties)};
 }
 
-Talvo::GDRV::Properties elementProperties() {
-  return {std::make_shared<Talvo::GDRV::PropertyBool>("controlArea", true),
-          std::make_shared<Talvo::GDRV::PropertyInt>("imageSensor", 1),
-          std::make_shared<Talvo::GDRV::PropertyInt>("minimalArea", 10),
-          std::make_shared<Talvo::GDRV::PropertyInt>("maximumArea", 5000),
-          std::make_shared<Talvo::GDRV::PropertyInt>("sensitivity", 60)};
+Rectangle propertiedWindow() {
+  return rect(0.25, 0.25, 0.5, 0.5,
+              {std::make_shared<Talvo::GDRV::PropertyBool>("controlArea", true),
+               std::make_shared<Talvo::GDRV::PropertyInt>("imageSensor", 1),
+               std::make_shared<Talvo::GDRV::PropertyInt>("minimalArea", 10),
+               std::make_shared<Talvo::GDRV::PropertyInt>("maximumArea", 5000),
+               std::make_shared<Talvo::GDRV::PropertyInt>("sensitivity", 60)});
 }
 
 TEST(MotionAreaText, Table) {
@@ -308,11 +309,7 @@ TEST(MotionAreaText, Table) {
   };
   const Case cases[] = {
       {"top left, reversed", {rect(0, 0, 0.5, 0.5)}, {}, true, ",640,0,640,480,col=green,id=1"},
-      {"element properties",
-       {rect(0.25, 0.25, 0.5, 0.5, elementProperties())},
-       {},
-       false,
-       "!1,320,240,640,480,a=10,am=5000,s=60,col=green,id=1"},
+      {"element properties", {propertiedWindow()}, {}, false, "!1,320,240,640,480,a=10,am=5000,s=60,col=green,id=1"},
       {"rectangles first, an empty polyline keeps the numbers",
        {rect(0, 0, 1, 1)},
        {Polyline{{{0, 0}, {0.5, 0.5}}, {}}, Polyline{}, Polyline{{{1, 1}}, {}}},
@@ -388,9 +385,7 @@ TEST_F(MotionDetectionTest, SettingsAppliedRightAfterStartEndUpInTheProfile) {
   auto* motion = create("motion");
   motion->Start();
   EXPECT_EQ(apply(motion, {{"eventSensorType", "as"s}, {"activityLevel", 3}}), 0);
-  EXPECT_LT(indexOf("/control/control?set&section=event_ima&ima=orbexMD:_profilename=orbexMD:ima_dead=0:ima_sens=vm"
-                    ":vm_list="),
-            indexOf(kProfile + "as&activity_level=3"));
+  EXPECT_LT(indexOf(kCreateEvent), indexOf(kProfile + "as&activity_level=3"));
   const auto created = profiles()["event_profiles"]["event_ima"];
   ASSERT_EQ(created.size(), 1u);
   const std::string profile = created[0];

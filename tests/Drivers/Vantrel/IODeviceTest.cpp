@@ -257,10 +257,8 @@ TEST(SignalLines, FindsTheThreeLinesAnywhereInTheAnswer) {
   EXPECT_EQ(Vantrel::readSignalLines("head\nRXD =12\nCTS =0\nDSR =7"), (Lines{"12", "0", "7"}));
   EXPECT_EQ(Vantrel::readSignalLines("RXD =1x\r\nRXD =0\r\nCTS =1\r\nDSR =0\r\n"), (Lines{"0", "1", "0"}));
   for (const char* bad : {"", "RXD = 1\r\nCTS =0\r\nDSR =0\r\n", "RXD =1\r\nCTS =0\r\n", "RXD =\r\nCTS =0\r\nDSR =0",
-                          "RXD =1\r\nDSR =0\r\nCTS =0\r\n", "RXD =1\rCTS =0\rDSR =0\r"}) {
-    SCOPED_TRACE(bad);
-    EXPECT_FALSE(Vantrel::readSignalLines(bad));
-  }
+                          "RXD =1\r\nDSR =0\r\nCTS =0\r\n", "RXD =1\rCTS =0\rDSR =0\r"})
+    EXPECT_FALSE(Vantrel::readSignalLines(bad)) << bad;
 }
 
 struct BoardDefinitions {

@@ -236,7 +236,6 @@ TEST_F(RecordingSearchTest, AnswersThatListNothingOrTheSameBatchAgain) {
 }
 
 const std::string kStream = "/control/event.jpg?output=zlg";
-const std::string kShortAnswer = "HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n";
 
 struct PlayedFrame {
   std::string track;
@@ -306,7 +305,6 @@ class RecordingPlaybackTest : public StorageTest {
     return action.waitForResults(1, 10s) ? action.results().front() : -1;
   }
   std::vector<std::string> streamRequests() const { return camera.requestTargets(kStream); }
-  std::string firstSequence() const { return camera.request(kStream + "&searchbytime_start=1500000000").body; }
 
   TestFrameFactory factory;
   PlaybackHandler handler;
@@ -429,7 +427,7 @@ TEST_F(RecordingPlaybackTest, AStreamThatBeginsWithDeltaPicturesShowsNothingUnti
 // last chunk asks for the next sequence); silent before the answer or within the stream (failing
 // after the silence guard, not the stream's hour); a picture that never ends (cut at the cap).
 TEST_F(RecordingPlaybackTest, ScriptedCamerasPlainChunkedStallingOrEndless) {
-  std::string sequence = firstSequence();
+  std::string sequence = camera.request(kStream + "&searchbytime_start=1500000000").body;  // as the camera sends it
   size_t patched = 0;
   for (size_t at = sequence.find("\xFF\xED"); at != std::string::npos && at + 12 <= sequence.size();
        at = sequence.find("\xFF\xED", at + 2)) {
@@ -464,7 +462,7 @@ TEST_F(RecordingPlaybackTest, ScriptedCamerasPlainChunkedStallingOrEndless) {
     SCOPED_TRACE(c.what);
     RawPeer peer([&](const std::string& request) {
       if (request.find("output=zlg&searchbytime_start=") == std::string::npos)
-        return std::vector<RawPeer::Step>{RawPeer::send(kShortAnswer)};
+        return std::vector<RawPeer::Step>{RawPeer::send("HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n")};
       if (!c.stall) return std::vector<RawPeer::Step>{RawPeer::send(c.answer)};
       return std::vector<RawPeer::Step>{RawPeer::send(c.answer), RawPeer::stall()};
     });
