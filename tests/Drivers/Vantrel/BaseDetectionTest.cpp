@@ -1,11 +1,13 @@
-// Provisioning of camera-side detectors, seen through a motion detector against the simulator:
-// requests, reuse of what the camera has, two-phase events, cleanup of only what was created.
+// Camera-side detectors against the simulator. Provisioning, seen through a motion detector:
+// requests, reuse of what the camera has, two-phase events, cleanup of only what was created. The
+// device's detector manager: unique names, the thread contract, the camera's event-variable
+// answers. The motion detector's area text (1280 x 960) and its area and settings requests.
 #include <algorithm>
 
 #include <boost/algorithm/string/replace.hpp>
-#include <nlohmann/json.hpp>
 
 #include "DetectorFixture.h"
+#include "MotionDetection.h"
 
 namespace {
 
@@ -26,10 +28,7 @@ const std::vector<std::string> kCleanup = {"/control/control?section=actions&del
                                            "/admin/control?section=msgsysprofiles&delete_profile=profile:orbexMD",
                                            "/control/control?section=event_ima&delete_profile=ima:orbexMD"};
 
-class BaseDetectionTest : public DetectorTest {
- protected:
-  nlohmann::json profiles() const { return nlohmann::json::parse(camera->get("/sim/profiles")); }
-};
+using BaseDetectionTest = DetectorTest;
 
 // With the product's timings: the log is read once a second, a second change raises a second
 // begin, the end comes 5 s after the last change, and an event still open when the detector stops
@@ -109,9 +108,8 @@ TEST_F(BaseDetectionTest, ExistingProfilesAreReusedAndNeverDeleted) {
   EXPECT_EQ(after, before);
 }
 
-// Start and Stop while the previous run still talks to the camera (one of its requests answered
-// late): one registration under one name, and the camera's profiles as the last call wants them
-// (a cleanup during the check waits until the batch ends).
+// Start and Stop while the previous run still talks to the camera: one registration under one
+// name, the profiles as the last call wants them (a cleanup waits for the check's batch).
 TEST_F(BaseDetectionTest, RunsFollowEachOtherInCallOrder) {
   struct Case {
     const char* what;
@@ -145,7 +143,7 @@ TEST_F(BaseDetectionTest, RunsFollowEachOtherInCallOrder) {
     const bool running = calls.back() == '+';
     const int stops = static_cast<int>(std::count(calls.begin(), calls.end(), '-'));
     ASSERT_TRUE(reporter.waitStopped(stops)) << logger.dump();
-    if (running) ASSERT_TRUE(waitUntilLogged(kChecked, checks + 2)) << logger.dump();
+    if (running) ASSERT_TRUE(logger.waitForCount(kChecked, checks + 2, 10s)) << logger.dump();
     const auto left = profiles();
     EXPECT_EQ(std::vector<size_t>({left["event_profiles"]["event_ima"].size(), left["message_profiles"].size(),
                                    left["action_groups"].size()}),
@@ -183,8 +181,8 @@ TEST_F(BaseDetectionTest, ACameraThatForgotItsProfilesIsProvisionedAgainOnceItAn
   waitPolls(1);
   ASSERT_EQ(camera->request("/sim/reset-profiles").status, 200);
   camera->fault(std::string("path=") + "/api/json/status/messagesystem/eventvariables/log&count=2&status=503");
-  ASSERT_TRUE(waitUntilLogged(" Detector events answer again", 1)) << logger.dump();
-  ASSERT_TRUE(waitUntilLogged(kChecked, 2)) << logger.dump();
+  ASSERT_TRUE(logger.waitFor(" Detector events answer again", 10s)) << logger.dump();
+  ASSERT_TRUE(logger.waitForCount(kChecked, 2, 10s)) << logger.dump();
   EXPECT_EQ(logger.count(" Detector events answer again"), 1u) << "once per recovery";
   EXPECT_EQ(levelOf(" Detector events answer again"), 1);
   EXPECT_EQ(count(kCreateEvent), 2u);
@@ -196,6 +194,224 @@ TEST_F(BaseDetectionTest, ACameraThatForgotItsProfilesIsProvisionedAgainOnceItAn
   ASSERT_TRUE(handler.waitEvents(1)) << "alarms go on after the reset";
   stop(motion, handler);
   EXPECT_TRUE(profiles()["action_groups"].empty());
+}
+
+class DetectorMngrTest : public DetectorTest {
+ protected:
+  // Serves `body` as the camera's event-variable log until reset.
+  void serveLog(const std::string& body) {
+    std::string encoded;
+    for (unsigned char c : body) {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", c);
+      encoded += hex;
+    }
+    ASSERT_EQ(camera->get("/sim/json?path=" + std::string(kPoll) + "&body=" + encoded), "OK\r\n");
+  }
+};
+
+TEST_F(DetectorMngrTest, DetectorsOfOneBaseNameAreNumberedAndAFreedNumberIsReused) {
+  startCamera("VX-T40");
+  RecordingAnalyticsHandler& second = newHandler();
+  startAndWait(create("thermal"), 1);
+  auto* shock = create("shock", &second);
+  startAndWait(shock, 2);
+  startAndWait(create("ir", &newHandler()), 3);
+  for (const char* name : {" Add detector: AN2", " Add detector: AN3"}) EXPECT_EQ(logger.count(name), 1u) << name;
+  EXPECT_EQ(logger.count(" Add detector: AN"), 3u);
+  EXPECT_EQ(logger.count(" Start polling detector events"), 1u);
+  EXPECT_GE(indexOf("/control/control?set&section=event_env&env=AN3:_profilename=AN3:env_dead=0:env_sens=ir"), 0);
+  EXPECT_GE(indexOf("/control/control?set&section=event_env&env=AN2:_profilename=AN2:env_dead=0:env_sens=gy"), 0);
+
+  stop(shock, second);
+  EXPECT_TRUE(logger.contains(" Remove detector: AN2"));
+  startAndWait(create("shock", &newHandler()), 4);
+  EXPECT_EQ(logger.count(" Add detector: AN2"), 2u) << "the freed AN2 is taken again";
+  EXPECT_TRUE(logger.contains(" Checking profiles, after change from 'AN'"));
+}
+
+TEST_F(DetectorMngrTest, OperationsFromAnotherThreadDoNothing) {
+  startCamera("VX-D20");
+  EXPECT_EQ(device->detectorManager().selectDetectorName("AN"), "");
+  EXPECT_EQ(device->detectorManager().findDetectorByName("AN"), nullptr);
+  EXPECT_EQ(levelOf(" Attempt to call from wrong thred"), 3);
+  EXPECT_EQ(logger.count(" Attempt to call from wrong thred"), 2u);
+}
+
+// Each answer is served until the next; the detector's message is "orbexMD". What it logs, and
+// whether the record reached the detector (seen by the begin of a later change).
+TEST_F(DetectorMngrTest, EventVariableAnswers) {
+  struct Case {
+    const char* what;
+    std::string body;
+    const char* logged;  // "" : nothing at level 3
+  };
+  const Case cases[] = {
+      {"a record before the start is a baseline",
+       R"([{"path":"messages.local.orbexMD","tv_sec":"100","type":"changed"}])", ""},
+      {"other types", R"([{"path":"messages.local.orbexMD","tv_sec":"200","type":"deleted"}])", ""},
+      {"other prefixes", R"({"a":{"path":"messages.remote.orbexMD","tv_sec":"300","type":"changed"}})", ""},
+      {"an empty tv_sec", R"([{"path":"messages.local.orbexMD","tv_sec":"","type":"changed"}])", ""},
+      {"garbage", "not json", " Can not get tree from JSON: "},
+      {"a record without type", R"([{"path":"messages.local.orbexMD","tv_sec":"400"}])",
+       " Can not get tree from JSON: "},
+      {"a bad tv_sec after a good record",
+       R"([{"path":"messages.local.orbexMD","tv_sec":"100","type":"changed"},)"
+       R"({"path":"messages.local.x","tv_sec":"12ab","type":"changed"}])",
+       " JSON parameters is bad: "},
+      {"an answer nested too deep", std::string(40, '[') + std::string(40, ']'),
+       " Can not get tree from JSON: nesting deeper than 32 levels"},
+  };
+  startCamera("VX-D20");
+  serveLog(cases[0].body);
+  auto* motion = create("motion");
+  startAndWait(motion);
+  for (const Case& c : cases) {
+    serveLog(c.body);
+    waitPolls(3);
+    if (*c.logged) {
+      EXPECT_EQ(levelOf(c.logged), 3) << c.what;
+    }
+    EXPECT_TRUE(handler.happenings().empty()) << c.what;
+  }
+  EXPECT_TRUE(logger.contains(", data=")) << "the bad answer is shown";
+  // The good record before the bad one arrived (100 s is the last change): only a new time raises.
+  serveLog(R"([{"path":"messages.local.orbexMD","tv_sec":"1700000000","type":"changed"},)"
+           R"({"path":"messages.local.orbexMD","tv_sec":"1700000001","type":"changed"}])");
+  ASSERT_TRUE(handler.waitEvents(1)) << logger.dump();
+  EXPECT_EQ(handler.happenings()[0].time, 1700000001000u) << "the later record of a name wins";
+  stop(motion, handler);
+}
+
+using Talvo::Utility::Polyline;
+using Talvo::Utility::Rectangle;
+
+Rectangle rect(double x, double y, double w, double h, Talvo::GDRV::Properties properties = {}) {
+  return Rectangle{x, y, w, h, std::move(properties)};
+}
+
+Rectangle propertiedWindow() {
+  return rect(0.25, 0.25, 0.5, 0.5,
+              {std::make_shared<Talvo::GDRV::PropertyBool>("controlArea", true),
+               std::make_shared<Talvo::GDRV::PropertyInt>("imageSensor", 1),
+               std::make_shared<Talvo::GDRV::PropertyInt>("minimalArea", 10),
+               std::make_shared<Talvo::GDRV::PropertyInt>("maximumArea", 5000),
+               std::make_shared<Talvo::GDRV::PropertyInt>("sensitivity", 60)});
+}
+
+TEST(MotionAreaText, Table) {
+  struct Case {
+    const char* what;
+    std::vector<Rectangle> rectangles;
+    std::vector<Polyline> polylines;
+    bool reversed;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"top left, reversed", {rect(0, 0, 0.5, 0.5)}, {}, true, ",640,0,640,480,col=green,id=1"},
+      {"element properties", {propertiedWindow()}, {}, false, "!1,320,240,640,480,a=10,am=5000,s=60,col=green,id=1"},
+      {"rectangles first, an empty polyline keeps the numbers",
+       {rect(0, 0, 1, 1)},
+       {Polyline{{{0, 0}, {0.5, 0.5}}, {}}, Polyline{}, Polyline{{{1, 1}}, {}}},
+       false,
+       ",0,0,1280,960,col=green,id=1%0A,poly=0x960/640x480,col=green,id=2%0A,poly=1280x0,col=green,id=4"},
+  };
+  CapturingLogger logger;
+  const Talvo::LoggerOwner owner(&logger, "t");
+  for (const Case& c : cases)
+    EXPECT_EQ(Vantrel::motionAreaText(c.rectangles, c.polylines, c.reversed, false, owner), c.text) << c.what;
+  EXPECT_EQ(logger.count(" polyline 1 is empty"), 1u);
+}
+
+class MotionDetectionTest : public DetectorTest {
+ protected:
+  // The settings requests: to the profile and to the motion section.
+  std::vector<std::string> eventImaRequests() const {
+    std::vector<std::string> found;
+    for (const auto& target : camera->requestTargets())
+      if (target.find("section=event_ima&") != std::string::npos && target.find("read&") == std::string::npos &&
+          target.find("&ima=") == std::string::npos)
+        found.push_back(target);
+    return found;
+  }
+  inline static const std::string kMotion =
+      "/control/control?set&section=event_ima&motionwinid=1&motionreftime=0&motionnightoff=0&ima_as_show_directions=1";
+  inline static const std::string kProfile = "/control/control?section=event_ima&set_profile=ima:orbexMD&ima_sens=";
+};
+
+TEST_F(MotionDetectionTest, AreasAndSettingsGoOutAsProfileAndMotionRequests) {
+  startCamera("VX-D20");
+  auto* motion = create("motion");
+  EXPECT_EQ(apply(motion, {}), 0) << "before Start";
+  EXPECT_TRUE(logger.contains(" Applying Canceled or called befor start"));
+  startAndWait(motion);
+  EXPECT_EQ(apply(motion, {}), 0);
+
+  auto windows = TestVisualList::rectangles({{0.25, 0.25, 0.5, 0.5}, {0, 0, 0.5, 0.5}});
+  EXPECT_EQ(Talvo::contract_cast<Talvo::Analytics::IVisualAsyncAdjuster>(motion)->SetRectangleArray("window", &windows),
+            0);
+  EXPECT_EQ(apply(motion, {{"eventSensorType", "as"s}, {"activityLevel", 3}}), 0);
+  EXPECT_EQ(apply(motion, {{"eventSensorType", "vm"s},
+                           {"mappingFrameworkRegion", "grid"s},
+                           {"dualLensAnalysis", true},
+                           {"detectFastMotion", false},
+                           {"ZlActivitySensorV2", true},
+                           {"minimumObjectSize", "10,20"s}}),
+            0);
+  EXPECT_EQ(apply(motion, {{"perspectiveCompensation", true}, {"nearObjectSize", "1,2"s}, {"farObjectSize", "30,40"s}}),
+            0);
+  const std::string area = "&motion_area=,320,240,640,480,col=green,id=1%0A,0,480,640,480,col=green,id=2";
+  EXPECT_EQ(
+      eventImaRequests(),
+      (std::vector<std::string>{
+          kMotion + "&motion_area=", kProfile + "as&activity_area=,320,240,640,480%0A,0,480,640,480&activity_level=3",
+          kMotion + "&motion_area=", kProfile + "vm",
+          kMotion +
+              "&motionwintype=grid&motionduallens=1&ima_as_fast_motion_stabilizer=0&ima_as_use_v2=1"
+              "&ima_as_min_obj_size=10%2C20" +
+              area,
+          kMotion + "&ima_as_use_perspective=1&ima_as_near_obj_size=1%2C2&ima_as_far_obj_size=30%2C40" + area}));
+
+  EXPECT_EQ(apply(motion, {{"activityLevel", "high"s}}), 7);
+  EXPECT_EQ(levelOf(" Bad param type, error:"), 3);
+  EXPECT_EQ(eventImaRequests().size(), 6u) << "nothing is sent for a wrong type";
+  stop(motion, handler);
+}
+
+// A host applies its settings right after Start: they go out once the profile was created, and
+// the camera's profile holds them when success is reported.
+TEST_F(MotionDetectionTest, SettingsAppliedRightAfterStartEndUpInTheProfile) {
+  startCamera("VX-D20");
+  auto* motion = create("motion");
+  motion->Start();
+  EXPECT_EQ(apply(motion, {{"eventSensorType", "as"s}, {"activityLevel", 3}}), 0);
+  EXPECT_LT(indexOf(kCreateEvent), indexOf(kProfile + "as&activity_level=3"));
+  const auto created = profiles()["event_profiles"]["event_ima"];
+  ASSERT_EQ(created.size(), 1u);
+  const std::string profile = created[0];
+  EXPECT_NE(profile.find(":ima_sens=as"), std::string::npos) << profile;
+  EXPECT_NE(profile.find(":activity_level=3"), std::string::npos) << profile;
+  stop(motion, handler);
+}
+
+TEST_F(MotionDetectionTest, VisualElementsOnlyByTheirNamesAndFromTheRepository) {
+  startCamera("VX-M70");
+  auto* motion = create("motion_reversed");
+  auto* visual = Talvo::contract_cast<Talvo::Analytics::IVisualAsyncAdjuster>(motion);
+  auto lines = TestVisualList::polylines({{{0, 0}, {0.5, 0.5}}});
+  EXPECT_EQ(visual->SetRectangleArray("polyline", &lines), 5);
+  EXPECT_EQ(visual->SetPolylineArray("window", &lines), 5);
+  EXPECT_EQ(visual->SetPolylineArray("polyline", &lines), 0);
+  EXPECT_EQ(Talvo::contract_cast<Talvo::Analytics::IVisualAsyncAdjuster>(create("motion_detection"))
+                ->SetPolylineArray("polyline", &lines),
+            1);
+  EXPECT_EQ(levelOf(" visual element 'polyline' not found in repository."), 3);
+
+  startAndWait(motion);
+  EXPECT_EQ(apply(motion, {}), 0);
+  EXPECT_NE(eventImaRequests().back().find("&motion_area=,poly=1280x0/640x480,a=10,col=green,id=1"), std::string::npos)
+      << "reversed area, the element's properties";
+  stop(motion, handler);
 }
 
 }  // namespace

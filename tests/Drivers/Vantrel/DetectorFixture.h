@@ -25,6 +25,7 @@
 #include "host/Nuvlet/GlobalService.h"
 
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 
 // Records what a detector reports.
 class RecordingAnalyticsHandler : public Talvo::GDRV::IVideoAnalyticsHandler, public Recorder {
@@ -61,10 +62,7 @@ class RecordingAnalyticsHandler : public Talvo::GDRV::IVideoAnalyticsHandler, pu
   bool waitEvents(size_t n, std::chrono::milliseconds deadline = 10s) const {
     return waitUntil([&] { return events.size() >= n; }, deadline);
   }
-  std::vector<Happening> happenings() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return events;
-  }
+  std::vector<Happening> happenings() const { return snapshot(&RecordingAnalyticsHandler::events); }
 
  private:
   int started = 0;
@@ -129,9 +127,8 @@ class DetectorTest : public ::testing::Test {
  protected:
   static constexpr const char* kAuth = "Authorization: Basic YWRtaW46czNjckB0\r\n";
 
-  // Short timings keep the tests quick; a `poll` of 0 keeps the product's own timings. A
-  // cameraHost of "[::1]" lets the simulator listen on both families (its control requests still
-  // go over 127.0.0.1) and the device address it over IPv6.
+  // Short timings keep the tests quick (a `poll` of 0: the product's own); with a cameraHost of
+  // "[::1]" the simulator listens on both families and the device addresses it over IPv6.
   void startCamera(const std::string& model, std::chrono::milliseconds poll = 200ms,
                    std::chrono::milliseconds endDelay = 1000ms, const std::string& cameraHost = "127.0.0.1") {
     std::vector<std::string> args{"--model", model, "--user", "admin", "--password", "s3cr@t"};
@@ -152,9 +149,8 @@ class DetectorTest : public ::testing::Test {
   // Starts and waits until the check/create batch is finished (`n` batches so far).
   void startAndWait(Talvo::GDRV::IVideoAnalytics* detector, size_t n = 1) {
     detector->Start();
-    ASSERT_TRUE(waitUntilLogged(kChecked, n)) << logger.dump();
+    ASSERT_TRUE(logger.waitForCount(kChecked, n, 10s)) << logger.dump();
   }
-  bool waitUntilLogged(const std::string& part, size_t n) { return logger.waitForCount(part, n, 10s); }
   // The level of the first line containing `part`; -1 when none.
   int levelOf(const std::string& part) const {
     for (const auto& line : logger.lines())
@@ -169,6 +165,7 @@ class DetectorTest : public ::testing::Test {
   // Waits for `n` more polls of the event-variable log.
   void waitPolls(size_t n) { ASSERT_TRUE(camera->waitForRequest(kPoll, count(kPoll) + n, 10s)); }
   size_t count(const std::string& prefix) const { return camera->requestTargets(prefix).size(); }
+  nlohmann::json profiles() const { return nlohmann::json::parse(camera->get("/sim/profiles")); }
   // Index of the first request `target` in the log, or -1.
   long indexOf(const std::string& target) const {
     const auto targets = camera->requestTargets();
