@@ -144,6 +144,7 @@ class TwoStreamAudioTest : public AudioSourceTest {
   std::mutex eventsMutex;
   std::thread::id mainThread, subThread;
   std::string events;
+  RecordingVideoHandler subHandler;  // outlives the device, even when a check ends the test early
 };
 
 // Both streams carry the camera's one microphone. The audio source follows stream 0, the first
@@ -151,7 +152,6 @@ class TwoStreamAudioTest : public AudioSourceTest {
 // after stream 0's last, and the host's bytes are the camera's tone throughout.
 TEST_F(TwoStreamAudioTest, OneStreamFeedsTheAudioAndTheNextTakesOverWhenItStops) {
   onCamera("/admin/audio?setMicro=1");
-  RecordingVideoHandler subHandler;
   handler.onFrame = [this](size_t) { note('0'); };
   subHandler.onFrame = [this](size_t) { note('1'); };
   first.onFrame = [this](size_t) { note('a'); };
